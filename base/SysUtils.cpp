@@ -1,0 +1,101 @@
+#include "base/SysUtils.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+namespace {
+
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 99;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+std::optional<std::int32_t> TryStrToInt(std::string_view text) {
+  std::size_t i = 0;
+  // Leading blanks are forgiven, as a person pastes them; trailing ones are not.
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= text.size()) return std::nullopt;
+  // Accumulate in 64 bits so that overflow of the 32-bit range is seen, not wrapped.
+  std::int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const int digit = DigitValue(text[i]);
+    if (digit >= base) return std::nullopt;
+    value = value * base + digit;
+    if (value > std::int64_t{1} << 32) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (base == 16 && !negative && value <= std::numeric_limits<std::uint32_t>::max()) {
+    // Hexadecimal texts name a bit pattern: $FFFFFFFF is -1.
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+  }
+  if (value < std::numeric_limits<std::int32_t>::min() ||
+      value > std::numeric_limits<std::int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::int32_t StrToInt(std::string_view text) {
+  if (auto value = TryStrToInt(text)) return *value;
+  throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+}
+
+std::string Trim(std::string_view text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+  return std::string(text.substr(first, last - first));
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiLower(c);
+  return result;
+}
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string result;
+  if (needed > 0) {
+    std::vector<char> buffer(static_cast<std::size_t>(needed) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    result.assign(buffer.data(), static_cast<std::size_t>(needed));
+  }
+  va_end(args);
+  return result;
+}

@@ -1,0 +1,48 @@
+// The runtime's failure base and the few text helpers the library is written against.
+// Every failure of the library is an Exception (or a kind of it); callers catch the
+// family they care about and read the message the user should see.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Base of every failure raised by the library and the application.
+class Exception : public std::exception {
+public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  const std::string& Message() const { return message_; }
+
+private:
+  std::string message_;
+};
+
+// A text that should have been a number was not one.
+class EConvertError : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// Reads a whole text as a signed 32-bit decimal integer, the way a person types one:
+// leading blanks, an optional sign, then digits (no trailing blanks). A "$" prefix or
+// "0x" reads hexadecimal. Anything else, or a value outside 32 bits, fails with
+// EConvertError "'%s' is not a valid integer value".
+std::int32_t StrToInt(std::string_view text);
+
+// The same, but tells failure by an empty result instead of raising.
+std::optional<std::int32_t> TryStrToInt(std::string_view text);
+
+// Removes leading and trailing characters at or below the space character.
+std::string Trim(std::string_view text);
+
+// ASCII-only, locale-independent case-insensitive comparison.
+bool SameText(std::string_view a, std::string_view b);
+
+// ASCII lower-case copy.
+std::string LowerCase(std::string_view text);
+
+// printf-style formatting into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

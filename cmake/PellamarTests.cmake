@@ -1,0 +1,22 @@
+# Each tests/<layer>/<Unit>_test.cpp becomes one GoogleTest binary whose tests CTest
+# discovers. Files named *_loopback_test.cpp send packets or resolve names: they carry
+# the CTest label "loopback" and only run inside the private network namespace that
+# ./test.sh makes (elsewhere they skip themselves with a message).
+include(GoogleTest)
+
+function(pellamar_add_tests layer_dir)
+  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${layer_dir}/*_test.cpp)
+  foreach(source IN LISTS test_sources)
+    get_filename_component(name ${source} NAME_WE)
+    set(target ${layer_dir}_${name})
+    add_executable(${target} ${source})
+    target_link_libraries(${target} PRIVATE ${ARGN} pellamar_test_support GTest::gtest_main
+                                            GTest::gmock)
+    set(labels ${layer_dir})
+    if(name MATCHES "_loopback_test$")
+      list(APPEND labels loopback)
+    endif()
+    gtest_discover_tests(${target} PROPERTIES LABELS "${labels}" DISCOVERY_TIMEOUT 60
+                         TEST_PREFIX "${layer_dir}.")
+  endforeach()
+endfunction()

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whichever of the Debian packages this project needs are missing.
+#   scripts/install-deps.sh GROUP...   (groups: build test fuzz server app bench)
+# As a non-root user it only lists what is missing and carries on.
+set -euo pipefail
+
+declare -A groups=(
+  [build]="cmake ninja-build g++ pkg-config"
+  [test]="libgtest-dev libgmock-dev clang libclang-rt-14-dev iproute2 util-linux"
+  [fuzz]="clang libclang-rt-14-dev"
+  [server]="nsd"
+  [app]="qt6-base-dev libgl-dev xvfb xauth"
+  [bench]="libbenchmark-dev libldns-dev libc-ares-dev ldnsutils bind9-dnsutils hyperfine"
+)
+
+wanted=()
+for group in "$@"; do
+  [ -n "${groups[$group]+x}" ] || { echo "install-deps: unknown group '$group'" >&2; exit 2; }
+  for pkg in ${groups[$group]}; do wanted+=("$pkg"); done
+done
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$pkg")
+done
+# Keep the list unique.
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sed '/^$/d' | sort -u)
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" != 0 ]; then
+  echo "install-deps: missing packages (install them as root): ${missing[*]}" >&2
+  exit 0
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq >/dev/null
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,17 @@
+// Tests that send packets or resolve names run only inside the private network namespace
+// that ./test.sh makes (loopback only, our own resolver). Anywhere else they skip, so a
+// developer's test run can never reach a real network or the machine's resolver.
+#pragma once
+
+#include <gtest/gtest.h>
+
+// True when this process runs inside the test namespace (./test.sh sets PELLAMAR_NETNS=1
+// only after the namespace, loopback and resolv.conf are in place).
+bool InLoopbackNamespace();
+
+#define REQUIRE_LOOPBACK_NAMESPACE()                                                     \
+  do {                                                                                   \
+    if (!InLoopbackNamespace())                                                          \
+      GTEST_SKIP() << "needs the private network namespace: run through ./test.sh or " \
+                      "tests/netns/run-in-netns.sh";                                     \
+  } while (0)
