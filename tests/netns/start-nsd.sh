@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Starts the loopback DNS servers of the test namespace (run by run-in-netns.sh, inside
+# the namespace only): three NSD instances with their own configuration and files under
+# $PELLAMAR_NETNS_RUN, never the system's NSD configuration or service.
+#
+#   127.0.0.1:53  pellamar.test and 127.in-addr.arpa (also the namespace's resolver)
+#   127.0.0.2:53  parent.test (referrals) and unglued-host.test
+#   127.0.0.3:53  glued.parent.test and unglued.parent.test (the children)
+#
+# Each server's pid is appended to $PELLAMAR_NETNS_RUN/pids; the script returns once all
+# three answer. The zone files (tests/netns/nsd/*.zone) say what each record is for.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+zones=$here/nsd
+
+if [ "${PELLAMAR_NETNS_INNER:-}" != 1 ] || [ -z "${PELLAMAR_NETNS_RUN:-}" ]; then
+  echo "start-nsd: runs only inside the namespace made by tests/netns/run-in-netns.sh" >&2
+  exit 1
+fi
+nsd_bin=$(command -v nsd || true)
+[ -n "$nsd_bin" ] || nsd_bin=/usr/sbin/nsd
+if [ ! -x "$nsd_bin" ]; then
+  echo "start-nsd: nsd is not installed (scripts/install-deps.sh server)" >&2
+  exit 1
+fi
+
+# start_instance NAME ADDRESS ZONE...
+start_instance() {
+  local name=$1 address=$2
+  shift 2
+  local dir=$PELLAMAR_NETNS_RUN/nsd-$name
+  mkdir -p "$dir"
+  sed -e "s|@RUN@|$dir|g" -e "s|@ADDRESS@|$address|g" -e "s|@ZONES@|$zones|g" \
+    "$zones/nsd.conf" >"$dir/nsd.conf"
+  : >"$dir/zones.conf"
+  local zone
+  for zone in "$@"; do
+    printf 'zone:\n    name: "%s"\n    zonefile: "%s/%s.zone"\n' "$zone" "$zones" "$zone" \
+      >>"$dir/zones.conf"
+  done
+  "$nsd_bin" -d -c "$dir/nsd.conf" >"$dir/stdout.log" 2>&1 &
+  echo $! >>"$PELLAMAR_NETNS_RUN/pids"
+}
+
+# Sends one SOA question for the name given as wire labels to ADDRESS:53 and succeeds
+# when an answer with the same ID and response code 0 comes back within a second.
+answers() {
+  local address=$1 qname=$2 reply
+  reply=$(
+    exec 3<>"/dev/udp/$address/53" || exit 1
+    printf "\x50\x4d\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00${qname}\x00\x00\x06\x00\x01" >&3
+    timeout 1 dd bs=4096 count=1 <&3 2>/dev/null | od -An -tx1 -N4 | tr -d ' \n'
+  ) 2>/dev/null || return 1
+  # ID 504d, QR set, response code 0 in the low four bits of the fourth byte.
+  [[ $reply == 504d8[0-9a-f][0-9a-f]0 ]]
+}
+
+wait_for() {
+  local name=$1 address=$2 qname=$3 tries=0
+  until answers "$address" "$qname"; do
+    tries=$((tries + 1))
+    if [ $tries -ge 100 ]; then
+      echo "start-nsd: the $name server on $address does not answer; its log:" >&2
+      cat "$PELLAMAR_NETNS_RUN/nsd-$name/nsd.log" "$PELLAMAR_NETNS_RUN/nsd-$name/stdout.log" \
+        >&2 2>/dev/null || true
+      return 1
+    fi
+    sleep 0.1
+  done
+}
+
+start_instance main 127.0.0.1 pellamar.test 127.in-addr.arpa
+start_instance parent 127.0.0.2 parent.test unglued-host.test
+start_instance child 127.0.0.3 glued.parent.test unglued.parent.test
+
+wait_for main 127.0.0.1 '\x08pellamar\x04test'
+wait_for parent 127.0.0.2 '\x06parent\x04test'
+wait_for child 127.0.0.3 '\x05glued\x06parent\x04test'
