@@ -1,0 +1,615 @@
+#include "dns/zvDnsMessage.h"
+
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <random>
+
+namespace {
+
+// RFC 1035 limits on names. A longer label would have a length byte with its top bits
+// set, which a reader takes for a compression pointer.
+constexpr std::size_t kMaxLabelOctets = 63;
+constexpr std::size_t kMaxNameOctets = 255;
+// A name of 255 octets holds at most 127 labels, so no honest name needs more jumps;
+// the cap stops pointer cycles that carry no labels (which the length cap cannot see).
+constexpr int kMaxPointerJumps = 128;
+
+// Identifiers come from one generator seeded once from the system's entropy, so answers
+// cannot be forged by guessing a clock and two messages made in the same millisecond
+// still differ.
+std::int32_t NewMessageID() {
+  static std::mutex guard;
+  static std::mt19937 generator{std::random_device{}()};
+  std::lock_guard<std::mutex> lock(guard);
+  return static_cast<std::int32_t>(generator() & 0xFFFF);
+}
+
+[[noreturn]] void RaiseEncoding(const char* text) {
+  throw EzvDnsError(text, kzvDnsErrInvalidSize);
+}
+
+TzvDnsRecordClass RecordClassFromWire(std::uint16_t value) {
+  if (value == rcChaos) return rcChaos;
+  if (value == rcHesiod) return rcHesiod;
+  return rcInternet;
+}
+
+// Decodes the name at the cursor into text, or, with no text to fill, only checks it.
+// The cursor ends behind the name's own bytes: behind its terminating zero, or behind
+// the first compression pointer met. Pointers may lead anywhere inside the message,
+// forward too; cycles are cut by the jump and length caps.
+void DecodeName(TzvWireCursor& cursor, std::string* text) {
+  char out[kMaxNameOctets + 1];
+  std::size_t out_length = 0;
+  std::size_t octets = 1;  // the terminating zero
+  int jumps = 0;
+  bool jumped = false;
+  TzvWireCursor walk = cursor;
+  TzvWireCursor resume = cursor;
+  for (;;) {
+    std::uint8_t length = walk.PeekByte();
+    while ((length & 0xC0) == 0xC0) {
+      walk.Skip(1);
+      const std::uint16_t offset = ComposeWord(length & 0x3F, walk.ReadByte());
+      if (!jumped) {
+        resume = walk;
+        jumped = true;
+      }
+      if (++jumps > kMaxPointerJumps) RaiseDnsInvalidSize();
+      walk.Jump(offset);
+      length = walk.PeekByte();
+    }
+    if (length > 0) {
+      // Length bytes 0x40 to 0xBF are taken as plain label lengths, as old servers wrote
+      // them; the name's length cap still holds them in.
+      octets += length + 1u;
+      if (octets > kMaxNameOctets) RaiseDnsInvalidSize();
+      walk.Skip(1);
+      const auto label = walk.ReadBytes(length);
+      if (text != nullptr) {
+        std::memcpy(out + out_length, label.data(), label.size());
+        out_length += label.size();
+        out[out_length++] = '.';
+      }
+    } else if (text != nullptr) {
+      // A pointer straight to a zero byte: an empty last label, kept as a trailing dot.
+      out[out_length++] = '.';
+    }
+    // A name must end in a zero byte inside the message.
+    if (walk.PeekByte() == 0) break;
+  }
+  if (text != nullptr) {
+    if (out_length > 0 && out[out_length - 1] == '.') --out_length;
+    text->assign(out, out_length);
+  }
+  if (jumped) {
+    cursor = resume;
+  } else {
+    walk.Skip(1);
+    cursor = walk;
+  }
+}
+
+// Splits a name text into its labels as WriteName writes them: at every dot, a final dot
+// adding nothing. Calls visit(label) for each.
+template <class Visit>
+void ForEachLabel(std::string_view name, Visit visit) {
+  while (!name.empty()) {
+    const std::size_t dot = name.find('.');
+    visit(name.substr(0, dot));
+    name = dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
+  }
+}
+
+// "%d.%d.%d.%d" of four octets, without the cost of a printf per record.
+std::string FormatIPv4(std::span<const std::uint8_t> octets) {
+  char out[16];
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    const unsigned value = octets[i];
+    if (value >= 100) out[n++] = static_cast<char>('0' + value / 100);
+    if (value >= 10) out[n++] = static_cast<char>('0' + value / 10 % 10);
+    out[n++] = static_cast<char>('0' + value % 10);
+    if (i < 3) out[n++] = '.';
+  }
+  return std::string(out, n);
+}
+
+// Writes a name field of a record whose data is only that name; an empty one cannot be
+// sent.
+void BuildNameData(const std::string& name, TzvByteArray& buffer, std::int32_t& position) {
+  if (name.empty()) throw EzvDnsError(2);
+  TzvDnsRecord::WriteName(name, buffer, position);
+}
+
+}  // namespace
+
+// ---- Header ----
+
+void TzvDnsMessageHeader::Clear() {
+  ID = NewMessageID();
+  IsRecursionAvailable = false;
+  IsAuthoritativeAnswer = false;
+  IsQuery = false;
+  IsRecursionDesired = false;
+  IsTruncated = false;
+  OpCode = ocQuery;
+  ResponseCode = 0;
+  AnswerCount = 0;
+  QueryCount = 0;
+  AuthorityCount = 0;
+  AdditionalCount = 0;
+}
+
+void TzvDnsMessageHeader::Build(TzvByteArray& buffer, std::int32_t& position) const {
+  std::uint16_t flags = 0;
+  if (!IsQuery) flags |= 0x8000;
+  if (OpCode == ocInverseQuery) flags |= 0x0800;
+  if (OpCode == ocStatus) flags |= 0x1000;
+  if (IsAuthoritativeAnswer) flags |= 0x0400;
+  if (IsTruncated) flags |= 0x0200;
+  if (IsRecursionDesired) flags |= 0x0100;
+  if (IsRecursionAvailable) flags |= 0x0080;
+  flags |= static_cast<std::uint16_t>(ResponseCode & 0x0F);
+
+  TzvWireWriter writer(buffer.Bytes(), position);
+  writer.WriteWord(static_cast<std::uint16_t>(ID));
+  writer.WriteWord(flags);
+  writer.WriteWord(static_cast<std::uint16_t>(QueryCount));
+  writer.WriteWord(static_cast<std::uint16_t>(AnswerCount));
+  writer.WriteWord(static_cast<std::uint16_t>(AuthorityCount));
+  writer.WriteWord(static_cast<std::uint16_t>(AdditionalCount));
+  position = writer.Position();
+}
+
+void TzvDnsMessageHeader::Parse(const TzvByteArray& buffer, std::int32_t& position) {
+  Clear();
+  TzvWireCursor cursor(buffer.Bytes(), position);
+  ID = cursor.ReadWord();
+  const std::uint16_t flags = cursor.ReadWord();
+  IsQuery = (flags & 0x8000) == 0;
+  // Only the two low opcode bits are told apart; the two high ones are not looked at.
+  switch ((flags >> 11) & 0x3) {
+    case 1:
+      OpCode = ocInverseQuery;
+      break;
+    case 2:
+      OpCode = ocStatus;
+      break;
+    default:
+      OpCode = ocQuery;
+  }
+  IsAuthoritativeAnswer = (flags & 0x0400) != 0;
+  IsTruncated = (flags & 0x0200) != 0;
+  IsRecursionDesired = (flags & 0x0100) != 0;
+  IsRecursionAvailable = (flags & 0x0080) != 0;
+  ResponseCode = flags & 0x0F;
+  QueryCount = cursor.ReadWord();
+  AnswerCount = cursor.ReadWord();
+  AuthorityCount = cursor.ReadWord();
+  AdditionalCount = cursor.ReadWord();
+  position = cursor.Position();
+}
+
+// ---- Record base ----
+
+void TzvDnsRecord::Assign(const TPersistent* source) {
+  if (auto* record = dynamic_cast<const TzvDnsRecord*>(source)) {
+    Name = record->Name;
+    RecordType = record->RecordType;
+    RecordClass = record->RecordClass;
+    TTL = record->TTL;
+    DataLength = record->DataLength;
+    return;
+  }
+  TPersistent::Assign(source);
+}
+
+void TzvDnsRecord::BuildData(TzvByteArray&, std::int32_t&) {}
+
+void TzvDnsRecord::ParseData(const TzvByteArray&, std::int32_t&) {}
+
+void TzvDnsRecord::WriteName(std::string_view name, TzvByteArray& buffer, std::int32_t& position) {
+  // The limits are checked before anything is written.
+  std::size_t octets = 1;
+  ForEachLabel(name, [&](std::string_view label) {
+    if (label.size() > kMaxLabelOctets) RaiseEncoding(SzvDnsLabelTooLong);
+    octets += label.size() + 1;
+  });
+  if (octets > kMaxNameOctets) RaiseEncoding(SzvDnsNameTooLong);
+
+  TzvWireWriter writer(buffer.Bytes(), position);
+  // An empty label inside the name is written where it stands, as a zero length.
+  ForEachLabel(name, [&](std::string_view label) {
+    writer.WriteByte(static_cast<std::uint8_t>(label.size()));
+    writer.WriteText(label);
+  });
+  writer.WriteByte(0);
+  position = writer.Position();
+}
+
+std::string TzvDnsRecord::ReadName(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvWireCursor cursor(buffer.Bytes(), position);
+  std::string name;
+  DecodeName(cursor, &name);
+  position = cursor.Position();
+  return name;
+}
+
+void TzvDnsRecord::WriteCharacterString(std::string_view text, TzvByteArray& buffer,
+                                        std::int32_t& position) {
+  const std::size_t length = text.size() <= 255 ? text.size() : 0;
+  TzvWireWriter writer(buffer.Bytes(), position);
+  writer.WriteByte(static_cast<std::uint8_t>(length));
+  writer.WriteText(text.substr(0, length));
+  position = writer.Position();
+}
+
+std::string TzvDnsRecord::ReadCharacterString(const TzvByteArray& buffer,
+                                              std::int32_t& position) const {
+  TzvWireCursor cursor(buffer.Bytes(), position);
+  const std::uint8_t length = cursor.ReadByte();
+  std::string text;
+  if (length > 0) {
+    if (length + 1 > DataLength) RaiseDnsInvalidSize();
+    const auto bytes = cursor.ReadBytes(length);
+    // The text ends at the first zero byte; the whole declared length is consumed.
+    std::size_t used = 0;
+    while (used < bytes.size() && bytes[used] != 0) ++used;
+    text.assign(reinterpret_cast<const char*>(bytes.data()), used);
+  }
+  position = cursor.Position();
+  return text;
+}
+
+void TzvDnsRecord::WriteQuestion(TzvByteArray& buffer, std::int32_t& position) {
+  WriteName(Name, buffer, position);
+  TzvWireWriter writer(buffer.Bytes(), position);
+  writer.WriteWord(static_cast<std::uint16_t>(RecordType));
+  writer.WriteWord(RecordClass);
+  position = writer.Position();
+}
+
+void TzvDnsRecord::ReadQuestion(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvWireCursor cursor(buffer.Bytes(), position);
+  DecodeName(cursor, &Name);
+  RecordType = cursor.ReadWord();
+  RecordClass = RecordClassFromWire(cursor.ReadWord());
+  position = cursor.Position();
+}
+
+void TzvDnsRecord::WriteRecord(TzvByteArray& buffer, std::int32_t& position) {
+  WriteQuestion(buffer, position);
+  TzvWireWriter writer(buffer.Bytes(), position);
+  writer.WriteDWord(TTL);
+  const auto length_at = static_cast<std::size_t>(writer.Position());
+  writer.WriteWord(0);  // the data length, known once the data is written
+  position = writer.Position();
+  const std::int32_t start = position;
+  BuildData(buffer, position);
+  DataLength = position - start;
+  TzvWireWriter(buffer.Bytes(), 0).PatchWord(length_at, static_cast<std::uint16_t>(DataLength));
+}
+
+void TzvDnsRecord::ReadRecord(const TzvByteArray& buffer, std::int32_t& position) {
+  ReadQuestion(buffer, position);
+  TzvWireCursor cursor(buffer.Bytes(), position);
+  TTL = cursor.ReadDWord();
+  DataLength = cursor.ReadWord();
+  const std::int32_t start = cursor.Position();
+  cursor.Skip(static_cast<std::size_t>(DataLength));
+  position = cursor.Position();
+  // The parser reads from a copy; whatever it leaves unread is skipped, so the next
+  // record starts where the data length says.
+  std::int32_t data = start;
+  ParseData(buffer, data);
+  if (data > position) RaiseDnsInvalidSize();
+}
+
+// ---- Record list ----
+
+void TzvDnsRecordList::Assign(const TPersistent* source) {
+  if (auto* other = dynamic_cast<const TzvDnsRecordList*>(source)) {
+    // Copying a list onto itself would clear it first and so lose every record.
+    if (other == this) return;
+    Clear();
+    for (const auto& record : *other) {
+      auto copy = record->Create();
+      copy->Assign(record.get());
+      Add(std::move(copy));
+    }
+    return;
+  }
+  TPersistent::Assign(source);
+}
+
+TzvDnsRecord* TzvDnsRecordList::FindItem(std::string_view name, std::int32_t record_type) const {
+  for (const auto& record : items_) {
+    if (record->RecordType == record_type && SameText(record->Name, name)) return record.get();
+  }
+  return nullptr;
+}
+
+// ---- Message ----
+
+TzvDnsMessage::TzvDnsMessage()
+    : header_(std::make_unique<TzvDnsMessageHeader>()),
+      authorities_(std::make_unique<TzvDnsRecordList>()),
+      answers_(std::make_unique<TzvDnsRecordList>()),
+      queries_(std::make_unique<TzvDnsRecordList>()),
+      additional_records_(std::make_unique<TzvDnsRecordList>()) {}
+
+TzvDnsMessage::~TzvDnsMessage() = default;
+
+void TzvDnsMessage::Clear() {
+  header_->Clear();
+  authorities_->Clear();
+  answers_->Clear();
+  queries_->Clear();
+  additional_records_->Clear();
+}
+
+void TzvDnsMessage::Build(TStream& stream) {
+  header_->QueryCount = queries_->Count();
+  header_->AnswerCount = answers_->Count();
+  header_->AuthorityCount = authorities_->Count();
+  header_->AdditionalCount = additional_records_->Count();
+
+  TzvByteArray buffer(kzvDnsMaxMessageSize);
+  std::int32_t position = 0;
+  header_->Build(buffer, position);
+  for (const auto& record : *queries_) record->WriteQuestion(buffer, position);
+  for (const auto& record : *answers_) record->WriteRecord(buffer, position);
+  for (const auto& record : *authorities_) record->WriteRecord(buffer, position);
+  for (const auto& record : *additional_records_) record->WriteRecord(buffer, position);
+  // Only now that the whole message is encoded does anything reach the stream.
+  stream.WriteBuffer(buffer.Data(), position);
+}
+
+void TzvDnsMessage::Parse(TStream& stream) {
+  Clear();
+  const std::int64_t available = stream.Size() - stream.Position();
+  // Offsets inside a message are 32-bit; nothing that large is a DNS message anyway.
+  if (available > std::numeric_limits<std::int32_t>::max()) RaiseDnsInvalidSize();
+  TzvByteArray buffer(static_cast<std::size_t>(available > 0 ? available : 0));
+  stream.ReadBuffer(buffer.Data(), buffer.Length());
+
+  std::int32_t position = 0;
+  header_->Parse(buffer, position);
+  ParseSection(buffer, position, *queries_, header_->QueryCount, true);
+  ParseSection(buffer, position, *answers_, header_->AnswerCount, false);
+  ParseSection(buffer, position, *authorities_, header_->AuthorityCount, false);
+  ParseSection(buffer, position, *additional_records_, header_->AdditionalCount, false);
+  // An error reply is reported only once everything it carries has been decoded.
+  CheckResponseCode(header_->ResponseCode);
+}
+
+void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& position,
+                                 TzvDnsRecordList& list, std::int32_t count, bool questions) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    // The record's class depends on its type, which follows its name: look ahead
+    // without moving.
+    TzvWireCursor ahead(buffer.Bytes(), position);
+    DecodeName(ahead, nullptr);
+    const std::int32_t record_type = ahead.ReadWord();
+    ahead.ReadWord();
+    // Added before its fields are read, so a record that fails half-way is still owned.
+    TzvDnsRecord* record = list.Items(list.Add(CreateRecord(record_type)));
+    if (questions) {
+      record->ReadQuestion(buffer, position);
+    } else {
+      record->ReadRecord(buffer, position);
+    }
+  }
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsMessage::CreateRecord(std::int32_t record_type) {
+  switch (record_type) {
+    case kzvDnsTypeMX:
+      return std::make_unique<TzvDnsMXRecord>();
+    case kzvDnsTypeNS:
+      return std::make_unique<TzvDnsNSRecord>();
+    case kzvDnsTypeA:
+      return std::make_unique<TzvDnsARecord>();
+    case kzvDnsTypePTR:
+      return std::make_unique<TzvDnsPTRRecord>();
+    case kzvDnsTypeSOA:
+      return std::make_unique<TzvDnsSOARecord>();
+    case kzvDnsTypeCNAME:
+      return std::make_unique<TzvDnsCNAMERecord>();
+    case kzvDnsTypeTXT:
+      return std::make_unique<TzvDnsTXTRecord>();
+    default:
+      return std::make_unique<TzvDnsRecord>();
+  }
+}
+
+void TzvDnsMessage::CheckResponseCode(std::int32_t code) {
+  if (code != 0) throw EzvDnsError(code);
+}
+
+// ---- Typed records ----
+
+std::unique_ptr<TzvDnsRecord> TzvDnsMXRecord::Create() const {
+  return std::make_unique<TzvDnsMXRecord>();
+}
+
+void TzvDnsMXRecord::Assign(const TPersistent* source) {
+  TzvDnsRecord::Assign(source);
+  if (auto* mx = dynamic_cast<const TzvDnsMXRecord*>(source)) {
+    Preference = mx->Preference;
+    MailServer = mx->MailServer;
+  }
+}
+
+void TzvDnsMXRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::BuildData(buffer, position);
+  // The preference goes out before the mail server is checked; a refusal abandons the
+  // whole message anyway.
+  ByteArrayWriteWord(static_cast<std::uint16_t>(Preference), buffer, position);
+  BuildNameData(MailServer, buffer, position);
+}
+
+void TzvDnsMXRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::ParseData(buffer, position);
+  Preference = ByteArrayReadWord(buffer, position);
+  MailServer = ReadName(buffer, position);
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsNSRecord::Create() const {
+  return std::make_unique<TzvDnsNSRecord>();
+}
+
+void TzvDnsNSRecord::Assign(const TPersistent* source) {
+  TzvDnsRecord::Assign(source);
+  if (auto* ns = dynamic_cast<const TzvDnsNSRecord*>(source)) NameServer = ns->NameServer;
+}
+
+void TzvDnsNSRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::BuildData(buffer, position);
+  BuildNameData(NameServer, buffer, position);
+}
+
+void TzvDnsNSRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::ParseData(buffer, position);
+  NameServer = ReadName(buffer, position);
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsARecord::Create() const {
+  return std::make_unique<TzvDnsARecord>();
+}
+
+void TzvDnsARecord::Assign(const TPersistent* source) {
+  TzvDnsRecord::Assign(source);
+  if (auto* a = dynamic_cast<const TzvDnsARecord*>(source)) IPAddress = a->IPAddress;
+}
+
+void TzvDnsARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::BuildData(buffer, position);
+  static const TzvCharSet kDot = MakeCharSet(".");
+  if (IPAddress.empty() || CountWords(IPAddress, kDot) != 4) throw EzvDnsError(2);
+  // The parts are the runs between dots, so empty parts are passed over, and each is
+  // stored as its low eight bits, unchecked.
+  std::uint8_t octets[4];
+  for (std::int32_t k = 1; k <= 4; ++k) {
+    const auto value = TryStrToInt(PickWord(k, IPAddress, kDot));
+    if (!value) throw EzvDnsError(2);
+    octets[k - 1] = static_cast<std::uint8_t>(*value);
+  }
+  TzvWireWriter writer(buffer.Bytes(), position);
+  writer.WriteBytes(octets);
+  position = writer.Position();
+}
+
+void TzvDnsARecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::ParseData(buffer, position);
+  TzvWireCursor cursor(buffer.Bytes(), position);
+  IPAddress = FormatIPv4(cursor.ReadBytes(4));
+  position = cursor.Position();
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsPTRRecord::Create() const {
+  return std::make_unique<TzvDnsPTRRecord>();
+}
+
+void TzvDnsPTRRecord::Assign(const TPersistent* source) {
+  TzvDnsRecord::Assign(source);
+  if (auto* ptr = dynamic_cast<const TzvDnsPTRRecord*>(source)) DomainName = ptr->DomainName;
+}
+
+void TzvDnsPTRRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::BuildData(buffer, position);
+  BuildNameData(DomainName, buffer, position);
+}
+
+void TzvDnsPTRRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::ParseData(buffer, position);
+  DomainName = ReadName(buffer, position);
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsSOARecord::Create() const {
+  return std::make_unique<TzvDnsSOARecord>();
+}
+
+void TzvDnsSOARecord::Assign(const TPersistent* source) {
+  TzvDnsRecord::Assign(source);
+  if (auto* soa = dynamic_cast<const TzvDnsSOARecord*>(source)) {
+    Expire = soa->Expire;
+    MinimumTTL = soa->MinimumTTL;
+    Retry = soa->Retry;
+    SerialNumber = soa->SerialNumber;
+    Refresh = soa->Refresh;
+    ResponsibleMailbox = soa->ResponsibleMailbox;
+    PrimaryNameServer = soa->PrimaryNameServer;
+  }
+}
+
+void TzvDnsSOARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::BuildData(buffer, position);
+  // Empty names are legal here: they stand for the root.
+  WriteName(PrimaryNameServer, buffer, position);
+  WriteName(ResponsibleMailbox, buffer, position);
+  TzvWireWriter writer(buffer.Bytes(), position);
+  writer.WriteDWord(SerialNumber);
+  writer.WriteDWord(Refresh);
+  writer.WriteDWord(Retry);
+  writer.WriteDWord(Expire);
+  writer.WriteDWord(MinimumTTL);
+  position = writer.Position();
+}
+
+void TzvDnsSOARecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::ParseData(buffer, position);
+  PrimaryNameServer = ReadName(buffer, position);
+  ResponsibleMailbox = ReadName(buffer, position);
+  TzvWireCursor cursor(buffer.Bytes(), position);
+  SerialNumber = cursor.ReadDWord();
+  Refresh = cursor.ReadDWord();
+  Retry = cursor.ReadDWord();
+  Expire = cursor.ReadDWord();
+  MinimumTTL = cursor.ReadDWord();
+  position = cursor.Position();
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsCNAMERecord::Create() const {
+  return std::make_unique<TzvDnsCNAMERecord>();
+}
+
+void TzvDnsCNAMERecord::Assign(const TPersistent* source) {
+  TzvDnsRecord::Assign(source);
+  if (auto* cname = dynamic_cast<const TzvDnsCNAMERecord*>(source)) {
+    CanonicalName = cname->CanonicalName;
+  }
+}
+
+void TzvDnsCNAMERecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::BuildData(buffer, position);
+  BuildNameData(CanonicalName, buffer, position);
+}
+
+void TzvDnsCNAMERecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::ParseData(buffer, position);
+  CanonicalName = ReadName(buffer, position);
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsTXTRecord::Create() const {
+  return std::make_unique<TzvDnsTXTRecord>();
+}
+
+void TzvDnsTXTRecord::Assign(const TPersistent* source) {
+  TzvDnsRecord::Assign(source);
+  if (auto* txt = dynamic_cast<const TzvDnsTXTRecord*>(source)) Text = txt->Text;
+}
+
+void TzvDnsTXTRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::BuildData(buffer, position);
+  if (Text.empty()) throw EzvDnsError(2);
+  WriteCharacterString(Text, buffer, position);
+}
+
+void TzvDnsTXTRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::ParseData(buffer, position);
+  // Only the first character-string is kept; the rest goes with the unread data.
+  Text = ReadCharacterString(buffer, position);
+}

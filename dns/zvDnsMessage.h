@@ -1,0 +1,254 @@
+// The DNS message codec: one message in memory (header and four sections of records)
+// and its RFC 1035 wire form. The query component builds its questions with it and reads
+// the answers' typed records. Names are written uncompressed; compression is followed
+// when reading, within firm bounds.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/Classes.h"
+#include "dns/zvUtils.h"
+
+// Record type codes the codec knows a record class for.
+inline constexpr std::int32_t kzvDnsTypeA = 1;
+inline constexpr std::int32_t kzvDnsTypeNS = 2;
+inline constexpr std::int32_t kzvDnsTypeCNAME = 5;
+inline constexpr std::int32_t kzvDnsTypeSOA = 6;
+inline constexpr std::int32_t kzvDnsTypePTR = 12;
+inline constexpr std::int32_t kzvDnsTypeMX = 15;
+inline constexpr std::int32_t kzvDnsTypeTXT = 16;
+
+// The size of the buffer a message is encoded into: the classic UDP limit.
+inline constexpr std::int32_t kzvDnsMaxMessageSize = 512;
+
+enum TzvDnsOpCode { ocQuery, ocInverseQuery, ocStatus };
+
+// Record classes with their wire values. Any other value read from the wire counts as
+// rcInternet.
+enum TzvDnsRecordClass : std::uint8_t { rcInternet = 1, rcChaos = 3, rcHesiod = 4 };
+
+class TzvDnsMessageHeader {
+ public:
+  TzvDnsMessageHeader() { Clear(); }
+
+  // Defaults: a fresh random identifier, all flags false (so the message is a response
+  // until IsQuery is set), opcode ocQuery, response code and counts 0.
+  void Clear();
+  void Build(TzvByteArray& buffer, std::int32_t& position) const;
+  void Parse(const TzvByteArray& buffer, std::int32_t& position);
+
+  bool IsRecursionAvailable = false;
+  bool IsAuthoritativeAnswer = false;
+  bool IsQuery = false;
+  bool IsRecursionDesired = false;
+  bool IsTruncated = false;
+  std::int32_t ResponseCode = 0;
+  TzvDnsOpCode OpCode = ocQuery;
+  std::int32_t ID = 0;
+  std::int32_t AnswerCount = 0;
+  std::int32_t QueryCount = 0;
+  std::int32_t AuthorityCount = 0;
+  std::int32_t AdditionalCount = 0;
+};
+
+// One question or resource record. The base class carries what every record shares and
+// treats its data as opaque (skipped when read, nothing written); the typed records
+// below read and write their own data.
+class TzvDnsRecord : public TPersistent {
+ public:
+  std::string ClassName() const override { return "TzvDnsRecord"; }
+  // A new, empty record of the same class as this one.
+  virtual std::unique_ptr<TzvDnsRecord> Create() const { return std::make_unique<TzvDnsRecord>(); }
+  // Copies the shared fields from any record; other sources fail with
+  // "Cannot assign a %s to a %s".
+  void Assign(const TPersistent* source) override;
+
+  virtual void BuildData(TzvByteArray& buffer, std::int32_t& position);
+  virtual void ParseData(const TzvByteArray& buffer, std::int32_t& position);
+
+  // The owner name, type and class.
+  void WriteQuestion(TzvByteArray& buffer, std::int32_t& position);
+  void ReadQuestion(const TzvByteArray& buffer, std::int32_t& position);
+  // The question part, then time to live, data length and data.
+  void WriteRecord(TzvByteArray& buffer, std::int32_t& position);
+  void ReadRecord(const TzvByteArray& buffer, std::int32_t& position);
+
+  // Names: labels joined by ".", the root being the empty text. Written without
+  // compression; labels over 63 bytes and names over 255 are refused.
+  static void WriteName(std::string_view name, TzvByteArray& buffer, std::int32_t& position);
+  // Follows compression pointers (forward ones too). Leaves the position behind the
+  // name's bytes where it started, i.e. behind the first pointer met.
+  static std::string ReadName(const TzvByteArray& buffer, std::int32_t& position);
+  // One length byte and up to 255 bytes; an empty text or one of 256 bytes or more is
+  // written as the empty string.
+  static void WriteCharacterString(std::string_view text, TzvByteArray& buffer,
+                                   std::int32_t& position);
+  // Checks the string, with its length byte, against this record's DataLength.
+  std::string ReadCharacterString(const TzvByteArray& buffer, std::int32_t& position) const;
+
+  TzvDnsRecordClass RecordClass = rcInternet;
+  std::int32_t RecordType = 0;
+  std::string Name;
+  std::uint32_t TTL = 0;
+  std::int32_t DataLength = 0;
+};
+
+// An ordered list that owns its records.
+class TzvDnsRecordList : public TPersistent {
+ public:
+  std::string ClassName() const override { return "TzvDnsRecordList"; }
+  // Replaces the records with copies (of the same classes) of another list's records.
+  void Assign(const TPersistent* source) override;
+
+  int Add(std::unique_ptr<TzvDnsRecord> record) { return items_.Add(std::move(record)); }
+  void Clear() { items_.Clear(); }
+  int Count() const { return items_.Count(); }
+  // Valid until the list is cleared; outside 0 .. Count-1 fails with
+  // "List index out of bounds (%d)".
+  TzvDnsRecord* Items(int index) const { return items_.Items(index); }
+  TzvDnsRecord* operator[](int index) const { return items_.Items(index); }
+  // The first record of the type whose name matches ignoring ASCII case, or nullptr.
+  TzvDnsRecord* FindItem(std::string_view name, std::int32_t record_type) const;
+
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+
+ private:
+  TObjectList<TzvDnsRecord> items_;
+};
+
+class TzvDnsMessage {
+ public:
+  TzvDnsMessage();
+  virtual ~TzvDnsMessage();
+  TzvDnsMessage(const TzvDnsMessage&) = delete;
+  TzvDnsMessage& operator=(const TzvDnsMessage&) = delete;
+
+  TzvDnsMessageHeader& Header() { return *header_; }
+  const TzvDnsMessageHeader& Header() const { return *header_; }
+  TzvDnsRecordList& Authorities() { return *authorities_; }
+  const TzvDnsRecordList& Authorities() const { return *authorities_; }
+  TzvDnsRecordList& Answers() { return *answers_; }
+  const TzvDnsRecordList& Answers() const { return *answers_; }
+  TzvDnsRecordList& Queries() { return *queries_; }
+  const TzvDnsRecordList& Queries() const { return *queries_; }
+  TzvDnsRecordList& AdditionalRecords() { return *additional_records_; }
+  const TzvDnsRecordList& AdditionalRecords() const { return *additional_records_; }
+
+  // A new identifier, default flags, and all four sections emptied.
+  void Clear();
+  // Writes the encoded message at the stream's position. The header's counts are taken
+  // from the sections. A message that cannot be encoded writes nothing.
+  void Build(TStream& stream);
+  // Decodes the bytes from the stream's position to its end. Fails on a malformed
+  // message, keeping what was decoded before the fault, and, after decoding everything,
+  // on a non-zero response code.
+  void Parse(TStream& stream);
+  // The record class for a type code; a plain TzvDnsRecord for codes it does not know.
+  virtual std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type);
+  static void CheckResponseCode(std::int32_t code);
+
+ private:
+  void ParseSection(const TzvByteArray& buffer, std::int32_t& position, TzvDnsRecordList& list,
+                    std::int32_t count, bool questions);
+
+  std::unique_ptr<TzvDnsMessageHeader> header_;
+  std::unique_ptr<TzvDnsRecordList> authorities_;
+  std::unique_ptr<TzvDnsRecordList> answers_;
+  std::unique_ptr<TzvDnsRecordList> queries_;
+  std::unique_ptr<TzvDnsRecordList> additional_records_;
+};
+
+class TzvDnsMXRecord : public TzvDnsRecord {
+ public:
+  TzvDnsMXRecord() { RecordType = kzvDnsTypeMX; }
+  std::string ClassName() const override { return "TzvDnsMXRecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::int32_t Preference = 0;
+  std::string MailServer;
+};
+
+class TzvDnsNSRecord : public TzvDnsRecord {
+ public:
+  TzvDnsNSRecord() { RecordType = kzvDnsTypeNS; }
+  std::string ClassName() const override { return "TzvDnsNSRecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::string NameServer;
+};
+
+class TzvDnsARecord : public TzvDnsRecord {
+ public:
+  TzvDnsARecord() { RecordType = kzvDnsTypeA; }
+  std::string ClassName() const override { return "TzvDnsARecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::string IPAddress;
+};
+
+class TzvDnsPTRRecord : public TzvDnsRecord {
+ public:
+  TzvDnsPTRRecord() { RecordType = kzvDnsTypePTR; }
+  std::string ClassName() const override { return "TzvDnsPTRRecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::string DomainName;
+};
+
+class TzvDnsSOARecord : public TzvDnsRecord {
+ public:
+  TzvDnsSOARecord() { RecordType = kzvDnsTypeSOA; }
+  std::string ClassName() const override { return "TzvDnsSOARecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::uint32_t Expire = 0;
+  std::uint32_t MinimumTTL = 0;
+  std::uint32_t Retry = 0;
+  std::uint32_t SerialNumber = 0;
+  std::uint32_t Refresh = 0;
+  std::string ResponsibleMailbox;
+  std::string PrimaryNameServer;
+};
+
+class TzvDnsCNAMERecord : public TzvDnsRecord {
+ public:
+  TzvDnsCNAMERecord() { RecordType = kzvDnsTypeCNAME; }
+  std::string ClassName() const override { return "TzvDnsCNAMERecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::string CanonicalName;
+};
+
+class TzvDnsTXTRecord : public TzvDnsRecord {
+ public:
+  TzvDnsTXTRecord() { RecordType = kzvDnsTypeTXT; }
+  std::string ClassName() const override { return "TzvDnsTXTRecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::string Text;
+};
