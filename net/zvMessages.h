@@ -75,9 +75,8 @@ std::shared_ptr<TzvWaitObject> FindWaitObject(THandle handle);
 // ---------------------------------------------------------------------------------------
 // Events (an auto-reset event is reset by the wait that reports it)
 
-// A new event (auto-reset unless asked otherwise), not signalled. Returns kzvNoHandle with
-// errno set on failure. The security
-// attributes and name of the platform call have no meaning here and are left out.
+// A new event (auto-reset unless asked otherwise). Returns kzvNoHandle with errno set on
+// failure. The platform call's security attributes and name mean nothing here.
 THandle CreateEvent(bool manual_reset = false, bool initial_state = false);
 // Signals an event; false (errno EBADF) when the handle is not an open event.
 bool SetEvent(THandle event);
