@@ -1,0 +1,401 @@
+#include "dns/zvRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines Entries(const TStrings& list) {
+  return Lines(list.begin(), list.end());
+}
+
+const std::string kInterfaces(kDnsInterfacesKey);
+
+std::string Interface(const std::string& name) {
+  return kInterfaces + name;
+}
+
+// ---- ParseDnsServers ----
+
+TEST(ParseDnsServers, SplitsAtBlanksAndCommas) {
+  struct Case {
+    const char* value;
+    Lines expected;
+  };
+  const Case cases[] = {
+      {"10.0.0.1 10.0.0.2", {"10.0.0.1", "10.0.0.2"}},
+      {"10.0.0.1,10.0.0.2", {"10.0.0.1", "10.0.0.2"}},
+      {"10.0.0.1, 10.0.0.2", {"10.0.0.1", "10.0.0.2"}},
+      {"10.0.0.1,", {"10.0.0.1"}},
+      {" ,, 10.0.0.1  ,", {"10.0.0.1"}},
+      {"   ", {}},
+      {",", {}},
+      {"", {}},
+      {"fe80::1%eth0 ::1", {"fe80::1%eth0", "::1"}},
+  };
+  for (const Case& c : cases) {
+    TStrings list;
+    ParseDnsServers(c.value, list);
+    EXPECT_EQ(Entries(list), c.expected) << "value '" << c.value << "'";
+  }
+}
+
+TEST(ParseDnsServers, OnlyBlankAndCommaSeparate) {
+  TStrings list;
+  ParseDnsServers("10.0.0.1\t10.0.0.2;10.0.0.3", list);
+  EXPECT_EQ(Entries(list), (Lines{"10.0.0.1\t10.0.0.2;10.0.0.3"}));
+}
+
+TEST(ParseDnsServers, AppendsWithoutRepeatingIgnoringCase) {
+  TStrings list;
+  list.Add("already");
+  list.Add("FE80::A");
+  ParseDnsServers("new ALREADY fe80::a new other", list);
+  EXPECT_EQ(Entries(list), (Lines{"already", "FE80::A", "new", "other"}));
+
+  // Case is ignored even when the list itself compares with case.
+  TStrings strict;
+  strict.SetCaseSensitive(true);
+  strict.Add("Host");
+  ParseDnsServers("HOST host", strict);
+  EXPECT_EQ(Entries(strict), (Lines{"Host"}));
+}
+
+// ---- the reader over the in-memory tree ----
+
+TEST(RegistryRead, StringValuesReadUpToFirstNul) {
+  TzvMemoryRegistry tree;
+  tree.WriteString("A\\B", "Plain", "text");
+  tree.WriteExpandString("A\\B", "Expand", "%SystemRoot%");
+  tree.WriteValue("A\\B", "Embedded", TzvRegDataType::rdString, std::string("one\0two", 7));
+  tree.WriteValue("A\\B", "Unterminated", TzvRegDataType::rdString, "abc");
+  TzvRegistry reader(tree);
+  ASSERT_TRUE(reader.OpenKeyReadOnly("A\\B"));
+  EXPECT_EQ(reader.ReadString("Plain"), "text");
+  EXPECT_EQ(reader.ReadString("plain"), "text");
+  EXPECT_EQ(reader.ReadString("Expand"), "%SystemRoot%");
+  EXPECT_EQ(reader.ReadString("Embedded"), "one");
+  EXPECT_EQ(reader.ReadString("Unterminated"), "abc");
+}
+
+TEST(RegistryRead, MissingOrEmptyValueReadsEmpty) {
+  TzvMemoryRegistry tree;
+  tree.WriteValue("K", "Empty", TzvRegDataType::rdString, "");
+  // Size 0 reads as empty whatever the type says.
+  tree.WriteValue("K", "EmptyBinary", TzvRegDataType::rdBinary, "");
+  TzvRegistry reader(tree);
+  ASSERT_TRUE(reader.OpenKeyReadOnly("K"));
+  EXPECT_EQ(reader.ReadString("Missing"), "");
+  EXPECT_EQ(reader.ReadString("Empty"), "");
+  EXPECT_EQ(reader.ReadString("EmptyBinary"), "");
+  reader.CloseKey();
+  EXPECT_EQ(reader.ReadString("Empty"), "");
+}
+
+TEST(RegistryRead, NonStringValueFailsNamingIt) {
+  TzvMemoryRegistry tree;
+  tree.WriteInteger("K", "Count", 7);
+  tree.WriteValue("K", "Blob", TzvRegDataType::rdBinary, "\x01\x02");
+  tree.WriteValue("K", "Odd", TzvRegDataType::rdUnknown, "x");
+  TzvRegistry reader(tree);
+  ASSERT_TRUE(reader.OpenKeyReadOnly("K"));
+  try {
+    reader.ReadString("Count");
+    FAIL() << "no error";
+  } catch (const EzvRegistryError& e) {
+    EXPECT_STREQ(e.what(), "Invalid data type for 'Count'");
+  }
+  EXPECT_THROW(reader.ReadString("Blob"), EzvRegistryError);
+  EXPECT_THROW(reader.ReadString("Odd"), EzvRegistryError);
+  TzvRegDataInfo info;
+  ASSERT_TRUE(reader.GetDataInfo("Count", info));
+  EXPECT_EQ(info.RegData, TzvRegDataType::rdInteger);
+  EXPECT_EQ(info.DataSize, 4u);
+}
+
+TEST(RegistryRead, FailedDataReadNamesTheValue) {
+  TzvMemoryRegistry tree;
+  tree.WriteString("K", "Servers", "10.0.0.1");
+  tree.FailDataRead("K", "Servers");
+  TzvRegistry reader(tree);
+  ASSERT_TRUE(reader.OpenKeyReadOnly("K"));
+  try {
+    reader.ReadString("Servers");
+    FAIL() << "no error";
+  } catch (const EzvRegistryError& e) {
+    EXPECT_STREQ(e.what(), "Failed to get data for 'Servers'");
+  }
+}
+
+TEST(RegistryRead, PathsIgnoreCaseAndEmptyParts) {
+  TzvMemoryRegistry tree;
+  tree.WriteString("Top\\Mid\\Leaf", "V", "x");
+  TzvRegistry reader(tree);
+  EXPECT_TRUE(reader.OpenKeyReadOnly("top\\MID\\leaf\\"));
+  EXPECT_EQ(reader.ReadString("V"), "x");
+  EXPECT_TRUE(reader.OpenKeyReadOnly("\\Top\\\\Mid"));
+  EXPECT_FALSE(reader.OpenKeyReadOnly("Top\\Other"));
+  EXPECT_FALSE(reader.HasOpenKey());
+  EXPECT_FALSE(reader.OpenKeyReadOnly("Top\\Mid\\Leaf\\Deeper"));
+}
+
+TEST(RegistryRead, KeyNamesInCreationOrder) {
+  TzvMemoryRegistry tree;
+  tree.CreateKey("Root\\zeta");
+  tree.CreateKey("Root\\alpha\\inner");
+  tree.CreateKey("Root\\Mid");
+  tree.CreateKey("ROOT\\ALPHA");  // already there: not listed twice
+  TzvRegistry reader(tree);
+  ASSERT_TRUE(reader.OpenKeyReadOnly("Root"));
+  TStrings names;
+  reader.GetKeyNames(names);
+  EXPECT_EQ(Entries(names), (Lines{"zeta", "alpha", "Mid"}));
+}
+
+TEST(RegistryRead, OpenKeyIsASnapshot) {
+  TzvMemoryRegistry tree;
+  tree.WriteString("K", "V", "before");
+  TzvRegistry reader(tree);
+  ASSERT_TRUE(reader.OpenKeyReadOnly("K"));
+  tree.WriteString("K", "V", "after");
+  tree.CreateKey("K\\Child");
+  EXPECT_EQ(reader.ReadString("V"), "before");
+  TStrings names;
+  reader.GetKeyNames(names);
+  EXPECT_EQ(names.Count(), 0);
+}
+
+TEST(RegistryRead, DeniedKeyDoesNotOpen) {
+  TzvMemoryRegistry tree;
+  tree.WriteString("K\\Locked", "V", "x");
+  tree.DenyOpen("K\\Locked");
+  TzvRegistry reader(tree);
+  EXPECT_TRUE(reader.OpenKeyReadOnly("K"));
+  EXPECT_FALSE(reader.OpenKeyReadOnly("K\\Locked"));
+}
+
+// ---- GetSystemDnsServers over the in-memory tree ----
+
+TEST(SystemDnsServers, DhcpValueWinsOverStaticOne) {
+  TzvMemoryRegistry tree;
+  tree.WriteString(Interface("{one}"), "DhcpNameServer", "10.0.0.1 10.0.0.2");
+  tree.WriteString(Interface("{one}"), "NameServer", "10.9.9.9");
+  tree.WriteString(Interface("{two}"), "NameServer", "10.0.0.3,10.0.0.4");
+  tree.WriteString(Interface("{three}"), "NameServer", "10.0.0.5, 10.0.0.6,");
+  TStrings list;
+  GetSystemDnsServers(list, tree);
+  EXPECT_EQ(Entries(list),
+            (Lines{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5", "10.0.0.6"}));
+}
+
+TEST(SystemDnsServers, BlankDhcpValueHidesStaticOne) {
+  TzvMemoryRegistry tree;
+  tree.WriteString(Interface("{blank}"), "DhcpNameServer", "   ");
+  tree.WriteString(Interface("{blank}"), "NameServer", "10.0.0.1");
+  // The static value is not even read: a wrong type there goes unnoticed.
+  tree.WriteString(Interface("{blank2}"), "DhcpNameServer", " , ");
+  tree.WriteInteger(Interface("{blank2}"), "NameServer", 1);
+  // An empty DHCP value does not count: the static one is read.
+  tree.WriteString(Interface("{empty}"), "DhcpNameServer", "");
+  tree.WriteString(Interface("{empty}"), "NameServer", "10.0.0.2");
+  TStrings list;
+  GetSystemDnsServers(list, tree);
+  EXPECT_EQ(Entries(list), (Lines{"10.0.0.2"}));
+}
+
+TEST(SystemDnsServers, ServerOnTwoInterfacesListedOnceAtFirstPlace) {
+  TzvMemoryRegistry tree;
+  tree.WriteString(Interface("a"), "DhcpNameServer", "10.0.0.1 fe80::1");
+  tree.WriteString(Interface("b"), "NameServer", "FE80::1 10.0.0.2 10.0.0.1");
+  TStrings list;
+  list.Add("10.0.0.2");
+  GetSystemDnsServers(list, tree);
+  EXPECT_EQ(Entries(list), (Lines{"10.0.0.2", "10.0.0.1", "fe80::1"}));
+}
+
+TEST(SystemDnsServers, MissingKeysLeaveListAsItWas) {
+  TStrings list;
+  list.Add("kept");
+  TzvMemoryRegistry nothing;
+  GetSystemDnsServers(list, nothing);
+  TzvMemoryRegistry no_interfaces;
+  no_interfaces.CreateKey(kInterfaces);
+  GetSystemDnsServers(list, no_interfaces);
+  TzvMemoryRegistry denied;
+  denied.WriteString(Interface("x"), "NameServer", "10.0.0.1");
+  denied.DenyOpen(kInterfaces);
+  GetSystemDnsServers(list, denied);
+  EXPECT_EQ(Entries(list), (Lines{"kept"}));
+}
+
+TEST(SystemDnsServers, InterfaceThatCannotBeOpenedIsSkipped) {
+  TzvMemoryRegistry tree;
+  tree.WriteString(Interface("a"), "NameServer", "10.0.0.1");
+  tree.WriteString(Interface("b"), "NameServer", "10.0.0.2");
+  tree.DenyOpen(Interface("b"));
+  tree.CreateKey(Interface("c"));  // no values at all
+  tree.WriteString(Interface("d"), "NameServer", "10.0.0.4");
+  TStrings list;
+  GetSystemDnsServers(list, tree);
+  EXPECT_EQ(Entries(list), (Lines{"10.0.0.1", "10.0.0.4"}));
+}
+
+TEST(SystemDnsServers, WrongTypeEndsTheWalkKeepingEarlierEntries) {
+  TzvMemoryRegistry tree;
+  tree.WriteString(Interface("a"), "NameServer", "10.0.0.1");
+  tree.WriteValue(Interface("b"), "DhcpNameServer", TzvRegDataType::rdBinary, "\x0a\x00");
+  tree.WriteString(Interface("c"), "NameServer", "10.0.0.3");
+  TStrings list;
+  try {
+    GetSystemDnsServers(list, tree);
+    FAIL() << "no error";
+  } catch (const EzvRegistryError& e) {
+    EXPECT_STREQ(e.what(), "Invalid data type for 'DhcpNameServer'");
+  }
+  EXPECT_EQ(Entries(list), (Lines{"10.0.0.1"}));
+
+  TzvMemoryRegistry static_wrong;
+  static_wrong.WriteInteger(Interface("a"), "NameServer", 5);
+  try {
+    GetSystemDnsServers(list, static_wrong);
+    FAIL() << "no error";
+  } catch (const EzvRegistryError& e) {
+    EXPECT_STREQ(e.what(), "Invalid data type for 'NameServer'");
+  }
+}
+
+TEST(SystemDnsServers, ExpandStringCountsAsString) {
+  TzvMemoryRegistry tree;
+  tree.WriteExpandString(Interface("a"), "NameServer", "10.0.0.1");
+  TStrings list;
+  GetSystemDnsServers(list, tree);
+  EXPECT_EQ(Entries(list), (Lines{"10.0.0.1"}));
+}
+
+// ---- the machine's configuration, laid out in a scratch tree ----
+
+class FakeSystem : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ =
+        std::filesystem::temp_directory_path() /
+        ("pellamar-registry-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_ / "run");
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  void Write(const std::string& relative, const std::string& text) {
+    const std::filesystem::path path = root_ / relative;
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  TzvSystemRegistry System() const {
+    return TzvSystemRegistry((root_ / "run").string(), (root_ / "resolv.conf").string());
+  }
+  Lines Servers() const {
+    TStrings list;
+    GetSystemDnsServers(list, System());
+    return Entries(list);
+  }
+
+  std::filesystem::path root_;
+};
+
+TEST_F(FakeSystem, ResolvConfNameserverLines) {
+  Write("resolv.conf",
+        "# a comment\n"
+        "search example.org\n"
+        "nameserver 10.0.0.1\n"
+        "nameserver\tfe80::1%eth0   # scoped\n"
+        "; nameserver 10.0.0.9\n"
+        "nameserverx 10.0.0.8\n"
+        "nameserver 10.0.0.2;trailing\r\n"
+        "  nameserver 10.0.0.7\n"
+        "options timeout:2\n"
+        "nameserver\n"
+        "nameserver 10.0.0.1\n"
+        "nameserver 10.0.0.3");
+  EXPECT_EQ(Servers(), (Lines{"10.0.0.1", "fe80::1%eth0", "10.0.0.2", "10.0.0.3"}));
+}
+
+TEST_F(FakeSystem, ResolvConfShownAsItsOwnKey) {
+  Write("resolv.conf", "nameserver 127.0.0.53\n");
+  TzvSystemRegistry system = System();
+  TzvRegistry reader(system);
+  ASSERT_TRUE(reader.OpenKeyReadOnly(kInterfaces));
+  TStrings names;
+  reader.GetKeyNames(names);
+  EXPECT_EQ(Entries(names), (Lines{"resolv.conf"}));
+  ASSERT_TRUE(reader.OpenKeyReadOnly(Interface("RESOLV.CONF")));
+  EXPECT_EQ(reader.ReadString("NameServer"), "127.0.0.53");
+  EXPECT_EQ(reader.ReadString("DhcpNameServer"), "");
+  // Nothing else of the tree exists.
+  EXPECT_FALSE(reader.OpenKeyReadOnly("SYSTEM"));
+  EXPECT_FALSE(reader.OpenKeyReadOnly(Interface("resolv.conf\\deeper")));
+  EXPECT_FALSE(reader.OpenKeyReadOnly(Interface("eth0")));
+}
+
+TEST_F(FakeSystem, LinksFromNetworkdAndResolved) {
+  Write("resolv.conf", "nameserver 127.0.0.53\n");
+  // Link 2 learned 10.0.0.1 and 10.0.0.2 by DHCP and has 10.0.0.9 configured: only the
+  // DHCP ones count for it.
+  Write("run/systemd/netif/links/2",
+        "# This is private data. Do not parse.\nADMIN_STATE=configured\n"
+        "DNS=10.0.0.9 10.0.0.1 10.0.0.2\nNTP=\n");
+  Write("run/systemd/netif/leases/2", "ADDRESS=10.0.0.50\nDNS=10.0.0.1 10.0.0.2\n");
+  // Link 10: configured only, by networkd and through resolved.
+  Write("run/systemd/netif/links/10", "DNS=10.0.1.1\n");
+  Write("run/systemd/resolve/netif/10", "LLMNR=yes\nSERVERS=10.0.1.2 fe80::5%10\n");
+  // Link 3: known to resolved only, without servers.
+  Write("run/systemd/resolve/netif/3", "LLMNR=yes\n");
+  // Not a link.
+  Write("run/systemd/netif/links/lo", "DNS=10.6.6.6\n");
+
+  TzvSystemRegistry system = System();
+  TzvRegistry reader(system);
+  ASSERT_TRUE(reader.OpenKeyReadOnly(kInterfaces));
+  TStrings names;
+  reader.GetKeyNames(names);
+  EXPECT_EQ(Entries(names), (Lines{"resolv.conf", "2", "3", "10"}));
+
+  ASSERT_TRUE(reader.OpenKeyReadOnly(Interface("2")));
+  EXPECT_EQ(reader.ReadString("DhcpNameServer"), "10.0.0.1 10.0.0.2");
+  EXPECT_EQ(reader.ReadString("NameServer"), "10.0.0.9");
+  ASSERT_TRUE(reader.OpenKeyReadOnly(Interface("10")));
+  EXPECT_EQ(reader.ReadString("DhcpNameServer"), "");
+  EXPECT_EQ(reader.ReadString("NameServer"), "10.0.1.1 10.0.1.2 fe80::5%10");
+  EXPECT_FALSE(reader.OpenKeyReadOnly(Interface("lo")));
+  EXPECT_FALSE(reader.OpenKeyReadOnly(Interface("..")));
+
+  EXPECT_EQ(Servers(),
+            (Lines{"127.0.0.53", "10.0.0.1", "10.0.0.2", "10.0.1.1", "10.0.1.2", "fe80::5%10"}));
+}
+
+TEST_F(FakeSystem, NothingConfiguredGivesNothing) {
+  EXPECT_EQ(Servers(), Lines{});
+  Write("resolv.conf", "");
+  Write("run/systemd/netif/links/2", "ADMIN_STATE=configured\n");
+  EXPECT_EQ(Servers(), Lines{});
+}
+
+TEST_F(FakeSystem, ResolvConfThatIsNotAFileIsSkipped) {
+  std::filesystem::create_directories(root_ / "resolv.conf");
+  Write("run/systemd/netif/links/1", "DNS=10.0.0.1\n");
+  EXPECT_EQ(Servers(), (Lines{"10.0.0.1"}));
+}
+
+TEST(SystemRegistry, MachineConfigurationReadsWithoutFailing) {
+  // Whatever this machine holds, reading it must not fail (nothing is sent).
+  TStrings list;
+  EXPECT_NO_THROW(GetSystemDnsServers(list));
+  for (const std::string& server : list) EXPECT_FALSE(server.empty());
+}
+
+}  // namespace
