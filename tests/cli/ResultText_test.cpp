@@ -1,0 +1,100 @@
+#include "cli/ResultText.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+void AddMx(TzvMailServerList& list, const char* name, int preference, const char* address) {
+  auto item = std::make_unique<TzvMailServerInfo>();
+  item->Name = name;
+  item->Preference = preference;
+  item->IPAddress = address;
+  list.Add(std::move(item));
+}
+
+void AddHost(TzvHostList& list, const char* name, const char* address) {
+  auto item = std::make_unique<TzvHostInfo>();
+  item->Name = name;
+  item->IPAddress = address;
+  list.Add(std::move(item));
+}
+
+TEST(ResultText, NothingFoundWritesNothing) {
+  TzvMailServerList mail;
+  TzvHostList hosts;
+  TStrings name_servers, aliases;
+  EXPECT_EQ(LookupResultLines(mail, hosts, name_servers, aliases), Lines{});
+  EXPECT_EQ(MailServerLines(mail), Lines{});
+  EXPECT_EQ(HostLines(hosts), Lines{});
+  EXPECT_EQ(NameServerLines(name_servers), Lines{});
+  EXPECT_EQ(AliasLines(aliases), Lines{});
+}
+
+TEST(ResultText, MailServersInListOrderWithEmptyAddressKept) {
+  TzvMailServerList mail;
+  AddMx(mail, "mx10.example.org", 10, "127.0.0.10");
+  AddMx(mail, "mx20.example.org", 20, "");
+  EXPECT_EQ(MailServerLines(mail),
+            (Lines{"====== Servidores de Correo ======", "mx20.example.org, Preference 20, ",
+                   "mx10.example.org, Preference 10, 127.0.0.10", ""}));
+}
+
+TEST(ResultText, AllSectionsInWindowOrder) {
+  TzvMailServerList mail;
+  AddMx(mail, "mail.example.org", 65535, "127.0.0.1");
+  TzvHostList hosts;
+  AddHost(hosts, "a.example.org", "127.0.0.1");
+  AddHost(hosts, "b.example.org", "");
+  TStrings name_servers;
+  name_servers.Add("ns1.example.org");
+  name_servers.Add("ns1.example.org");  // listed as often as met
+  TStrings aliases;
+  aliases.Add("www.example.org");
+  EXPECT_EQ(
+      LookupResultLines(mail, hosts, name_servers, aliases),
+      (Lines{"====== Servidores de Correo ======", "mail.example.org, Preference 65535, 127.0.0.1",
+             "", "====== Hosts ======", "a.example.org, 127.0.0.1", "b.example.org, ", "",
+             "====== Nombre Servidores ======", "ns1.example.org", "ns1.example.org", "",
+             "====== Alias ======", "www.example.org", ""}));
+}
+
+TEST(ResultText, EmptySectionsAreLeftOutBetweenOthers) {
+  TzvMailServerList mail;
+  TzvHostList hosts;
+  TStrings name_servers, aliases;
+  AddHost(hosts, "h", "127.0.0.1");
+  aliases.Add("alias");
+  EXPECT_EQ(LookupResultLines(mail, hosts, name_servers, aliases),
+            (Lines{"====== Hosts ======", "h, 127.0.0.1", "", "====== Alias ======", "alias", ""}));
+}
+
+TEST(ResultText, TextsPassThroughUnchanged) {
+  // Names are printed as they are: no printf directive in them is interpreted and no
+  // byte is dropped.
+  TzvMailServerList mail;
+  AddMx(mail, "%s%n.example", 5, "%d");
+  TzvHostList hosts;
+  auto host = std::make_unique<TzvHostInfo>();
+  host->Name = std::string("nul\0byte", 8);
+  host->IPAddress = "::1";
+  hosts.Add(std::move(host));
+  EXPECT_EQ(MailServerLines(mail)[1], "%s%n.example, Preference 5, %d");
+  EXPECT_EQ(HostLines(hosts)[1], std::string("nul\0byte, ::1", 13));
+}
+
+TEST(ResultText, ErrorLines) {
+  EXPECT_EQ(LookupErrorLines(), (Lines{"====== Error ======", " - El servidor no responde."}));
+}
+
+TEST(ResultText, DnsServerListing) {
+  EXPECT_EQ(DnsServerListHeading(), "====== Servidores DNS Locales ======");
+  TStrings servers;
+  EXPECT_EQ(DnsServerLines(servers), Lines{});
+  servers.Add("127.0.0.53");
+  servers.Add("fe80::1%eth0");
+  EXPECT_EQ(DnsServerLines(servers), (Lines{" - 127.0.0.53", " - fe80::1%eth0"}));
+}
+
+}  // namespace
