@@ -1,0 +1,692 @@
+#include "net/zvWinSock2.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "base/SysUtils.h"
+#include "net/zvSocketUtils.h"
+
+namespace zvWinSock2 {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Lazy binding
+
+enum class TBindState { kUnbound, kBound, kFailed };
+
+struct TGroupBinding {
+  std::mutex lock;
+  std::atomic<TBindState> state{TBindState::kUnbound};
+  std::string failure;  // the system's text, kept for every later call
+};
+
+TzvSocketApi& Table() {
+  static TzvSocketApi table;
+  return table;
+}
+
+TGroupBinding& GroupA() {
+  static TGroupBinding group;
+  return group;
+}
+TGroupBinding& GroupB() {
+  static TGroupBinding group;
+  return group;
+}
+
+// Looks an operation up by name in the running program. A required one that is missing
+// fails with the system's text; an optional one is recorded as absent.
+template <class Fn>
+bool Lookup(Fn& entry, const char* name, bool required, std::string& failure) {
+  ::dlerror();
+  void* address = ::dlsym(RTLD_DEFAULT, name);
+  if (address == nullptr) {
+    if (required) {
+      const char* text = ::dlerror();
+      failure = text != nullptr ? text : std::string("undefined symbol: ") + name;
+      return false;
+    }
+  }
+  entry = reinterpret_cast<Fn>(address);
+  return true;
+}
+
+// Binds a group once per process. A failure is remembered, and every later call raises it
+// again instead of reaching an operation that was never bound.
+template <class BindFn>
+void EnsureBound(TGroupBinding& group, BindFn bind_all) {
+  if (group.state.load(std::memory_order_acquire) == TBindState::kBound) return;
+  std::lock_guard guard(group.lock);
+  if (group.state.load() == TBindState::kUnbound) {
+    std::string failure;
+    const bool ok = bind_all(failure);
+    group.failure = failure;
+    group.state.store(ok ? TBindState::kBound : TBindState::kFailed, std::memory_order_release);
+  }
+  if (group.state.load() == TBindState::kFailed) throw Exception(group.failure);
+}
+
+void BindGroupA() {
+  EnsureBound(GroupA(), [](std::string& failure) {
+    auto& t = Table();
+    return Lookup(t.poll, "poll", true, failure) && Lookup(t.fcntl, "fcntl", true, failure) &&
+           Lookup(t.getsockopt, "getsockopt", true, failure) &&
+           Lookup(t.getaddrinfo, "getaddrinfo", false, failure) &&
+           Lookup(t.freeaddrinfo, "freeaddrinfo", false, failure);
+  });
+}
+
+void BindGroupB() {
+  EnsureBound(GroupB(), [](std::string& failure) {
+    auto& t = Table();
+    return Lookup(t.connect, "connect", true, failure) &&
+           Lookup(t.getsockname, "getsockname", true, failure) &&
+           Lookup(t.bind, "bind", true, failure) && Lookup(t.accept, "accept", true, failure) &&
+           Lookup(t.recvmsg, "recvmsg", true, failure) && Lookup(t.sendto, "sendto", true, failure);
+  });
+}
+
+// A closed or never-opened handle is "not a socket" to the callers, as it was where the
+// transport was first written; Linux says EBADF.
+int Fail() {
+  if (errno == EBADF) errno = ENOTSOCK;
+  return SOCKET_ERROR;
+}
+
+int Result(long result) {
+  if (result < 0) return Fail();
+  return static_cast<int>(result);
+}
+
+bool ValidLength(int length) {
+  if (length >= 0) return true;
+  errno = EINVAL;
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Network events
+
+// The event object of a socket. It records read and write events the way the transport's
+// loops expect (see WSAEventSelect in the header) and is signalled while any is recorded.
+class TzvNetworkSignal : public TzvWaitObject {
+ public:
+  bool Consume() override {
+    std::lock_guard guard(lock_);
+    Update();
+    return recorded_ != 0;
+  }
+
+  void AddPollFds(std::vector<pollfd>& fds) const override {
+    std::lock_guard guard(lock_);
+    const short events = WatchedEvents();
+    if (socket_ >= 0 && events != 0) fds.push_back({socket_, events, 0});
+  }
+
+  void Attach(TSocket s, long mask) {
+    std::lock_guard guard(lock_);
+    socket_ = s;
+    mask_ = mask;
+    read_armed_ = true;
+    write_armed_ = true;
+    recorded_ = 0;
+  }
+
+  void Detach() {
+    std::lock_guard guard(lock_);
+    socket_ = INVALID_SOCKET;
+    mask_ = 0;
+    recorded_ = 0;
+  }
+
+  TSocket Socket() const {
+    std::lock_guard guard(lock_);
+    return socket_;
+  }
+
+  void RearmRead() {
+    std::lock_guard guard(lock_);
+    read_armed_ = true;
+  }
+  void RearmWrite() {
+    std::lock_guard guard(lock_);
+    write_armed_ = true;
+  }
+
+  void Reset() {
+    std::lock_guard guard(lock_);
+    recorded_ = 0;
+  }
+
+  // Reports and forgets what was recorded.
+  void Take(WSANETWORKEVENTS& out) {
+    std::lock_guard guard(lock_);
+    Update();
+    out = WSANETWORKEVENTS{};
+    out.lNetworkEvents = recorded_;
+    if (recorded_ != 0 && socket_ >= 0) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      if (Table().getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+      if (recorded_ & FD_READ) out.iErrorCode[FD_READ_BIT] = error;
+      if (recorded_ & FD_WRITE) out.iErrorCode[FD_WRITE_BIT] = error;
+    }
+    recorded_ = 0;
+  }
+
+ private:
+  short WatchedEvents() const {
+    short events = 0;
+    if ((mask_ & FD_READ) && read_armed_) events |= POLLIN;
+    if ((mask_ & FD_WRITE) && write_armed_) events |= POLLOUT;
+    return events;
+  }
+
+  // Records what the socket shows now. An armed event is recorded once and then disarmed
+  // until the call that re-enables it (a receive for read, a blocked send for write).
+  void Update() {
+    const short events = WatchedEvents();
+    if (socket_ < 0 || events == 0) return;
+    pollfd p{socket_, events, 0};
+    if (Table().poll(&p, 1, 0) != 1) return;
+    if ((events & POLLIN) && (p.revents & (POLLIN | POLLERR | POLLHUP))) {
+      recorded_ |= FD_READ;
+      read_armed_ = false;
+    }
+    if ((events & POLLOUT) && (p.revents & (POLLOUT | POLLERR | POLLHUP))) {
+      recorded_ |= FD_WRITE;
+      write_armed_ = false;
+    }
+  }
+
+  mutable std::mutex lock_;
+  TSocket socket_ = INVALID_SOCKET;
+  long mask_ = 0;
+  bool read_armed_ = false;
+  bool write_armed_ = false;
+  long recorded_ = 0;
+};
+
+// Which event object is selected on which socket.
+struct TSelections {
+  std::mutex lock;
+  std::map<TSocket, std::shared_ptr<TzvNetworkSignal>> by_socket;
+};
+
+TSelections& Selections() {
+  static TSelections selections;
+  return selections;
+}
+
+std::shared_ptr<TzvNetworkSignal> SelectedSignal(TSocket s) {
+  auto& selections = Selections();
+  std::lock_guard guard(selections.lock);
+  auto it = selections.by_socket.find(s);
+  return it == selections.by_socket.end() ? nullptr : it->second;
+}
+
+void RearmRead(TSocket s) {
+  if (auto signal = SelectedSignal(s)) signal->RearmRead();
+}
+
+void AfterSend(TSocket s, long result) {
+  if (result < 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
+    const int saved = errno;
+    if (auto signal = SelectedSignal(s)) signal->RearmWrite();
+    errno = saved;
+  }
+}
+
+bool IsSocket(TSocket s) {
+  int type = 0;
+  socklen_t length = sizeof type;
+  if (Table().getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &length) != 0) {
+    Fail();
+    return false;
+  }
+  return true;
+}
+
+std::atomic<int> startups{0};
+
+// ---------------------------------------------------------------------------------------
+// Asynchronous lookups
+
+struct TzvAsyncLookup {
+  std::mutex lock;
+  HWND window = 0;
+  std::uint32_t message = 0;
+  TzvHostEntry* answer = nullptr;
+  bool cancelled = false;
+  bool done = false;
+};
+
+struct TAsyncTable {
+  std::mutex lock;
+  std::map<TzvAsyncRequest, std::shared_ptr<TzvAsyncLookup>> pending;
+  TzvAsyncRequest next = 1;
+};
+
+TAsyncTable& AsyncLookups() {
+  static TAsyncTable table;
+  return table;
+}
+
+void RunLookup(TzvAsyncRequest request, std::shared_ptr<TzvAsyncLookup> lookup,
+               const std::string& name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;  // one entry per address, not one per socket type
+  addrinfo* list = nullptr;
+  std::int32_t error = HostLookupErrorCode(::getaddrinfo(name.c_str(), nullptr, &hints, &list));
+  TzvHostEntry entry;
+  for (addrinfo* item = list; item != nullptr; item = item->ai_next) {
+    if (item->ai_family != AF_INET || item->ai_addr == nullptr ||
+        item->ai_addrlen < sizeof(sockaddr_in))
+      continue;
+    sockaddr_in address{};
+    std::memcpy(&address, item->ai_addr, sizeof address);
+    std::array<std::uint8_t, 4> bytes{};
+    std::memcpy(bytes.data(), &address.sin_addr.s_addr, bytes.size());
+    entry.Addresses.push_back(bytes);
+  }
+  if (list != nullptr) ::freeaddrinfo(list);
+  {
+    std::lock_guard guard(lookup->lock);
+    if (!lookup->cancelled) {
+      if (error == 0) *lookup->answer = std::move(entry);
+      PostMessage(lookup->window, lookup->message, request,
+                  static_cast<std::intptr_t>(static_cast<std::uint32_t>(error) << 16));
+    }
+    lookup->done = true;
+  }
+  auto& table = AsyncLookups();
+  std::lock_guard guard(table.lock);
+  table.pending.erase(request);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Binding
+
+TzvSocketApi& SocketApi() {
+  BindGroupA();
+  BindGroupB();
+  return Table();
+}
+
+bool IsIPv6Available() {
+  BindGroupA();
+  return Table().getaddrinfo != nullptr && Table().freeaddrinfo != nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up
+
+int WSAStartup(std::uint16_t version, WSADATA* data) {
+  startups.fetch_add(1);
+  if (data != nullptr) {
+    data->wVersion = version;
+    data->wHighVersion = 0x0202;
+  }
+  return 0;
+}
+
+int WSACleanup() {
+  int count = startups.load();
+  while (count > 0 && !startups.compare_exchange_weak(count, count - 1)) {
+  }
+  if (count <= 0) {
+    errno = EINVAL;  // not started
+    return SOCKET_ERROR;
+  }
+  return 0;
+}
+
+int StartupCount() {
+  return startups.load();
+}
+
+void StartupSocket() {
+  WSADATA data;
+  if (WSAStartup(0x0202, &data) != 0) RaiseSocketError(WSAGetLastError());
+}
+
+void CleanupSocket() {
+  WSACleanup();
+}
+
+int WSAGetLastError() {
+  return errno;
+}
+
+void WSASetLastError(int error) {
+  errno = error;
+}
+
+// ---------------------------------------------------------------------------------------
+// Network events
+
+WSAEVENT WSACreateEvent() {
+  BindGroupA();
+  return RegisterWaitObject(std::make_shared<TzvNetworkSignal>());
+}
+
+bool WSAResetEvent(WSAEVENT event) {
+  BindGroupA();
+  auto object = FindWaitObject(event);
+  if (auto signal = std::dynamic_pointer_cast<TzvNetworkSignal>(object)) {
+    signal->Reset();
+    return true;
+  }
+  if (object) return ResetEvent(event);
+  return false;
+}
+
+bool WSACloseEvent(WSAEVENT event) {
+  BindGroupA();
+  if (auto signal = std::dynamic_pointer_cast<TzvNetworkSignal>(FindWaitObject(event))) {
+    auto& selections = Selections();
+    std::lock_guard guard(selections.lock);
+    auto it = selections.by_socket.find(signal->Socket());
+    if (it != selections.by_socket.end() && it->second == signal) selections.by_socket.erase(it);
+    signal->Detach();
+  }
+  return CloseHandle(event);
+}
+
+int WSAEventSelect(TSocket s, WSAEVENT event, long mask) {
+  BindGroupA();
+  auto signal = std::dynamic_pointer_cast<TzvNetworkSignal>(FindWaitObject(event));
+  if (!signal || (mask & ~(FD_READ | FD_WRITE)) != 0) {
+    errno = EINVAL;
+    return SOCKET_ERROR;
+  }
+  if (!IsSocket(s)) return SOCKET_ERROR;
+  const int flags = Table().fcntl(s, F_GETFL);
+  if (flags < 0 || Table().fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) return Fail();
+
+  auto& selections = Selections();
+  std::lock_guard guard(selections.lock);
+  // One selection per socket and per event object: a new one replaces the old ones.
+  if (auto it = selections.by_socket.find(s); it != selections.by_socket.end()) {
+    it->second->Detach();
+    selections.by_socket.erase(it);
+  }
+  if (auto it = selections.by_socket.find(signal->Socket());
+      it != selections.by_socket.end() && it->second == signal)
+    selections.by_socket.erase(it);
+  if (mask == 0) {
+    signal->Detach();
+  } else {
+    signal->Attach(s, mask);
+    selections.by_socket[s] = signal;
+  }
+  return 0;
+}
+
+std::uint32_t WSAWaitForMultipleEvents(std::uint32_t count, const WSAEVENT* events, bool wait_all,
+                                       std::uint32_t timeout, bool) {
+  BindGroupA();
+  return MsgWaitForMultipleObjects(count, events, wait_all, timeout, 0);
+}
+
+int WSAEnumNetworkEvents(TSocket s, WSAEVENT event, WSANETWORKEVENTS* events) {
+  BindGroupA();
+  if (events == nullptr) {
+    errno = EFAULT;
+    return SOCKET_ERROR;
+  }
+  auto signal = SelectedSignal(s);
+  if (signal) {
+    signal->Take(*events);
+  } else {
+    if (!IsSocket(s)) return SOCKET_ERROR;
+    *events = WSANETWORKEVENTS{};
+  }
+  if (event != WSA_INVALID_EVENT) {
+    auto object = FindWaitObject(event);
+    if (!object) {
+      errno = EINVAL;
+      return SOCKET_ERROR;
+    }
+    if (object != signal) WSAResetEvent(event);
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Address information
+
+int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result) {
+  BindGroupA();
+  if (result != nullptr) *result = nullptr;
+  auto call = Table().getaddrinfo;
+  if (call == nullptr) return kzvNoRecovery;
+  return HostLookupErrorCode(call(node, service, hints, result));
+}
+
+void freeaddrinfo(addrinfo* list) {
+  BindGroupA();
+  auto call = Table().freeaddrinfo;
+  if (call == nullptr || list == nullptr) return;
+  call(list);
+}
+
+// ---------------------------------------------------------------------------------------
+// Addressed socket calls
+
+int connect(TSocket s, const sockaddr* name, socklen_t length) {
+  BindGroupB();
+  return Result(Table().connect(s, name, length));
+}
+
+int getsockname(TSocket s, sockaddr* name, socklen_t* length) {
+  BindGroupB();
+  if (length == nullptr) {
+    errno = EFAULT;
+    return SOCKET_ERROR;
+  }
+  const socklen_t room = *length;
+  if (Table().getsockname(s, name, length) != 0) return Fail();
+  if (*length > room) {  // the address was cut to fit: no use to the caller
+    errno = EFAULT;
+    return SOCKET_ERROR;
+  }
+  return 0;
+}
+
+int bind(TSocket s, const sockaddr* name, socklen_t length) {
+  BindGroupB();
+  return Result(Table().bind(s, name, length));
+}
+
+TSocket accept(TSocket s, sockaddr* address, socklen_t* length) {
+  BindGroupB();
+  const int result = Table().accept(s, address, length);
+  const int saved = errno;
+  RearmRead(s);
+  errno = saved;
+  if (result < 0) return Fail();
+  ::fcntl(result, F_SETFD, FD_CLOEXEC);
+  return result;
+}
+
+int recvfrom(TSocket s, void* buffer, int length, int flags, sockaddr* from,
+             socklen_t* from_length) {
+  BindGroupB();
+  if (!ValidLength(length)) return SOCKET_ERROR;
+  if (from != nullptr && from_length == nullptr) {
+    errno = EFAULT;
+    return SOCKET_ERROR;
+  }
+  iovec part{buffer, static_cast<size_t>(length)};
+  msghdr header{};
+  header.msg_iov = &part;
+  header.msg_iovlen = 1;
+  header.msg_name = from;
+  header.msg_namelen = from != nullptr ? *from_length : 0;
+  const ssize_t received = Table().recvmsg(s, &header, flags);
+  const int saved = errno;
+  RearmRead(s);
+  errno = saved;
+  if (received < 0) return Fail();
+  // Linux cuts a datagram that does not fit; the transport expects the receive to fail.
+  if (header.msg_flags & MSG_TRUNC) {
+    errno = EMSGSIZE;
+    return SOCKET_ERROR;
+  }
+  if (from != nullptr) {
+    if (header.msg_namelen > *from_length) {
+      errno = EFAULT;
+      return SOCKET_ERROR;
+    }
+    *from_length = header.msg_namelen;
+  }
+  return static_cast<int>(received);
+}
+
+int sendto(TSocket s, const void* buffer, int length, int flags, const sockaddr* to,
+           socklen_t to_length) {
+  BindGroupB();
+  if (!ValidLength(length)) return SOCKET_ERROR;
+  // No SIGPIPE: a peer that went away is an error to report, not a reason to end.
+  const ssize_t sent =
+      Table().sendto(s, buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL, to, to_length);
+  AfterSend(s, sent);
+  return Result(sent);
+}
+
+// ---------------------------------------------------------------------------------------
+// Socket calls linked with the program
+
+TSocket socket(int family, int type, int protocol) {
+  return Result(::socket(family, type | SOCK_CLOEXEC, protocol));
+}
+
+int shutdown(TSocket s, int how) {
+  return Result(::shutdown(s, how));
+}
+
+int setsockopt(TSocket s, int level, int option, const void* value, socklen_t length) {
+  return Result(::setsockopt(s, level, option, value, length));
+}
+
+int send(TSocket s, const void* buffer, int length, int flags) {
+  if (!ValidLength(length)) return SOCKET_ERROR;
+  const ssize_t sent = ::send(s, buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
+  AfterSend(s, sent);
+  return Result(sent);
+}
+
+int recv(TSocket s, void* buffer, int length, int flags) {
+  if (!ValidLength(length)) return SOCKET_ERROR;
+  const ssize_t received = ::recv(s, buffer, static_cast<size_t>(length), flags);
+  const int saved = errno;
+  RearmRead(s);
+  errno = saved;
+  return Result(received);
+}
+
+int listen(TSocket s, int backlog) {
+  return Result(::listen(s, backlog));
+}
+
+int ioctlsocket(TSocket s, unsigned long command, unsigned long* argument) {
+  if (argument == nullptr) {
+    errno = EFAULT;
+    return SOCKET_ERROR;
+  }
+  if (command == FIONBIO) {
+    int value = *argument != 0 ? 1 : 0;
+    return Result(::ioctl(s, FIONBIO, &value));
+  }
+  if (command == FIONREAD) {
+    int value = 0;
+    if (::ioctl(s, FIONREAD, &value) != 0) return Fail();
+    *argument = static_cast<unsigned long>(value);
+    return 0;
+  }
+  errno = EINVAL;
+  return SOCKET_ERROR;
+}
+
+int closesocket(TSocket s) {
+  {
+    auto& selections = Selections();
+    std::lock_guard guard(selections.lock);
+    if (auto it = selections.by_socket.find(s); it != selections.by_socket.end()) {
+      // The descriptor number may soon belong to another file: stop watching it first.
+      it->second->Detach();
+      selections.by_socket.erase(it);
+    }
+  }
+  return Result(::close(s));
+}
+
+// ---------------------------------------------------------------------------------------
+// Asynchronous IPv4 host lookup
+
+TzvAsyncRequest WSAAsyncGetHostByName(HWND window, std::uint32_t message, const char* name,
+                                      TzvHostEntry* answer) {
+  if (window == 0 || name == nullptr || answer == nullptr) {
+    errno = EINVAL;
+    return 0;
+  }
+  auto lookup = std::make_shared<TzvAsyncLookup>();
+  lookup->window = window;
+  lookup->message = message;
+  lookup->answer = answer;
+  auto& table = AsyncLookups();
+  TzvAsyncRequest request = 0;
+  {
+    std::lock_guard guard(table.lock);
+    request = table.next++;
+    table.pending.emplace(request, lookup);
+  }
+  try {
+    std::thread(RunLookup, request, lookup, std::string(name)).detach();
+  } catch (const std::system_error&) {
+    std::lock_guard guard(table.lock);
+    table.pending.erase(request);
+    errno = EAGAIN;
+    return 0;
+  }
+  return request;
+}
+
+int WSACancelAsyncRequest(TzvAsyncRequest request) {
+  std::shared_ptr<TzvAsyncLookup> lookup;
+  {
+    auto& table = AsyncLookups();
+    std::lock_guard guard(table.lock);
+    auto it = table.pending.find(request);
+    if (it == table.pending.end()) {
+      errno = EINVAL;
+      return SOCKET_ERROR;
+    }
+    lookup = it->second;
+  }
+  std::lock_guard guard(lookup->lock);
+  if (lookup->done) {
+    errno = EALREADY;
+    return SOCKET_ERROR;
+  }
+  lookup->cancelled = true;
+  return 0;
+}
+
+}  // namespace zvWinSock2

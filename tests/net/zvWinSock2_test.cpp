@@ -1,0 +1,239 @@
+// The socket binding without traffic: nothing here sends a packet or looks a name up.
+#include "net/zvWinSock2.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "net/zvSocketUtils.h"
+#include "tests/support/SocketApiSeam.h"
+
+namespace {
+
+namespace ws = zvWinSock2;
+using Clock = std::chrono::steady_clock;
+
+// An unbound UDP socket and a network signal selected on it, closed at the end.
+struct SelectedSocket {
+  SelectedSocket() {
+    socket = ws::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    signal = ws::WSACreateEvent();
+  }
+  ~SelectedSocket() {
+    if (socket != ws::INVALID_SOCKET) ws::closesocket(socket);
+    ws::WSACloseEvent(signal);
+  }
+  ws::TSocket socket;
+  ws::WSAEVENT signal;
+};
+
+TEST(SocketBinding, FindsTheAddressInformationPairOnThisSystem) {
+  EXPECT_TRUE(ws::IsIPv6Available());
+  auto& api = ws::SocketApi();
+  EXPECT_NE(api.recvmsg, nullptr);
+  EXPECT_NE(api.sendto, nullptr);
+  EXPECT_NE(api.poll, nullptr);
+}
+
+TEST(SocketBinding, BindingAgainChangesNothing) {
+  auto& first = ws::SocketApi();
+  const auto bind = first.bind;
+  const auto getaddrinfo = first.getaddrinfo;
+  auto& second = ws::SocketApi();
+  EXPECT_EQ(&first, &second);
+  EXPECT_EQ(second.bind, bind);
+  EXPECT_EQ(second.getaddrinfo, getaddrinfo);
+}
+
+TEST(SocketBinding, EitherOptionalOperationMissingMeansNoIPv6) {
+  {
+    ScopedAddressInfoAbsent absent(true, false);
+    EXPECT_FALSE(ws::IsIPv6Available());
+  }
+  {
+    ScopedAddressInfoAbsent absent(false, true);
+    EXPECT_FALSE(ws::IsIPv6Available());
+  }
+  EXPECT_TRUE(ws::IsIPv6Available());
+}
+
+TEST(SocketBinding, AbsentGetAddrInfoReturnsNoRecoveryAndDoesNothing) {
+  ScopedAddressInfoAbsent absent;
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* list = reinterpret_cast<addrinfo*>(&hints);  // must be overwritten
+  EXPECT_EQ(ws::getaddrinfo("127.0.0.1", nullptr, &hints, &list), kzvNoRecovery);
+  EXPECT_EQ(list, nullptr);
+  ws::freeaddrinfo(list);
+}
+
+TEST(SocketBinding, AbsentFreeAddrInfoDoesNothing) {
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* list = nullptr;
+  ASSERT_EQ(ws::getaddrinfo("::1", nullptr, &hints, &list), 0);
+  ASSERT_NE(list, nullptr);
+  {
+    ScopedAddressInfoAbsent absent(false, true);
+    ws::freeaddrinfo(list);  // ignored: the list is still ours to free
+  }
+  EXPECT_EQ(list->ai_family, AF_INET6);
+  ws::freeaddrinfo(list);
+  ws::freeaddrinfo(nullptr);
+}
+
+TEST(SocketBinding, NumericLookupErrorsArePositiveHostLookupNumbers) {
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* list = nullptr;
+  EXPECT_EQ(ws::getaddrinfo("not-an-address", nullptr, &hints, &list), kzvHostNotFound);
+  EXPECT_EQ(list, nullptr);
+}
+
+TEST(SocketStartup, StartUpsNestAndAreCounted) {
+  const int before = ws::StartupCount();
+  ws::StartupSocket();
+  ws::StartupSocket();
+  EXPECT_EQ(ws::StartupCount(), before + 2);
+  ws::CleanupSocket();
+  ws::CleanupSocket();
+  EXPECT_EQ(ws::StartupCount(), before);
+}
+
+TEST(SocketStartup, ReportsTheRequestedVersion) {
+  ws::WSADATA data;
+  ASSERT_EQ(ws::WSAStartup(0x0202, &data), 0);
+  EXPECT_EQ(data.wVersion, 0x0202);
+  EXPECT_EQ(ws::WSACleanup(), 0);
+}
+
+TEST(SocketCalls, AHandleThatIsNotOpenIsNotASocket) {
+  char buffer[16];
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  socklen_t length = sizeof to;
+  errno = 0;
+  EXPECT_EQ(ws::recvfrom(ws::INVALID_SOCKET, buffer, sizeof buffer, 0, nullptr, nullptr),
+            ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAGetLastError(), kzvNotASocket);
+  EXPECT_EQ(ws::sendto(ws::INVALID_SOCKET, buffer, 4, 0, reinterpret_cast<sockaddr*>(&to),
+                       sizeof to),
+            ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAGetLastError(), kzvNotASocket);
+  EXPECT_EQ(ws::getsockname(ws::INVALID_SOCKET, reinterpret_cast<sockaddr*>(&to), &length),
+            ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAGetLastError(), kzvNotASocket);
+}
+
+TEST(SocketCalls, NegativeLengthsAreRefused) {
+  SelectedSocket s;
+  char buffer[4];
+  EXPECT_EQ(ws::recvfrom(s.socket, buffer, -1, 0, nullptr, nullptr), ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAGetLastError(), EINVAL);
+  EXPECT_EQ(ws::send(s.socket, buffer, -5, 0), ws::SOCKET_ERROR);
+}
+
+TEST(SocketCalls, SmallAddressRecordIsAFault) {
+  SelectedSocket s;
+  sockaddr_in6 address{};
+  socklen_t length = 4;  // too small for any address
+  EXPECT_EQ(ws::getsockname(s.socket, reinterpret_cast<sockaddr*>(&address), &length),
+            ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAGetLastError(), EFAULT);
+}
+
+TEST(SocketCalls, IoctlSetsNonBlockingModeAndRefusesOtherCommands) {
+  SelectedSocket s;
+  unsigned long on = 1;
+  ASSERT_EQ(ws::ioctlsocket(s.socket, FIONBIO, &on), 0);
+  EXPECT_NE(::fcntl(s.socket, F_GETFL) & O_NONBLOCK, 0);
+  unsigned long off = 0;
+  ASSERT_EQ(ws::ioctlsocket(s.socket, FIONBIO, &off), 0);
+  EXPECT_EQ(::fcntl(s.socket, F_GETFL) & O_NONBLOCK, 0);
+  EXPECT_EQ(ws::ioctlsocket(s.socket, 0x12345, &on), ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::ioctlsocket(s.socket, FIONBIO, nullptr), ws::SOCKET_ERROR);
+}
+
+TEST(NetworkEvents, SelectingMakesTheSocketNonBlocking) {
+  SelectedSocket s;
+  ASSERT_EQ(ws::WSAEventSelect(s.socket, s.signal, ws::FD_READ | ws::FD_WRITE), 0);
+  EXPECT_NE(::fcntl(s.socket, F_GETFL) & O_NONBLOCK, 0);
+}
+
+TEST(NetworkEvents, WriteEventIsReportedOnceAfterSelection) {
+  SelectedSocket s;
+  ASSERT_EQ(ws::WSAEventSelect(s.socket, s.signal, ws::FD_READ | ws::FD_WRITE), 0);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &s.signal, false, 0, 0), WAIT_OBJECT_0);
+  ws::WSANETWORKEVENTS events;
+  ASSERT_EQ(ws::WSAEnumNetworkEvents(s.socket, s.signal, &events), 0);
+  EXPECT_EQ(events.lNetworkEvents, ws::FD_WRITE);
+  EXPECT_EQ(events.iErrorCode[ws::FD_WRITE_BIT], 0);
+
+  // The socket stays writable, but that is not news: nothing more is reported.
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &s.signal, false, 0, 0), WAIT_TIMEOUT);
+  ASSERT_EQ(ws::WSAEnumNetworkEvents(s.socket, s.signal, &events), 0);
+  EXPECT_EQ(events.lNetworkEvents, 0);
+}
+
+TEST(NetworkEvents, ReadWaitOnAnIdleWritableSocketSleepsUntilItsTimeOut) {
+  SelectedSocket s;
+  ASSERT_EQ(ws::WSAEventSelect(s.socket, s.signal, ws::FD_READ | ws::FD_WRITE), 0);
+  ws::WSANETWORKEVENTS events;
+  ASSERT_EQ(MsgWaitForMultipleObjects(1, &s.signal, false, 0, 0), WAIT_OBJECT_0);
+  ws::WSAEnumNetworkEvents(s.socket, s.signal, &events);
+
+  int wakeups = 0;
+  const auto start = Clock::now();
+  while (Clock::now() - start < std::chrono::milliseconds(150)) {
+    if (MsgWaitForMultipleObjects(1, &s.signal, false, 150, 0) == WAIT_OBJECT_0) ++wakeups;
+  }
+  EXPECT_EQ(wakeups, 0);
+}
+
+TEST(NetworkEvents, ClosingTheSocketEndsTheSelection) {
+  SelectedSocket s;
+  ASSERT_EQ(ws::WSAEventSelect(s.socket, s.signal, ws::FD_READ | ws::FD_WRITE), 0);
+  ws::closesocket(s.socket);
+  s.socket = ws::INVALID_SOCKET;
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &s.signal, false, 0, 0), WAIT_TIMEOUT);
+}
+
+TEST(NetworkEvents, BadSelectionsAreRefused) {
+  SelectedSocket s;
+  const THandle plain_event = CreateEvent();
+  EXPECT_EQ(ws::WSAEventSelect(s.socket, plain_event, ws::FD_READ), ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAGetLastError(), EINVAL);
+  EXPECT_EQ(ws::WSAEventSelect(s.socket, s.signal, 0x100), ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAEventSelect(ws::INVALID_SOCKET, s.signal, ws::FD_READ), ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAGetLastError(), kzvNotASocket);
+  ws::WSANETWORKEVENTS events;
+  EXPECT_EQ(ws::WSAEnumNetworkEvents(s.socket, s.signal, nullptr), ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAEnumNetworkEvents(ws::INVALID_SOCKET, s.signal, &events), ws::SOCKET_ERROR);
+  CloseHandle(plain_event);
+}
+
+TEST(NetworkEvents, AnotherSelectionOfTheSameEventMovesIt) {
+  SelectedSocket first;
+  const ws::TSocket second = ws::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  ASSERT_EQ(ws::WSAEventSelect(first.socket, first.signal, ws::FD_WRITE), 0);
+  ASSERT_EQ(ws::WSAEventSelect(second, first.signal, ws::FD_WRITE), 0);
+  ws::WSANETWORKEVENTS events;
+  ASSERT_EQ(ws::WSAEnumNetworkEvents(first.socket, 0, &events), 0);
+  EXPECT_EQ(events.lNetworkEvents, 0);
+  ASSERT_EQ(ws::WSAEnumNetworkEvents(second, 0, &events), 0);
+  EXPECT_EQ(events.lNetworkEvents, ws::FD_WRITE);
+  ws::closesocket(second);
+}
+
+TEST(AsyncHostLookup, UnknownRequestsCannotBeCancelled) {
+  EXPECT_EQ(ws::WSACancelAsyncRequest(987654321), ws::SOCKET_ERROR);
+  EXPECT_EQ(ws::WSAGetLastError(), EINVAL);
+  ws::TzvHostEntry answer;
+  EXPECT_EQ(ws::WSAAsyncGetHostByName(0, 3134, "localhost", &answer), 0u);
+  EXPECT_EQ(ws::WSAAsyncGetHostByName(1, 3134, nullptr, &answer), 0u);
+}
+
+}  // namespace
