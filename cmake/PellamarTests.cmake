@@ -16,7 +16,14 @@ function(pellamar_add_tests layer_dir)
     if(name MATCHES "_loopback_test$")
       list(APPEND labels loopback)
     endif()
-    gtest_discover_tests(${target} PROPERTIES LABELS "${labels}" DISCOVERY_TIMEOUT 60
-                         TEST_PREFIX "${layer_dir}.")
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 TEST_PREFIX "${layer_dir}.")
+    # The labels are set by a file CTest reads after the discovered tests: passed through
+    # gtest_discover_tests, a list of two labels would arrive split into two arguments.
+    set(label_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
+    file(WRITE ${label_file}
+         "if(DEFINED ${target}_TESTS)\n"
+         "  set_tests_properties(\${${target}_TESTS} PROPERTIES LABELS \"${labels}\")\n"
+         "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_file})
   endforeach()
 endfunction()
