@@ -26,21 +26,14 @@ std::vector<std::string> Names(const TzvHostList& list) {
   return names;
 }
 
-using Names_ = std::vector<std::string>;
-
-TEST(HostInfo, StartsEmpty) {
-  TzvMailServerInfo info;
-  EXPECT_EQ(info.Name, "");
-  EXPECT_EQ(info.IPAddress, "");
-  EXPECT_EQ(info.Preference, 0);
-}
+using Order = std::vector<std::string>;
 
 TEST(MailServerList, HighestPreferenceFirst) {
   TzvMailServerList list;
   list.Add(Mx("ten", 10));
   list.Add(Mx("twenty", 20));
   list.Add(Mx("five", 5));
-  EXPECT_EQ(Names(list), (Names_{"twenty", "ten", "five"}));
+  EXPECT_EQ(Names(list), (Order{"twenty", "ten", "five"}));
   EXPECT_EQ(list.Items(0)->Preference, 20);
   EXPECT_EQ(list.Items(2)->Preference, 5);
 }
@@ -50,29 +43,14 @@ TEST(MailServerList, EqualPreferencesKeepOrderOfAdding) {
   list.Add(Mx("a", 10));
   list.Add(Mx("b", 10));
   list.Add(Mx("c", 10));
-  EXPECT_EQ(Names(list), (Names_{"a", "b", "c"}));
+  EXPECT_EQ(Names(list), (Order{"a", "b", "c"}));
 
   // A newcomer goes after the items of its own preference, before the lower ones.
   list.Add(Mx("high", 30));
   list.Add(Mx("low", 1));
   list.Add(Mx("d", 10));
   list.Add(Mx("high2", 30));
-  EXPECT_EQ(Names(list), (Names_{"high", "high2", "a", "b", "c", "d", "low"}));
-}
-
-TEST(MailServerList, FirstItemGoesToIndexZero) {
-  TzvMailServerList list;
-  list.Add(Mx("only", 0));
-  ASSERT_EQ(list.Count(), 1);
-  EXPECT_EQ(list.Items(0)->Name, "only");
-}
-
-TEST(MailServerList, FullPreferenceRangeOrders) {
-  TzvMailServerList list;
-  list.Add(Mx("zero", 0));
-  list.Add(Mx("max", 65535));
-  list.Add(Mx("mid", 32768));
-  EXPECT_EQ(Names(list), (Names_{"max", "mid", "zero"}));
+  EXPECT_EQ(Names(list), (Order{"high", "high2", "a", "b", "c", "d", "low"}));
 }
 
 TEST(MailServerList, ChangingPreferenceLaterDoesNotReorder) {
@@ -80,10 +58,10 @@ TEST(MailServerList, ChangingPreferenceLaterDoesNotReorder) {
   list.Add(Mx("a", 10));
   list.Add(Mx("b", 5));
   list.Items(1)->Preference = 50;
-  EXPECT_EQ(Names(list), (Names_{"a", "b"}));
+  EXPECT_EQ(Names(list), (Order{"a", "b"}));
   // The next Add compares with the stored values as they now are.
   list.Add(Mx("c", 20));
-  EXPECT_EQ(Names(list), (Names_{"c", "a", "b"}));
+  EXPECT_EQ(Names(list), (Order{"c", "a", "b"}));
 }
 
 TEST(MailServerList, ItemOfAnotherClassFailsAsInvalidTypecast) {
@@ -103,20 +81,12 @@ TEST(MailServerList, ItemOfAnotherClassFailsAsInvalidTypecast) {
   EXPECT_EQ(list.Count(), 2);
 }
 
-TEST(HostList, AddAppendsAndReturnsIndex) {
-  TzvHostList list;
-  EXPECT_EQ(list.Add(Host("a", "127.0.0.1")), 0);
-  EXPECT_EQ(list.Add(Host("b")), 1);
-  EXPECT_EQ(Names(list), (Names_{"a", "b"}));
-  EXPECT_EQ(list.Items(0)->IPAddress, "127.0.0.1");
-}
-
-TEST(HostList, InsertAcceptsZeroToCount) {
+TEST(HostList, InsertAcceptsZeroToCountAndAddAppends) {
   TzvHostList list;
   list.Insert(0, Host("b"));
   list.Insert(0, Host("a"));
   list.Insert(2, Host("c"));
-  EXPECT_EQ(Names(list), (Names_{"a", "b", "c"}));
+  EXPECT_EQ(Names(list), (Order{"a", "b", "c"}));
   try {
     list.Insert(4, Host("x"));
     FAIL() << "no error";
@@ -124,7 +94,8 @@ TEST(HostList, InsertAcceptsZeroToCount) {
     EXPECT_STREQ(e.what(), "List index out of bounds (4)");
   }
   EXPECT_THROW(list.Insert(-1, Host("x")), EListError);
-  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.Add(Host("d")), 3);
+  EXPECT_EQ(Names(list), (Order{"a", "b", "c", "d"}));
 }
 
 TEST(HostList, IndexOutsideFailsWithListError) {
@@ -162,13 +133,6 @@ TEST(HostList, FindByNameIgnoresAsciiCaseAndTakesLowestIndex) {
   EXPECT_EQ(found->IPAddress, "127.0.0.1");
   EXPECT_EQ(list.FindByName("mail.example"), nullptr);
   EXPECT_EQ(list.FindByName(""), nullptr);
-}
-
-TEST(HostList, FindByNameFoldsOnlyAsciiLetters) {
-  TzvHostList list;
-  list.Add(Host("\xC3\xA9t\xC3\xA9.example"));  // "été", UTF-8
-  EXPECT_NE(list.FindByName("\xC3\xA9T\xC3\xA9.EXAMPLE"), nullptr);
-  EXPECT_EQ(list.FindByName("\xC3\x89T\xC3\x89.example"), nullptr);  // "ÉTÉ"
 }
 
 TEST(HostList, ClearEmptiesAndListStaysUsable) {
