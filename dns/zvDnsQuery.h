@@ -1,7 +1,9 @@
 // The DNS query engine's result lists: hosts (a name with its address text) and mail
 // servers (a host with its MX preference), in a form callers read without knowing DNS
 // records. The query component fills them after each exchange and clears them at the
-// start of each lookup; the window and the command-line companion print them.
+// start of each lookup; the window and the command-line companion print them. The
+// discovery of the machine's DNS servers, which the query component offers at class
+// level, lives in dns/zvRegistry.h.
 #pragma once
 
 #include <cstdint>

@@ -6,6 +6,8 @@
 #include <set>
 #include <system_error>
 
+#include "dns/zvUtils.h"
+
 namespace {
 
 struct StoredValue {
@@ -66,10 +68,6 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
     start = end + 1;
   }
   return parts;
-}
-
-bool IsBlankOrComma(char c) {
-  return c == ' ' || c == ',';
 }
 
 }  // namespace
@@ -366,18 +364,15 @@ std::unique_ptr<TzvRegistryKey> TzvSystemRegistry::OpenInterface(const std::stri
 // ---- discovery ----
 
 void ParseDnsServers(std::string_view value, TStrings& list) {
-  std::size_t i = 0;
-  while (i < value.size()) {
-    while (i < value.size() && IsBlankOrComma(value[i])) ++i;
-    const std::size_t start = i;
-    while (i < value.size() && !IsBlankOrComma(value[i])) ++i;
-    if (i == start) continue;
-    const std::string_view server = value.substr(start, i - start);
+  static const TzvCharSet kDelimiters = MakeCharSet(" ,");
+  const std::int32_t count = CountWords(value, kDelimiters);
+  for (std::int32_t n = 1; n <= count; ++n) {
+    std::string server = PickWord(n, value, kDelimiters);
     // Compared without regard to case whatever the list's own setting.
     const bool known = std::any_of(list.begin(), list.end(), [&](const std::string& entry) {
       return SameText(entry, server);
     });
-    if (!known) list.Add(std::string(server));
+    if (!known) list.Add(std::move(server));
   }
 }
 
