@@ -33,7 +33,11 @@ struct TGroupBinding {
 };
 
 TzvSocketApi& Table() {
-  static TzvSocketApi table;
+  static TzvSocketApi table = [] {
+    TzvSocketApi made;
+    made.hostlookup = SystemHostLookup;
+    return made;
+  }();
   return table;
 }
 
@@ -285,24 +289,9 @@ TAsyncTable& AsyncLookups() {
 }
 
 void RunLookup(TzvAsyncRequest request, std::shared_ptr<TzvAsyncLookup> lookup,
-               const std::string& name) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;  // one entry per address, not one per socket type
-  addrinfo* list = nullptr;
-  std::int32_t error = HostLookupErrorCode(::getaddrinfo(name.c_str(), nullptr, &hints, &list));
+               THostLookupFn host_lookup, const std::string& name) {
   TzvHostEntry entry;
-  for (addrinfo* item = list; item != nullptr; item = item->ai_next) {
-    if (item->ai_family != AF_INET || item->ai_addr == nullptr ||
-        item->ai_addrlen < sizeof(sockaddr_in))
-      continue;
-    sockaddr_in address{};
-    std::memcpy(&address, item->ai_addr, sizeof address);
-    std::array<std::uint8_t, 4> bytes{};
-    std::memcpy(bytes.data(), &address.sin_addr.s_addr, bytes.size());
-    entry.Addresses.push_back(bytes);
-  }
-  if (list != nullptr) ::freeaddrinfo(list);
+  const std::int32_t error = host_lookup(name.c_str(), &entry);
   {
     std::lock_guard guard(lookup->lock);
     if (!lookup->cancelled) {
@@ -318,6 +307,26 @@ void RunLookup(TzvAsyncRequest request, std::shared_ptr<TzvAsyncLookup> lookup,
 }
 
 }  // namespace
+
+std::int32_t SystemHostLookup(const char* name, TzvHostEntry* answer) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;  // one entry per address, not one per socket type
+  addrinfo* list = nullptr;
+  const std::int32_t error = HostLookupErrorCode(::getaddrinfo(name, nullptr, &hints, &list));
+  for (addrinfo* item = list; item != nullptr; item = item->ai_next) {
+    if (item->ai_family != AF_INET || item->ai_addr == nullptr ||
+        item->ai_addrlen < sizeof(sockaddr_in))
+      continue;
+    sockaddr_in address{};
+    std::memcpy(&address, item->ai_addr, sizeof address);
+    std::array<std::uint8_t, 4> bytes{};
+    std::memcpy(bytes.data(), &address.sin_addr.s_addr, bytes.size());
+    answer->Addresses.push_back(bytes);
+  }
+  if (list != nullptr) ::freeaddrinfo(list);
+  return error;
+}
 
 // ---------------------------------------------------------------------------------------
 // Binding
@@ -658,7 +667,9 @@ TzvAsyncRequest WSAAsyncGetHostByName(HWND window, std::uint32_t message, const 
     table.pending.emplace(request, lookup);
   }
   try {
-    std::thread(RunLookup, request, lookup, std::string(name)).detach();
+    // The lookup function is taken now, on the caller's thread, so that a test putting
+    // the table back later does not race with the helper.
+    std::thread(RunLookup, request, lookup, Table().hostlookup, std::string(name)).detach();
   } catch (const std::system_error&) {
     std::lock_guard guard(table.lock);
     table.pending.erase(request);

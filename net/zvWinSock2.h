@@ -71,6 +71,10 @@ using TBindFn = int (*)(int, const sockaddr*, socklen_t);
 using TAcceptFn = int (*)(int, sockaddr*, socklen_t*);
 using TRecvMsgFn = ssize_t (*)(int, msghdr*, int);
 using TSendToFn = ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t);
+struct TzvHostEntry;
+// The blocking IPv4 lookup run by WSAAsyncGetHostByName's helper thread: fills the answer
+// and returns 0 or a host-lookup number (11001-11004).
+using THostLookupFn = std::int32_t (*)(const char* name, TzvHostEntry* answer);
 
 // The operations bound by name. Group A carries the network-event and address-information
 // operations (the events are built on poll, fcntl and getsockopt here), group B the
@@ -88,11 +92,14 @@ struct TzvSocketApi {
   TAcceptFn accept = nullptr;
   TRecvMsgFn recvmsg = nullptr;
   TSendToFn sendto = nullptr;
+
+  // Linked with the program, not looked up; tests may replace it with a scripted lookup.
+  THostLookupFn hostlookup = nullptr;
 };
 
 // Binds both groups (raising as the wrappers do) and returns the table. For tests: an
-// entry of the optional pair may be set to null to pretend it absent, and must be put
-// back afterwards.
+// entry of the optional pair may be set to null to pretend it absent, and an entry may be
+// replaced by a scripted stand-in; either must be put back afterwards.
 TzvSocketApi& SocketApi();
 
 // True when both getaddrinfo and freeaddrinfo were found. Binds group A.
@@ -178,6 +185,10 @@ struct TzvHostEntry {
 };
 
 using TzvAsyncRequest = std::uintptr_t;
+
+// The system's IPv4 lookup (getaddrinfo for AF_INET), the default of the table's
+// hostlookup entry.
+std::int32_t SystemHostLookup(const char* name, TzvHostEntry* answer);
 
 // Looks the name up (IPv4 only) without blocking the caller. On completion the answer is
 // stored into *answer and `message` is posted to `window` with wParam = the request and

@@ -1,0 +1,797 @@
+#include "net/zvSocket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <vector>
+
+#include "base/SysUtils.h"
+#include "net/zvSocketUtils.h"
+#include "net/zvWUtils.h"
+
+namespace ws = zvWinSock2;
+
+namespace {
+
+[[noreturn]] void RaiseLastSocketError() {
+  RaiseSocketError(ws::WSAGetLastError());
+}
+
+[[noreturn]] void RaiseTimeout() {
+  RaiseSocketErrorText(SzvTimeoutError, kzvErrTimeout);
+}
+
+bool WouldBlock(int error) {
+  return error == kzvWouldBlock || error == EAGAIN;
+}
+
+// A connect under way on a non-blocking socket: Linux says "in progress" where the
+// transport expects "would block"; both mean the same here.
+bool ConnectUnderWay(int error) {
+  return WouldBlock(error) || error == kzvInProgress;
+}
+
+// Milliseconds since `start` on the wrapping 32-bit tick counter.
+std::int64_t ElapsedSince(std::uint32_t start) {
+  return static_cast<std::uint32_t>(GetTickCount() - start);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// WaitForSignal
+
+bool WaitForSignal(THandle signal, THandle second, std::uint32_t start, std::int32_t time_out) {
+  const THandle handles[2] = {signal, second};
+  const std::uint32_t count = second != kzvNoHandle ? 2 : 1;
+  // A negative time-out other than "no limit" would be a wait of about 2^32 ms as an
+  // unsigned count; it is an immediate time-out instead.
+  const std::int64_t limit = time_out < -1 ? 0 : time_out;
+  const std::uint32_t wait_ms = limit == -1 ? INFINITE : static_cast<std::uint32_t>(limit);
+
+  const std::uint32_t result =
+      MsgWaitForMultipleObjects(count, handles, false, wait_ms, kzvWakeMask);
+  if (result == WAIT_FAILED) RaiseLastSocketError();
+  if (result == WAIT_TIMEOUT) RaiseTimeout();
+  if (result == count) {
+    auto check_time = [&] {
+      if (limit != -1 && ElapsedSince(start) > limit) RaiseTimeout();
+    };
+    TMsg message;
+    while (PeekMessage(message, 0, 0, 0, PM_REMOVE)) {
+      TranslateMessage(message);
+      DispatchMessage(message);
+      check_time();
+    }
+    check_time();
+  }
+  return result == WAIT_OBJECT_0;
+}
+
+// ---------------------------------------------------------------------------------------
+// TzvNetworkStream
+
+TzvNetworkStream::TzvNetworkStream() {
+  // Nothing ever sets it: it only gives the throttle something to wait on.
+  throttle_signal_ = CreateEvent();
+  if (throttle_signal_ == kzvNoHandle) RaiseSocketError(GetLastError());
+}
+
+TzvNetworkStream::~TzvNetworkStream() {
+  if (throttle_signal_ != INVALID_HANDLE_VALUE) {
+    CloseHandle(throttle_signal_);
+    throttle_signal_ = INVALID_HANDLE_VALUE;
+  }
+}
+
+TzvConnection& TzvNetworkStream::Owner() const {
+  // A stream on its own has no socket to work on.
+  if (connection_ == nullptr) RaiseSocketError(kzvNotASocket);
+  return *connection_;
+}
+
+ws::TSocket TzvNetworkStream::Handle() const {
+  return Owner().Socket().Handle();
+}
+
+int TzvNetworkStream::Family() const {
+  return Owner().Socket().Family();
+}
+
+void TzvNetworkStream::UpdateProgress(std::int64_t count) {
+  transferred_ += count;
+  if (connection_ != nullptr) connection_->AddTransferred(count);
+}
+
+void TzvNetworkStream::SetConnection(TzvConnection* connection) {
+  connection_ = connection;
+}
+
+void TzvNetworkStream::Assign(const TzvNetworkStream* source) {
+  if (source == nullptr) return;
+  remote_address_ = source->remote_address_;
+  remote_port_ = source->remote_port_;
+  local_address_ = source->local_address_;
+  local_port_ = source->local_port_;
+  read_pending_ = source->read_pending_;
+}
+
+bool TzvNetworkStream::Connect(TzvIPAddress& address, int port) {
+  peer_closed_ = false;
+  ClearPendingAction();
+  SetAddressPort(address, port);
+  const int result = ws::connect(Handle(), address.SockAddr(), address.SockAddrLength());
+  if (result == ws::SOCKET_ERROR && !ConnectUnderWay(ws::WSAGetLastError())) RaiseLastSocketError();
+  SetPeerFromAddress(address);
+  AfterConnect();
+  return result == 0;
+}
+
+void TzvNetworkStream::RefreshLocalAddress() {
+  ReadLocalAddress();
+}
+
+void TzvNetworkStream::Bind(TzvIPAddress& address, int port) {
+  SetAddressPort(address, port);
+  if (ws::bind(Handle(), address.SockAddr(), address.SockAddrLength()) == ws::SOCKET_ERROR)
+    RaiseLastSocketError();
+}
+
+void TzvNetworkStream::BindRange(TzvIPAddress& address, int lowest, int highest) {
+  // Ports above 65535 would wrap round to low ports, so the range ends there.
+  if (lowest < 1 || lowest > highest || highest > 65535)
+    RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
+  for (int port = lowest;; ++port) {
+    SetAddressPort(address, port);
+    if (ws::bind(Handle(), address.SockAddr(), address.SockAddrLength()) == 0) return;
+    const int error = ws::WSAGetLastError();
+    if ((error == kzvAddressInUse || error == kzvAccessDenied) && port != highest) continue;
+    RaiseSocketError(error);
+  }
+}
+
+void TzvNetworkStream::EnableBroadcast() {
+  if (Family() == AF_INET6)
+    RaiseSocketErrorText(SzvInvalidAddressFamily, kzvErrInvalidAddressFamily);
+  const std::int32_t on = 1;
+  if (ws::setsockopt(Handle(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == ws::SOCKET_ERROR)
+    RaiseLastSocketError();
+}
+
+void TzvNetworkStream::Listen() {
+  peer_closed_ = false;
+  ClearPendingAction();
+  unsigned long non_blocking = 1;
+  ws::ioctlsocket(Handle(), FIONBIO, &non_blocking);
+  if (ws::listen(Handle(), 1) == ws::SOCKET_ERROR) RaiseLastSocketError();
+  auto address = TzvIPAddress::CreateForFamily(Family());
+  socklen_t length = address->SockAddrLength();
+  if (ws::getsockname(Handle(), address->SockAddr(), &length) == ws::SOCKET_ERROR)
+    RaiseLastSocketError();
+  local_port_ = address->Port();
+}
+
+void TzvNetworkStream::Accept() {
+  peer_closed_ = false;
+  ClearPendingAction();
+  const int family = Family();
+  auto address = TzvIPAddress::CreateForFamily(family);
+  socklen_t length = address->SockAddrLength();
+  const ws::TSocket listening = Handle();
+  const ws::TSocket accepted = ws::accept(listening, address->SockAddr(), &length);
+  // On failure the listening socket stays with the connection, which closes it in time.
+  if (accepted == ws::INVALID_SOCKET) RaiseLastSocketError();
+  // The socket object holds one handle: the listening one would be lost, so it is closed.
+  Owner().Socket().SetHandle(accepted, family);
+  ws::closesocket(listening);
+  ReadLocalAddress();
+  SetPeerFromAddress(*address);
+  AfterAccept();
+}
+
+void TzvNetworkStream::Close(bool) {
+  ClearPendingAction();
+}
+
+void TzvNetworkStream::SignalReady() {
+  Owner().DoStreamReady();
+}
+
+bool TzvNetworkStream::Read(TStream* data) {
+  ClearPendingAction();
+  if (data == nullptr) return true;
+  std::vector<std::uint8_t> buffer;
+  int received = 0;
+  bool would_block = false;
+  do {
+    const int batch = GetBatchSize();
+    if (batch > static_cast<int>(buffer.size())) buffer.assign(static_cast<std::size_t>(batch), 0);
+    received = ThrottledRecv(buffer.data(), batch, 0);
+    if (received == ws::SOCKET_ERROR) {
+      const int error = ws::WSAGetLastError();
+      if (!WouldBlock(error)) RaiseSocketError(error);
+      would_block = true;
+    } else if (received > 0) {
+      data->WriteBuffer(buffer.data(), received);
+      UpdateProgress(received);
+    } else {
+      peer_closed_ = true;
+    }
+  } while (received > 0 && !IsStopRequested());
+  return !would_block;
+}
+
+bool TzvNetworkStream::Write(TStream* data) {
+  ClearPendingAction();
+  if (data == nullptr || data->Size() - data->Position() <= 0) return true;
+  const int batch = GetBatchSize();
+  if (batch <= 0) return true;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(batch));
+  for (;;) {
+    const int chunk =
+        static_cast<int>(std::min<std::int64_t>(GetBatchSize(), data->Size() - data->Position()));
+    if (chunk <= 0) return true;
+    data->ReadBuffer(buffer.data(), chunk);
+    const int sent = ThrottledSend(buffer.data(), chunk, 0);
+    if (sent == ws::SOCKET_ERROR) {
+      const int error = ws::WSAGetLastError();
+      if (!WouldBlock(error)) RaiseSocketError(error);
+      data->Seek(-chunk, TSeekOrigin::soCurrent);
+      return false;
+    }
+    if (sent < chunk) data->Seek(sent - chunk, TSeekOrigin::soCurrent);
+    UpdateProgress(sent);
+    if (data->Size() - data->Position() <= 0 || IsStopRequested()) return true;
+  }
+}
+
+bool TzvNetworkStream::ReadFrom(TStream* data, TzvIPAddress& address, int& port) {
+  ClearPendingAction();
+  if (data == nullptr) return true;
+  const int batch = GetBatchSize();
+  if (batch <= 0) return true;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(batch));
+  socklen_t length = address.SockAddrLength();
+  const int received = ThrottledRecvFrom(buffer.data(), batch, 0, address.SockAddr(), &length);
+  if (received == ws::SOCKET_ERROR) {
+    const int error = ws::WSAGetLastError();
+    if (!WouldBlock(error)) RaiseSocketError(error);
+  }
+  if (received > 0) {
+    data->WriteBuffer(buffer.data(), received);
+    UpdateProgress(received);
+  }
+  ReadLocalAddress();
+  // Only a datagram that arrived names a sender; after a would-block the address object
+  // holds no sender, and taking it would lose the peer.
+  if (received != ws::SOCKET_ERROR) SetPeerFromAddress(address);
+  port = remote_port_;
+  return received != ws::SOCKET_ERROR;
+}
+
+bool TzvNetworkStream::WriteTo(TStream* data, TzvIPAddress& address, int port) {
+  ClearPendingAction();
+  if (data == nullptr || data->Size() - data->Position() <= 0) return true;
+  if (GetBatchSize() <= 0) return true;
+  SetAddressPort(address, port);
+  const int batch = GetBatchSize();
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(batch));
+  const int chunk =
+      static_cast<int>(std::min<std::int64_t>(batch, data->Size() - data->Position()));
+  data->ReadBuffer(buffer.data(), chunk);
+  const int sent =
+      ThrottledSendTo(buffer.data(), chunk, 0, address.SockAddr(), address.SockAddrLength());
+  bool result = true;
+  if (sent == ws::SOCKET_ERROR) {
+    result = false;
+    const int error = ws::WSAGetLastError();
+    if (!WouldBlock(error)) RaiseSocketError(error);
+    data->Seek(-chunk, TSeekOrigin::soCurrent);
+  } else {
+    if (sent < chunk) data->Seek(sent - chunk, TSeekOrigin::soCurrent);
+    UpdateProgress(sent);
+  }
+  ReadLocalAddress();
+  SetPeerFromAddress(address);
+  return result;
+}
+
+int TzvNetworkStream::ReadBuffer(void* buffer, int size) {
+  ClearPendingAction();
+  return ThrottledRecv(buffer, size, 0);
+}
+
+int TzvNetworkStream::WriteBuffer(const void* buffer, int size) {
+  ClearPendingAction();
+  return ThrottledSend(buffer, size, 0);
+}
+
+int TzvNetworkStream::GetBatchSize() {
+  const TzvConnection& connection = Owner();
+  if (connection.BatchSize() < 1) RaiseSocketErrorText(SzvInvalidBatchSize, kzvErrInvalidBatchSize);
+  std::int64_t result = connection.BatchSize();
+  if (connection.TransferLimit() >= 0) {
+    const std::int64_t left = connection.TransferLimit() - transferred_;
+    if (result > left) result = left;
+  }
+  return static_cast<int>(result);
+}
+
+void TzvNetworkStream::ReadLocalAddress() {
+  auto address = TzvIPAddress::CreateForFamily(Family());
+  socklen_t length = address->SockAddrLength();
+  if (ws::getsockname(Handle(), address->SockAddr(), &length) == ws::SOCKET_ERROR)
+    RaiseLastSocketError();
+  StoreLocal(address->ToString(), address->Port());
+}
+
+void TzvNetworkStream::StoreLocal(const std::string& address, int port) {
+  local_address_ = address;
+  local_port_ = port;
+  if (connection_ != nullptr) {
+    connection_->SetLocalAddress(address);
+    connection_->SetLocalPort(port);
+  }
+}
+
+void TzvNetworkStream::SetPeer(const std::string& address, int port) {
+  remote_address_ = address;
+  remote_port_ = port;
+  if (connection_ != nullptr) {
+    connection_->SetRemoteAddress(address);
+    connection_->SetRemotePort(port);
+  }
+}
+
+void TzvNetworkStream::SetPeerFromAddress(TzvIPAddress& address) {
+  SetPeer(address.ToString(), address.Port());
+}
+
+void TzvNetworkStream::SetAddressPort(TzvIPAddress& address, int port) {
+  address.SetPort(port);
+}
+
+std::int64_t TzvNetworkStream::ThrottleMilliseconds(std::int64_t length,
+                                                    std::int32_t bits_per_sec) {
+  if (bits_per_sec <= 0 || length <= 0) return 0;
+  return length * 8 * 1000 / bits_per_sec;
+}
+
+template <class Call>
+int TzvNetworkStream::Throttled(int length, Call call) {
+  const int result = call();
+  const std::int32_t bits_per_sec = Owner().BitsPerSec();
+  if (bits_per_sec > 0) {
+    // The delay counts what was asked for, not what moved, and follows failures too.
+    const int saved = ws::WSAGetLastError();
+    try {
+      ThrottleDelay(ThrottleMilliseconds(length, bits_per_sec));
+    } catch (...) {
+      ws::WSASetLastError(saved);
+      throw;
+    }
+    ws::WSASetLastError(saved);
+  }
+  return result;
+}
+
+int TzvNetworkStream::ThrottledRecv(void* buffer, int length, int flags) {
+  return Throttled(length, [&] { return ws::recv(Handle(), buffer, length, flags); });
+}
+
+int TzvNetworkStream::ThrottledRecvFrom(void* buffer, int length, int flags, sockaddr* from,
+                                        socklen_t* from_length) {
+  return Throttled(
+      length, [&] { return ws::recvfrom(Handle(), buffer, length, flags, from, from_length); });
+}
+
+int TzvNetworkStream::ThrottledSend(const void* buffer, int length, int flags) {
+  return Throttled(length, [&] { return ws::send(Handle(), buffer, length, flags); });
+}
+
+int TzvNetworkStream::ThrottledSendTo(const void* buffer, int length, int flags, const sockaddr* to,
+                                      socklen_t to_length) {
+  return Throttled(length,
+                   [&] { return ws::sendto(Handle(), buffer, length, flags, to, to_length); });
+}
+
+void TzvNetworkStream::ThrottleDelay(std::int64_t milliseconds) {
+  if (milliseconds <= 0) return;
+  const std::uint32_t start = GetTickCount();
+  // INFINITE is the largest count and means "no limit": stay one below it.
+  const std::uint32_t wait_ms =
+      static_cast<std::uint32_t>(std::min<std::int64_t>(milliseconds, INFINITE - 1));
+  for (;;) {
+    const std::uint32_t result =
+        MsgWaitForMultipleObjects(1, &throttle_signal_, false, wait_ms, kzvWakeMask);
+    if (result == WAIT_OBJECT_0 || result == WAIT_TIMEOUT) return;
+    // A wait that cannot be made would otherwise be retried for ever.
+    if (result == WAIT_FAILED) RaiseSocketError(GetLastError());
+    TMsg message;
+    while (ElapsedSince(start) <= milliseconds && PeekMessage(message, 0, 0, 0, PM_REMOVE)) {
+      TranslateMessage(message);
+      DispatchMessage(message);
+    }
+    if (ElapsedSince(start) > milliseconds) return;
+  }
+}
+
+bool TzvNetworkStream::IsTransferComplete() const {
+  const TzvConnection& connection = Owner();
+  return connection.TransferLimit() >= 0 && connection.TransferLimit() <= transferred_;
+}
+
+bool TzvNetworkStream::IsStopRequested() const {
+  return Owner().AbortRequested() || IsTransferComplete();
+}
+
+// ---------------------------------------------------------------------------------------
+// TzvSocket
+
+TzvSocket::~TzvSocket() {
+  Close();
+}
+
+void TzvSocket::Close() {
+  if (handle_ != ws::INVALID_SOCKET) {
+    ws::shutdown(handle_, SHUT_RDWR);
+    ws::closesocket(handle_);
+    handle_ = ws::INVALID_SOCKET;
+  }
+  family_ = 0;
+}
+
+void TzvSocket::SetHandle(ws::TSocket handle, int family) {
+  handle_ = handle;
+  family_ = family;
+}
+
+// ---------------------------------------------------------------------------------------
+// TzvConnection
+
+TzvConnection::TzvConnection() : socket_(std::make_unique<TzvSocket>()) {}
+
+TzvConnection::~TzvConnection() {
+  CloseForDestruction();
+  TzvConnection::ReleaseResources();
+}
+
+void TzvConnection::CloseForDestruction() {
+  try {
+    Close(false);
+    CloseSocket();
+  } catch (const EzvSocketError&) {
+    // A broken socket must never stop the owner from going away.
+  }
+}
+
+void TzvConnection::ReleaseResources() {
+  socket_.reset();
+  SetNetworkStream(nullptr);
+}
+
+void TzvConnection::DoTransferProgress(std::int64_t transferred, std::int64_t total) {
+  if (on_transfer_progress_) on_transfer_progress_(this, transferred, total);
+}
+
+void TzvConnection::DoStreamReady() {
+  if (on_stream_ready_) on_stream_ready_(this);
+}
+
+void TzvConnection::Close(bool notify_peer) {
+  bool keep_open = false;
+  try {
+    if (is_open_) {
+      TzvNetworkStream& stream = GetNetworkStream();
+      stream.Close(notify_peer);
+      if (notify_peer) AfterPeerNotified();
+      if (is_open_) keep_open = stream.PendingAction();
+    }
+  } catch (...) {
+    if (!keep_open) CloseSocket();
+    throw;
+  }
+  if (!keep_open) CloseSocket();
+}
+
+void TzvConnection::AddTransferred(std::int64_t count) {
+  total_transferred_ += count;
+  DoTransferProgress(total_transferred_, total_size_);
+}
+
+void TzvConnection::SetNetworkStream(std::unique_ptr<TzvNetworkStream> stream) {
+  if (stream && stream.get() == network_stream_.get()) {
+    stream.release();  // the very same object: it is already ours
+    return;
+  }
+  if (stream && network_stream_) stream->Assign(network_stream_.get());
+  network_stream_ = std::move(stream);
+  if (network_stream_) network_stream_->SetConnection(this);
+}
+
+TzvNetworkStream& TzvConnection::GetNetworkStream() {
+  if (!network_stream_) RaiseSocketErrorText(SzvNetworkStreamRequired, kzvErrNetworkStreamRequired);
+  return *network_stream_;
+}
+
+void TzvConnection::CloseSocket() {
+  is_open_ = false;
+  if (socket_) socket_->Close();
+}
+
+void TzvConnection::CreateSocket(int family, int type, int protocol) {
+  const ws::TSocket handle = ws::socket(family, type, protocol);
+  socket_->SetHandle(handle, family);
+  if (handle == ws::INVALID_SOCKET) RaiseLastSocketError();
+}
+
+// ---------------------------------------------------------------------------------------
+// TzvSyncConnection
+
+TzvSyncConnection::TzvSyncConnection() {
+  abort_signal_ = CreateEvent();
+  if (abort_signal_ == kzvNoHandle) RaiseLastSocketError();
+  network_signal_ = ws::WSACreateEvent();
+  if (network_signal_ == ws::WSA_INVALID_EVENT) {
+    const int error = ws::WSAGetLastError();
+    CloseHandle(abort_signal_);
+    RaiseSocketError(error);
+  }
+}
+
+TzvSyncConnection::~TzvSyncConnection() {
+  // Closed here, while the signals still exist; the base part then finds it closed.
+  CloseForDestruction();
+  ReleaseResources();
+}
+
+void TzvSyncConnection::ReleaseResources() {
+  if (network_signal_ != ws::WSA_INVALID_EVENT) {
+    ws::WSACloseEvent(network_signal_);
+    network_signal_ = ws::WSA_INVALID_EVENT;
+  }
+  if (abort_signal_ != kzvNoHandle) {
+    CloseHandle(abort_signal_);
+    abort_signal_ = kzvNoHandle;
+  }
+  TzvConnection::ReleaseResources();
+}
+
+void TzvSyncConnection::Abort() {
+  TzvConnection::Abort();
+  SetEvent(abort_signal_);
+}
+
+void TzvSyncConnection::RestartTimeOut() {
+  operation_start_ = GetTickCount();
+}
+
+void TzvSyncConnection::SelectEvents(long mask) {
+  if (ws::WSAEventSelect(Socket().Handle(), network_signal_, mask) == ws::SOCKET_ERROR)
+    RaiseLastSocketError();
+}
+
+// ---------------------------------------------------------------------------------------
+// TzvUdpConnection
+
+bool TzvUdpConnection::ReadData(TStream* data) {
+  // Checked before anything else: a connection never opened has no family to make the
+  // sender's address object from, and the answer is "not a socket".
+  if (!IsOpen()) RaiseSocketError(kzvNotASocket);
+  TzvNetworkStream& stream = GetNetworkStream();
+  auto address = TzvIPAddress::CreateForFamily(Socket().Family());
+  int port = 0;
+  RestartTimeOut();
+  if (stream.ReadPending()) {
+    // A read event was taken by an earlier write wait: the datagram is waiting already.
+    stream.SetReadPending(false);
+    if (stream.ReadFrom(data, *address, port)) return true;
+  }
+  for (;;) {
+    if (!IsOpen()) RaiseSocketError(kzvNotASocket);
+    if (WaitForSignal(NetworkSignal(), AbortSignal(), OperationStart(), TimeOut())) {
+      ws::WSANETWORKEVENTS events;
+      if (ws::WSAEnumNetworkEvents(Socket().Handle(), NetworkSignal(), &events) == ws::SOCKET_ERROR)
+        RaiseLastSocketError();
+      if (events.lNetworkEvents & ws::FD_READ) {
+        if (events.iErrorCode[ws::FD_READ_BIT] != 0)
+          RaiseSocketError(events.iErrorCode[ws::FD_READ_BIT]);
+        // A read event with nothing to read after all is no datagram: wait on.
+        if (stream.ReadFrom(data, *address, port)) break;
+      }
+    }
+    if (stream.IsStopRequested()) break;
+  }
+  return true;
+}
+
+bool TzvUdpConnection::WriteData(TStream* data) {
+  TzvNetworkStream& stream = GetNetworkStream();
+  auto address = TzvIPAddress::CreateFromText(RemoteAddress());
+  RestartTimeOut();
+  if (stream.WriteTo(data, *address, RemotePort())) return true;
+  for (;;) {
+    if (WaitForSignal(NetworkSignal(), AbortSignal(), OperationStart(), TimeOut())) {
+      ws::WSANETWORKEVENTS events;
+      if (ws::WSAEnumNetworkEvents(Socket().Handle(), NetworkSignal(), &events) == ws::SOCKET_ERROR)
+        RaiseLastSocketError();
+      if (events.lNetworkEvents & ws::FD_READ) {
+        if (events.iErrorCode[ws::FD_READ_BIT] != 0)
+          RaiseSocketError(events.iErrorCode[ws::FD_READ_BIT]);
+        stream.SetReadPending(true);  // read by the next ReadData
+      }
+      if (events.lNetworkEvents & ws::FD_WRITE) {
+        if (events.iErrorCode[ws::FD_WRITE_BIT] != 0)
+          RaiseSocketError(events.iErrorCode[ws::FD_WRITE_BIT]);
+        RestartTimeOut();
+        if (stream.WriteTo(data, *address, RemotePort())) break;
+      }
+    }
+    if (stream.IsStopRequested()) break;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// TzvUdpClientConnection
+
+void TzvUdpClientConnection::Open(const std::string& host, int port) {
+  // A socket left from an earlier Open (whether it succeeded or not) is closed first, so
+  // that no handle is lost.
+  if (Socket().Handle() != ws::INVALID_SOCKET) Close(false);
+  auto address = TzvIPAddress::CreateFromText(host);
+  CreateSocket(address->AddressFamily(), SOCK_DGRAM, IPPROTO_UDP);
+  TzvNetworkStream& stream = GetNetworkStream();
+  if (!Trim(LocalBinding()).empty()) {
+    auto binding = TzvIPAddress::CreateBindingAddress(LocalBinding(), address->AddressFamily());
+    stream.Bind(*binding, 0);  // the system picks the port
+  }
+  stream.SetPeer(host, port);
+  SelectEvents(ws::FD_READ | ws::FD_WRITE);
+  SetIsOpen(true);
+  stream.SignalReady();
+}
+
+// ---------------------------------------------------------------------------------------
+// Resolvers
+
+namespace {
+
+// A host text with a NUL in it would be looked up only up to the NUL.
+void CheckHostText(const std::string& host) {
+  if (host.find('\0') != std::string::npos) RaiseSocketError(kzvHostNotFound);
+}
+
+std::string DottedText(const std::array<std::uint8_t, 4>& bytes) {
+  return Format("%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+std::string EntryText(const addrinfo& entry) {
+  if (entry.ai_addr == nullptr) return std::string();
+  if (entry.ai_family == AF_INET && entry.ai_addrlen >= sizeof(sockaddr_in))
+    return TzvIPAddress::IPv4ToText(
+        reinterpret_cast<const sockaddr_in*>(entry.ai_addr)->sin_addr.s_addr);
+  if (entry.ai_family == AF_INET6 && entry.ai_addrlen >= sizeof(sockaddr_in6)) {
+    std::array<std::uint8_t, 16> bytes{};
+    const auto& in6 = reinterpret_cast<const sockaddr_in6*>(entry.ai_addr)->sin6_addr;
+    std::copy(std::begin(in6.s6_addr), std::end(in6.s6_addr), bytes.begin());
+    return TzvIPAddress::IPv6ToText(bytes);
+  }
+  return std::string();
+}
+
+// The all-zero-hints lookup of the IPv6-capable resolver; raises its error.
+std::unique_ptr<addrinfo, void (*)(addrinfo*)> LookupAddressInfo(const std::string& host) {
+  CheckHostText(host);
+  addrinfo hints{};
+  addrinfo* list = nullptr;
+  const int result = ws::getaddrinfo(host.c_str(), nullptr, &hints, &list);
+  std::unique_ptr<addrinfo, void (*)(addrinfo*)> owned(list, ws::freeaddrinfo);
+  if (result != 0) RaiseSocketError(result);
+  return owned;
+}
+
+}  // namespace
+
+std::string TzvHostResolver::ResolveHost(const std::string& host) {
+  std::unique_ptr<TzvHostResolver> resolver;
+  if (ws::IsIPv6Available())
+    resolver = std::make_unique<TzvHostResolver6>();
+  else
+    resolver = std::make_unique<TzvHostResolver4>();
+  return resolver->GetIPAddress(host);
+}
+
+TzvHostResolver4::~TzvHostResolver4() {
+  if (done_signal_ != kzvNoHandle) CloseHandle(done_signal_);
+}
+
+std::string TzvHostResolver4::GetIPAddress(const std::string& host) {
+  if (TzvIPAddress::IsIPAddress(host)) return host;
+  return LookupFirstAddress(host, kLookupTimeOut);
+}
+
+void TzvHostResolver4::GetIPList(const std::string& host, TStrings& list) {
+  list.Clear();
+  auto answer = LookupHost(host, kLookupTimeOut);
+  for (const auto& address : answer->Addresses) list.Add(DottedText(address));
+}
+
+std::string TzvHostResolver4::LookupFirstAddress(const std::string& host, std::int32_t time_out) {
+  auto answer = LookupHost(host, time_out);
+  if (answer->Addresses.empty()) return std::string();
+  return DottedText(answer->Addresses.front());
+}
+
+std::unique_ptr<ws::TzvHostEntry> TzvHostResolver4::LookupHost(const std::string& host,
+                                                               std::int32_t time_out) {
+  CheckHostText(host);
+  auto answer = std::make_unique<ws::TzvHostEntry>();
+  done_signal_ = CreateEvent();
+  if (done_signal_ == kzvNoHandle) RaiseLastSocketError();
+  HWND window = 0;
+  try {
+    window = AllocateMessageWindow([this](const TMsg& message) { HandleLookupMessage(message); });
+    lookup_error_ = 0;
+    request_handle_ = ws::WSAAsyncGetHostByName(window, kLookupMessage, host.c_str(), answer.get());
+    if (request_handle_ == 0) RaiseLastSocketError();
+    try {
+      // Each cycle gets the whole time-out; messages dispatched end a cycle, not the wait.
+      while (!WaitForSignal(done_signal_, kzvNoHandle, GetTickCount(), time_out)) {
+      }
+    } catch (...) {
+      // Once cancelled, the lookup neither writes the answer nor posts its completion.
+      ws::WSACancelAsyncRequest(request_handle_);
+      request_handle_ = 0;
+      throw;
+    }
+    request_handle_ = 0;
+    if (lookup_error_ != 0) RaiseSocketError(lookup_error_);
+  } catch (...) {
+    if (window != 0) ReleaseLookupWindow(window);
+    CloseHandle(done_signal_);
+    done_signal_ = kzvNoHandle;
+    throw;
+  }
+  ReleaseLookupWindow(window);
+  CloseHandle(done_signal_);
+  done_signal_ = kzvNoHandle;
+  return answer;
+}
+
+void TzvHostResolver4::HandleLookupMessage(const TMsg& message) {
+  if (message.message != kLookupMessage || request_handle_ == 0 ||
+      message.wParam != request_handle_)
+    return;
+  lookup_error_ = ws::WSAGETASYNCERROR(message.lParam);
+  SetEvent(done_signal_);
+}
+
+void TzvHostResolver4::ReleaseLookupWindow(HWND window) {
+  TMsg message;
+  while (PeekMessage(message, window, 0, 0, PM_REMOVE)) {
+  }
+  DeallocateMessageWindow(window);
+}
+
+std::string TzvHostResolver6::GetIPAddress(const std::string& host) {
+  if (TzvIPAddress::IsIPAddress(host)) return host;
+  return LookupPreferredAddress(host);
+}
+
+void TzvHostResolver6::GetIPList(const std::string& host, TStrings& list) {
+  list.Clear();
+  auto info = LookupAddressInfo(host);
+  for (const addrinfo* entry = info.get(); entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET || entry->ai_family == AF_INET6) list.Add(EntryText(*entry));
+  }
+}
+
+std::string TzvHostResolver6::LookupPreferredAddress(const std::string& host) {
+  auto info = LookupAddressInfo(host);
+  for (const addrinfo* entry = info.get(); entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET) return EntryText(*entry);
+  }
+  if (info && info->ai_family == AF_INET6) return EntryText(*info);
+  return std::string();
+}

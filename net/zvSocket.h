@@ -1,0 +1,340 @@
+// The transport under the UDP client: the network stream that moves bytes between a
+// socket and a TStream (with optional bit-rate throttling), the connections that turn
+// it into blocking operations with time-outs, WaitForSignal (the wait that keeps the
+// thread's messages flowing) and the host-name resolvers.
+//
+// Waits never block the thread's message handling: every wait goes through
+// MsgWaitForMultipleObjects and dispatches what is queued for the thread (net/zvMessages.h).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/Classes.h"
+#include "net/zvIpAddress.h"
+#include "net/zvMessages.h"
+#include "net/zvWinSock2.h"
+
+class TzvConnection;
+
+// ---------------------------------------------------------------------------------------
+// Network stream
+
+class TzvNetworkStream : public TObject {
+ public:
+  TzvNetworkStream();
+  ~TzvNetworkStream() override;
+  TzvNetworkStream(const TzvNetworkStream&) = delete;
+  TzvNetworkStream& operator=(const TzvNetworkStream&) = delete;
+  std::string ClassName() const override { return "TzvNetworkStream"; }
+
+  // Adds to Transferred and tells the connection.
+  virtual void UpdateProgress(std::int64_t count);
+  virtual void SetConnection(TzvConnection* connection);
+  // Takes over the addresses and the read flag of another stream.
+  virtual void Assign(const TzvNetworkStream* source);
+  // Stream socket connect; true when connected at once, false while it is under way.
+  virtual bool Connect(TzvIPAddress& address, int port);
+  virtual void RefreshLocalAddress();
+  virtual void Bind(TzvIPAddress& address, int port);
+  // Binds to the first free port of [lowest, highest] (1..65535, else -3).
+  virtual void BindRange(TzvIPAddress& address, int lowest, int highest);
+  virtual void EnableBroadcast();
+  virtual void Listen();
+  // Takes the first waiting connection; the listening socket is closed once it succeeded.
+  virtual void Accept();
+  virtual void Close(bool notify_peer);
+  virtual void SignalReady();
+  // Reads a stream socket until it has nothing more; false when the last read would block.
+  virtual bool Read(TStream* data);
+  // Writes the rest of `data`; false when a send would block (the position is kept).
+  virtual bool Write(TStream* data);
+  // Receives one datagram into `data` at its position; false when none was waiting.
+  virtual bool ReadFrom(TStream* data, TzvIPAddress& address, int& port);
+  // Sends one datagram of at most the batch size from the position of `data`; false when
+  // the send would block (the position is then where it was).
+  virtual bool WriteTo(TStream* data, TzvIPAddress& address, int port);
+  virtual int ReadBuffer(void* buffer, int size);
+  virtual int WriteBuffer(const void* buffer, int size);
+  // The connection's batch size cut to what the transfer limit leaves; -4 below 1.
+  virtual int GetBatchSize();
+  virtual void AfterConnect() {}
+  virtual void AfterAccept() {}
+
+  void ReadLocalAddress();
+  void SetPeer(const std::string& address, int port);
+  void SetPeerFromAddress(TzvIPAddress& address);
+  static void SetAddressPort(TzvIPAddress& address, int port);
+
+  // The socket calls, each followed by the throttle delay when BitsPerSec > 0; the
+  // socket call's error is what WSAGetLastError() gives afterwards.
+  int ThrottledRecv(void* buffer, int length, int flags);
+  int ThrottledRecvFrom(void* buffer, int length, int flags, sockaddr* from,
+                        socklen_t* from_length);
+  int ThrottledSend(const void* buffer, int length, int flags);
+  int ThrottledSendTo(const void* buffer, int length, int flags, const sockaddr* to,
+                      socklen_t to_length);
+  // Milliseconds that moving `length` bytes takes at `bits_per_sec` (computed in 64 bits).
+  static std::int64_t ThrottleMilliseconds(std::int64_t length, std::int32_t bits_per_sec);
+  // Waits `milliseconds`, dispatching the thread's messages meanwhile.
+  void ThrottleDelay(std::int64_t milliseconds);
+  bool IsTransferComplete() const;
+  bool IsStopRequested() const;
+  void ClearPendingAction() { pending_action_ = false; }
+
+  TzvConnection* Connection() const { return connection_; }
+  bool PendingAction() const { return pending_action_; }
+  void SetPendingAction(bool value) { pending_action_ = value; }
+  const std::string& LocalAddress() const { return local_address_; }
+  int LocalPort() const { return local_port_; }
+  const std::string& RemoteAddress() const { return remote_address_; }
+  int RemotePort() const { return remote_port_; }
+  bool ReadPending() const { return read_pending_; }
+  void SetReadPending(bool value) { read_pending_ = value; }
+  std::int64_t Transferred() const { return transferred_; }
+  bool PeerClosed() const { return peer_closed_; }
+
+ protected:
+  // The connection, or -5 style failure when the stream was never given one.
+  TzvConnection& Owner() const;
+  zvWinSock2::TSocket Handle() const;
+  int Family() const;
+
+ private:
+  void StoreLocal(const std::string& address, int port);
+  template <class Call>
+  int Throttled(int length, Call call);
+
+  TzvConnection* connection_ = nullptr;
+  THandle throttle_signal_ = INVALID_HANDLE_VALUE;
+  bool pending_action_ = false;
+  std::string local_address_;
+  int local_port_ = 0;
+  std::string remote_address_;
+  int remote_port_ = 0;
+  bool read_pending_ = false;
+  std::int64_t transferred_ = 0;
+  bool peer_closed_ = false;
+};
+
+// ---------------------------------------------------------------------------------------
+// Socket and connections
+
+class TzvSocket : public TObject {
+ public:
+  std::string ClassName() const override { return "TzvSocket"; }
+  ~TzvSocket() override;
+  // shutdown (both ways) and close, results ignored; the handle is -1 and the family 0
+  // afterwards in every case.
+  virtual void Close();
+  // Stores both; closes nothing.
+  virtual void SetHandle(zvWinSock2::TSocket handle, int family);
+
+  int Family() const { return family_; }
+  zvWinSock2::TSocket Handle() const { return handle_; }
+
+ private:
+  int family_ = 0;
+  zvWinSock2::TSocket handle_ = zvWinSock2::INVALID_SOCKET;
+};
+
+using TzvTransferProgressEvent =
+    std::function<void(TObject* sender, std::int64_t transferred, std::int64_t total)>;
+
+// Owns one socket and one stream; keeps the settings the stream reads.
+class TzvConnection : public TObject {
+ public:
+  TzvConnection();
+  ~TzvConnection() override;
+  TzvConnection(const TzvConnection&) = delete;
+  TzvConnection& operator=(const TzvConnection&) = delete;
+  std::string ClassName() const override { return "TzvConnection"; }
+
+  virtual void DoTransferProgress(std::int64_t transferred, std::int64_t total);
+  virtual void DoStreamReady();
+  // Lets the stream close its side, then closes the socket unless the stream asked to
+  // keep it open. On a closed connection it only closes the socket object.
+  virtual void Close(bool notify_peer);
+  virtual bool ReadData(TStream* data) = 0;
+  virtual bool WriteData(TStream* data) = 0;
+  virtual void AfterPeerNotified() {}
+  virtual void Abort() { abort_requested_ = true; }
+
+  void AddTransferred(std::int64_t count);
+  void SetIsOpen(bool value) { is_open_ = value; }
+  // Takes ownership; the new stream takes over the old one's addresses, the old one is
+  // freed. The same stream again changes nothing.
+  void SetNetworkStream(std::unique_ptr<TzvNetworkStream> stream);
+  // The stream; -5 "NetworkStream is required" when there is none.
+  TzvNetworkStream& GetNetworkStream();
+  void CloseSocket();
+  void CreateSocket(int family, int type, int protocol);
+
+  TzvSocket& Socket() { return *socket_; }
+  const TzvSocket& Socket() const { return *socket_; }
+  std::int32_t BatchSize() const { return batch_size_; }
+  void SetBatchSize(std::int32_t value) { batch_size_ = value; }
+  std::int32_t BitsPerSec() const { return bits_per_sec_; }
+  void SetBitsPerSec(std::int32_t value) { bits_per_sec_ = value; }
+  bool AbortRequested() const { return abort_requested_; }
+  bool IsOpen() const { return is_open_; }
+  std::int64_t TotalTransferred() const { return total_transferred_; }
+  std::int64_t TotalSize() const { return total_size_; }
+  void SetTotalSize(std::int64_t value) { total_size_ = value; }
+  std::int64_t TransferLimit() const { return transfer_limit_; }
+  void SetTransferLimit(std::int64_t value) { transfer_limit_ = value; }
+  void SetOnTransferProgress(TzvTransferProgressEvent handler) {
+    on_transfer_progress_ = std::move(handler);
+  }
+  void SetOnStreamReady(TNotifyEvent handler) { on_stream_ready_ = std::move(handler); }
+
+  // Written by the stream.
+  const std::string& LocalAddress() const { return local_address_; }
+  void SetLocalAddress(const std::string& value) { local_address_ = value; }
+  int LocalPort() const { return local_port_; }
+  void SetLocalPort(int value) { local_port_ = value; }
+  const std::string& RemoteAddress() const { return remote_address_; }
+  void SetRemoteAddress(const std::string& value) { remote_address_ = value; }
+  int RemotePort() const { return remote_port_; }
+  void SetRemotePort(int value) { remote_port_ = value; }
+
+ protected:
+  // Frees the socket object and the stream.
+  virtual void ReleaseResources();
+  // Closes quietly: a socket failure while closing never stops destruction.
+  void CloseForDestruction();
+
+ private:
+  std::unique_ptr<TzvSocket> socket_;
+  std::int32_t batch_size_ = 8192;
+  std::int32_t bits_per_sec_ = 0;
+  bool abort_requested_ = false;
+  std::unique_ptr<TzvNetworkStream> network_stream_;
+  bool is_open_ = false;
+  std::int64_t total_transferred_ = 0;
+  std::int64_t total_size_ = 0;
+  std::int64_t transfer_limit_ = -1;
+  TzvTransferProgressEvent on_transfer_progress_;
+  TNotifyEvent on_stream_ready_;
+  std::string local_address_;
+  int local_port_ = 0;
+  std::string remote_address_;
+  int remote_port_ = 0;
+};
+
+// Adds the time-out, the socket's network signal and an abort signal.
+class TzvSyncConnection : public TzvConnection {
+ public:
+  TzvSyncConnection();
+  ~TzvSyncConnection() override;
+  std::string ClassName() const override { return "TzvSyncConnection"; }
+
+  // Sets AbortRequested and wakes a waiting read or write, which then ends without data.
+  void Abort() override;
+  void RestartTimeOut();
+  // Selects network events on the socket (making it non-blocking); raises on failure.
+  void SelectEvents(long mask);
+
+  // Milliseconds for one wait; -1 waits without limit, below -1 counts as 0.
+  std::int32_t TimeOut() const { return time_out_; }
+  void SetTimeOut(std::int32_t value) { time_out_ = value; }
+  zvWinSock2::WSAEVENT NetworkSignal() const { return network_signal_; }
+  THandle AbortSignal() const { return abort_signal_; }
+  std::uint32_t OperationStart() const { return operation_start_; }
+  const std::string& LocalBinding() const { return local_binding_; }
+  void SetLocalBinding(const std::string& value) { local_binding_ = value; }
+
+ protected:
+  void ReleaseResources() override;
+
+ private:
+  std::int32_t time_out_ = 5000;
+  zvWinSock2::WSAEVENT network_signal_ = zvWinSock2::WSA_INVALID_EVENT;
+  THandle abort_signal_ = kzvNoHandle;
+  std::uint32_t operation_start_ = 0;
+  std::string local_binding_;
+};
+
+// Reads and writes one datagram per call, waiting within TimeOut.
+class TzvUdpConnection : public TzvSyncConnection {
+ public:
+  std::string ClassName() const override { return "TzvUdpConnection"; }
+  // Receives one datagram into `data`; the sender becomes the peer. Raises 10038's
+  // counterpart (not a socket) when the connection is not open, -1 on time-out.
+  bool ReadData(TStream* data) override;
+  // Sends one datagram (at most BatchSize bytes) to RemoteAddress and RemotePort.
+  bool WriteData(TStream* data) override;
+};
+
+class TzvUdpClientConnection : public TzvUdpConnection {
+ public:
+  std::string ClassName() const override { return "TzvUdpClientConnection"; }
+  // Opens a UDP socket towards a numeric address (a socket still open is closed first),
+  // bound to LocalBinding unless that is blank. No datagram is exchanged.
+  void Open(const std::string& host, int port);
+};
+
+// Waits until `signal` is set (true), `second` (kzvNoHandle for none) is set (false), or
+// messages arrived for the thread, which are then dispatched (false). Raises -1 "Timeout
+// error occured" when the wait runs out, or when dispatching took longer than `time_out`
+// since `start`; raises the system's error when the wait fails. -1 waits without limit;
+// a time-out below -1 counts as 0.
+bool WaitForSignal(THandle signal, THandle second, std::uint32_t start, std::int32_t time_out);
+
+// ---------------------------------------------------------------------------------------
+// Host-name resolvers
+
+class TzvHostResolver : public TObject {
+ public:
+  std::string ClassName() const override { return "TzvHostResolver"; }
+  // One address of the host; an address text comes back unchanged, without a lookup.
+  virtual std::string GetIPAddress(const std::string& host) = 0;
+  // Every address of the host, one line each; the list is cleared first.
+  virtual void GetIPList(const std::string& host, TStrings& list) = 0;
+
+  // The address text of a host, through the resolver the binding allows.
+  static std::string ResolveHost(const std::string& host);
+};
+
+// IPv4 only: the lookup runs on a helper thread and reports to a hidden window while
+// this thread keeps handling its messages, waiting in cycles of at most 5000 ms.
+class TzvHostResolver4 : public TzvHostResolver {
+ public:
+  static constexpr std::uint32_t kLookupMessage = 3134;
+  static constexpr std::int32_t kLookupTimeOut = 5000;
+
+  ~TzvHostResolver4() override;
+  std::string ClassName() const override { return "TzvHostResolver4"; }
+  std::string GetIPAddress(const std::string& host) override;
+  void GetIPList(const std::string& host, TStrings& list) override;
+
+  // The answer of a lookup; raises the host-lookup error, or -1 when a cycle of waiting
+  // runs out (the lookup is then cancelled and its late completion has no effect).
+  std::unique_ptr<zvWinSock2::TzvHostEntry> LookupHost(const std::string& host,
+                                                       std::int32_t time_out);
+  // "%d.%d.%d.%d" of the first address, or empty.
+  std::string LookupFirstAddress(const std::string& host, std::int32_t time_out);
+  void HandleLookupMessage(const TMsg& message);
+  // Drops what is still queued for the window, then destroys it.
+  void ReleaseLookupWindow(HWND window);
+
+  std::int32_t LookupError() const { return lookup_error_; }
+
+ private:
+  std::int32_t lookup_error_ = 0;
+  zvWinSock2::TzvAsyncRequest request_handle_ = 0;
+  THandle done_signal_ = kzvNoHandle;
+};
+
+// getaddrinfo with all-zero hints; IPv4 and IPv6; blocks the thread while it runs.
+class TzvHostResolver6 : public TzvHostResolver {
+ public:
+  std::string ClassName() const override { return "TzvHostResolver6"; }
+  std::string GetIPAddress(const std::string& host) override;
+  void GetIPList(const std::string& host, TStrings& list) override;
+  // The first IPv4 address in the system's order; failing that, the first entry if it is
+  // IPv6; else empty.
+  std::string LookupPreferredAddress(const std::string& host);
+};
