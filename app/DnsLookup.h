@@ -1,0 +1,43 @@
+// What the main window needs of a DNS lookup, as a small interface: the settings it
+// copies from its fields, the four lookups, the result lists it prints, and the listing
+// of the machine's DNS servers. The real implementation forwards to TzvDnsQuery; tests
+// hand the window scripted ones, so the window's behaviour is checked without a network.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/Classes.h"
+#include "dns/zvDnsQuery.h"
+
+class TDnsLookup {
+ public:
+  virtual ~TDnsLookup() = default;
+
+  virtual void SetServer(const std::string& server) = 0;
+  virtual void SetPort(int port) = 0;
+  virtual void SetTimeOut(int milliseconds) = 0;
+
+  // Each lookup leaves its results in the four lists, or fails with an exception.
+  virtual void ResolveMX(const std::string& name) = 0;
+  virtual void ResolveIP(const std::string& name) = 0;
+  virtual void ResolveHostName(const std::string& name) = 0;
+  virtual void ResolveNS(const std::string& name) = 0;
+
+  virtual const TzvMailServerList& MailServers() const = 0;
+  virtual const TzvHostList& Hosts() const = 0;
+  virtual const TStrings& NameServers() const = 0;
+  virtual const TStrings& Aliases() const = 0;
+};
+
+// How the window gets its lookup and the machine's DNS servers.
+struct TLookupServices {
+  // Called once when the window is created; the window owns what it returns.
+  std::function<std::unique_ptr<TDnsLookup>()> CreateLookup;
+  // Appends the machine's configured DNS servers; failures pass to the caller.
+  std::function<void(TStrings& list)> GetSystemDnsServers;
+};
+
+// The real services: TzvDnsQuery and the system's configuration.
+TLookupServices DefaultLookupServices();

@@ -1,0 +1,116 @@
+// Where the two windows' geometry and fonts live: every position and size in pixels at
+// 96 dots per inch (Qt's device-independent pixels, scaled on denser screens by Qt), the
+// font families with their fallbacks, and the one helper that makes a child widget owned
+// by its parent. TfrmMain and TfrmAcercaDe read everything from here.
+#pragma once
+
+#include <QFont>
+#include <QString>
+#include <QWidget>
+#include <array>
+
+// A control's rectangle inside its parent: top-left corner and size.
+struct TPlace {
+  int Left;
+  int Top;
+  int Width;
+  int Height;
+};
+
+// A caption sized to its text: only the top-left corner is fixed.
+struct TSpot {
+  int Left;
+  int Top;
+};
+
+namespace frmMainLayout {
+
+// The window was drawn as a 495 x 386 window with a sizeable frame: 4 pixels of border on
+// each side and a 19-pixel caption. Window managers draw their own frames, so what is
+// kept exactly is the client area that frame leaves: 487 x 359.
+inline constexpr int kOuterWidth = 495;
+inline constexpr int kOuterHeight = 386;
+inline constexpr int kFrameBorder = 4;
+inline constexpr int kCaptionHeight = 19;
+inline constexpr int kClientWidth = kOuterWidth - 2 * kFrameBorder;
+inline constexpr int kClientHeight = kOuterHeight - 2 * kFrameBorder - kCaptionHeight;
+
+inline constexpr int kPanelHeight = 116;
+inline constexpr int kStatusBarHeight = 19;
+inline constexpr std::array<int, 4> kStatusPanelWidths = {200, 40, 40, 50};
+
+// Controls on Panel1.
+inline constexpr TSpot kLabel1 = {38, 11};
+inline constexpr TPlace kEdtDnsServer = {112, 7, 367, 22};
+inline constexpr TSpot kLabel3 = {11, 37};
+inline constexpr TPlace kEdtName = {112, 34, 367, 22};
+inline constexpr TSpot kLabel2 = {21, 64};
+inline constexpr TPlace kCbNameType = {112, 61, 181, 21};
+inline constexpr TSpot kLabel6 = {301, 65};
+inline constexpr TPlace kEdtPort = {342, 61, 48, 22};
+inline constexpr TSpot kLabel4 = {398, 65};
+inline constexpr TPlace kEdtTimeOut = {445, 61, 34, 22};
+inline constexpr TPlace kBtnResolver = {7, 86, 105, 27};
+inline constexpr TPlace kBtnListaDNS = {113, 86, 105, 27};
+inline constexpr TPlace kBtnAcercaDe = {219, 86, 105, 27};
+inline constexpr int kButtonPictureSize = 16;
+
+}  // namespace frmMainLayout
+
+namespace frmAcercaDeLayout {
+
+inline constexpr int kClientWidth = 432;
+inline constexpr int kClientHeight = 164;
+
+inline constexpr TPlace kImage1 = {24, 13, 48, 48};
+inline constexpr TSpot kLabel1 = {84, 12};
+inline constexpr TSpot kLabel3 = {84, 30};
+inline constexpr TSpot kLabel4 = {84, 48};
+inline constexpr TSpot kLabel6 = {84, 67};
+inline constexpr TSpot kLabel7 = {84, 85};
+inline constexpr TSpot kLabel2 = {146, 67};
+inline constexpr TPlace kLabel8 = {153, 47, 141, 17};
+inline constexpr TPlace kBevel1 = {8, 104, 418, 2};
+inline constexpr TPlace kImage2 = {10, 109, 416, 55};
+inline constexpr TPlace kBtnAceptar = {340, 16, 79, 25};
+
+}  // namespace frmAcercaDeLayout
+
+// Point sizes the windows were drawn with.
+inline constexpr int kDefaultFontPoints = 8;
+inline constexpr int kAboutButtonFontPoints = 9;
+
+// The windows' fonts: the family they were drawn with first, then the desktop's general
+// (or fixed-pitch) family, so a machine without the original fonts still shows
+// proportional captions and a monospace result pane at the same point size.
+QFont FormFont();              // MS Sans Serif 8 pt, the windows' default font
+QFont FixedFont();             // Courier New 8 pt, edits and the result pane
+QFont TahomaFont(int points);  // Tahoma, the about box's captions and button
+QFont ArialFont(int points);   // Arial, the about box's web address
+QFont FontWithFallback(const QString& family, int points, bool fixedPitch);
+
+// The room the windows leave between a caption and the control it names.
+inline constexpr int kCaptionGap = 4;
+// The smallest point size a caption is shrunk to when its room is too narrow.
+inline constexpr double kSmallestPoints = 6.0;
+
+// Places a widget at a rectangle, or a caption at its corner with its natural size.
+void Place(QWidget& widget, const TPlace& place);
+void Place(QWidget& widget, const TSpot& spot);
+// Places a caption at its corner, unless its text, in a font wider than the one the
+// window was drawn with, would run into the control it names: then it moves left just
+// enough to end kCaptionGap pixels before that control, so it is never cut off.
+// A caption wider than all the room before the control gets a smaller font as well.
+void PlaceCaption(QWidget& caption, const TSpot& spot, const QWidget& named);
+
+// Makes a child widget; the parent owns it from then on and deletes it with itself, so
+// callers keep only the non-owning pointer returned.
+template <class W>
+W* MakeChild(QWidget* parent) {
+  return new W(parent);
+}
+
+// Registers the compiled-in artwork (icons, button pictures, banner) with Qt's resource
+// system. The artwork sits in a static library, so it has to be registered by a call
+// rather than by a static initialiser the linker might drop; safe to call repeatedly.
+void LoadArtwork();

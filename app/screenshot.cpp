@@ -1,0 +1,118 @@
+// pellamar-screenshot: draws the main window after an MX lookup of pellamar.test into a
+// PNG file (and, given a second file, the about box into that), for the README. Run by
+// scripts/screenshot.sh on Qt's offscreen platform or under Xvfb. Inside the test
+// network namespace, with the query component built, the lookup is a real one against
+// the loopback test server on 127.0.0.1; anywhere else a built-in copy of that server's
+// answer stands in, so the picture never depends on a network.
+//   pellamar-screenshot WINDOW.png [ABOUT.png]
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "app/DnsLookup.h"
+#include "app/QtThreadWaiter.h"
+#include "app/frmAcercaDeUnit.h"
+#include "app/main.h"
+
+namespace {
+
+// What the loopback test server answers for "MX pellamar.test".
+class TSampleLookup : public TDnsLookup {
+ public:
+  void SetServer(const std::string&) override {}
+  void SetPort(int) override {}
+  void SetTimeOut(int) override {}
+  void ResolveMX(const std::string&) override {
+    AddMail("mail1.pellamar.test", 10, "127.0.0.11");
+    AddMail("mail2.pellamar.test", 20, "127.0.0.12");
+    AddMail("mail3.pellamar.test", 10, "127.0.0.13");
+    AddMail("nomail.pellamar.test", 5, "");
+    AddHost("mail1.pellamar.test", "127.0.0.11");
+    AddHost("mail2.pellamar.test", "127.0.0.12");
+    AddHost("mail3.pellamar.test", "127.0.0.13");
+  }
+  void ResolveIP(const std::string&) override {}
+  void ResolveHostName(const std::string&) override {}
+  void ResolveNS(const std::string&) override {}
+  const TzvMailServerList& MailServers() const override { return mail_; }
+  const TzvHostList& Hosts() const override { return hosts_; }
+  const TStrings& NameServers() const override { return name_servers_; }
+  const TStrings& Aliases() const override { return aliases_; }
+
+ private:
+  void AddMail(const char* name, int preference, const char* address) {
+    auto item = std::make_unique<TzvMailServerInfo>();
+    item->Name = name;
+    item->Preference = preference;
+    item->IPAddress = address;
+    mail_.Add(std::move(item));
+  }
+  void AddHost(const char* name, const char* address) {
+    auto item = std::make_unique<TzvHostInfo>();
+    item->Name = name;
+    item->IPAddress = address;
+    hosts_.Add(std::move(item));
+  }
+  TzvMailServerList mail_;
+  TzvHostList hosts_;
+  TStrings name_servers_;
+  TStrings aliases_;
+};
+
+bool RealLookupPossible() {
+  const char* netns = std::getenv("PELLAMAR_NETNS");
+  return PELLAMAR_HAVE_DNS_QUERY && netns != nullptr && std::strcmp(netns, "1") == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: pellamar-screenshot WINDOW.png [ABOUT.png]\n");
+    return 2;
+  }
+  TApplication application(argc, argv);
+  InitializeApplication(application);
+  TQtWaiterInstallation waiter;
+
+  TLookupServices services = DefaultLookupServices();
+  const bool real = RealLookupPossible();
+  if (!real)
+    services.CreateLookup = [] {
+      return std::unique_ptr<TDnsLookup>(std::make_unique<TSampleLookup>());
+    };
+  // The listing shows this loopback server, wherever the picture is taken.
+  services.GetSystemDnsServers = [](TStrings& list) { list.Add("127.0.0.1"); };
+
+  TfrmMain window(services);
+  window.show();
+  window.edtDnsServer->setText("127.0.0.1");
+  window.edtName->setText("pellamar.test");
+  window.cbNameType->setCurrentIndex(0);
+  window.btnListaDNS->click();
+  window.btnResolver->click();
+  QApplication::processEvents();
+
+  int status = 0;
+  if (!window.grab().save(QString::fromLocal8Bit(argv[1]), "PNG")) {
+    std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[1]);
+    status = 1;
+  }
+  if (argc == 3) {
+    TfrmAcercaDe about(&window);
+    about.show();
+    QApplication::processEvents();
+    if (!about.grab().save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+      std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[2]);
+      status = 1;
+    }
+  }
+  std::printf("pellamar-screenshot: %s lookup\n", real ? "real" : "sample");
+  return status;
+}

@@ -1,0 +1,67 @@
+// Shared by the window's test binaries: a QApplication on Qt's offscreen platform for
+// the whole run (so no display is needed and nothing appears on a desktop), set up as
+// the program sets up its own, and a way to act on a modal dialog once it is showing.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "app/main.h"
+
+class TQtTestEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    application_ = std::make_unique<QApplication>(argc_, argv_);
+    InitializeApplication(*application_);
+  }
+  void TearDown() override { application_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char name_[16] = "pellamar_tests";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> application_;
+};
+
+// gtest takes ownership of the environment.
+inline ::testing::Environment* const kQtTestEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TQtTestEnvironment);
+
+// Lets Qt's event loop run until `done` holds, at most for a generous while; returns
+// whether it came to hold. For what Qt does later on its own (a button pressed by its
+// Alt key is clicked by a timer a moment after the key).
+inline bool WaitUntil(const std::function<bool()>& done, int patience_ms = 20000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > patience_ms) return false;
+    QTest::qWait(5);
+  }
+  return true;
+}
+
+// Runs `action` on the first modal widget that shows up after this call (looking every
+// few milliseconds from Qt's event loop, nested loops included), at most for a generous
+// while. A dialog that never shows makes the action never run, which the caller sees.
+inline void OnNextModal(std::function<void(QWidget*)> action) {
+  auto* timer = new QTimer(qApp);  // deletes itself below
+  auto clock = std::make_shared<QElapsedTimer>();
+  clock->start();
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, clock, action = std::move(action)] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr && clock->elapsed() < 20000) return;
+    timer->stop();
+    timer->deleteLater();
+    if (modal != nullptr) action(modal);
+  });
+  timer->start(5);
+}
