@@ -1,5 +1,6 @@
 #include "dns/zvDnsMessage.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -35,11 +36,10 @@ TzvDnsRecordClass RecordClassFromWire(std::uint16_t value) {
   return rcInternet;
 }
 
-// Decodes the name at the cursor into text, or, with no text to fill, only checks it.
-// The cursor ends behind the name's own bytes: behind its terminating zero, or behind
-// the first compression pointer met. Pointers may lead anywhere inside the message,
-// forward too; cycles are cut by the jump and length caps.
-void DecodeName(TzvWireCursor& cursor, std::string* text) {
+// Decodes the name at the cursor into its text form. The cursor ends behind the name's own bytes:
+// behind its terminating zero, or behind the first compression pointer met. Pointers may lead
+// anywhere inside the message, forward too; cycles are cut by the jump and length caps.
+std::string DecodeName(TzvWireCursor& cursor) {
   char out[kMaxNameOctets + 1];
   std::size_t out_length = 0;
   std::size_t octets = 1;  // the terminating zero
@@ -67,21 +67,15 @@ void DecodeName(TzvWireCursor& cursor, std::string* text) {
       if (octets > kMaxNameOctets) RaiseDnsInvalidSize();
       walk.Skip(1);
       const auto label = walk.ReadBytes(length);
-      if (text != nullptr) {
-        std::memcpy(out + out_length, label.data(), label.size());
-        out_length += label.size();
-        out[out_length++] = '.';
-      }
-    } else if (text != nullptr) {
+      std::memcpy(out + out_length, label.data(), label.size());
+      out_length += label.size();
+      out[out_length++] = '.';
+    } else {
       // A pointer straight to a zero byte: an empty last label, kept as a trailing dot.
       out[out_length++] = '.';
     }
     // A name must end in a zero byte inside the message.
     if (walk.PeekByte() == 0) break;
-  }
-  if (text != nullptr) {
-    if (out_length > 0 && out[out_length - 1] == '.') --out_length;
-    text->assign(out, out_length);
   }
   if (jumped) {
     cursor = resume;
@@ -89,6 +83,8 @@ void DecodeName(TzvWireCursor& cursor, std::string* text) {
     walk.Skip(1);
     cursor = walk;
   }
+  if (out_length > 0 && out[out_length - 1] == '.') --out_length;
+  return std::string(out, out_length);
 }
 
 // Splits a name text into its labels as WriteName writes them: at every dot, a final dot
@@ -129,6 +125,10 @@ void BuildNameData(const std::string& name, TzvByteArray& buffer, std::int32_t& 
 
 void TzvDnsMessageHeader::Clear() {
   ID = NewMessageID();
+  ResetFlagsAndCounts();
+}
+
+void TzvDnsMessageHeader::ResetFlagsAndCounts() {
   IsRecursionAvailable = false;
   IsAuthoritativeAnswer = false;
   IsQuery = false;
@@ -164,9 +164,10 @@ void TzvDnsMessageHeader::Build(TzvByteArray& buffer, std::int32_t& position) co
 }
 
 void TzvDnsMessageHeader::Parse(const TzvByteArray& buffer, std::int32_t& position) {
-  Clear();
   TzvWireCursor cursor(buffer.Bytes(), position);
-  ID = cursor.ReadWord();
+  // A header too short to hold an identifier still gets a fresh one, as Clear gives.
+  ID = cursor.Remaining() >= 2 ? cursor.ReadWord() : NewMessageID();
+  ResetFlagsAndCounts();
   const std::uint16_t flags = cursor.ReadWord();
   IsQuery = (flags & 0x8000) == 0;
   // Only the two low opcode bits are told apart; the two high ones are not looked at.
@@ -211,17 +212,15 @@ void TzvDnsRecord::BuildData(TzvByteArray&, std::int32_t&) {}
 void TzvDnsRecord::ParseData(const TzvByteArray&, std::int32_t&) {}
 
 void TzvDnsRecord::WriteName(std::string_view name, TzvByteArray& buffer, std::int32_t& position) {
-  // The limits are checked before anything is written.
-  std::size_t octets = 1;
-  ForEachLabel(name, [&](std::string_view label) {
-    if (label.size() > kMaxLabelOctets) RaiseEncoding(SzvDnsLabelTooLong);
-    octets += label.size() + 1;
-  });
+  // Every dot becomes a length byte, the first label gets one in front and the zero byte
+  // ends the name; a final dot adds nothing. So the wire length is known from the text.
+  const std::size_t octets = name.empty() ? 1 : name.size() + 2 - (name.back() == '.' ? 1 : 0);
   if (octets > kMaxNameOctets) RaiseEncoding(SzvDnsNameTooLong);
 
   TzvWireWriter writer(buffer.Bytes(), position);
   // An empty label inside the name is written where it stands, as a zero length.
   ForEachLabel(name, [&](std::string_view label) {
+    if (label.size() > kMaxLabelOctets) RaiseEncoding(SzvDnsLabelTooLong);
     writer.WriteByte(static_cast<std::uint8_t>(label.size()));
     writer.WriteText(label);
   });
@@ -231,8 +230,7 @@ void TzvDnsRecord::WriteName(std::string_view name, TzvByteArray& buffer, std::i
 
 std::string TzvDnsRecord::ReadName(const TzvByteArray& buffer, std::int32_t& position) {
   TzvWireCursor cursor(buffer.Bytes(), position);
-  std::string name;
-  DecodeName(cursor, &name);
+  std::string name = DecodeName(cursor);
   position = cursor.Position();
   return name;
 }
@@ -273,7 +271,7 @@ void TzvDnsRecord::WriteQuestion(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsRecord::ReadQuestion(const TzvByteArray& buffer, std::int32_t& position) {
   TzvWireCursor cursor(buffer.Bytes(), position);
-  DecodeName(cursor, &Name);
+  Name = DecodeName(cursor);
   RecordType = cursor.ReadWord();
   RecordClass = RecordClassFromWire(cursor.ReadWord());
   position = cursor.Position();
@@ -294,6 +292,10 @@ void TzvDnsRecord::WriteRecord(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsRecord::ReadRecord(const TzvByteArray& buffer, std::int32_t& position) {
   ReadQuestion(buffer, position);
+  ReadRecordRest(buffer, position);
+}
+
+void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position) {
   TzvWireCursor cursor(buffer.Bytes(), position);
   TTL = cursor.ReadDWord();
   DataLength = cursor.ReadWord();
@@ -338,7 +340,8 @@ TzvDnsMessage::TzvDnsMessage()
       authorities_(std::make_unique<TzvDnsRecordList>()),
       answers_(std::make_unique<TzvDnsRecordList>()),
       queries_(std::make_unique<TzvDnsRecordList>()),
-      additional_records_(std::make_unique<TzvDnsRecordList>()) {}
+      additional_records_(std::make_unique<TzvDnsRecordList>()),
+      build_buffer_(kzvDnsMaxMessageSize) {}
 
 TzvDnsMessage::~TzvDnsMessage() = default;
 
@@ -356,7 +359,9 @@ void TzvDnsMessage::Build(TStream& stream) {
   header_->AuthorityCount = authorities_->Count();
   header_->AdditionalCount = additional_records_->Count();
 
-  TzvByteArray buffer(kzvDnsMaxMessageSize);
+  // One fixed buffer per message, zeroed for every build as a fresh one would be.
+  TzvByteArray& buffer = build_buffer_;
+  std::fill(buffer.Data(), buffer.Data() + buffer.Length(), std::uint8_t{0});
   std::int32_t position = 0;
   header_->Build(buffer, position);
   for (const auto& record : *queries_) record->WriteQuestion(buffer, position);
@@ -372,7 +377,10 @@ void TzvDnsMessage::Parse(TStream& stream) {
   const std::int64_t available = stream.Size() - stream.Position();
   // Offsets inside a message are 32-bit; nothing that large is a DNS message anyway.
   if (available > std::numeric_limits<std::int32_t>::max()) RaiseDnsInvalidSize();
-  TzvByteArray buffer(static_cast<std::size_t>(available > 0 ? available : 0));
+  // The buffer is kept between parses (a message is reused for every lookup), sized to
+  // exactly the datagram each time.
+  TzvByteArray& buffer = parse_buffer_;
+  buffer.SetLength(static_cast<std::size_t>(available > 0 ? available : 0));
   stream.ReadBuffer(buffer.Data(), buffer.Length());
 
   std::int32_t position = 0;
@@ -388,19 +396,20 @@ void TzvDnsMessage::Parse(TStream& stream) {
 void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& position,
                                  TzvDnsRecordList& list, std::int32_t count, bool questions) {
   for (std::int32_t i = 0; i < count; ++i) {
-    // The record's class depends on its type, which follows its name: look ahead
-    // without moving.
-    TzvWireCursor ahead(buffer.Bytes(), position);
-    DecodeName(ahead, nullptr);
-    const std::int32_t record_type = ahead.ReadWord();
-    ahead.ReadWord();
-    // Added before its fields are read, so a record that fails half-way is still owned.
+    // The record's class depends on its type, which follows its name, so the question
+    // part is read first and handed to the record made for it. A fault in it adds no
+    // record; the record is added before the rest of its fields are read, so one that
+    // fails half-way is still owned by the list.
+    TzvWireCursor cursor(buffer.Bytes(), position);
+    std::string name = DecodeName(cursor);
+    const std::int32_t record_type = cursor.ReadWord();
+    const TzvDnsRecordClass record_class = RecordClassFromWire(cursor.ReadWord());
     TzvDnsRecord* record = list.Items(list.Add(CreateRecord(record_type)));
-    if (questions) {
-      record->ReadQuestion(buffer, position);
-    } else {
-      record->ReadRecord(buffer, position);
-    }
+    record->Name = std::move(name);
+    record->RecordType = record_type;
+    record->RecordClass = record_class;
+    position = cursor.Position();
+    if (!questions) record->ReadRecordRest(buffer, position);
   }
 }
 

@@ -52,6 +52,9 @@ class TzvDnsMessageHeader {
   std::int32_t QueryCount = 0;
   std::int32_t AuthorityCount = 0;
   std::int32_t AdditionalCount = 0;
+
+ private:
+  void ResetFlagsAndCounts();
 };
 
 // One question or resource record. The base class carries what every record shares and
@@ -94,6 +97,11 @@ class TzvDnsRecord : public TPersistent {
   std::string Name;
   std::uint32_t TTL = 0;
   std::int32_t DataLength = 0;
+
+ private:
+  friend class TzvDnsMessage;
+  // What follows the question part of a resource record: TTL, data length and data.
+  void ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position);
 };
 
 // An ordered list that owns its records.
@@ -160,6 +168,8 @@ class TzvDnsMessage {
   std::unique_ptr<TzvDnsRecordList> answers_;
   std::unique_ptr<TzvDnsRecordList> queries_;
   std::unique_ptr<TzvDnsRecordList> additional_records_;
+  TzvByteArray build_buffer_;
+  TzvByteArray parse_buffer_;
 };
 
 class TzvDnsMXRecord : public TzvDnsRecord {

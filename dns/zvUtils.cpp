@@ -23,12 +23,6 @@ void RaiseDnsInvalidSize() {
   throw EzvDnsError(SzvDnsInvalidSize, kzvDnsErrInvalidSize);
 }
 
-TzvWireCursor::TzvWireCursor(std::span<const std::uint8_t> bytes, std::int32_t position)
-    : bytes_(bytes) {
-  if (position < 0 || static_cast<std::size_t>(position) > bytes.size()) RaiseDnsInvalidSize();
-  pos_ = static_cast<std::size_t>(position);
-}
-
 TzvWireWriter::TzvWireWriter(std::span<std::uint8_t> bytes, std::int32_t position) : bytes_(bytes) {
   if (position < 0 || static_cast<std::size_t>(position) > bytes.size()) RaiseTooLong();
   pos_ = static_cast<std::size_t>(position);

@@ -73,7 +73,10 @@ class TzvByteArray {
 class TzvWireCursor {
  public:
   // A position outside 0 .. size is refused at once.
-  TzvWireCursor(std::span<const std::uint8_t> bytes, std::int32_t position);
+  TzvWireCursor(std::span<const std::uint8_t> bytes, std::int32_t position) : bytes_(bytes) {
+    if (position < 0 || static_cast<std::size_t>(position) > bytes.size()) RaiseDnsInvalidSize();
+    pos_ = static_cast<std::size_t>(position);
+  }
 
   std::uint8_t PeekByte() const {
     if (pos_ >= bytes_.size()) RaiseDnsInvalidSize();
