@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# Builds the program and starts it. Until the desktop window exists this builds the
-# library and lists what was built.
+# Builds the program and starts the window (pellamar). Without a display it says so: run
+# it as 'xvfb-run ./run.sh' to get a virtual one, or use the command-line companion.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
-scripts/install-deps.sh build
+scripts/install-deps.sh build app
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
-if [ -x build/app/pellamar ]; then
-  if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    echo "run.sh: no display. Try 'xvfb-run ./run.sh', or use build/cli/pellamar-cli." >&2
-    exit 1
-  fi
-  exec build/app/pellamar "$@"
+targets=$(ninja -C build -t targets all)
+if ! grep -q '^app/pellamar:' <<<"$targets"; then
+  # No window target: Qt 6 is missing (install-deps lists it when not run as root).
+  cmake --build build -j "$(nproc)"
+  echo "run.sh: the window is not built (Qt 6 Widgets is missing: scripts/install-deps.sh app)." >&2
+  echo "run.sh: the command-line companion is build/cli/pellamar-cli." >&2
+  exit 1
 fi
-echo "run.sh: the window is not built yet; libraries built:"
-find build -maxdepth 2 -name 'libpellamar_*.a' | sort
+cmake --build build -j "$(nproc)" --target pellamar
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "run.sh: there is no display to show the window on." >&2
+  echo "run.sh: try 'xvfb-run ./run.sh' for a virtual display, or the command-line" \
+       "companion: build/cli/pellamar-cli --help" >&2
+  exit 1
+fi
+exec build/app/pellamar "$@"

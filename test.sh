@@ -9,7 +9,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-scripts/install-deps.sh build test fuzz server || exit 1
+scripts/install-deps.sh build test fuzz server app || exit 1
 jobs=$(nproc)
 failed=0
 total_passed=0

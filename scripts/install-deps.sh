@@ -9,7 +9,7 @@ declare -A groups=(
   [test]="libgtest-dev libgmock-dev clang libclang-rt-14-dev iproute2 util-linux"
   [fuzz]="clang libclang-rt-14-dev"
   [server]="nsd"
-  [app]="qt6-base-dev libgl-dev xvfb xauth"
+  [app]="qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-liberation2"
   [bench]="libbenchmark-dev libldns-dev libc-ares-dev ldnsutils bind9-dnsutils hyperfine"
 )
 

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Makes the README's pictures: the main window after an MX lookup of pellamar.test
+# (docs/screenshot.png) and the about box (docs/about.png).
+#   scripts/screenshot.sh [--xvfb] [BUILD_DIR]     (BUILD_DIR defaults to build)
+# Qt's offscreen platform draws them unless --xvfb asks for a real window on a virtual X
+# display. Run as root, it runs inside the private test namespace, where the lookup is
+# a real one against the loopback test server (once the query component is built);
+# elsewhere the program draws a built-in copy of that server's answer. Nothing is sent
+# off this machine either way.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+xvfb=0
+if [ "${1:-}" = "--xvfb" ]; then xvfb=1; shift; fi
+build_dir=${1:-build}
+
+cmake -S . -B "$build_dir" -G Ninja >/dev/null
+cmake --build "$build_dir" --target pellamar-screenshot -j 2
+mkdir -p docs
+shot=("$PWD/$build_dir/app/pellamar-screenshot" "$PWD/docs/screenshot.png" "$PWD/docs/about.png")
+
+if [ $xvfb -eq 1 ]; then
+  command -v xvfb-run >/dev/null || { echo "screenshot: xvfb-run is missing (scripts/install-deps.sh app)" >&2; exit 1; }
+  runner=(xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96")
+else
+  export QT_QPA_PLATFORM=offscreen
+  runner=()
+fi
+tests/netns/run-in-netns.sh "${runner[@]}" "${shot[@]}"
+echo "screenshot: wrote docs/screenshot.png and docs/about.png"
