@@ -1,0 +1,195 @@
+// The main window with the real query component: "&Resolver" for each query type against
+// the loopback test server (NSD on 127.0.0.1, zones in tests/netns/nsd/), a server error,
+// a time-out, and the guard while a scripted responder keeps an answer back. The server
+// field is always set to a loopback address first: the default server is never asked.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/QtThreadWaiter.h"
+#include "app/main.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/NetNamespace.h"
+#include "tests/support/ScriptedDnsResponder.h"
+
+#if PELLAMAR_HAVE_DNS_QUERY
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines PaneLines(const TfrmMain& window) {
+  const QString text = window.memResult->toPlainText();
+  if (text.isEmpty()) return {};
+  Lines lines;
+  for (const QString& line : text.split(QLatin1Char('\n'))) lines.push_back(line.toStdString());
+  return lines;
+}
+
+// Runs one "&Resolver" against a loopback server and returns what the pane gained.
+Lines Resolve(TfrmMain& window, int queryType, const char* name, const char* server = "127.0.0.1",
+              const char* port = "53", const char* timeOut = "5") {
+  window.edtDnsServer->setText(server);
+  window.edtPort->setText(port);
+  window.edtTimeOut->setText(timeOut);
+  window.edtName->setText(name);
+  window.cbNameType->setCurrentIndex(queryType);
+  const std::size_t before = PaneLines(window).size();
+  window.btnResolver->click();
+  const Lines all = PaneLines(window);
+  return Lines(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+}
+
+const Lines kErrorLines = {"====== Error ======", " - El servidor no responde."};
+
+}  // namespace
+
+TEST(ResolverAgainstNsd, MxShowsMailServersHostsAndNameServers) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  const Lines expected = {"====== Servidores de Correo ======",
+                          "mail2.pellamar.test, Preference 20, 127.0.0.12",
+                          "mail1.pellamar.test, Preference 10, 127.0.0.11",
+                          "mail3.pellamar.test, Preference 10, 127.0.0.13",
+                          "nomail.pellamar.test, Preference 5, ",
+                          "",
+                          "====== Hosts ======",
+                          "mail1.pellamar.test, 127.0.0.11",
+                          "mail2.pellamar.test, 127.0.0.12",
+                          "mail3.pellamar.test, 127.0.0.13",
+                          "ns1.pellamar.test, 127.0.0.1",
+                          "ns2.pellamar.test, 127.0.0.1",
+                          "",
+                          "====== Nombre Servidores ======",
+                          "ns1.pellamar.test",
+                          "ns2.pellamar.test",
+                          ""};
+  EXPECT_EQ(Resolve(window, 0, "pellamar.test"), expected);
+  // A mail address asks for its domain.
+  EXPECT_EQ(Resolve(window, 0, "postmaster@pellamar.test"), expected);
+}
+
+TEST(ResolverAgainstNsd, AShowsTheHostAndItsAlias) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  const Lines expected = {"====== Hosts ======",
+                          "host4.pellamar.test, 127.0.0.44",
+                          "",
+                          "====== Nombre Servidores ======",
+                          "ns1.pellamar.test",
+                          "ns2.pellamar.test",
+                          "",
+                          "====== Alias ======",
+                          "www.pellamar.test",
+                          ""};
+  EXPECT_EQ(Resolve(window, 1, "www.pellamar.test"), expected);
+}
+
+TEST(ResolverAgainstNsd, PtrShowsBothNamesOfAnAddress) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  const Lines expected = {"====== Hosts ======",
+                          "first.pellamar.test, 47.0.0.127.in-addr.arpa",
+                          "second.pellamar.test, 127.0.0.47",
+                          "",
+                          "====== Nombre Servidores ======",
+                          "ns1.pellamar.test",
+                          ""};
+  EXPECT_EQ(Resolve(window, 2, "127.0.0.47"), expected);
+}
+
+TEST(ResolverAgainstNsd, NsShowsTheServersAndTheirAddresses) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  const Lines expected = {"====== Hosts ======",
+                          "ns1.pellamar.test, 127.0.0.1",
+                          "ns2.pellamar.test, 127.0.0.1",
+                          "",
+                          "====== Nombre Servidores ======",
+                          "ns1.pellamar.test",
+                          "ns2.pellamar.test",
+                          ""};
+  EXPECT_EQ(Resolve(window, 3, "pellamar.test"), expected);
+}
+
+TEST(ResolverAgainstNsd, FailuresGiveTheErrorLinesAndLaterLookupsStillWork) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  EXPECT_EQ(Resolve(window, 1, "nosuch.pellamar.test"), kErrorLines);  // name error
+  EXPECT_EQ(Resolve(window, 1, "host4.pellamar.test", "127.0.0.1", "5x3"), kErrorLines);
+  EXPECT_EQ(Resolve(window, 1, "host4.pellamar.test", "127.0.0.1", "53", ""), kErrorLines);
+  const Lines host4 = Resolve(window, 1, "host4.pellamar.test");
+  ASSERT_GE(host4.size(), 2u);
+  EXPECT_EQ(host4[1], "host4.pellamar.test, 127.0.0.44");
+  // The server given by a name our loopback resolver answers.
+  const Lines byName = Resolve(window, 1, "host4.pellamar.test", "ns1.pellamar.test");
+  ASSERT_GE(byName.size(), 2u);
+  EXPECT_EQ(byName[1], "host4.pellamar.test, 127.0.0.44");
+}
+
+TEST(ResolverAgainstScriptedServer, NoAnswerWithinTheTimeOutGivesTheErrorLines) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  ScriptedDnsResponder responder("127.0.0.61");
+  responder.SetDefaultReply(ScriptedDnsResponder::Silence());
+  TfrmMain window;
+  const std::string port = std::to_string(responder.Port());
+  EXPECT_EQ(Resolve(window, 1, "quiet.pellamar.test", "127.0.0.61", port.c_str(), "1"),
+            kErrorLines);
+  EXPECT_EQ(responder.RequestCount(), 1);
+}
+
+TEST(LookupGuardAgainstScriptedServer, ASlowAnswerKeepsTheWindowAliveAndHoldsTheCloseBack) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  ScriptedDnsResponder responder("127.0.0.62");
+  responder.SetDefaultReply(ScriptedDnsResponder::Slow(std::chrono::milliseconds(800)));
+  TfrmMain window;
+  window.show();
+  const std::string port = std::to_string(responder.Port());
+
+  bool buttonsOff = false, closeHeld = false, lookupThere = false;
+  int ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(10);
+  QTimer::singleShot(200, [&] {
+    buttonsOff = !window.btnResolver->isEnabled() && !window.btnListaDNS->isEnabled() &&
+                 !window.btnAcercaDe->isEnabled();
+    window.close();
+    closeHeld = window.isVisible() && window.CloseRequested();
+    lookupThere = window.DnsQuery() != nullptr;
+  });
+
+  const Lines lines = Resolve(window, 1, "slow.pellamar.test", "127.0.0.62", port.c_str(), "10");
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "====== Hosts ======");
+  EXPECT_EQ(lines[1], "slow.pellamar.test, 127.0.0.99");
+  EXPECT_TRUE(buttonsOff);
+  EXPECT_TRUE(closeHeld);
+  EXPECT_TRUE(lookupThere);
+  EXPECT_GT(ticks, 5) << "the window's event loop stood still while the lookup waited";
+  EXPECT_FALSE(window.isVisible()) << "the held-back close was not carried out";
+  EXPECT_EQ(window.DnsQuery(), nullptr);
+}
+
+#else
+
+TEST(ResolverAgainstNsd, NeedsTheQueryComponent) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  GTEST_SKIP() << "this build has no DNS query component (dns/zvDnsQuery.h lacks TzvDnsQuery)";
+}
+
+#endif
