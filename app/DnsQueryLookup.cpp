@@ -1,6 +1,7 @@
 #include "app/DnsQueryLookup.h"
 
 #include <string>
+#include <type_traits>
 
 #include "dns/zvDnsQuery.h"
 
@@ -8,12 +9,11 @@ namespace {
 
 // The component may hand its result lists out by reference or by pointer.
 template <class T>
-const T& Deref(const T& value) {
-  return value;
-}
-template <class T>
-const T& Deref(const T* value) {
-  return *value;
+const auto& Deref(const T& value) {
+  if constexpr (std::is_pointer_v<T>)
+    return *value;
+  else
+    return value;
 }
 
 class TzvDnsQueryLookup : public TDnsLookup {
