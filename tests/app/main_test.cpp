@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <atomic>
@@ -69,6 +70,14 @@ TEST(MainWindowLayout, CaptionClientAreaAndFrame) {
   EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
   EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
   EXPECT_EQ(QApplication::applicationName(), "Pellamar");
+
+  // Centred on the screen (frames may shift it by a few pixels).
+  const QRect screen = w.screen()->availableGeometry();
+  EXPECT_LE((w.frameGeometry().center() - screen.center()).manhattanLength(), 40);
+
+  // The program's icon comes in sizes from a menu entry's to a launcher's.
+  const QList<QSize> sizes = QApplication::windowIcon().availableSizes();
+  for (int side : {16, 32, 48, 256}) EXPECT_TRUE(sizes.contains(QSize(side, side))) << side;
 }
 
 TEST(MainWindowLayout, PanelPaneAndStatusBarShareTheClientArea) {
