@@ -197,19 +197,6 @@ TEST(ThreadMessages, EachThreadHasItsOwnQueue) {
   DrainQueue();
 }
 
-TEST(ThreadMessages, PeekWithoutRemovalKeepsTheMessage) {
-  DrainQueue();
-  WindowGuard window{AllocateMessageWindow([](const TMsg&) {})};
-  PostMessage(window.window, 5, 0, 0);
-  TMsg message;
-  ASSERT_TRUE(PeekMessage(message, 0, 0, 0, PM_NOREMOVE));
-  EXPECT_EQ(message.message, 5u);
-  EXPECT_TRUE(HasThreadMessages());
-  EXPECT_FALSE(PeekMessage(message, 0, 6, 9, PM_REMOVE));  // outside the number filter
-  ASSERT_TRUE(PeekMessage(message, 0, 5, 5, PM_REMOVE));
-  EXPECT_FALSE(HasThreadMessages());
-}
-
 TEST(MessageWindows, MessagesOfADestroyedWindowAreDropped) {
   DrainQueue();
   int reached = 0;
@@ -315,12 +302,6 @@ TEST(ThreadWaiter, InstalledWaiterServesWaitsAndDispatchOfItsThreadOnly) {
   SetEvent(event.handle);
   MsgWaitForMultipleObjects(1, &event.handle, false, 0, kzvWakeMask);
   EXPECT_EQ(waiter.waits, 1);
-}
-
-TEST(TickCount, AdvancesWithTime) {
-  const std::uint32_t start = GetTickCount();
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_GE(static_cast<std::uint32_t>(GetTickCount() - start), 25u);
 }
 
 }  // namespace

@@ -147,35 +147,4 @@ TEST(UdpClientLoopback, OpenAgainUsesANewSocketTowardsTheNewServer) {
   client.Close();
 }
 
-TEST(UdpClientLoopback, LocalBindingIsUsedAsTheSourceAddress) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  UdpLoopbackPeer peer(UdpLoopbackPeer::Echo());
-  TestClient client(nullptr);
-  client.SetServer(peer.Address());
-  client.SetPort(peer.Port());
-  client.SetLocalBinding("127.0.0.1");
-  client.Open();
-  auto request = StreamOf(BytesOf("x"));
-  client.SendPacket(request.get());
-  TMemoryStream answer;
-  client.ReceivePacket(&answer);
-  EXPECT_EQ(client.Connection().LocalAddress(), "127.0.0.1");
-  EXPECT_EQ(client.Connection().LocalPort(), peer.SenderPorts().at(0));
-  client.Close();
-}
-
-TEST(UdpClientLoopback, UnknownServerNameFailsToOpen) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  TestClient client(nullptr);
-  client.SetServer("no-such-host.invalid");
-  try {
-    client.Open();
-    ADD_FAILURE() << "opened towards a name that cannot exist";
-  } catch (const EzvSocketError& e) {
-    EXPECT_GE(e.ErrorCode(), kzvHostNotFound);
-    EXPECT_LE(e.ErrorCode(), kzvNoData);
-  }
-  EXPECT_FALSE(client.Connection().IsOpen());
-}
-
 }  // namespace

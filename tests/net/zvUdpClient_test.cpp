@@ -27,12 +27,6 @@ TEST(UdpClient, NewClientHasTheDeclaredDefaults) {
   EXPECT_FALSE(client.Connection().IsOpen());
 }
 
-TEST(UdpClient, KeepsItsOwner) {
-  TComponent owner(nullptr);
-  TestClient client(&owner);
-  EXPECT_EQ(client.Owner(), &owner);
-}
-
 TEST(UdpClient, ChangesRaiseOnChangedOnceAndRepeatsNothing) {
   TestClient client(nullptr);
   int changes = 0;
@@ -108,12 +102,6 @@ TEST(UdpClient, SendWithoutAnOpenFailsWithoutTheEvent) {
   data.SetPosition(0);
   EXPECT_THROW(client.SendPacket(&data), EzvSocketError);
   EXPECT_EQ(events, 0);
-}
-
-TEST(UdpClient, CloseTwiceIsHarmless) {
-  TestClient client(nullptr);
-  EXPECT_NO_THROW(client.Close());
-  EXPECT_NO_THROW(client.Close());
 }
 
 }  // namespace
