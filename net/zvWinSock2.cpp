@@ -283,13 +283,16 @@ struct TAsyncTable {
   TzvAsyncRequest next = 1;
 };
 
-TAsyncTable& AsyncLookups() {
-  static TAsyncTable table;
+// Shared with the helper threads, so that a helper finishing while the process ends
+// still finds the table alive.
+std::shared_ptr<TAsyncTable> AsyncLookups() {
+  static const std::shared_ptr<TAsyncTable> table = std::make_shared<TAsyncTable>();
   return table;
 }
 
-void RunLookup(TzvAsyncRequest request, std::shared_ptr<TzvAsyncLookup> lookup,
-               THostLookupFn host_lookup, const std::string& name) {
+void RunLookup(std::shared_ptr<TAsyncTable> table, TzvAsyncRequest request,
+               std::shared_ptr<TzvAsyncLookup> lookup, THostLookupFn host_lookup,
+               const std::string& name) {
   TzvHostEntry entry;
   const std::int32_t error = host_lookup(name.c_str(), &entry);
   {
@@ -301,9 +304,8 @@ void RunLookup(TzvAsyncRequest request, std::shared_ptr<TzvAsyncLookup> lookup,
     }
     lookup->done = true;
   }
-  auto& table = AsyncLookups();
-  std::lock_guard guard(table.lock);
-  table.pending.erase(request);
+  std::lock_guard guard(table->lock);
+  table->pending.erase(request);
 }
 
 }  // namespace
@@ -659,20 +661,20 @@ TzvAsyncRequest WSAAsyncGetHostByName(HWND window, std::uint32_t message, const 
   lookup->window = window;
   lookup->message = message;
   lookup->answer = answer;
-  auto& table = AsyncLookups();
+  auto table = AsyncLookups();
   TzvAsyncRequest request = 0;
   {
-    std::lock_guard guard(table.lock);
-    request = table.next++;
-    table.pending.emplace(request, lookup);
+    std::lock_guard guard(table->lock);
+    request = table->next++;
+    table->pending.emplace(request, lookup);
   }
   try {
     // The lookup function is taken now, on the caller's thread, so that a test putting
     // the table back later does not race with the helper.
-    std::thread(RunLookup, request, lookup, Table().hostlookup, std::string(name)).detach();
+    std::thread(RunLookup, table, request, lookup, Table().hostlookup, std::string(name)).detach();
   } catch (const std::system_error&) {
-    std::lock_guard guard(table.lock);
-    table.pending.erase(request);
+    std::lock_guard guard(table->lock);
+    table->pending.erase(request);
     errno = EAGAIN;
     return 0;
   }
@@ -682,10 +684,10 @@ TzvAsyncRequest WSAAsyncGetHostByName(HWND window, std::uint32_t message, const 
 int WSACancelAsyncRequest(TzvAsyncRequest request) {
   std::shared_ptr<TzvAsyncLookup> lookup;
   {
-    auto& table = AsyncLookups();
-    std::lock_guard guard(table.lock);
-    auto it = table.pending.find(request);
-    if (it == table.pending.end()) {
+    auto table = AsyncLookups();
+    std::lock_guard guard(table->lock);
+    auto it = table->pending.find(request);
+    if (it == table->pending.end()) {
       errno = EINVAL;
       return SOCKET_ERROR;
     }
