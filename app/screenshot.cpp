@@ -8,7 +8,9 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +38,10 @@ class TSampleLookup : public TDnsLookup {
     AddHost("mail1.pellamar.test", "127.0.0.11");
     AddHost("mail2.pellamar.test", "127.0.0.12");
     AddHost("mail3.pellamar.test", "127.0.0.13");
+    AddHost("ns1.pellamar.test", "127.0.0.1");
+    AddHost("ns2.pellamar.test", "127.0.0.1");
+    name_servers_.Add("ns1.pellamar.test");
+    name_servers_.Add("ns2.pellamar.test");
   }
   void ResolveIP(const std::string&) override {}
   void ResolveHostName(const std::string&) override {}
@@ -87,16 +93,15 @@ int main(int argc, char** argv) {
     services.CreateLookup = [] {
       return std::unique_ptr<TDnsLookup>(std::make_unique<TSampleLookup>());
     };
-  // The listing shows this loopback server, wherever the picture is taken.
-  services.GetSystemDnsServers = [](TStrings& list) { list.Add("127.0.0.1"); };
 
   TfrmMain window(services);
   window.show();
   window.edtDnsServer->setText("127.0.0.1");
   window.edtName->setText("pellamar.test");
   window.cbNameType->setCurrentIndex(0);
-  window.btnListaDNS->click();
   window.btnResolver->click();
+  // The pane follows its newest line; the picture shows the answer from its top.
+  window.memResult->verticalScrollBar()->setValue(0);
   QApplication::processEvents();
 
   int status = 0;

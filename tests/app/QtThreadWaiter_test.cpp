@@ -62,15 +62,6 @@ class TPaintCounter : public QWidget {
 
 }  // namespace
 
-TEST(QtWaiter, InstallationLastsAsLongAsItsScope) {
-  TzvThreadWaiter* before = &ThreadWaiter();
-  {
-    TQtWaiterInstallation installation;
-    EXPECT_EQ(&ThreadWaiter(), &installation.Waiter());
-  }
-  EXPECT_EQ(&ThreadWaiter(), before);
-}
-
 TEST(QtWaiter, ASignalAlreadySetOrNoTimeLeftEndsTheWaitAtOnce) {
   TQtWaiterInstallation installation;
   TEvent event;
