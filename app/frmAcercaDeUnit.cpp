@@ -71,9 +71,12 @@ TfrmAcercaDe::TfrmAcercaDe(QWidget* owner)
   QFont linkFont = ArialFont(kDefaultFontPoints);
   linkFont.setUnderline(true);
   Label8->setFont(linkFont);
+  // Drawn in the palette's link colour, set to blue: left alone, a label on the dialog's
+  // button-face background would take the button text colour.
   QPalette linkPalette = Label8->palette();
-  linkPalette.setColor(QPalette::WindowText, Qt::blue);
+  linkPalette.setColor(QPalette::Link, Qt::blue);
   Label8->setPalette(linkPalette);
+  Label8->setForegroundRole(QPalette::Link);
   Label8->setCursor(Qt::PointingHandCursor);
   Label8->setText(QUrl(QString::fromLatin1(kPellamarWebAddress)).host());
   Label8->setToolTip(QString::fromLatin1(kPellamarWebAddress));

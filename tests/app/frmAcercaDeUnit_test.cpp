@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -62,8 +63,19 @@ TEST(AboutBoxLayout, FontsAndTheLinkLook) {
 
   EXPECT_EQ(about.Label8->font().families().value(0), "Arial");
   EXPECT_TRUE(about.Label8->font().underline());
-  EXPECT_EQ(about.Label8->palette().color(QPalette::WindowText), QColor(Qt::blue));
+  EXPECT_EQ(about.Label8->palette().color(about.Label8->foregroundRole()), QColor(Qt::blue));
   EXPECT_EQ(about.Label8->cursor().shape(), Qt::PointingHandCursor);
+
+  // And it is drawn blue, whatever the style does with palettes.
+  about.show();
+  const QImage drawn = about.Label8->grab().toImage();
+  int bluePixels = 0;
+  for (int y = 0; y < drawn.height(); ++y)
+    for (int x = 0; x < drawn.width(); ++x) {
+      const QColor pixel = drawn.pixelColor(x, y);
+      if (pixel.blue() > pixel.red() + 80 && pixel.blue() > pixel.green() + 80) ++bluePixels;
+    }
+  EXPECT_GT(bluePixels, 20);
 }
 
 TEST(AboutBoxLink, AClickOpensTheWebAddress) {
