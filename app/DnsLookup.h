@@ -25,6 +25,10 @@ class TDnsLookup {
   virtual void ResolveHostName(const std::string& name) = 0;
   virtual void ResolveNS(const std::string& name) = 0;
 
+  // Called while a lookup waits (from an event handled inside its wait): makes the wait
+  // end as soon as it can, so that the lookup returns, normally with a failure.
+  virtual void Abort() {}
+
   virtual const TzvMailServerList& MailServers() const = 0;
   virtual const TzvHostList& Hosts() const = 0;
   virtual const TStrings& NameServers() const = 0;

@@ -38,6 +38,13 @@ class TzvDnsQueryLookup : public TDnsLookup {
     }(*query_);
   }
 
+  // The connection's abort wakes its waiting read or write, which then ends without data.
+  void Abort() override {
+    [](auto& query) {
+      if constexpr (requires { query.Connection().Abort(); }) query.Connection().Abort();
+    }(*query_);
+  }
+
   const TzvMailServerList& MailServers() const override { return Deref(query_->MailServers()); }
   const TzvHostList& Hosts() const override { return Deref(query_->Hosts()); }
   const TStrings& NameServers() const override { return Deref(query_->NameServers()); }

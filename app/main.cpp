@@ -13,7 +13,6 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <cstdint>
@@ -219,7 +218,10 @@ void TfrmMain::FormCreate() {
 
 bool TfrmMain::FormCloseQuery() {
   if (lookup_running_) {
+    // Whoever closes the window wants no more of the answer: stop the wait rather than
+    // keep the window open for as long as the time-out allows.
     close_requested_ = true;
+    if (FDnsQuery) FDnsQuery->Abort();
     return false;
   }
   FDnsQuery.reset();

@@ -71,7 +71,8 @@ class TfrmMain : public QMainWindow {
  private:
   void FormCreate();
   // Frees the lookup and lets the window close, unless a lookup is still running: then
-  // the close is remembered and carried out as soon as the lookup returns.
+  // the close is remembered, the lookup is asked to stop waiting, and the close is
+  // carried out as soon as the lookup returns.
   bool FormCloseQuery();
 
   void BuildPanel();

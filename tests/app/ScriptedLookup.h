@@ -42,6 +42,14 @@ class TScriptedLookup : public TDnsLookup {
   void ResolveHostName(const std::string& name) override { Run("PTR", name); }
   void ResolveNS(const std::string& name) override { Run("NS", name); }
 
+  // Counts the window's requests to stop waiting and passes them on to the test.
+  int Aborts = 0;
+  std::function<void()> OnAbort;
+  void Abort() override {
+    ++Aborts;
+    if (OnAbort) OnAbort();
+  }
+
   const TzvMailServerList& MailServers() const override { return Mail; }
   const TzvHostList& Hosts() const override { return HostList; }
   const TStrings& NameServers() const override { return NameServerList; }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -151,7 +152,7 @@ TEST(ResolverAgainstScriptedServer, NoAnswerWithinTheTimeOutGivesTheErrorLines) 
   EXPECT_EQ(responder.RequestCount(), 1);
 }
 
-TEST(LookupGuardAgainstScriptedServer, ASlowAnswerKeepsTheWindowAliveAndHoldsTheCloseBack) {
+TEST(LookupGuardAgainstScriptedServer, ASlowAnswerKeepsTheWindowRunningWithCommandsOff) {
   REQUIRE_LOOPBACK_NAMESPACE();
   TQtWaiterInstallation waiter;
   ScriptedDnsResponder responder("127.0.0.62");
@@ -160,27 +161,48 @@ TEST(LookupGuardAgainstScriptedServer, ASlowAnswerKeepsTheWindowAliveAndHoldsThe
   window.show();
   const std::string port = std::to_string(responder.Port());
 
-  bool buttonsOff = false, closeHeld = false, lookupThere = false;
+  bool commandsOff = false;
   int ticks = 0;
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
   ticker.start(10);
   QTimer::singleShot(200, [&] {
-    buttonsOff = !window.btnResolver->isEnabled() && !window.btnListaDNS->isEnabled() &&
-                 !window.btnAcercaDe->isEnabled();
-    window.close();
-    closeHeld = window.isVisible() && window.CloseRequested();
-    lookupThere = window.DnsQuery() != nullptr;
+    commandsOff = !window.btnResolver->isEnabled() && !window.btnListaDNS->isEnabled() &&
+                  !window.btnAcercaDe->isEnabled();
   });
 
   const Lines lines = Resolve(window, 1, "slow.pellamar.test", "127.0.0.62", port.c_str(), "10");
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "====== Hosts ======");
   EXPECT_EQ(lines[1], "slow.pellamar.test, 127.0.0.99");
-  EXPECT_TRUE(buttonsOff);
+  EXPECT_TRUE(commandsOff);
+  EXPECT_GT(ticks, 5) << "the window's event loop stood still while the lookup waited";
+  EXPECT_TRUE(window.btnResolver->isEnabled());
+}
+
+TEST(LookupGuardAgainstScriptedServer, ACloseStopsTheWaitAndClosesTheWindowAfterwards) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  ScriptedDnsResponder responder("127.0.0.63");
+  responder.SetDefaultReply(ScriptedDnsResponder::Silence());
+  TfrmMain window;
+  window.show();
+  const std::string port = std::to_string(responder.Port());
+
+  bool closeHeld = false, lookupThere = false;
+  QTimer::singleShot(200, [&] {
+    window.close();
+    closeHeld = window.isVisible() && window.CloseRequested();
+    lookupThere = window.DnsQuery() != nullptr;
+  });
+  QElapsedTimer clock;
+  clock.start();
+  // A silent server and a long time-out: only the close can end this wait early.
+  const Lines lines = Resolve(window, 1, "quiet.pellamar.test", "127.0.0.63", port.c_str(), "60");
+  EXPECT_LT(clock.elapsed(), 30000) << "the close did not stop the wait";
+  EXPECT_EQ(lines, kErrorLines);
   EXPECT_TRUE(closeHeld);
   EXPECT_TRUE(lookupThere);
-  EXPECT_GT(ticks, 5) << "the window's event loop stood still while the lookup waited";
   EXPECT_FALSE(window.isVisible()) << "the held-back close was not carried out";
   EXPECT_EQ(window.DnsQuery(), nullptr);
 }

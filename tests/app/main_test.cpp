@@ -472,7 +472,46 @@ struct TSlowAnswer {
   }
 };
 
-TEST(LookupGuard, CommandsAreOffAndCloseIsHeldBackWhileALookupWaits) {
+TEST(LookupGuard, CommandsAreOffWhileALookupWaitsAndTheWindowKeepsRunning) {
+  TQtWaiterInstallation waiter;
+  TSlowAnswer answer;
+  TWindowUnderTest t;
+  TfrmMain& w = t.window;
+  ShowAndActivate(w);
+
+  bool running = false, anyCommandOn = true;
+  std::size_t callsAfterSecondClick = 0;
+  int ticks = 0;
+  QTimer ticker;  // stands for the window's own repaints and timers
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(10);
+
+  t.lookup->Script = [&](TScriptedLookup& lookup, const TLookupCall&) {
+    QTimer::singleShot(50, [&] {
+      running = w.LookupRunning();
+      anyCommandOn =
+          w.btnResolver->isEnabled() || w.btnListaDNS->isEnabled() || w.btnAcercaDe->isEnabled();
+      // A second "Resolver" that gets through anyway is turned away.
+      w.btnResolverClick();
+      callsAfterSecondClick = lookup.Calls.size();
+      answer.AnswerAfter(std::chrono::milliseconds(200));
+    });
+    answer.Wait();
+    lookup.AddHost("slow.pellamar.test", "127.0.0.7");
+  };
+  w.btnResolver->click();
+
+  EXPECT_TRUE(running);
+  EXPECT_FALSE(anyCommandOn);
+  EXPECT_EQ(callsAfterSecondClick, 1u);
+  EXPECT_GT(ticks, 3) << "the event loop stood still during the lookup";
+  EXPECT_EQ(PaneLines(w), (Lines{"====== Hosts ======", "slow.pellamar.test, 127.0.0.7", ""}));
+  EXPECT_TRUE(w.btnResolver->isEnabled());
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_EQ(t.lookup->Aborts, 0);
+}
+
+TEST(LookupGuard, ACloseDuringALookupStopsItAndIsCarriedOutWhenItReturns) {
   TQtWaiterInstallation waiter;
   TSlowAnswer answer;
   TWindowUnderTest t;
@@ -480,50 +519,31 @@ TEST(LookupGuard, CommandsAreOffAndCloseIsHeldBackWhileALookupWaits) {
   ShowAndActivate(w);
   std::shared_ptr<bool> lookupFreed = t.lookup->Destroyed;
 
-  struct TSeen {
-    bool running = false, resolverOn = true, listaOn = true, acercaOn = true;
-    bool stillVisibleAfterClose = false, closeRemembered = false, lookupAlive = false;
-    std::size_t callsAfterSecondClick = 0;
-    int ticks = 0;
-  } seen;
-
-  QTimer ticker;  // stands for the window's own repaints and timers
-  QObject::connect(&ticker, &QTimer::timeout, [&] { ++seen.ticks; });
-  ticker.start(10);
-
-  t.lookup->Script = [&](TScriptedLookup& lookup, const TLookupCall&) {
+  bool aborted = false;
+  t.lookup->OnAbort = [&] {
+    aborted = true;
+    SetEvent(answer.release);
+  };
+  bool stillVisible = false, closeRemembered = false, lookupAlive = false;
+  t.lookup->Script = [&](TScriptedLookup&, const TLookupCall&) {
     QTimer::singleShot(50, [&] {
-      seen.running = w.LookupRunning();
-      seen.resolverOn = w.btnResolver->isEnabled();
-      seen.listaOn = w.btnListaDNS->isEnabled();
-      seen.acercaOn = w.btnAcercaDe->isEnabled();
-      // A second "Resolver" that gets through anyway is turned away.
-      w.btnResolverClick();
-      seen.callsAfterSecondClick = lookup.Calls.size();
       w.close();
-      seen.stillVisibleAfterClose = w.isVisible();
-      seen.closeRemembered = w.CloseRequested();
-      seen.lookupAlive = !*lookupFreed;
-      answer.AnswerAfter(std::chrono::milliseconds(200));
+      stillVisible = w.isVisible();
+      closeRemembered = w.CloseRequested();
+      lookupAlive = !*lookupFreed;
     });
     answer.Wait();
-    lookup.AddHost("slow.pellamar.test", "127.0.0.7");
+    if (aborted) throw Exception("aborted");
   };
-
   w.btnResolver->click();
 
-  EXPECT_TRUE(seen.running);
-  EXPECT_FALSE(seen.resolverOn);
-  EXPECT_FALSE(seen.listaOn);
-  EXPECT_FALSE(seen.acercaOn);
-  EXPECT_EQ(seen.callsAfterSecondClick, 1u);
-  EXPECT_TRUE(seen.stillVisibleAfterClose);
-  EXPECT_TRUE(seen.closeRemembered);
-  EXPECT_TRUE(seen.lookupAlive);
-  EXPECT_GT(seen.ticks, 3) << "the event loop stood still during the lookup";
-
-  // The lookup's results were written, then the close was carried out.
-  EXPECT_EQ(PaneLines(w), (Lines{"====== Hosts ======", "slow.pellamar.test, 127.0.0.7", ""}));
+  EXPECT_TRUE(stillVisible);
+  EXPECT_TRUE(closeRemembered);
+  EXPECT_TRUE(lookupAlive) << "the lookup was freed while it still ran";
+  EXPECT_TRUE(aborted);
+  // The lookup returned (here with a failure), its lines were written, then the window
+  // closed and freed the lookup.
+  EXPECT_EQ(PaneLines(w), kErrorLines);
   EXPECT_FALSE(w.isVisible());
   EXPECT_FALSE(w.CloseRequested());
   EXPECT_TRUE(*lookupFreed);
