@@ -1,5 +1,6 @@
 #include "dns/zvDnsMessage.h"
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,85 +25,74 @@ Bytes BuildBytes(TzvDnsMessage& message) {
   return Bytes(stream.Memory(), stream.Memory() + stream.Size());
 }
 
-std::int32_t ErrorCodeOf(const std::function<void()>& action) {
+// The code and text of the EzvDnsError the action raises; {0, ""} when it raises none.
+std::pair<std::int32_t, std::string> DnsErrorOf(const std::function<void()>& action) {
   try {
     action();
   } catch (const EzvDnsError& e) {
-    return e.ErrorCode();
+    return {e.ErrorCode(), e.Message()};
   }
-  return 0;
+  return {0, ""};
+}
+const std::pair<std::int32_t, std::string> kInvalidSize = {-1,
+                                                           "The size of the datagram is invalid"};
+
+// Appends 16-bit big-endian words.
+Bytes& Put(Bytes& bytes, std::initializer_list<std::uint16_t> words) {
+  for (std::uint16_t w : words) {
+    bytes.push_back(static_cast<std::uint8_t>(w >> 8));
+    bytes.push_back(static_cast<std::uint8_t>(w));
+  }
+  return bytes;
 }
 
 // ---- Names ----
 
-std::string ReadNameAt(const Bytes& bytes, std::int32_t& position) {
-  return TzvDnsRecord::ReadName(TzvByteArray(bytes), position);
-}
-
-TEST(ReadName, FollowsForwardPointerAndStopsBehindIt) {
-  Bytes bytes = {0x01, 'a', 0xC0, 0x0C,  // 'a', then -> offset 12
-                 0,    0,   0,    0,    0, 0, 0, 0, 0x02, 'b', 'b', 0x03, 'c', 'c', 'c', 0x00};
-  std::int32_t position = 0;
-  EXPECT_EQ(ReadNameAt(bytes, position), "a.bb.ccc");
-  EXPECT_EQ(position, 4);
-}
-
-TEST(ReadName, RootIsOneZeroByte) {
-  std::int32_t position = 0;
-  EXPECT_EQ(ReadNameAt({0x00}, position), "");
-  EXPECT_EQ(position, 1);
-}
-
-TEST(ReadName, PointerToRootLeavesTrailingDot) {
-  std::int32_t position = 0;
-  EXPECT_EQ(ReadNameAt({0x01, 'a', 0xC0, 0x04, 0x00}, position), "a.");
-  EXPECT_EQ(position, 4);
-}
-
-TEST(ReadName, DotInsideLabelIsKept) {
-  std::int32_t position = 0;
-  EXPECT_EQ(ReadNameAt({0x03, 'a', '.', 'b', 0x00}, position), "a.b");
-}
-
-TEST(ReadName, AcceptsNameOfExactly255Octets) {
+struct NameCase {
   Bytes bytes;
-  for (int size : {63, 63, 63, 61}) {
-    bytes.push_back(static_cast<std::uint8_t>(size));
-    bytes.insert(bytes.end(), static_cast<std::size_t>(size), 'x');
-  }
-  bytes.push_back(0);
-  ASSERT_EQ(bytes.size(), 255u);
-  std::int32_t position = 0;
-  EXPECT_EQ(ReadNameAt(bytes, position).size(), 253u);
-  EXPECT_EQ(position, 255);
-}
+  std::string name;
+  std::int32_t end;
+};
 
-Bytes PointerChain(int links) {
-  // Each pointer leads to the next; the last one to a root name.
+Bytes PointerChain(int links) {  // each pointer leads to the next, the last to the root
   Bytes bytes;
-  for (int i = 0; i < links; ++i) {
-    const int next = 2 * (i + 1);
-    bytes.push_back(static_cast<std::uint8_t>(0xC0 | next >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(next));
-  }
+  for (int i = 1; i <= links; ++i) Put(bytes, {static_cast<std::uint16_t>(0xC000 | 2 * i)});
   bytes.push_back(0);
   return bytes;
 }
 
-TEST(ReadName, FollowsShortPointerChain) {
-  std::int32_t position = 0;
-  EXPECT_EQ(ReadNameAt(PointerChain(10), position), "");
-  EXPECT_EQ(position, 2);
-}
-
-Bytes LongName(int labels, int size) {
+Bytes LongName(std::initializer_list<int> label_sizes) {
   Bytes bytes;
-  for (int i = 0; i < labels; ++i) {
+  for (int size : label_sizes) {
     bytes.push_back(static_cast<std::uint8_t>(size));
     bytes.insert(bytes.end(), static_cast<std::size_t>(size), 'x');
   }
   bytes.push_back(0);
   return bytes;
+}
+
+// Four labels of 63, 63, 63 and 61 bytes: 255 octets on the wire, the most a name holds.
+const std::string kLongestName = std::string(63, 'x') + "." + std::string(63, 'x') + "." +
+                                 std::string(63, 'x') + "." + std::string(61, 'x');
+
+TEST(ReadName, FollowsPointersAndStopsBehindTheFirst) {
+  const NameCase cases[] = {
+      {{0x00}, "", 1},
+      {{0x01, 'a', 0x02, 'b', 'b', 0x00}, "a.bb", 6},
+      // 'a', then a forward pointer to offset 12 holding 'bb.ccc'.
+      {{0x01, 'a', 0xC0, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0x02, 'b', 'b', 0x03, 'c', 'c', 'c', 0x00},
+       "a.bb.ccc",
+       4},
+      {{0x01, 'a', 0xC0, 0x04, 0x00}, "a.", 4},  // a pointer to the root keeps its dot
+      {{0x03, 'a', '.', 'b', 0x00}, "a.b", 5},   // a dot inside a label is kept as it is
+      {PointerChain(10), "", 2},
+      {LongName({63, 63, 63, 61}), kLongestName, 255},
+  };
+  for (const auto& c : cases) {
+    std::int32_t position = 0;
+    EXPECT_EQ(TzvDnsRecord::ReadName(TzvByteArray(c.bytes), position), c.name);
+    EXPECT_EQ(position, c.end) << c.name;
+  }
 }
 
 struct HostileName {
@@ -114,26 +104,27 @@ class ReadNameRejects : public ::testing::TestWithParam<HostileName> {};
 
 TEST_P(ReadNameRejects, WithTheSizeError) {
   std::int32_t position = 0;
-  EXPECT_EQ(ErrorCodeOf([&] { ReadNameAt(GetParam().bytes, position); }), kzvDnsErrInvalidSize);
+  EXPECT_EQ(DnsErrorOf([&] { TzvDnsRecord::ReadName(TzvByteArray(GetParam().bytes), position); }),
+            kInvalidSize);
 }
 
-INSTANTIATE_TEST_SUITE_P(HostileNames, ReadNameRejects,
-                         ::testing::Values(HostileName{"Empty", {}},
-                                           HostileName{"SelfPointer", {0xC0, 0x00}},
-                                           HostileName{"PointerCycle", {0xC0, 0x02, 0xC0, 0x00}},
-                                           HostileName{"LabelCycle", {0x01, 'a', 0xC0, 0x00}},
-                                           HostileName{"LongPointerChain", PointerChain(200)},
-                                           HostileName{"PointerPastEnd", {0x01, 'a', 0xC0, 0x09}},
-                                           HostileName{"PointerToEnd", {0x01, 'a', 0xC0, 0x04}},
-                                           HostileName{"PointerCutInHalf", {0x01, 'a', 0xC0}},
-                                           HostileName{"LabelPastEnd", {0x05, 'a', 'b'}},
-                                           HostileName{"NoTerminator", {0x01, 'a'}},
-                                           HostileName{"NameOver255", LongName(4, 63)},
-                                           HostileName{"WideLengthByteOver255", LongName(2, 0xBF)}),
-                         [](const auto& info) { return std::string(info.param.fault); });
+INSTANTIATE_TEST_SUITE_P(
+    HostileNames, ReadNameRejects,
+    ::testing::Values(HostileName{"Empty", {}}, HostileName{"SelfPointer", {0xC0, 0x00}},
+                      HostileName{"PointerCycle", {0xC0, 0x02, 0xC0, 0x00}},
+                      HostileName{"LabelCycle", {0x01, 'a', 0xC0, 0x00}},
+                      HostileName{"LongPointerChain", PointerChain(200)},
+                      HostileName{"PointerPastEnd", {0x01, 'a', 0xC0, 0x09}},
+                      HostileName{"PointerToEnd", {0x01, 'a', 0xC0, 0x04}},
+                      HostileName{"PointerCutInHalf", {0x01, 'a', 0xC0}},
+                      HostileName{"LabelPastEnd", {0x05, 'a', 'b'}},
+                      HostileName{"NoTerminator", {0x01, 'a'}},
+                      HostileName{"NameOver255", LongName({63, 63, 63, 62})},
+                      HostileName{"WideLengthBytesOver255", LongName({0xBF, 0xBF})}),
+    [](const auto& info) { return std::string(info.param.fault); });
 
-Bytes WriteNameBytes(std::string_view name) {
-  TzvByteArray buffer(300);
+Bytes WriteNameBytes(std::string_view name, std::int32_t buffer_size = 300) {
+  TzvByteArray buffer(static_cast<std::size_t>(buffer_size));
   std::int32_t position = 0;
   TzvDnsRecord::WriteName(name, buffer, position);
   return Bytes(buffer.Data(), buffer.Data() + position);
@@ -147,29 +138,20 @@ TEST(WriteName, WritesLabelsUncompressed) {
   EXPECT_EQ(WriteNameBytes("."), Bytes({0x00, 0x00}));
   EXPECT_EQ(WriteNameBytes(".a"), Bytes({0x00, 0x01, 'a', 0x00}));
   EXPECT_EQ(WriteNameBytes("a..b"), Bytes({0x01, 'a', 0x00, 0x01, 'b', 0x00}));
+  EXPECT_EQ(WriteNameBytes(std::string(63, 'x')).size(), 65u);
+  EXPECT_EQ(WriteNameBytes(kLongestName), LongName({63, 63, 63, 61}));
 }
 
 TEST(WriteName, RefusesWhatTheWireCannotHold) {
   const std::string label63(63, 'x');
-  EXPECT_EQ(WriteNameBytes(label63).size(), 65u);
   const std::pair<std::string, const char*> cases[] = {
       {std::string(64, 'x'), "Label longer than 63 bytes"},
-      {std::string(192, 'x'), "Label longer than 63 bytes"},  // would read as a pointer
-      {label63 + "." + label63 + "." + label63 + "." + label63, "Name longer than 255 bytes"}};
-  for (const auto& [name, text] : cases) {
-    TzvByteArray buffer(300);
-    std::int32_t position = 0;
-    try {
-      TzvDnsRecord::WriteName(name, buffer, position);
-      FAIL() << "accepted " << name.size() << " bytes";
-    } catch (const EzvDnsError& e) {
-      EXPECT_STREQ(e.what(), text);
-    }
-    EXPECT_EQ(position, 0);
+      {"a." + std::string(192, 'x'), "Label longer than 63 bytes"},  // would read as a pointer
+      {label63 + "." + label63 + "." + label63 + "." + label63, "Name longer than 255 bytes"},
+      {"abcd", "The message is longer than 4 bytes"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(DnsErrorOf([&] { WriteNameBytes(c.first, 4); }).second, c.second);
   }
-  TzvByteArray small(4);
-  std::int32_t position = 0;
-  EXPECT_THROW(TzvDnsRecord::WriteName("abcd", small, position), EzvDnsError);
 }
 
 TEST(CharacterString, WritesUpTo255BytesAndEmptiesLongerTexts) {
@@ -193,11 +175,13 @@ TEST(CharacterString, ReadIsCheckedAgainstDataLengthAndBuffer) {
   EXPECT_EQ(position, 4);
   record.DataLength = 3;
   position = 0;
-  EXPECT_THROW(record.ReadCharacterString(bytes, position), EzvDnsError);
+  EXPECT_EQ(DnsErrorOf([&] { record.ReadCharacterString(bytes, position); }), kInvalidSize);
   record.DataLength = 100;  // a data length that lies about the buffer
-  const TzvByteArray short_bytes(Bytes{0x05, 'a'});
   position = 0;
-  EXPECT_THROW(record.ReadCharacterString(short_bytes, position), EzvDnsError);
+  EXPECT_EQ(DnsErrorOf([&] {
+              record.ReadCharacterString(TzvByteArray(Bytes{5, 'a'}), position);
+            }),
+            kInvalidSize);
 }
 
 // ---- Header and message ----
@@ -214,10 +198,10 @@ TEST(BuildMessage, EncodesRecursiveMxQuestion) {
   TzvDnsMessage message;
   message.Header().IsQuery = true;
   message.Header().IsRecursionDesired = true;
+  message.Header().ID = 0x1234;
   auto question = std::make_unique<TzvDnsMXRecord>();
   question->Name = "a.bb";
   message.Queries().Add(std::move(question));
-  message.Header().ID = 0x1234;
   const Bytes expected = {0x12, 0x34,                         // ID
                           0x01, 0x00,                         // RD
                           0x00, 0x01, 0x00, 0x00,             // QDCOUNT 1, ANCOUNT 0
@@ -249,41 +233,27 @@ TEST(BuildMessage, RefusesMessagesOver512BytesAndWritesNothing) {
     message.Queries().Add(std::move(question));
   }
   TMemoryStream stream;
-  try {
-    message.Build(stream);
-    FAIL() << "encoded more than 512 bytes";
-  } catch (const EzvDnsError& e) {
-    EXPECT_STREQ(e.what(), "The message is longer than 512 bytes");
-  }
+  EXPECT_EQ(DnsErrorOf([&] { message.Build(stream); }).second,
+            "The message is longer than 512 bytes");
   EXPECT_EQ(stream.Size(), 0);
 }
 
 TEST(ParseHeader, ReadsFlags) {
   const auto header_of = [](std::uint16_t flags) {
     TzvDnsMessage message;
-    const Bytes bytes = {0xAB,
-                         0xCD,
-                         static_cast<std::uint8_t>(flags >> 8),
-                         static_cast<std::uint8_t>(flags),
-                         0,
-                         0,
-                         0,
-                         0,
-                         0,
-                         0,
-                         0,
-                         0};
-    ParseBytes(message, bytes);
+    Bytes bytes;
+    Put(bytes, {0xABCD, flags, 0, 0, 0, 0});
+    DnsErrorOf([&] { ParseBytes(message, bytes); });  // a response code raises once read
     return message.Header();
   };
   const TzvDnsMessageHeader h = header_of(0x8180);
   EXPECT_EQ(h.ID, 0xABCD);
-  EXPECT_FALSE(h.IsQuery);
-  EXPECT_EQ(h.OpCode, ocQuery);
+  EXPECT_FALSE(h.IsQuery || h.IsAuthoritativeAnswer || h.IsTruncated);
   EXPECT_TRUE(h.IsRecursionDesired && h.IsRecursionAvailable);
-  EXPECT_FALSE(h.IsAuthoritativeAnswer || h.IsTruncated);
+  EXPECT_EQ(h.OpCode, ocQuery);
   EXPECT_TRUE(header_of(0x0000).IsQuery);
   EXPECT_TRUE(header_of(0x8600).IsAuthoritativeAnswer && header_of(0x8600).IsTruncated);
+  EXPECT_EQ(header_of(0x800F).ResponseCode, 15);
   // Only the low two opcode bits are told apart.
   EXPECT_EQ(header_of(0x0800).OpCode, ocInverseQuery);
   EXPECT_EQ(header_of(0x1000).OpCode, ocStatus);
@@ -333,7 +303,6 @@ TEST(ParseMessage, DecodesCommentedMxAnswer) {
   ASSERT_EQ(message.Queries().Count(), 1);
   EXPECT_EQ(message.Queries()[0]->ClassName(), "TzvDnsMXRecord");
   EXPECT_EQ(message.Queries()[0]->Name, "bb");
-  ASSERT_EQ(message.Answers().Count(), 1);
   auto* mx = dynamic_cast<TzvDnsMXRecord*>(message.Answers()[0]);
   ASSERT_NE(mx, nullptr);
   EXPECT_EQ(mx->Name, "bb");
@@ -362,7 +331,6 @@ TEST(ParseMessage, DecodesCapturedNsdAnswer) {
   ASSERT_NE(ns, nullptr);
   EXPECT_EQ(ns->NameServer, "ns2.pellamar.test");
   EXPECT_NE(message.AdditionalRecords().FindItem("NS1.Pellamar.Test", kzvDnsTypeA), nullptr);
-  EXPECT_EQ(message.AdditionalRecords().FindItem("ns1.pellamar.test", kzvDnsTypeMX), nullptr);
 }
 
 TEST(ParseMessage, EveryTruncationFailsCleanly) {
@@ -371,7 +339,7 @@ TEST(ParseMessage, EveryTruncationFailsCleanly) {
         std::span<const std::uint8_t>(kMxAnswerFixture)}) {
     for (std::size_t n = 0; n < whole.size(); ++n) {
       TzvDnsMessage message;
-      EXPECT_EQ(ErrorCodeOf([&] { ParseBytes(message, whole.first(n)); }), kzvDnsErrInvalidSize)
+      EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, whole.first(n)); }), kInvalidSize)
           << "cut at " << n;
     }
   }
@@ -380,10 +348,16 @@ TEST(ParseMessage, EveryTruncationFailsCleanly) {
 TEST(ParseMessage, KeepsRecordsDecodedBeforeTheFault) {
   // Cut inside the MX data: the record is already in its list, its fixed fields read.
   TzvDnsMessage message;
-  EXPECT_THROW(ParseBytes(message, std::span(kMxAnswer).first(38)), EzvDnsError);
+  EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, std::span(kMxAnswer).first(38)); }), kInvalidSize);
   ASSERT_EQ(message.Answers().Count(), 1);
-  EXPECT_EQ(message.Answers()[0]->Name, "bb");
   EXPECT_EQ(message.Answers()[0]->DataLength, 7);
+  // More answers announced than the datagram holds: the glue record is read as the second
+  // answer, and the third, absent, is refused.
+  Bytes bytes(kMxAnswer, kMxAnswer + sizeof kMxAnswer);
+  bytes[6] = 0xFF;
+  EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, bytes); }), kInvalidSize);
+  EXPECT_EQ(message.Answers().Count(), 2);
+  EXPECT_EQ(dynamic_cast<TzvDnsMXRecord*>(message.Answers()[0])->MailServer, "mx.bb");
 }
 
 TEST(ParseMessage, StartsAtTheStreamPosition) {
@@ -398,190 +372,117 @@ TEST(ParseMessage, StartsAtTheStreamPosition) {
   EXPECT_EQ(message.Answers().Count(), 1);
 }
 
-// A header and one answer for the root name: type, class, RDLENGTH, then the data.
-Bytes OneAnswer(std::uint16_t type, std::uint16_t klass, Bytes data, int rdlength = -1,
-                std::uint16_t flags = 0x8180, Bytes after = {}) {
-  const auto length = static_cast<std::uint16_t>(rdlength < 0 ? data.size() : rdlength);
-  Bytes bytes = {0x00,
-                 0x01,
-                 static_cast<std::uint8_t>(flags >> 8),
-                 static_cast<std::uint8_t>(flags),
-                 0,
-                 0,
-                 0,
-                 1,
-                 0,
-                 0,
-                 0,
-                 static_cast<std::uint8_t>(after.empty() ? 0 : 1)};
-  Bytes record = {0x00,
-                  static_cast<std::uint8_t>(type >> 8),
-                  static_cast<std::uint8_t>(type),
-                  static_cast<std::uint8_t>(klass >> 8),
-                  static_cast<std::uint8_t>(klass),
-                  0,
-                  0,
-                  0,
-                  0x3C,
-                  static_cast<std::uint8_t>(length >> 8),
-                  static_cast<std::uint8_t>(length)};
-  bytes.insert(bytes.end(), record.begin(), record.end());
+// A response with one answer for the root name, then optionally one additional A record.
+Bytes OneAnswer(std::uint16_t type, std::uint16_t klass, const Bytes& data, int rdlength = -1,
+                bool glue = false) {
+  Bytes bytes;
+  Put(bytes, {0x0001, 0x8180, 0, 1, 0, static_cast<std::uint16_t>(glue ? 1 : 0)});
+  bytes.push_back(0x00);
+  Put(bytes,
+      {type, klass, 0, 60, static_cast<std::uint16_t>(rdlength < 0 ? data.size() : rdlength)});
   bytes.insert(bytes.end(), data.begin(), data.end());
-  bytes.insert(bytes.end(), after.begin(), after.end());
+  if (glue)
+    bytes.insert(bytes.end(), {0x00, 0x00, 0x01, 0x00, 0x01, 0, 0, 0, 60, 0, 4, 10, 0, 0, 1});
   return bytes;
 }
 
-const Bytes kARecord = {0x00, 0x00, 0x01, 0x00, 0x01, 0, 0, 0, 0x3C, 0x00, 0x04, 10, 0, 0, 1};
-
-TEST(ParseMessage, SkipsUnknownTypeByRdLength) {
+TEST(ParseMessage, SkipsUnknownTypesAndUnreadDataByRdLength) {
   TzvDnsMessage message;
-  ParseBytes(message, OneAnswer(28, 1, Bytes(16, 0xAA), -1, 0x8180, kARecord));
+  ParseBytes(message, OneAnswer(28, 1, Bytes(16, 0xAA), -1, true));
   const TzvDnsRecord* unknown = message.Answers()[0];
   EXPECT_EQ(unknown->ClassName(), "TzvDnsRecord");
   EXPECT_EQ(unknown->RecordType, 28);
   EXPECT_EQ(unknown->DataLength, 16);
-  auto* a = dynamic_cast<TzvDnsARecord*>(message.AdditionalRecords()[0]);
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->IPAddress, "10.0.0.1");
-}
+  EXPECT_EQ(dynamic_cast<TzvDnsARecord*>(message.AdditionalRecords()[0])->IPAddress, "10.0.0.1");
 
-TEST(ParseMessage, SkipsUnreadRecordDataAndRejectsOverreads) {
-  TzvDnsMessage message;
-  ParseBytes(message, OneAnswer(kzvDnsTypeA, 1, {1, 2, 3, 4, 5, 6}, -1, 0x8180, kARecord));
+  ParseBytes(message, OneAnswer(kzvDnsTypeA, 1, {1, 2, 3, 4, 5, 6}, -1, true));
   EXPECT_EQ(dynamic_cast<TzvDnsARecord*>(message.Answers()[0])->IPAddress, "1.2.3.4");
   EXPECT_EQ(message.AdditionalRecords().Count(), 1);
-  // A parser that needs more than RDLENGTH gives is refused even when the bytes exist.
-  EXPECT_EQ(ErrorCodeOf([&] {
-              ParseBytes(message, OneAnswer(kzvDnsTypeA, 1, {1, 2}, -1, 0x8180, kARecord));
-            }),
-            kzvDnsErrInvalidSize);
-  // RDLENGTH may reach the very end, not one byte further.
-  EXPECT_NO_THROW(ParseBytes(message, OneAnswer(99, 1, {1, 2, 3})));
-  EXPECT_EQ(ErrorCodeOf([&] {
-              ParseBytes(message, OneAnswer(99, 1, {1, 2, 3}, 4));
-            }),
-            kzvDnsErrInvalidSize);
 }
 
-TEST(ParseMessage, RejectsCountsTheDatagramCannotHold) {
-  Bytes bytes(kMxAnswer, kMxAnswer + sizeof kMxAnswer);
-  bytes[6] = 0xFF;  // ANCOUNT 65281
+TEST(ParseMessage, RejectsDataThatOverrunsRdLengthOrTheDatagram) {
   TzvDnsMessage message;
-  EXPECT_EQ(ErrorCodeOf([&] { ParseBytes(message, bytes); }), kzvDnsErrInvalidSize);
-  // The records that were there were read first and stay in the list.
-  EXPECT_EQ(message.Answers().Count(), 2);
-  EXPECT_EQ(dynamic_cast<TzvDnsMXRecord*>(message.Answers()[0])->MailServer, "mx.bb");
+  // A parser that needs more than RDLENGTH gives is refused even when the bytes exist.
+  EXPECT_EQ(DnsErrorOf([&] {
+              ParseBytes(message, OneAnswer(kzvDnsTypeA, 1, {1, 2}, -1, true));
+            }),
+            kInvalidSize);
+  // RDLENGTH may reach the very end, not one byte further.
+  EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, OneAnswer(99, 1, {1, 2, 3})); }).first, 0);
+  EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, OneAnswer(99, 1, {1, 2, 3}, 4)); }), kInvalidSize);
 }
 
 TEST(ParseMessage, ReadsUnknownClassesAsInternetAndWritesThemBackAsOne) {
   TzvDnsMessage message;
-  ParseBytes(message, OneAnswer(99, 255, {}));
-  EXPECT_EQ(message.Answers()[0]->RecordClass, rcInternet);
   ParseBytes(message, OneAnswer(99, 3, {}));
   EXPECT_EQ(message.Answers()[0]->RecordClass, rcChaos);
   ParseBytes(message, OneAnswer(99, 255, {}));
+  EXPECT_EQ(message.Answers()[0]->RecordClass, rcInternet);
   const Bytes rebuilt = BuildBytes(message);
   EXPECT_EQ(ComposeWord(rebuilt[15], rebuilt[16]), 1);
 }
 
 TEST(ParseMessage, ErrorReplyKeepsItsSectionsThenFails) {
   // RCODE 3 with the zone's SOA record in the authority section.
+  Bytes bytes;
+  Put(bytes, {0xAAAA, 0x8183, 0, 0, 1, 0});
   const Bytes soa = {
       0x02, 'b', 'b', 0x00, 0x00, 0x06, 0x00, 0x01, 0, 0, 0, 0x3C, 0x00, 0x1A,
       0x00,                                                      // primary: root
       0x02, 'h', 'm', 0xC0, 0x0C,                                // mailbox hm.bb
       0,    0,   0,   1,    0,    0,    0,    2,    0, 0, 0, 3,  // serial, refresh, retry
       0,    0,   0,   4,    0,    0,    0,    5};                // expire, minimum
-  Bytes bytes = {0xAA, 0xAA, 0x81, 0x83, 0, 0, 0, 0, 0, 1, 0, 0};
   bytes.insert(bytes.end(), soa.begin(), soa.end());
   TzvDnsMessage message;
-  try {
-    ParseBytes(message, bytes);
-    FAIL() << "no error";
-  } catch (const EzvDnsError& e) {
-    EXPECT_EQ(e.ErrorCode(), 3);
-    EXPECT_STREQ(e.what(), "No such name");
-  }
-  ASSERT_EQ(message.Authorities().Count(), 1);
+  EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, bytes); }),
+            std::make_pair(3, std::string("No such name")));
   auto* record = dynamic_cast<TzvDnsSOARecord*>(message.Authorities()[0]);
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(record->ResponsibleMailbox, "hm.bb");
-  EXPECT_EQ(record->SerialNumber, 1u);
   EXPECT_EQ(record->MinimumTTL, 5u);
-
   bytes[3] = 0x89;  // RCODE 9
-  try {
-    ParseBytes(message, bytes);
-    FAIL() << "no error";
-  } catch (const EzvDnsError& e) {
-    EXPECT_EQ(e.ErrorCode(), 9);
-    EXPECT_STREQ(e.what(), "Unspecified error");
-  }
-}
-
-TEST(ParseMessage, TruncatedFlagChangesNothing) {
-  Bytes bytes(kMxAnswer, kMxAnswer + sizeof kMxAnswer);
-  bytes[2] |= 0x02;
-  TzvDnsMessage message;
-  ParseBytes(message, bytes);
-  EXPECT_TRUE(message.Header().IsTruncated);
-  EXPECT_EQ(message.AdditionalRecords().Count(), 1);
+  EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, bytes); }),
+            std::make_pair(9, std::string("Unspecified error")));
 }
 
 TEST(MessageRoundTrip, EveryRecordClassSurvivesBuildAndParse) {
   TzvDnsMessage message;
-  auto add = [](TzvDnsRecordList& list, std::unique_ptr<TzvDnsRecord> r, const char* name) {
-    r->Name = name;
-    r->TTL = 0x01020304;
-    list.Add(std::move(r));
+  message.Header().ID = 77;
+  auto add = [](TzvDnsRecordList& list, auto record) {
+    record->Name = "a.bb";
+    record->TTL = 0x01020304;
+    auto* typed = record.get();
+    list.Add(std::move(record));
+    return typed;
   };
-  add(message.Queries(), std::make_unique<TzvDnsMXRecord>(), "a.bb");
-  auto mx = std::make_unique<TzvDnsMXRecord>();
+  add(message.Queries(), std::make_unique<TzvDnsMXRecord>());
+  auto* mx = add(message.Answers(), std::make_unique<TzvDnsMXRecord>());
   mx->Preference = 65535;
   mx->MailServer = "mx.a.bb";
-  add(message.Answers(), std::move(mx), "a.bb");
-  auto cname = std::make_unique<TzvDnsCNAMERecord>();
-  cname->CanonicalName = "c.bb";
-  add(message.Answers(), std::move(cname), "w.bb");
-  auto txt = std::make_unique<TzvDnsTXTRecord>();
-  txt->Text = "v=spf1 -all";
-  add(message.Answers(), std::move(txt), "a.bb");
-  auto ptr = std::make_unique<TzvDnsPTRRecord>();
-  ptr->DomainName = "p.bb";
-  add(message.Answers(), std::move(ptr), "1.0.0.127.in-addr.arpa");
-  auto soa = std::make_unique<TzvDnsSOARecord>();
-  soa->PrimaryNameServer = "ns.bb";
-  soa->Expire = 0xFFFFFFFF;
-  add(message.Authorities(), std::move(soa), "bb");
-  auto ns = std::make_unique<TzvDnsNSRecord>();
-  ns->NameServer = "ns.bb";
-  add(message.Authorities(), std::move(ns), "bb");
-  auto a = std::make_unique<TzvDnsARecord>();
-  a->IPAddress = "192.168.0.1";
-  add(message.AdditionalRecords(), std::move(a), "ns.bb");
-  message.Header().ID = 77;
+  add(message.Answers(), std::make_unique<TzvDnsCNAMERecord>())->CanonicalName = "c.bb";
+  add(message.Answers(), std::make_unique<TzvDnsTXTRecord>())->Text = "v=spf1 -all";
+  add(message.Answers(), std::make_unique<TzvDnsPTRRecord>())->DomainName = "p.bb";
+  add(message.Authorities(), std::make_unique<TzvDnsSOARecord>())->Expire = 0xFFFFFFFF;
+  add(message.Authorities(), std::make_unique<TzvDnsNSRecord>())->NameServer = "ns.bb";
+  add(message.AdditionalRecords(), std::make_unique<TzvDnsARecord>())->IPAddress = "192.168.0.1";
 
   const Bytes bytes = BuildBytes(message);
   TzvDnsMessage copy;
   ParseBytes(copy, bytes);
   EXPECT_EQ(copy.Header().ID, 77);
-  EXPECT_EQ(copy.Header().AnswerCount, 4);
-  const auto same = [](const TzvDnsRecordList& x, const TzvDnsRecordList& y) {
-    ASSERT_EQ(x.Count(), y.Count());
-    for (int i = 0; i < x.Count(); ++i) {
-      EXPECT_EQ(x[i]->ClassName(), y[i]->ClassName());
-      EXPECT_EQ(x[i]->Name, y[i]->Name);
-      EXPECT_EQ(x[i]->TTL, y[i]->TTL);
-      EXPECT_EQ(x[i]->DataLength, y[i]->DataLength);
+  for (auto [x, y] : {std::pair(&message.Answers(), &copy.Answers()),
+                      std::pair(&message.Authorities(), &copy.Authorities()),
+                      std::pair(&message.AdditionalRecords(), &copy.AdditionalRecords())}) {
+    ASSERT_EQ(x->Count(), y->Count());
+    for (int i = 0; i < x->Count(); ++i) {
+      EXPECT_EQ((*x)[i]->ClassName(), (*y)[i]->ClassName());
+      EXPECT_EQ((*y)[i]->TTL, 0x01020304u);
+      EXPECT_EQ((*x)[i]->DataLength, (*y)[i]->DataLength);
     }
-  };
-  same(message.Answers(), copy.Answers());
-  same(message.Authorities(), copy.Authorities());
-  same(message.AdditionalRecords(), copy.AdditionalRecords());
-  EXPECT_EQ(dynamic_cast<TzvDnsMXRecord*>(copy.Answers()[0])->Preference, 65535);
+  }
+  EXPECT_EQ(dynamic_cast<TzvDnsMXRecord*>(copy.Answers()[0])->MailServer, "mx.a.bb");
   EXPECT_EQ(dynamic_cast<TzvDnsTXTRecord*>(copy.Answers()[2])->Text, "v=spf1 -all");
   EXPECT_EQ(dynamic_cast<TzvDnsSOARecord*>(copy.Authorities()[0])->Expire, 0xFFFFFFFFu);
-  EXPECT_EQ(dynamic_cast<TzvDnsARecord*>(copy.AdditionalRecords()[0])->IPAddress, "192.168.0.1");
   EXPECT_EQ(BuildBytes(copy), bytes);
 }
 
@@ -603,25 +504,20 @@ TEST(RecordList, OwnsCopiesAndFindsRecords) {
   copy.Assign(&list);
   ASSERT_EQ(copy.Count(), 2);
   EXPECT_NE(copy[0], list[0]);
-  EXPECT_EQ(copy[0]->ClassName(), "TzvDnsMXRecord");
   EXPECT_EQ(dynamic_cast<TzvDnsMXRecord*>(copy[0])->MailServer, "m.bb");
   copy.Assign(&copy);  // onto itself: nothing lost
   EXPECT_EQ(copy.Count(), 2);
-
-  try {
-    (void)list.Items(2);
-    FAIL() << "no error";
-  } catch (const EListError& e) {
-    EXPECT_STREQ(e.what(), "List index out of bounds (2)");
-  }
-  try {
-    copy.Assign(list[0]);
-    FAIL() << "no error";
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "Cannot assign a TzvDnsMXRecord to a TzvDnsRecordList");
-  }
-  list.Clear();
-  EXPECT_EQ(list.Count(), 0);
+  EXPECT_THROW(
+      {
+        try {
+          (void)list.Items(2);
+        } catch (const EListError& e) {
+          EXPECT_STREQ(e.what(), "List index out of bounds (2)");
+          throw;
+        }
+      },
+      EListError);
+  EXPECT_THROW(copy.Assign(list[0]), EConvertError);
 }
 
 }  // namespace

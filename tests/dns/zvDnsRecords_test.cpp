@@ -67,12 +67,6 @@ TEST(ARecord, RefusesAddressesThatAreNotFourIntegers) {
   }
 }
 
-TEST(ARecord, ReadsUnsignedOctets) {
-  TzvDnsARecord record;
-  ParseInto(record, {0xC0, 0xA8, 0x00, 0xFF});
-  EXPECT_EQ(record.IPAddress, "192.168.0.255");
-}
-
 TEST(MXRecord, WritesPreferenceThenMailServer) {
   TzvDnsMXRecord record;
   record.Preference = 10;
@@ -95,15 +89,11 @@ TEST(SOARecord, WritesEmptyNamesAsRootAndValuesInWireOrder) {
   for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(data[2 + 4 * i + 3], i + 1);
 }
 
-TEST(TXTRecord, ReadsOnlyTheFirstStringAndSkipsTheRest) {
+TEST(TXTRecord, KeepsOnlyTheFirstStringAndWritesOverlongTextEmpty) {
   TzvDnsTXTRecord record;
   ParseInto(record, {0x02, 'a', 'b', 0x01, 'c'});
   EXPECT_EQ(record.Text, "ab");
   EXPECT_EQ(record.DataLength, 5);
-}
-
-TEST(TXTRecord, WritesOverlongTextAsEmptyString) {
-  TzvDnsTXTRecord record;
   record.Text = std::string(300, 't');
   EXPECT_EQ(DataOf(record), Bytes({0x00}));
 }
@@ -161,6 +151,7 @@ TEST(RecordAssign, CopiesOwnFieldsOnlyFromTheSameClass) {
   EXPECT_EQ(mx.Preference, 5);
   EXPECT_EQ(mx.MailServer, "m.bb");
 
+  // A copy through the virtual constructor carries every field of the class.
   TzvDnsSOARecord soa;
   soa.PrimaryNameServer = "p";
   soa.ResponsibleMailbox = "r";
@@ -171,11 +162,7 @@ TEST(RecordAssign, CopiesOwnFieldsOnlyFromTheSameClass) {
   soa.MinimumTTL = 5;
   const auto copy = soa.Create();
   copy->Assign(&soa);
-  const auto* typed = dynamic_cast<const TzvDnsSOARecord*>(copy.get());
-  ASSERT_NE(typed, nullptr);
-  EXPECT_EQ(typed->PrimaryNameServer + typed->ResponsibleMailbox, "pr");
-  EXPECT_EQ(typed->SerialNumber + typed->Refresh + typed->Retry + typed->Expire, 10u);
-  EXPECT_EQ(typed->MinimumTTL, 5u);
+  EXPECT_EQ(DataOf(*copy), DataOf(soa));
 }
 
 TEST(RecordAssign, RefusesWhatIsNotARecord) {

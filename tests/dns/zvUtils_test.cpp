@@ -53,15 +53,6 @@ TEST(ByteOrder, WritesThatDoNotFitLeaveTheBufferUntouched) {
   EXPECT_EQ(buffer[4], 0);
 }
 
-TEST(ByteArray, GrowsWithZeros) {
-  TzvByteArray buffer(2);
-  buffer[1] = 7;
-  buffer.SetLength(4);
-  EXPECT_EQ(buffer.Length(), 4);
-  EXPECT_EQ(buffer[1], 7);
-  EXPECT_EQ(buffer[3], 0);
-}
-
 TEST(ResponseCodeText, MapsTheFiveKnownCodesAndCallsTheRestUnspecified) {
   const std::pair<std::int32_t, const char*> table[] = {
       {1, "Format error"},      {2, "Server failure"},
