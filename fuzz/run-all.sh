@@ -26,7 +26,7 @@ for target in "${targets[@]}"; do
     tail -n 60 "$work/log"
     status=1
   else
-    grep -E '^#[0-9]+ *DONE' "$work/log" | tail -n 1 | sed "s/^/fuzz: $name /"
+    grep -E '^(Done [0-9]+ runs|#[0-9]+ *DONE)' "$work/log" | tail -n 1 | sed "s/^/fuzz: $name /"
   fi
   rm -rf "$work"
 done
