@@ -1,9 +1,9 @@
-// The DNS query engine's result lists: hosts (a name with its address text) and mail
-// servers (a host with its MX preference), in a form callers read without knowing DNS
-// records. The query component fills them after each exchange and clears them at the
-// start of each lookup; the window and the command-line companion print them. The
-// discovery of the machine's DNS servers, which the query component offers at class
-// level, lives in dns/zvRegistry.h.
+// The DNS query engine: the query component TzvDnsQuery, which asks one DNS server one
+// question over UDP and gathers the answer into result lists, and those lists: hosts (a
+// name with its address text) and mail servers (a host with its MX preference), in a form
+// callers read without knowing DNS records. The window and the command-line companion
+// own one component each and print its lists. The discovery of the machine's DNS
+// servers, which the component offers at class level, lives in dns/zvRegistry.h.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,8 @@
 #include <string_view>
 
 #include "base/Classes.h"
+#include "dns/zvDnsMessage.h"
+#include "net/zvUdpClient.h"
 
 // A host: its name and its address as text (dotted decimal when it comes from an A
 // record; empty when the answer gave no address).
@@ -73,4 +75,131 @@ class TzvMailServerList : public TzvHostList {
   // The item at index, which must be a mail server: an item of another class (put there
   // through the plain host list's Insert) fails with "Invalid class typecast".
   TzvMailServerInfo* Items(int index) const;
+};
+
+// ---------------------------------------------------------------------------------------
+// The query component
+
+// One DNS lookup of one of four kinds (MX, A, PTR, NS) against one server over UDP. The
+// answer's records are copied into four result lists, which the component owns and keeps
+// until the next lookup. On request it follows referrals from server to server, up to
+// MaxRecursiveQueries steps deep. The window and the command-line companion each own one.
+//
+// Every failure is an EzvSocketError (transport) or its kind EzvDnsError (an error reply,
+// a malformed answer, a name that cannot be encoded); a failed lookup leaves the result
+// lists empty and Server as the caller set it.
+class TzvDnsQuery : public TzvUdpClient {
+ public:
+  // At most this many exchanges make up one lookup, address questions for name servers
+  // without glue included, so that no chain of referrals can keep a lookup running.
+  // Further steps are skipped quietly, as steps past MaxRecursiveQueries are.
+  static constexpr int kMaxExchangesPerLookup = 32;
+  static constexpr std::int32_t kDnsPort = 53;
+  static constexpr std::int32_t kDnsDatagramSize = 512;
+
+  explicit TzvDnsQuery(TComponent* owner);
+  ~TzvDnsQuery() override;
+  std::string ClassName() const override { return "TzvDnsQuery"; }
+
+  // The four lookups. Each starts with Clear, asks one question and fills the result
+  // lists; what they return points into those lists (null when the list is empty).
+  // MX records of GetMailDomain(name).
+  TzvMailServerInfo* ResolveMX(const std::string& name);
+  // A records of name.
+  TzvHostInfo* ResolveIP(const std::string& name);
+  // PTR records of GetArpaName(name). The host returned (the last PTR record's) carries
+  // the text passed in as its IPAddress.
+  TzvHostInfo* ResolveHostName(const std::string& name);
+  // NS records of name; first_name_server gets the first of them, or "".
+  void ResolveNS(const std::string& name, std::string& first_name_server);
+
+  // A mail address gives its domain (everything after the first "@"); any other text
+  // comes back unchanged.
+  static std::string GetMailDomain(const std::string& name);
+  // Four dot-separated words w1.w2.w3.w4 give "w4.w3.w2.w1.in-addr.arpa"; a text that
+  // already holds "in-addr.arpa" (in any letter case), or has another number of words,
+  // comes back unchanged.
+  static std::string GetArpaName(const std::string& name);
+
+  // The servers the machine is configured to use (dns/zvRegistry.h), appended to list.
+  static void GetSystemDnsServers(TStrings& list);
+
+  // Empties Request (which draws a new ID), Response and the four result lists.
+  void Clear();
+  // Query(Request, Response).
+  void Resolve();
+  // One exchange of req with Server, following referrals when UseRecursiveQueries is
+  // set. Server holds its value again afterwards, also when a failure passes through.
+  void Query(TzvDnsMessage& req, TzvDnsMessage& resp);
+  // An A question for name, asked of a_server (through Query), with Server set back to
+  // a_server afterwards.
+  void QueryAddress(const std::string& name, const std::string& a_server, TzvDnsMessage& req,
+                    TzvDnsMessage& resp);
+
+  const TzvDnsMessage& Request() const { return *request_; }
+  const TzvDnsMessage& Response() const { return *response_; }
+  const TzvMailServerList& MailServers() const { return *mail_servers_; }
+  const TzvHostList& Hosts() const { return *hosts_; }
+  const TStrings& NameServers() const { return *name_servers_; }
+  const TStrings& Aliases() const { return *aliases_; }
+
+  // Copied into the RD flag of every question. Default true.
+  bool IsRecursiveDesired() const { return is_recursive_desired_; }
+  void SetIsRecursiveDesired(bool value) { is_recursive_desired_ = value; }
+  // Whether referrals are followed at all. Default false.
+  bool UseRecursiveQueries() const { return use_recursive_queries_; }
+  void SetUseRecursiveQueries(bool value) { use_recursive_queries_ = value; }
+  // The deepest referral step that is still sent (0: the first server only; negative:
+  // nothing is sent at all). Default 4.
+  std::int32_t MaxRecursiveQueries() const { return max_recursive_queries_; }
+  void SetMaxRecursiveQueries(std::int32_t value) { max_recursive_queries_ = value; }
+
+ protected:
+  std::int32_t GetDefaultPort() const override { return kDnsPort; }
+  // Refuses a port the wire cannot carry before anything is opened: "Invalid port
+  // number" (-3). A larger number would otherwise be cut to 16 bits and reach another
+  // port.
+  void OpenConnection(const std::string& server, std::int32_t port) override;
+
+  // One exchange at Depth, then, when enabled and the answer holds no answer records,
+  // the walk over its referral.
+  void QueryRecursive(TzvDnsMessage& req, TzvDnsMessage& resp, std::int32_t depth);
+  // Sends req to Server and decodes the answer into resp. Only a datagram from the
+  // server's address and port that answers req (QR set, req's ID, req's question) is
+  // taken; anything else is dropped and the wait goes on, but never past TimeOut from
+  // the send. OnReceivePacket fires for every datagram that arrives, dropped or not. A
+  // wait stopped through Connection().Abort() ends with nothing, which fails to decode.
+  void SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp);
+
+  // Copy answer records of Response into the result lists.
+  void ExtractHosts(const TzvDnsRecordList& section);
+  TzvHostInfo* ExtractHostNames();
+  void ExtractNameServers(const TzvDnsRecordList& section);
+  void ExtractAliases();
+  void ExtractMailServers();
+  TzvMailServerInfo* GetMailServer() const;
+
+ private:
+  // Sets req up with one question of the record's kind for name (IN, RD as configured).
+  void BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord> question,
+                     const std::string& name) const;
+  // The walk over a referral kept in `authorities`/`additional`, each record asked
+  // starting from referring_server.
+  void FollowReferral(TzvDnsMessage& req, TzvDnsMessage& resp, std::int32_t depth,
+                      const TzvDnsRecordList& authorities, const TzvDnsRecordList& additional,
+                      const std::string& referring_server);
+
+  std::unique_ptr<TzvDnsMessage> request_;
+  std::unique_ptr<TzvDnsMessage> response_;
+  std::unique_ptr<TzvHostList> hosts_;
+  std::unique_ptr<TzvMailServerList> mail_servers_;
+  std::unique_ptr<TStringList> name_servers_;
+  std::unique_ptr<TStringList> aliases_;
+  bool is_recursive_desired_ = true;
+  bool use_recursive_queries_ = false;
+  std::int32_t max_recursive_queries_ = 4;
+  // Exchanges still allowed in the running lookup, and how many Query calls are active
+  // (the outermost one starts a lookup and refills the budget).
+  int exchanges_left_ = kMaxExchangesPerLookup;
+  int query_nesting_ = 0;
 };

@@ -165,3 +165,101 @@ TEST(HostList, ItemsStayPutWhileOthersAreAdded) {
 }
 
 }  // namespace
+
+// ---- the query component, without the network ----
+
+namespace {
+
+struct NameCase {
+  const char* input;
+  const char* expected;
+};
+
+TEST(DnsQueryNames, MailDomainIsWhatFollowsTheFirstAt) {
+  const NameCase cases[] = {
+      {"postmaster@pellamar.test", "pellamar.test"},
+      {"a@b@pellamar.test", "b@pellamar.test"},
+      {"pellamar.test", "pellamar.test"},
+      {"@pellamar.test", "pellamar.test"},
+      {"nobody@", ""},
+      {"", ""},
+  };
+  for (const NameCase& c : cases)
+    EXPECT_EQ(TzvDnsQuery::GetMailDomain(c.input), c.expected) << c.input;
+}
+
+TEST(DnsQueryNames, ArpaNameReversesExactlyFourWords) {
+  const NameCase cases[] = {
+      {"10.0.0.1", "1.0.0.10.in-addr.arpa"},
+      {"a.b.c.d", "d.c.b.a.in-addr.arpa"},
+      {"A.b.C.d", "d.C.b.A.in-addr.arpa"},  // letter case kept
+      {"10..0.0.1", "1.0.0.10.in-addr.arpa"},
+      {".10.0.0.1.", "1.0.0.10.in-addr.arpa"},
+      {"1.0.0.10.IN-ADDR.ARPA", "1.0.0.10.IN-ADDR.ARPA"},
+      {"x.in-addr.arpa.y", "x.in-addr.arpa.y"},
+      {"10.0.1", "10.0.1"},
+      {"10.0.0.0.1", "10.0.0.0.1"},
+      {"", ""},
+      {"....", "...."},
+  };
+  for (const NameCase& c : cases)
+    EXPECT_EQ(TzvDnsQuery::GetArpaName(c.input), c.expected) << c.input;
+}
+
+TEST(DnsQueryComponent, StartsWithTheDnsDefaults) {
+  TzvDnsQuery query(nullptr);
+  EXPECT_EQ(query.ClassName(), "TzvDnsQuery");
+  EXPECT_EQ(query.DatagramSize(), 512);
+  EXPECT_EQ(query.Port(), 53);
+  EXPECT_EQ(query.TimeOut(), 5000);
+  EXPECT_EQ(query.BitsPerSec(), 0);
+  EXPECT_EQ(query.Server(), "");
+  EXPECT_TRUE(query.IsRecursiveDesired());
+  EXPECT_FALSE(query.UseRecursiveQueries());
+  EXPECT_EQ(query.MaxRecursiveQueries(), 4);
+  EXPECT_EQ(query.MailServers().Count(), 0);
+  EXPECT_EQ(query.Hosts().Count(), 0);
+  EXPECT_EQ(query.NameServers().Count(), 0);
+  EXPECT_EQ(query.Aliases().Count(), 0);
+  EXPECT_EQ(query.Request().Queries().Count(), 0);
+}
+
+TEST(DnsQueryComponent, RecursionSettingsChangeWithoutNotification) {
+  TzvDnsQuery query(nullptr);
+  int changes = 0;
+  query.SetOnChanged([&](TObject* sender) {
+    EXPECT_EQ(sender, &query);
+    ++changes;
+  });
+  query.SetIsRecursiveDesired(false);
+  query.SetUseRecursiveQueries(true);
+  query.SetMaxRecursiveQueries(-3);
+  EXPECT_EQ(changes, 0);
+  EXPECT_FALSE(query.IsRecursiveDesired());
+  EXPECT_TRUE(query.UseRecursiveQueries());
+  EXPECT_EQ(query.MaxRecursiveQueries(), -3);
+  query.SetPort(53);
+  EXPECT_EQ(changes, 0);
+  query.SetPort(5353);
+  EXPECT_EQ(changes, 1);
+}
+
+TEST(DnsQueryComponent, PortOutsideTheWireRangeIsRefusedBeforeAnythingOpens) {
+  // Checked before the server is resolved or a socket made, so nothing is sent.
+  for (const std::int32_t port : {65536, 70000, -1}) {
+    TzvDnsQuery query(nullptr);
+    query.SetServer("127.0.0.1");
+    query.SetPort(port);
+    try {
+      query.ResolveMX("pellamar.test");
+      ADD_FAILURE() << "port " << port << " accepted";
+    } catch (const EzvSocketError& e) {
+      EXPECT_EQ(e.ErrorCode(), -3) << port;
+      EXPECT_STREQ(e.what(), "Invalid port number");
+    }
+    EXPECT_FALSE(query.Connection().IsOpen());
+    EXPECT_EQ(query.Server(), "127.0.0.1");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,676 @@
+// The query component end to end: against the loopback NSD servers of the test namespace
+// (results compared with what tests/netns/nsd/*.zone hold) and against the scripted
+// responder for the faults a real server does not produce.
+#include "dns/zvDnsQuery.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "tests/support/NetNamespace.h"
+#include "tests/support/ScriptedDnsResponder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+using Bytes = std::vector<std::uint8_t>;
+using Kind = ScriptedDnsResponder::Kind;
+using Responder = ScriptedDnsResponder;
+
+// Long enough that an answer on loopback always arrives, also under sanitizers.
+constexpr std::int32_t kAnswerTimeOut = 5000;
+// For servers that are meant to stay silent.
+constexpr std::int32_t kSilentTimeOut = 400;
+
+std::unique_ptr<TzvDnsQuery> QueryOf(const std::string& server, int port = 53,
+                                     std::int32_t time_out = kAnswerTimeOut) {
+  auto query = std::make_unique<TzvDnsQuery>(nullptr);
+  query->SetServer(server);
+  query->SetPort(port);
+  query->SetTimeOut(time_out);
+  return query;
+}
+
+Lines MailServers(const TzvDnsQuery& query) {
+  Lines lines;
+  for (int i = 0; i < query.MailServers().Count(); ++i) {
+    const TzvMailServerInfo* server = query.MailServers().Items(i);
+    lines.push_back(server->Name + " " + std::to_string(server->Preference) + " " +
+                    server->IPAddress);
+  }
+  return lines;
+}
+
+Lines Hosts(const TzvDnsQuery& query) {
+  Lines lines;
+  for (int i = 0; i < query.Hosts().Count(); ++i)
+    lines.push_back(query.Hosts().Items(i)->Name + " " + query.Hosts().Items(i)->IPAddress);
+  return lines;
+}
+
+Lines Strings(const TStrings& strings) {
+  return Lines(strings.begin(), strings.end());
+}
+
+void ExpectNoResults(const TzvDnsQuery& query) {
+  EXPECT_EQ(query.MailServers().Count(), 0);
+  EXPECT_EQ(query.Hosts().Count(), 0);
+  EXPECT_EQ(query.NameServers().Count(), 0);
+  EXPECT_EQ(query.Aliases().Count(), 0);
+}
+
+// The question name of a request datagram as a responder received it.
+std::string QuestionName(const Bytes& request) {
+  TMemoryStream stream;
+  stream.WriteBuffer(request.data(), static_cast<std::int32_t>(request.size()));
+  stream.SetPosition(0);
+  TzvDnsMessage message;
+  message.Parse(stream);
+  return message.Queries().Count() > 0 ? message.Queries().Items(0)->Name : "";
+}
+
+// Runs a lookup that must fail with an EzvSocketError (or a kind of it) and returns it.
+template <class Lookup>
+EzvSocketError FailureOf(Lookup lookup) {
+  try {
+    lookup();
+  } catch (const EzvSocketError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "the lookup did not fail";
+  return EzvSocketError("", 0);
+}
+
+// A one-shot responder for datagrams the scripted one does not make: it answers the first
+// request with the datagrams `make` builds from it, from the address and port asked.
+class RawResponder {
+ public:
+  using Make = std::function<std::vector<Bytes>(const Bytes& request)>;
+
+  RawResponder(const char* address, Make make) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in bound{};
+    bound.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &bound.sin_addr);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0)
+      throw std::runtime_error("RawResponder cannot bind");
+    socklen_t size = sizeof bound;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &size);
+    port_ = ntohs(bound.sin_port);
+    thread_ = std::thread([this, make] {
+      pollfd wait{fd_, POLLIN, 0};
+      if (poll(&wait, 1, 10000) <= 0) return;
+      Bytes request(512);
+      sockaddr_in peer{};
+      socklen_t peer_size = sizeof peer;
+      const ssize_t got = recvfrom(fd_, request.data(), request.size(), 0,
+                                   reinterpret_cast<sockaddr*>(&peer), &peer_size);
+      if (got < 0) return;
+      request.resize(static_cast<std::size_t>(got));
+      for (const Bytes& datagram : make(request))
+        sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&peer),
+               peer_size);
+    });
+  }
+  ~RawResponder() {
+    thread_.join();
+    close(fd_);
+  }
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// The request's ID and the given flags and counts, then the bytes after the header.
+Bytes ReplyHeader(const Bytes& request, std::uint8_t flags_high, std::uint8_t flags_low,
+                  std::uint16_t questions) {
+  return {request[0],
+          request[1],
+          flags_high,
+          flags_low,
+          static_cast<std::uint8_t>(questions >> 8),
+          static_cast<std::uint8_t>(questions),
+          0,
+          0,
+          0,
+          0,
+          0,
+          0};
+}
+
+// ---- lookups against NSD ----
+
+TEST(NsdLookups, ResolveMXOrdersMailServersAndGivesThemTheirAddresses) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.1");
+  TzvMailServerInfo* first = query->ResolveMX("pellamar.test");
+  // Highest preference value first; mail1 and mail3 keep the order of the answer; nomail
+  // has no A record among the additional ones.
+  EXPECT_EQ(MailServers(*query),
+            (Lines{"mail2.pellamar.test 20 127.0.0.12", "mail1.pellamar.test 10 127.0.0.11",
+                   "mail3.pellamar.test 10 127.0.0.13", "nomail.pellamar.test 5 "}));
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first, query->MailServers().Items(0));
+  EXPECT_EQ(Hosts(*query),
+            (Lines{"mail1.pellamar.test 127.0.0.11", "mail2.pellamar.test 127.0.0.12",
+                   "mail3.pellamar.test 127.0.0.13", "ns1.pellamar.test 127.0.0.1",
+                   "ns2.pellamar.test 127.0.0.1"}));
+  EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns1.pellamar.test", "ns2.pellamar.test"}));
+  EXPECT_EQ(query->Aliases().Count(), 0);
+  EXPECT_EQ(query->Server(), "127.0.0.1");
+  EXPECT_FALSE(query->Connection().IsOpen());
+}
+
+TEST(NsdLookups, ResolveMXOfAMailAddressAsksForItsDomain) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.1");
+  query->ResolveMX("postmaster@pellamar.test");
+  ASSERT_EQ(query->Request().Queries().Count(), 1);
+  EXPECT_EQ(query->Request().Queries().Items(0)->Name, "pellamar.test");
+  EXPECT_EQ(query->Request().Queries().Items(0)->RecordType, kzvDnsTypeMX);
+  EXPECT_EQ(query->MailServers().Count(), 4);
+}
+
+TEST(NsdLookups, ResolveMXThroughAnAliasListsTheAlias) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.1");
+  query->ResolveMX("mxalias.pellamar.test");
+  EXPECT_EQ(Strings(query->Aliases()), (Lines{"mxalias.pellamar.test"}));
+  EXPECT_EQ(query->MailServers().Count(), 4);
+}
+
+TEST(NsdLookups, ResolveIPGivesEveryAddressOfAName) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.1");
+  TzvHostInfo* first = query->ResolveIP("multi.pellamar.test");
+  EXPECT_EQ(Hosts(*query),
+            (Lines{"multi.pellamar.test 127.0.0.45", "multi.pellamar.test 127.0.0.46"}));
+  EXPECT_EQ(first, query->Hosts().Items(0));
+  // A records of the additional section (the name servers' glue) are not hosts here.
+  EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns1.pellamar.test", "ns2.pellamar.test"}));
+}
+
+TEST(NsdLookups, ResolveIPListsTheAliasesItPassed) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.1");
+  query->ResolveIP("www.pellamar.test");
+  EXPECT_EQ(Hosts(*query), (Lines{"host4.pellamar.test 127.0.0.44"}));
+  EXPECT_EQ(Strings(query->Aliases()), (Lines{"www.pellamar.test"}));
+
+  query->ResolveIP("alias2.pellamar.test");
+  EXPECT_EQ(Hosts(*query), (Lines{"host4.pellamar.test 127.0.0.44"}));
+  EXPECT_EQ(Strings(query->Aliases()), (Lines{"alias2.pellamar.test", "www.pellamar.test"}));
+}
+
+TEST(NsdLookups, ResolveHostNameWithTwoPtrRecordsReturnsTheSecondWithTheTextAsked) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.1");
+  TzvHostInfo* host = query->ResolveHostName("127.0.0.47");
+  EXPECT_EQ(query->Request().Queries().Items(0)->Name, "47.0.0.127.in-addr.arpa");
+  EXPECT_EQ(Hosts(*query), (Lines{"first.pellamar.test 47.0.0.127.in-addr.arpa",
+                                  "second.pellamar.test 127.0.0.47"}));
+  EXPECT_EQ(host, query->Hosts().Items(1));
+  EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns1.pellamar.test"}));
+
+  host = query->ResolveHostName("1.0.0.127.IN-ADDR.ARPA");
+  EXPECT_EQ(query->Request().Queries().Items(0)->Name, "1.0.0.127.IN-ADDR.ARPA");
+  ASSERT_NE(host, nullptr);
+  EXPECT_EQ(host->Name, "localhost");
+  EXPECT_EQ(host->IPAddress, "1.0.0.127.IN-ADDR.ARPA");
+}
+
+TEST(NsdLookups, ResolveNSListsTheServersAndTheirGlue) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.1");
+  std::string first = "stale";
+  query->ResolveNS("pellamar.test", first);
+  EXPECT_EQ(first, "ns1.pellamar.test");
+  EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns1.pellamar.test", "ns2.pellamar.test"}));
+  EXPECT_EQ(Hosts(*query), (Lines{"ns1.pellamar.test 127.0.0.1", "ns2.pellamar.test 127.0.0.1"}));
+
+  // An answer without NS answers: the authority section's records are not used.
+  query->ResolveNS("www.pellamar.test", first);
+  EXPECT_EQ(first, "");
+  EXPECT_EQ(query->NameServers().Count(), 0);
+  EXPECT_EQ(Strings(query->Aliases()), (Lines{"www.pellamar.test"}));
+}
+
+TEST(NsdLookups, NameErrorFailsAndKeepsTheDecodedAnswer) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.1");
+  query->ResolveMX("pellamar.test");
+  const EzvSocketError e = FailureOf([&] { query->ResolveIP("nosuch.pellamar.test"); });
+  EXPECT_EQ(e.ErrorCode(), 3);
+  EXPECT_STREQ(e.what(), "No such name");
+  ExpectNoResults(*query);
+  ASSERT_EQ(query->Response().Authorities().Count(), 1);
+  EXPECT_NE(dynamic_cast<const TzvDnsSOARecord*>(query->Response().Authorities().Items(0)),
+            nullptr);
+}
+
+TEST(NsdLookups, RecursionDesiredReachesTheServer) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // NSD copies RD from the question into its answer.
+  auto query = QueryOf("127.0.0.1");
+  query->ResolveIP("host4.pellamar.test");
+  EXPECT_TRUE(query->Response().Header().IsRecursionDesired);
+  query->SetIsRecursiveDesired(false);
+  query->ResolveIP("host4.pellamar.test");
+  EXPECT_FALSE(query->Response().Header().IsRecursionDesired);
+  EXPECT_EQ(Hosts(*query), (Lines{"host4.pellamar.test 127.0.0.44"}));
+}
+
+TEST(NsdLookups, ServerGivenByNameIsResolvedForReal) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // ns1.pellamar.test is 127.0.0.1, looked up through the namespace's resolver.
+  auto query = QueryOf("ns1.pellamar.test");
+  query->ResolveMX("pellamar.test");
+  EXPECT_EQ(query->MailServers().Count(), 4);
+  EXPECT_EQ(query->Server(), "ns1.pellamar.test");
+}
+
+// ---- referrals against NSD ----
+
+TEST(NsdReferrals, AreNotFollowedUnlessAskedFor) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.2");
+  EXPECT_EQ(query->ResolveIP("www.glued.parent.test"), nullptr);
+  EXPECT_EQ(query->Hosts().Count(), 0);
+  EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns.glued.parent.test"}));
+}
+
+TEST(NsdReferrals, GluedChildIsAskedAtItsGlueAddress) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.2");
+  query->SetUseRecursiveQueries(true);
+  TzvHostInfo* host = query->ResolveIP("www.glued.parent.test");
+  ASSERT_NE(host, nullptr);
+  EXPECT_EQ(Hosts(*query), (Lines{"www.glued.parent.test 127.0.0.31"}));
+  EXPECT_EQ(query->Server(), "127.0.0.2");
+
+  query->ResolveMX("glued.parent.test");
+  EXPECT_EQ(MailServers(*query), (Lines{"mail.glued.parent.test 10 127.0.0.33"}));
+  EXPECT_EQ(query->Server(), "127.0.0.2");
+}
+
+TEST(NsdReferrals, GluelessChildsAddressIsAskedOfTheParent) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.2");
+  query->SetUseRecursiveQueries(true);
+  query->ResolveIP("www.unglued.parent.test");
+  EXPECT_EQ(Hosts(*query), (Lines{"www.unglued.parent.test 127.0.0.32"}));
+  query->ResolveMX("unglued.parent.test");
+  EXPECT_EQ(MailServers(*query), (Lines{"mail.unglued.parent.test 10 127.0.0.34"}));
+  EXPECT_EQ(query->Server(), "127.0.0.2");
+}
+
+TEST(NsdReferrals, DepthZeroStopsAtTheReferral) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto query = QueryOf("127.0.0.2");
+  query->SetUseRecursiveQueries(true);
+  query->SetMaxRecursiveQueries(0);
+  EXPECT_EQ(query->ResolveMX("glued.parent.test"), nullptr);
+  EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns.glued.parent.test"}));
+  EXPECT_EQ(Hosts(*query), (Lines{"ns.glued.parent.test 127.0.0.3"}));
+  EXPECT_EQ(query->Server(), "127.0.0.2");
+}
+
+TEST(NsdReferrals, ReferralToAServerThatNeverAnswersEndsNormally) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // sub.pellamar.test is delegated to 127.0.0.9, where nothing listens.
+  auto query = QueryOf("127.0.0.1", 53, kSilentTimeOut);
+  query->SetUseRecursiveQueries(true);
+  EXPECT_EQ(query->ResolveMX("x.sub.pellamar.test"), nullptr);
+  EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns.sub.pellamar.test"}));
+  EXPECT_EQ(Hosts(*query), (Lines{"ns.sub.pellamar.test 127.0.0.9"}));
+  EXPECT_EQ(query->Server(), "127.0.0.1");
+}
+
+// ---- referrals against scripted servers ----
+
+TEST(ScriptedReferrals, NegativeMaxRecursiveQueriesSendsNothing) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.70");
+  auto query = QueryOf("127.0.0.70", responder.Port());
+  query->SetMaxRecursiveQueries(-1);
+  EXPECT_EQ(query->ResolveMX("pellamar.test"), nullptr);
+  EXPECT_EQ(query->ResolveIP("pellamar.test"), nullptr);
+  EXPECT_EQ(query->ResolveHostName("127.0.0.1"), nullptr);
+  std::string first = "stale";
+  query->ResolveNS("pellamar.test", first);
+  EXPECT_EQ(first, "");
+  ExpectNoResults(*query);
+  EXPECT_FALSE(responder.WaitForRequests(1, 300ms));
+}
+
+TEST(ScriptedReferrals, SilentFirstServerGivesWayToTheSecond) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder parent("127.0.0.71");
+  Responder silent("127.0.0.72", parent.Port());
+  Responder child("127.0.0.73", parent.Port());
+  parent.SetDefaultReply(
+      Responder::Referral({{"ns1.child.test", "127.0.0.72"}, {"ns2.child.test", "127.0.0.73"}}));
+  silent.SetDefaultReply(Responder::Silence());
+  child.SetAnswerAddresses({"127.0.0.74"});
+  auto query = QueryOf("127.0.0.71", parent.Port(), 1500);
+  query->SetUseRecursiveQueries(true);
+  query->ResolveIP("www.child.test");
+  EXPECT_EQ(Hosts(*query), (Lines{"www.child.test 127.0.0.74"}));
+  EXPECT_EQ(parent.RequestCount(), 1);
+  EXPECT_EQ(silent.RequestCount(), 1);
+  EXPECT_EQ(child.RequestCount(), 1);
+  EXPECT_EQ(query->Server(), "127.0.0.71");
+}
+
+TEST(ScriptedReferrals, AllGluedServersSilentEndsWithTheReferral) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder parent("127.0.0.75");
+  Responder first("127.0.0.76", parent.Port());
+  Responder second("127.0.0.77", parent.Port());
+  parent.SetDefaultReply(
+      Responder::Referral({{"ns1.child.test", "127.0.0.76"}, {"ns2.child.test", "127.0.0.77"}}));
+  first.SetDefaultReply(Responder::Silence());
+  second.SetDefaultReply(Responder::Silence());
+  auto query = QueryOf("127.0.0.75", parent.Port(), kSilentTimeOut);
+  query->SetUseRecursiveQueries(true);
+  EXPECT_EQ(query->ResolveMX("child.test"), nullptr);
+  EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns1.child.test", "ns2.child.test"}));
+  EXPECT_EQ(Hosts(*query), (Lines{"ns1.child.test 127.0.0.76", "ns2.child.test 127.0.0.77"}));
+  EXPECT_EQ(first.RequestCount(), 1);
+  EXPECT_EQ(second.RequestCount(), 1);
+  EXPECT_EQ(query->Server(), "127.0.0.75");
+}
+
+TEST(ScriptedReferrals, AfterAFailedStepTheNextAddressIsAskedOfTheReferringServer) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // Two name servers without glue, both at 127.0.0.81 by the parent's answers. The first
+  // step there fails (silence, or an error reply); the address of the second name server
+  // must then be asked of the parent again, not of 127.0.0.81.
+  for (const Responder::Reply& failure : {Responder::Silence(), Responder::ResponseCode(2)}) {
+    Responder parent("127.0.0.80");
+    Responder child("127.0.0.81", parent.Port());
+    parent.SetAnswerAddresses({"127.0.0.81"});
+    parent.Script({Responder::Referral({{"ns1.child.test", ""}, {"ns2.child.test", ""}}),
+                   Responder::Answer(), Responder::Answer()});
+    child.SetAnswerAddresses({"127.0.0.82"});
+    child.Script({failure, Responder::Answer()});
+    auto query = QueryOf("127.0.0.80", parent.Port(), 1500);
+    query->SetUseRecursiveQueries(true);
+    query->ResolveIP("www.child.test");
+    EXPECT_EQ(Hosts(*query), (Lines{"www.child.test 127.0.0.82"}));
+    const auto asked = parent.Requests();
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(QuestionName(asked[1]), "ns1.child.test");
+    EXPECT_EQ(QuestionName(asked[2]), "ns2.child.test");
+    EXPECT_EQ(child.RequestCount(), 2);
+    EXPECT_EQ(query->Server(), "127.0.0.80");
+  }
+}
+
+TEST(ScriptedReferrals, ALoopOfGluedReferralsStopsAtTheExchangeBudget) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.83");
+  responder.SetDefaultReply(Responder::Referral({{"ns.loop.test", "127.0.0.83"}}));
+  auto query = QueryOf("127.0.0.83", responder.Port());
+  query->SetUseRecursiveQueries(true);
+  query->SetMaxRecursiveQueries(1000000);
+  EXPECT_EQ(query->ResolveIP("www.loop.test"), nullptr);
+  EXPECT_EQ(responder.RequestCount(), TzvDnsQuery::kMaxExchangesPerLookup);
+  EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns.loop.test"}));
+  // The next lookup has a budget of its own.
+  query->ResolveIP("www.loop.test");
+  EXPECT_EQ(responder.RequestCount(), 2 * TzvDnsQuery::kMaxExchangesPerLookup);
+}
+
+TEST(ScriptedReferrals, NestedAddressQuestionsStopAtTheExchangeBudget) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // Every question, the address questions for the name server too, gets a referral to a
+  // name server without glue: each address question starts a chain of its own at depth 0.
+  Responder responder("127.0.0.84");
+  responder.SetDefaultReply(Responder::Referral({{"ns.loop.test", ""}}));
+  auto query = QueryOf("127.0.0.84", responder.Port());
+  query->SetUseRecursiveQueries(true);
+  EXPECT_EQ(query->ResolveMX("loop.test"), nullptr);
+  EXPECT_EQ(responder.RequestCount(), TzvDnsQuery::kMaxExchangesPerLookup);
+  EXPECT_EQ(query->Server(), "127.0.0.84");
+}
+
+// ---- faults from the scripted responder ----
+
+TEST(ScriptedFaults, NoAnswerTimesOut) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.85");
+  responder.SetDefaultReply(Responder::Silence());
+  auto query = QueryOf("127.0.0.85", responder.Port(), kSilentTimeOut);
+  const EzvSocketError e = FailureOf([&] { query->ResolveMX("pellamar.test"); });
+  EXPECT_EQ(e.ErrorCode(), -1);
+  EXPECT_STREQ(e.what(), "Timeout error occured");
+  ExpectNoResults(*query);
+  EXPECT_EQ(query->Server(), "127.0.0.85");
+  EXPECT_EQ(query->TimeOut(), kSilentTimeOut);
+  EXPECT_FALSE(query->Connection().IsOpen());
+}
+
+TEST(ScriptedFaults, ForgedAndStrayDatagramsAreDroppedUntilTheAnswer) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.86");
+  auto query = QueryOf("127.0.0.86", responder.Port());
+  int received = 0;
+  int changes = 0;
+  query->SetOnReceivePacket([&](TObject*, TStream*) { ++received; });
+  query->SetOnChanged([&](TObject*) { ++changes; });
+  for (const Kind forged :
+       {Kind::kWrongId, Kind::kWrongSourcePort, Kind::kWrongSourceAddress, Kind::kWrongQuestionName,
+        Kind::kWrongQuestionType, Kind::kWrongQuestionClass, Kind::kQrClear, Kind::kEmpty}) {
+    SCOPED_TRACE(static_cast<int>(forged));
+    responder.Script({Responder::ForgedThenAnswer(forged)});
+    received = 0;
+    TzvHostInfo* host = query->ResolveIP("www.scripted.test");
+    ASSERT_NE(host, nullptr);
+    EXPECT_EQ(host->IPAddress, "127.0.0.99");
+    EXPECT_EQ(received, 2) << "the forged datagram was not seen first";
+  }
+  // The shortened waits are not changes of the component's settings.
+  EXPECT_EQ(changes, 0);
+  EXPECT_EQ(query->TimeOut(), kAnswerTimeOut);
+}
+
+TEST(ScriptedFaults, QuestionNameInOtherLetterCaseIsStillTheAnswer) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.87");
+  responder.Script({Responder::ForgedThenAnswer(Kind::kCaseChangedName)});
+  auto query = QueryOf("127.0.0.87", responder.Port());
+  int received = 0;
+  query->SetOnReceivePacket([&](TObject*, TStream*) { ++received; });
+  ASSERT_NE(query->ResolveIP("www.Scripted.test"), nullptr);
+  EXPECT_EQ(received, 1);
+}
+
+TEST(ScriptedFaults, StrayDatagramsCannotStretchTheWaitPastTheTimeOut) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // A stray datagram every 200 ms for six seconds, then the answer. Each one would start a
+  // new wait of a second; the exchange must still end a second after the send.
+  Responder::Reply reply;
+  for (int i = 0; i < 30; ++i) {
+    Responder::Datagram stray;
+    stray.kind = Kind::kWrongId;
+    stray.delay = 200ms;
+    reply.datagrams.push_back(stray);
+  }
+  reply.datagrams.push_back(Responder::Datagram{});
+  Responder responder("127.0.0.88");
+  responder.Script({reply});
+  auto query = QueryOf("127.0.0.88", responder.Port(), 1000);
+  const auto start = std::chrono::steady_clock::now();
+  const EzvSocketError e = FailureOf([&] { query->ResolveIP("www.scripted.test"); });
+  EXPECT_EQ(e.ErrorCode(), -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(query->TimeOut(), 1000);
+}
+
+TEST(ScriptedFaults, ErrorRepliesFailWithTheirCodeAndText) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.89");
+  auto query = QueryOf("127.0.0.89", responder.Port());
+  const std::pair<int, const char*> cases[] = {{1, "Format error"}, {2, "Server failure"},
+                                               {3, "No such name"}, {4, "Not implemented"},
+                                               {5, "Refused"},      {9, "Unspecified error"}};
+  for (const auto& [code, text] : cases) {
+    SCOPED_TRACE(code);
+    responder.Script({Responder::ResponseCode(code)});
+    try {
+      query->ResolveMX("pellamar.test");
+      ADD_FAILURE() << "no failure";
+    } catch (const EzvDnsError& e) {
+      EXPECT_EQ(e.ErrorCode(), code);
+      EXPECT_STREQ(e.what(), text);
+    }
+    ExpectNoResults(*query);
+    // A name error keeps the zone's SOA in the decoded answer.
+    EXPECT_EQ(query->Response().Authorities().Count(), code == 3 ? 1 : 0);
+  }
+}
+
+TEST(ScriptedFaults, TruncatedAnswerDecodesAsUsual) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.90");
+  responder.Script({Responder::Truncated()});
+  auto query = QueryOf("127.0.0.90", responder.Port());
+  EXPECT_EQ(query->ResolveIP("www.scripted.test"), nullptr);
+  EXPECT_TRUE(query->Response().Header().IsTruncated);
+  ExpectNoResults(*query);
+}
+
+TEST(ScriptedFaults, AnswerLongerThan512BytesFails) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.91");
+  responder.Script({Responder::Oversized()});
+  auto query = QueryOf("127.0.0.91", responder.Port());
+  const EzvSocketError e = FailureOf([&] { query->ResolveIP("www.scripted.test"); });
+  EXPECT_EQ(e.ErrorCode(), kzvMessageTooLong);
+  ExpectNoResults(*query);
+}
+
+TEST(ScriptedFaults, MalformedAnswersFailAsInvalidSize) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.92");
+  Responder::Datagram loop;
+  loop.kind = Kind::kPointerLoop;
+  responder.Script({Responder::Malformed(), Responder::Reply{{loop}}});
+  auto query = QueryOf("127.0.0.92", responder.Port());
+  for (int i = 0; i < 2; ++i) {
+    try {
+      query->ResolveIP("www.scripted.test");
+      ADD_FAILURE() << "no failure";
+    } catch (const EzvDnsError& e) {
+      EXPECT_EQ(e.ErrorCode(), -1);
+      EXPECT_STREQ(e.what(), "The size of the datagram is invalid");
+    }
+    ExpectNoResults(*query);
+  }
+}
+
+TEST(ScriptedFaults, ErrorReplyWithoutQuestionIsTheAnswer) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // What servers send for a request they cannot parse: FORMERR, no question section.
+  RawResponder responder("127.0.0.93", [](const Bytes& request) {
+    return std::vector<Bytes>{ReplyHeader(request, 0x80, 0x01, 0)};
+  });
+  auto query = QueryOf("127.0.0.93", responder.Port());
+  const EzvSocketError e = FailureOf([&] { query->ResolveIP("www.scripted.test"); });
+  EXPECT_EQ(e.ErrorCode(), 1);
+  EXPECT_STREQ(e.what(), "Format error");
+}
+
+TEST(ScriptedFaults, SuccessWithoutQuestionIsNotTakenForTheAnswer) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  RawResponder responder("127.0.0.94", [](const Bytes& request) {
+    return std::vector<Bytes>{ReplyHeader(request, 0x80, 0x00, 0)};
+  });
+  auto query = QueryOf("127.0.0.94", responder.Port(), kSilentTimeOut);
+  EXPECT_EQ(FailureOf([&] { query->ResolveIP("www.scripted.test"); }).ErrorCode(), -1);
+}
+
+TEST(ScriptedFaults, OwnIdWithAnUnreadableQuestionIsReportedAsMalformed) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // One question announced, its name cut off; and a header cut short. Both come from the
+  // server with the request's ID: decoding tells what is wrong instead of a time-out.
+  const std::function<Bytes(const Bytes&)> damaged[] = {
+      [](const Bytes& request) {
+        Bytes reply = ReplyHeader(request, 0x80, 0x00, 1);
+        reply.insert(reply.end(), {7, 'w', 'w'});
+        return reply;
+      },
+      [](const Bytes& request) {
+        Bytes reply = ReplyHeader(request, 0x80, 0x00, 1);
+        reply.resize(5);
+        return reply;
+      },
+  };
+  for (const auto& make : damaged) {
+    RawResponder responder("127.0.0.95",
+                           [&](const Bytes& request) { return std::vector<Bytes>{make(request)}; });
+    auto query = QueryOf("127.0.0.95", responder.Port());
+    const EzvSocketError e = FailureOf([&] { query->ResolveIP("www.scripted.test"); });
+    EXPECT_EQ(e.ErrorCode(), -1);
+    EXPECT_STREQ(e.what(), "The size of the datagram is invalid");
+  }
+}
+
+TEST(ScriptedFaults, NameThatCannotBeEncodedFailsBeforeSending) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.96");
+  auto query = QueryOf("127.0.0.96", responder.Port());
+  for (const std::string& name : {std::string(64, 'a') + ".test", std::string(300, 'a')}) {
+    EXPECT_THROW(query->ResolveIP(name), EzvDnsError);
+    ExpectNoResults(*query);
+    EXPECT_FALSE(query->Connection().IsOpen());
+  }
+  EXPECT_FALSE(responder.WaitForRequests(1, 300ms));
+  // The component stays usable.
+  EXPECT_NE(query->ResolveIP("www.scripted.test"), nullptr);
+}
+
+TEST(ScriptedFaults, AnswerFromIPv6LoopbackIsAccepted) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("::1");
+  auto query = QueryOf("::1", responder.Port());
+  ASSERT_NE(query->ResolveIP("www.scripted.test"), nullptr);
+  responder.Script({Responder::ForgedThenAnswer(Kind::kWrongSourcePort)});
+  ASSERT_NE(query->ResolveIP("www.scripted.test"), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ScriptedFaults, AbortEndsTheWaitAlsoAfterAStrayDatagram) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // A stray datagram, then silence; the handler stops the wait when the stray one comes.
+  Responder::Datagram stray;
+  stray.kind = Kind::kWrongId;
+  Responder responder("127.0.0.98");
+  responder.Script({Responder::Reply{{stray}}});
+  auto query = QueryOf("127.0.0.98", responder.Port(), 60000);
+  query->SetOnReceivePacket([&](TObject*, TStream*) { query->Connection().Abort(); });
+  const auto start = std::chrono::steady_clock::now();
+  const EzvSocketError e = FailureOf([&] { query->ResolveIP("www.scripted.test"); });
+  EXPECT_EQ(e.ErrorCode(), -1);
+  EXPECT_STREQ(e.what(), "The size of the datagram is invalid");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+  ExpectNoResults(*query);
+}
+
+}  // namespace
