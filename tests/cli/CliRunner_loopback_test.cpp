@@ -1,0 +1,194 @@
+// pellamar-cli end to end against the loopback NSD servers and the scripted responder:
+// the runner in-process, and once the built program itself.
+#include "cli/CliRunner.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "dns/zvDnsQuery.h"
+#include "tests/support/NetNamespace.h"
+#include "tests/support/ScriptedDnsResponder.h"
+
+namespace {
+
+using Responder = ScriptedDnsResponder;
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+CliRun RunCliWith(const std::vector<std::string>& arguments) {
+  std::ostringstream out, err;
+  CliRun run;
+  run.status = RunCli(arguments, out, err);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+const char* const kErrorText = "====== Error ======\n - El servidor no responde.\n";
+
+TEST(CliAgainstNsd, MxLookupPrintsTheWindowsSections) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const CliRun run = RunCliWith({"-s", "127.0.0.1", "mx", "pellamar.test"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "====== Servidores de Correo ======\n"
+            "mail2.pellamar.test, Preference 20, 127.0.0.12\n"
+            "mail1.pellamar.test, Preference 10, 127.0.0.11\n"
+            "mail3.pellamar.test, Preference 10, 127.0.0.13\n"
+            "nomail.pellamar.test, Preference 5, \n"
+            "\n"
+            "====== Hosts ======\n"
+            "mail1.pellamar.test, 127.0.0.11\n"
+            "mail2.pellamar.test, 127.0.0.12\n"
+            "mail3.pellamar.test, 127.0.0.13\n"
+            "ns1.pellamar.test, 127.0.0.1\n"
+            "ns2.pellamar.test, 127.0.0.1\n"
+            "\n"
+            "====== Nombre Servidores ======\n"
+            "ns1.pellamar.test\n"
+            "ns2.pellamar.test\n"
+            "\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(CliAgainstNsd, TypesInAnyLetterCaseRunTheirLookups) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  CliRun run = RunCliWith({"-s", "127.0.0.1", "A", "www.pellamar.test"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "====== Hosts ======\nhost4.pellamar.test, 127.0.0.44\n\n"
+            "====== Nombre Servidores ======\nns1.pellamar.test\nns2.pellamar.test\n\n"
+            "====== Alias ======\nwww.pellamar.test\n\n");
+  run = RunCliWith({"-s", "127.0.0.1", "Ptr", "127.0.0.47"});
+  EXPECT_EQ(run.out,
+            "====== Hosts ======\nfirst.pellamar.test, 47.0.0.127.in-addr.arpa\n"
+            "second.pellamar.test, 127.0.0.47\n\n"
+            "====== Nombre Servidores ======\nns1.pellamar.test\n\n");
+  run = RunCliWith({"-s", "127.0.0.1", "NS", "pellamar.test"});
+  EXPECT_EQ(run.out,
+            "====== Hosts ======\nns1.pellamar.test, 127.0.0.1\nns2.pellamar.test, 127.0.0.1\n\n"
+            "====== Nombre Servidores ======\nns1.pellamar.test\nns2.pellamar.test\n\n");
+}
+
+TEST(CliAgainstNsd, AnAnswerWithNothingToShowPrintsNothing) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const CliRun run = RunCliWith({"-s", "127.0.0.1", "mx", "host4.pellamar.test"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(CliAgainstNsd, DefaultServerIsTheFirstConfiguredOne) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // Inside the namespace resolv.conf names 127.0.0.1; anything else configured first (a
+  // link's state under /run) is never asked.
+  TStringList servers;
+  TzvDnsQuery::GetSystemDnsServers(servers);
+  if (servers.Count() == 0 || servers[0] != "127.0.0.1")
+    GTEST_SKIP() << "the first configured server is not the namespace's 127.0.0.1";
+  const CliRun run = RunCliWith({"a", "host4.pellamar.test"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("====== Hosts ======\nhost4.pellamar.test, 127.0.0.44\n\n", 0), 0u)
+      << run.out;
+}
+
+TEST(CliAgainstNsd, FailedLookupPrintsTheErrorLinesAndTheReason) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  CliRun run = RunCliWith({"-s", "127.0.0.1", "a", "nosuch.pellamar.test"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kErrorText);
+  EXPECT_EQ(run.err, "pellamar-cli: No such name (3)\n");
+
+  run = RunCliWith({"-s", "127.0.0.1", "-p", "fifty-three", "a", "pellamar.test"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kErrorText);
+  EXPECT_EQ(run.err, "pellamar-cli: 'fifty-three' is not a valid integer value\n");
+
+  run = RunCliWith({"-s", "127.0.0.1", "-t", "", "a", "pellamar.test"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "pellamar-cli: '' is not a valid integer value\n");
+}
+
+TEST(CliAgainstScriptedServer, TimeOutOfZeroSecondsFailsAtOnce) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.100");
+  responder.SetDefaultReply(Responder::Silence());
+  const CliRun run = RunCliWith(
+      {"-s", "127.0.0.100", "-p", std::to_string(responder.Port()), "-t", "0", "a", "x.test"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kErrorText);
+  EXPECT_EQ(run.err, "pellamar-cli: Timeout error occured (-1)\n");
+}
+
+TEST(CliAgainstScriptedServer, NoRecursionClearsTheRecursionDesiredFlag) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.101");
+  const std::string port = std::to_string(responder.Port());
+  EXPECT_EQ(RunCliWith({"-s", "127.0.0.101", "-p", port, "a", "x.test"}).status, 0);
+  EXPECT_EQ(RunCliWith({"--no-recursion", "-s", "127.0.0.101", "-p", port, "a", "x.test"}).status,
+            0);
+  const auto requests = responder.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0][2] & 0x01, 0x01);
+  EXPECT_EQ(requests[1][2] & 0x01, 0x00);
+}
+
+TEST(CliAgainstNsd, FollowReferralsReachesTheChild) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const std::string referral = "====== Nombre Servidores ======\nns.glued.parent.test\n\n";
+  CliRun run = RunCliWith({"-s", "127.0.0.2", "a", "www.glued.parent.test"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, referral);
+  run = RunCliWith({"-s", "127.0.0.2", "--follow-referrals=0", "a", "www.glued.parent.test"});
+  EXPECT_EQ(run.out, referral);
+  run = RunCliWith({"-s", "127.0.0.2", "--follow-referrals", "a", "www.glued.parent.test"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("====== Hosts ======\nwww.glued.parent.test, 127.0.0.31\n\n", 0), 0u)
+      << run.out;
+}
+
+// The built program, next to this test binary's directory: <build>/cli/pellamar-cli.
+std::filesystem::path ProgramPath() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "cli" /
+         "pellamar-cli";
+}
+
+TEST(CliProgram, RunsAsAProcessWithTheSameOutput) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const std::filesystem::path program = ProgramPath();
+  if (!std::filesystem::exists(program))
+    GTEST_FAIL() << program << " is missing: build the pellamar-cli target";
+  const std::string command = program.string() + " -s 127.0.0.1 ns pellamar.test 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[256];
+  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
+  const int status = pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(out, RunCliWith({"-s", "127.0.0.1", "ns", "pellamar.test"}).out);
+  EXPECT_NE(out, "");
+
+  FILE* failing =
+      popen((program.string() + " -s 127.0.0.1 a nosuch.pellamar.test 2>&1").c_str(), "r");
+  ASSERT_NE(failing, nullptr);
+  out.clear();
+  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, failing)) out.append(buffer, got);
+  const int failed = pclose(failing);
+  ASSERT_TRUE(WIFEXITED(failed));
+  EXPECT_EQ(WEXITSTATUS(failed), 1);
+  EXPECT_NE(out.find("pellamar-cli: No such name (3)\n"), std::string::npos) << out;
+}
+
+}  // namespace

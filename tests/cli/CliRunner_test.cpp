@@ -1,0 +1,116 @@
+// pellamar-cli's runs that need no network: help, version, usage errors, the server
+// listing (from a registry laid out in memory) and a lookup without any server to ask.
+#include "cli/CliRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/CliOptions.h"
+#include "dns/zvRegistry.h"
+
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+CliRun RunWith(const std::vector<std::string>& arguments, const TzvRegistryProvider& registry) {
+  std::ostringstream out, err;
+  CliRun run;
+  run.status = RunCli(arguments, out, err,
+                      [&](TStrings& servers) { GetSystemDnsServers(servers, registry); });
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+CliRun RunWithNoServers(const std::vector<std::string>& arguments) {
+  const TzvMemoryRegistry empty;
+  return RunWith(arguments, empty);
+}
+
+std::string Interface(const char* name) {
+  return std::string(kDnsInterfacesKey) + name;
+}
+
+TEST(CliRunner, HelpAndVersionGoToStandardOutput) {
+  CliRun run = RunWithNoServers({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, CliHelp());
+  EXPECT_EQ(run.err, "");
+  run = RunWithNoServers({"-V"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, CliVersion());
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(CliRunner, UsageErrorsPrintNothingOnStandardOutput) {
+  const std::vector<std::vector<std::string>> lines = {
+      {},
+      {"mx"},
+      {"txt", "pellamar.test"},
+      {"--bogus", "mx", "pellamar.test"},
+      {"-s"},
+      {"--list-dns", "pellamar.test"},
+      {"--follow-referrals=deep", "a", "pellamar.test"},
+  };
+  for (const auto& arguments : lines) {
+    const CliRun run = RunWithNoServers(arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("pellamar-cli: ", 0), 0u) << run.err;
+    ASSERT_GE(run.err.size(), CliUsage().size());
+    EXPECT_EQ(run.err.substr(run.err.size() - CliUsage().size()), CliUsage());
+  }
+  const CliRun run = RunWithNoServers({"txt", "pellamar.test"});
+  EXPECT_EQ(run.err, "pellamar-cli: unknown TYPE 'txt' (mx, a, ptr or ns)\n" + CliUsage());
+}
+
+TEST(CliRunner, ListDnsWritesTheHeadingAndOneLinePerServer) {
+  TzvMemoryRegistry registry;
+  registry.WriteString(Interface("eth0"), "DhcpNameServer", "127.0.0.1 127.0.0.2");
+  registry.WriteString(Interface("eth1"), "NameServer", "127.0.0.2,::1");
+  CliRun run = RunWith({"--list-dns"}, registry);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "====== Servidores DNS Locales ======\n"
+            " - 127.0.0.1\n"
+            " - 127.0.0.2\n"
+            " - ::1\n");
+  EXPECT_EQ(run.err, "");
+
+  run = RunWithNoServers({"--list-dns"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "====== Servidores DNS Locales ======\n");
+}
+
+TEST(CliRunner, ListDnsFailureKeepsTheHeadingAndExitsWithThree) {
+  TzvMemoryRegistry registry;
+  registry.WriteString(Interface("eth0"), "DhcpNameServer", "127.0.0.1");
+  registry.WriteInteger(Interface("eth1"), "DhcpNameServer", 7);
+  const CliRun run = RunWith({"--list-dns"}, registry);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out, "====== Servidores DNS Locales ======\n");
+  EXPECT_EQ(run.err, "pellamar-cli: Invalid data type for 'DhcpNameServer'\n");
+}
+
+TEST(CliRunner, LookupWithoutAnyConfiguredServerFails) {
+  const CliRun run = RunWithNoServers({"mx", "pellamar.test"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "====== Error ======\n - El servidor no responde.\n");
+  EXPECT_EQ(run.err, "pellamar-cli: no DNS server configured\n");
+}
+
+TEST(CliRunner, UnreadableConfigurationFailsTheLookup) {
+  TzvMemoryRegistry registry;
+  registry.WriteInteger(Interface("eth0"), "NameServer", 7);
+  const CliRun run = RunWith({"a", "pellamar.test"}, registry);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "====== Error ======\n - El servidor no responde.\n");
+  EXPECT_EQ(run.err, "pellamar-cli: Invalid data type for 'NameServer'\n");
+}
+
+}  // namespace
