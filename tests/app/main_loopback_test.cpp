@@ -20,8 +20,6 @@
 #include "tests/support/NetNamespace.h"
 #include "tests/support/ScriptedDnsResponder.h"
 
-#if PELLAMAR_HAVE_DNS_QUERY
-
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -206,12 +204,3 @@ TEST(LookupGuardAgainstScriptedServer, ACloseStopsTheWaitAndIsCarriedOutWhenTheL
   EXPECT_FALSE(window.isVisible()) << "the held-back close was not carried out";
   EXPECT_EQ(window.DnsQuery(), nullptr);
 }
-
-#else
-
-TEST(ResolverAgainstNsd, NeedsTheQueryComponent) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  GTEST_SKIP() << "this build has no DNS query component (dns/zvDnsQuery.h lacks TzvDnsQuery)";
-}
-
-#endif
