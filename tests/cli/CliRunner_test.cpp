@@ -50,12 +50,8 @@ TEST(CliRunner, HelpAndVersionGoToStandardOutput) {
 TEST(CliRunner, UsageErrorsPrintNothingOnStandardOutput) {
   const std::vector<std::vector<std::string>> lines = {
       {},
-      {"mx"},
-      {"txt", "pellamar.test"},
       {"--bogus", "mx", "pellamar.test"},
-      {"-s"},
       {"--list-dns", "pellamar.test"},
-      {"--follow-referrals=deep", "a", "pellamar.test"},
   };
   for (const auto& arguments : lines) {
     const CliRun run = RunWithNoServers(arguments);

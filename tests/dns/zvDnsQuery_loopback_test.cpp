@@ -155,7 +155,8 @@ Bytes ReplyHeader(const Bytes& request, std::uint8_t flags_high, std::uint8_t fl
 TEST(NsdLookups, ResolveMXOrdersMailServersAndGivesThemTheirAddresses) {
   REQUIRE_LOOPBACK_NAMESPACE();
   auto query = QueryOf("127.0.0.1");
-  TzvMailServerInfo* first = query->ResolveMX("pellamar.test");
+  TzvMailServerInfo* first = query->ResolveMX("postmaster@pellamar.test");
+  EXPECT_EQ(query->Request().Queries().Items(0)->Name, "pellamar.test");
   // Highest preference value first; mail1 and mail3 keep the order of the answer; nomail
   // has no A record among the additional ones.
   EXPECT_EQ(MailServers(*query),
@@ -171,24 +172,6 @@ TEST(NsdLookups, ResolveMXOrdersMailServersAndGivesThemTheirAddresses) {
   EXPECT_EQ(query->Aliases().Count(), 0);
   EXPECT_EQ(query->Server(), "127.0.0.1");
   EXPECT_FALSE(query->Connection().IsOpen());
-}
-
-TEST(NsdLookups, ResolveMXOfAMailAddressAsksForItsDomain) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  auto query = QueryOf("127.0.0.1");
-  query->ResolveMX("postmaster@pellamar.test");
-  ASSERT_EQ(query->Request().Queries().Count(), 1);
-  EXPECT_EQ(query->Request().Queries().Items(0)->Name, "pellamar.test");
-  EXPECT_EQ(query->Request().Queries().Items(0)->RecordType, kzvDnsTypeMX);
-  EXPECT_EQ(query->MailServers().Count(), 4);
-}
-
-TEST(NsdLookups, ResolveMXThroughAnAliasListsTheAlias) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  auto query = QueryOf("127.0.0.1");
-  query->ResolveMX("mxalias.pellamar.test");
-  EXPECT_EQ(Strings(query->Aliases()), (Lines{"mxalias.pellamar.test"}));
-  EXPECT_EQ(query->MailServers().Count(), 4);
 }
 
 TEST(NsdLookups, ResolveIPGivesEveryAddressOfAName) {
@@ -247,31 +230,6 @@ TEST(NsdLookups, ResolveNSListsTheServersAndTheirGlue) {
   EXPECT_EQ(Strings(query->Aliases()), (Lines{"www.pellamar.test"}));
 }
 
-TEST(NsdLookups, NameErrorFailsAndKeepsTheDecodedAnswer) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  auto query = QueryOf("127.0.0.1");
-  query->ResolveMX("pellamar.test");
-  const EzvSocketError e = FailureOf([&] { query->ResolveIP("nosuch.pellamar.test"); });
-  EXPECT_EQ(e.ErrorCode(), 3);
-  EXPECT_STREQ(e.what(), "No such name");
-  ExpectNoResults(*query);
-  ASSERT_EQ(query->Response().Authorities().Count(), 1);
-  EXPECT_NE(dynamic_cast<const TzvDnsSOARecord*>(query->Response().Authorities().Items(0)),
-            nullptr);
-}
-
-TEST(NsdLookups, RecursionDesiredReachesTheServer) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  // NSD copies RD from the question into its answer.
-  auto query = QueryOf("127.0.0.1");
-  query->ResolveIP("host4.pellamar.test");
-  EXPECT_TRUE(query->Response().Header().IsRecursionDesired);
-  query->SetIsRecursiveDesired(false);
-  query->ResolveIP("host4.pellamar.test");
-  EXPECT_FALSE(query->Response().Header().IsRecursionDesired);
-  EXPECT_EQ(Hosts(*query), (Lines{"host4.pellamar.test 127.0.0.44"}));
-}
-
 TEST(NsdLookups, ServerGivenByNameIsResolvedForReal) {
   REQUIRE_LOOPBACK_NAMESPACE();
   // ns1.pellamar.test is 127.0.0.1, looked up through the namespace's resolver.
@@ -325,17 +283,6 @@ TEST(NsdReferrals, DepthZeroStopsAtTheReferral) {
   EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns.glued.parent.test"}));
   EXPECT_EQ(Hosts(*query), (Lines{"ns.glued.parent.test 127.0.0.3"}));
   EXPECT_EQ(query->Server(), "127.0.0.2");
-}
-
-TEST(NsdReferrals, ReferralToAServerThatNeverAnswersEndsNormally) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  // sub.pellamar.test is delegated to 127.0.0.9, where nothing listens.
-  auto query = QueryOf("127.0.0.1", 53, kSilentTimeOut);
-  query->SetUseRecursiveQueries(true);
-  EXPECT_EQ(query->ResolveMX("x.sub.pellamar.test"), nullptr);
-  EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns.sub.pellamar.test"}));
-  EXPECT_EQ(Hosts(*query), (Lines{"ns.sub.pellamar.test 127.0.0.9"}));
-  EXPECT_EQ(query->Server(), "127.0.0.1");
 }
 
 // ---- referrals against scripted servers ----
@@ -473,29 +420,20 @@ TEST(ScriptedFaults, ForgedAndStrayDatagramsAreDroppedUntilTheAnswer) {
   query->SetOnChanged([&](TObject*) { ++changes; });
   for (const Kind forged :
        {Kind::kWrongId, Kind::kWrongSourcePort, Kind::kWrongSourceAddress, Kind::kWrongQuestionName,
-        Kind::kWrongQuestionType, Kind::kWrongQuestionClass, Kind::kQrClear, Kind::kEmpty}) {
+        Kind::kWrongQuestionType, Kind::kWrongQuestionClass, Kind::kQrClear, Kind::kEmpty,
+        Kind::kCaseChangedName}) {
     SCOPED_TRACE(static_cast<int>(forged));
     responder.Script({Responder::ForgedThenAnswer(forged)});
     received = 0;
     TzvHostInfo* host = query->ResolveIP("www.scripted.test");
     ASSERT_NE(host, nullptr);
     EXPECT_EQ(host->IPAddress, "127.0.0.99");
-    EXPECT_EQ(received, 2) << "the forged datagram was not seen first";
+    // The question in other letter case is the answer itself; the others are dropped.
+    EXPECT_EQ(received, forged == Kind::kCaseChangedName ? 1 : 2);
   }
   // The shortened waits are not changes of the component's settings.
   EXPECT_EQ(changes, 0);
   EXPECT_EQ(query->TimeOut(), kAnswerTimeOut);
-}
-
-TEST(ScriptedFaults, QuestionNameInOtherLetterCaseIsStillTheAnswer) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  Responder responder("127.0.0.87");
-  responder.Script({Responder::ForgedThenAnswer(Kind::kCaseChangedName)});
-  auto query = QueryOf("127.0.0.87", responder.Port());
-  int received = 0;
-  query->SetOnReceivePacket([&](TObject*, TStream*) { ++received; });
-  ASSERT_NE(query->ResolveIP("www.Scripted.test"), nullptr);
-  EXPECT_EQ(received, 1);
 }
 
 TEST(ScriptedFaults, StrayDatagramsCannotStretchTheWaitPastTheTimeOut) {
@@ -582,24 +520,21 @@ TEST(ScriptedFaults, MalformedAnswersFailAsInvalidSize) {
   }
 }
 
-TEST(ScriptedFaults, ErrorReplyWithoutQuestionIsTheAnswer) {
+TEST(ScriptedFaults, OnlyAnErrorReplyMayLackTheQuestion) {
   REQUIRE_LOOPBACK_NAMESPACE();
   // What servers send for a request they cannot parse: FORMERR, no question section.
-  RawResponder responder("127.0.0.93", [](const Bytes& request) {
+  RawResponder formerr("127.0.0.93", [](const Bytes& request) {
     return std::vector<Bytes>{ReplyHeader(request, 0x80, 0x01, 0)};
   });
-  auto query = QueryOf("127.0.0.93", responder.Port());
+  auto query = QueryOf("127.0.0.93", formerr.Port());
   const EzvSocketError e = FailureOf([&] { query->ResolveIP("www.scripted.test"); });
   EXPECT_EQ(e.ErrorCode(), 1);
   EXPECT_STREQ(e.what(), "Format error");
-}
-
-TEST(ScriptedFaults, SuccessWithoutQuestionIsNotTakenForTheAnswer) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  RawResponder responder("127.0.0.94", [](const Bytes& request) {
+  // A success without the question answers nothing that can be checked: waited past.
+  RawResponder success("127.0.0.94", [](const Bytes& request) {
     return std::vector<Bytes>{ReplyHeader(request, 0x80, 0x00, 0)};
   });
-  auto query = QueryOf("127.0.0.94", responder.Port(), kSilentTimeOut);
+  query = QueryOf("127.0.0.94", success.Port(), kSilentTimeOut);
   EXPECT_EQ(FailureOf([&] { query->ResolveIP("www.scripted.test"); }).ErrorCode(), -1);
 }
 

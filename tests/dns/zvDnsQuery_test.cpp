@@ -224,26 +224,6 @@ TEST(DnsQueryComponent, StartsWithTheDnsDefaults) {
   EXPECT_EQ(query.Request().Queries().Count(), 0);
 }
 
-TEST(DnsQueryComponent, RecursionSettingsChangeWithoutNotification) {
-  TzvDnsQuery query(nullptr);
-  int changes = 0;
-  query.SetOnChanged([&](TObject* sender) {
-    EXPECT_EQ(sender, &query);
-    ++changes;
-  });
-  query.SetIsRecursiveDesired(false);
-  query.SetUseRecursiveQueries(true);
-  query.SetMaxRecursiveQueries(-3);
-  EXPECT_EQ(changes, 0);
-  EXPECT_FALSE(query.IsRecursiveDesired());
-  EXPECT_TRUE(query.UseRecursiveQueries());
-  EXPECT_EQ(query.MaxRecursiveQueries(), -3);
-  query.SetPort(53);
-  EXPECT_EQ(changes, 0);
-  query.SetPort(5353);
-  EXPECT_EQ(changes, 1);
-}
-
 TEST(DnsQueryComponent, PortOutsideTheWireRangeIsRefusedBeforeAnythingOpens) {
   // Checked before the server is resolved or a socket made, so nothing is sent.
   for (const std::int32_t port : {65536, 70000, -1}) {
