@@ -1,6 +1,7 @@
 #include "dns/zvDnsMessage.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -39,52 +40,70 @@ TzvDnsRecordClass RecordClassFromWire(std::uint16_t value) {
 // Decodes the name at the cursor into its text form. The cursor ends behind the name's own bytes:
 // behind its terminating zero, or behind the first compression pointer met. Pointers may lead
 // anywhere inside the message, forward too; cycles are cut by the jump and length caps.
-std::string DecodeName(TzvWireCursor& cursor) {
-  char out[kMaxNameOctets + 1];
+//
+// Every answer carries a dozen names, so this walks the message with a plain index instead of
+// a cursor per step; each read is still checked against the message's end first.
+// The text form of a name: at most 255 bytes, so it fits a buffer on the caller's stack and is
+// copied once, straight into the string field that keeps it.
+struct NameText {
+  char text[kMaxNameOctets + 1];
+  std::size_t length = 0;
+};
+
+void DecodeName(TzvWireCursor& cursor, NameText& name) {
+  const std::span<const std::uint8_t> message = cursor.Bytes();
+  const std::uint8_t* const bytes = message.data();
+  const std::size_t size = message.size();
+  char* const out = name.text;
   std::size_t out_length = 0;
   std::size_t octets = 1;  // the terminating zero
   int jumps = 0;
-  bool jumped = false;
-  TzvWireCursor walk = cursor;
-  TzvWireCursor resume = cursor;
+  std::size_t pos = static_cast<std::size_t>(cursor.Position());
+  std::size_t resume = 0;  // behind the first pointer, once one is met
+  if (pos >= size) RaiseDnsInvalidSize();
+  std::uint8_t length = bytes[pos];
   for (;;) {
-    std::uint8_t length = walk.PeekByte();
     while ((length & 0xC0) == 0xC0) {
-      walk.Skip(1);
-      const std::uint16_t offset = ComposeWord(length & 0x3F, walk.ReadByte());
-      if (!jumped) {
-        resume = walk;
-        jumped = true;
-      }
+      if (size - pos < 2) RaiseDnsInvalidSize();
+      const std::size_t offset = ComposeWord(length & 0x3F, bytes[pos + 1]);
+      if (jumps == 0) resume = pos + 2;
       if (++jumps > kMaxPointerJumps) RaiseDnsInvalidSize();
-      walk.Jump(offset);
-      length = walk.PeekByte();
+      if (offset >= size) RaiseDnsInvalidSize();
+      pos = offset;
+      length = bytes[pos];
     }
     if (length > 0) {
       // Length bytes 0x40 to 0xBF are taken as plain label lengths, as old servers wrote
       // them; the name's length cap still holds them in.
       octets += length + 1u;
       if (octets > kMaxNameOctets) RaiseDnsInvalidSize();
-      walk.Skip(1);
-      const auto label = walk.ReadBytes(length);
-      std::memcpy(out + out_length, label.data(), label.size());
-      out_length += label.size();
-      out[out_length++] = '.';
-    } else {
-      // A pointer straight to a zero byte: an empty last label, kept as a trailing dot.
-      out[out_length++] = '.';
+      ++pos;
+      if (length > size - pos) RaiseDnsInvalidSize();
+      std::memcpy(out + out_length, bytes + pos, length);
+      pos += length;
+      out_length += length;
     }
+    // A pointer straight to a zero byte leaves an empty last label, kept as a trailing dot.
+    out[out_length++] = '.';
     // A name must end in a zero byte inside the message.
-    if (walk.PeekByte() == 0) break;
+    if (pos >= size) RaiseDnsInvalidSize();
+    length = bytes[pos];
+    if (length == 0) break;
   }
-  if (jumped) {
-    cursor = resume;
-  } else {
-    walk.Skip(1);
-    cursor = walk;
-  }
-  if (out_length > 0 && out[out_length - 1] == '.') --out_length;
-  return std::string(out, out_length);
+  // Both ends lie inside the message (at most at its end), so this move cannot fail.
+  const std::size_t end = jumps > 0 ? resume : pos + 1;
+  cursor.Skip(end - static_cast<std::size_t>(cursor.Position()));
+  if (out[out_length - 1] == '.') --out_length;
+  name.length = out_length;
+}
+
+// A name read at a moving position of the message, into a record's field.
+void ReadNameInto(const TzvByteArray& buffer, std::int32_t& position, std::string& field) {
+  TzvWireCursor cursor(buffer.Bytes(), position);
+  NameText name;
+  DecodeName(cursor, name);
+  field.assign(name.text, name.length);
+  position = cursor.Position();
 }
 
 // Splits a name text into its labels as WriteName writes them: at every dot, a final dot
@@ -98,18 +117,39 @@ void ForEachLabel(std::string_view name, Visit visit) {
   }
 }
 
-// "%d.%d.%d.%d" of four octets, without the cost of a printf per record.
-std::string FormatIPv4(std::span<const std::uint8_t> octets) {
+// The decimal digits of every octet value, made once at compile time, so an address is
+// formatted by copying four short runs instead of dividing per digit.
+struct OctetDigits {
+  char digits[3];
+  std::uint8_t length;
+};
+
+constexpr std::array<OctetDigits, 256> MakeOctetDigits() {
+  std::array<OctetDigits, 256> table{};
+  for (unsigned value = 0; value < 256; ++value) {
+    OctetDigits& entry = table[value];
+    entry.length = 0;
+    if (value >= 100) entry.digits[entry.length++] = static_cast<char>('0' + value / 100);
+    if (value >= 10) entry.digits[entry.length++] = static_cast<char>('0' + value / 10 % 10);
+    entry.digits[entry.length++] = static_cast<char>('0' + value % 10);
+  }
+  return table;
+}
+
+constexpr std::array<OctetDigits, 256> kOctetDigits = MakeOctetDigits();
+
+// "%d.%d.%d.%d" of four octets, assigned in place: the text always fits a string's own
+// small buffer, so nothing is allocated.
+void AssignIPv4(std::span<const std::uint8_t> octets, std::string& text) {
   char out[16];
   std::size_t n = 0;
   for (std::size_t i = 0; i < 4; ++i) {
-    const unsigned value = octets[i];
-    if (value >= 100) out[n++] = static_cast<char>('0' + value / 100);
-    if (value >= 10) out[n++] = static_cast<char>('0' + value / 10 % 10);
-    out[n++] = static_cast<char>('0' + value % 10);
-    if (i < 3) out[n++] = '.';
+    const OctetDigits& entry = kOctetDigits[octets[i]];
+    for (std::size_t d = 0; d < 3; ++d) out[n + d] = entry.digits[d];
+    n += entry.length;
+    out[n++] = '.';
   }
-  return std::string(out, n);
+  text.assign(out, n - 1);
 }
 
 // Writes a name field of a record whose data is only that name; an empty one cannot be
@@ -230,9 +270,10 @@ void TzvDnsRecord::WriteName(std::string_view name, TzvByteArray& buffer, std::i
 
 std::string TzvDnsRecord::ReadName(const TzvByteArray& buffer, std::int32_t& position) {
   TzvWireCursor cursor(buffer.Bytes(), position);
-  std::string name = DecodeName(cursor);
+  NameText name;
+  DecodeName(cursor, name);
   position = cursor.Position();
-  return name;
+  return std::string(name.text, name.length);
 }
 
 void TzvDnsRecord::WriteCharacterString(std::string_view text, TzvByteArray& buffer,
@@ -271,7 +312,9 @@ void TzvDnsRecord::WriteQuestion(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsRecord::ReadQuestion(const TzvByteArray& buffer, std::int32_t& position) {
   TzvWireCursor cursor(buffer.Bytes(), position);
-  Name = DecodeName(cursor);
+  NameText name;
+  DecodeName(cursor, name);
+  Name.assign(name.text, name.length);
   RecordType = cursor.ReadWord();
   RecordClass = RecordClassFromWire(cursor.ReadWord());
   position = cursor.Position();
@@ -373,15 +416,27 @@ void TzvDnsMessage::Build(TStream& stream) {
 }
 
 void TzvDnsMessage::Parse(TStream& stream) {
-  Clear();
-  const std::int64_t available = stream.Size() - stream.Position();
-  // Offsets inside a message are 32-bit; nothing that large is a DNS message anyway.
-  if (available > std::numeric_limits<std::int32_t>::max()) RaiseDnsInvalidSize();
-  // The buffer is kept between parses (a message is reused for every lookup), sized to
-  // exactly the datagram each time.
+  // The header is read first thing below and sets every field, its identifier included,
+  // even when it is cut short; so only the sections need emptying here (drawing a fresh
+  // identifier that would be overwritten at once costs a lock and a generator step).
+  authorities_->Clear();
+  answers_->Clear();
+  queries_->Clear();
+  additional_records_->Clear();
   TzvByteArray& buffer = parse_buffer_;
-  buffer.SetLength(static_cast<std::size_t>(available > 0 ? available : 0));
-  stream.ReadBuffer(buffer.Data(), buffer.Length());
+  try {
+    const std::int64_t available = stream.Size() - stream.Position();
+    // Offsets inside a message are 32-bit; nothing that large is a DNS message anyway.
+    if (available > std::numeric_limits<std::int32_t>::max()) RaiseDnsInvalidSize();
+    // The buffer is kept between parses (a message is reused for every lookup), sized to
+    // exactly the datagram each time.
+    buffer.SetLength(static_cast<std::size_t>(available > 0 ? available : 0));
+    stream.ReadBuffer(buffer.Data(), buffer.Length());
+  } catch (...) {
+    // Failing before the header is read leaves the header as a cleared message has it.
+    header_->Clear();
+    throw;
+  }
 
   std::int32_t position = 0;
   header_->Parse(buffer, position);
@@ -401,11 +456,12 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     // record; the record is added before the rest of its fields are read, so one that
     // fails half-way is still owned by the list.
     TzvWireCursor cursor(buffer.Bytes(), position);
-    std::string name = DecodeName(cursor);
+    NameText name;
+    DecodeName(cursor, name);
     const std::int32_t record_type = cursor.ReadWord();
     const TzvDnsRecordClass record_class = RecordClassFromWire(cursor.ReadWord());
     TzvDnsRecord* record = list.Items(list.Add(CreateRecord(record_type)));
-    record->Name = std::move(name);
+    record->Name.assign(name.text, name.length);
     record->RecordType = record_type;
     record->RecordClass = record_class;
     position = cursor.Position();
@@ -463,7 +519,7 @@ void TzvDnsMXRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 void TzvDnsMXRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
   Preference = ByteArrayReadWord(buffer, position);
-  MailServer = ReadName(buffer, position);
+  ReadNameInto(buffer, position, MailServer);
 }
 
 std::unique_ptr<TzvDnsRecord> TzvDnsNSRecord::Create() const {
@@ -482,7 +538,7 @@ void TzvDnsNSRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsNSRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  NameServer = ReadName(buffer, position);
+  ReadNameInto(buffer, position, NameServer);
 }
 
 std::unique_ptr<TzvDnsRecord> TzvDnsARecord::Create() const {
@@ -514,7 +570,7 @@ void TzvDnsARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 void TzvDnsARecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
   TzvWireCursor cursor(buffer.Bytes(), position);
-  IPAddress = FormatIPv4(cursor.ReadBytes(4));
+  AssignIPv4(cursor.ReadBytes(4), IPAddress);
   position = cursor.Position();
 }
 
@@ -534,7 +590,7 @@ void TzvDnsPTRRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsPTRRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  DomainName = ReadName(buffer, position);
+  ReadNameInto(buffer, position, DomainName);
 }
 
 std::unique_ptr<TzvDnsRecord> TzvDnsSOARecord::Create() const {
@@ -570,8 +626,8 @@ void TzvDnsSOARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsSOARecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  PrimaryNameServer = ReadName(buffer, position);
-  ResponsibleMailbox = ReadName(buffer, position);
+  ReadNameInto(buffer, position, PrimaryNameServer);
+  ReadNameInto(buffer, position, ResponsibleMailbox);
   TzvWireCursor cursor(buffer.Bytes(), position);
   SerialNumber = cursor.ReadDWord();
   Refresh = cursor.ReadDWord();
@@ -599,7 +655,7 @@ void TzvDnsCNAMERecord::BuildData(TzvByteArray& buffer, std::int32_t& position) 
 
 void TzvDnsCNAMERecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  CanonicalName = ReadName(buffer, position);
+  ReadNameInto(buffer, position, CanonicalName);
 }
 
 std::unique_ptr<TzvDnsRecord> TzvDnsTXTRecord::Create() const {

@@ -59,20 +59,6 @@ void ByteArrayWriteDWord(std::uint32_t value, TzvByteArray& buffer, std::int32_t
   position = writer.Position();
 }
 
-std::uint16_t ByteArrayReadWord(const TzvByteArray& buffer, std::int32_t& position) {
-  TzvWireCursor cursor(buffer.Bytes(), position);
-  const std::uint16_t value = cursor.ReadWord();
-  position = cursor.Position();
-  return value;
-}
-
-std::uint32_t ByteArrayReadDWord(const TzvByteArray& buffer, std::int32_t& position) {
-  TzvWireCursor cursor(buffer.Bytes(), position);
-  const std::uint32_t value = cursor.ReadDWord();
-  position = cursor.Position();
-  return value;
-}
-
 TzvCharSet MakeCharSet(std::string_view characters) {
   TzvCharSet set;
   for (char c : characters) set.set(static_cast<unsigned char>(c));

@@ -175,8 +175,19 @@ class TzvWireWriter {
 // buffer; a value that does not fit is refused as above.
 void ByteArrayWriteWord(std::uint16_t value, TzvByteArray& buffer, std::int32_t& position);
 void ByteArrayWriteDWord(std::uint32_t value, TzvByteArray& buffer, std::int32_t& position);
-std::uint16_t ByteArrayReadWord(const TzvByteArray& buffer, std::int32_t& position);
-std::uint32_t ByteArrayReadDWord(const TzvByteArray& buffer, std::int32_t& position);
+// The reads are defined here: record parsers call them once per field.
+inline std::uint16_t ByteArrayReadWord(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvWireCursor cursor(buffer.Bytes(), position);
+  const std::uint16_t value = cursor.ReadWord();
+  position = cursor.Position();
+  return value;
+}
+inline std::uint32_t ByteArrayReadDWord(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvWireCursor cursor(buffer.Bytes(), position);
+  const std::uint32_t value = cursor.ReadDWord();
+  position = cursor.Position();
+  return value;
+}
 
 inline std::uint16_t ComposeWord(std::uint8_t high, std::uint8_t low) {
   return static_cast<std::uint16_t>(high << 8 | low);
