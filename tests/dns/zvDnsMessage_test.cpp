@@ -95,6 +95,29 @@ TEST(ReadName, FollowsPointersAndStopsBehindTheFirst) {
   }
 }
 
+TEST(ReadName, AllowsExactly128PointerJumps) {
+  std::int32_t position = 0;
+  EXPECT_EQ(TzvDnsRecord::ReadName(TzvByteArray(PointerChain(128)), position), "");
+  EXPECT_EQ(position, 2);
+  position = 0;
+  EXPECT_EQ(DnsErrorOf([&] { TzvDnsRecord::ReadName(TzvByteArray(PointerChain(129)), position); }),
+            kInvalidSize);
+  EXPECT_EQ(position, 0);
+}
+
+TEST(ReadName, NameAndPointerMayEndExactlyAtTheEndOfTheMessage) {
+  // A plain name whose zero is the last byte, then a pointer that is the last two bytes.
+  const TzvByteArray buffer(Bytes{0x02, 'b', 'b', 0x00, 0x01, 'a', 0xC0, 0x00});
+  std::int32_t position = 0;
+  EXPECT_EQ(TzvDnsRecord::ReadName(buffer, position), "bb");
+  EXPECT_EQ(position, 4);
+  EXPECT_EQ(TzvDnsRecord::ReadName(buffer, position), "a.bb");
+  EXPECT_EQ(position, 8);
+  // At the end itself there is no name to read.
+  EXPECT_EQ(DnsErrorOf([&] { TzvDnsRecord::ReadName(buffer, position); }), kInvalidSize);
+  EXPECT_EQ(position, 8);
+}
+
 struct HostileName {
   const char* fault;
   Bytes bytes;
@@ -331,6 +354,52 @@ TEST(ParseMessage, DecodesCapturedNsdAnswer) {
   ASSERT_NE(ns, nullptr);
   EXPECT_EQ(ns->NameServer, "ns2.pellamar.test");
   EXPECT_NE(message.AdditionalRecords().FindItem("NS1.Pellamar.Test", kzvDnsTypeA), nullptr);
+}
+
+TEST(ParseMessage, WritesAddressOctetsInShortestDecimal) {
+  const std::pair<Bytes, const char*> cases[] = {
+      {{0, 9, 10, 99}, "0.9.10.99"},
+      {{100, 199, 200, 255}, "100.199.200.255"},
+      {{255, 255, 255, 255}, "255.255.255.255"},
+  };
+  for (const auto& [octets, text] : cases) {
+    Bytes bytes;
+    Put(bytes, {0x0001, 0x8000, 0, 1, 0, 0});
+    bytes.push_back(0);  // the root's A record
+    Put(bytes, {kzvDnsTypeA, 1, 0, 60, 4});
+    bytes.insert(bytes.end(), octets.begin(), octets.end());
+    TzvDnsMessage message;
+    ParseBytes(message, bytes);
+    ASSERT_EQ(message.Answers().Count(), 1);
+    EXPECT_EQ(dynamic_cast<TzvDnsARecord*>(message.Answers()[0])->IPAddress, text);
+  }
+}
+
+TEST(ParseMessage, ReusedMessageHoldsOnlyTheLatestReply) {
+  TzvDnsMessage message;
+  ParseBytes(message, kMxAnswerFixture);
+  // A bare header: query, opcode status, recursion desired, no records.
+  const Bytes header = {0xAB, 0xCD, 0x11, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+  ParseBytes(message, header);
+  EXPECT_EQ(message.Header().ID, 0xABCD);
+  EXPECT_TRUE(message.Header().IsQuery);
+  EXPECT_EQ(message.Header().OpCode, ocStatus);
+  EXPECT_TRUE(message.Header().IsRecursionDesired);
+  EXPECT_FALSE(message.Header().IsAuthoritativeAnswer);
+  EXPECT_EQ(message.Header().AnswerCount, 0);
+  EXPECT_EQ(message.Queries().Count() + message.Answers().Count() + message.Authorities().Count() +
+                message.AdditionalRecords().Count(),
+            0);
+  // A reply cut inside its header still replaces every field of the last one.
+  EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, std::span(kMxAnswerFixture).first(5)); }),
+            kInvalidSize);
+  // nsd's identifier and flags (a response, authoritative, recursion desired); the counts
+  // it never reached stay at 0.
+  EXPECT_EQ(message.Header().ID, 0x5000);
+  EXPECT_FALSE(message.Header().IsQuery);
+  EXPECT_EQ(message.Header().OpCode, ocQuery);
+  EXPECT_TRUE(message.Header().IsAuthoritativeAnswer);
+  EXPECT_EQ(message.Header().QueryCount, 0);
 }
 
 TEST(ParseMessage, EveryTruncationFailsCleanly) {
