@@ -111,6 +111,12 @@ public:
     items_.erase(items_.begin() + index);
   }
   void Clear() { items_.clear(); }
+  // Makes room for this many items in all, so adding up to them moves nothing.
+  void Reserve(int count) {
+    if (count > 0 && static_cast<std::size_t>(count) > items_.capacity()) {
+      items_.reserve(static_cast<std::size_t>(count));
+    }
+  }
   int Count() const { return static_cast<int>(items_.size()); }
   T* Items(int index) const {
     CheckIndex(index);

@@ -450,6 +450,11 @@ void TzvDnsMessage::Parse(TStream& stream) {
 
 void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& position,
                                  TzvDnsRecordList& list, std::int32_t count, bool questions) {
+  // Room for the records the header announces, but never for more than the rest of the
+  // datagram could hold: a question takes at least 5 bytes, a resource record 11.
+  const std::size_t rest = static_cast<std::size_t>(buffer.Length() - position);
+  const std::size_t fit = rest / (questions ? 5 : 11);
+  list.Reserve(static_cast<int>(std::min(static_cast<std::size_t>(count), fit)));
   for (std::int32_t i = 0; i < count; ++i) {
     // The record's class depends on its type, which follows its name, so the question
     // part is read first and handed to the record made for it. A fault in it adds no

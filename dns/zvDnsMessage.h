@@ -125,6 +125,8 @@ class TzvDnsRecordList : public TPersistent {
   auto end() const { return items_.end(); }
 
  private:
+  friend class TzvDnsMessage;
+  void Reserve(int count) { items_.Reserve(count); }
   TObjectList<TzvDnsRecord> items_;
 };
 
