@@ -95,6 +95,18 @@ TEST(ReadName, FollowsPointersAndStopsBehindTheFirst) {
   }
 }
 
+TEST(ReadName, CopiesLabelsOfEveryLengthExactly) {
+  for (std::size_t length = 1; length <= 63; ++length) {
+    std::string label;
+    for (std::size_t i = 0; i < length; ++i) label += static_cast<char>('a' + i % 26);
+    Bytes bytes{static_cast<std::uint8_t>(length)};
+    bytes.insert(bytes.end(), label.begin(), label.end());
+    bytes.insert(bytes.end(), {0x01, 'Z', 0x00});
+    std::int32_t position = 0;
+    EXPECT_EQ(TzvDnsRecord::ReadName(TzvByteArray(bytes), position), label + ".Z");
+  }
+}
+
 TEST(ReadName, AllowsExactly128PointerJumps) {
   std::int32_t position = 0;
   EXPECT_EQ(TzvDnsRecord::ReadName(TzvByteArray(PointerChain(128)), position), "");
