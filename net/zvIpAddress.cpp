@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cstring>
+#include <memory>
 
 #include "net/zvSocketUtils.h"
 #include "net/zvWinSock2.h"
@@ -10,6 +11,33 @@
 namespace {
 
 void NoFree(addrinfo*) {}
+
+// The one-entry list made for a dotted IPv4 text without asking getaddrinfo, laid out
+// like the first entry getaddrinfo gives for it.
+struct TOwnInfo {
+  addrinfo info{};  // first, so that the list pointer is the object's
+  sockaddr_in address{};
+};
+
+void FreeOwnInfo(addrinfo* list) {
+  std::unique_ptr<TOwnInfo> owned(reinterpret_cast<TOwnInfo*>(list));
+}
+
+// A plain dotted-decimal IPv4 text, which getaddrinfo would take to the same address.
+std::unique_ptr<addrinfo, void (*)(addrinfo*)> DottedIPv4Info(const std::string& text) {
+  in_addr parsed{};
+  if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1) return {nullptr, NoFree};
+  auto own = std::make_unique<TOwnInfo>();
+  own->address.sin_family = AF_INET;
+  own->address.sin_addr = parsed;
+  own->info.ai_flags = AI_NUMERICHOST;
+  own->info.ai_family = AF_INET;
+  own->info.ai_socktype = SOCK_STREAM;
+  own->info.ai_protocol = IPPROTO_TCP;
+  own->info.ai_addrlen = sizeof own->address;
+  own->info.ai_addr = reinterpret_cast<sockaddr*>(&own->address);
+  return {&own.release()->info, FreeOwnInfo};
+}
 
 // Texts the platform parsers would cut short (at a NUL) or read only in part (up to a
 // blank) are no addresses.
@@ -38,7 +66,8 @@ std::unique_ptr<TzvIPAddress> CreateBestKind() {
 // TzvIPAddress
 
 void TzvIPAddress::SetPort(int port) {
-  if (port < 0) RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
+  // The address holds 16 bits: a larger port would wrap round and name another one.
+  if (port < 0 || port > 65535) RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
 }
 
 std::unique_ptr<TzvIPAddress> TzvIPAddress::CreateForFamily(int family) {
@@ -199,6 +228,11 @@ bool TzvIPAddress6::Parse(const std::string& text) {
   Clear();
   if (!zvWinSock2::IsIPv6Available()) return false;
   if (text.find('\0') != std::string::npos) return false;
+  // The usual server text needs no lookup machinery (and no allocation of three entries).
+  if (auto own = DottedIPv4Info(text)) {
+    info_list_ = std::move(own);
+    return true;
+  }
   addrinfo hints{};
   hints.ai_flags = AI_NUMERICHOST;
   hints.ai_family = AF_UNSPEC;

@@ -39,7 +39,7 @@ class TzvIPAddress : public TObject {
   virtual void Init(int family) = 0;
   // The wildcard address of the family (any local address), port 0.
   virtual void InitAny(int family) = 0;
-  // A negative port raises -3 "Invalid port number"; above 65535 only the low 16 bits stay.
+  // A port outside 0..65535 raises -3 "Invalid port number".
   virtual void SetPort(int port);
   // The address without the port.
   virtual std::string ToString() const = 0;

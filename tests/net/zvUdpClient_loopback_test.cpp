@@ -126,6 +126,61 @@ TEST(UdpClientLoopback, ServerGivenByNameIsResolvedWithEitherResolver) {
   }
 }
 
+TEST(UdpClientLoopback, PortsBeyondSixteenBitsAreRefusedAndReachNoOtherPort) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  UdpLoopbackPeer peer(UdpLoopbackPeer::Echo());
+  TestClient client(nullptr);
+  client.SetServer(peer.Address());
+  for (int wide : {peer.Port() + 65536, 65536, 70000}) {
+    client.SetPort(wide);
+    client.Open();
+    auto request = StreamOf(BytesOf("astray"));
+    try {
+      client.SendPacket(request.get());
+      ADD_FAILURE() << "port " << wide << " accepted";
+    } catch (const EzvSocketError& e) {
+      EXPECT_EQ(e.ErrorCode(), kzvErrInvalidPort) << wide;
+      EXPECT_STREQ(e.what(), "Invalid port number");
+    }
+    EXPECT_EQ(request->Position(), 0) << wide;
+    client.Close();
+  }
+  // The peer's own port still works, and its datagram is the only one that arrived.
+  client.SetPort(peer.Port());
+  client.Open();
+  auto request = StreamOf(BytesOf("home"));
+  client.SendPacket(request.get());
+  TMemoryStream answer;
+  client.ReceivePacket(&answer);
+  client.Close();
+  EXPECT_EQ(ContentOf(answer), BytesOf("home"));
+  EXPECT_EQ(peer.Requests(), std::vector<Bytes>{BytesOf("home")});
+}
+
+TEST(UdpClientLoopback, LocalPortIsTheOneOfEachNewSocket) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  UdpLoopbackPeer peer(UdpLoopbackPeer::Echo());
+  TestClient client(nullptr);
+  client.SetServer(peer.Address());
+  client.SetPort(peer.Port());
+  for (int round = 0; round < 3; ++round) {
+    client.Open();  // a closed socket's number is usually the next socket's
+    for (int exchange = 0; exchange < 2; ++exchange) {
+      auto request = StreamOf(BytesOf("where"));
+      client.SendPacket(request.get());
+      TMemoryStream answer;
+      client.ReceivePacket(&answer);
+      EXPECT_EQ(client.Connection().LocalAddress(), "0.0.0.0");
+      EXPECT_EQ(client.Connection().LocalPort(), peer.SenderPorts().back()) << round;
+    }
+    client.Close();
+  }
+  const auto ports = peer.SenderPorts();
+  ASSERT_EQ(ports.size(), 6u);
+  EXPECT_EQ(ports[0], ports[1]);
+  EXPECT_NE(ports[1], ports[2]);  // a new socket, a new port (and it was reported)
+}
+
 TEST(UdpClientLoopback, OpenAgainUsesANewSocketTowardsTheNewServer) {
   REQUIRE_LOOPBACK_NAMESPACE();
   UdpLoopbackPeer first(UdpLoopbackPeer::Echo());
