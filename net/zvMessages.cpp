@@ -47,6 +47,11 @@ class TzvEventObject : public TzvWaitObject {
     return ::eventfd_read(fd_, &value) == 0;
   }
   void AddPollFds(std::vector<pollfd>& fds) const override { fds.push_back({fd_, POLLIN, 0}); }
+  bool ConsumePolled(const pollfd* fds, std::size_t count) override {
+    // Not readable at the poll: not set then, and a set since then wakes the next poll.
+    if (count == 1 && (fds[0].revents & (POLLIN | POLLERR)) == 0) return false;
+    return Consume();
+  }
 
   bool Set() {
     // A counter already at its limit is still set; nothing is lost by failing to add.
@@ -304,9 +309,16 @@ std::uint32_t TzvPollWaiter::Wait(const TzvWaitRequest& request) {
   const bool limited = request.TimeoutMs >= 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? request.TimeoutMs : 0);
   std::vector<pollfd> fds;
+  std::vector<std::size_t> owned;  // how many of `fds` each object gave
+  bool polled = false;             // `fds` holds the answer of a poll that found something
   for (;;) {
+    std::size_t at = 0;
     for (std::size_t i = 0; i < request.Objects.size(); ++i) {
-      if (request.Objects[i]->Consume()) return static_cast<std::uint32_t>(i);
+      TzvWaitObject* object = request.Objects[i];
+      const bool signalled =
+          polled ? object->ConsumePolled(fds.data() + at, owned[i]) : object->Consume();
+      if (signalled) return static_cast<std::uint32_t>(i);
+      if (polled) at += owned[i];
     }
     if (request.WakeOnMessage && HasThreadMessages())
       return static_cast<std::uint32_t>(request.Objects.size());
@@ -320,10 +332,17 @@ std::uint32_t TzvPollWaiter::Wait(const TzvWaitRequest& request) {
       wait_ms = static_cast<int>(std::min<std::int64_t>(ms, INT_MAX));
     }
     fds.clear();
-    for (TzvWaitObject* object : request.Objects) object->AddPollFds(fds);
+    owned.clear();
+    for (TzvWaitObject* object : request.Objects) {
+      const std::size_t before = fds.size();
+      object->AddPollFds(fds);
+      owned.push_back(fds.size() - before);
+    }
     if (request.WakeOnMessage && request.MessageFd >= 0)
       fds.push_back({request.MessageFd, POLLIN, 0});
-    if (::poll(fds.data(), fds.size(), wait_ms) < 0 && errno != EINTR) return WAIT_FAILED;
+    const int ready = ::poll(fds.data(), fds.size(), wait_ms);
+    if (ready < 0 && errno != EINTR) return WAIT_FAILED;
+    polled = ready > 0;
   }
 }
 

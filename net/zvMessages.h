@@ -57,6 +57,8 @@ inline constexpr std::uint32_t kzvWakeMask = 0xBF;
 //      a ready descriptor may still mean "not signalled". Then ask AddPollFds() again
 //      (the set may have changed) and keep waiting.
 // Consume() and AddPollFds() never block and may be called any number of times.
+// In step 3 a waiter that still has the poll's answer may call ConsumePolled() instead,
+// which may use that answer rather than ask the system again.
 class TzvWaitObject {
  public:
   virtual ~TzvWaitObject() = default;
@@ -64,6 +66,13 @@ class TzvWaitObject {
   virtual bool Consume() = 0;
   // Appends the descriptors (with the poll events in pollfd::events) to watch.
   virtual void AddPollFds(std::vector<pollfd>& fds) const = 0;
+  // Consume() just after a poll over this object's AddPollFds() entries (`count` of them,
+  // revents filled in) returned.
+  virtual bool ConsumePolled(const pollfd* fds, std::size_t count) {
+    (void)fds;
+    (void)count;
+    return Consume();
+  }
 };
 
 // Puts an object into the handle table and returns its new handle (the table keeps the

@@ -1,6 +1,7 @@
 #include "net/zvSocket.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <limits>
 #include <vector>
@@ -120,6 +121,8 @@ bool TzvNetworkStream::Connect(TzvIPAddress& address, int port) {
   peer_closed_ = false;
   ClearPendingAction();
   SetAddressPort(address, port);
+  // Connecting a datagram socket picks its local address: read it afresh afterwards.
+  ForgetLocalAddress();
   const int result = ws::connect(Handle(), address.SockAddr(), address.SockAddrLength());
   if (result == ws::SOCKET_ERROR && !ConnectUnderWay(ws::WSAGetLastError())) RaiseLastSocketError();
   SetPeerFromAddress(address);
@@ -133,6 +136,7 @@ void TzvNetworkStream::RefreshLocalAddress() {
 
 void TzvNetworkStream::Bind(TzvIPAddress& address, int port) {
   SetAddressPort(address, port);
+  ForgetLocalAddress();
   if (ws::bind(Handle(), address.SockAddr(), address.SockAddrLength()) == ws::SOCKET_ERROR)
     RaiseLastSocketError();
 }
@@ -141,6 +145,7 @@ void TzvNetworkStream::BindRange(TzvIPAddress& address, int lowest, int highest)
   // Ports above 65535 would wrap round to low ports, so the range ends there.
   if (lowest < 1 || lowest > highest || highest > 65535)
     RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
+  ForgetLocalAddress();
   for (int port = lowest;; ++port) {
     SetAddressPort(address, port);
     if (ws::bind(Handle(), address.SockAddr(), address.SockAddrLength()) == 0) return;
@@ -163,6 +168,7 @@ void TzvNetworkStream::Listen() {
   ClearPendingAction();
   unsigned long non_blocking = 1;
   ws::ioctlsocket(Handle(), FIONBIO, &non_blocking);
+  ForgetLocalAddress();
   if (ws::listen(Handle(), 1) == ws::SOCKET_ERROR) RaiseLastSocketError();
   auto address = TzvIPAddress::CreateForFamily(Family());
   socklen_t length = address->SockAddrLength();
@@ -261,7 +267,7 @@ bool TzvNetworkStream::ReadFrom(TStream* data, TzvIPAddress& address, int& port)
     data->WriteBuffer(buffer.data(), received);
     UpdateProgress(received);
   }
-  ReadLocalAddress();
+  NoteLocalAddress();
   // Only a datagram that arrived names a sender; after a would-block the address object
   // holds no sender, and taking it would lose the peer.
   if (received != ws::SOCKET_ERROR) SetPeerFromAddress(address);
@@ -291,7 +297,7 @@ bool TzvNetworkStream::WriteTo(TStream* data, TzvIPAddress& address, int port) {
     if (sent < chunk) data->Seek(sent - chunk, TSeekOrigin::soCurrent);
     UpdateProgress(sent);
   }
-  ReadLocalAddress();
+  NoteLocalAddress();
   SetPeerFromAddress(address);
   return result;
 }
@@ -320,9 +326,21 @@ int TzvNetworkStream::GetBatchSize() {
 void TzvNetworkStream::ReadLocalAddress() {
   auto address = TzvIPAddress::CreateForFamily(Family());
   socklen_t length = address->SockAddrLength();
-  if (ws::getsockname(Handle(), address->SockAddr(), &length) == ws::SOCKET_ERROR)
+  const TzvSocket& socket = Owner().Socket();
+  if (ws::getsockname(socket.Handle(), address->SockAddr(), &length) == ws::SOCKET_ERROR)
     RaiseLastSocketError();
   StoreLocal(address->ToString(), address->Port());
+  // Without a port the socket is not bound yet: its first send will bind it.
+  local_known_for_ = address->Port() != 0 ? socket.Generation() : 0;
+}
+
+void TzvNetworkStream::NoteLocalAddress() {
+  if (local_known_for_ == 0 || local_known_for_ != Owner().Socket().Generation()) {
+    ReadLocalAddress();
+    return;
+  }
+  // Stored again, as a fresh read would, in case the connection's copy was overwritten.
+  StoreLocal(std::string(local_address_), local_port_);
 }
 
 void TzvNetworkStream::StoreLocal(const std::string& address, int port) {
@@ -434,16 +452,26 @@ TzvSocket::~TzvSocket() {
 
 void TzvSocket::Close() {
   if (handle_ != ws::INVALID_SOCKET) {
-    ws::shutdown(handle_, SHUT_RDWR);
+    // A datagram socket has no connection to take down: shutdown would only fail.
+    if (type_ != SOCK_DGRAM) ws::shutdown(handle_, SHUT_RDWR);
     ws::closesocket(handle_);
     handle_ = ws::INVALID_SOCKET;
+    NextGeneration();
   }
   family_ = 0;
+  type_ = 0;
 }
 
 void TzvSocket::SetHandle(ws::TSocket handle, int family) {
   handle_ = handle;
   family_ = family;
+  type_ = 0;
+  NextGeneration();
+}
+
+void TzvSocket::NextGeneration() {
+  static std::atomic<std::uint64_t> last{0};
+  generation_ = last.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -523,6 +551,7 @@ void TzvConnection::CreateSocket(int family, int type, int protocol) {
   const ws::TSocket handle = ws::socket(family, type, protocol);
   socket_->SetHandle(handle, family);
   if (handle == ws::INVALID_SOCKET) RaiseLastSocketError();
+  socket_->SetType(type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -567,8 +596,10 @@ void TzvSyncConnection::RestartTimeOut() {
 }
 
 void TzvSyncConnection::SelectEvents(long mask) {
+  events_selected_for_ = 0;
   if (ws::WSAEventSelect(Socket().Handle(), network_signal_, mask) == ws::SOCKET_ERROR)
     RaiseLastSocketError();
+  if (mask != 0) events_selected_for_ = Socket().Generation();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -585,6 +616,10 @@ bool TzvUdpConnection::ReadData(TStream* data) {
   if (stream.ReadPending()) {
     // A read event was taken by an earlier write wait: the datagram is waiting already.
     stream.SetReadPending(false);
+    if (stream.ReadFrom(data, *address, port)) return true;
+  } else if (CanReadAhead(data)) {
+    // The socket is non-blocking, so one attempt before waiting costs nothing when no
+    // datagram is there yet and saves the readiness checks when it is.
     if (stream.ReadFrom(data, *address, port)) return true;
   }
   for (;;) {
@@ -603,6 +638,16 @@ bool TzvUdpConnection::ReadData(TStream* data) {
     if (stream.IsStopRequested()) break;
   }
   return true;
+}
+
+bool TzvUdpConnection::CanReadAhead(TStream* data) {
+  // Only where an attempt that finds nothing leaves no trace: a throttled receive would
+  // wait its delay, and a receive with no room reads nothing yet ends the call at once
+  // where the wait would have waited for the datagram first.
+  if (data == nullptr || BitsPerSec() > 0 || BatchSize() < 1) return false;
+  // Events selected on this very socket made it non-blocking; any other could block.
+  if (!EventsSelected()) return false;
+  return TransferLimit() < 0 || TransferLimit() > GetNetworkStream().Transferred();
 }
 
 bool TzvUdpConnection::WriteData(TStream* data) {
@@ -640,7 +685,8 @@ void TzvUdpClientConnection::Open(const std::string& host, int port) {
   // that no handle is lost.
   if (Socket().Handle() != ws::INVALID_SOCKET) Close(false);
   auto address = TzvIPAddress::CreateFromText(host);
-  CreateSocket(address->AddressFamily(), SOCK_DGRAM, IPPROTO_UDP);
+  // Non-blocking from the start: selecting the events below would make it so anyway.
+  CreateSocket(address->AddressFamily(), SOCK_DGRAM | SOCK_NONBLOCK, IPPROTO_UDP);
   TzvNetworkStream& stream = GetNetworkStream();
   if (!Trim(LocalBinding()).empty()) {
     auto binding = TzvIPAddress::CreateBindingAddress(LocalBinding(), address->AddressFamily());

@@ -63,6 +63,7 @@ class TzvNetworkStream : public TObject {
   virtual void AfterConnect() {}
   virtual void AfterAccept() {}
 
+  // Asks the socket for its local address and port (always a system call).
   void ReadLocalAddress();
   void SetPeer(const std::string& address, int port);
   void SetPeerFromAddress(TzvIPAddress& address);
@@ -104,6 +105,11 @@ class TzvNetworkStream : public TObject {
 
  private:
   void StoreLocal(const std::string& address, int port);
+  // The local address after a datagram moved. Once the socket has a port, neither address
+  // nor port change until it is bound, connected or replaced, so the first answer is kept
+  // for the socket it was read from.
+  void NoteLocalAddress();
+  void ForgetLocalAddress() { local_known_for_ = 0; }
   template <class Call>
   int Throttled(int length, Call call);
 
@@ -117,6 +123,8 @@ class TzvNetworkStream : public TObject {
   bool read_pending_ = false;
   std::int64_t transferred_ = 0;
   bool peer_closed_ = false;
+  // The Generation() of the socket whose local address is held; 0 when none is.
+  std::uint64_t local_known_for_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -127,17 +135,28 @@ class TzvSocket : public TObject {
   std::string ClassName() const override { return "TzvSocket"; }
   ~TzvSocket() override;
   // shutdown (both ways) and close, results ignored; the handle is -1 and the family 0
-  // afterwards in every case.
+  // afterwards in every case. A datagram socket is closed without the shutdown, which
+  // does nothing for it.
   virtual void Close();
-  // Stores both; closes nothing.
+  // Stores both; closes nothing. The type becomes unknown (0).
   virtual void SetHandle(zvWinSock2::TSocket handle, int family);
+  // The socket type (SOCK_DGRAM, SOCK_STREAM) of the handle, when the creator knows it.
+  void SetType(int type) { type_ = type; }
 
   int Family() const { return family_; }
+  int Type() const { return type_; }
   zvWinSock2::TSocket Handle() const { return handle_; }
+  // Changes whenever the handle is set or closed, never repeats within the process: a
+  // descriptor number used again for a new socket still gets a new generation.
+  std::uint64_t Generation() const { return generation_; }
 
  private:
+  void NextGeneration();
+
   int family_ = 0;
+  int type_ = 0;
   zvWinSock2::TSocket handle_ = zvWinSock2::INVALID_SOCKET;
+  std::uint64_t generation_ = 0;
 };
 
 using TzvTransferProgressEvent =
@@ -170,6 +189,7 @@ class TzvConnection : public TObject {
   // The stream; -5 "NetworkStream is required" when there is none.
   TzvNetworkStream& GetNetworkStream();
   void CloseSocket();
+  // `type` may carry SOCK_NONBLOCK (and SOCK_CLOEXEC, which every socket gets anyway).
   void CreateSocket(int family, int type, int protocol);
 
   TzvSocket& Socket() { return *socket_; }
@@ -236,6 +256,10 @@ class TzvSyncConnection : public TzvConnection {
   void RestartTimeOut();
   // Selects network events on the socket (making it non-blocking); raises on failure.
   void SelectEvents(long mask);
+  // True while the events selected last are on the current socket (so it is non-blocking).
+  bool EventsSelected() const {
+    return events_selected_for_ != 0 && events_selected_for_ == Socket().Generation();
+  }
 
   // Milliseconds for one wait; -1 waits without limit, below -1 counts as 0.
   std::int32_t TimeOut() const { return time_out_; }
@@ -255,6 +279,7 @@ class TzvSyncConnection : public TzvConnection {
   THandle abort_signal_ = kzvNoHandle;
   std::uint32_t operation_start_ = 0;
   std::string local_binding_;
+  std::uint64_t events_selected_for_ = 0;
 };
 
 // Reads and writes one datagram per call, waiting within TimeOut.
@@ -266,6 +291,10 @@ class TzvUdpConnection : public TzvSyncConnection {
   bool ReadData(TStream* data) override;
   // Sends one datagram (at most BatchSize bytes) to RemoteAddress and RemotePort.
   bool WriteData(TStream* data) override;
+
+ private:
+  // Whether ReadData may try to receive before the first wait.
+  bool CanReadAhead(TStream* data);
 };
 
 class TzvUdpClientConnection : public TzvUdpConnection {

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 
@@ -133,6 +134,16 @@ class TzvNetworkSignal : public TzvWaitObject {
     return recorded_ != 0;
   }
 
+  bool ConsumePolled(const pollfd* fds, std::size_t count) override {
+    std::lock_guard guard(lock_);
+    // The poll just made over our descriptor says what it shows; no need to ask again.
+    if (count == 1 && fds[0].fd == socket_)
+      Record(fds[0].events, fds[0].revents);
+    else
+      Update();
+    return recorded_ != 0;
+  }
+
   void AddPollFds(std::vector<pollfd>& fds) const override {
     std::lock_guard guard(lock_);
     const short events = WatchedEvents();
@@ -146,6 +157,7 @@ class TzvNetworkSignal : public TzvWaitObject {
     read_armed_ = true;
     write_armed_ = true;
     recorded_ = 0;
+    error_seen_ = false;
   }
 
   void Detach() {
@@ -153,6 +165,7 @@ class TzvNetworkSignal : public TzvWaitObject {
     socket_ = INVALID_SOCKET;
     mask_ = 0;
     recorded_ = 0;
+    error_seen_ = false;
   }
 
   TSocket Socket() const {
@@ -172,6 +185,7 @@ class TzvNetworkSignal : public TzvWaitObject {
   void Reset() {
     std::lock_guard guard(lock_);
     recorded_ = 0;
+    error_seen_ = false;
   }
 
   // Reports and forgets what was recorded.
@@ -180,7 +194,8 @@ class TzvNetworkSignal : public TzvWaitObject {
     Update();
     out = WSANETWORKEVENTS{};
     out.lNetworkEvents = recorded_;
-    if (recorded_ != 0 && socket_ >= 0) {
+    // A pending socket error shows in the poll as POLLERR; without one it would read 0.
+    if (recorded_ != 0 && error_seen_ && socket_ >= 0) {
       int error = 0;
       socklen_t length = sizeof error;
       if (Table().getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
@@ -188,6 +203,7 @@ class TzvNetworkSignal : public TzvWaitObject {
       if (recorded_ & FD_WRITE) out.iErrorCode[FD_WRITE_BIT] = error;
     }
     recorded_ = 0;
+    error_seen_ = false;
   }
 
  private:
@@ -205,13 +221,23 @@ class TzvNetworkSignal : public TzvWaitObject {
     if (socket_ < 0 || events == 0) return;
     pollfd p{socket_, events, 0};
     if (Table().poll(&p, 1, 0) != 1) return;
-    if ((events & POLLIN) && (p.revents & (POLLIN | POLLERR | POLLHUP))) {
+    Record(events, p.revents);
+  }
+
+  // Records what a poll for `events` answered with `revents`.
+  void Record(short events, short revents) {
+    // Only what is still watched: an event disarmed since the poll was set up waits.
+    events &= WatchedEvents();
+    const bool failed = (revents & (POLLERR | POLLHUP)) != 0;
+    if ((events & POLLIN) && (revents & (POLLIN | POLLERR | POLLHUP))) {
       recorded_ |= FD_READ;
       read_armed_ = false;
+      error_seen_ = error_seen_ || failed;
     }
-    if ((events & POLLOUT) && (p.revents & (POLLOUT | POLLERR | POLLHUP))) {
+    if ((events & POLLOUT) && (revents & (POLLOUT | POLLERR | POLLHUP))) {
       recorded_ |= FD_WRITE;
       write_armed_ = false;
+      error_seen_ = error_seen_ || failed;
     }
   }
 
@@ -221,6 +247,7 @@ class TzvNetworkSignal : public TzvWaitObject {
   bool read_armed_ = false;
   bool write_armed_ = false;
   long recorded_ = 0;
+  bool error_seen_ = false;  // a recording poll reported POLLERR or POLLHUP
 };
 
 // Which event object is selected on which socket.
@@ -251,6 +278,33 @@ void AfterSend(TSocket s, long result) {
     if (auto signal = SelectedSignal(s)) signal->RearmWrite();
     errno = saved;
   }
+}
+
+// The sockets socket() opened non-blocking and closesocket has not closed yet: selecting
+// events on them needs neither the socket check nor the switch to non-blocking.
+struct TNonBlockingSockets {
+  std::mutex lock;
+  std::set<TSocket> sockets;
+};
+
+TNonBlockingSockets& NonBlockingSockets() {
+  static TNonBlockingSockets known;
+  return known;
+}
+
+void NoteNonBlocking(TSocket s, bool non_blocking) {
+  auto& known = NonBlockingSockets();
+  std::lock_guard guard(known.lock);
+  if (non_blocking)
+    known.sockets.insert(s);
+  else
+    known.sockets.erase(s);
+}
+
+bool IsKnownNonBlocking(TSocket s) {
+  auto& known = NonBlockingSockets();
+  std::lock_guard guard(known.lock);
+  return known.sockets.count(s) != 0;
 }
 
 bool IsSocket(TSocket s) {
@@ -426,9 +480,11 @@ int WSAEventSelect(TSocket s, WSAEVENT event, long mask) {
     errno = EINVAL;
     return SOCKET_ERROR;
   }
-  if (!IsSocket(s)) return SOCKET_ERROR;
-  const int flags = Table().fcntl(s, F_GETFL);
-  if (flags < 0 || Table().fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) return Fail();
+  if (!IsKnownNonBlocking(s)) {
+    if (!IsSocket(s)) return SOCKET_ERROR;
+    const int flags = Table().fcntl(s, F_GETFL);
+    if (flags < 0 || Table().fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) return Fail();
+  }
 
   auto& selections = Selections();
   std::lock_guard guard(selections.lock);
@@ -532,6 +588,7 @@ TSocket accept(TSocket s, sockaddr* address, socklen_t* length) {
   RearmRead(s);
   errno = saved;
   if (result < 0) return Fail();
+  NoteNonBlocking(result, false);  // the number may have been a closed non-blocking one
   ::fcntl(result, F_SETFD, FD_CLOEXEC);
   return result;
 }
@@ -585,7 +642,10 @@ int sendto(TSocket s, const void* buffer, int length, int flags, const sockaddr*
 // Socket calls linked with the program
 
 TSocket socket(int family, int type, int protocol) {
-  return Result(::socket(family, type | SOCK_CLOEXEC, protocol));
+  const int result = ::socket(family, type | SOCK_CLOEXEC, protocol);
+  if (result < 0) return Fail();
+  NoteNonBlocking(result, (type & SOCK_NONBLOCK) != 0);
+  return result;
 }
 
 int shutdown(TSocket s, int how) {
@@ -622,6 +682,7 @@ int ioctlsocket(TSocket s, unsigned long command, unsigned long* argument) {
     return SOCKET_ERROR;
   }
   if (command == FIONBIO) {
+    NoteNonBlocking(s, false);  // checked again at the next selection
     int value = *argument != 0 ? 1 : 0;
     return Result(::ioctl(s, FIONBIO, &value));
   }
@@ -636,6 +697,7 @@ int ioctlsocket(TSocket s, unsigned long command, unsigned long* argument) {
 }
 
 int closesocket(TSocket s) {
+  NoteNonBlocking(s, false);
   {
     auto& selections = Selections();
     std::lock_guard guard(selections.lock);

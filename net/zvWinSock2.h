@@ -133,6 +133,8 @@ bool WSACloseEvent(WSAEVENT event);
 // waiting and no receive was made since it was last reported; the write event is
 // reported once after selection and afterwards only when a send failed with
 // would-block and the socket became writable again. A mask of 0 ends the selection.
+// A socket that socket() made with SOCK_NONBLOCK (and that was not closed since) is
+// known to be an open non-blocking socket and is taken as it is, without asking.
 int WSAEventSelect(TSocket s, WSAEVENT event, long mask);
 std::uint32_t WSAWaitForMultipleEvents(std::uint32_t count, const WSAEVENT* events, bool wait_all,
                                        std::uint32_t timeout, bool alertable);
@@ -165,6 +167,7 @@ int sendto(TSocket s, const void* buffer, int length, int flags, const sockaddr*
 // ---------------------------------------------------------------------------------------
 // Socket calls linked with the program. A handle that is not open fails with ENOTSOCK.
 
+// Close-on-exec always; SOCK_NONBLOCK in `type` makes it non-blocking in the same call.
 TSocket socket(int family, int type, int protocol);
 int shutdown(TSocket s, int how);
 int setsockopt(TSocket s, int level, int option, const void* value, socklen_t length);

@@ -238,6 +238,30 @@ TEST(UdpConnectionLoopback, ReadWaitOnAnIdleSocketSleeps) {
   EXPECT_LT(cpu_ms, 150.0);
 }
 
+TEST(UdpConnectionLoopback, LocalAddressIsReadAgainOnceConnectingChoseIt) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  UdpLoopbackPeer peer(UdpLoopbackPeer::Echo());
+  auto connection = NewConnection();
+  connection->Open(peer.Address(), peer.Port());
+  auto request = StreamOf(BytesOf("one"));
+  ASSERT_TRUE(connection->WriteData(request.get()));
+  EXPECT_EQ(connection->LocalAddress(), "0.0.0.0");  // any address: not chosen yet
+  const int port = connection->LocalPort();
+  EXPECT_NE(port, 0);
+  TMemoryStream answer;
+  ASSERT_TRUE(connection->ReadData(&answer));
+
+  // Connecting the datagram socket picks the source address for the peer.
+  auto target = TzvIPAddress::CreateFromText(peer.Address());
+  connection->GetNetworkStream().Connect(*target, peer.Port());
+  connection->SetLocalAddress("stale");
+  request = StreamOf(BytesOf("two"));
+  ASSERT_TRUE(connection->WriteData(request.get()));
+  EXPECT_EQ(connection->LocalAddress(), "127.0.0.1");
+  EXPECT_EQ(connection->LocalPort(), port);
+  EXPECT_EQ(connection->GetNetworkStream().LocalAddress(), "127.0.0.1");
+}
+
 TEST(UdpConnectionLoopback, ThrottleWaitsForTheLengthAskedFor) {
   REQUIRE_LOOPBACK_NAMESPACE();
   UdpLoopbackPeer peer(UdpLoopbackPeer::Echo());

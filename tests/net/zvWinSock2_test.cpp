@@ -172,6 +172,29 @@ TEST(NetworkEvents, ClosingTheSocketEndsTheSelection) {
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &s.signal, false, 0, 0), WAIT_TIMEOUT);
 }
 
+TEST(NetworkEvents, SelectionMakesEverySocketNonBlockingWhateverItsNumberCarriedBefore) {
+  const ws::TSocket first = ws::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, IPPROTO_UDP);
+  ASSERT_NE(first, ws::INVALID_SOCKET);
+  EXPECT_NE(::fcntl(first, F_GETFL) & O_NONBLOCK, 0);
+  ws::closesocket(first);
+  // The lowest free number comes back: the same one, now for a blocking socket.
+  SelectedSocket s;
+  ASSERT_EQ(s.socket, first);
+  ASSERT_EQ(::fcntl(s.socket, F_GETFL) & O_NONBLOCK, 0);
+  ASSERT_EQ(ws::WSAEventSelect(s.socket, s.signal, ws::FD_READ), 0);
+  EXPECT_NE(::fcntl(s.socket, F_GETFL) & O_NONBLOCK, 0);
+
+  const ws::TSocket made = ws::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, IPPROTO_UDP);
+  ASSERT_NE(made, ws::INVALID_SOCKET);
+  unsigned long off = 0;
+  ASSERT_EQ(ws::ioctlsocket(made, FIONBIO, &off), 0);
+  const THandle signal = ws::WSACreateEvent();
+  ASSERT_EQ(ws::WSAEventSelect(made, signal, ws::FD_READ), 0);
+  EXPECT_NE(::fcntl(made, F_GETFL) & O_NONBLOCK, 0);
+  ws::closesocket(made);
+  ws::WSACloseEvent(signal);
+}
+
 TEST(NetworkEvents, BadSelectionsAreRefused) {
   SelectedSocket s;
   const THandle plain_event = CreateEvent();
