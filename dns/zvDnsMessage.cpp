@@ -37,22 +37,16 @@ TzvDnsRecordClass RecordClassFromWire(std::uint16_t value) {
   return rcInternet;
 }
 
-// Decodes the name at the cursor into its text form. The cursor ends behind the name's own bytes:
-// behind its terminating zero, or behind the first compression pointer met. Pointers may lead
-// anywhere inside the message, forward too; cycles are cut by the jump and length caps.
-//
-// Every answer carries a dozen names, so this walks the message with a plain index instead of
-// a cursor per step; each read is still checked against the message's end first.
 // Copies one label's bytes. Most labels are a few bytes long, and a copy whose length the
 // compiler cannot see becomes string instructions that take longer to start than such
 // labels take to move; up to 16 bytes go as two words that may overlap, never reaching
 // outside the label. Longer labels are rare and take the general copy.
 inline void CopyLabel(char* to, const std::uint8_t* from, std::size_t length) {
-  if (length >= 8 && length <= 16) {
+  if (length < 8) {
+    std::memcpy(to, from, length);  // known to be short: a few moves
+  } else if (length <= 16) {
     std::memcpy(to, from, 8);
     std::memcpy(to + length - 8, from + length - 8, 8);
-  } else if (length < 8) {
-    std::memcpy(to, from, length);
   } else {
     std::memcpy(to, from, length);
   }
@@ -65,6 +59,12 @@ struct NameText {
   std::size_t length = 0;
 };
 
+// Decodes the name at the cursor into its text form. The cursor ends behind the name's own bytes:
+// behind its terminating zero, or behind the first compression pointer met. Pointers may lead
+// anywhere inside the message, forward too; cycles are cut by the jump and length caps.
+//
+// Every answer carries a dozen names, so this walks the message with a plain index instead of
+// a cursor per step; each read is still checked against the message's end first.
 void DecodeName(TzvWireCursor& cursor, NameText& name) {
   const std::span<const std::uint8_t> message = cursor.Bytes();
   const std::uint8_t* const bytes = message.data();
