@@ -547,7 +547,8 @@ TEST(ScriptedFaults, OwnIdWithAnUnreadableQuestionIsReportedAsMalformed) {
         Bytes reply = ReplyHeader(request, 0x80, 0x00, 1);
         // A label announced as 7 bytes of which only 2 came (pushed one by one: g++ 12
         // misreads a range insert into a fresh vector as an overflow).
-        for (std::uint8_t byte : {7, 'w', 'w'}) reply.push_back(byte);
+        for (std::uint8_t byte : {std::uint8_t{7}, std::uint8_t{'w'}, std::uint8_t{'w'}})
+          reply.push_back(byte);
         return reply;
       },
       [](const Bytes& request) {
