@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -131,21 +132,34 @@ TEST(AsyncHostLookupLoopback, LocalhostCompletesWithItsIPv4Address) {
   EXPECT_EQ(ws::WSACancelAsyncRequest(request), ws::SOCKET_ERROR);
 }
 
+// Holds every lookup until released, so that a test can cancel one that is surely
+// still running; then looks the name up for real.
+std::atomic<bool> lookups_released{false};
+std::int32_t HeldLookup(const char* name, ws::TzvHostEntry* answer) {
+  while (!lookups_released.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return ws::SystemHostLookup(name, answer);
+}
+
 TEST(AsyncHostLookupLoopback, CancelledLookupNeitherAnswersNorPosts) {
   REQUIRE_LOOPBACK_NAMESPACE();
+  auto& api = ws::SocketApi();
+  const ws::THostLookupFn saved = api.hostlookup;
+  lookups_released = false;
+  api.hostlookup = HeldLookup;
   LookupWindow window;
   auto answer = std::make_unique<ws::TzvHostEntry>();
   const auto request = ws::WSAAsyncGetHostByName(window.window, 3134, "localhost", answer.get());
+  api.hostlookup = saved;  // the running lookup keeps the one it started with
   ASSERT_NE(request, 0u);
-  if (ws::WSACancelAsyncRequest(request) != 0) {
-    GTEST_SKIP() << "the lookup completed before it could be cancelled";
-  }
+  EXPECT_EQ(ws::WSACancelAsyncRequest(request), 0);
   answer.reset();  // the lookup must not touch it any more (ASan would tell)
+  lookups_released = true;
   // Once the helper has finished, the request is forgotten altogether.
   for (int round = 0; round < 3000; ++round) {
     if (ws::WSACancelAsyncRequest(request) != 0 && ws::WSAGetLastError() == EINVAL) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  EXPECT_EQ(ws::WSACancelAsyncRequest(request), ws::SOCKET_ERROR);
   EXPECT_FALSE(HasThreadMessages());
 }
 
