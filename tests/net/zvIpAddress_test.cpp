@@ -8,6 +8,7 @@
 
 #include "net/zvSocketUtils.h"
 #include "tests/support/SocketApiSeam.h"
+#include "tests/support/TransportTestHelpers.h"
 
 namespace {
 
@@ -26,16 +27,6 @@ class BothBindings : public ::testing::TestWithParam<bool> {
 
 std::string BindingName(const ::testing::TestParamInfo<bool>& info) {
   return info.param ? "WithIPv6" : "IPv4Only";
-}
-
-template <class F>
-std::int32_t CodeOf(F f) {
-  try {
-    f();
-  } catch (const EzvSocketError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
 }
 
 // ---------------------------------------------------------------------------------------

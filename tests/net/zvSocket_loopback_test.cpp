@@ -15,39 +15,13 @@
 #include "net/zvSocketUtils.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/SocketApiSeam.h"
+#include "tests/support/TransportTestHelpers.h"
 #include "tests/support/UdpPeers.h"
 
 namespace {
 
 namespace ws = zvWinSock2;
 using Clock = std::chrono::steady_clock;
-
-template <class F>
-std::int32_t CodeOf(F f) {
-  try {
-    f();
-  } catch (const EzvSocketError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
-
-std::unique_ptr<TzvUdpClientConnection> NewConnection() {
-  auto connection = std::make_unique<TzvUdpClientConnection>();
-  connection->SetNetworkStream(std::make_unique<TzvNetworkStream>());
-  return connection;
-}
-
-std::unique_ptr<TMemoryStream> StreamOf(const Bytes& bytes) {
-  auto stream = std::make_unique<TMemoryStream>();
-  stream->WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-  stream->SetPosition(0);
-  return stream;
-}
-
-Bytes ContentOf(TMemoryStream& stream) {
-  return Bytes(stream.Memory(), stream.Memory() + stream.Size());
-}
 
 int LocalPortOf(int socket) {
   sockaddr_storage local{};

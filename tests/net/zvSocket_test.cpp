@@ -14,28 +14,12 @@
 #include "net/zvSocketUtils.h"
 #include "net/zvWUtils.h"
 #include "tests/support/SocketApiSeam.h"
+#include "tests/support/TransportTestHelpers.h"
 
 namespace {
 
 namespace ws = zvWinSock2;
 using Clock = std::chrono::steady_clock;
-
-template <class F>
-std::int32_t CodeOf(F f) {
-  try {
-    f();
-  } catch (const EzvSocketError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
-
-// A UDP client connection with its stream, as the client component makes it.
-std::unique_ptr<TzvUdpClientConnection> NewConnection() {
-  auto connection = std::make_unique<TzvUdpClientConnection>();
-  connection->SetNetworkStream(std::make_unique<TzvNetworkStream>());
-  return connection;
-}
 
 void DrainQueue() {
   TMsg message;

@@ -5,6 +5,7 @@
 #include "net/zvUdpClient.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/SocketApiSeam.h"
+#include "tests/support/TransportTestHelpers.h"
 #include "tests/support/UdpPeers.h"
 
 namespace {
@@ -16,17 +17,6 @@ class TestClient : public TzvUdpClient {
  protected:
   std::int32_t GetDefaultPort() const override { return 53; }
 };
-
-std::unique_ptr<TMemoryStream> StreamOf(const Bytes& bytes) {
-  auto stream = std::make_unique<TMemoryStream>();
-  stream->WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-  stream->SetPosition(0);
-  return stream;
-}
-
-Bytes ContentOf(TMemoryStream& stream) {
-  return Bytes(stream.Memory(), stream.Memory() + stream.Size());
-}
 
 TEST(UdpClientLoopback, ExchangesOneDatagramAndRaisesTheEventsAfterwards) {
   REQUIRE_LOOPBACK_NAMESPACE();
