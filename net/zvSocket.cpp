@@ -625,18 +625,29 @@ bool TzvUdpConnection::ReadData(TStream* data) {
   for (;;) {
     if (!IsOpen()) RaiseSocketError(kzvNotASocket);
     if (WaitForSignal(NetworkSignal(), AbortSignal(), OperationStart(), TimeOut())) {
-      ws::WSANETWORKEVENTS events;
-      if (ws::WSAEnumNetworkEvents(Socket().Handle(), NetworkSignal(), &events) == ws::SOCKET_ERROR)
-        RaiseLastSocketError();
-      if (events.lNetworkEvents & ws::FD_READ) {
-        if (events.iErrorCode[ws::FD_READ_BIT] != 0)
-          RaiseSocketError(events.iErrorCode[ws::FD_READ_BIT]);
+      const ws::WSANETWORKEVENTS events = TakeNetworkEvents();
+      if (HasEvent(events, ws::FD_READ, ws::FD_READ_BIT)) {
         // A read event with nothing to read after all is no datagram: wait on.
         if (stream.ReadFrom(data, *address, port)) break;
       }
     }
     if (stream.IsStopRequested()) break;
   }
+  return true;
+}
+
+ws::WSANETWORKEVENTS TzvUdpConnection::TakeNetworkEvents() {
+  // Reading the events also resets the network signal.
+  ws::WSANETWORKEVENTS events;
+  if (ws::WSAEnumNetworkEvents(Socket().Handle(), NetworkSignal(), &events) == ws::SOCKET_ERROR)
+    RaiseLastSocketError();
+  return events;
+}
+
+bool TzvUdpConnection::HasEvent(const ws::WSANETWORKEVENTS& events, long event, int bit) {
+  if ((events.lNetworkEvents & event) == 0) return false;
+  // An event that came with an error reports the error instead of the event.
+  if (events.iErrorCode[bit] != 0) RaiseSocketError(events.iErrorCode[bit]);
   return true;
 }
 
@@ -657,17 +668,11 @@ bool TzvUdpConnection::WriteData(TStream* data) {
   if (stream.WriteTo(data, *address, RemotePort())) return true;
   for (;;) {
     if (WaitForSignal(NetworkSignal(), AbortSignal(), OperationStart(), TimeOut())) {
-      ws::WSANETWORKEVENTS events;
-      if (ws::WSAEnumNetworkEvents(Socket().Handle(), NetworkSignal(), &events) == ws::SOCKET_ERROR)
-        RaiseLastSocketError();
-      if (events.lNetworkEvents & ws::FD_READ) {
-        if (events.iErrorCode[ws::FD_READ_BIT] != 0)
-          RaiseSocketError(events.iErrorCode[ws::FD_READ_BIT]);
+      const ws::WSANETWORKEVENTS events = TakeNetworkEvents();
+      if (HasEvent(events, ws::FD_READ, ws::FD_READ_BIT)) {
         stream.SetReadPending(true);  // read by the next ReadData
       }
-      if (events.lNetworkEvents & ws::FD_WRITE) {
-        if (events.iErrorCode[ws::FD_WRITE_BIT] != 0)
-          RaiseSocketError(events.iErrorCode[ws::FD_WRITE_BIT]);
+      if (HasEvent(events, ws::FD_WRITE, ws::FD_WRITE_BIT)) {
         RestartTimeOut();
         if (stream.WriteTo(data, *address, RemotePort())) break;
       }

@@ -295,6 +295,10 @@ class TzvUdpConnection : public TzvSyncConnection {
  private:
   // Whether ReadData may try to receive before the first wait.
   bool CanReadAhead(TStream* data);
+  // The socket's network events since the last look (fails on the system's error).
+  zvWinSock2::WSANETWORKEVENTS TakeNetworkEvents();
+  // Whether the event is among them; raises the event's own error when it carries one.
+  static bool HasEvent(const zvWinSock2::WSANETWORKEVENTS& events, long event, int bit);
 };
 
 class TzvUdpClientConnection : public TzvUdpConnection {
