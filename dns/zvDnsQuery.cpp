@@ -213,6 +213,10 @@ std::string TzvDnsQuery::GetArpaName(const std::string& name) {
          "." + PickWord(1, name, dots) + ".in-addr.arpa";
 }
 
+void TzvDnsQuery::Abort() {
+  Connection().Abort();
+}
+
 void TzvDnsQuery::GetSystemDnsServers(TStrings& list) {
   ::GetSystemDnsServers(list);
 }

@@ -80,6 +80,28 @@ class TzvMailServerList : public TzvHostList {
 // ---------------------------------------------------------------------------------------
 // The query component
 
+// How the answer of an exchange travelled.
+enum class TzvDnsTransport { dtUdp, dtTcp };
+
+// What the last exchange of a lookup (the one whose answer is in Response) did, for a
+// caller that reports more than the result lists: which server was asked, over what, how
+// long it took and what came back.
+struct TzvDnsExchangeInfo {
+  // The server's address as the exchange used it (after a host name was looked up), and
+  // its port. Empty before the first exchange.
+  std::string ServerAddress;
+  std::int32_t Port = 0;
+  TzvDnsTransport Transport = TzvDnsTransport::dtUdp;
+  // The answer over UDP came truncated (TC), so the question went again over TCP.
+  bool Truncated = false;
+  // A reply was taken (whatever its response code).
+  bool Answered = false;
+  // The reply's response code (0 NOERROR, 3 NXDOMAIN, 5 REFUSED, ...); -1 without reply.
+  std::int32_t ResponseCode = -1;
+  // From the first send to the reply taken (TCP retry included), in microseconds.
+  std::int64_t ElapsedMicroseconds = 0;
+};
+
 // One DNS lookup of one of four kinds (MX, A, PTR, NS) against one server over UDP. The
 // answer's records are copied into four result lists, which the component owns and keeps
 // until the next lookup. On request it follows referrals from server to server, up to
@@ -120,6 +142,14 @@ class TzvDnsQuery : public TzvUdpClient {
   // already holds "in-addr.arpa" (in any letter case), or has another number of words,
   // comes back unchanged.
   static std::string GetArpaName(const std::string& name);
+
+  // Stops the lookup that is running: its host lookup, UDP or TCP wait ends at once and
+  // the lookup fails with "The lookup was stopped" (kzvErrAborted). Meant to be called
+  // from code that runs during a lookup's wait (the window's key and close handlers).
+  // A lookup started afterwards runs normally.
+  void Abort();
+  // The last exchange of the last lookup; see TzvDnsExchangeInfo.
+  const TzvDnsExchangeInfo& LastExchange() const { return last_exchange_; }
 
   // The servers the machine is configured to use (dns/zvRegistry.h), appended to list.
   static void GetSystemDnsServers(TStrings& list);
@@ -202,4 +232,5 @@ class TzvDnsQuery : public TzvUdpClient {
   // (the outermost one starts a lookup and refills the budget).
   int exchanges_left_ = kMaxExchangesPerLookup;
   int query_nesting_ = 0;
+  TzvDnsExchangeInfo last_exchange_;
 };

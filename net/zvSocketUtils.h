@@ -25,6 +25,8 @@ inline constexpr std::int32_t kzvErrInvalidPort = -3;
 inline constexpr std::int32_t kzvErrInvalidBatchSize = -4;
 inline constexpr std::int32_t kzvErrNetworkStreamRequired = -5;
 inline constexpr std::int32_t kzvErrInvalidAddressFamily = -7;
+// A wait ended by the caller's Abort.
+inline constexpr std::int32_t kzvErrAborted = -8;
 
 inline constexpr const char* SzvTimeoutError = "Timeout error occured";
 inline constexpr const char* SzvInvalidHostAddress = "Invalid host address";
@@ -32,6 +34,7 @@ inline constexpr const char* SzvInvalidPortNumber = "Invalid port number";
 inline constexpr const char* SzvInvalidBatchSize = "Invalid Batch Size";
 inline constexpr const char* SzvNetworkStreamRequired = "NetworkStream is required";
 inline constexpr const char* SzvInvalidAddressFamily = "Invalid address family";
+inline constexpr const char* SzvAborted = "The lookup was stopped";
 
 // System error numbers the library tells apart, named after their meaning.
 inline constexpr std::int32_t kzvWouldBlock = 11;      // EWOULDBLOCK / EAGAIN
