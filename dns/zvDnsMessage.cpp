@@ -1,11 +1,15 @@
 #include "dns/zvDnsMessage.h"
 
+#include <pthread.h>
+#include <sys/random.h>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <mutex>
-#include <random>
+
+#include "net/zvSocketUtils.h"
 
 namespace {
 
@@ -17,17 +21,42 @@ constexpr std::size_t kMaxNameOctets = 255;
 // the cap stops pointer cycles that carry no labels (which the length cap cannot see).
 constexpr int kMaxPointerJumps = 128;
 
-// Identifiers come from one generator seeded once from the system's entropy, so answers
-// cannot be forged by guessing a clock and two messages made in the same millisecond
-// still differ.
-std::int32_t NewMessageID() {
-  static std::mutex guard;
-  static std::mt19937 generator{std::random_device{}()};
-  std::lock_guard<std::mutex> lock(guard);
-  return static_cast<std::int32_t>(generator() & 0xFFFF);
+// Identifiers are taken from the system's cryptographic source a block at a time, which
+// spares a system call per message without making them any easier to guess. A forked
+// child would repeat its parent's unused block, so the block is dropped in the child.
+struct TMessageIdPool {
+  std::mutex lock;
+  std::array<std::uint16_t, 64> ids{};
+  std::size_t left = 0;
+  TzvRandomBytesFn filled_from = nullptr;
+};
+
+TMessageIdPool& IdPool() {
+  static TMessageIdPool* pool = [] {
+    static TMessageIdPool made;
+    pthread_atfork(nullptr, nullptr, [] { IdPool().left = 0; });
+    return &made;
+  }();
+  return *pool;
 }
 
-[[noreturn]] void RaiseEncoding(const char* text) {
+void FillIdPool(TMessageIdPool& pool, TzvRandomBytesFn source) {
+  auto* bytes = reinterpret_cast<std::uint8_t*>(pool.ids.data());
+  std::size_t filled = 0;
+  const std::size_t wanted = sizeof pool.ids;
+  while (filled < wanted) {
+    const ssize_t got = source(bytes + filled, wanted - filled, 0);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (got < 0 && errno != EINTR) {
+      throw Exception("No random numbers from the system: " + SystemErrorText(errno));
+    }
+  }
+  pool.left = pool.ids.size();
+  pool.filled_from = source;
+}
+
+[[noreturn]] void RaiseEncoding(const std::string& text) {
   throw EzvDnsError(text, kzvDnsErrInvalidSize);
 }
 
@@ -180,6 +209,19 @@ void BuildNameData(const std::string& name, TzvByteArray& buffer, std::int32_t& 
 
 }  // namespace
 
+TzvRandomBytesFn& MessageIdRandomSource() {
+  static TzvRandomBytesFn source = ::getrandom;
+  return source;
+}
+
+std::uint16_t NewMessageID() {
+  TMessageIdPool& pool = IdPool();
+  std::lock_guard<std::mutex> guard(pool.lock);
+  const TzvRandomBytesFn source = MessageIdRandomSource();
+  if (pool.left == 0 || pool.filled_from != source) FillIdPool(pool, source);
+  return pool.ids[--pool.left];
+}
+
 // ---- Header ----
 
 void TzvDnsMessageHeader::Clear() {
@@ -271,13 +313,18 @@ void TzvDnsRecord::BuildData(TzvByteArray&, std::int32_t&) {}
 void TzvDnsRecord::ParseData(const TzvByteArray&, std::int32_t&) {}
 
 void TzvDnsRecord::WriteName(std::string_view name, TzvByteArray& buffer, std::int32_t& position) {
+  // "." alone, like the empty text, is the root: the zero byte only.
+  if (name == ".") name = {};
   // Every dot becomes a length byte, the first label gets one in front and the zero byte
   // ends the name; a final dot adds nothing. So the wire length is known from the text.
   const std::size_t octets = name.empty() ? 1 : name.size() + 2 - (name.back() == '.' ? 1 : 0);
   if (octets > kMaxNameOctets) RaiseEncoding(SzvDnsNameTooLong);
+  // An empty label would be a zero length byte, which ends the name on the wire: what
+  // follows it would be read as the type, class and the next record.
+  if (!name.empty() && (name.front() == '.' || name.find("..") != std::string_view::npos))
+    RaiseEncoding(Format(SzvDnsEmptyLabel, std::string(name).c_str()));
 
   TzvWireWriter writer(buffer.Bytes(), position);
-  // An empty label inside the name is written where it stands, as a zero length.
   ForEachLabel(name, [&](std::string_view label) {
     if (label.size() > kMaxLabelOctets) RaiseEncoding(SzvDnsLabelTooLong);
     writer.WriteByte(static_cast<std::uint8_t>(label.size()));

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/types.h>
+
 #include "base/Classes.h"
 #include "dns/zvUtils.h"
 
@@ -20,6 +22,16 @@ inline constexpr std::int32_t kzvDnsTypeSOA = 6;
 inline constexpr std::int32_t kzvDnsTypePTR = 12;
 inline constexpr std::int32_t kzvDnsTypeMX = 15;
 inline constexpr std::int32_t kzvDnsTypeTXT = 16;
+
+// A fresh message identifier from the system's cryptographic random source, so that
+// no number of identifiers seen predicts the next (a forger must guess 16 bits afresh
+// for every question). Thread-safe.
+std::uint16_t NewMessageID();
+
+// Where NewMessageID takes its random bytes: getrandom unless a test replaced it (and
+// then it must put it back). Bytes already drawn from an earlier source are not used.
+using TzvRandomBytesFn = ssize_t (*)(void* buffer, size_t length, unsigned int flags);
+TzvRandomBytesFn& MessageIdRandomSource();
 
 // The size of the buffer a message is encoded into: the classic UDP limit.
 inline constexpr std::int32_t kzvDnsMaxMessageSize = 512;

@@ -94,8 +94,8 @@ std::span<const std::uint8_t> StreamBytes(TMemoryStream& stream) {
   return {stream.Memory(), static_cast<std::size_t>(stream.Size())};
 }
 
-TExpectedAnswer ExpectedAnswerOf(TMemoryStream& request) {
-  const TzvByteArray bytes(StreamBytes(request));
+TExpectedAnswer ExpectedAnswerOf(std::span<const std::uint8_t> request) {
+  const TzvByteArray bytes(request);
   TExpectedAnswer expected;
   TzvWireCursor cursor(bytes.Bytes(), 0);
   expected.ID = cursor.ReadWord();
@@ -134,6 +134,30 @@ bool IsAnswerTo(std::span<const std::uint8_t> datagram, const TExpectedAnswer& e
   return type == expected.Type && question_class == expected.Class && SameText(name, expected.Name);
 }
 
+// The TC flag of a datagram taken as the answer: the server had more to say than fits.
+bool IsTruncatedAnswer(std::span<const std::uint8_t> answer) {
+  return answer.size() >= 4 && (answer[2] & 0x02) != 0;
+}
+
+std::int64_t MicrosecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+// What is left of time_out ms since `start`, in whole ms rounded up; -1 stays "no limit".
+// Raises the time-out when nothing is left.
+std::int32_t TimeLeft(std::int32_t time_out, std::chrono::steady_clock::time_point start) {
+  if (time_out == -1) return -1;
+  const std::int64_t left_us =
+      std::int64_t{std::max(time_out, 0)} * 1000 - MicrosecondsSince(start);
+  if (left_us <= 0) RaiseSocketErrorText(SzvTimeoutError, kzvErrTimeout);
+  return static_cast<std::int32_t>((left_us + 999) / 1000);
+}
+
+constexpr const char* kTruncatedRetryFailed =
+    "The answer was truncated and its retry over TCP failed: %s";
+
 }  // namespace
 
 TzvDnsQuery::TzvDnsQuery(TComponent* owner)
@@ -146,6 +170,8 @@ TzvDnsQuery::TzvDnsQuery(TComponent* owner)
       aliases_(std::make_unique<TStringList>()) {
   // RFC 1035's limit for DNS messages carried over UDP.
   SetDatagramSize(kDnsDatagramSize);
+  stream_connection_ = std::make_unique<TzvTcpClientConnection>();
+  stream_connection_->SetNetworkStream(std::make_unique<TzvNetworkStream>());
 }
 
 // The members go in reverse order of their making: the lists, then the two messages.
@@ -215,6 +241,7 @@ std::string TzvDnsQuery::GetArpaName(const std::string& name) {
 
 void TzvDnsQuery::Abort() {
   Connection().Abort();
+  stream_connection_->Abort();
 }
 
 void TzvDnsQuery::GetSystemDnsServers(TStrings& list) {
@@ -240,7 +267,12 @@ void TzvDnsQuery::Query(TzvDnsMessage& req, TzvDnsMessage& resp) {
   const std::string saved_server = Server();
   // The outermost Query is a lookup of its own; the ones nested in it (address questions
   // for name servers without glue) draw on its budget.
-  if (query_nesting_ == 0) exchanges_left_ = kMaxExchangesPerLookup;
+  if (query_nesting_ == 0) {
+    exchanges_left_ = kMaxExchangesPerLookup;
+    // An Abort belongs to the lookup it stopped, not to this one.
+    Connection().ResetAbort();
+    stream_connection_->ResetAbort();
+  }
   ++query_nesting_;
   try {
     QueryRecursive(req, resp, 0);
@@ -312,9 +344,11 @@ void TzvDnsQuery::FollowReferral(TzvDnsMessage& req, TzvDnsMessage& resp, std::i
           return;
         }
       }
-    } catch (const EzvSocketError&) {
-      // This name server led nowhere (no answer, an error reply, a bad answer): try the
-      // next one.
+    } catch (const EzvSocketError& error) {
+      // A stopped lookup stops the walk too.
+      if (error.ErrorCode() == kzvErrAborted) throw;
+      // Otherwise this name server led nowhere (no answer, an error reply, a bad
+      // answer): try the next one.
     }
   }
 }
@@ -322,55 +356,188 @@ void TzvDnsQuery::FollowReferral(TzvDnsMessage& req, TzvDnsMessage& resp, std::i
 void TzvDnsQuery::OpenConnection(const std::string& server, std::int32_t port) {
   if (port < 0 || port > 65535) RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
   TzvUdpClient::OpenConnection(server, port);
+  // Connected to the server, the socket is handed only datagrams from the server's
+  // address and port: the kernel drops a stranger's before they take room in the
+  // receive buffer (a flood cannot crowd the answer out), and an ICMP "port unreachable"
+  // fails the next receive at once with ECONNREFUSED instead of leaving us to wait.
+  TzvUdpClientConnection& connection = Connection();
+  auto address = TzvIPAddress::CreateFromText(connection.RemoteAddress());
+  connection.GetNetworkStream().Connect(*address, port);
 }
 
 void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
-  TzvUdpClientConnection& connection = Connection();
-  // The per-wait time-out is cut down below while stray datagrams are dropped; it is put
-  // back directly, as it was, without telling anyone of a change.
-  const std::int32_t time_out = connection.TimeOut();
+  const auto started = std::chrono::steady_clock::now();
+  last_exchange_ = TzvDnsExchangeInfo{};
+  const std::int32_t time_out = TimeOut();
+  TMemoryStream answer;
   try {
-    Open();
-    TMemoryStream request;
-    req.Build(request);
-    request.SetPosition(0);
-    const TExpectedAnswer expected = ExpectedAnswerOf(request);
-    SendPacket(&request);
-    const auto sent_at = std::chrono::steady_clock::now();
-    // The server as the connection addressed it: the only sender an answer may come from.
-    const std::string server_address = connection.RemoteAddress();
-    const int server_port = connection.RemotePort();
-
-    TMemoryStream answer;
-    for (;;) {
-      ReceivePacket(&answer);
-      if (connection.RemoteAddress() == server_address && connection.RemotePort() == server_port &&
-          IsAnswerTo(StreamBytes(answer), expected))
-        break;
-      // Not the answer: dropped, and the server is the peer again.
-      connection.GetNetworkStream().SetPeer(server_address, server_port);
-      answer.Clear();
-      // A wait stopped through the connection's Abort ends the exchange with what was
-      // received that counts, which is nothing: decoding then fails.
-      if (connection.GetNetworkStream().IsStopRequested()) break;
-      // The wait goes on for what is left of the time-out from the send, so a stream of
-      // stray datagrams cannot keep the exchange alive.
-      if (time_out == -1) continue;
-      const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
-          std::chrono::steady_clock::now() - sent_at);
-      const std::int64_t left_us = std::int64_t{std::max(time_out, 0)} * 1000 - elapsed.count();
-      if (left_us <= 0) RaiseSocketErrorText(SzvTimeoutError, kzvErrTimeout);
-      connection.SetTimeOut(static_cast<std::int32_t>((left_us + 999) / 1000));
+    std::string address;
+    std::int32_t port = 0;
+    try {
+      OpenDatagramExchange(address, port);
+      last_exchange_.ServerAddress = address;
+      last_exchange_.Port = port;
+      ExchangeDatagram(req, answer, address, port, time_out, started);
+    } catch (...) {
+      CloseDatagramExchange();
+      throw;
     }
-    answer.SetPosition(0);
-    resp.Parse(answer);
+    CloseDatagramExchange();
+
+    if (IsTruncatedAnswer(StreamBytes(answer))) {
+      last_exchange_.Truncated = true;
+      last_exchange_.Transport = TzvDnsTransport::dtTcp;
+      try {
+        ExchangeStream(req, answer, address, port, time_out);
+      } catch (const EzvDnsError& error) {
+        throw EzvDnsError(Format(kTruncatedRetryFailed, error.what()), error.ErrorCode());
+      } catch (const EzvSocketError& error) {
+        // A stop stays a stop, whatever it interrupted.
+        if (error.ErrorCode() == kzvErrAborted) throw;
+        throw EzvSocketError(Format(kTruncatedRetryFailed, error.what()), error.ErrorCode());
+      }
+    }
   } catch (...) {
-    connection.SetTimeOut(time_out);
-    Close();
+    last_exchange_.ElapsedMicroseconds = MicrosecondsSince(started);
     throw;
   }
+  last_exchange_.ElapsedMicroseconds = MicrosecondsSince(started);
+  last_exchange_.Answered = true;
+  const auto bytes = StreamBytes(answer);
+  if (bytes.size() >= 4) last_exchange_.ResponseCode = bytes[3] & 0x0F;
+  answer.SetPosition(0);
+  resp.Parse(answer);
+}
+
+void TzvDnsQuery::ExchangeDatagram(TzvDnsMessage& req, TMemoryStream& answer,
+                                   const std::string& address, std::int32_t port,
+                                   std::int32_t time_out,
+                                   std::chrono::steady_clock::time_point started) {
+  // A new ID for every question sent, so that an answer to one exchange cannot pass for
+  // the answer to another.
+  req.Header().ID = NewMessageID();
+  TMemoryStream request;
+  req.Build(request);
+  request.SetPosition(0);
+  const TExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request));
+  SendDatagram(request);
+  for (;;) {
+    std::string from_address;
+    std::int32_t from_port = 0;
+    // The wait goes on only for what is left of the time-out, so a stream of stray
+    // datagrams cannot keep the exchange alive.
+    ReceiveDatagram(answer, TimeLeft(time_out, started), from_address, from_port);
+    if (from_address == address && from_port == port && IsAnswerTo(StreamBytes(answer), expected))
+      return;
+    // Not the answer: dropped.
+    answer.Clear();
+  }
+}
+
+void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
+                                 const std::string& address, std::int32_t port,
+                                 std::int32_t time_out) {
+  req.Header().ID = NewMessageID();
+  // Over a stream each message goes behind its length as a 16-bit word.
+  TMemoryStream request;
+  const std::uint8_t no_length[2] = {0, 0};
+  request.WriteBuffer(no_length, 2);
+  req.Build(request);
+  const auto length = static_cast<std::uint16_t>(request.Size() - 2);
+  const std::uint8_t prefix[2] = {static_cast<std::uint8_t>(length >> 8),
+                                  static_cast<std::uint8_t>(length & 0xFF)};
+  request.SetPosition(0);
+  request.WriteBuffer(prefix, 2);
+  request.SetPosition(0);
+  const TExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request).subspan(2));
+
+  TMemoryStream received;
+  try {
+    OpenStreamExchange(address, port, time_out);
+    SendStream(request);
+    std::size_t needed = 2;
+    for (;;) {
+      const auto bytes = StreamBytes(received);
+      if (bytes.size() >= 2 && needed == 2) needed = 2 + ((std::size_t{bytes[0]} << 8) | bytes[1]);
+      if (bytes.size() >= needed && needed > 2) break;
+      if (bytes.size() >= 2 && needed == 2)
+        throw EzvDnsError("The server sent an empty answer over TCP", kzvDnsErrInvalidSize);
+      if (!ReceiveStream(received))
+        RaiseSocketErrorText("The server closed the connection before the answer was complete",
+                             kzvConnectionReset);
+    }
+    const auto message = StreamBytes(received).subspan(2, needed - 2);
+    // One question per connection, so anything else than its answer is a broken server.
+    if (!IsAnswerTo(message, expected))
+      throw EzvDnsError("The answer over TCP does not answer the question", kzvDnsErrInvalidSize);
+    answer.Clear();
+    answer.WriteBuffer(message.data(), static_cast<std::int64_t>(message.size()));
+  } catch (...) {
+    CloseStreamExchange();
+    throw;
+  }
+  CloseStreamExchange();
+}
+
+// ---- transport steps ----
+
+void TzvDnsQuery::OpenDatagramExchange(std::string& address, std::int32_t& port) {
+  Open();
+  address = Connection().RemoteAddress();
+  port = Connection().RemotePort();
+}
+
+void TzvDnsQuery::SendDatagram(TMemoryStream& request) {
+  SendPacket(&request);
+}
+
+void TzvDnsQuery::ReceiveDatagram(TMemoryStream& answer, std::int32_t time_out,
+                                  std::string& from_address, std::int32_t& from_port) {
+  TzvUdpClientConnection& connection = Connection();
+  // The wait's time-out is set on the connection directly, without telling anyone of a
+  // change, and put back afterwards; so is the peer, which a receive sets to the sender.
+  const std::int32_t saved_time_out = connection.TimeOut();
+  const std::string peer_address = connection.RemoteAddress();
+  const int peer_port = connection.RemotePort();
   connection.SetTimeOut(time_out);
+  try {
+    ReceivePacket(&answer);
+  } catch (...) {
+    connection.SetTimeOut(saved_time_out);
+    throw;
+  }
+  connection.SetTimeOut(saved_time_out);
+  from_address = connection.RemoteAddress();
+  from_port = connection.RemotePort();
+  connection.GetNetworkStream().SetPeer(peer_address, peer_port);
+  // A wait ended by Abort returns with nothing received.
+  if (connection.AbortRequested()) RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+}
+
+void TzvDnsQuery::CloseDatagramExchange() {
   Close();
+}
+
+void TzvDnsQuery::OpenStreamExchange(const std::string& address, std::int32_t port,
+                                     std::int32_t time_out) {
+  TzvTcpClientConnection& connection = *stream_connection_;
+  connection.SetTimeOut(time_out);
+  connection.SetLocalBinding(LocalBinding());
+  connection.SetBitsPerSec(BitsPerSec());
+  connection.Open(address, port);
+}
+
+void TzvDnsQuery::SendStream(TMemoryStream& request) {
+  stream_connection_->WriteData(&request);
+}
+
+bool TzvDnsQuery::ReceiveStream(TMemoryStream& answer) {
+  answer.Seek(0, TSeekOrigin::soEnd);
+  return stream_connection_->ReadData(&answer);
+}
+
+void TzvDnsQuery::CloseStreamExchange() {
+  stream_connection_->Close(false);
 }
 
 // ---- building and reading messages ----

@@ -6,6 +6,7 @@
 // servers, which the component offers at class level, lives in dns/zvRegistry.h.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -194,12 +195,32 @@ class TzvDnsQuery : public TzvUdpClient {
   // One exchange at Depth, then, when enabled and the answer holds no answer records,
   // the walk over its referral.
   void QueryRecursive(TzvDnsMessage& req, TzvDnsMessage& resp, std::int32_t depth);
-  // Sends req to Server and decodes the answer into resp. Only a datagram from the
-  // server's address and port that answers req (QR set, req's ID, req's question) is
-  // taken; anything else is dropped and the wait goes on, but never past TimeOut from
-  // the send. OnReceivePacket fires for every datagram that arrives, dropped or not. A
-  // wait stopped through Connection().Abort() ends with nothing, which fails to decode.
+  // Sends req to Server under a fresh ID and decodes the answer into resp. Only a
+  // datagram from the server's address and port that answers req (QR set, req's ID,
+  // req's question) is taken; anything else is dropped and the wait goes on, but never
+  // past TimeOut from the start of the exchange (the lookup of a server name included).
+  // OnReceivePacket fires for every datagram that arrives, dropped or not. An answer
+  // with TC set is asked for again over TCP, under another fresh ID, with a TimeOut of
+  // its own. Abort ends the exchange with kzvErrAborted.
   void SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp);
+
+  // The transport steps of an exchange, each a thin call into the UDP client or the TCP
+  // connection. Tests and the fuzzer replace them to play a server without sockets.
+  // Opens the UDP socket towards Server and Port; gives the address and port it uses.
+  virtual void OpenDatagramExchange(std::string& address, std::int32_t& port);
+  virtual void SendDatagram(TMemoryStream& request);
+  // The next datagram within time_out ms (-1: no limit) into `answer`, with its sender;
+  // raises the time-out, the socket's error (a refused port) or kzvErrAborted.
+  virtual void ReceiveDatagram(TMemoryStream& answer, std::int32_t time_out,
+                               std::string& from_address, std::int32_t& from_port);
+  virtual void CloseDatagramExchange();
+  // Connects over TCP; time_out ms count for the whole TCP exchange from here.
+  virtual void OpenStreamExchange(const std::string& address, std::int32_t port,
+                                  std::int32_t time_out);
+  virtual void SendStream(TMemoryStream& request);
+  // Appends what arrived to `answer`; false when the server closed the connection.
+  virtual bool ReceiveStream(TMemoryStream& answer);
+  virtual void CloseStreamExchange();
 
   // Copy answer records of Response into the result lists.
   void ExtractHosts(const TzvDnsRecordList& section);
@@ -210,6 +231,13 @@ class TzvDnsQuery : public TzvUdpClient {
   TzvMailServerInfo* GetMailServer() const;
 
  private:
+  // The UDP exchange of SendQuery: leaves the answer taken in `answer`.
+  void ExchangeDatagram(TzvDnsMessage& req, TMemoryStream& answer, const std::string& address,
+                        std::int32_t port, std::int32_t time_out,
+                        std::chrono::steady_clock::time_point started);
+  // The TCP retry of SendQuery: replaces `answer` with the full answer.
+  void ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer, const std::string& address,
+                      std::int32_t port, std::int32_t time_out);
   // Sets req up with one question of the record's kind for name (IN, RD as configured).
   void BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord> question,
                      const std::string& name) const;
@@ -233,4 +261,6 @@ class TzvDnsQuery : public TzvUdpClient {
   int exchanges_left_ = kMaxExchangesPerLookup;
   int query_nesting_ = 0;
   TzvDnsExchangeInfo last_exchange_;
+  // The connection of the TCP retry, made once and reused.
+  std::unique_ptr<TzvTcpClientConnection> stream_connection_;
 };

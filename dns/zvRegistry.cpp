@@ -1,5 +1,12 @@
 #include "dns/zvRegistry.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -215,6 +222,32 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
   return text;
 }
 
+// The resolver file as the C library's resolver takes it: a missing file is no
+// configuration at all (nullopt), but one that is there and cannot be read is a fault
+// worth reporting rather than a machine without DNS servers.
+std::optional<std::string> ReadResolverFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    throw EzvRegistryError(Format("Cannot read %s: %s", path.c_str(), std::strerror(errno)));
+  }
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int saved = errno;
+      ::close(fd);
+      throw EzvRegistryError(Format("Cannot read %s: %s", path.c_str(), std::strerror(saved)));
+    }
+    if (got == 0 || text.size() >= static_cast<std::size_t>(kMaxFileSize)) break;
+    text.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return text;
+}
+
 std::vector<std::string> Lines(std::string_view text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -241,21 +274,48 @@ std::vector<std::string> Words(std::string_view text) {
   return words;
 }
 
-// The addresses of the nameserver lines, read the way the C library's resolver reads
-// them: the keyword at the start of the line, a blank or tab, then the address up to a
-// blank or a comment character. Scope suffixes ("fe80::1%eth0") are part of the address.
+// The C library's resolver uses at most this many servers, and asks its own machine when
+// the file names none.
+constexpr std::size_t kMaxResolverServers = 3;
+constexpr const char* kResolverFallback = "127.0.0.1";
+
+// A server address as the C library takes it from a nameserver line, in its usual text
+// form; empty when it is no address. IPv4 in any form inet_aton takes ("127.1"), IPv6
+// with an optional scope after "%", kept as written.
+std::string ResolverAddress(const std::string& value) {
+  in_addr v4{};
+  if (!value.empty() && ::inet_aton(value.c_str(), &v4) != 0) {
+    char text[INET_ADDRSTRLEN];
+    return ::inet_ntop(AF_INET, &v4, text, sizeof text) != nullptr ? text : "";
+  }
+  const std::string address = value.substr(0, value.find('%'));
+  in6_addr v6{};
+  if (address.empty() || ::inet_pton(AF_INET6, address.c_str(), &v6) != 1) return "";
+  char text[INET6_ADDRSTRLEN];
+  if (::inet_ntop(AF_INET6, &v6, text, sizeof text) == nullptr) return "";
+  return text + value.substr(address.size());
+}
+
+// The servers of the resolver file, read the way the C library's resolver reads them:
+// comment lines start with "#" or ";"; a nameserver line is the keyword at the start of
+// the line, blanks or tabs, then the value up to the next blank or tab, which is used
+// only when it is an address (so "4.4.4.4;x" or "foo.example" are passed over); at most
+// the first three servers count. None at all means the machine itself.
 std::vector<std::string> ResolvConfServers(std::string_view text) {
   constexpr std::string_view kKeyword = "nameserver";
   std::vector<std::string> servers;
   for (const std::string& line : Lines(text)) {
+    if (servers.size() == kMaxResolverServers) break;
     if (line.size() <= kKeyword.size() || line.compare(0, kKeyword.size(), kKeyword) != 0) continue;
     std::size_t i = kKeyword.size();
     if (line[i] != ' ' && line[i] != '\t') continue;
     while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    const std::size_t end = line.find_first_of(";# \t", i);
-    std::string address = line.substr(i, end == std::string::npos ? end : end - i);
-    if (!address.empty()) servers.push_back(std::move(address));
+    const std::size_t end = line.find_first_of(" \t", i);
+    const std::string address =
+        ResolverAddress(line.substr(i, end == std::string::npos ? end : end - i));
+    if (!address.empty()) servers.push_back(address);
   }
+  if (servers.empty()) servers.emplace_back(kResolverFallback);
   return servers;
 }
 
@@ -311,9 +371,8 @@ std::unique_ptr<TzvRegistryKey> TzvSystemRegistry::OpenKey(std::string_view path
 }
 
 std::vector<std::string> TzvSystemRegistry::InterfaceNames() const {
-  std::vector<std::string> names;
-  std::error_code error;
-  if (std::filesystem::is_regular_file(resolv_conf_, error)) names.emplace_back(kResolvConfKey);
+  // The global configuration is always there: without a file it is the fallback server.
+  std::vector<std::string> names{std::string(kResolvConfKey)};
 
   // Ordered by index; the file names themselves name the keys.
   std::set<std::pair<long, std::string>> links;
@@ -335,9 +394,8 @@ std::vector<std::string> TzvSystemRegistry::InterfaceNames() const {
 std::unique_ptr<TzvRegistryKey> TzvSystemRegistry::OpenInterface(const std::string& name) const {
   std::vector<StoredValue> values;
   if (SameText(name, kResolvConfKey)) {
-    const std::optional<std::string> text = ReadSmallFile(resolv_conf_);
-    if (!text) return nullptr;
-    AddStringValue(values, "NameServer", ResolvConfServers(*text));
+    const std::optional<std::string> text = ReadResolverFile(resolv_conf_);
+    AddStringValue(values, "NameServer", ResolvConfServers(text ? *text : std::string()));
     return std::make_unique<SnapshotKey>(std::vector<std::string>{}, std::move(values));
   }
   if (!IsLinkIndex(name)) return nullptr;
@@ -363,11 +421,44 @@ std::unique_ptr<TzvRegistryKey> TzvSystemRegistry::OpenInterface(const std::stri
 
 // ---- discovery ----
 
+namespace {
+
+// A server as systemd writes it ("1.1.1.1:5353#dns.example", "[fe80::1%2]:53") given as
+// the text the server field takes, the address, followed by the port as the command
+// line takes it when that is not 53. A plain address, or any other text, is kept.
+std::string ServerText(std::string server) {
+  // After "#" comes the name the server's certificate is checked against.
+  if (const std::size_t hash = server.find('#'); hash != std::string::npos) server.resize(hash);
+  std::string address = server;
+  std::string port;
+  if (!server.empty() && server.front() == '[') {
+    const std::size_t close = server.find(']');
+    if (close == std::string::npos) return server;
+    address = server.substr(1, close - 1);
+    if (close + 1 < server.size()) {
+      if (server[close + 1] != ':') return server;
+      port = server.substr(close + 2);
+    }
+  } else if (const std::size_t colon = server.find(':');
+             colon != std::string::npos && server.find(':', colon + 1) == std::string::npos) {
+    // One colon only: an IPv4 address with its port (an IPv6 one has two or more).
+    address = server.substr(0, colon);
+    port = server.substr(colon + 1);
+  }
+  if (port.empty() || port == "53") return address;
+  if (port.size() > 5 ||
+      !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return server;
+  return address + " -p " + port;
+}
+
+}  // namespace
+
 void ParseDnsServers(std::string_view value, TStrings& list) {
   static const TzvCharSet kDelimiters = MakeCharSet(" ,");
   const std::int32_t count = CountWords(value, kDelimiters);
   for (std::int32_t n = 1; n <= count; ++n) {
-    std::string server = PickWord(n, value, kDelimiters);
+    std::string server = ServerText(PickWord(n, value, kDelimiters));
     // Compared without regard to case whatever the list's own setting.
     const bool known = std::any_of(list.begin(), list.end(), [&](const std::string& entry) {
       return SameText(entry, server);

@@ -30,6 +30,7 @@ inline constexpr const char* SzvDnsUnspecifiedError = "Unspecified error";
 // of the wire form (a longer label would read back as a compression pointer).
 inline constexpr const char* SzvDnsMessageTooLong = "The message is longer than %d bytes";
 inline constexpr const char* SzvDnsLabelTooLong = "Label longer than 63 bytes";
+inline constexpr const char* SzvDnsEmptyLabel = "'%s' is not a legal name (empty label)";
 inline constexpr const char* SzvDnsNameTooLong = "Name longer than 255 bytes";
 
 // The text a reply's response code stands for; "Unspecified error" for 0 and for codes

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -558,7 +559,9 @@ void TzvConnection::CreateSocket(int family, int type, int protocol) {
 // TzvSyncConnection
 
 TzvSyncConnection::TzvSyncConnection() {
-  abort_signal_ = CreateEvent();
+  // Manual reset: once stopped, every wait of the connection ends at once until
+  // ResetAbort, and a wait elsewhere (a host lookup) can tell the signal was set.
+  abort_signal_ = CreateEvent(true);
   if (abort_signal_ == kzvNoHandle) RaiseLastSocketError();
   network_signal_ = ws::WSACreateEvent();
   if (network_signal_ == ws::WSA_INVALID_EVENT) {
@@ -589,6 +592,11 @@ void TzvSyncConnection::ReleaseResources() {
 void TzvSyncConnection::Abort() {
   TzvConnection::Abort();
   SetEvent(abort_signal_);
+}
+
+void TzvSyncConnection::ResetAbort() {
+  TzvConnection::ResetAbort();
+  ResetEvent(abort_signal_);
 }
 
 void TzvSyncConnection::RestartTimeOut() {
@@ -704,6 +712,67 @@ void TzvUdpClientConnection::Open(const std::string& host, int port) {
 }
 
 // ---------------------------------------------------------------------------------------
+// TzvTcpClientConnection
+
+void TzvTcpClientConnection::Open(const std::string& host, int port) {
+  if (Socket().Handle() != ws::INVALID_SOCKET) Close(false);
+  auto address = TzvIPAddress::CreateFromText(host);
+  CreateSocket(address->AddressFamily(), SOCK_STREAM | SOCK_NONBLOCK, IPPROTO_TCP);
+  TzvNetworkStream& stream = GetNetworkStream();
+  if (!Trim(LocalBinding()).empty()) {
+    auto binding = TzvIPAddress::CreateBindingAddress(LocalBinding(), address->AddressFamily());
+    stream.Bind(*binding, 0);
+  }
+  SelectEvents(ws::FD_READ | ws::FD_WRITE);
+  // One clock for the whole exchange: connect, send and receive share the time-out.
+  RestartTimeOut();
+  // The socket reports itself writable once the connection stands, or fails with the
+  // reason it could not be made (a refusal, an unreachable host) as the event's error.
+  if (!stream.Connect(*address, port)) WaitFor(ws::FD_WRITE, ws::FD_WRITE_BIT);
+  SetIsOpen(true);
+  stream.SignalReady();
+}
+
+void TzvTcpClientConnection::WaitFor(long event, int bit) {
+  for (;;) {
+    if (AbortRequested()) RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+    if (WaitForSignal(NetworkSignal(), AbortSignal(), OperationStart(), TimeOut())) {
+      ws::WSANETWORKEVENTS events;
+      if (ws::WSAEnumNetworkEvents(Socket().Handle(), NetworkSignal(), &events) == ws::SOCKET_ERROR)
+        RaiseLastSocketError();
+      if ((events.lNetworkEvents & event) != 0) {
+        if (events.iErrorCode[bit] != 0) RaiseSocketError(events.iErrorCode[bit]);
+        return;
+      }
+      // The other event came with an error: the connection is broken for both ways.
+      for (int other : {ws::FD_READ_BIT, ws::FD_WRITE_BIT}) {
+        if (events.iErrorCode[other] != 0) RaiseSocketError(events.iErrorCode[other]);
+      }
+    }
+  }
+}
+
+bool TzvTcpClientConnection::ReadData(TStream* data) {
+  if (!IsOpen()) RaiseSocketError(kzvNotASocket);
+  TzvNetworkStream& stream = GetNetworkStream();
+  for (;;) {
+    const std::int64_t before = data->Size();
+    stream.Read(data);
+    if (data->Size() > before) return true;
+    if (stream.PeerClosed()) return false;
+    WaitFor(ws::FD_READ, ws::FD_READ_BIT);
+  }
+}
+
+bool TzvTcpClientConnection::WriteData(TStream* data) {
+  if (!IsOpen()) RaiseSocketError(kzvNotASocket);
+  TzvNetworkStream& stream = GetNetworkStream();
+  while (!stream.Write(data)) WaitFor(ws::FD_WRITE, ws::FD_WRITE_BIT);
+  if (AbortRequested()) RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
 // Resolvers
 
 namespace {
@@ -717,40 +786,41 @@ std::string DottedText(const std::array<std::uint8_t, 4>& bytes) {
   return Format("%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
 }
 
-std::string EntryText(const addrinfo& entry) {
-  if (entry.ai_addr == nullptr) return std::string();
-  if (entry.ai_family == AF_INET && entry.ai_addrlen >= sizeof(sockaddr_in))
-    return TzvIPAddress::IPv4ToText(
-        reinterpret_cast<const sockaddr_in*>(entry.ai_addr)->sin_addr.s_addr);
-  if (entry.ai_family == AF_INET6 && entry.ai_addrlen >= sizeof(sockaddr_in6)) {
-    std::array<std::uint8_t, 16> bytes{};
-    const auto& in6 = reinterpret_cast<const sockaddr_in6*>(entry.ai_addr)->sin6_addr;
-    std::copy(std::begin(in6.s6_addr), std::end(in6.s6_addr), bytes.begin());
-    return TzvIPAddress::IPv6ToText(bytes);
+std::string AddressText(const ws::TzvAddressEntry::Address& address) {
+  if (address.Family == AF_INET) {
+    std::uint32_t network_order = 0;
+    std::memcpy(&network_order, address.Bytes.data(), 4);
+    return TzvIPAddress::IPv4ToText(network_order);
   }
-  return std::string();
-}
-
-// The all-zero-hints lookup of the IPv6-capable resolver; raises its error.
-std::unique_ptr<addrinfo, void (*)(addrinfo*)> LookupAddressInfo(const std::string& host) {
-  CheckHostText(host);
-  addrinfo hints{};
-  addrinfo* list = nullptr;
-  const int result = ws::getaddrinfo(host.c_str(), nullptr, &hints, &list);
-  std::unique_ptr<addrinfo, void (*)(addrinfo*)> owned(list, ws::freeaddrinfo);
-  if (result != 0) RaiseSocketError(result);
-  return owned;
+  return TzvIPAddress::IPv6ToText(address.Bytes);
 }
 
 }  // namespace
 
 std::string TzvHostResolver::ResolveHost(const std::string& host) {
+  return ResolveHost(host, TzvHostResolver4::kLookupTimeOut, kzvNoHandle);
+}
+
+std::string TzvHostResolver::ResolveHost(const std::string& host, std::int32_t time_out,
+                                         THandle abort_signal) {
   std::unique_ptr<TzvHostResolver> resolver;
   if (ws::IsIPv6Available())
     resolver = std::make_unique<TzvHostResolver6>();
   else
     resolver = std::make_unique<TzvHostResolver4>();
+  resolver->SetLookupTimeOut(time_out);
+  resolver->SetAbortSignal(abort_signal);
   return resolver->GetIPAddress(host);
+}
+
+void TzvHostResolver::WaitForLookup(THandle done, std::uint32_t start) {
+  // Messages dispatched meanwhile end a wait but not the lookup; the time-out counts
+  // from the start of the lookup all the same.
+  while (!WaitForSignal(done, abort_signal_, start, lookup_time_out_)) {
+    if (abort_signal_ != kzvNoHandle &&
+        MsgWaitForMultipleObjects(1, &abort_signal_, false, 0, 0) == WAIT_OBJECT_0)
+      RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+  }
 }
 
 TzvHostResolver4::~TzvHostResolver4() {
@@ -759,12 +829,12 @@ TzvHostResolver4::~TzvHostResolver4() {
 
 std::string TzvHostResolver4::GetIPAddress(const std::string& host) {
   if (TzvIPAddress::IsIPAddress(host)) return host;
-  return LookupFirstAddress(host, kLookupTimeOut);
+  return LookupFirstAddress(host, LookupTimeOut());
 }
 
 void TzvHostResolver4::GetIPList(const std::string& host, TStrings& list) {
   list.Clear();
-  auto answer = LookupHost(host, kLookupTimeOut);
+  auto answer = LookupHost(host, LookupTimeOut());
   for (const auto& address : answer->Addresses) list.Add(DottedText(address));
 }
 
@@ -787,9 +857,15 @@ std::unique_ptr<ws::TzvHostEntry> TzvHostResolver4::LookupHost(const std::string
     request_handle_ = ws::WSAAsyncGetHostByName(window, kLookupMessage, host.c_str(), answer.get());
     if (request_handle_ == 0) RaiseLastSocketError();
     try {
-      // Each cycle gets the whole time-out; messages dispatched end a cycle, not the wait.
-      while (!WaitForSignal(done_signal_, kzvNoHandle, GetTickCount(), time_out)) {
+      const std::int32_t saved = LookupTimeOut();
+      SetLookupTimeOut(time_out);
+      try {
+        WaitForLookup(done_signal_, GetTickCount());
+      } catch (...) {
+        SetLookupTimeOut(saved);
+        throw;
       }
+      SetLookupTimeOut(saved);
     } catch (...) {
       // Once cancelled, the lookup neither writes the answer nor posts its completion.
       ws::WSACancelAsyncRequest(request_handle_);
@@ -832,17 +908,65 @@ std::string TzvHostResolver6::GetIPAddress(const std::string& host) {
 
 void TzvHostResolver6::GetIPList(const std::string& host, TStrings& list) {
   list.Clear();
-  auto info = LookupAddressInfo(host);
-  for (const addrinfo* entry = info.get(); entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET || entry->ai_family == AF_INET6) list.Add(EntryText(*entry));
-  }
+  auto answer = LookupAddresses(host);
+  for (const auto& address : answer->Addresses) list.Add(AddressText(address));
 }
 
 std::string TzvHostResolver6::LookupPreferredAddress(const std::string& host) {
-  auto info = LookupAddressInfo(host);
-  for (const addrinfo* entry = info.get(); entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET) return EntryText(*entry);
+  auto answer = LookupAddresses(host);
+  for (const auto& address : answer->Addresses) {
+    if (address.Family == AF_INET) return AddressText(address);
   }
-  if (info && info->ai_family == AF_INET6) return EntryText(*info);
+  if (!answer->Addresses.empty() && answer->Addresses.front().Family == AF_INET6)
+    return AddressText(answer->Addresses.front());
   return std::string();
+}
+
+std::unique_ptr<ws::TzvAddressEntry> TzvHostResolver6::LookupAddresses(const std::string& host) {
+  CheckHostText(host);
+  auto answer = std::make_unique<ws::TzvAddressEntry>();
+  // The same shape as the IPv4 resolver's wait: a helper thread looks the name up and
+  // reports to a hidden window of this thread, which keeps handling its messages.
+  struct TState {
+    THandle done = kzvNoHandle;
+    std::int32_t error = 0;
+    ws::TzvAsyncRequest request = 0;
+  } state;
+  state.done = CreateEvent();
+  if (state.done == kzvNoHandle) RaiseLastSocketError();
+  HWND window = 0;
+  auto release = [&] {
+    if (window != 0) {
+      TMsg message;
+      while (PeekMessage(message, window, 0, 0, PM_REMOVE)) {
+      }
+      DeallocateMessageWindow(window);
+    }
+    CloseHandle(state.done);
+  };
+  try {
+    window = AllocateMessageWindow([&state](const TMsg& message) {
+      if (message.message != kLookupMessage || state.request == 0 ||
+          message.wParam != state.request)
+        return;
+      state.error = ws::WSAGETASYNCERROR(message.lParam);
+      SetEvent(state.done);
+    });
+    state.request = ws::WSAAsyncGetAddrInfo(window, kLookupMessage, host.c_str(), answer.get());
+    if (state.request == 0) RaiseLastSocketError();
+    try {
+      WaitForLookup(state.done, GetTickCount());
+    } catch (...) {
+      ws::WSACancelAsyncRequest(state.request);
+      state.request = 0;
+      throw;
+    }
+    state.request = 0;
+    if (state.error != 0) RaiseSocketError(state.error);
+  } catch (...) {
+    release();
+    throw;
+  }
+  release();
+  return answer;
 }

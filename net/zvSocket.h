@@ -180,6 +180,8 @@ class TzvConnection : public TObject {
   virtual bool WriteData(TStream* data) = 0;
   virtual void AfterPeerNotified() {}
   virtual void Abort() { abort_requested_ = true; }
+  // Forgets an earlier Abort, so that the next operation runs normally.
+  virtual void ResetAbort() { abort_requested_ = false; }
 
   void AddTransferred(std::int64_t count);
   void SetIsOpen(bool value) { is_open_ = value; }
@@ -253,6 +255,9 @@ class TzvSyncConnection : public TzvConnection {
 
   // Sets AbortRequested and wakes a waiting read or write, which then ends without data.
   void Abort() override;
+  // Clears AbortRequested and the abort signal (an Abort made while nothing waited
+  // leaves it set).
+  void ResetAbort() override;
   void RestartTimeOut();
   // Selects network events on the socket (making it non-blocking); raises on failure.
   void SelectEvents(long mask);
@@ -309,6 +314,28 @@ class TzvUdpClientConnection : public TzvUdpConnection {
   void Open(const std::string& host, int port);
 };
 
+// One request and its answer over a stream (TCP) connection, for a question whose answer
+// did not fit a datagram. Every wait dispatches the thread's messages and ends at the
+// time-out, which counts from Open for the whole exchange (connect, send and receive
+// together), or at Abort, which fails with kzvErrAborted.
+class TzvTcpClientConnection : public TzvSyncConnection {
+ public:
+  std::string ClassName() const override { return "TzvTcpClientConnection"; }
+  // Connects a TCP socket to a numeric address (closing a socket still open first) and
+  // waits until the connection stands; fails with the system's error (a refused
+  // connection: ECONNREFUSED) or the time-out.
+  void Open(const std::string& host, int port);
+  // Appends what has arrived to `data` (waiting for something first); false once the
+  // peer has closed its side and nothing more came.
+  bool ReadData(TStream* data) override;
+  // Sends the rest of `data`, waiting while the socket cannot take more.
+  bool WriteData(TStream* data) override;
+
+ private:
+  // Waits for the socket's event; raises the event's error, the time-out or kzvErrAborted.
+  void WaitFor(long event, int bit);
+};
+
 // Waits until `signal` is set (true), `second` (kzvNoHandle for none) is set (false), or
 // messages arrived for the thread, which are then dispatched (false). Raises -1 "Timeout
 // error occured" when the wait runs out, or when dispatching took longer than `time_out`
@@ -329,6 +356,27 @@ class TzvHostResolver : public TObject {
 
   // The address text of a host, through the resolver the binding allows.
   static std::string ResolveHost(const std::string& host);
+  // The same within `time_out` ms (-1: no limit), ending with kzvErrAborted as soon as
+  // `abort_signal` is set (kzvNoHandle: none). The thread's messages are dispatched
+  // while the system looks the name up on a helper thread.
+  static std::string ResolveHost(const std::string& host, std::int32_t time_out,
+                                 THandle abort_signal);
+
+  // A wait ended early by this signal fails with kzvErrAborted; kzvNoHandle for none.
+  void SetAbortSignal(THandle signal) { abort_signal_ = signal; }
+  THandle AbortSignal() const { return abort_signal_; }
+  // The longest a lookup may take, in ms; -1 waits without limit.
+  void SetLookupTimeOut(std::int32_t value) { lookup_time_out_ = value; }
+  std::int32_t LookupTimeOut() const { return lookup_time_out_; }
+
+ protected:
+  // Waits for `done` within the lookup time-out from `start`, dispatching messages; raises
+  // -1 when the time runs out and kzvErrAborted when the abort signal is set.
+  void WaitForLookup(THandle done, std::uint32_t start);
+
+ private:
+  THandle abort_signal_ = kzvNoHandle;
+  std::int32_t lookup_time_out_ = 5000;
 };
 
 // IPv4 only: the lookup runs on a helper thread and reports to a hidden window while
@@ -343,8 +391,9 @@ class TzvHostResolver4 : public TzvHostResolver {
   std::string GetIPAddress(const std::string& host) override;
   void GetIPList(const std::string& host, TStrings& list) override;
 
-  // The answer of a lookup; raises the host-lookup error, or -1 when a cycle of waiting
-  // runs out (the lookup is then cancelled and its late completion has no effect).
+  // The answer of a lookup; raises the host-lookup error, -1 when the time-out runs out
+  // or kzvErrAborted on the abort signal (the lookup is then cancelled and its late
+  // completion has no effect).
   std::unique_ptr<zvWinSock2::TzvHostEntry> LookupHost(const std::string& host,
                                                        std::int32_t time_out);
   // "%d.%d.%d.%d" of the first address, or empty.
@@ -361,13 +410,20 @@ class TzvHostResolver4 : public TzvHostResolver {
   THandle done_signal_ = kzvNoHandle;
 };
 
-// getaddrinfo with all-zero hints; IPv4 and IPv6; blocks the thread while it runs.
+// getaddrinfo with all-zero hints; IPv4 and IPv6. The lookup runs on a helper thread
+// while this thread waits as TzvHostResolver4 does: dispatching its messages, within
+// LookupTimeOut, and ending at once on the abort signal.
 class TzvHostResolver6 : public TzvHostResolver {
  public:
+  static constexpr std::uint32_t kLookupMessage = 3135;
+
   std::string ClassName() const override { return "TzvHostResolver6"; }
   std::string GetIPAddress(const std::string& host) override;
   void GetIPList(const std::string& host, TStrings& list) override;
   // The first IPv4 address in the system's order; failing that, the first entry if it is
   // IPv6; else empty.
   std::string LookupPreferredAddress(const std::string& host);
+  // Every address of the host in the system's order; raises as LookupHost of
+  // TzvHostResolver4 does.
+  std::unique_ptr<zvWinSock2::TzvAddressEntry> LookupAddresses(const std::string& host);
 };

@@ -9,12 +9,12 @@
 #include "base/SysUtils.h"
 
 class EzvSocketError : public Exception {
-public:
+ public:
   EzvSocketError(std::string message, std::int32_t error_code)
       : Exception(std::move(message)), error_code_(error_code) {}
   std::int32_t ErrorCode() const { return error_code_; }
 
-private:
+ private:
   std::int32_t error_code_;
 };
 
@@ -37,12 +37,14 @@ inline constexpr const char* SzvInvalidAddressFamily = "Invalid address family";
 inline constexpr const char* SzvAborted = "The lookup was stopped";
 
 // System error numbers the library tells apart, named after their meaning.
-inline constexpr std::int32_t kzvWouldBlock = 11;      // EWOULDBLOCK / EAGAIN
-inline constexpr std::int32_t kzvAccessDenied = 13;    // EACCES
-inline constexpr std::int32_t kzvNotASocket = 88;      // ENOTSOCK
-inline constexpr std::int32_t kzvMessageTooLong = 90;  // EMSGSIZE
-inline constexpr std::int32_t kzvAddressInUse = 98;    // EADDRINUSE
-inline constexpr std::int32_t kzvInProgress = 115;     // EINPROGRESS
+inline constexpr std::int32_t kzvWouldBlock = 11;          // EWOULDBLOCK / EAGAIN
+inline constexpr std::int32_t kzvAccessDenied = 13;        // EACCES
+inline constexpr std::int32_t kzvNotASocket = 88;          // ENOTSOCK
+inline constexpr std::int32_t kzvMessageTooLong = 90;      // EMSGSIZE
+inline constexpr std::int32_t kzvAddressInUse = 98;        // EADDRINUSE
+inline constexpr std::int32_t kzvConnectionReset = 104;    // ECONNRESET
+inline constexpr std::int32_t kzvConnectionRefused = 111;  // ECONNREFUSED
+inline constexpr std::int32_t kzvInProgress = 115;         // EINPROGRESS
 
 // Host-lookup failures. glibc reports them as negative EAI_* values, which would collide
 // with the library's own negative codes, so they get positive numbers of their own.

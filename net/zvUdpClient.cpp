@@ -42,7 +42,10 @@ void TzvUdpClient::ReceivePacket(TStream* data) {
 }
 
 void TzvUdpClient::OpenConnection(const std::string& server, std::int32_t port) {
-  const std::string address = TzvHostResolver::ResolveHost(server);
+  // A server given by name is looked up on a helper thread within the time-out, and the
+  // connection's Abort ends that wait too.
+  const std::string address =
+      TzvHostResolver::ResolveHost(server, connection_->TimeOut(), connection_->AbortSignal());
   connection_->Open(address, port);
 }
 

@@ -37,6 +37,7 @@ TzvSocketApi& Table() {
   static TzvSocketApi table = [] {
     TzvSocketApi made;
     made.hostlookup = SystemHostLookup;
+    made.addresslookup = SystemAddressLookup;
     return made;
   }();
   return table;
@@ -326,7 +327,6 @@ struct TzvAsyncLookup {
   std::mutex lock;
   HWND window = 0;
   std::uint32_t message = 0;
-  TzvHostEntry* answer = nullptr;
   bool cancelled = false;
   bool done = false;
 };
@@ -344,22 +344,50 @@ std::shared_ptr<TAsyncTable> AsyncLookups() {
   return table;
 }
 
-void RunLookup(std::shared_ptr<TAsyncTable> table, TzvAsyncRequest request,
-               std::shared_ptr<TzvAsyncLookup> lookup, THostLookupFn host_lookup,
-               const std::string& name) {
-  TzvHostEntry entry;
-  const std::int32_t error = host_lookup(name.c_str(), &entry);
-  {
-    std::lock_guard guard(lookup->lock);
-    if (!lookup->cancelled) {
-      if (error == 0) *lookup->answer = std::move(entry);
-      PostMessage(lookup->window, lookup->message, request,
-                  static_cast<std::intptr_t>(static_cast<std::uint32_t>(error) << 16));
-    }
-    lookup->done = true;
+// Runs `lookup_fn(name, &entry)` on a helper thread; unless the request was cancelled
+// meanwhile, the entry is stored into *answer and the completion posted. The answer is
+// written under the request's lock, so a cancel that returned has nothing to fear.
+template <class Entry>
+TzvAsyncRequest StartAsyncLookup(HWND window, std::uint32_t message, const char* name,
+                                 Entry* answer, std::int32_t (*lookup_fn)(const char*, Entry*)) {
+  if (window == 0 || name == nullptr || answer == nullptr || lookup_fn == nullptr) {
+    errno = EINVAL;
+    return 0;
   }
-  std::lock_guard guard(table->lock);
-  table->pending.erase(request);
+  auto lookup = std::make_shared<TzvAsyncLookup>();
+  lookup->window = window;
+  lookup->message = message;
+  auto table = AsyncLookups();
+  TzvAsyncRequest request = 0;
+  {
+    std::lock_guard guard(table->lock);
+    request = table->next++;
+    table->pending.emplace(request, lookup);
+  }
+  auto run = [table, request, lookup, answer, lookup_fn](std::string host) {
+    Entry entry;
+    const std::int32_t error = lookup_fn(host.c_str(), &entry);
+    {
+      std::lock_guard guard(lookup->lock);
+      if (!lookup->cancelled) {
+        if (error == 0) *answer = std::move(entry);
+        PostMessage(lookup->window, lookup->message, request,
+                    static_cast<std::intptr_t>(static_cast<std::uint32_t>(error) << 16));
+      }
+      lookup->done = true;
+    }
+    std::lock_guard guard(table->lock);
+    table->pending.erase(request);
+  };
+  try {
+    std::thread(run, std::string(name)).detach();
+  } catch (const std::system_error&) {
+    std::lock_guard guard(table->lock);
+    table->pending.erase(request);
+    errno = EAGAIN;
+    return 0;
+  }
+  return request;
 }
 
 }  // namespace
@@ -381,6 +409,31 @@ std::int32_t SystemHostLookup(const char* name, TzvHostEntry* answer) {
     answer->Addresses.push_back(bytes);
   }
   if (list != nullptr) ::freeaddrinfo(list);
+  return error;
+}
+
+std::int32_t SystemAddressLookup(const char* name, TzvAddressEntry* answer) {
+  addrinfo hints{};
+  addrinfo* list = nullptr;
+  const std::int32_t error = zvWinSock2::getaddrinfo(name, nullptr, &hints, &list);
+  for (addrinfo* item = list; item != nullptr; item = item->ai_next) {
+    if (item->ai_addr == nullptr) continue;
+    TzvAddressEntry::Address address;
+    address.Family = item->ai_family;
+    if (item->ai_family == AF_INET && item->ai_addrlen >= sizeof(sockaddr_in)) {
+      sockaddr_in in{};
+      std::memcpy(&in, item->ai_addr, sizeof in);
+      std::memcpy(address.Bytes.data(), &in.sin_addr.s_addr, 4);
+    } else if (item->ai_family == AF_INET6 && item->ai_addrlen >= sizeof(sockaddr_in6)) {
+      sockaddr_in6 in6{};
+      std::memcpy(&in6, item->ai_addr, sizeof in6);
+      std::memcpy(address.Bytes.data(), in6.sin6_addr.s6_addr, 16);
+    } else {
+      continue;
+    }
+    answer->Addresses.push_back(address);
+  }
+  zvWinSock2::freeaddrinfo(list);
   return error;
 }
 
@@ -715,32 +768,14 @@ int closesocket(TSocket s) {
 
 TzvAsyncRequest WSAAsyncGetHostByName(HWND window, std::uint32_t message, const char* name,
                                       TzvHostEntry* answer) {
-  if (window == 0 || name == nullptr || answer == nullptr) {
-    errno = EINVAL;
-    return 0;
-  }
-  auto lookup = std::make_shared<TzvAsyncLookup>();
-  lookup->window = window;
-  lookup->message = message;
-  lookup->answer = answer;
-  auto table = AsyncLookups();
-  TzvAsyncRequest request = 0;
-  {
-    std::lock_guard guard(table->lock);
-    request = table->next++;
-    table->pending.emplace(request, lookup);
-  }
-  try {
-    // The lookup function is taken now, on the caller's thread, so that a test putting
-    // the table back later does not race with the helper.
-    std::thread(RunLookup, table, request, lookup, Table().hostlookup, std::string(name)).detach();
-  } catch (const std::system_error&) {
-    std::lock_guard guard(table->lock);
-    table->pending.erase(request);
-    errno = EAGAIN;
-    return 0;
-  }
-  return request;
+  // The lookup function is taken now, on the caller's thread, so that a test putting
+  // the table back later does not race with the helper.
+  return StartAsyncLookup(window, message, name, answer, Table().hostlookup);
+}
+
+TzvAsyncRequest WSAAsyncGetAddrInfo(HWND window, std::uint32_t message, const char* name,
+                                    TzvAddressEntry* answer) {
+  return StartAsyncLookup(window, message, name, answer, Table().addresslookup);
 }
 
 int WSACancelAsyncRequest(TzvAsyncRequest request) {

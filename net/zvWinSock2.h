@@ -72,6 +72,7 @@ using TAcceptFn = int (*)(int, sockaddr*, socklen_t*);
 using TRecvMsgFn = ssize_t (*)(int, msghdr*, int);
 using TSendToFn = ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t);
 struct TzvHostEntry;
+struct TzvAddressEntry;
 // The blocking IPv4 lookup run by WSAAsyncGetHostByName's helper thread: fills the answer
 // and returns 0 or a host-lookup number (11001-11004).
 using THostLookupFn = std::int32_t (*)(const char* name, TzvHostEntry* answer);
@@ -95,6 +96,9 @@ struct TzvSocketApi {
 
   // Linked with the program, not looked up; tests may replace it with a scripted lookup.
   THostLookupFn hostlookup = nullptr;
+  // The lookup of every address (getaddrinfo with zero hints) run by
+  // WSAAsyncGetAddrInfo's helper thread; replaceable the same way.
+  std::int32_t (*addresslookup)(const char* name, TzvAddressEntry* answer) = nullptr;
 };
 
 // Binds both groups (raising as the wrappers do) and returns the table. For tests: an
@@ -187,6 +191,16 @@ struct TzvHostEntry {
   std::vector<std::array<std::uint8_t, 4>> Addresses;
 };
 
+// The answer of an address lookup of both families: each address as its family and its
+// bytes in network order (4 used for AF_INET, 16 for AF_INET6), in the system's order.
+struct TzvAddressEntry {
+  struct Address {
+    int Family = 0;
+    std::array<std::uint8_t, 16> Bytes{};
+  };
+  std::vector<Address> Addresses;
+};
+
 using TzvAsyncRequest = std::uintptr_t;
 
 // The system's IPv4 lookup (getaddrinfo for AF_INET), the default of the table's
@@ -200,6 +214,14 @@ std::int32_t SystemHostLookup(const char* name, TzvHostEntry* answer);
 // been received or the request cancelled.
 TzvAsyncRequest WSAAsyncGetHostByName(HWND window, std::uint32_t message, const char* name,
                                       TzvHostEntry* answer);
+// getaddrinfo with zero hints through the binding (11003 when it is absent), the default
+// of the table's addresslookup entry.
+std::int32_t SystemAddressLookup(const char* name, TzvAddressEntry* answer);
+
+// As WSAAsyncGetHostByName, for addresses of both families.
+TzvAsyncRequest WSAAsyncGetAddrInfo(HWND window, std::uint32_t message, const char* name,
+                                    TzvAddressEntry* answer);
+
 // Cancels a pending lookup: once this returns, the lookup neither writes its answer nor
 // posts. Fails (errno EALREADY) when the lookup has already completed, EINVAL when the
 // request is unknown.

@@ -169,12 +169,29 @@ TEST(WriteName, WritesLabelsUncompressed) {
   EXPECT_EQ(WriteNameBytes(""), Bytes({0x00}));
   EXPECT_EQ(WriteNameBytes("a.bb"), Bytes({0x01, 'a', 0x02, 'b', 'b', 0x00}));
   EXPECT_EQ(WriteNameBytes("a.bb."), WriteNameBytes("a.bb"));
-  // Empty labels are written where they stand.
-  EXPECT_EQ(WriteNameBytes("."), Bytes({0x00, 0x00}));
-  EXPECT_EQ(WriteNameBytes(".a"), Bytes({0x00, 0x01, 'a', 0x00}));
-  EXPECT_EQ(WriteNameBytes("a..b"), Bytes({0x01, 'a', 0x00, 0x01, 'b', 0x00}));
+  // "." alone is the root, as the empty text is.
+  EXPECT_EQ(WriteNameBytes("."), Bytes({0x00}));
   EXPECT_EQ(WriteNameBytes(std::string(63, 'x')).size(), 65u);
   EXPECT_EQ(WriteNameBytes(kLongestName), LongName({63, 63, 63, 61}));
+}
+
+TEST(WriteName, RefusesEmptyLabelsBeforeWritingAnything) {
+  // A zero length inside a name would end it early, and the rest would be read as the
+  // question's type and class: such a question asks something else than was typed.
+  for (const char* name : {"a..b", ".a", "a...", "..", "a.b.."}) {
+    SCOPED_TRACE(name);
+    TzvByteArray buffer(300);
+    std::int32_t position = 7;
+    try {
+      TzvDnsRecord::WriteName(name, buffer, position);
+      ADD_FAILURE() << "written";
+    } catch (const EzvDnsError& e) {
+      EXPECT_EQ(e.ErrorCode(), -1);
+      EXPECT_EQ(std::string(e.what()),
+                "'" + std::string(name) + "' is not a legal name (empty label)");
+    }
+    EXPECT_EQ(position, 7);
+  }
 }
 
 TEST(WriteName, RefusesWhatTheWireCannotHold) {

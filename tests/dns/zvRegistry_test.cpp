@@ -286,21 +286,53 @@ class FakeSystem : public ::testing::Test {
   std::filesystem::path root_;
 };
 
-TEST_F(FakeSystem, ResolvConfNameserverLines) {
+TEST_F(FakeSystem, ResolvConfReadAsTheCLibraryReadsIt) {
+  // Only addresses count, up to a blank or tab; comment lines start with # or ;; the
+  // keyword must open the line.
   Write("resolv.conf",
         "# a comment\n"
         "search example.org\n"
-        "nameserver 10.0.0.1\n"
-        "nameserver\tfe80::1%eth0   # scoped\n"
+        "nameserver 4.4.4.4;x\n"
+        "nameserver 999.1.1.1\n"
+        "nameserver foo.example\n"
         "; nameserver 10.0.0.9\n"
         "nameserverx 10.0.0.8\n"
-        "nameserver 10.0.0.2;trailing\r\n"
         "  nameserver 10.0.0.7\n"
-        "options timeout:2\n"
         "nameserver\n"
-        "nameserver 10.0.0.1\n"
-        "nameserver 10.0.0.3");
-  EXPECT_EQ(Servers(), (Lines{"10.0.0.1", "fe80::1%eth0", "10.0.0.2", "10.0.0.3"}));
+        "nameserver\tfe80::1%eth0   # scoped\r\n"
+        "nameserver 127.1\n"
+        "options timeout:2\n");
+  EXPECT_EQ(Servers(), (Lines{"fe80::1%eth0", "127.0.0.1"}));
+  // The resolver uses the first three servers only.
+  Write("resolv.conf",
+        "nameserver 10.0.0.1\nnameserver ::2\nnameserver 10.0.0.3\nnameserver 10.0.0.4\n");
+  EXPECT_EQ(Servers(), (Lines{"10.0.0.1", "::2", "10.0.0.3"}));
+}
+
+TEST_F(FakeSystem, WithoutUsableServersTheResolverAsksThisMachine) {
+  EXPECT_EQ(Servers(), Lines{"127.0.0.1"});  // no file at all
+  Write("resolv.conf", "nameserver dns.example\n");
+  EXPECT_EQ(Servers(), Lines{"127.0.0.1"});
+}
+
+TEST_F(FakeSystem, AResolvConfThatCannotBeReadIsAnError) {
+  std::filesystem::create_directories(root_ / "resolv.conf");
+  TStrings list;
+  try {
+    GetSystemDnsServers(list, System());
+    ADD_FAILURE() << "read";
+  } catch (const EzvRegistryError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot read " + (root_ / "resolv.conf").string() + ": Is a directory");
+  }
+}
+
+TEST_F(FakeSystem, LinkServersAreGivenAsTheServerFieldTakesThem) {
+  Write("resolv.conf", "nameserver 127.0.0.53\n");
+  Write("run/systemd/resolve/netif/4",
+        "SERVERS=9.9.9.9#dns.quad9.net 1.1.1.1:5353 [fe80::1%4]:5353#x [::1]:53 9.9.9.9:53\n");
+  EXPECT_EQ(Servers(),
+            (Lines{"127.0.0.53", "9.9.9.9", "1.1.1.1 -p 5353", "fe80::1%4 -p 5353", "::1"}));
 }
 
 TEST_F(FakeSystem, ResolvConfShownAsItsOwnKey) {
@@ -356,11 +388,10 @@ TEST_F(FakeSystem, LinksFromNetworkdAndResolved) {
             (Lines{"127.0.0.53", "10.0.0.1", "10.0.0.2", "10.0.1.1", "10.0.1.2", "fe80::5%10"}));
 }
 
-TEST_F(FakeSystem, NothingConfiguredGivesNothing) {
-  EXPECT_EQ(Servers(), Lines{});
+TEST_F(FakeSystem, LinksWithoutServersAddNothing) {
   Write("resolv.conf", "");
   Write("run/systemd/netif/links/2", "ADMIN_STATE=configured\n");
-  EXPECT_EQ(Servers(), Lines{});
+  EXPECT_EQ(Servers(), Lines{"127.0.0.1"});
 }
 
 TEST(SystemRegistry, MachineConfigurationReadsWithoutFailing) {
