@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <functional>
+#include <set>
 #include <thread>
 
 #include "tests/support/NetNamespace.h"
@@ -617,6 +618,108 @@ TEST(ScriptedFaults, AbortEndsTheWaitAlsoAfterAStrayDatagram) {
   EXPECT_STREQ(e.what(), "The lookup was stopped");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
   ExpectNoResults(*query);
+}
+
+}  // namespace
+
+// ---- on real networks: long answers, closed ports, strangers ----
+
+namespace {
+
+// A loopback UDP port nobody listens on: bound once for its number, then closed.
+int ClosedUdpPort(const char* address) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in in{};
+  in.sin_family = AF_INET;
+  ::inet_pton(AF_INET, address, &in.sin_addr);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in);
+  socklen_t length = sizeof in;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&in), &length);
+  ::close(fd);
+  return ntohs(in.sin_port);
+}
+
+TEST(RealNetworks, TruncatedAnswersAreAskedAgainOverTcp) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // NSD sets TC over UDP for answers past 512 bytes and answers in full over TCP.
+  auto query = QueryOf("127.0.0.1");
+  ASSERT_NE(query->ResolveMX("bigmx.pellamar.test"), nullptr);
+  ASSERT_EQ(query->MailServers().Count(), 30);
+  EXPECT_EQ(query->MailServers().Items(0)->Name,
+            "mx-29-a-rather-long-mail-exchanger-name.pellamar.test");
+  EXPECT_EQ(query->MailServers().Items(29)->IPAddress, "127.0.2.1");
+  const TzvDnsExchangeInfo& info = query->LastExchange();
+  EXPECT_EQ(info.Transport, TzvDnsTransport::dtTcp);
+  EXPECT_TRUE(info.Truncated);
+  EXPECT_TRUE(info.Answered);
+  EXPECT_EQ(info.ResponseCode, 0);
+  EXPECT_EQ(info.ServerAddress, "127.0.0.1");
+  EXPECT_EQ(info.Port, 53);
+
+  ASSERT_NE(query->ResolveIP("bighost.pellamar.test"), nullptr);
+  EXPECT_EQ(query->Hosts().Count(), 40);
+  EXPECT_EQ(query->Hosts().Items(39)->IPAddress, "127.0.1.40");
+  // What fits stays on UDP.
+  ASSERT_NE(query->ResolveIP("host4.pellamar.test"), nullptr);
+  EXPECT_EQ(query->LastExchange().Transport, TzvDnsTransport::dtUdp);
+  EXPECT_FALSE(query->LastExchange().Truncated);
+}
+
+TEST(RealNetworks, AClosedPortFailsAtOnceWithTheSystemsError) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // The ICMP "port unreachable" ends the exchange instead of the minute-long time-out.
+  auto query = QueryOf("127.0.0.1", ClosedUdpPort("127.0.0.1"), 60000);
+  const auto start = std::chrono::steady_clock::now();
+  const EzvSocketError e = FailureOf([&] { query->ResolveIP("host4.pellamar.test"); });
+  EXPECT_EQ(e.ErrorCode(), kzvConnectionRefused);
+  EXPECT_STREQ(e.what(), "Connection refused");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+  EXPECT_FALSE(query->LastExchange().Answered);
+  EXPECT_EQ(query->Server(), "127.0.0.1");
+  ExpectNoResults(*query);
+}
+
+TEST(RealNetworks, StrangersNeverDecideALookup) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.101");
+  auto query = QueryOf("127.0.0.101", responder.Port());
+  // Longer than the 512 bytes a receive takes, from another port, before the answer.
+  Responder::Datagram oversized;
+  oversized.kind = Kind::kWrongSourcePort;
+  oversized.padding_records = 40;
+  responder.Script({Responder::Reply{{oversized, Responder::Datagram{}}}});
+  ASSERT_NE(query->ResolveIP("www.scripted.test"), nullptr);
+  EXPECT_EQ(query->Hosts().Items(0)->IPAddress, "127.0.0.99");
+
+  // A flood from another port just before each answer: on a socket that took every
+  // datagram, the flood would fill the receive buffer and the answer would be lost.
+  Responder::Datagram flood;
+  flood.kind = Kind::kWrongSourcePort;
+  flood.repeat = 10000;
+  int answered = 0;
+  for (int i = 0; i < 100; ++i) {
+    responder.Script({Responder::Reply{{flood, Responder::Datagram{}}}});
+    try {
+      if (query->ResolveIP("www.scripted.test") != nullptr) ++answered;
+    } catch (const EzvSocketError&) {
+    }
+  }
+  EXPECT_GE(answered, 99);
+}
+
+TEST(RealNetworks, EveryExchangeGoesOutFromANewSocketUnderANewId) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder("127.0.0.102");
+  auto query = QueryOf("127.0.0.102", responder.Port());
+  std::set<int> ports;
+  query->SetOnSendPacket(
+      [&](TObject*, TStream*) { ports.insert(query->Connection().LocalPort()); });
+  for (int i = 0; i < 6; ++i) ASSERT_NE(query->ResolveIP("www.scripted.test"), nullptr);
+  // The kernel picks each new socket's port at random: six alike would mean one socket.
+  EXPECT_GT(ports.size(), 1u);
+  std::set<int> ids;
+  for (const Bytes& request : responder.Requests()) ids.insert(request[0] << 8 | request[1]);
+  EXPECT_GT(ids.size(), 1u);
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/random.h>
+
+#include <functional>
+#include <set>
 #include <vector>
 
 namespace {
@@ -240,6 +244,233 @@ TEST(DnsQueryComponent, PortOutsideTheWireRangeIsRefusedBeforeAnythingOpens) {
     EXPECT_FALSE(query.Connection().IsOpen());
     EXPECT_EQ(query.Server(), "127.0.0.1");
   }
+}
+
+}  // namespace
+
+// ---- exchanges against a server played in memory ----
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes StreamBytes(TMemoryStream& stream) {
+  return Bytes(stream.Memory(), stream.Memory() + stream.Size());
+}
+
+// A query whose transport steps talk to a function instead of sockets: each request goes
+// to `serve`, whose bytes come back as the answer (over TCP behind a length word).
+class InMemoryServerQuery : public TzvDnsQuery {
+ public:
+  struct Sent {
+    std::string server;
+    bool over_tcp = false;
+    Bytes request;
+  };
+  std::function<Bytes(const Sent&)> serve;
+  std::vector<Sent> sent;
+
+  InMemoryServerQuery() : TzvDnsQuery(nullptr) {}
+
+ protected:
+  void OpenDatagramExchange(std::string& address, std::int32_t& port) override {
+    address = Server();
+    port = Port();
+  }
+  void SendDatagram(TMemoryStream& request) override {
+    sent.push_back({Server(), false, StreamBytes(request)});
+  }
+  void ReceiveDatagram(TMemoryStream& answer, std::int32_t, std::string& from_address,
+                       std::int32_t& from_port) override {
+    const Bytes reply = serve(sent.back());
+    answer.WriteBuffer(reply.data(), static_cast<std::int64_t>(reply.size()));
+    from_address = Server();
+    from_port = Port();
+  }
+  void CloseDatagramExchange() override {}
+  void OpenStreamExchange(const std::string&, std::int32_t, std::int32_t) override {}
+  void SendStream(TMemoryStream& request) override {
+    Bytes bytes = StreamBytes(request);
+    EXPECT_EQ(std::size_t(bytes[0] << 8 | bytes[1]), bytes.size() - 2) << "length word";
+    sent.push_back({Server(), true, Bytes(bytes.begin() + 2, bytes.end())});
+  }
+  bool ReceiveStream(TMemoryStream& answer) override {
+    const Bytes reply = serve(sent.back());
+    const std::uint8_t length[2] = {std::uint8_t(reply.size() >> 8), std::uint8_t(reply.size())};
+    answer.WriteBuffer(length, 2);
+    answer.WriteBuffer(reply.data(), static_cast<std::int64_t>(reply.size()));
+    return true;
+  }
+  void CloseStreamExchange() override {}
+};
+
+// The request turned into its answer: QR set, TC as asked, the records added.
+Bytes AnswerOf(const Bytes& request, bool truncated,
+               std::vector<std::unique_ptr<TzvDnsRecord>> answers = {},
+               std::vector<std::unique_ptr<TzvDnsRecord>> authorities = {},
+               std::vector<std::unique_ptr<TzvDnsRecord>> additional = {}) {
+  TMemoryStream in;
+  in.WriteBuffer(request.data(), static_cast<std::int64_t>(request.size()));
+  in.SetPosition(0);
+  TzvDnsMessage message;
+  message.Parse(in);
+  message.Header().IsQuery = false;
+  message.Header().IsTruncated = truncated;
+  for (auto& record : answers) message.Answers().Add(std::move(record));
+  for (auto& record : authorities) message.Authorities().Add(std::move(record));
+  for (auto& record : additional) message.AdditionalRecords().Add(std::move(record));
+  TMemoryStream out;
+  message.Build(out);
+  return StreamBytes(out);
+}
+
+std::unique_ptr<TzvDnsRecord> A(const std::string& name, const std::string& address) {
+  auto record = std::make_unique<TzvDnsARecord>();
+  record->Name = name;
+  record->IPAddress = address;
+  return record;
+}
+
+std::unique_ptr<TzvDnsRecord> Ns(const std::string& zone, const std::string& server) {
+  auto record = std::make_unique<TzvDnsNSRecord>();
+  record->Name = zone;
+  record->NameServer = server;
+  return record;
+}
+
+template <class... Records>
+std::vector<std::unique_ptr<TzvDnsRecord>> List(Records... records) {
+  std::vector<std::unique_ptr<TzvDnsRecord>> list;
+  (list.push_back(std::move(records)), ...);
+  return list;
+}
+
+std::string QuestionName(const Bytes& request) {
+  TMemoryStream in;
+  in.WriteBuffer(request.data(), static_cast<std::int64_t>(request.size()));
+  in.SetPosition(0);
+  TzvDnsMessage message;
+  message.Parse(in);
+  return message.Queries().Items(0)->Name;
+}
+
+int IdOf(const Bytes& message) {
+  return message[0] << 8 | message[1];
+}
+
+// Hands out 0x0101, 0x0202, ... so that every ID drawn is known and different.
+std::uint8_t next_random_byte = 0;
+ssize_t CountingRandom(void* buffer, size_t length, unsigned int) {
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  for (size_t i = 0; i < length; i += 2) bytes[i] = bytes[i + 1] = ++next_random_byte;
+  return static_cast<ssize_t>(length);
+}
+
+class ScopedRandomSource {
+ public:
+  explicit ScopedRandomSource(TzvRandomBytesFn source) : saved_(MessageIdRandomSource()) {
+    MessageIdRandomSource() = source;
+  }
+  ~ScopedRandomSource() { MessageIdRandomSource() = saved_; }
+
+ private:
+  TzvRandomBytesFn saved_;
+};
+
+TEST(MessageIds, ComeFromTheSystemsCryptographicSource) {
+  EXPECT_EQ(MessageIdRandomSource(), static_cast<TzvRandomBytesFn>(::getrandom));
+  {
+    ScopedRandomSource counting(CountingRandom);
+    next_random_byte = 0xA0;
+    const std::uint16_t first = NewMessageID();
+    EXPECT_EQ(first >> 8, first & 0xFF);  // both bytes from one draw of the source
+    EXPECT_GT(first & 0xFF, 0xA0);
+  }
+  // Back on the system's source, nothing drawn from the stand-in is handed out.
+  for (int i = 0; i < 200; ++i) {
+    const std::uint16_t id = NewMessageID();
+    if ((id >> 8) != (id & 0xFF)) return;
+  }
+  ADD_FAILURE() << "200 IDs in a row look like the stand-in's";
+}
+
+TEST(InMemoryServer, EveryExchangeOfALookupHasItsOwnId) {
+  ScopedRandomSource counting(CountingRandom);
+  InMemoryServerQuery query;
+  query.SetServer("10.0.0.1");
+  query.SetUseRecursiveQueries(true);
+  // 10.0.0.1 refers to ns.child (glue 10.0.0.2) and to ns.bare (no glue, so its address
+  // is asked of 10.0.0.1); 10.0.0.2 fails, ns.bare's 10.0.0.3 answers truncated, and the
+  // retry over TCP gets the answer.
+  query.serve = [](const InMemoryServerQuery::Sent& sent) -> Bytes {
+    if (sent.server == "10.0.0.1") {
+      if (QuestionName(sent.request) == "ns.bare")
+        return AnswerOf(sent.request, false, List(A("ns.bare", "10.0.0.3")));
+      return AnswerOf(sent.request, false, {},
+                      List(Ns("child", "ns.child"), Ns("child", "ns.bare")),
+                      List(A("ns.child", "10.0.0.2")));
+    }
+    if (sent.server == "10.0.0.2") {
+      Bytes refused = AnswerOf(sent.request, false);
+      refused[3] |= 5;
+      return refused;
+    }
+    return AnswerOf(sent.request, !sent.over_tcp,
+                    sent.over_tcp ? List(A("www.child", "10.9.9.9")) : List());
+  };
+  ASSERT_NE(query.ResolveIP("www.child"), nullptr);
+  EXPECT_EQ(query.Hosts().Items(0)->IPAddress, "10.9.9.9");
+  EXPECT_EQ(query.Server(), "10.0.0.1");
+
+  std::vector<std::string> route;
+  std::set<int> ids;
+  for (const auto& sent : query.sent) {
+    route.push_back(sent.server + (sent.over_tcp ? "/tcp" : ""));
+    ids.insert(IdOf(sent.request));
+  }
+  EXPECT_EQ(route, (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.1", "10.0.0.3",
+                                             "10.0.0.3/tcp"}));
+  EXPECT_EQ(ids.size(), query.sent.size());
+  // The request keeps the ID it last went out under.
+  EXPECT_EQ(query.Request().Header().ID, IdOf(query.sent.back().request));
+  EXPECT_TRUE(query.LastExchange().Truncated);
+  EXPECT_EQ(query.LastExchange().Transport, TzvDnsTransport::dtTcp);
+}
+
+TEST(InMemoryServer, NamesWithEmptyLabelsAreNeverSent) {
+  InMemoryServerQuery query;
+  query.SetServer("10.0.0.1");
+  query.serve = [](const InMemoryServerQuery::Sent& sent) { return AnswerOf(sent.request, false); };
+  for (const char* name : {"a..b", ".a", "a..."}) {
+    SCOPED_TRACE(name);
+    EXPECT_THROW(query.ResolveIP(name), EzvDnsError);
+  }
+  EXPECT_TRUE(query.sent.empty());
+  // "." is the root: its name servers are asked for with the root's one zero byte.
+  std::string first;
+  query.ResolveNS(".", first);
+  ASSERT_EQ(query.sent.size(), 1u);
+  EXPECT_EQ(query.sent[0].request[12], 0);
+  EXPECT_EQ(query.sent[0].request.size(), 12u + 1 + 4);
+}
+
+TEST(InMemoryServer, ATcpAnswerToAnotherQuestionIsRefused) {
+  InMemoryServerQuery query;
+  query.SetServer("10.0.0.1");
+  query.serve = [](const InMemoryServerQuery::Sent& sent) {
+    Bytes answer = AnswerOf(sent.request, !sent.over_tcp);
+    if (sent.over_tcp) answer[1] ^= 1;  // another ID
+    return answer;
+  };
+  try {
+    query.ResolveIP("www.example");
+    ADD_FAILURE() << "taken";
+  } catch (const EzvDnsError& e) {
+    EXPECT_STREQ(e.what(),
+                 "The answer was truncated and its retry over TCP failed: The answer over TCP "
+                 "does not answer the question");
+  }
+  EXPECT_EQ(query.Hosts().Count(), 0);
 }
 
 }  // namespace

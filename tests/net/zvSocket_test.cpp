@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "net/zvSocketUtils.h"
@@ -449,6 +450,92 @@ TEST(Resolver6, HostTextWithANulIsNotLookedUp) {
   TzvHostResolver6 resolver;
   EXPECT_EQ(CodeOf([&] { resolver.GetIPAddress(std::string("localhost\0.example", 18)); }),
             kzvHostNotFound);
+}
+
+// ---------------------------------------------------------------------------------------
+// Both resolvers look a server name up off this thread, within the time-out, and stop
+// at once on the abort signal.
+
+struct ScriptedAddressLookup {
+  static inline std::atomic<bool> held{false};
+  static std::int32_t Run(const char* name, ws::TzvAddressEntry* answer) {
+    while (held.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (std::string(name) != "mixed.example") return kzvHostNotFound;
+    ws::TzvAddressEntry::Address v6;
+    v6.Family = AF_INET6;
+    v6.Bytes[15] = 1;
+    ws::TzvAddressEntry::Address v4;
+    v4.Family = AF_INET;
+    v4.Bytes[0] = 10;
+    v4.Bytes[3] = 7;
+    answer->Addresses = {v6, v4};
+    return 0;
+  }
+};
+
+class HostLookupWaits : public Resolver4 {
+ protected:
+  void SetUp() override {
+    Resolver4::SetUp();
+    saved_addresses_ = ws::SocketApi().addresslookup;
+    ws::SocketApi().addresslookup = ScriptedAddressLookup::Run;
+  }
+  void TearDown() override {
+    ScriptedAddressLookup::held = false;
+    ws::SocketApi().addresslookup = saved_addresses_;
+    Resolver4::TearDown();
+  }
+  // Holds the lookup of whichever resolver kind runs.
+  void Hold() {
+    ScriptedAddressLookup::held = true;
+    std::lock_guard guard(ScriptedLookup::lock);
+    ScriptedLookup::release = false;
+  }
+  void Release() {
+    ScriptedAddressLookup::held = false;
+    std::lock_guard guard(ScriptedLookup::lock);
+    ScriptedLookup::release = true;
+    ScriptedLookup::changed.notify_all();
+  }
+
+  std::int32_t (*saved_addresses_)(const char*, ws::TzvAddressEntry*) = nullptr;
+};
+
+TEST_F(HostLookupWaits, TheIPv6ResolverPrefersIPv4InTheSystemsAnswer) {
+  EXPECT_EQ(TzvHostResolver::ResolveHost("mixed.example", 30000, kzvNoHandle), "10.0.0.7");
+  TzvHostResolver6 resolver;
+  TStringList list;
+  resolver.GetIPList("mixed.example", list);
+  EXPECT_EQ(std::vector<std::string>(list.begin(), list.end()),
+            (std::vector<std::string>{"::1", "10.0.0.7"}));
+  EXPECT_EQ(CodeOf([&] { resolver.GetIPAddress("missing.example"); }), kzvHostNotFound);
+}
+
+TEST_F(HostLookupWaits, EndAtTheTimeOutOrAtOnceOnAbortWhileMessagesFlow) {
+  for (const bool ipv6 : {true, false}) {
+    SCOPED_TRACE(ipv6 ? "IPv6 resolver" : "IPv4 resolver");
+    std::optional<ScopedAddressInfoAbsent> absent;
+    if (!ipv6) absent.emplace();
+    Hold();
+    EXPECT_EQ(CodeOf([] { TzvHostResolver::ResolveHost("mixed.example", 100, kzvNoHandle); }),
+              kzvErrTimeout);
+
+    // A message handled during the wait sets the abort signal, as the window's Escape or
+    // close does.
+    const THandle abort = CreateEvent(true);
+    int dispatched = 0;
+    HWND window = AllocateMessageWindow([&](const TMsg&) {
+      ++dispatched;
+      SetEvent(abort);
+    });
+    PostMessage(window, 1, 0, 0);
+    EXPECT_EQ(CodeOf([&] { TzvHostResolver::ResolveHost("mixed.example", -1, abort); }),
+              kzvErrAborted);
+    EXPECT_EQ(dispatched, 1);
+    DeallocateMessageWindow(window);
+    CloseHandle(abort);
+    Release();
+  }
 }
 
 }  // namespace

@@ -383,12 +383,16 @@ void ScriptedDnsResponder::Send(const Request& request, const Datagram& datagram
   if (datagram.kind == Kind::kWrongSourcePort) from = second_socket_;
   if (datagram.kind == Kind::kWrongSourceAddress)
     from = other_socket_ >= 0 ? other_socket_ : second_socket_;
-  if (sendto(from, bytes.data(), bytes.size(), 0, static_cast<const sockaddr*>(peer),
-             static_cast<socklen_t>(peer_size)) < 0)
-    return;
+  int sent = 0;
+  for (int i = 0; i < datagram.repeat; ++i) {
+    if (sendto(from, bytes.data(), bytes.size(), 0, static_cast<const sockaddr*>(peer),
+               static_cast<socklen_t>(peer_size)) >= 0)
+      ++sent;
+  }
+  if (sent == 0) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++sent_;
+    sent_ += sent;
   }
   changed_.notify_all();
 }

@@ -50,6 +50,7 @@ class ScriptedDnsResponder {
     int padding_records = 0;    // extra A answer records (40 make any answer pass 512 bytes)
     bool authoritative = true;  // AA
     std::chrono::milliseconds delay{0};  // waited before this datagram is sent
+    int repeat = 1;                      // sent this many times in a row (a flood)
     std::vector<NameServer> referral;    // for kReferral
     std::vector<std::uint8_t> raw;       // for kRaw
   };
