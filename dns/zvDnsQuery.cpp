@@ -269,6 +269,8 @@ void TzvDnsQuery::Query(TzvDnsMessage& req, TzvDnsMessage& resp) {
   // for name servers without glue) draw on its budget.
   if (query_nesting_ == 0) {
     exchanges_left_ = kMaxExchangesPerLookup;
+    // A lookup that sends nothing must not show the last one's exchange as its own.
+    last_exchange_ = TzvDnsExchangeInfo{};
     // An Abort belongs to the lookup it stopped, not to this one.
     Connection().ResetAbort();
     stream_connection_->ResetAbort();
@@ -371,13 +373,19 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
   const std::int32_t time_out = TimeOut();
   TMemoryStream answer;
   try {
+    // A new ID for every question sent, so that an answer to one exchange cannot pass for
+    // the answer to another. Encoded first: a name that cannot be sent opens nothing.
+    req.Header().ID = NewMessageID();
+    TMemoryStream request;
+    req.Build(request);
+    request.SetPosition(0);
     std::string address;
     std::int32_t port = 0;
     try {
       OpenDatagramExchange(address, port);
       last_exchange_.ServerAddress = address;
       last_exchange_.Port = port;
-      ExchangeDatagram(req, answer, address, port, time_out, started);
+      ExchangeDatagram(request, answer, address, port, time_out, started);
     } catch (...) {
       CloseDatagramExchange();
       throw;
@@ -409,16 +417,10 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
   resp.Parse(answer);
 }
 
-void TzvDnsQuery::ExchangeDatagram(TzvDnsMessage& req, TMemoryStream& answer,
+void TzvDnsQuery::ExchangeDatagram(TMemoryStream& request, TMemoryStream& answer,
                                    const std::string& address, std::int32_t port,
                                    std::int32_t time_out,
                                    std::chrono::steady_clock::time_point started) {
-  // A new ID for every question sent, so that an answer to one exchange cannot pass for
-  // the answer to another.
-  req.Header().ID = NewMessageID();
-  TMemoryStream request;
-  req.Build(request);
-  request.SetPosition(0);
   const TExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request));
   SendDatagram(request);
   for (;;) {

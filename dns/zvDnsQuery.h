@@ -231,8 +231,9 @@ class TzvDnsQuery : public TzvUdpClient {
   TzvMailServerInfo* GetMailServer() const;
 
  private:
-  // The UDP exchange of SendQuery: leaves the answer taken in `answer`.
-  void ExchangeDatagram(TzvDnsMessage& req, TMemoryStream& answer, const std::string& address,
+  // The UDP exchange of SendQuery: sends the encoded request and leaves the answer taken
+  // in `answer`.
+  void ExchangeDatagram(TMemoryStream& request, TMemoryStream& answer, const std::string& address,
                         std::int32_t port, std::int32_t time_out,
                         std::chrono::steady_clock::time_point started);
   // The TCP retry of SendQuery: replaces `answer` with the full answer.

@@ -10,7 +10,7 @@ declare -A groups=(
   [fuzz]="clang libclang-rt-14-dev"
   [server]="nsd"
   [app]="qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-liberation2"
-  [bench]="libbenchmark-dev libldns-dev libc-ares-dev ldnsutils bind9-dnsutils hyperfine"
+  [bench]="libbenchmark-dev libldns-dev libc-ares-dev ldnsutils bind9-dnsutils knot-dnsutils hyperfine"
 )
 
 wanted=()

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Times pellamar-cli where the network is not kind, beside dig and kdig on the same
+# loopback NSD server, with hyperfine, inside the private network namespace:
+#  - an answer too long for a datagram (the server sets TC, the question goes again over
+#    TCP) beside dig and kdig asking over TCP at once (+tcp) and dig without EDNS, which
+#    also retries after the truncated datagram;
+#  - a UDP port nobody listens on (ICMP port unreachable) with a 3-second time-out.
+#
+#   bench/compare-network.sh [BUILD_DIR] [HYPERFINE_OPTION...]
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/.." && pwd)
+
+build=$repo/build
+if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
+  build=$1
+  shift
+fi
+cli=$(cd "$build" 2>/dev/null && pwd)/cli/pellamar-cli
+if [ ! -x "$cli" ]; then
+  echo "compare-network: $cli is not built (cmake --build $build --target pellamar-cli)" >&2
+  exit 1
+fi
+for tool in hyperfine dig kdig; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "compare-network: $tool is missing (scripts/install-deps.sh bench)" >&2
+    exit 1
+  fi
+done
+
+if [ "${PELLAMAR_NETNS:-}" != 1 ]; then
+  if [ "${PELLAMAR_COMPARE_NETWORK_INNER:-}" = 1 ]; then
+    echo "compare-network: needs the private network namespace (run as root)" >&2
+    exit 1
+  fi
+  export PELLAMAR_COMPARE_NETWORK_INNER=1
+  exec "$repo/tests/netns/run-in-netns.sh" "$0" "$build" "$@"
+fi
+
+# Inside the namespace. Every command names the server explicitly.
+echo "== an answer longer than 512 bytes (30 MX records) =="
+hyperfine --shell=none --warmup 20 --runs 200 "$@" \
+  --command-name "pellamar-cli (UDP, TC, then TCP)" "$cli -s 127.0.0.1 mx bigmx.pellamar.test" \
+  --command-name "dig +noedns (UDP, TC, then TCP)" "dig @127.0.0.1 bigmx.pellamar.test MX +noedns" \
+  --command-name "dig +tcp" "dig @127.0.0.1 bigmx.pellamar.test MX +tcp" \
+  --command-name "kdig +tcp" "kdig @127.0.0.1 bigmx.pellamar.test MX +tcp"
+
+# A port that was free a moment ago: nothing listens there.
+closed=$(python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+echo "== a closed UDP port ($closed), time-out 3 s =="
+hyperfine --shell=none --ignore-failure --warmup 3 --runs 30 "$@" \
+  --command-name "pellamar-cli" "$cli -s 127.0.0.1 -p $closed -t 3 a host4.pellamar.test" \
+  --command-name "dig" "dig @127.0.0.1 -p $closed host4.pellamar.test A +tries=1 +timeout=3" \
+  --command-name "kdig" "kdig @127.0.0.1 -p $closed host4.pellamar.test A +retry=0 +timeout=3"
