@@ -118,7 +118,8 @@ completion_lists() {
   bash -c 'source "$1"; eval "echo \"\${$2[*]}\""' _ "$completion" "$1"
 }
 same "the completion offers the options of --help" "$help_options" \
-  "$(completion_lists _pellamar_cli_value_options) $(completion_lists _pellamar_cli_flag_options)"
+  "$(completion_lists _pellamar_cli_value_options) $(completion_lists _pellamar_cli_flag_options) \
+$(completion_lists _pellamar_cli_alone_options)"
 same "the completion offers the types of --help" "$help_types" \
   "$(completion_lists _pellamar_cli_types)"
 # What bash would offer after the given words (the last one is being completed).
