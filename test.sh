@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the normal build's suite, the same suite under clang with
-# AddressSanitizer and UBSan, then each fuzz target for a bounded time. Tests that send
-# packets run inside a private network namespace (tests/netns/run-in-netns.sh).
+# Builds and runs every test: the normal build's suite, the checks of what it installs and
+# of its Debian package, the same suite under clang with AddressSanitizer and UBSan, then
+# each fuzz target for a bounded time. Tests that send packets run inside a private
+# network namespace (tests/netns/run-in-netns.sh).
 #   ./test.sh            everything
-#   ./test.sh --quick    the normal build's suite only
+#   ./test.sh --quick    the normal build's suite and the package checks only
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-scripts/install-deps.sh build test fuzz server app || exit 1
+scripts/install-deps.sh build test fuzz server app package || exit 1
 jobs=$(nproc)
 failed=0
 total_passed=0
@@ -39,6 +40,21 @@ echo "== normal build (g++) =="
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
   cmake --build build -j "$jobs" || exit 1
 run_suite build
+
+# The installed tree, .desktop, metainfo, man pages, completion and .deb of that build;
+# every check counts as one test in the totals.
+echo "== install and package checks =="
+log=$(mktemp)
+tests/package/check-package.sh build 2>&1 | tee "$log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || failed=1
+counts=$(grep -E '^package: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+if [ -n "$counts" ]; then
+  total_passed=$((total_passed + $(sed -E 's/^package: ([0-9]+) passed.*/\1/' <<<"$counts")))
+  total_failed=$((total_failed + $(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$counts")))
+else
+  total_failed=$((total_failed + 1))  # the checks stopped before counting
+fi
+rm -f "$log"
 
 if [ $quick -eq 0 ]; then
   echo "== sanitizer build (clang, ASan + UBSan) =="

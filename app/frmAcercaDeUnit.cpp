@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "app/FormLayout.h"
+#include "base/Version.h"
 
 using namespace frmAcercaDeLayout;
 
@@ -56,7 +57,8 @@ TfrmAcercaDe::TfrmAcercaDe(QWidget* owner)
   Bevel1->setFrameShadow(QFrame::Sunken);
   Place(*Bevel1, kBevel1);
 
-  Label3 = MakeCaption(this, QStringLiteral("Version 1.0 Build 170"), kLabel3);
+  Label3 = MakeCaption(
+      this, QStringLiteral("Version %1 Build %2").arg(kPellamarVersion, kPellamarBuild), kLabel3);
   Label3->setObjectName(QStringLiteral("Label3"));
   Label4 = MakeCaption(this, QStringLiteral("Web :"), kLabel4);
   Label4->setObjectName(QStringLiteral("Label4"));

@@ -21,6 +21,7 @@
 #include "app/QtThreadWaiter.h"
 #include "app/frmAcercaDeUnit.h"
 #include "base/SysUtils.h"
+#include "base/Version.h"
 #include "cli/ResultText.h"
 
 using namespace frmMainLayout;
@@ -365,7 +366,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 void InitializeApplication(QApplication& application) {
   LoadArtwork();
   QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
-  QApplication::setApplicationVersion(QStringLiteral("1.0"));
+  QApplication::setApplicationVersion(QString::fromLatin1(kPellamarVersion));
   QApplication::setDesktopFileName(QStringLiteral("pellamar"));
   QIcon icon;
   for (int size : {16, 24, 32, 48, 64, 128, 256})

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "base/SysUtils.h"
+#include "base/Version.h"
 
 namespace {
 
@@ -127,7 +128,7 @@ std::string CliUsage() {
 }
 
 std::string CliVersion() {
-  return "pellamar-cli 1.0 (build 170)\n";
+  return std::string("pellamar-cli ") + kPellamarVersion + " (build " + kPellamarBuild + ")\n";
 }
 
 std::string CliHelp() {

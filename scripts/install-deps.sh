@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whichever of the Debian packages this project needs are missing.
-#   scripts/install-deps.sh GROUP...   (groups: build test fuzz server app bench)
+#   scripts/install-deps.sh GROUP...   (groups: build test fuzz server app bench package)
 # As a non-root user it only lists what is missing and carries on.
 set -uo pipefail
 
@@ -11,6 +11,9 @@ declare -A groups=(
   [server]="nsd"
   [app]="qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-liberation2"
   [bench]="libbenchmark-dev libldns-dev libc-ares-dev ldnsutils bind9-dnsutils knot-dnsutils hyperfine"
+  # Building the .deb (dpkg-shlibdeps) and checking what it holds: the metainfo and
+  # .desktop validators, man for the man pages, bash-completion for the completion.
+  [package]="dpkg-dev appstream desktop-file-utils man-db groff-base bash-completion gzip"
 )
 
 wanted=()
