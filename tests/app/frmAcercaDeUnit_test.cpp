@@ -2,9 +2,11 @@
 // its modal display.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 #include <QTest>
 #include <QUrl>
@@ -94,6 +96,63 @@ TEST(AboutBoxLink, AClickOpensTheWebAddress) {
   // Only the address opens it.
   QTest::mouseClick(about.Label1, Qt::LeftButton);
   EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST(AboutBoxLink, TabReachesItAndEnterOrSpaceOpenIt) {
+  QWidget owner;
+  TfrmAcercaDe about(&owner);
+  int opened = 0;
+  about.OpenUrl = [&](const QUrl&) { return ++opened, true; };
+  about.show();
+  about.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&about));
+  // Aceptar holds the focus at first, so Enter closes the dialog rather than opening.
+  EXPECT_EQ(QApplication::focusWidget(), about.btnAceptar);
+  QTest::keyClick(about.btnAceptar, Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), about.Label8);
+  QTest::keyClick(about.Label8, Qt::Key_Return);
+  QTest::keyClick(about.Label8, Qt::Key_Space);
+  EXPECT_EQ(opened, 2);
+  EXPECT_TRUE(about.isVisible());
+  // Tab stays on the link: Aceptar is passed by.
+  QTest::keyClick(about.Label8, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), about.Label8);
+}
+
+TEST(AboutBoxLink, ReadableOnDarkPalettesAndBlueOnLightOnes) {
+  const auto palette = [](QColor face, QColor text, QColor link) {
+    QPalette p;
+    p.setColor(QPalette::Button, face);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Link, link);
+    return p;
+  };
+  const QColor light(240, 240, 240), dark(53, 53, 53);
+  // A light theme's blue and a dark theme's own light link are kept as they are.
+  EXPECT_EQ(ReadableLinkColour(palette(light, Qt::black, Qt::blue)), QColor(Qt::blue));
+  EXPECT_EQ(ReadableLinkColour(palette(dark, Qt::white, QColor(138, 180, 248))),
+            QColor(138, 180, 248));
+  // A dark theme that kept a dark link colour gets a lighter one that still reads as a
+  // link, not the plain text colour.
+  for (const QColor link : {QColor(Qt::blue), QColor(42, 130, 218)}) {
+    const QColor mended = ReadableLinkColour(palette(dark, Qt::white, link));
+    EXPECT_GE(ContrastRatio(mended, dark), kReadableContrast) << link.name().toStdString();
+    EXPECT_NE(mended, QColor(Qt::white)) << link.name().toStdString();
+    EXPECT_GT(mended.blue(), mended.red()) << link.name().toStdString();
+  }
+  EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 0.01);
+  EXPECT_NEAR(ContrastRatio(Qt::blue, dark), 1.43, 0.02);
+
+  // The dialog takes its link colour from the desktop's palette.
+  const QPalette desktop = QApplication::palette();
+  QApplication::setPalette(palette(dark, Qt::white, Qt::blue));
+  {
+    QWidget owner;
+    TfrmAcercaDe about(&owner);
+    const QColor drawn = about.Label8->palette().color(about.Label8->foregroundRole());
+    EXPECT_GE(ContrastRatio(drawn, about.palette().color(QPalette::Button)), kReadableContrast);
+  }
+  QApplication::setPalette(desktop);
 }
 
 TEST(AboutBoxModal, AceptarIsTheDefaultButtonAndTabPassesItBy) {
