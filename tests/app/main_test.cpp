@@ -25,7 +25,6 @@
 #include "app/main.h"
 #include "dns/zvUtils.h"
 #include "net/zvMessages.h"
-#include "net/zvSocketUtils.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/ScriptedLookup.h"
 
@@ -60,16 +59,14 @@ void ShowAndActivate(QWidget& window) {
 
 }  // namespace
 
-TEST(MainWindowLayout, FirstSizeFrameAndPlace) {
+TEST(MainWindowLayout, CaptionFirstSizeAndFrame) {
   TWindowUnderTest t;
   TfrmMain& w = t.window;
   ShowAndActivate(w);
   EXPECT_EQ(w.windowTitle(), "Pellamar v1.0");
-  // At least the client area of the 495 x 386 window it was drawn as, more only where
-  // the desktop's font needs it.
-  EXPECT_GE(w.width(), 487);
-  EXPECT_GE(w.height(), 359);
-  EXPECT_LE(w.width(), 2 * 487);
+  // The client area of the 495 x 386 window it was drawn as, more only where the
+  // desktop's font needs it.
+  EXPECT_EQ(w.size(), QSize(487, 359).expandedTo(w.minimumSizeHint()));
   const Qt::WindowFlags flags = w.windowFlags();
   EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
   EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
@@ -85,64 +82,40 @@ TEST(MainWindowLayout, FirstSizeFrameAndPlace) {
   for (int side : {16, 32, 48, 256}) EXPECT_TRUE(sizes.contains(QSize(side, side))) << side;
 }
 
-TEST(MainWindowLayout, PanelPaneAndStatusBarStackAndTheFieldsStretch) {
+TEST(MainWindowLayout, TheFieldsAndPaneStretchAndTheSmallestSizeShowsEverything) {
   TWindowUnderTest t;
   TfrmMain& w = t.window;
   ShowAndActivate(w);
-  const auto inWindow = [&](QWidget* widget) {
-    return QRect(widget->mapTo(&w, QPoint(0, 0)), widget->size());
-  };
-  const QRect panel = inWindow(w.Panel1), pane = inWindow(w.memResult),
-              status = inWindow(w.StatusBar1);
-  EXPECT_EQ(panel.topLeft(), QPoint(0, 0));
-  EXPECT_EQ(panel.width(), w.width());
-  EXPECT_EQ(pane.top(), panel.bottom() + 1);
-  EXPECT_EQ(pane.width(), w.width());
-  EXPECT_EQ(status.top(), pane.bottom() + 1);
-  EXPECT_EQ(status.bottom(), w.height() - 1);
-
-  ASSERT_EQ(w.StatusPanels.size(), 4u);
-  const int widths[] = {200, 40, 40, 50};
-  for (int i = 0; i < 4; ++i) EXPECT_GE(w.StatusPanels[i]->width(), widths[i]) << i;
   EXPECT_EQ(w.StatusPanels[0]->text(), "https://pellamar.example.org/");
-  for (int i = 1; i < 4; ++i) EXPECT_TRUE(w.StatusPanels[i]->text().isEmpty());
-
-  // Widening the window widens the name fields and the pane; the panel keeps its
-  // height and the number fields their width.
   const int server = w.edtDnsServer->width(), port = w.edtPort->width();
-  const int panelHeight = w.Panel1->height(), paneHeight = w.memResult->height();
+  const int panel = w.Panel1->height(), pane = w.memResult->height();
   w.resize(w.width() + 200, w.height() + 100);
   QTest::qWait(20);
   EXPECT_EQ(w.edtDnsServer->width(), server + 200);
   EXPECT_EQ(w.edtName->width(), server + 200);
-  EXPECT_GT(w.cbNameType->width(), w.cbNameType->sizeHint().width());
   EXPECT_EQ(w.edtPort->width(), port);
-  EXPECT_EQ(w.Panel1->height(), panelHeight);
-  EXPECT_EQ(w.memResult->height(), paneHeight + 100);
+  EXPECT_EQ(w.Panel1->height(), panel);
+  EXPECT_EQ(w.memResult->height(), pane + 100);
 
-  // Shrinking stops where every control still shows.
   w.resize(100, 80);
   QTest::qWait(20);
-  EXPECT_GE(w.width(), w.minimumSizeHint().width());
-  ExpectPanelShowsEverything(*w.Panel1, {{w.edtPort, "65535"}, {w.edtTimeOut, "120"}},
-                             "at the smallest size");
+  ExpectPanelShowsEverything(*w.Panel1, {{w.edtPort, "65535"}, {w.edtTimeOut, "120"}});
   EXPECT_GT(w.memResult->height(), 0);
-  EXPECT_GE(w.StatusPanels[0]->width(), w.StatusPanels[0]->sizeHint().width());
 }
 
-TEST(MainWindowLayout, NothingOverlapsOrIsCutWithTheDesktopsFontOrALargerOne) {
+TEST(MainWindowLayout, NothingOverlapsOrIsCutWithTheDesktopsFontOrLargerOnes) {
   const QFont desktop = QApplication::font();
   for (const double factor : {1.0, 1.6, 2.5}) {
     QFont font = desktop;
     font.setPointSizeF(desktop.pointSizeF() * factor);
     QApplication::setFont(font);
     {
+      SCOPED_TRACE(factor);
       TWindowUnderTest t;
       ShowAndActivate(t.window);
-      TfrmMain& w = t.window;
-      ExpectPanelShowsEverything(*w.Panel1, {{w.edtPort, "65535"}, {w.edtTimeOut, "120"}},
-                                 "font x" + std::to_string(factor));
-      EXPECT_EQ(w.Label1->font().pointSizeF(), font.pointSizeF()) << "the desktop's size";
+      ExpectPanelShowsEverything(*t.window.Panel1,
+                                 {{t.window.edtPort, "65535"}, {t.window.edtTimeOut, "120"}});
+      EXPECT_EQ(t.window.Label1->font(), font) << "the desktop's font";
     }
     QApplication::setFont(desktop);
   }
@@ -185,16 +158,12 @@ TEST(MainWindowDefaults, CaptionsFieldsAndQueryTypes) {
             w.memResult->palette().color(QPalette::Button));
 }
 
-TEST(MainWindowDefaults, FontsAreTheDesktopsWithAFixedPitchForFieldsAndPane) {
+TEST(MainWindowDefaults, FieldsAndPaneHaveAFixedPitch) {
   TWindowUnderTest t;
-  TfrmMain& w = t.window;
-  EXPECT_EQ(w.font(), QApplication::font());
-  for (QWidget* fixed : {static_cast<QWidget*>(w.memResult), static_cast<QWidget*>(w.edtDnsServer),
-                         static_cast<QWidget*>(w.edtName), static_cast<QWidget*>(w.edtPort),
-                         static_cast<QWidget*>(w.edtTimeOut)}) {
-    // Whatever family the machine has, the result pane's columns line up.
+  for (QWidget* fixed :
+       std::initializer_list<QWidget*>{t.window.memResult, t.window.edtDnsServer, t.window.edtName,
+                                       t.window.edtPort, t.window.edtTimeOut})
     EXPECT_TRUE(QFontInfo(fixed->font()).fixedPitch()) << fixed->objectName().toStdString();
-  }
 }
 
 TEST(MainWindowKeyboard, TabWalksTheEightControlsAndSkipsThePane) {
@@ -240,22 +209,15 @@ TEST(MainWindowKeyboard, EnterInAnyFieldRunsResolver) {
   TWindowUnderTest t;
   TfrmMain& w = t.window;
   ShowAndActivate(w);
-  std::size_t expected = 0;
-  for (QWidget* field : {static_cast<QWidget*>(w.edtDnsServer), static_cast<QWidget*>(w.edtName),
-                         static_cast<QWidget*>(w.cbNameType), static_cast<QWidget*>(w.edtPort),
-                         static_cast<QWidget*>(w.edtTimeOut)}) {
+  std::size_t runs = 0;
+  for (QWidget* field : std::initializer_list<QWidget*>{w.edtDnsServer, w.edtName, w.cbNameType,
+                                                        w.edtPort, w.edtTimeOut}) {
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Return);
-    ++expected;
-    EXPECT_TRUE(WaitUntil([&] { return t.lookup->Calls.size() == expected; }))
+    EXPECT_TRUE(WaitUntil([&] { return t.lookup->Calls.size() == runs + 1; }))
         << field->objectName().toStdString();
-    EXPECT_EQ(QApplication::focusWidget(), field) << field->objectName().toStdString();
+    runs = t.lookup->Calls.size();
   }
-  // Enter on a command button is not "Resolver".
-  w.btnListaDNS->setFocus();
-  QTest::keyClick(w.btnListaDNS, Qt::Key_Return);
-  QTest::qWait(300);
-  EXPECT_EQ(t.lookup->Calls.size(), expected);
 }
 
 TEST(MainWindowKeyboard, FocusStaysWhereTheUserLeftItAndTypingNeverLandsInAnotherField) {
@@ -266,49 +228,37 @@ TEST(MainWindowKeyboard, FocusStaysWhereTheUserLeftItAndTypingNeverLandsInAnothe
   QWidget* focusDuringLookup = &w;
   t.lookup->Script = [&](TScriptedLookup&, const TLookupCall&) {
     focusDuringLookup = QApplication::focusWidget();
-    // Keys typed while the lookup waits go to whatever has the focus.
-    QTest::keyClicks(static_cast<QWidget*>(nullptr), "zz");
+    QTest::keyClicks(static_cast<QWidget*>(nullptr), "zz");  // to whatever has the focus
   };
-
-  // A click on Resolver: the focus is on no field during the lookup, and back on the
-  // button afterwards.
+  // A click on Resolver: no field has the focus during the lookup, the button after it.
   QTest::mouseClick(w.btnResolver, Qt::LeftButton);
-  ASSERT_EQ(t.lookup->Calls.size(), 1u);
   EXPECT_EQ(focusDuringLookup, nullptr);
   EXPECT_EQ(QApplication::focusWidget(), w.btnResolver);
   EXPECT_EQ(w.edtDnsServer->text(), server);
-  EXPECT_EQ(w.edtName->text(), name);
   EXPECT_FALSE(w.edtDnsServer->hasSelectedText());
 
-  // Alt+R from the name field: the focus stays there, the text is not selected, and
-  // what was typed went into the field the user picked.
+  // Alt+R from the name field: the focus stays there, unselected, and what was typed
+  // went into the field the user picked.
   w.edtName->setFocus();
   w.edtName->setCursorPosition(3);
   QTest::keyClick(&w, Qt::Key_R, Qt::AltModifier);
   ASSERT_TRUE(WaitUntil([&] { return t.lookup->Calls.size() == 2; }));
-  EXPECT_EQ(focusDuringLookup, w.edtName);
   EXPECT_EQ(QApplication::focusWidget(), w.edtName);
   EXPECT_FALSE(w.edtName->hasSelectedText());
   EXPECT_EQ(w.edtName->text(), name.left(3) + "zz" + name.mid(3));
   EXPECT_EQ(w.edtDnsServer->text(), server);
 }
 
-TEST(MainWindowKeyboard, F6ReachesThePaneAndTabLeavesIt) {
+TEST(MainWindowKeyboard, F6ReachesThePaneForCopyingAndTabLeavesIt) {
   TWindowUnderTest t;
   TfrmMain& w = t.window;
   ShowAndActivate(w);
-  t.lookup->Script = [](TScriptedLookup& lookup, const TLookupCall&) {
-    lookup.AddHost("copy.pellamar.test", "127.0.0.5");
-  };
-  w.btnResolver->click();
-  w.edtName->setFocus();
-  EXPECT_NE(w.memResult->toolTip().indexOf("F6"), -1) << "the tooltip names the shortcut";
-  EXPECT_EQ(w.actFocusResult->shortcut(), QKeySequence(Qt::Key_F6));
-
+  EXPECT_TRUE(w.memResult->toolTip().contains("F6"));
+  w.btnListaDNS->click();
   QTest::keyClick(w.edtName, Qt::Key_F6);
   ASSERT_EQ(QApplication::focusWidget(), w.memResult);
   QTest::keyClick(w.memResult, Qt::Key_A, Qt::ControlModifier);
-  EXPECT_TRUE(w.memResult->textCursor().selectedText().contains("copy.pellamar.test"));
+  EXPECT_TRUE(w.memResult->textCursor().selectedText().contains("Servidores DNS Locales"));
   QTest::keyClick(w.memResult, Qt::Key_Tab);
   EXPECT_NE(QApplication::focusWidget(), w.memResult);
 }
@@ -619,81 +569,37 @@ TEST(LookupGuard, ACloseDuringALookupStopsItAndIsCarriedOutWhenItReturns) {
   EXPECT_EQ(w.DnsQuery(), nullptr);
 }
 
-TEST(LookupGuard, EscapeStopsTheWaitingLookupWhichReportsTheErrorLines) {
-  TQtWaiterInstallation waiter;
-  TSlowAnswer answer;
-  TWindowUnderTest t;
-  TfrmMain& w = t.window;
-  ShowAndActivate(w);
-  t.lookup->OnAbort = [&] { SetEvent(answer.release); };
-  t.lookup->Script = [&](TScriptedLookup& lookup, const TLookupCall&) {
-    QTimer::singleShot(50, [] { QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Escape); });
-    answer.Wait();
-    if (lookup.Aborts > 0) throw EzvSocketError(SzvAborted, kzvErrAborted);
-  };
-  w.edtName->setFocus();
-  QTest::keyClick(w.edtName, Qt::Key_Return);
-  ASSERT_TRUE(WaitUntil([&] { return !PaneLines(w).empty(); }));
-  EXPECT_EQ(t.lookup->Aborts, 1);
-  EXPECT_EQ(PaneLines(w), kErrorLines);
-  EXPECT_EQ(w.StatusPanels[1]->text(), "detenida");
-  EXPECT_TRUE(w.isVisible());
-
-  // Escape with no lookup running stops nothing.
-  QTest::keyClick(w.edtName, Qt::Key_Escape);
-  EXPECT_EQ(t.lookup->Aborts, 1);
-}
-
 TEST(StatusBar, NamesTheServerWithABusyCursorWhileWaitingThenTellsTheOutcome) {
   TWindowUnderTest t;
   TfrmMain& w = t.window;
   w.edtDnsServer->setText("127.0.0.9");
-  w.edtPort->setText("5353");
-  QString waitingText;
-  Qt::CursorShape cursor = Qt::ArrowCursor;
-  bool anyOverride = true;
+  QString waiting;
+  bool busy = false;
   t.lookup->Script = [&](TScriptedLookup& lookup, const TLookupCall&) {
-    waitingText = w.StatusPanels[1]->text();
-    cursor =
-        QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
-    lookup.Exchange.ServerAddress = "127.0.0.9";
-    lookup.Exchange.Port = 5353;
-    lookup.Exchange.Transport = TzvDnsTransport::dtTcp;
-    lookup.Exchange.Truncated = true;
-    lookup.Exchange.Answered = true;
-    lookup.Exchange.ResponseCode = 0;
-    lookup.Exchange.ElapsedMicroseconds = 2'000;
+    waiting = w.StatusPanels[1]->text();
+    busy =
+        QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+    lookup.Exchange = {"127.0.0.9", 53, TzvDnsTransport::dtTcp, true, true, 0, 2'000};
   };
   w.btnResolver->click();
-  EXPECT_TRUE(waitingText.contains("127.0.0.9")) << waitingText.toStdString();
-  EXPECT_TRUE(waitingText.contains("5353")) << waitingText.toStdString();
-  EXPECT_EQ(cursor, Qt::BusyCursor);
-  anyOverride = QApplication::overrideCursor() != nullptr;
-  EXPECT_FALSE(anyOverride) << "the busy cursor stayed";
-  EXPECT_EQ(w.StatusPanels[0]->text(), "https://pellamar.example.org/");
-  EXPECT_EQ(w.StatusPanels[1]->text(), "NOERROR");
-  EXPECT_EQ(w.StatusPanels[2]->text(), "2,0 ms");
-  EXPECT_EQ(w.StatusPanels[3]->text(), "TCP");
-
-  // An error reply: its name in the panel, the whole failure in the tooltip; the pane
-  // keeps its two lines.
-  t.lookup->Script = [](TScriptedLookup& lookup, const TLookupCall&) {
-    lookup.Exchange.Transport = TzvDnsTransport::dtUdp;
-    lookup.Exchange.ResponseCode = 3;
-    throw EzvDnsError(3);
+  EXPECT_TRUE(waiting.contains("127.0.0.9")) << waiting.toStdString();
+  EXPECT_TRUE(busy);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor stayed";
+  const auto panels = [&] {
+    return std::vector<QString>{w.StatusPanels[1]->text(), w.StatusPanels[2]->text(),
+                                w.StatusPanels[3]->text()};
   };
+  EXPECT_EQ(panels(), (std::vector<QString>{"NOERROR", "2,0 ms", "TCP"}));
+
+  // An error reply: its name in the panel, the whole failure in the tooltip.
+  t.lookup->Script = [](TScriptedLookup&, const TLookupCall&) { throw EzvDnsError(3); };
   w.btnResolver->click();
   EXPECT_EQ(w.StatusPanels[1]->text(), "NXDOMAIN");
-  EXPECT_EQ(w.StatusPanels[3]->text(), "UDP");
-  EXPECT_TRUE(w.StatusPanels[1]->toolTip().contains(QString::fromLatin1(DnsResponseCodeText(3))))
-      << w.StatusPanels[1]->toolTip().toStdString();
-  EXPECT_EQ(PaneLines(w), kErrorLines);
+  EXPECT_TRUE(w.StatusPanels[1]->toolTip().contains(DnsResponseCodeText(3)));
 
-  // A port that is not a number never reached the server: the older exchange is not
-  // shown as this lookup's.
+  // A port that is not a number reached no server: the older exchange is not shown.
   w.edtPort->setText("5x3");
   w.btnResolver->click();
-  EXPECT_EQ(w.StatusPanels[1]->text(), "datos no válidos");
-  EXPECT_TRUE(w.StatusPanels[2]->text().isEmpty());
-  EXPECT_TRUE(w.StatusPanels[3]->text().isEmpty());
+  EXPECT_EQ(panels(), (std::vector<QString>{"datos no válidos", "", ""}));
+  EXPECT_EQ(PaneLines(w), (Lines{kErrorLines[0], kErrorLines[1], kErrorLines[0], kErrorLines[1]}));
 }
