@@ -1,7 +1,8 @@
 // What the main window needs of a DNS lookup, as a small interface: the settings it
-// copies from its fields, the four lookups, the result lists it prints, and the listing
-// of the machine's DNS servers. The real implementation forwards to TzvDnsQuery; tests
-// hand the window scripted ones, so the window's behaviour is checked without a network.
+// copies from its fields, the lookups, the result lists it prints, what the last exchange
+// did (for the status bar), and the listing of the machine's DNS servers. The real implementation
+// forwards to TzvDnsQuery; tests hand the window scripted ones, so the window's behaviour is
+// checked without a network.
 #pragma once
 
 #include <functional>
@@ -28,6 +29,9 @@ class TDnsLookup {
   // Called while a lookup waits (from an event handled inside its wait): makes the wait
   // end as soon as it can, so that the lookup returns, normally with a failure.
   virtual void Abort() {}
+  // What the last lookup's last exchange did; ServerAddress is empty when nothing is
+  // known of it.
+  virtual TzvDnsExchangeInfo LastExchange() const { return {}; }
 
   virtual const TzvMailServerList& MailServers() const = 0;
   virtual const TzvHostList& Hosts() const = 0;

@@ -1,21 +1,12 @@
 #include "app/DnsQueryLookup.h"
 
 #include <string>
-#include <type_traits>
 
 #include "dns/zvDnsQuery.h"
 
 namespace {
 
-// The component may hand its result lists out by reference or by pointer.
-template <class T>
-const auto& Deref(const T& value) {
-  if constexpr (std::is_pointer_v<T>)
-    return *value;
-  else
-    return value;
-}
-
+// The window's lookup, forwarded one to one to the query component.
 class TzvDnsQueryLookup : public TDnsLookup {
  public:
   TzvDnsQueryLookup() : query_(std::make_unique<TzvDnsQuery>(nullptr)) {}
@@ -29,26 +20,17 @@ class TzvDnsQueryLookup : public TDnsLookup {
   void ResolveIP(const std::string& name) override { query_->ResolveIP(name); }
   void ResolveHostName(const std::string& name) override { query_->ResolveHostName(name); }
   void ResolveNS(const std::string& name) override {
-    [&](auto& query) {
-      std::string first_name_server;
-      if constexpr (requires { query.ResolveNS(name, first_name_server); })
-        query.ResolveNS(name, first_name_server);
-      else
-        query.ResolveNS(name);
-    }(*query_);
+    std::string first_name_server;
+    query_->ResolveNS(name, first_name_server);
   }
 
-  // The connection's abort wakes its waiting read or write, which then ends without data.
-  void Abort() override {
-    [](auto& query) {
-      if constexpr (requires { query.Connection().Abort(); }) query.Connection().Abort();
-    }(*query_);
-  }
+  void Abort() override { query_->Abort(); }
+  TzvDnsExchangeInfo LastExchange() const override { return query_->LastExchange(); }
 
-  const TzvMailServerList& MailServers() const override { return Deref(query_->MailServers()); }
-  const TzvHostList& Hosts() const override { return Deref(query_->Hosts()); }
-  const TStrings& NameServers() const override { return Deref(query_->NameServers()); }
-  const TStrings& Aliases() const override { return Deref(query_->Aliases()); }
+  const TzvMailServerList& MailServers() const override { return query_->MailServers(); }
+  const TzvHostList& Hosts() const override { return query_->Hosts(); }
+  const TStrings& NameServers() const override { return query_->NameServers(); }
+  const TStrings& Aliases() const override { return query_->Aliases(); }
 
  private:
   std::unique_ptr<TzvDnsQuery> query_;

@@ -1,5 +1,5 @@
-// The window's lookup carried out by the library's query component, TzvDnsQuery. Built
-// only when the component is part of the library.
+// The window's lookup carried out by the library's query component, TzvDnsQuery; the
+// program's real lookups go through it, the window's tests use scripted ones instead.
 #pragma once
 
 #include <memory>

@@ -40,7 +40,15 @@ QFont FormFont() {
 }
 
 QFont FixedFont() {
-  return FontWithFallback(QStringLiteral("Courier New"), kDefaultFontPoints, true);
+  // The desktop's own fixed-width font at the size the desktop gives it; "monospace"
+  // stands behind it for a platform that names none.
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  QStringList families = {font.family(), QStringLiteral("monospace")};
+  families.removeAll(QString());
+  font.setFamilies(families);
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
+  return font;
 }
 
 QFont TahomaFont(int points) {

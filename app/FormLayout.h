@@ -1,7 +1,8 @@
-// Where the two windows' geometry and fonts live: every position and size in pixels at
-// 96 dots per inch (Qt's device-independent pixels, scaled on denser screens by Qt), the
-// font families with their fallbacks, and the one helper that makes a child widget owned
-// by its parent. TfrmMain and TfrmAcercaDe read everything from here.
+// Where the two windows' geometry and fonts live: sizes in pixels at 96 dots per inch
+// (Qt's device-independent pixels, scaled on denser screens by Qt), the font families
+// with their fallbacks, and the one helper that makes a child widget owned by its parent.
+// The main window is laid out by Qt's layouts from the margins and gaps here; the about
+// box keeps fixed places.
 #pragma once
 
 #include <QFont>
@@ -25,9 +26,10 @@ struct TSpot {
 
 namespace frmMainLayout {
 
-// The window was drawn as a 495 x 386 window with a sizeable frame: 4 pixels of border on
-// each side and a 19-pixel caption. Window managers draw their own frames, so what is
-// kept exactly is the client area that frame leaves: 487 x 359.
+// The window's first size: a 495 x 386 window with a sizeable frame (4 pixels of border
+// on each side and a 19-pixel caption) leaves a 487 x 359 client area. Layouts place the
+// controls; this is only where the window starts, grown when the desktop's fonts need
+// more room.
 inline constexpr int kOuterWidth = 495;
 inline constexpr int kOuterHeight = 386;
 inline constexpr int kFrameBorder = 4;
@@ -35,25 +37,25 @@ inline constexpr int kCaptionHeight = 19;
 inline constexpr int kClientWidth = kOuterWidth - 2 * kFrameBorder;
 inline constexpr int kClientHeight = kOuterHeight - 2 * kFrameBorder - kCaptionHeight;
 
-inline constexpr int kPanelHeight = 116;
-inline constexpr int kStatusBarHeight = 19;
+// The least widths of the status bar's panels; each grows to show its text.
 inline constexpr std::array<int, 4> kStatusPanelWidths = {200, 40, 40, 50};
 
-// Controls on Panel1.
-inline constexpr TSpot kLabel1 = {38, 11};
-inline constexpr TPlace kEdtDnsServer = {112, 7, 367, 22};
-inline constexpr TSpot kLabel3 = {11, 37};
-inline constexpr TPlace kEdtName = {112, 34, 367, 22};
-inline constexpr TSpot kLabel2 = {21, 64};
-inline constexpr TPlace kCbNameType = {112, 61, 181, 21};
-inline constexpr TSpot kLabel6 = {301, 65};
-inline constexpr TPlace kEdtPort = {342, 61, 48, 22};
-inline constexpr TSpot kLabel4 = {398, 65};
-inline constexpr TPlace kEdtTimeOut = {445, 61, 34, 22};
-inline constexpr TPlace kBtnResolver = {7, 86, 105, 27};
-inline constexpr TPlace kBtnListaDNS = {113, 86, 105, 27};
-inline constexpr TPlace kBtnAcercaDe = {219, 86, 105, 27};
+// Panel1's margins and gaps, and the least size of its command buttons.
+inline constexpr int kPanelMarginLeft = 7;
+inline constexpr int kPanelMarginTop = 7;
+inline constexpr int kPanelMarginRight = 8;
+inline constexpr int kPanelMarginBottom = 3;
+inline constexpr int kPanelColumnGap = 6;
+inline constexpr int kPanelRowGap = 5;
+inline constexpr int kButtonGap = 1;
+inline constexpr int kButtonWidth = 105;
+inline constexpr int kButtonHeight = 27;
 inline constexpr int kButtonPictureSize = 16;
+
+// What the port and time-out fields must show whole: the largest port, and a time-out
+// of some minutes.
+inline constexpr const char* kPortSample = "65535";
+inline constexpr const char* kTimeOutSample = "999";
 
 }  // namespace frmMainLayout
 
@@ -83,8 +85,8 @@ inline constexpr int kAboutButtonFontPoints = 9;
 // The windows' fonts: the family they were drawn with first, then the desktop's general
 // (or fixed-pitch) family, so a machine without the original fonts still shows
 // proportional captions and a monospace result pane at the same point size.
-QFont FormFont();              // MS Sans Serif 8 pt, the windows' default font
-QFont FixedFont();             // Courier New 8 pt, edits and the result pane
+QFont FormFont();              // MS Sans Serif 8 pt, the about box's default font
+QFont FixedFont();             // the desktop's fixed-width font: the main window's fields and pane
 QFont TahomaFont(int points);  // Tahoma, the about box's captions and button
 QFont ArialFont(int points);   // Arial, the about box's web address
 QFont FontWithFallback(const QString& family, int points, bool fixedPitch);

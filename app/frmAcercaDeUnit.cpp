@@ -2,10 +2,17 @@
 
 #include <QDesktopServices>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <algorithm>
+#include <cmath>
+#include <functional>
 
 #include "app/FormLayout.h"
 #include "base/Version.h"
@@ -20,6 +27,57 @@ QLabel* MakeCaption(QWidget* parent, const QString& text, const TSpot& spot) {
   label->setText(text);
   Place(*label, spot);
   return label;
+}
+
+// A web address drawn as a link that the keyboard reaches too: Tab gives it the focus
+// (shown by the style's focus frame), and Enter or Space open it as a click does.
+class TLinkLabel : public QLabel {
+ public:
+  TLinkLabel(QWidget* parent, std::function<void()> activated)
+      : QLabel(parent), activated_(std::move(activated)) {
+    setFocusPolicy(Qt::StrongFocus);
+  }
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+      activated_();
+      return;
+    }
+    QLabel::mouseReleaseEvent(event);
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    switch (event->key()) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+      case Qt::Key_Space:
+        activated_();
+        return;
+      default:
+        QLabel::keyPressEvent(event);
+    }
+  }
+  void paintEvent(QPaintEvent* event) override {
+    QLabel::paintEvent(event);
+    if (!hasFocus()) return;
+    QPainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.backgroundColor = palette().color(backgroundRole());
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+  }
+
+ private:
+  std::function<void()> activated_;
+};
+
+// WCAG's relative luminance of a colour.
+double Luminance(const QColor& colour) {
+  const auto channel = [](double value) {
+    return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+         0.0722 * channel(colour.blueF());
 }
 
 QLabel* MakePicture(QWidget* parent, const QString& resource, const TPlace& place) {
@@ -68,22 +126,22 @@ TfrmAcercaDe::TfrmAcercaDe(QWidget* owner)
       MakeCaption(this, QStringLiteral("Consultas DNS sencillas para Linux, en C++20."), kLabel7);
   Label7->setObjectName(QStringLiteral("Label7"));
 
-  Label8 = MakeChild<QLabel>(this);
+  Label8 = new TLinkLabel(this, [this] { Label8Click(); });  // owned by the dialog
   Label8->setObjectName(QStringLiteral("Label8"));
   QFont linkFont = ArialFont(kDefaultFontPoints);
   linkFont.setUnderline(true);
   Label8->setFont(linkFont);
-  // Drawn in the palette's link colour, set to blue: left alone, a label on the dialog's
-  // button-face background would take the button text colour.
+  // Drawn in the theme's link colour (blue on a light theme), made readable where a
+  // dark theme kept a dark link colour.
   QPalette linkPalette = Label8->palette();
-  linkPalette.setColor(QPalette::Link, Qt::blue);
+  linkPalette.setColor(QPalette::Link, ReadableLinkColour(linkPalette));
   Label8->setPalette(linkPalette);
   Label8->setForegroundRole(QPalette::Link);
   Label8->setCursor(Qt::PointingHandCursor);
   Label8->setText(QUrl(QString::fromLatin1(kPellamarWebAddress)).host());
   Label8->setToolTip(QString::fromLatin1(kPellamarWebAddress));
+  Label8->setAccessibleName(QString::fromLatin1(kPellamarWebAddress));
   Place(*Label8, kLabel8);
-  Label8->installEventFilter(this);
 
   Image2 = MakePicture(this, QStringLiteral(":/pellamar/banner.png"), kImage2);
   Image2->setObjectName(QStringLiteral("Image2"));
@@ -96,8 +154,10 @@ TfrmAcercaDe::TfrmAcercaDe(QWidget* owner)
   btnAceptar->setText(QStringLiteral("&Aceptar"));
   btnAceptar->setFont(TahomaFont(kAboutButtonFontPoints));
   btnAceptar->setDefault(true);
-  // Enter presses it as the default button; Tab passes it by.
+  // Enter presses it as the default button; Tab passes it by. It holds the focus when
+  // the dialog opens, so Enter closes the dialog rather than opening the link.
   btnAceptar->setFocusPolicy(Qt::ClickFocus);
+  btnAceptar->setFocus();
   Place(*btnAceptar, kBtnAceptar);
   connect(btnAceptar, &QPushButton::clicked, this, &TfrmAcercaDe::btnAceptarClick);
 
@@ -114,11 +174,26 @@ void TfrmAcercaDe::Label8Click() {
   if (OpenUrl) OpenUrl(QUrl(QString::fromLatin1(kPellamarWebAddress)));
 }
 
-bool TfrmAcercaDe::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Label8 && event->type() == QEvent::MouseButtonRelease &&
-      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-    Label8Click();
-    return true;
+double ContrastRatio(const QColor& a, const QColor& b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor ReadableLinkColour(const QPalette& palette) {
+  const QColor link = palette.color(QPalette::Link);
+  const QColor background = palette.color(QPalette::Button);
+  const QColor text = palette.color(QPalette::ButtonText);
+  // Steps towards the text colour, which the theme made readable on this background;
+  // the text colour itself is the last resort.
+  if (ContrastRatio(link, background) >= kReadableContrast) return link;
+  constexpr int kSteps = 20;
+  for (int step = 1; step <= kSteps; ++step) {
+    const double t = static_cast<double>(step) / kSteps;
+    const QColor mixed =
+        QColor::fromRgbF(static_cast<float>(link.redF() + (text.redF() - link.redF()) * t),
+                         static_cast<float>(link.greenF() + (text.greenF() - link.greenF()) * t),
+                         static_cast<float>(link.blueF() + (text.blueF() - link.blueF()) * t));
+    if (ContrastRatio(mixed, background) >= kReadableContrast) return mixed;
   }
-  return QDialog::eventFilter(watched, event);
+  return text;
 }

@@ -2,7 +2,9 @@
 // main window creates it for "&Acerca de..", shows it modally and frees it afterwards.
 #pragma once
 
+#include <QColor>
 #include <QDialog>
+#include <QPalette>
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -39,9 +41,18 @@ class TfrmAcercaDe : public QDialog {
 
   void btnAceptarClick();
   // Opens the web address with the desktop's default handler; a desktop that cannot open
-  // it is not reported, the dialog simply stays as it is.
+  // it is not reported, the dialog simply stays as it is. A click, or Enter or Space
+  // while the link has the focus (Tab reaches it), calls it.
   void Label8Click();
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
 };
+
+// The least contrast between text and its background that reads well (WCAG's 4.5:1).
+inline constexpr double kReadableContrast = 4.5;
+
+// The contrast ratio of two colours, from 1 (the same) to 21 (black on white).
+double ContrastRatio(const QColor& a, const QColor& b);
+
+// The palette's link colour when it reads well on the palette's button face (the about
+// box's background); otherwise that colour moved towards the button text until it does,
+// for a dark theme that left the link colour of a light one.
+QColor ReadableLinkColour(const QPalette& palette);

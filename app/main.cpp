@@ -1,21 +1,30 @@
 #include "app/main.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <cstdint>
+#include <exception>
 
 #include "app/FormLayout.h"
 #include "app/QtThreadWaiter.h"
@@ -34,34 +43,66 @@ constexpr const char* kDefaultServer = "192.168.0.1";
 constexpr const char* kDefaultPort = "53";
 constexpr const char* kDefaultTimeOut = "5";
 
-QLabel* MakeCaption(QWidget* parent, const char* name, const char* text, const TSpot& spot) {
+// The query types cbNameType offers, in the order of its entries, with the lookup each
+// one runs: the list and the dispatch both come from this table.
+struct TQueryType {
+  const char* Caption;
+  void (TDnsLookup::*Resolve)(const std::string& name);
+};
+constexpr TQueryType kQueryTypes[] = {
+    {"MX (servidores de correo)", &TDnsLookup::ResolveMX},
+    {"A (direcciones IP)", &TDnsLookup::ResolveIP},
+    {"PTR (nombres de host)", &TDnsLookup::ResolveHostName},
+    {"NS (nombres de servidores)", &TDnsLookup::ResolveNS},
+};
+
+QLabel* MakeCaption(QWidget* parent, const char* name, const char* text, QWidget* field) {
   auto* label = MakeChild<QLabel>(parent);
   label->setObjectName(QString::fromLatin1(name));
   label->setText(QString::fromUtf8(text));
-  Place(*label, spot);
+  // Names the field for assistive tools; Alt with an underlined letter would focus it.
+  label->setBuddy(field);
   return label;
 }
 
-QLineEdit* MakeEdit(QWidget* parent, const char* name, const char* text, const TPlace& place) {
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const char* text) {
   auto* edit = MakeChild<QLineEdit>(parent);
   edit->setObjectName(QString::fromLatin1(name));
   edit->setFont(FixedFont());
   edit->setText(QString::fromUtf8(text));
-  Place(*edit, place);
   return edit;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, const char* picture,
-                        const TPlace& place) {
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption,
+                        const char* picture) {
   auto* button = MakeChild<QPushButton>(parent);
   button->setObjectName(QString::fromLatin1(name));
   button->setText(QString::fromUtf8(caption));
   button->setIcon(QIcon(QString::fromLatin1(picture)));
   button->setIconSize(QSize(kButtonPictureSize, kButtonPictureSize));
-  // Buttons of a plain window: Enter in a field presses none of them.
+  // Enter in a field runs "&Resolver" through the window, not as a dialog's default
+  // button would.
   button->setAutoDefault(false);
-  Place(*button, place);
+  button->setMinimumSize(kButtonWidth, kButtonHeight);
   return button;
+}
+
+// The width an edit needs to show `sample` whole, in its own font and style, with room
+// for the text cursor after it.
+int EditWidthFor(const QLineEdit& edit, const char* sample) {
+  const QFontMetrics metrics(edit.font());
+  const QMargins text = edit.textMargins();
+  const QMargins contents = edit.contentsMargins();
+  // QLineEdit keeps 2 pixels of its own on each side of the text.
+  constexpr int kInnerMargins = 2 * 2;
+  const QSize inside(metrics.horizontalAdvance(QString::fromLatin1(sample)) +
+                         metrics.horizontalAdvance(QLatin1Char(' ')) + kInnerMargins + text.left() +
+                         text.right() + contents.left() + contents.right(),
+                     metrics.height());
+  QStyleOptionFrame option;
+  option.initFrom(&edit);
+  option.lineWidth = edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &edit);
+  return edit.style()->sizeFromContents(QStyle::CT_LineEdit, &option, inside, &edit).width();
 }
 
 std::string Text(const QLineEdit* edit) {
@@ -89,7 +130,7 @@ TfrmMain::TfrmMain(TLookupServices services, QWidget* parent)
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setFont(FormFont());
+  // The desktop's font and palette: nothing is set here that would override them.
   setBackgroundRole(QPalette::Button);
   setAutoFillBackground(true);
 
@@ -106,7 +147,15 @@ TfrmMain::TfrmMain(TLookupServices services, QWidget* parent)
   column->addWidget(Panel1);
   column->addWidget(memResult, 1);
 
-  resize(kClientWidth, kClientHeight);
+  // Escape stops a lookup that waits, wherever the focus is.
+  auto* stop = MakeChild<QShortcut>(this);
+  stop->setKey(QKeySequence(Qt::Key_Escape));
+  stop->setContext(Qt::WindowShortcut);
+  connect(stop, &QShortcut::activated, this, &TfrmMain::StopLookup);
+
+  // The first size is the one the window was drawn with, unless the desktop's fonts
+  // need more; the layouts keep it from shrinking below what shows every control.
+  resize(QSize(kClientWidth, kClientHeight).expandedTo(minimumSizeHint()));
   // Centred on the screen when first shown.
   if (const QScreen* screen = this->screen())
     move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry())
@@ -129,22 +178,49 @@ void TfrmMain::BuildResultPane() {
   pane.setColor(QPalette::Base, pane.color(QPalette::Button));
   memResult->setPalette(pane);
   memResult->viewport()->setCursor(Qt::ArrowCursor);
-  // Reached by the mouse, passed over by Tab.
+  // Passed over by Tab; reached by the mouse or by F6, and left again by Tab.
   memResult->setFocusPolicy(Qt::ClickFocus);
+  memResult->setTabChangesFocus(true);
+
+  actFocusResult = MakeChild<QAction>(this);
+  actFocusResult->setObjectName(QStringLiteral("actFocusResult"));
+  actFocusResult->setText(QStringLiteral("Ir al resultado"));
+  actFocusResult->setShortcut(QKeySequence(Qt::Key_F6));
+  actFocusResult->setShortcutContext(Qt::WindowShortcut);
+  addAction(actFocusResult);
+  connect(actFocusResult, &QAction::triggered, this,
+          [this] { memResult->setFocus(Qt::ShortcutFocusReason); });
+  memResult->setToolTip(
+      QStringLiteral("Resultados: F6 lleva el teclado aquí para seleccionar y "
+                     "copiar (Ctrl+A, Ctrl+C); Tab vuelve a los campos."));
+  memResult->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(memResult, &QWidget::customContextMenuRequested, this, &TfrmMain::ShowResultMenu);
+}
+
+void TfrmMain::ShowResultMenu(const QPoint& position) {
+  // The pane's own menu (copy, select all) with the way to reach it from the keyboard.
+  std::unique_ptr<QMenu> menu(memResult->createStandardContextMenu(position));
+  menu->addSeparator();
+  menu->addAction(actFocusResult);
+  menu->exec(memResult->viewport()->mapToGlobal(position));
 }
 
 void TfrmMain::BuildStatusBar() {
   StatusBar1 = MakeChild<QStatusBar>(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  StatusBar1->setFixedHeight(kStatusBarHeight);
-  for (int width : kStatusPanelWidths) {
+  for (std::size_t i = 0; i < kStatusPanelWidths.size(); ++i) {
     auto* panel = MakeChild<QLabel>(StatusBar1);
+    panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
-    panel->setFixedWidth(width);
-    StatusBar1->addWidget(panel);
+    panel->setMinimumWidth(kStatusPanelWidths[i]);
     StatusPanels.push_back(panel);
   }
+  // The result panel takes the spare width, and a long server name in it never widens
+  // the window: its sizes do not count, the tooltip holds the whole text.
+  StatusPanels[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  for (std::size_t i = 0; i < StatusPanels.size(); ++i)
+    StatusBar1->addWidget(StatusPanels[i], i == 1 ? 1 : 0);
   StatusPanels.front()->setText(QString::fromLatin1(kPellamarWebAddress));
   setStatusBar(StatusBar1);
 }
@@ -153,46 +229,61 @@ void TfrmMain::BuildPanel() {
   Panel1 = MakeChild<QFrame>(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
   Panel1->setFrameShape(QFrame::NoFrame);
-  Panel1->setFixedHeight(kPanelHeight);
+  Panel1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
-  Label1 = MakeCaption(Panel1, "Label1", "Servidor DNS :", kLabel1);
-  edtDnsServer = MakeEdit(Panel1, "edtDnsServer", kDefaultServer, kEdtDnsServer);
-  Label3 = MakeCaption(Panel1, "Label3", "Nombre a Resolver :", kLabel3);
-  edtName = MakeEdit(Panel1, "edtName", kDefaultName, kEdtName);
-  Label2 = MakeCaption(Panel1, "Label2", "Tipo de Consulta :", kLabel2);
-
+  edtDnsServer = MakeEdit(Panel1, "edtDnsServer", kDefaultServer);
+  edtName = MakeEdit(Panel1, "edtName", kDefaultName);
   cbNameType = MakeChild<QComboBox>(Panel1);
   cbNameType->setObjectName(QStringLiteral("cbNameType"));
   cbNameType->setEditable(false);
-  cbNameType->addItems(
-      {QStringLiteral("MX (servidores de correo)"), QStringLiteral("A (direcciones IP)"),
-       QStringLiteral("PTR (nombres de host)"), QStringLiteral("NS (nombres de servidores)")});
+  // Wide enough for its longest entry, whatever entries it is given.
+  cbNameType->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  for (const TQueryType& type : kQueryTypes) cbNameType->addItem(QString::fromUtf8(type.Caption));
   cbNameType->setCurrentIndex(0);
-  Place(*cbNameType, kCbNameType);
+  edtPort = MakeEdit(Panel1, "edtPort", kDefaultPort);
+  edtPort->setFixedWidth(EditWidthFor(*edtPort, kPortSample));
+  edtTimeOut = MakeEdit(Panel1, "edtTimeOut", kDefaultTimeOut);
+  edtTimeOut->setFixedWidth(EditWidthFor(*edtTimeOut, kTimeOutSample));
 
-  Label6 = MakeCaption(Panel1, "Label6", "Puerto :", kLabel6);
-  edtPort = MakeEdit(Panel1, "edtPort", kDefaultPort, kEdtPort);
-  Label4 = MakeCaption(Panel1, "Label4", "TimeOut, s :", kLabel4);
-  edtTimeOut = MakeEdit(Panel1, "edtTimeOut", kDefaultTimeOut, kEdtTimeOut);
+  Label1 = MakeCaption(Panel1, "Label1", "Servidor DNS :", edtDnsServer);
+  Label3 = MakeCaption(Panel1, "Label3", "Nombre a Resolver :", edtName);
+  Label2 = MakeCaption(Panel1, "Label2", "Tipo de Consulta :", cbNameType);
+  Label6 = MakeCaption(Panel1, "Label6", "Puerto :", edtPort);
+  Label4 = MakeCaption(Panel1, "Label4", "TimeOut, s :", edtTimeOut);
 
-  // Each caption names the field beside it, for assistive tools, and keeps clear of it.
-  const std::pair<QLabel*, std::pair<QWidget*, TSpot>> captions[] = {
-      {Label1, {edtDnsServer, kLabel1}},
-      {Label3, {edtName, kLabel3}},
-      {Label2, {cbNameType, kLabel2}},
-      {Label6, {edtPort, kLabel6}},
-      {Label4, {edtTimeOut, kLabel4}}};
-  for (const auto& [caption, field] : captions) {
-    caption->setBuddy(field.first);
-    PlaceCaption(*caption, field.second, *field.first);
-  }
+  btnResolver = MakeButton(Panel1, "btnResolver", "&Resolver", ":/pellamar/buttons/resolver.png");
+  btnListaDNS =
+      MakeButton(Panel1, "btnListaDNS", "&Listar DNS", ":/pellamar/buttons/listar-dns.png");
+  btnAcercaDe =
+      MakeButton(Panel1, "btnAcercaDe", "&Acerca de..", ":/pellamar/buttons/acerca-de.png");
 
-  btnResolver = MakeButton(Panel1, "btnResolver", "&Resolver", ":/pellamar/buttons/resolver.png",
-                           kBtnResolver);
-  btnListaDNS = MakeButton(Panel1, "btnListaDNS", "&Listar DNS",
-                           ":/pellamar/buttons/listar-dns.png", kBtnListaDNS);
-  btnAcercaDe = MakeButton(Panel1, "btnAcercaDe", "&Acerca de..",
-                           ":/pellamar/buttons/acerca-de.png", kBtnAcercaDe);
+  // Captions right-aligned beside their fields; the query type, port and time-out share
+  // a row; the buttons sit under them from the left. The two name fields and the query
+  // list take the spare width, the number fields keep the width of what they hold.
+  constexpr Qt::Alignment kCaption = Qt::AlignRight | Qt::AlignVCenter;
+  auto* grid = MakeChild<QGridLayout>(Panel1);
+  grid->setContentsMargins(kPanelMarginLeft, kPanelMarginTop, kPanelMarginRight,
+                           kPanelMarginBottom);
+  grid->setHorizontalSpacing(kPanelColumnGap);
+  grid->setVerticalSpacing(kPanelRowGap);
+  grid->addWidget(Label1, 0, 0, kCaption);
+  grid->addWidget(edtDnsServer, 0, 1, 1, 5);
+  grid->addWidget(Label3, 1, 0, kCaption);
+  grid->addWidget(edtName, 1, 1, 1, 5);
+  grid->addWidget(Label2, 2, 0, kCaption);
+  grid->addWidget(cbNameType, 2, 1);
+  grid->addWidget(Label6, 2, 2, kCaption);
+  grid->addWidget(edtPort, 2, 3);
+  grid->addWidget(Label4, 2, 4, kCaption);
+  grid->addWidget(edtTimeOut, 2, 5);
+  grid->setColumnStretch(1, 1);
+  auto* buttons = new QHBoxLayout;  // the grid takes it over below
+  buttons->setSpacing(kButtonGap);
+  buttons->addWidget(btnResolver);
+  buttons->addWidget(btnListaDNS);
+  buttons->addWidget(btnAcercaDe);
+  buttons->addStretch(1);
+  grid->addLayout(buttons, 3, 0, 1, 6);
 
   // Tab order 0 to 7.
   setTabOrder(edtDnsServer, edtName);
@@ -204,12 +295,34 @@ void TfrmMain::BuildPanel() {
   setTabOrder(btnListaDNS, btnAcercaDe);
   edtDnsServer->setFocus();
 
+  // Enter in any field runs "&Resolver". A list without free text passes Enter on, so
+  // the window watches it for the key.
+  for (QLineEdit* field : {edtDnsServer, edtName, edtPort, edtTimeOut})
+    connect(field, &QLineEdit::returnPressed, this, &TfrmMain::PressResolver);
+  cbNameType->installEventFilter(this);
+
   connect(btnResolver, &QPushButton::clicked, this,
           [this] { RunCommand([this] { btnResolverClick(); }); });
   connect(btnListaDNS, &QPushButton::clicked, this,
           [this] { RunCommand([this] { btnListaDNSClick(); }); });
   connect(btnAcercaDe, &QPushButton::clicked, this,
           [this] { RunCommand([this] { btnAcercaDeClick(); }); });
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == cbNameType && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      PressResolver();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::PressResolver() {
+  // Pressed the way Alt+R presses it: shown pressed for a moment, the focus left alone.
+  if (btnResolver->isEnabled()) btnResolver->animateClick();
 }
 
 void TfrmMain::FormCreate() {
@@ -222,7 +335,7 @@ bool TfrmMain::FormCloseQuery() {
     // Whoever closes the window wants no more of the answer: stop the wait rather than
     // keep the window open for as long as the time-out allows.
     close_requested_ = true;
-    if (FDnsQuery) FDnsQuery->Abort();
+    StopLookup();
     return false;
   }
   FDnsQuery.reset();
@@ -281,22 +394,33 @@ void TfrmMain::RunLookup() {
   FDnsQuery->SetServer(Text(edtDnsServer));
   FDnsQuery->SetPort(StrToInt(Text(edtPort)));
   FDnsQuery->SetTimeOut(TimeOutMilliseconds(Text(edtTimeOut)));
-  const std::string name = Text(edtName);
-  switch (cbNameType->currentIndex()) {
-    case 0:
-      FDnsQuery->ResolveMX(name);
-      break;
-    case 1:
-      FDnsQuery->ResolveIP(name);
-      break;
-    case 2:
-      FDnsQuery->ResolveHostName(name);
-      break;
-    case 3:
-      FDnsQuery->ResolveNS(name);
-      break;
-    default:
-      throw Exception("No query type is selected");
+  const int type = cbNameType->currentIndex();
+  if (type < 0 || type >= static_cast<int>(std::size(kQueryTypes)))
+    throw Exception("No query type is selected");
+  (FDnsQuery.get()->*kQueryTypes[type].Resolve)(Text(edtName));
+}
+
+void TfrmMain::StopLookup() {
+  if (!lookup_running_ || !FDnsQuery) return;
+  stop_requested_ = true;
+  FDnsQuery->Abort();
+}
+
+void TfrmMain::ShowWaiting() {
+  StatusPanels[1]->setText(QString::fromStdString(DescribeWait(Text(edtDnsServer), Text(edtPort))));
+  StatusPanels[1]->setToolTip(StatusPanels[1]->text());
+  for (std::size_t i = 2; i < StatusPanels.size(); ++i) {
+    StatusPanels[i]->clear();
+    StatusPanels[i]->setToolTip(QString());
+  }
+}
+
+void TfrmMain::ShowOutcome(const TLookupOutcome& outcome) {
+  const std::string* texts[] = {&outcome.Result, &outcome.Time, &outcome.Transport};
+  const QString details = QString::fromStdString(outcome.Details);
+  for (std::size_t i = 1; i < StatusPanels.size(); ++i) {
+    StatusPanels[i]->setText(QString::fromStdString(*texts[i - 1]));
+    StatusPanels[i]->setToolTip(details);
   }
 }
 
@@ -305,26 +429,53 @@ void TfrmMain::btnResolverClick() {
   // While the lookup waits, Qt keeps handling this window's events. The commands are
   // off until it returns, and a close asked for meanwhile is held back until then, so
   // nothing uses or frees the lookup in the middle of it.
+  //
+  // A command button that has the focus (the one just clicked) would hand it on to the
+  // next field when it is disabled, and whatever is typed during the lookup would land
+  // there: the focus is put down instead, and given back to the button afterwards
+  // unless the user has picked a field in the meantime.
+  QPointer<QWidget> focused = focusWidget();
+  const bool focusOnCommand =
+      focused == btnResolver || focused == btnListaDNS || focused == btnAcercaDe;
+  if (focusOnCommand) focused->clearFocus();
+
   lookup_running_ = true;
+  stop_requested_ = false;
   SetCommandsEnabled(false);
+  QApplication::setOverrideCursor(Qt::BusyCursor);
   struct TLookupDone {
     TfrmMain& window;
+    QPointer<QWidget> focused;
+    bool focusOnCommand;
     ~TLookupDone() {
+      QApplication::restoreOverrideCursor();
       window.lookup_running_ = false;
       window.SetCommandsEnabled(true);
+      if (focusOnCommand && focused && window.focusWidget() == nullptr)
+        focused->setFocus(Qt::OtherFocusReason);
     }
   };
 
   {
-    TLookupDone done{*this};
-    bool failed = false;
+    TLookupDone done{*this, focused, focusOnCommand};
+    ShowWaiting();
+    std::exception_ptr failure;
     try {
       RunLookup();
     } catch (...) {
-      // Every failure reads the same to the user, whatever its cause.
-      failed = true;
+      failure = std::current_exception();
     }
-    if (failed) {
+    TLookupFailure sorted = ClassifyFailure(failure);
+    if (failure && stop_requested_) sorted.Kind = TLookupFailureKind::kStopped;
+    // A lookup turned away before it started (its fields) exchanged nothing: the last
+    // exchange on record is an older lookup's.
+    const TzvDnsExchangeInfo exchange = FDnsQuery && sorted.Kind != TLookupFailureKind::kInput
+                                            ? FDnsQuery->LastExchange()
+                                            : TzvDnsExchangeInfo{};
+    ShowOutcome(DescribeOutcome(exchange, sorted));
+    if (failure) {
+      // Every failure reads the same in the pane, whatever its cause; the status bar
+      // tells them apart.
       AppendLines(LookupErrorLines());
     } else {
       ShowMailServers();

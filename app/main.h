@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "app/DnsLookup.h"
+#include "app/LookupOutcome.h"
 
+class QAction;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -49,8 +51,13 @@ class TfrmMain : public QMainWindow {
   QPushButton* btnListaDNS;
   QPushButton* btnAcercaDe;
 
-  // The status bar's four panels; the first shows the web address.
+  // The status bar's four panels: the web address, then the outcome of the last lookup
+  // (its result, how long the answer took, UDP or TCP), with the details in tooltips.
+  // While a lookup waits the second one names the server being asked.
   std::vector<QLabel*> StatusPanels;
+  // Moves the keyboard focus to the result pane (F6), so its text can be selected and
+  // copied without the mouse; offered in the pane's context menu too.
+  QAction* actFocusResult;
 
   void btnResolverClick();
   // Lets a failure to read the system's configuration pass to the caller: the button's
@@ -60,6 +67,9 @@ class TfrmMain : public QMainWindow {
 
   // True while "&Resolver" waits for its answer; the three commands are disabled then.
   bool LookupRunning() const { return lookup_running_; }
+  // Stops the running lookup (Escape): its wait ends at once and it fails, reported as
+  // stopped. Nothing happens when no lookup runs.
+  void StopLookup();
   // True when a close was asked for during a lookup and is still to be carried out.
   bool CloseRequested() const { return close_requested_; }
   // The lookup, from creation until the window closes (null afterwards).
@@ -67,6 +77,7 @@ class TfrmMain : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void FormCreate();
@@ -78,6 +89,12 @@ class TfrmMain : public QMainWindow {
   void BuildPanel();
   void BuildStatusBar();
   void BuildResultPane();
+  void ShowResultMenu(const QPoint& position);
+
+  // Enter in a field: "&Resolver", as if pressed (nothing while a lookup runs).
+  void PressResolver();
+  void ShowWaiting();
+  void ShowOutcome(const TLookupOutcome& outcome);
 
   void AppendLines(const std::vector<std::string>& lines);
   void ShowMailServers();
@@ -95,7 +112,8 @@ class TfrmMain : public QMainWindow {
   std::unique_ptr<TDnsLookup> FDnsQuery;
   bool lookup_running_ = false;
   bool close_requested_ = false;
-  int result_lines_ = 0;  // lines in memResult
+  bool stop_requested_ = false;  // the running lookup was asked to stop
+  int result_lines_ = 0;         // lines in memResult
 };
 
 // The application object: it reports a failure that reaches the event loop in a message

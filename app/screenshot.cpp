@@ -1,12 +1,13 @@
 // pellamar-screenshot: draws the main window after an MX lookup of pellamar.test into a
 // PNG file (and, given a second file, the about box into that), for the README. Run by
 // scripts/screenshot.sh on Qt's offscreen platform or under Xvfb. Inside the test
-// network namespace, with the query component built, the lookup is a real one against
-// the loopback test server on 127.0.0.1; anywhere else a built-in copy of that server's
-// answer stands in, so the picture never depends on a network.
-//   pellamar-screenshot WINDOW.png [ABOUT.png]
+// network namespace the lookup is a real one against the loopback test server on
+// 127.0.0.1; anywhere else a built-in copy of that server's answer stands in, so the
+// picture never depends on a network. --dark draws both with a dark desktop theme.
+//   pellamar-screenshot [--dark] WINDOW.png [ABOUT.png]
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -46,6 +47,15 @@ class TSampleLookup : public TDnsLookup {
   void ResolveIP(const std::string&) override {}
   void ResolveHostName(const std::string&) override {}
   void ResolveNS(const std::string&) override {}
+  TzvDnsExchangeInfo LastExchange() const override {
+    TzvDnsExchangeInfo exchange;
+    exchange.ServerAddress = "127.0.0.1";
+    exchange.Port = 53;
+    exchange.Answered = true;
+    exchange.ResponseCode = 0;
+    exchange.ElapsedMicroseconds = 1400;
+    return exchange;
+  }
   const TzvMailServerList& MailServers() const override { return mail_; }
   const TzvHostList& Hosts() const override { return hosts_; }
   const TStrings& NameServers() const override { return name_servers_; }
@@ -76,15 +86,45 @@ bool RealLookupPossible() {
   return netns != nullptr && std::strcmp(netns, "1") == 0;
 }
 
+// A dark desktop theme of the kind many Linux desktops offer; its link colour is the
+// usual mid blue, too dark on this background, which the about box has to mend.
+QPalette DarkPalette() {
+  const QColor face(53, 53, 53), base(42, 42, 42), text(Qt::white), muted(128, 128, 128);
+  QPalette palette;
+  palette.setColor(QPalette::Window, face);
+  palette.setColor(QPalette::WindowText, text);
+  palette.setColor(QPalette::Base, base);
+  palette.setColor(QPalette::AlternateBase, face);
+  palette.setColor(QPalette::ToolTipBase, face);
+  palette.setColor(QPalette::ToolTipText, text);
+  palette.setColor(QPalette::Text, text);
+  palette.setColor(QPalette::Button, face);
+  palette.setColor(QPalette::ButtonText, text);
+  palette.setColor(QPalette::BrightText, Qt::red);
+  palette.setColor(QPalette::Link, QColor(42, 130, 218));
+  palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
+  palette.setColor(QPalette::HighlightedText, Qt::black);
+  palette.setColor(QPalette::PlaceholderText, muted);
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    palette.setColor(QPalette::Disabled, role, muted);
+  return palette;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: pellamar-screenshot WINDOW.png [ABOUT.png]\n");
+  const bool dark = argc > 1 && std::strcmp(argv[1], "--dark") == 0;
+  const int first = dark ? 2 : 1;
+  if (argc - first < 1 || argc - first > 2) {
+    std::fprintf(stderr, "usage: pellamar-screenshot [--dark] WINDOW.png [ABOUT.png]\n");
     return 2;
   }
   TApplication application(argc, argv);
   InitializeApplication(application);
+  if (dark) {
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(DarkPalette());
+  }
   TQtWaiterInstallation waiter;
 
   TLookupServices services = DefaultLookupServices();
@@ -105,16 +145,16 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
 
   int status = 0;
-  if (!window.grab().save(QString::fromLocal8Bit(argv[1]), "PNG")) {
-    std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[1]);
+  if (!window.grab().save(QString::fromLocal8Bit(argv[first]), "PNG")) {
+    std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[first]);
     status = 1;
   }
-  if (argc == 3) {
+  if (argc - first == 2) {
     TfrmAcercaDe about(&window);
     about.show();
     QApplication::processEvents();
-    if (!about.grab().save(QString::fromLocal8Bit(argv[2]), "PNG")) {
-      std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[2]);
+    if (!about.grab().save(QString::fromLocal8Bit(argv[first + 1]), "PNG")) {
+      std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[first + 1]);
       status = 1;
     }
   }

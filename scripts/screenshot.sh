@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the README's pictures: the main window after an MX lookup of pellamar.test
-# (docs/screenshot.png) and the about box (docs/about.png).
+# (docs/screenshot.png) and the about box (docs/about.png), then the same two with a dark
+# desktop theme (docs/screenshot-dark.png, docs/about-dark.png).
 #   scripts/screenshot.sh [--xvfb] [BUILD_DIR]     (BUILD_DIR defaults to build)
 # Qt's offscreen platform draws them unless --xvfb asks for a real window on a virtual X
 # display. Run as root, it runs inside the private test namespace, where the lookup is
@@ -16,7 +17,7 @@ build_dir=${1:-build}
 cmake -S . -B "$build_dir" -G Ninja >/dev/null
 cmake --build "$build_dir" --target pellamar-screenshot -j 2
 mkdir -p docs
-shot=("$PWD/$build_dir/app/pellamar-screenshot" "$PWD/docs/screenshot.png" "$PWD/docs/about.png")
+shot="$PWD/$build_dir/app/pellamar-screenshot"
 
 if [ $xvfb -eq 1 ]; then
   command -v xvfb-run >/dev/null || { echo "screenshot: xvfb-run is missing (scripts/install-deps.sh app)" >&2; exit 1; }
@@ -25,5 +26,7 @@ else
   export QT_QPA_PLATFORM=offscreen
   runner=()
 fi
-tests/netns/run-in-netns.sh "${runner[@]}" "${shot[@]}"
-echo "screenshot: wrote docs/screenshot.png and docs/about.png"
+tests/netns/run-in-netns.sh "${runner[@]}" "$shot" "$PWD/docs/screenshot.png" "$PWD/docs/about.png"
+tests/netns/run-in-netns.sh "${runner[@]}" "$shot" --dark "$PWD/docs/screenshot-dark.png" \
+  "$PWD/docs/about-dark.png"
+echo "screenshot: wrote docs/screenshot.png, docs/about.png and their -dark twins"

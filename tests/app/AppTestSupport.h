@@ -6,13 +6,23 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "app/main.h"
 
@@ -64,4 +74,39 @@ inline void OnNextModal(std::function<void(QWidget*)> action) {
     if (modal != nullptr) action(modal);
   });
   timer->start(5);
+}
+
+// Checks that a panel laid out by Qt shows everything whole: no two controls overlap or
+// leave the panel, no caption or button is narrower than its text, every list entry fits
+// the list's text field, and each edit's text area holds the sample given for it.
+inline void ExpectPanelShowsEverything(const QWidget& panel,
+                                       const std::vector<std::pair<QLineEdit*, QString>>& samples) {
+  const QList<QWidget*> controls = panel.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  ASSERT_EQ(controls.size(), 13);
+  for (QWidget* a : controls) {
+    const std::string name = a->objectName().toStdString();
+    EXPECT_TRUE(panel.rect().contains(a->geometry())) << name;
+    for (QWidget* b : controls)
+      EXPECT_TRUE(a == b || !a->geometry().intersects(b->geometry()))
+          << name << " overlaps " << b->objectName().toStdString();
+    if (qobject_cast<QLabel*>(a) || qobject_cast<QPushButton*>(a)) {
+      EXPECT_GE(a->width(), a->sizeHint().width()) << name;
+    }
+  }
+  for (QComboBox* list : panel.findChildren<QComboBox*>()) {
+    QStyleOptionComboBox option;
+    option.initFrom(list);
+    const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                      QStyle::SC_ComboBoxEditField, list);
+    for (int i = 0; i < list->count(); ++i)
+      EXPECT_GE(field.width(), list->fontMetrics().horizontalAdvance(list->itemText(i)));
+  }
+  for (const auto& [edit, text] : samples) {
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+    const QRect area = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+    // QLineEdit keeps 2 pixels of its own on each side of the text.
+    EXPECT_GE(area.width() - 4, edit->fontMetrics().horizontalAdvance(text)) << text.toStdString();
+  }
 }

@@ -50,6 +50,10 @@ class TScriptedLookup : public TDnsLookup {
     if (OnAbort) OnAbort();
   }
 
+  // What LastExchange reports; the script may set it.
+  TzvDnsExchangeInfo Exchange;
+  TzvDnsExchangeInfo LastExchange() const override { return Exchange; }
+
   const TzvMailServerList& MailServers() const override { return Mail; }
   const TzvHostList& Hosts() const override { return HostList; }
   const TStrings& NameServers() const override { return NameServerList; }

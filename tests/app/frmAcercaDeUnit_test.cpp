@@ -2,9 +2,11 @@
 // its modal display.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 #include <QTest>
 #include <QUrl>
@@ -94,6 +96,54 @@ TEST(AboutBoxLink, AClickOpensTheWebAddress) {
   // Only the address opens it.
   QTest::mouseClick(about.Label1, Qt::LeftButton);
   EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST(AboutBoxLink, TabReachesItAndEnterOrSpaceOpenIt) {
+  QWidget owner;
+  TfrmAcercaDe about(&owner);
+  int opened = 0;
+  about.OpenUrl = [&](const QUrl&) { return ++opened, true; };
+  about.show();
+  about.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&about));
+  // Aceptar holds the focus at first, so Enter closes the dialog rather than opening.
+  EXPECT_EQ(QApplication::focusWidget(), about.btnAceptar);
+  QTest::keyClick(about.btnAceptar, Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), about.Label8);
+  QTest::keyClick(about.Label8, Qt::Key_Return);
+  QTest::keyClick(about.Label8, Qt::Key_Space);
+  EXPECT_EQ(opened, 2);
+  EXPECT_TRUE(about.isVisible());
+  // Tab stays on the link: Aceptar is passed by.
+  QTest::keyClick(about.Label8, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), about.Label8);
+}
+
+TEST(AboutBoxLink, ReadableOnDarkPalettesAndBlueOnLightOnes) {
+  const QColor light(240, 240, 240), dark(53, 53, 53);
+  const auto linkOn = [](QColor face, QColor text, QColor link) {
+    QPalette p;
+    p.setColor(QPalette::Button, face);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Link, link);
+    return p;
+  };
+  EXPECT_NEAR(ContrastRatio(Qt::blue, dark), 1.43, 0.02);
+  // A light theme's blue and a dark theme's own light link are kept.
+  EXPECT_EQ(ReadableLinkColour(linkOn(light, Qt::black, Qt::blue)), QColor(Qt::blue));
+  EXPECT_EQ(ReadableLinkColour(linkOn(dark, Qt::white, "#8ab4f8")), QColor("#8ab4f8"));
+
+  // A dark theme that kept a dark link: the dialog draws a lighter one, still bluish.
+  const QPalette desktop = QApplication::palette();
+  QApplication::setPalette(linkOn(dark, Qt::white, Qt::blue));
+  {
+    QWidget owner;
+    TfrmAcercaDe about(&owner);
+    const QColor drawn = about.Label8->palette().color(about.Label8->foregroundRole());
+    EXPECT_GE(ContrastRatio(drawn, dark), kReadableContrast);
+    EXPECT_GT(drawn.blue(), drawn.red());
+  }
+  QApplication::setPalette(desktop);
 }
 
 TEST(AboutBoxModal, AceptarIsTheDefaultButtonAndTabPassesItBy) {

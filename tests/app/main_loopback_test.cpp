@@ -1,16 +1,20 @@
 // The main window with the real query component: "&Resolver" for each query type against
 // the loopback test server (NSD on 127.0.0.1, zones in tests/netns/nsd/), a server error,
-// a time-out, and the guard while a scripted responder keeps an answer back. The server
-// field is always set to a loopback address first: the default server is never asked.
+// a time-out, the status bar's outcome of each, Escape, and the guard while a scripted
+// responder keeps an answer back. The server field is always set to a loopback address
+// first: the default server is never asked.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +51,18 @@ Lines Resolve(TfrmMain& window, int queryType, const char* name, const char* ser
 }
 
 const Lines kErrorLines = {"====== Error ======", " - El servidor no responde."};
+
+std::string Panel(const TfrmMain& window, int index) {
+  return window.StatusPanels[index]->text().toStdString();
+}
+
+// The status bar's time and transport come from the query component's record of its
+// last exchange. A component that keeps no such record leaves them out; the checks of
+// them are skipped then, with this reason.
+#define SKIP_WITHOUT_EXCHANGE_RECORD(window)                                             \
+  if ((window).DnsQuery()->LastExchange().ServerAddress.empty())                         \
+  GTEST_SKIP() << "the query component records no exchange (LastExchange is empty), so " \
+                  "the status bar has no time or transport to show"
 
 }  // namespace
 
@@ -203,4 +219,52 @@ TEST(LookupGuardAgainstScriptedServer, ACloseStopsTheWaitAndIsCarriedOutWhenTheL
   EXPECT_TRUE(lookupThere) << "the lookup was freed while it still ran";
   EXPECT_FALSE(window.isVisible()) << "the held-back close was not carried out";
   EXPECT_EQ(window.DnsQuery(), nullptr);
+}
+
+TEST(StatusBarAgainstLoopbackServers, EachOutcomeInItsWords) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  EXPECT_EQ(Resolve(window, 1, "nosuch.pellamar.test"), kErrorLines);
+  EXPECT_EQ(Panel(window, 1), "NXDOMAIN");
+  Resolve(window, 1, "host4.pellamar.test");
+  EXPECT_EQ(Panel(window, 1), "NOERROR");
+  std::optional<ScriptedDnsResponder> responder;
+  responder.emplace("127.0.0.64");
+  responder->SetDefaultReply(ScriptedDnsResponder::Silence());
+  const std::string port = std::to_string(responder->Port());
+  Resolve(window, 1, "quiet.pellamar.test", "127.0.0.64", port.c_str(), "1");
+  EXPECT_EQ(Panel(window, 1), "sin respuesta");
+  EXPECT_TRUE(Panel(window, 2).empty());
+
+  SKIP_WITHOUT_EXCHANGE_RECORD(window);
+  Resolve(window, 1, "host4.pellamar.test");
+  EXPECT_EQ(Panel(window, 3), "UDP");
+  EXPECT_NE(Panel(window, 2).find(" ms"), std::string::npos) << Panel(window, 2);
+  EXPECT_TRUE(window.StatusPanels[1]->toolTip().contains("127.0.0.1"));
+  // The responder is gone: nothing listens on its port any more.
+  responder.reset();
+  EXPECT_EQ(Resolve(window, 1, "closed.pellamar.test", "127.0.0.64", port.c_str(), "2"),
+            kErrorLines);
+  EXPECT_EQ(Panel(window, 1), "conexión rechazada");
+}
+
+TEST(EscapeAgainstScriptedServer, StopsTheWaitAtOnceWithTheErrorLines) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  ScriptedDnsResponder responder("127.0.0.67");
+  responder.SetDefaultReply(ScriptedDnsResponder::Silence());
+  TfrmMain window;
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  const std::string port = std::to_string(responder.Port());
+  QTimer::singleShot(200, [] { QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Escape); });
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(Resolve(window, 1, "quiet.pellamar.test", "127.0.0.67", port.c_str(), "60"),
+            kErrorLines);
+  EXPECT_LT(clock.elapsed(), 30000) << "Escape did not stop the wait";
+  EXPECT_EQ(Panel(window, 1), "detenida");
+  EXPECT_TRUE(window.isVisible());
 }

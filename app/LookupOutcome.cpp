@@ -1,0 +1,146 @@
+#include "app/LookupOutcome.h"
+
+#include <array>
+#include <cstdio>
+
+#include "base/SysUtils.h"
+#include "dns/zvUtils.h"
+#include "net/zvSocketUtils.h"
+
+namespace {
+
+// System error numbers a person meets when a server cannot be reached.
+constexpr std::int32_t kConnectionRefused = 111;   // ECONNREFUSED: nothing listens there
+constexpr std::int32_t kNetworkUnreachable = 101;  // ENETUNREACH
+constexpr std::int32_t kHostUnreachable = 113;     // EHOSTUNREACH
+
+std::string SocketFailureName(std::int32_t code) {
+  switch (code) {
+    case kzvErrTimeout:
+      return "sin respuesta";
+    case kConnectionRefused:
+      return "conexión rechazada";
+    case kzvErrAborted:
+      return "detenida";
+    case kzvErrInvalidHostAddress:
+      return "dirección no válida";
+    case kzvErrInvalidPort:
+      return "puerto no válido";
+    case kNetworkUnreachable:
+      return "red inalcanzable";
+    case kHostUnreachable:
+      return "servidor inalcanzable";
+    case kzvHostNotFound:
+    case kzvTryAgain:
+    case kzvNoRecovery:
+    case kzvNoData:
+      return "servidor desconocido";
+    default:
+      return "error de red";
+  }
+}
+
+bool IsResponseCode(std::int32_t code) {
+  return code >= 1 && code <= 15;
+}
+
+std::string ResultOf(const TzvDnsExchangeInfo& exchange, const TLookupFailure& failure) {
+  switch (failure.Kind) {
+    case TLookupFailureKind::kNone:
+      // The library fails on every response code but 0, so a lookup that returned had
+      // NOERROR even when its exchange was not recorded.
+      return ResponseCodeName(exchange.Answered && exchange.ResponseCode > 0 ? exchange.ResponseCode
+                                                                             : 0);
+    case TLookupFailureKind::kDns:
+      if (IsResponseCode(failure.Code)) return ResponseCodeName(failure.Code);
+      if (exchange.Answered && IsResponseCode(exchange.ResponseCode))
+        return ResponseCodeName(exchange.ResponseCode);
+      return exchange.Answered ? "respuesta no válida" : "error de DNS";
+    case TLookupFailureKind::kSocket:
+      return SocketFailureName(failure.Code);
+    case TLookupFailureKind::kInput:
+      return "datos no válidos";
+    case TLookupFailureKind::kStopped:
+      return "detenida";
+    case TLookupFailureKind::kOther:
+      break;
+  }
+  return "error";
+}
+
+}  // namespace
+
+TLookupFailure ClassifyFailure(std::exception_ptr failure) {
+  TLookupFailure sorted;
+  if (!failure) return sorted;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EzvDnsError& e) {
+    sorted = {TLookupFailureKind::kDns, e.ErrorCode(), e.what()};
+  } catch (const EzvSocketError& e) {
+    sorted = {
+        e.ErrorCode() == kzvErrAborted ? TLookupFailureKind::kStopped : TLookupFailureKind::kSocket,
+        e.ErrorCode(), e.what()};
+  } catch (const EConvertError& e) {
+    sorted = {TLookupFailureKind::kInput, 0, e.what()};
+  } catch (const std::exception& e) {
+    sorted = {TLookupFailureKind::kOther, 0, e.what()};
+  } catch (...) {
+    sorted = {TLookupFailureKind::kOther, 0, "unknown failure"};
+  }
+  return sorted;
+}
+
+std::string ResponseCodeName(std::int32_t code) {
+  static constexpr std::array<const char*, 11> kNames = {
+      "NOERROR",  "FORMERR", "SERVFAIL", "NXDOMAIN", "NOTIMP", "REFUSED",
+      "YXDOMAIN", "YXRRSET", "NXRRSET",  "NOTAUTH",  "NOTZONE"};
+  if (code >= 0 && code < static_cast<std::int32_t>(kNames.size())) return kNames[code];
+  return "RCODE " + std::to_string(code);
+}
+
+std::string FormatElapsed(std::int64_t microseconds) {
+  if (microseconds < 0) microseconds = 0;
+  char text[32];
+  if (microseconds < 10'000) {
+    // Below 10 ms a tenth tells a loopback answer from a LAN one.
+    const std::int64_t tenths = (microseconds + 50) / 100;
+    std::snprintf(text, sizeof text, "%lld,%lld ms", static_cast<long long>(tenths / 10),
+                  static_cast<long long>(tenths % 10));
+  } else if (microseconds < 10'000'000) {
+    std::snprintf(text, sizeof text, "%lld ms",
+                  static_cast<long long>((microseconds + 500) / 1000));
+  } else {
+    const std::int64_t tenths = (microseconds + 50'000) / 100'000;
+    std::snprintf(text, sizeof text, "%lld,%lld s", static_cast<long long>(tenths / 10),
+                  static_cast<long long>(tenths % 10));
+  }
+  return text;
+}
+
+TLookupOutcome DescribeOutcome(const TzvDnsExchangeInfo& exchange, const TLookupFailure& failure) {
+  TLookupOutcome outcome;
+  outcome.Result = ResultOf(exchange, failure);
+  const bool exchanged = !exchange.ServerAddress.empty();
+  if (exchanged) {
+    outcome.Transport = exchange.Transport == TzvDnsTransport::dtTcp ? "TCP" : "UDP";
+    outcome.Details = "Servidor " + exchange.ServerAddress + ", puerto " +
+                      std::to_string(exchange.Port) + ", por " + outcome.Transport;
+    if (exchange.Truncated) outcome.Details += " (la respuesta UDP llegó truncada)";
+    outcome.Details += "\n";
+  }
+  outcome.Details += "Resultado: " + outcome.Result;
+  if (exchanged && exchange.Answered) {
+    outcome.Time = FormatElapsed(exchange.ElapsedMicroseconds);
+    outcome.Details += " en " + outcome.Time;
+  }
+  if (failure.Kind != TLookupFailureKind::kNone) {
+    outcome.Details += "\nError: " + failure.Text;
+    if (failure.Code != 0) outcome.Details += " (código " + std::to_string(failure.Code) + ")";
+  }
+  return outcome;
+}
+
+std::string DescribeWait(const std::string& server, const std::string& port) {
+  return "Consultando " + server + ", puerto " + port + "…";
+}

@@ -1,0 +1,69 @@
+// The status bar's words for each outcome of a lookup, with and without a record of the
+// exchange, and the sorting of the failures that lead to them.
+#include "app/LookupOutcome.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+
+#include "base/SysUtils.h"
+#include "dns/zvUtils.h"
+#include "net/zvSocketUtils.h"
+
+TEST(DescribeOutcome, NamesEachOutcomeWithItsTimeTransportAndDetails) {
+  using K = TLookupFailureKind;
+  const TzvDnsExchangeInfo answered{"127.0.0.1", 5353,  TzvDnsTransport::dtUdp, false, true,
+                                    0,           12'300};
+  const TzvDnsExchangeInfo silent{"127.0.0.1", 5353, TzvDnsTransport::dtUdp, false, false, -1, 0};
+  const TzvDnsExchangeInfo retried{"127.0.0.1", 5353, TzvDnsTransport::dtTcp, true, true, 0, 800};
+  struct TCase {
+    TzvDnsExchangeInfo exchange;
+    TLookupFailure failure;
+    const char *result, *time, *transport;
+  };
+  const TCase cases[] = {
+      {answered, {}, "NOERROR", "12 ms", "UDP"},
+      {retried, {}, "NOERROR", "0,8 ms", "TCP"},
+      {answered, {K::kDns, 3, "Name error"}, "NXDOMAIN", "12 ms", "UDP"},
+      {answered, {K::kDns, 5, "Refused"}, "REFUSED", "12 ms", "UDP"},
+      {answered, {K::kDns, -1, "Malformed"}, "respuesta no válida", "12 ms", "UDP"},
+      {silent, {K::kSocket, -1, "Timeout error occured"}, "sin respuesta", "", "UDP"},
+      {silent, {K::kSocket, 111, "Connection refused"}, "conexión rechazada", "", "UDP"},
+      {silent, {K::kStopped, -8, "The lookup was stopped"}, "detenida", "", "UDP"},
+      // Nothing recorded of the exchange: the result alone.
+      {{}, {}, "NOERROR", "", ""},
+      {{}, {K::kSocket, 11001, "Host not found"}, "servidor desconocido", "", ""},
+      {{}, {K::kInput, 0, "'5x3' is not a valid integer value"}, "datos no válidos", "", ""},
+  };
+  for (const TCase& c : cases) {
+    const TLookupOutcome outcome = DescribeOutcome(c.exchange, c.failure);
+    EXPECT_EQ(outcome.Result, c.result) << c.failure.Text;
+    EXPECT_EQ(outcome.Time, c.time) << c.result;
+    EXPECT_EQ(outcome.Transport, c.transport) << c.result;
+  }
+  const std::string details =
+      DescribeOutcome(retried, {K::kSocket, 111, "Connection refused"}).Details;
+  for (const char* part : {"127.0.0.1", "5353", "truncada", "Connection refused (código 111)"})
+    EXPECT_NE(details.find(part), std::string::npos) << part << " not in " << details;
+}
+
+TEST(ClassifyFailure, SortsTheLibrarysFailuresFromOthers) {
+  const auto kind = [](auto failure) {
+    return ClassifyFailure(std::make_exception_ptr(failure)).Kind;
+  };
+  EXPECT_EQ(ClassifyFailure(nullptr).Kind, TLookupFailureKind::kNone);
+  EXPECT_EQ(ClassifyFailure(std::make_exception_ptr(EzvDnsError(3))).Code, 3);
+  EXPECT_EQ(kind(EzvDnsError(3)), TLookupFailureKind::kDns);
+  EXPECT_EQ(kind(EzvSocketError(SzvTimeoutError, kzvErrTimeout)), TLookupFailureKind::kSocket);
+  EXPECT_EQ(kind(EzvSocketError(SzvAborted, kzvErrAborted)), TLookupFailureKind::kStopped);
+  EXPECT_EQ(kind(EConvertError("'x' is not a valid integer value")), TLookupFailureKind::kInput);
+  EXPECT_EQ(kind(std::bad_alloc()), TLookupFailureKind::kOther);
+}
+
+TEST(FormatElapsed, TenthsBelowTenMillisecondsAndSecondsPastTen) {
+  EXPECT_EQ(FormatElapsed(449), "0,4 ms");
+  EXPECT_EQ(FormatElapsed(9'949), "9,9 ms");
+  EXPECT_EQ(FormatElapsed(12'499), "12 ms");
+  EXPECT_EQ(FormatElapsed(12'340'000), "12,3 s");
+  EXPECT_EQ(ResponseCodeName(12), "RCODE 12");
+}
