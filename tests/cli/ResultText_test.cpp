@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "dns/zvDnsRecordTypes.h"
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -72,7 +74,7 @@ TEST(ResultText, EmptySectionsAreLeftOutBetweenOthers) {
 
 TEST(ResultText, TextsPassThroughUnchanged) {
   // Names are printed as they are: no printf directive in them is interpreted and no
-  // byte is dropped.
+  // byte is dropped (a NUL is shown, escaped).
   TzvMailServerList mail;
   AddMx(mail, "%s%n.example", 5, "%d");
   TzvHostList hosts;
@@ -81,7 +83,80 @@ TEST(ResultText, TextsPassThroughUnchanged) {
   host->IPAddress = "::1";
   hosts.Add(std::move(host));
   EXPECT_EQ(MailServerLines(mail)[1], "%s%n.example, Preference 5, %d");
-  EXPECT_EQ(HostLines(hosts)[1], std::string("nul\0byte, ::1", 13));
+  EXPECT_EQ(HostLines(hosts)[1], "nul\\000byte, ::1");
+}
+
+TEST(ShownNames, BytesOutsidePrintableAsciiAsDigDoes) {
+  const std::pair<std::string, std::string> table[] = {
+      {"host4.pellamar.test", "host4.pellamar.test"},
+      {"b\x07l\xE9.test", "b\\007l\\233.test"},             // BEL, and a byte that is not UTF-8
+      {"caf\xC3\xA9.test", "caf\xC3\xA9.test"},             // valid UTF-8 is text
+      {"caf\xC3\xA9\xFF.test", "caf\\195\\169\\255.test"},  // one bad byte: all escaped
+      {"\xC2\x85x\x7F", "\\194\\133x\\127"},                // C1 control and DEL
+      {"\xED\xA0\x80", "\\237\\160\\128"},                  // a surrogate is not UTF-8
+      {"a\\b", "a\\\\b"},                                   // the escape character itself
+  };
+  for (const auto& [name, shown] : table) EXPECT_EQ(EscapedName(name), shown) << shown;
+  EXPECT_EQ(ShownName("xn--caf-dma.pellamar.test"),
+            "xn--caf-dma.pellamar.test (caf\xC3\xA9.pellamar.test)");
+  EXPECT_EQ(QuotedText("say \"hi\"\n"), "\"say \\\"hi\\\"\\010\"");
+
+  TStrings aliases;
+  aliases.Add("xn--caf-dma.test");
+  aliases.Add("\x1B[31mred");
+  EXPECT_EQ(
+      AliasLines(aliases),
+      (Lines{"====== Alias ======", "xn--caf-dma.test (caf\xC3\xA9.test)", "\\027[31mred", ""}));
+}
+
+TEST(RecordSections, OneHeadingAndOneLinePerRecordOfTheType) {
+  TzvDnsRecordList records;
+  auto add = [&](std::unique_ptr<TzvDnsRecord> record) {
+    record->Name = "x.test";
+    records.Add(std::move(record));
+  };
+  auto txt = std::make_unique<TzvDnsTXTStringsRecord>();
+  txt->Strings = {"uno", "dos"};
+  add(std::move(txt));
+  auto soa = std::make_unique<TzvDnsSOARecord>();
+  soa->PrimaryNameServer = "ns.test";
+  soa->ResponsibleMailbox = "host.test";
+  soa->SerialNumber = 7;
+  add(std::move(soa));
+  auto cname = std::make_unique<TzvDnsCNAMERecord>();
+  cname->CanonicalName = "xn--caf-dma.test";
+  add(std::move(cname));
+  auto srv = std::make_unique<TzvDnsSRVRecord>();
+  srv->Priority = 1;
+  srv->Weight = 2;
+  srv->Port = 3;
+  srv->Target = "t.test";
+  add(std::move(srv));
+  auto caa = std::make_unique<TzvDnsCAARecord>();
+  caa->Flags = 128;
+  caa->Tag = "issue";
+  caa->Value = "ca.test";
+  add(std::move(caa));
+
+  EXPECT_EQ(RecordSectionLines(records, kzvDnsTypeTXT),
+            (Lines{"====== Textos ======", "x.test, \"uno\" \"dos\"", ""}));
+  EXPECT_EQ(
+      RecordSectionLines(records, kzvDnsTypeSOA),
+      (Lines{"====== Inicio de Autoridad ======",
+             "x.test, ns.test, host.test, Serial 7, Refresh 0, Retry 0, Expire 0, Minimum 0", ""}));
+  EXPECT_EQ(RecordSectionLines(records, kzvDnsTypeCNAME),
+            (Lines{"====== Nombres Can\xC3\xB3nicos ======",
+                   "x.test, xn--caf-dma.test (caf\xC3\xA9.test)", ""}));
+  EXPECT_EQ(RecordSectionLines(records, kzvDnsTypeSRV),
+            (Lines{"====== Servicios ======", "x.test, Priority 1, Weight 2, Port 3, t.test", ""}));
+  EXPECT_EQ(RecordSectionLines(records, kzvDnsTypeCAA),
+            (Lines{"====== Autoridades de Certificaci\xC3\xB3n ======",
+                   "x.test, Flags 128, issue \"ca.test\"", ""}));
+  EXPECT_EQ(RecordSectionLines(records, kzvDnsTypeAAAA), Lines{});
+
+  const std::string data[] = {"\"uno\" \"dos\"", "ns.test host.test 7 0 0 0 0", "xn--caf-dma.test",
+                              "1 2 3 t.test", "128 issue \"ca.test\""};
+  for (int i = 0; i < records.Count(); ++i) EXPECT_EQ(RecordDataText(*records[i]), data[i]);
 }
 
 TEST(ResultText, ErrorLines) {
