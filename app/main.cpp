@@ -166,6 +166,8 @@ void TfrmMain::BuildPanel() {
   cbNameType->addItems(
       {QStringLiteral("MX (servidores de correo)"), QStringLiteral("A (direcciones IP)"),
        QStringLiteral("PTR (nombres de host)"), QStringLiteral("NS (nombres de servidores)")});
+  // After the four of the original window, whose indices stay as they were.
+  cbNameType->addItem(QStringLiteral("AAAA (direcciones IPv6)"));
   cbNameType->setCurrentIndex(0);
   Place(*cbNameType, kCbNameType);
 
@@ -293,6 +295,9 @@ void TfrmMain::RunLookup() {
       break;
     case 3:
       FDnsQuery->ResolveNS(name);
+      break;
+    case 4:
+      FDnsQuery->ResolveAAAA(name);
       break;
     default:
       throw Exception("No query type is selected");
