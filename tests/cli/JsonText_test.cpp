@@ -15,22 +15,4 @@ TEST(JsonQuoted, EscapesWhatJsonForbidsAndKeepsUtf8) {
   EXPECT_EQ(JsonQuoted("\xED\xA0\x80"), R"("\u00ed\u00a0\u0080")");
 }
 
-TEST(JsonWriter, PutsCommasBetweenValuesAtEveryDepth) {
-  TJsonWriter json;
-  json.BeginObject();
-  json.Key("a");
-  json.BeginArray();
-  json.Number(1);
-  json.BeginObject();
-  json.EndObject();
-  json.Null();
-  json.EndArray();
-  json.Key("b");
-  json.Bool(false);
-  json.Key("t");
-  json.Fixed(0.5, 3);
-  json.EndObject();
-  EXPECT_EQ(json.Text(), R"({"a":[1,{},null],"b":false,"t":0.500})");
-}
-
 }  // namespace

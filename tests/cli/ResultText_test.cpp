@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "dns/zvDnsRecordTypes.h"
-
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -107,56 +105,6 @@ TEST(ShownNames, BytesOutsidePrintableAsciiAsDigDoes) {
   EXPECT_EQ(
       AliasLines(aliases),
       (Lines{"====== Alias ======", "xn--caf-dma.test (caf\xC3\xA9.test)", "\\027[31mred", ""}));
-}
-
-TEST(RecordSections, OneHeadingAndOneLinePerRecordOfTheType) {
-  TzvDnsRecordList records;
-  auto add = [&](std::unique_ptr<TzvDnsRecord> record) {
-    record->Name = "x.test";
-    records.Add(std::move(record));
-  };
-  auto txt = std::make_unique<TzvDnsTXTStringsRecord>();
-  txt->Strings = {"uno", "dos"};
-  add(std::move(txt));
-  auto soa = std::make_unique<TzvDnsSOARecord>();
-  soa->PrimaryNameServer = "ns.test";
-  soa->ResponsibleMailbox = "host.test";
-  soa->SerialNumber = 7;
-  add(std::move(soa));
-  auto cname = std::make_unique<TzvDnsCNAMERecord>();
-  cname->CanonicalName = "xn--caf-dma.test";
-  add(std::move(cname));
-  auto srv = std::make_unique<TzvDnsSRVRecord>();
-  srv->Priority = 1;
-  srv->Weight = 2;
-  srv->Port = 3;
-  srv->Target = "t.test";
-  add(std::move(srv));
-  auto caa = std::make_unique<TzvDnsCAARecord>();
-  caa->Flags = 128;
-  caa->Tag = "issue";
-  caa->Value = "ca.test";
-  add(std::move(caa));
-
-  EXPECT_EQ(RecordSectionLines(records, kzvDnsTypeTXT),
-            (Lines{"====== Textos ======", "x.test, \"uno\" \"dos\"", ""}));
-  EXPECT_EQ(
-      RecordSectionLines(records, kzvDnsTypeSOA),
-      (Lines{"====== Inicio de Autoridad ======",
-             "x.test, ns.test, host.test, Serial 7, Refresh 0, Retry 0, Expire 0, Minimum 0", ""}));
-  EXPECT_EQ(RecordSectionLines(records, kzvDnsTypeCNAME),
-            (Lines{"====== Nombres Can\xC3\xB3nicos ======",
-                   "x.test, xn--caf-dma.test (caf\xC3\xA9.test)", ""}));
-  EXPECT_EQ(RecordSectionLines(records, kzvDnsTypeSRV),
-            (Lines{"====== Servicios ======", "x.test, Priority 1, Weight 2, Port 3, t.test", ""}));
-  EXPECT_EQ(RecordSectionLines(records, kzvDnsTypeCAA),
-            (Lines{"====== Autoridades de Certificaci\xC3\xB3n ======",
-                   "x.test, Flags 128, issue \"ca.test\"", ""}));
-  EXPECT_EQ(RecordSectionLines(records, kzvDnsTypeAAAA), Lines{});
-
-  const std::string data[] = {"\"uno\" \"dos\"", "ns.test host.test 7 0 0 0 0", "xn--caf-dma.test",
-                              "1 2 3 t.test", "128 issue \"ca.test\""};
-  for (int i = 0; i < records.Count(); ++i) EXPECT_EQ(RecordDataText(*records[i]), data[i]);
 }
 
 TEST(ResultText, ErrorLines) {

@@ -1,9 +1,9 @@
-// The query component's IPv6, international-name and further record-type lookups against
-// the loopback NSD servers (tests/netns/nsd/*.zone), and the name preparation they use.
+// What the query component does for IPv6 and international names beyond what the
+// companion's end-to-end tests show: reverse names of IPv6 addresses, IPv6 addresses of
+// mail servers from the additional section, and names refused before anything is sent.
 #include <gtest/gtest.h>
 
 #include "dns/zvDnsQuery.h"
-#include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/ScriptedDnsResponder.h"
@@ -42,18 +42,6 @@ TEST(ArpaName, IPv6AddressesGiveTheirNibblesUnderIp6Arpa) {
   EXPECT_EQ(TzvDnsQuery::GetArpaName("10.0.0.1"), "1.0.0.10.in-addr.arpa");
 }
 
-TEST(QueryRecordTypes, AaaaLookupListsIPv6Hosts) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  auto query = MainServer();
-  const TzvHostInfo* host = query->ResolveAAAA("dual.pellamar.test");
-  ASSERT_NE(host, nullptr);
-  EXPECT_EQ(Hosts(*query), (Lines{"dual.pellamar.test 2001:DB8::50"}));
-  // Through an alias to a name that has only an IPv4 address: no host, the alias kept.
-  query->ResolveAAAA("www.pellamar.test");
-  EXPECT_EQ(query->Hosts().Count(), 0);
-  EXPECT_EQ(query->Aliases().Count(), 1);
-}
-
 TEST(QueryRecordTypes, MailServerWithOnlyIPv6TakesItFromTheAdditionalSection) {
   REQUIRE_LOOPBACK_NAMESPACE();
   auto query = MainServer();
@@ -65,29 +53,6 @@ TEST(QueryRecordTypes, MailServerWithOnlyIPv6TakesItFromTheAdditionalSection) {
   const Lines hosts = Hosts(*query);
   ASSERT_FALSE(hosts.empty());
   EXPECT_EQ(hosts.back(), "host6.pellamar.test ::1");
-}
-
-TEST(QueryRecordTypes, ReverseLookupOfIPv6AsksIp6Arpa) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  auto query = MainServer();
-  const TzvHostInfo* host = query->ResolveHostName("::1");
-  ASSERT_NE(host, nullptr);
-  EXPECT_EQ(host->Name, "host6.pellamar.test");
-  EXPECT_EQ(host->IPAddress, "::1");
-  try {
-    query->ResolveHostName("::2");
-    ADD_FAILURE() << "::2 has no reverse name";
-  } catch (const EzvDnsError& e) {
-    EXPECT_EQ(e.ErrorCode(), 3);
-  }
-}
-
-TEST(QueryRecordTypes, InternationalNamesGoOutAsALabels) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  auto query = MainServer();
-  query->ResolveIP("café.pellamar.test");
-  EXPECT_EQ(Hosts(*query), (Lines{"xn--caf-dma.pellamar.test 127.0.0.60"}));
-  EXPECT_EQ(query->Request().Queries()[0]->Name, "xn--caf-dma.pellamar.test");
 }
 
 TEST(QueryRecordTypes, UnconvertibleNamesAreRefusedBeforeSending) {
@@ -103,30 +68,6 @@ TEST(QueryRecordTypes, UnconvertibleNamesAreRefusedBeforeSending) {
     EXPECT_EQ(e.ErrorCode(), kzvDnsErrInvalidName);
   }
   EXPECT_TRUE(responder.Requests().empty());
-}
-
-TEST(QueryRecordTypes, AnyTypeLeavesTypedRecordsInTheResponse) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  auto query = MainServer();
-  ASSERT_EQ(query->ResolveRecords("_ldap._tcp.pellamar.test", kzvDnsTypeSRV), 1);
-  const auto* srv = dynamic_cast<const TzvDnsSRVRecord*>(query->Response().Answers()[0]);
-  ASSERT_NE(srv, nullptr);
-  EXPECT_EQ(srv->Port, 389);
-  EXPECT_EQ(srv->Target, "host4.pellamar.test");
-
-  ASSERT_EQ(query->ResolveRecords("pellamar.test", kzvDnsTypeCAA), 1);
-  const auto* caa = dynamic_cast<const TzvDnsCAARecord*>(query->Response().Answers()[0]);
-  ASSERT_NE(caa, nullptr);
-  EXPECT_EQ(caa->Value, "ca.pellamar.test");
-
-  ASSERT_EQ(query->ResolveRecords("txt2.pellamar.test", kzvDnsTypeTXT), 1);
-  const auto* txt = dynamic_cast<const TzvDnsTXTStringsRecord*>(query->Response().Answers()[0]);
-  ASSERT_NE(txt, nullptr);
-  EXPECT_EQ(txt->Strings, (Lines{"uno", "dos"}));
-
-  // An alias answers for its target: the CNAME is in the answer, no record of the type.
-  EXPECT_EQ(query->ResolveRecords("www.pellamar.test", kzvDnsTypeTXT), 0);
-  EXPECT_EQ(query->Aliases().Count(), 1);
 }
 
 }  // namespace
