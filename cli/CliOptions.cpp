@@ -171,6 +171,8 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     return {options, std::nullopt};
   }
   if (short_output && json_output) return fail("--short and --json cannot be combined");
+  // No server could be asked at an empty address.
+  if (options.Server && options.Server->empty()) return fail("the server must not be empty");
   if (short_output) options.Output = TCliOutput::coShort;
   if (json_output) options.Output = TCliOutput::coJson;
 

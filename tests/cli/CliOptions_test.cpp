@@ -82,6 +82,7 @@ TEST(CliArguments, InputsThatCannotBeSentAreUsageErrors) {
   EXPECT_EQ(ParseOk({"--follow-referrals=0", "a", "x"}).MaxRecursiveQueries, 0);
   EXPECT_TRUE(ParseOk({"--follow-referrals", "a", "x"}).FollowReferrals);
   EXPECT_FALSE(ParseError({"-x", "host.test"}).empty());
+  EXPECT_FALSE(ParseError({"-s", "", "a", "x"}).empty());
   EXPECT_FALSE(ParseError({"-x", "::1", "ptr", "x"}).empty());
   EXPECT_NE(ParseError({"a", "x", "-p"}).find("needs a value"), std::string::npos);
 }
