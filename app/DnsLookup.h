@@ -25,6 +25,10 @@ class TDnsLookup {
   virtual void ResolveIP(const std::string& name) = 0;
   virtual void ResolveHostName(const std::string& name) = 0;
   virtual void ResolveNS(const std::string& name) = 0;
+  // IPv6 addresses, listed among the hosts. Lookups that do not offer it fail.
+  virtual void ResolveAAAA(const std::string& name) {
+    throw Exception("This lookup cannot ask for IPv6 addresses: " + name);
+  }
 
   // Called while a lookup waits (from an event handled inside its wait): makes the wait
   // end as soon as it can, so that the lookup returns, normally with a failure.

@@ -19,6 +19,7 @@ class TzvDnsQueryLookup : public TDnsLookup {
   void ResolveMX(const std::string& name) override { query_->ResolveMX(name); }
   void ResolveIP(const std::string& name) override { query_->ResolveIP(name); }
   void ResolveHostName(const std::string& name) override { query_->ResolveHostName(name); }
+  void ResolveAAAA(const std::string& name) override { query_->ResolveAAAA(name); }
   void ResolveNS(const std::string& name) override {
     std::string first_name_server;
     query_->ResolveNS(name, first_name_server);

@@ -54,6 +54,8 @@ constexpr TQueryType kQueryTypes[] = {
     {"A (direcciones IP)", &TDnsLookup::ResolveIP},
     {"PTR (nombres de host)", &TDnsLookup::ResolveHostName},
     {"NS (nombres de servidores)", &TDnsLookup::ResolveNS},
+    // After the four of the original window, whose indices stay as they were.
+    {"AAAA (direcciones IPv6)", &TDnsLookup::ResolveAAAA},
 };
 
 QLabel* MakeCaption(QWidget* parent, const char* name, const char* text, QWidget* field) {

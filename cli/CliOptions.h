@@ -1,27 +1,39 @@
-// The command line of pellamar-cli, read into plain settings. Reading the command line
-// never looks anything up: the port and time-out stay texts, read as integers later in
-// the same way the window reads its fields, so a bad value fails the lookup, not the usage.
+// The command line of pellamar-cli, read into plain settings. Both today's form
+// ("-s SERVER TYPE NAME") and dig's ("@SERVER NAME TYPE", "-t TYPE", "-x ADDRESS") are
+// understood. Numbers (port, time-out, referral depth) and the type are checked here, so
+// a command line that could not be sent is a usage error before anything is looked up;
+// the name itself is checked by the runner, which knows how it will be encoded.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 enum class TCliMode { cmLookup, cmListDns, cmHelp, cmVersion };
 
-// The four lookups, in the order of the window's query-type list.
-enum class TCliQueryType { qtMX = 0, qtA = 1, qtPTR = 2, qtNS = 3 };
+// How a lookup's outcome is written on standard output.
+enum class TCliOutput {
+  coSections,  // the window's headings and lines
+  coShort,     // the answer records' data, one per line
+  coJson       // one JSON object
+};
 
 struct TCliOptions {
   TCliMode Mode = TCliMode::cmLookup;
   std::optional<std::string> Server;  // none: the first server --list-dns finds
-  std::string Port = "53";
-  std::string TimeOut = "5";  // seconds
+  std::int32_t Port = 53;
+  std::int32_t TimeOutSeconds = 5;
   bool FollowReferrals = false;
   int MaxRecursiveQueries = 4;
   bool RecursionDesired = true;
-  TCliQueryType QueryType = TCliQueryType::qtMX;
+  // The question's type code (kzvDnsTypeA, ...); A when only a name is given, as in dig.
+  std::int32_t QueryType = 1;
   std::string Name;
+  TCliOutput Output = TCliOutput::coSections;
+  // The exchange's details (server, time, response code, flags, records with TTLs) on
+  // standard error.
+  bool Verbose = false;
 };
 
 // A command line that cannot be understood; the message says what is wrong.
@@ -37,8 +49,9 @@ struct TCliParseResult {
 };
 TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments);
 
-// The type word (mx, a, ptr, ns in any letter case), or none.
-std::optional<TCliQueryType> ParseQueryType(const std::string& word);
+// The type word in any letter case: mx, a, ptr, ns, aaaa, txt, soa, cname, srv or caa;
+// none for any other word.
+std::optional<std::int32_t> ParseQueryType(const std::string& word);
 
 // The one-line synopsis shown with usage errors, and the full manual-style help.
 std::string CliUsage();

@@ -1,6 +1,87 @@
 #include "cli/ResultText.h"
 
+#include "dns/zvDnsRecordTypes.h"
+#include "dns/zvIdn.h"
+
 namespace {
+
+// The length of the UTF-8 sequence that starts at `at`, or 0 when none does there: no
+// overlong forms, no surrogates, nothing past U+10FFFF.
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8SequenceAt(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+void AppendEscapedByte(std::string& out, unsigned char c) {
+  out += '\\';
+  out += static_cast<char>('0' + c / 100);
+  out += static_cast<char>('0' + c / 10 % 10);
+  out += static_cast<char>('0' + c % 10);
+}
+
+// The text with control bytes, and bytes of invalid UTF-8, as \DDD; `quote` is escaped
+// with a backslash as well when given (the double quote of a character-string).
+std::string SafeText(const std::string& text, char quote) {
+  const bool utf8 = IsUtf8(text);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80 && utf8) {
+      const std::size_t length = Utf8SequenceAt(text, i);
+      // U+0080 to U+009F are control characters too (C2 80 .. C2 9F).
+      if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+        AppendEscapedByte(out, c);
+        AppendEscapedByte(out, static_cast<unsigned char>(text[i + 1]));
+      } else {
+        out.append(text, i, length);
+      }
+      i += length;
+      continue;
+    }
+    if (c < 0x20 || c >= 0x7F) {
+      AppendEscapedByte(out, c);
+    } else if (c == '\\' || (quote != 0 && c == static_cast<unsigned char>(quote))) {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(c);
+    }
+    ++i;
+  }
+  return out;
+}
 
 void AppendSection(std::vector<std::string>& lines, std::vector<std::string> section) {
   for (std::string& line : section) lines.push_back(std::move(line));
@@ -10,7 +91,7 @@ std::vector<std::string> StringSection(const char* heading, const TStrings& entr
   std::vector<std::string> lines;
   if (entries.Count() == 0) return lines;
   lines.emplace_back(heading);
-  for (const std::string& entry : entries) lines.push_back(entry);
+  for (const std::string& entry : entries) lines.push_back(ShownName(entry));
   lines.emplace_back();
   return lines;
 }
@@ -25,8 +106,8 @@ std::vector<std::string> MailServerLines(const TzvMailServerList& mail_servers) 
     const TzvMailServerInfo* server = mail_servers.Items(i);
     // "%s, Preference %d, %s", put together without printf so that a name holding a NUL
     // byte is not cut short.
-    lines.push_back(server->Name + ", Preference " + std::to_string(server->Preference) + ", " +
-                    server->IPAddress);
+    lines.push_back(ShownName(server->Name) + ", Preference " + std::to_string(server->Preference) +
+                    ", " + server->IPAddress);
   }
   lines.emplace_back();
   return lines;
@@ -38,7 +119,8 @@ std::vector<std::string> HostLines(const TzvHostList& hosts) {
   lines.emplace_back("====== Hosts ======");
   for (int i = 0; i < hosts.Count(); ++i) {
     const TzvHostInfo* host = hosts.Items(i);
-    lines.push_back(host->Name + ", " + host->IPAddress);
+    // The address of a reverse lookup is the text the user gave or the reverse name.
+    lines.push_back(ShownName(host->Name) + ", " + EscapedName(host->IPAddress));
   }
   lines.emplace_back();
   return lines;
@@ -74,5 +156,101 @@ std::string DnsServerListHeading() {
 std::vector<std::string> DnsServerLines(const TStrings& servers) {
   std::vector<std::string> lines;
   for (const std::string& server : servers) lines.push_back(" - " + server);
+  return lines;
+}
+
+std::string EscapedName(const std::string& name) {
+  return SafeText(name, 0);
+}
+
+std::string ShownName(const std::string& name) {
+  const std::string unicode = IdnToUnicode(name);
+  return unicode.empty() ? EscapedName(name) : EscapedName(name) + " (" + unicode + ")";
+}
+
+std::string QuotedText(const std::string& text) {
+  return "\"" + SafeText(text, '"') + "\"";
+}
+
+std::string RecordDataText(const TzvDnsRecord& record) {
+  if (const auto* a = dynamic_cast<const TzvDnsARecord*>(&record)) return a->IPAddress;
+  if (const auto* aaaa = dynamic_cast<const TzvDnsAAAARecord*>(&record)) return aaaa->IPAddress;
+  if (const auto* ns = dynamic_cast<const TzvDnsNSRecord*>(&record))
+    return EscapedName(ns->NameServer);
+  if (const auto* cname = dynamic_cast<const TzvDnsCNAMERecord*>(&record))
+    return EscapedName(cname->CanonicalName);
+  if (const auto* ptr = dynamic_cast<const TzvDnsPTRRecord*>(&record))
+    return EscapedName(ptr->DomainName);
+  if (const auto* mx = dynamic_cast<const TzvDnsMXRecord*>(&record))
+    return std::to_string(mx->Preference) + " " + EscapedName(mx->MailServer);
+  if (const auto* soa = dynamic_cast<const TzvDnsSOARecord*>(&record)) {
+    return EscapedName(soa->PrimaryNameServer) + " " + EscapedName(soa->ResponsibleMailbox) + " " +
+           std::to_string(soa->SerialNumber) + " " + std::to_string(soa->Refresh) + " " +
+           std::to_string(soa->Retry) + " " + std::to_string(soa->Expire) + " " +
+           std::to_string(soa->MinimumTTL);
+  }
+  if (const auto* txt = dynamic_cast<const TzvDnsTXTStringsRecord*>(&record)) {
+    std::string text;
+    for (const std::string& part : txt->Strings)
+      text += (text.empty() ? "" : " ") + QuotedText(part);
+    return text;
+  }
+  if (const auto* txt = dynamic_cast<const TzvDnsTXTRecord*>(&record)) return QuotedText(txt->Text);
+  if (const auto* srv = dynamic_cast<const TzvDnsSRVRecord*>(&record)) {
+    return std::to_string(srv->Priority) + " " + std::to_string(srv->Weight) + " " +
+           std::to_string(srv->Port) + " " + EscapedName(srv->Target);
+  }
+  if (const auto* caa = dynamic_cast<const TzvDnsCAARecord*>(&record))
+    return std::to_string(caa->Flags) + " " + EscapedName(caa->Tag) + " " + QuotedText(caa->Value);
+  return "";
+}
+
+std::vector<std::string> RecordSectionLines(const TzvDnsRecordList& records,
+                                            std::int32_t record_type) {
+  const char* heading = nullptr;
+  switch (record_type) {
+    case kzvDnsTypeTXT:
+      heading = "====== Textos ======";
+      break;
+    case kzvDnsTypeSOA:
+      heading = "====== Inicio de Autoridad ======";
+      break;
+    case kzvDnsTypeCNAME:
+      heading = "====== Nombres Canónicos ======";
+      break;
+    case kzvDnsTypeSRV:
+      heading = "====== Servicios ======";
+      break;
+    case kzvDnsTypeCAA:
+      heading = "====== Autoridades de Certificación ======";
+      break;
+    default:
+      return {};
+  }
+  std::vector<std::string> lines;
+  for (const auto& record : records) {
+    if (record->RecordType != record_type) continue;
+    std::string line = ShownName(record->Name) + ", ";
+    if (const auto* soa = dynamic_cast<const TzvDnsSOARecord*>(record.get())) {
+      line += EscapedName(soa->PrimaryNameServer) + ", " + EscapedName(soa->ResponsibleMailbox) +
+              ", Serial " + std::to_string(soa->SerialNumber) + ", Refresh " +
+              std::to_string(soa->Refresh) + ", Retry " + std::to_string(soa->Retry) + ", Expire " +
+              std::to_string(soa->Expire) + ", Minimum " + std::to_string(soa->MinimumTTL);
+    } else if (const auto* cname = dynamic_cast<const TzvDnsCNAMERecord*>(record.get())) {
+      line += ShownName(cname->CanonicalName);
+    } else if (const auto* srv = dynamic_cast<const TzvDnsSRVRecord*>(record.get())) {
+      line += "Priority " + std::to_string(srv->Priority) + ", Weight " +
+              std::to_string(srv->Weight) + ", Port " + std::to_string(srv->Port) + ", " +
+              ShownName(srv->Target);
+    } else if (const auto* caa = dynamic_cast<const TzvDnsCAARecord*>(record.get())) {
+      line += "Flags " + std::to_string(caa->Flags) + ", " + EscapedName(caa->Tag) + " " +
+              QuotedText(caa->Value);
+    } else {
+      line += RecordDataText(*record);
+    }
+    if (lines.empty()) lines.emplace_back(heading);
+    lines.push_back(std::move(line));
+  }
+  if (!lines.empty()) lines.emplace_back();
   return lines;
 }

@@ -3,11 +3,20 @@
 // output, both through these functions, so the two never drift apart.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "base/Classes.h"
 #include "dns/zvDnsQuery.h"
+
+// Names are shown safely: a byte outside printable ASCII is written as dig writes it, a
+// backslash and three decimal digits ("\007", "\233"), unless the name is valid UTF-8
+// text, which is shown as it is (control characters are escaped even then, and a
+// backslash in a label is written "\\"). A name with A-labels gets its Unicode form
+// beside it in brackets: "xn--caf-dma.test (café.test)".
+std::string EscapedName(const std::string& name);
+std::string ShownName(const std::string& name);
 
 // Each section is a heading, one line per entry in list order and one empty line; an
 // empty list gives no lines at all.
@@ -21,6 +30,21 @@ std::vector<std::string> AliasLines(const TStrings& aliases);
 std::vector<std::string> LookupResultLines(const TzvMailServerList& mail_servers,
                                            const TzvHostList& hosts, const TStrings& name_servers,
                                            const TStrings& aliases);
+
+// The answer's records of one of the types that have no result list of their own (TXT,
+// SOA, CNAME, SRV, CAA), under that type's heading: "====== Textos ======",
+// "====== Inicio de Autoridad ======", "====== Nombres Canónicos ======",
+// "====== Servicios ======", "====== Autoridades de Certificación ======". Records of other
+// types in the list are passed over; none of the type gives no lines.
+std::vector<std::string> RecordSectionLines(const TzvDnsRecordList& records,
+                                            std::int32_t record_type);
+
+// A record's data as a line of dig's answer section shows it ("10 mail1.pellamar.test",
+// "\"uno\" \"dos\"", "0 issue \"ca.test\""); names and texts shown safely as above. A type
+// the codec does not decode gives the empty text.
+std::string RecordDataText(const TzvDnsRecord& record);
+// A character-string in double quotes, with '"' and '\' escaped and other bytes as names.
+std::string QuotedText(const std::string& text);
 
 // What a failed lookup shows, whatever the failure was.
 std::vector<std::string> LookupErrorLines();

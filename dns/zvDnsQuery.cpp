@@ -1,9 +1,13 @@
 #include "dns/zvDnsQuery.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <chrono>
 #include <span>
 
+#include "dns/zvDnsRecordTypes.h"
+#include "dns/zvIdn.h"
 #include "dns/zvRegistry.h"
 #include "net/zvSocketUtils.h"
 
@@ -162,8 +166,8 @@ constexpr const char* kTruncatedRetryFailed =
 
 TzvDnsQuery::TzvDnsQuery(TComponent* owner)
     : TzvUdpClient(owner),
-      request_(std::make_unique<TzvDnsMessage>()),
-      response_(std::make_unique<TzvDnsMessage>()),
+      request_(std::make_unique<TzvDnsExtendedMessage>()),
+      response_(std::make_unique<TzvDnsExtendedMessage>()),
       hosts_(std::make_unique<TzvHostList>()),
       mail_servers_(std::make_unique<TzvMailServerList>()),
       name_servers_(std::make_unique<TStringList>()),
@@ -224,6 +228,29 @@ void TzvDnsQuery::ResolveNS(const std::string& name, std::string& first_name_ser
   if (name_servers_->Count() > 0) first_name_server = name_servers_->Strings(0);
 }
 
+TzvHostInfo* TzvDnsQuery::ResolveAAAA(const std::string& name) {
+  Clear();
+  BuildQuestion(*request_, std::make_unique<TzvDnsAAAARecord>(), name);
+  Resolve();
+  ExtractHosts(response_->Answers());
+  ExtractNameServers(response_->Authorities());
+  ExtractAliases();
+  return hosts_->Count() > 0 ? hosts_->Items(0) : nullptr;
+}
+
+int TzvDnsQuery::ResolveRecords(const std::string& name, std::int32_t record_type) {
+  Clear();
+  std::unique_ptr<TzvDnsRecord> question = request_->CreateRecord(record_type);
+  // A type without a class of its own gets the plain record, whose type must be set.
+  question->RecordType = record_type;
+  BuildQuestion(*request_, std::move(question), name);
+  Resolve();
+  ExtractAliases();
+  int count = 0;
+  for (const auto& record : response_->Answers()) count += record->RecordType == record_type;
+  return count;
+}
+
 // ---- name preparation ----
 
 std::string TzvDnsQuery::GetMailDomain(const std::string& name) {
@@ -232,7 +259,23 @@ std::string TzvDnsQuery::GetMailDomain(const std::string& name) {
 }
 
 std::string TzvDnsQuery::GetArpaName(const std::string& name) {
-  if (LowerCase(name).find("in-addr.arpa") != std::string::npos) return name;
+  const std::string lower = LowerCase(name);
+  if (lower.find("in-addr.arpa") != std::string::npos) return name;
+  if (lower.find("ip6.arpa") != std::string::npos) return name;
+  // An IPv6 address: one label per hexadecimal digit, the last digit first.
+  std::uint8_t octets[16];
+  if (name.find(':') != std::string::npos && inet_pton(AF_INET6, name.c_str(), octets) == 1) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string arpa;
+    arpa.reserve(72);
+    for (int i = 15; i >= 0; --i) {
+      arpa += kHex[octets[i] & 0x0F];
+      arpa += '.';
+      arpa += kHex[octets[i] >> 4];
+      arpa += '.';
+    }
+    return arpa + "ip6.arpa";
+  }
   const TzvCharSet dots = MakeCharSet(".");
   if (CountWords(name, dots) != 4) return name;
   return PickWord(4, name, dots) + "." + PickWord(3, name, dots) + "." + PickWord(2, name, dots) +
@@ -548,7 +591,8 @@ void TzvDnsQuery::BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord
                                 const std::string& name) const {
   req.Header().IsQuery = true;
   req.Header().IsRecursionDesired = is_recursive_desired_;
-  question->Name = name;
+  // The name goes out in its A-label form; a name that has none stops the lookup here.
+  question->Name = IdnToAscii(name);
   question->RecordClass = rcInternet;
   // Exactly one question, whatever the message held before; the ID stays as drawn.
   req.Queries().Clear();
@@ -561,6 +605,16 @@ void TzvDnsQuery::ExtractHosts(const TzvDnsRecordList& section) {
       auto host = std::make_unique<TzvHostInfo>();
       host->Name = a->Name;
       host->IPAddress = a->IPAddress;
+      hosts_->Add(std::move(host));
+    }
+  }
+  // IPv6 addresses after all the IPv4 ones: a mail server takes the first address found
+  // under its name, so it gets an IPv6 one only when the answer gave no IPv4 one.
+  for (const auto& record : section) {
+    if (const auto* aaaa = dynamic_cast<const TzvDnsAAAARecord*>(record.get())) {
+      auto host = std::make_unique<TzvHostInfo>();
+      host->Name = aaaa->Name;
+      host->IPAddress = aaaa->IPAddress;
       hosts_->Add(std::move(host));
     }
   }

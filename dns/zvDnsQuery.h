@@ -103,7 +103,10 @@ struct TzvDnsExchangeInfo {
   std::int64_t ElapsedMicroseconds = 0;
 };
 
-// One DNS lookup of one of four kinds (MX, A, PTR, NS) against one server over UDP. The
+// One DNS lookup of one of four kinds (MX, A, PTR, NS), or of AAAA records or any other
+// type, against one server over UDP. Names with non-ASCII letters are asked in their
+// A-label form (dns/zvIdn.h); one that has none fails with kzvDnsErrInvalidName before
+// anything is sent. Answers are decoded with TzvDnsExtendedMessage. The
 // answer's records are copied into four result lists, which the component owns and keeps
 // until the next lookup. On request it follows referrals from server to server, up to
 // MaxRecursiveQueries steps deep. The window and the command-line companion each own one.
@@ -135,13 +138,21 @@ class TzvDnsQuery : public TzvUdpClient {
   TzvHostInfo* ResolveHostName(const std::string& name);
   // NS records of name; first_name_server gets the first of them, or "".
   void ResolveNS(const std::string& name, std::string& first_name_server);
+  // AAAA records of name, as hosts with IPv6 addresses (in TzvIPAddress::IPv6ToText's
+  // form), the way ResolveIP gives the A records.
+  TzvHostInfo* ResolveAAAA(const std::string& name);
+  // A question of any type for name. The answer stays in Response() for the caller to
+  // read; of the result lists only Aliases is filled. Returns how many records of the
+  // type the answer section holds.
+  int ResolveRecords(const std::string& name, std::int32_t record_type);
 
   // A mail address gives its domain (everything after the first "@"); any other text
   // comes back unchanged.
   static std::string GetMailDomain(const std::string& name);
   // Four dot-separated words w1.w2.w3.w4 give "w4.w3.w2.w1.in-addr.arpa"; a text that
   // already holds "in-addr.arpa" (in any letter case), or has another number of words,
-  // comes back unchanged.
+  // comes back unchanged. An IPv6 address gives its 32 nibbles, lowest first, under
+  // "ip6.arpa" ("::1" gives "1.0.0. ... .0.ip6.arpa").
   static std::string GetArpaName(const std::string& name);
 
   // Stops the lookup that is running: its host lookup, UDP or TCP wait ends at once and
@@ -222,7 +233,8 @@ class TzvDnsQuery : public TzvUdpClient {
   virtual bool ReceiveStream(TMemoryStream& answer);
   virtual void CloseStreamExchange();
 
-  // Copy answer records of Response into the result lists.
+  // Copy answer records of Response into the result lists. ExtractHosts takes the A
+  // records, then the AAAA ones, so a name's IPv4 address is the one found first.
   void ExtractHosts(const TzvDnsRecordList& section);
   TzvHostInfo* ExtractHostNames();
   void ExtractNameServers(const TzvDnsRecordList& section);

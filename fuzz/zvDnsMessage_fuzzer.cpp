@@ -1,13 +1,15 @@
-// Feeds arbitrary datagrams to the message decoder. Beyond "no crash" it checks that
-// only the codec's own error escapes, that a fully decoded message holds as many records
-// as its header announced, and that a decoded message that can be encoded again decodes
-// to the same sections (and encodes to the same bytes a second time).
+// Feeds arbitrary datagrams to the message decoder the query component uses (the
+// extended message, which also makes the AAAA, SRV, CAA and multi-string TXT records). Beyond "no
+// crash" it checks that only the codec's own error escapes, that a fully decoded message holds as
+// many records as its header announced, and that a decoded message that can be encoded again
+// decodes to the same sections (and encodes to the same bytes a second time).
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "dns/zvDnsMessage.h"
+#include "dns/zvDnsRecordTypes.h"
 
 namespace {
 
@@ -58,6 +60,7 @@ bool NamesRepresentable(const TzvDnsRecord& record) {
   if (auto* soa = dynamic_cast<const TzvDnsSOARecord*>(&record)) {
     return Representable(soa->PrimaryNameServer) && Representable(soa->ResponsibleMailbox);
   }
+  if (auto* srv = dynamic_cast<const TzvDnsSRVRecord*>(&record)) return Representable(srv->Target);
   return true;
 }
 
@@ -92,8 +95,23 @@ bool SameFields(const TzvDnsRecord& x, const TzvDnsRecord& y) {
   if (auto* a = dynamic_cast<const TzvDnsCNAMERecord*>(&x)) {
     return a->CanonicalName == dynamic_cast<const TzvDnsCNAMERecord*>(&y)->CanonicalName;
   }
+  if (auto* a = dynamic_cast<const TzvDnsTXTStringsRecord*>(&x)) {
+    return a->Strings == dynamic_cast<const TzvDnsTXTStringsRecord*>(&y)->Strings;
+  }
   if (auto* a = dynamic_cast<const TzvDnsTXTRecord*>(&x)) {
     return a->Text == dynamic_cast<const TzvDnsTXTRecord*>(&y)->Text;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsAAAARecord*>(&x)) {
+    return a->IPAddress == dynamic_cast<const TzvDnsAAAARecord*>(&y)->IPAddress;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsSRVRecord*>(&x)) {
+    auto* b = dynamic_cast<const TzvDnsSRVRecord*>(&y);
+    return a->Priority == b->Priority && a->Weight == b->Weight && a->Port == b->Port &&
+           a->Target == b->Target;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsCAARecord*>(&x)) {
+    auto* b = dynamic_cast<const TzvDnsCAARecord*>(&y);
+    return a->Flags == b->Flags && a->Tag == b->Tag && a->Value == b->Value;
   }
   if (auto* a = dynamic_cast<const TzvDnsSOARecord*>(&x)) {
     auto* b = dynamic_cast<const TzvDnsSOARecord*>(&y);
@@ -133,7 +151,7 @@ bool Encode(TzvDnsMessage& message, Bytes& out) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  TzvDnsMessage first;
+  TzvDnsExtendedMessage first;
   if (!Decode(first, data, size)) return 0;
   const TzvDnsMessageHeader& header = first.Header();
   FUZZ_CHECK(first.Queries().Count() == header.QueryCount);
@@ -144,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Bytes built;
   if (!Encode(first, built)) return 0;
-  TzvDnsMessage second;
+  TzvDnsExtendedMessage second;
   FUZZ_CHECK(Decode(second, built.data(), built.size()));
   CheckSameHeader(first.Header(), second.Header());
   CheckSameSection(first.Queries(), second.Queries());

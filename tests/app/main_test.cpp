@@ -140,11 +140,12 @@ TEST(MainWindowDefaults, CaptionsFieldsAndQueryTypes) {
   EXPECT_EQ(w.edtPort->text(), "53");
   EXPECT_EQ(w.edtTimeOut->text(), "5");
 
-  ASSERT_EQ(w.cbNameType->count(), 4);
+  ASSERT_EQ(w.cbNameType->count(), 5);
   EXPECT_EQ(w.cbNameType->itemText(0), "MX (servidores de correo)");
   EXPECT_EQ(w.cbNameType->itemText(1), "A (direcciones IP)");
   EXPECT_EQ(w.cbNameType->itemText(2), "PTR (nombres de host)");
   EXPECT_EQ(w.cbNameType->itemText(3), "NS (nombres de servidores)");
+  EXPECT_EQ(w.cbNameType->itemText(4), "AAAA (direcciones IPv6)");
   EXPECT_EQ(w.cbNameType->currentIndex(), 0);
   EXPECT_FALSE(w.cbNameType->isEditable());
 

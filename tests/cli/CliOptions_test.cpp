@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "dns/zvDnsRecordTypes.h"
+
 namespace {
 
 TCliOptions ParseOk(const std::vector<std::string>& arguments) {
@@ -20,45 +22,76 @@ TEST(CliArguments, LookupDefaultsMatchTheWindow) {
   const TCliOptions options = ParseOk({"MX", "pellamar.test"});
   EXPECT_EQ(options.Mode, TCliMode::cmLookup);
   EXPECT_FALSE(options.Server.has_value());
-  EXPECT_EQ(options.Port, "53");
-  EXPECT_EQ(options.TimeOut, "5");
+  EXPECT_EQ(options.Port, 53);
+  EXPECT_EQ(options.TimeOutSeconds, 5);
   EXPECT_FALSE(options.FollowReferrals);
   EXPECT_EQ(options.MaxRecursiveQueries, 4);
   EXPECT_TRUE(options.RecursionDesired);
-  EXPECT_EQ(options.QueryType, TCliQueryType::qtMX);
+  EXPECT_EQ(options.QueryType, kzvDnsTypeMX);
   EXPECT_EQ(options.Name, "pellamar.test");
+  EXPECT_EQ(options.Output, TCliOutput::coSections);
+  EXPECT_FALSE(options.Verbose);
 }
 
-TEST(CliArguments, TypesInAnyLetterCase) {
-  EXPECT_EQ(ParseOk({"a", "x"}).QueryType, TCliQueryType::qtA);
-  EXPECT_EQ(ParseOk({"Ptr", "x"}).QueryType, TCliQueryType::qtPTR);
-  EXPECT_EQ(ParseOk({"nS", "x"}).QueryType, TCliQueryType::qtNS);
-  EXPECT_NE(ParseError({"aaaa", "x"}).find("aaaa"), std::string::npos);
+TEST(CliArguments, TypesInAnyLetterCaseAndEitherOrder) {
+  const std::pair<const char*, std::int32_t> types[] = {
+      {"a", kzvDnsTypeA},         {"Ptr", kzvDnsTypePTR}, {"nS", kzvDnsTypeNS},
+      {"AAAA", kzvDnsTypeAAAA},   {"txt", kzvDnsTypeTXT}, {"soa", kzvDnsTypeSOA},
+      {"cname", kzvDnsTypeCNAME}, {"srv", kzvDnsTypeSRV}, {"caa", kzvDnsTypeCAA}};
+  for (const auto& [word, code] : types) {
+    EXPECT_EQ(ParseOk({word, "x.test"}).QueryType, code) << word;  // TYPE NAME
+    EXPECT_EQ(ParseOk({"x.test", word}).QueryType, code) << word;  // dig's NAME TYPE
+    EXPECT_EQ(ParseOk({"-t", word, "x.test"}).QueryType, code) << word;
+  }
+  // A name alone asks for its IPv4 addresses, as dig does; a name that is a type word
+  // still goes first in today's form.
+  EXPECT_EQ(ParseOk({"x.test"}).QueryType, kzvDnsTypeA);
+  EXPECT_EQ(ParseOk({"mx", "a"}).Name, "a");
+  EXPECT_EQ(ParseOk({"--type=aaaa", "mx"}).Name, "mx");
+  EXPECT_NE(ParseError({"axfr", "x"}).find("'axfr'"), std::string::npos);
+  EXPECT_NE(ParseError({"-t", "any", "x"}).find("'any'"), std::string::npos);
+  EXPECT_FALSE(ParseError({"-t", "mx", "a", "x"}).empty());
 }
 
-TEST(CliArguments, ValueOptionsInEveryForm) {
-  const TCliOptions options =
-      ParseOk({"-s", "127.0.0.1", "--port=5353", "-t10", "--no-recursion", "ns", "a.test"});
+TEST(CliArguments, DigFormsForServerTypeTimeOutAndReverse) {
+  TCliOptions options = ParseOk({"@127.0.0.1", "pellamar.test", "mx", "-W", "2", "-p", "5353"});
   EXPECT_EQ(options.Server, "127.0.0.1");
-  EXPECT_EQ(options.Port, "5353");
-  EXPECT_EQ(options.TimeOut, "10");
+  EXPECT_EQ(options.QueryType, kzvDnsTypeMX);
+  EXPECT_EQ(options.TimeOutSeconds, 2);
+  EXPECT_EQ(options.Port, 5353);
+  options = ParseOk({"-s", "ns.test", "--port=1", "--timeout", "0", "--no-recursion", "ns", "a"});
+  EXPECT_EQ(options.Server, "ns.test");
+  EXPECT_EQ(options.Port, 1);
+  EXPECT_EQ(options.TimeOutSeconds, 0);
   EXPECT_FALSE(options.RecursionDesired);
-  EXPECT_EQ(ParseOk({"--server", "ns.test", "a", "x"}).Server, "ns.test");
-  // Port and time-out stay texts: a bad one fails the lookup later, as in the window.
-  EXPECT_EQ(ParseOk({"-p", "abc", "a", "x"}).Port, "abc");
-  EXPECT_EQ(ParseOk({"-t", "", "a", "x"}).TimeOut, "");
+  options = ParseOk({"-x", "::1"});
+  EXPECT_EQ(options.QueryType, kzvDnsTypePTR);
+  EXPECT_EQ(options.Name, "::1");
+  EXPECT_EQ(ParseOk({"-x10.0.0.1"}).Name, "10.0.0.1");
+  // -t used to be the time-out: a number after it says where the time-out went.
+  EXPECT_NE(ParseError({"-t", "10", "a", "x"}).find("-W SECONDS"), std::string::npos);
+}
+
+TEST(CliArguments, InputsThatCannotBeSentAreUsageErrors) {
+  for (const char* port : {"abc", "0", "65536", "-1", ""})
+    EXPECT_NE(ParseError({"-p", port, "a", "x"}).find("port"), std::string::npos) << port;
+  for (const char* seconds : {"five", "-1", "2147484", ""})
+    EXPECT_NE(ParseError({"-W", seconds, "a", "x"}).find("time-out"), std::string::npos) << seconds;
+  for (const char* depth : {"--follow-referrals=-1", "--follow-referrals=two"})
+    EXPECT_NE(ParseError({depth, "a", "x"}).find("--follow-referrals"), std::string::npos);
+  EXPECT_EQ(ParseOk({"--follow-referrals=0", "a", "x"}).MaxRecursiveQueries, 0);
+  EXPECT_TRUE(ParseOk({"--follow-referrals", "a", "x"}).FollowReferrals);
+  EXPECT_FALSE(ParseError({"-x", "host.test"}).empty());
+  EXPECT_FALSE(ParseError({"-s", "", "a", "x"}).empty());
+  EXPECT_FALSE(ParseError({"-x", "::1", "ptr", "x"}).empty());
   EXPECT_NE(ParseError({"a", "x", "-p"}).find("needs a value"), std::string::npos);
 }
 
-TEST(CliArguments, FollowReferralsWithAndWithoutDepth) {
-  const TCliOptions plain = ParseOk({"--follow-referrals", "a", "x"});
-  EXPECT_TRUE(plain.FollowReferrals);
-  EXPECT_EQ(plain.MaxRecursiveQueries, 4);
-  const TCliOptions deep = ParseOk({"--follow-referrals=0", "a", "x"});
-  EXPECT_TRUE(deep.FollowReferrals);
-  EXPECT_EQ(deep.MaxRecursiveQueries, 0);
-  EXPECT_EQ(ParseOk({"--follow-referrals=-1", "a", "x"}).MaxRecursiveQueries, -1);
-  EXPECT_FALSE(ParseError({"--follow-referrals=two", "a", "x"}).empty());
+TEST(CliArguments, OutputModes) {
+  EXPECT_EQ(ParseOk({"--short", "x"}).Output, TCliOutput::coShort);
+  EXPECT_EQ(ParseOk({"x", "--json"}).Output, TCliOutput::coJson);
+  EXPECT_TRUE(ParseOk({"--verbose", "--json", "x"}).Verbose);
+  EXPECT_FALSE(ParseError({"--short", "--json", "x"}).empty());
 }
 
 TEST(CliArguments, ModesAndMistakes) {
@@ -67,11 +100,11 @@ TEST(CliArguments, ModesAndMistakes) {
   EXPECT_EQ(ParseOk({"a", "--version"}).Mode, TCliMode::cmVersion);
   EXPECT_FALSE(ParseError({"--list-dns", "mx", "x"}).empty());
   EXPECT_FALSE(ParseError({}).empty());
-  EXPECT_FALSE(ParseError({"mx"}).empty());
   EXPECT_FALSE(ParseError({"mx", "a", "b"}).empty());
   EXPECT_NE(ParseError({"--bogus", "mx", "x"}).find("--bogus"), std::string::npos);
-  // After "--" a name may start with a dash.
+  // After "--" a name may start with a dash or an at-sign.
   EXPECT_EQ(ParseOk({"a", "--", "-odd.test"}).Name, "-odd.test");
+  EXPECT_EQ(ParseOk({"a", "--", "@odd.test"}).Name, "@odd.test");
 }
 
 }  // namespace

@@ -106,10 +106,11 @@ TEST(CliAgainstNsd, FailedLookupPrintsTheErrorLinesAndTheReason) {
   EXPECT_EQ(run.out, kErrorText);
   EXPECT_EQ(run.err, "pellamar-cli: No such name (3)\n");
 
+  // A port that cannot be used is a usage error: nothing is sent or printed.
   run = RunCliWith({"-s", "127.0.0.1", "-p", "fifty-three", "a", "pellamar.test"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, kErrorText);
-  EXPECT_EQ(run.err, "pellamar-cli: 'fifty-three' is not a valid integer value\n");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.rfind("pellamar-cli: the port must be a whole number", 0), 0u) << run.err;
 }
 
 TEST(CliAgainstScriptedServer, TimeOutOfZeroSecondsFailsAtOnce) {
@@ -117,8 +118,8 @@ TEST(CliAgainstScriptedServer, TimeOutOfZeroSecondsFailsAtOnce) {
   Responder responder("127.0.0.100");
   responder.SetDefaultReply(Responder::Silence());
   const CliRun run = RunCliWith(
-      {"-s", "127.0.0.100", "-p", std::to_string(responder.Port()), "-t", "0", "a", "x.test"});
-  EXPECT_EQ(run.status, 1);
+      {"-s", "127.0.0.100", "-p", std::to_string(responder.Port()), "-W", "0", "a", "x.test"});
+  EXPECT_EQ(run.status, 4);
   EXPECT_EQ(run.out, kErrorText);
   EXPECT_EQ(run.err, "pellamar-cli: Timeout error occured (-1)\n");
 }

@@ -61,8 +61,11 @@ TEST(CliRunner, UsageErrorsPrintNothingOnStandardOutput) {
     ASSERT_GE(run.err.size(), CliUsage().size());
     EXPECT_EQ(run.err.substr(run.err.size() - CliUsage().size()), CliUsage());
   }
-  const CliRun run = RunWithNoServers({"txt", "pellamar.test"});
-  EXPECT_EQ(run.err, "pellamar-cli: unknown TYPE 'txt' (mx, a, ptr or ns)\n" + CliUsage());
+  const CliRun run = RunWithNoServers({"axfr", "pellamar.test"});
+  EXPECT_EQ(run.err,
+            "pellamar-cli: unknown TYPE 'axfr' (mx, a, aaaa, ptr, ns, txt, soa, cname, srv or "
+            "caa)\n" +
+                CliUsage());
 }
 
 TEST(CliRunner, ListDnsWritesTheHeadingAndOneLinePerServer) {
@@ -93,9 +96,27 @@ TEST(CliRunner, ListDnsFailureKeepsTheHeadingAndExitsWithThree) {
   EXPECT_EQ(run.err, "pellamar-cli: Invalid data type for 'DhcpNameServer'\n");
 }
 
+TEST(CliRunner, NamesThatCannotBeSentAreUsageErrors) {
+  // Checked before the configuration is read: nothing is sent, nothing printed on
+  // standard output.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"a", "caf\xE9.test"}, "Invalid international name 'caf\\233.test'"},
+      {{"a", std::string(64, 'x') + ".test"}, "Label longer than 63 bytes"},
+      {{"mx", "user@" + std::string(63, 'x') + "." + std::string(63, 'x') + "." +
+                  std::string(63, 'x') + "." + std::string(63, 'x')},
+       "Name longer than 255 bytes"},
+  };
+  for (const auto& [arguments, message] : cases) {
+    const CliRun run = RunWithNoServers(arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("pellamar-cli: " + message, 0), 0u) << run.err;
+  }
+}
+
 TEST(CliRunner, LookupWithoutAnyConfiguredServerFails) {
   const CliRun run = RunWithNoServers({"mx", "pellamar.test"});
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.out, "====== Error ======\n - El servidor no responde.\n");
   EXPECT_EQ(run.err, "pellamar-cli: no DNS server configured\n");
 }
@@ -104,7 +125,7 @@ TEST(CliRunner, UnreadableConfigurationFailsTheLookup) {
   TzvMemoryRegistry registry;
   registry.WriteInteger(Interface("eth0"), "NameServer", 7);
   const CliRun run = RunWith({"a", "pellamar.test"}, registry);
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.out, "====== Error ======\n - El servidor no responde.\n");
   EXPECT_EQ(run.err, "pellamar-cli: Invalid data type for 'NameServer'\n");
 }

@@ -72,7 +72,7 @@ TEST(ResultText, EmptySectionsAreLeftOutBetweenOthers) {
 
 TEST(ResultText, TextsPassThroughUnchanged) {
   // Names are printed as they are: no printf directive in them is interpreted and no
-  // byte is dropped.
+  // byte is dropped (a NUL is shown, escaped).
   TzvMailServerList mail;
   AddMx(mail, "%s%n.example", 5, "%d");
   TzvHostList hosts;
@@ -81,7 +81,30 @@ TEST(ResultText, TextsPassThroughUnchanged) {
   host->IPAddress = "::1";
   hosts.Add(std::move(host));
   EXPECT_EQ(MailServerLines(mail)[1], "%s%n.example, Preference 5, %d");
-  EXPECT_EQ(HostLines(hosts)[1], std::string("nul\0byte, ::1", 13));
+  EXPECT_EQ(HostLines(hosts)[1], "nul\\000byte, ::1");
+}
+
+TEST(ShownNames, BytesOutsidePrintableAsciiAsDigDoes) {
+  const std::pair<std::string, std::string> table[] = {
+      {"host4.pellamar.test", "host4.pellamar.test"},
+      {"b\x07l\xE9.test", "b\\007l\\233.test"},             // BEL, and a byte that is not UTF-8
+      {"caf\xC3\xA9.test", "caf\xC3\xA9.test"},             // valid UTF-8 is text
+      {"caf\xC3\xA9\xFF.test", "caf\\195\\169\\255.test"},  // one bad byte: all escaped
+      {"\xC2\x85x\x7F", "\\194\\133x\\127"},                // C1 control and DEL
+      {"\xED\xA0\x80", "\\237\\160\\128"},                  // a surrogate is not UTF-8
+      {"a\\b", "a\\\\b"},                                   // the escape character itself
+  };
+  for (const auto& [name, shown] : table) EXPECT_EQ(EscapedName(name), shown) << shown;
+  EXPECT_EQ(ShownName("xn--caf-dma.pellamar.test"),
+            "xn--caf-dma.pellamar.test (caf\xC3\xA9.pellamar.test)");
+  EXPECT_EQ(QuotedText("say \"hi\"\n"), "\"say \\\"hi\\\"\\010\"");
+
+  TStrings aliases;
+  aliases.Add("xn--caf-dma.test");
+  aliases.Add("\x1B[31mred");
+  EXPECT_EQ(
+      AliasLines(aliases),
+      (Lines{"====== Alias ======", "xn--caf-dma.test (caf\xC3\xA9.test)", "\\027[31mred", ""}));
 }
 
 TEST(ResultText, ErrorLines) {

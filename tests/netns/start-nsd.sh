@@ -3,7 +3,8 @@
 # the namespace only): three NSD instances with their own configuration and files under
 # $PELLAMAR_NETNS_RUN, never the system's NSD configuration or service.
 #
-#   127.0.0.1:53  pellamar.test and 127.in-addr.arpa (also the namespace's resolver)
+#   127.0.0.1:53  pellamar.test, 127.in-addr.arpa and ::/64 under ip6.arpa (also the
+#                 namespace's resolver)
 #   127.0.0.2:53  parent.test (referrals) and unglued-host.test
 #   127.0.0.3:53  glued.parent.test and unglued.parent.test (the children)
 #
@@ -69,7 +70,8 @@ wait_for() {
   done
 }
 
-start_instance main 127.0.0.1 pellamar.test 127.in-addr.arpa
+start_instance main 127.0.0.1 pellamar.test 127.in-addr.arpa \
+  0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.ip6.arpa
 start_instance parent 127.0.0.2 parent.test unglued-host.test
 start_instance child 127.0.0.3 glued.parent.test unglued.parent.test
 

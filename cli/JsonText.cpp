@@ -1,0 +1,146 @@
+#include "cli/JsonText.h"
+
+#include <cstdio>
+
+namespace {
+
+void AppendUnicodeEscape(std::string& out, unsigned char c) {
+  char escape[8];
+  std::snprintf(escape, sizeof escape, "\\u%04x", c);
+  out += escape;
+}
+
+// The length of a valid UTF-8 sequence at `at` (2 to 4), or 0.
+std::size_t Utf8Length(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string JsonQuoted(std::string_view text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      const std::size_t length = Utf8Length(text, i);
+      if (length == 0) {
+        AppendUnicodeEscape(out, c);
+        ++i;
+      } else {
+        out.append(text.substr(i, length));
+        i += length;
+      }
+      continue;
+    }
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F)
+          AppendUnicodeEscape(out, c);
+        else
+          out += static_cast<char>(c);
+    }
+    ++i;
+  }
+  out += '"';
+  return out;
+}
+
+void TJsonWriter::BeforeValue() {
+  if (after_key_) {
+    after_key_ = false;
+    return;
+  }
+  if (!has_value_.empty()) {
+    if (has_value_.back()) text_ += ',';
+    has_value_.back() = true;
+  }
+}
+
+void TJsonWriter::BeginObject() {
+  BeforeValue();
+  text_ += '{';
+  has_value_.push_back(false);
+}
+
+void TJsonWriter::EndObject() {
+  has_value_.pop_back();
+  text_ += '}';
+}
+
+void TJsonWriter::BeginArray() {
+  BeforeValue();
+  text_ += '[';
+  has_value_.push_back(false);
+}
+
+void TJsonWriter::EndArray() {
+  has_value_.pop_back();
+  text_ += ']';
+}
+
+void TJsonWriter::Key(std::string_view name) {
+  BeforeValue();
+  text_ += JsonQuoted(name);
+  text_ += ':';
+  after_key_ = true;
+}
+
+void TJsonWriter::String(std::string_view text) {
+  BeforeValue();
+  text_ += JsonQuoted(text);
+}
+
+void TJsonWriter::Number(std::int64_t value) {
+  BeforeValue();
+  text_ += std::to_string(value);
+}
+
+void TJsonWriter::Fixed(double value, int decimals) {
+  BeforeValue();
+  char number[64];
+  std::snprintf(number, sizeof number, "%.*f", decimals, value);
+  text_ += number;
+}
+
+void TJsonWriter::Bool(bool value) {
+  BeforeValue();
+  text_ += value ? "true" : "false";
+}
+
+void TJsonWriter::Null() {
+  BeforeValue();
+  text_ += "null";
+}

@@ -1,0 +1,93 @@
+// Record types beyond the codec's first seven, and the message that knows them: IPv6
+// addresses (AAAA), services (SRV), certificate-authority rules (CAA) and TXT records
+// with every one of their strings. The query component decodes its answers with
+// TzvDnsExtendedMessage, so these records reach its callers typed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dns/zvDnsMessage.h"
+
+inline constexpr std::int32_t kzvDnsTypeAAAA = 28;
+inline constexpr std::int32_t kzvDnsTypeSRV = 33;
+inline constexpr std::int32_t kzvDnsTypeCAA = 257;
+
+// An IPv6 address: 16 octets on the wire, IPAddress in TzvIPAddress::IPv6ToText's form
+// when read. Any text inet_pton takes for IPv6 is written; another one fails with code 2,
+// as an A record's bad address does.
+class TzvDnsAAAARecord : public TzvDnsRecord {
+ public:
+  TzvDnsAAAARecord() { RecordType = kzvDnsTypeAAAA; }
+  std::string ClassName() const override { return "TzvDnsAAAARecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::string IPAddress;
+};
+
+// A service location: priority, weight and port (16 bits each), then the target host.
+// An empty target is written as the root, which says "no such service here".
+class TzvDnsSRVRecord : public TzvDnsRecord {
+ public:
+  TzvDnsSRVRecord() { RecordType = kzvDnsTypeSRV; }
+  std::string ClassName() const override { return "TzvDnsSRVRecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::int32_t Priority = 0;
+  std::int32_t Weight = 0;
+  std::int32_t Port = 0;
+  std::string Target;
+};
+
+// A certification-authority rule: a flags octet, a tag of 1 to 15 ASCII letters and
+// digits ("issue", "iodef", ...) and a value that takes the rest of the data.
+class TzvDnsCAARecord : public TzvDnsRecord {
+ public:
+  TzvDnsCAARecord() { RecordType = kzvDnsTypeCAA; }
+  std::string ClassName() const override { return "TzvDnsCAARecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::int32_t Flags = 0;
+  std::string Tag;
+  std::string Value;
+};
+
+// A TXT record that keeps all of its character-strings, not only the first: a record
+// such as an SPF policy is split over several, and showing only the first would show a
+// different policy. Text still holds the first string.
+class TzvDnsTXTStringsRecord : public TzvDnsTXTRecord {
+ public:
+  std::string ClassName() const override { return "TzvDnsTXTStringsRecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  // Writes Strings when there are any, else Text as the plain TXT record does.
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  std::vector<std::string> Strings;
+};
+
+// A message whose decoding makes the records above for their type codes (TXT included),
+// and the codec's own record classes for every other code.
+class TzvDnsExtendedMessage : public TzvDnsMessage {
+ public:
+  std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type) override;
+};
+
+// The question types a caller may ask by name, with their mnemonics ("A", "AAAA", ...):
+// the code for a mnemonic in any letter case, or 0; the mnemonic for a code, or
+// "TYPEnnn" for one without a name.
+std::int32_t DnsTypeFromText(const std::string& text);
+std::string DnsTypeText(std::int32_t record_type);

@@ -1,0 +1,165 @@
+// pellamar-cli's further types, output modes and exit statuses against the loopback NSD
+// servers (tests/netns/nsd/*.zone) and the scripted responder. JSON output is checked by
+// Python's own parser, not by reading it back with our writer.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/CliRunner.h"
+#include "tests/support/NetNamespace.h"
+#include "tests/support/ScriptedDnsResponder.h"
+
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+CliRun RunAt127(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "@127.0.0.1");
+  std::ostringstream out, err;
+  CliRun run;
+  run.status = RunCli(arguments, out, err);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+// Runs python3 on the JSON text with a script that reads it as `d` and prints one
+// value; returns what it printed, or "invalid JSON" when the parser refused the text.
+std::string PythonReads(const std::string& json, const std::string& expression) {
+  const auto stem =
+      std::filesystem::temp_directory_path() / ("pellamar-json-" + std::to_string(::getpid()));
+  const auto data = stem.string() + ".json";
+  const auto script = stem.string() + ".py";
+  std::ofstream(data) << json;
+  std::ofstream(script) << "import json, sys\n"
+                           "try:\n"
+                           "    d = json.load(sys.stdin)\n"
+                           "except ValueError:\n"
+                           "    print('invalid JSON')\n"
+                           "    sys.exit()\n"
+                           "print("
+                        << expression << ")\n";
+  FILE* pipe = popen(("python3 " + script + " < " + data).c_str(), "r");
+  std::string printed;
+  char buffer[512];
+  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) printed += buffer;
+  if (pipe != nullptr) pclose(pipe);
+  std::filesystem::remove(data);
+  std::filesystem::remove(script);
+  if (!printed.empty() && printed.back() == '\n') printed.pop_back();
+  return printed;
+}
+
+TEST(CliTypes, EachNewTypePrintsItsSection) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"aaaa", "dual.pellamar.test"}, "====== Hosts ======\ndual.pellamar.test, 2001:DB8::50\n\n"},
+      {{"txt2.pellamar.test", "txt"},
+       "====== Textos ======\ntxt2.pellamar.test, \"uno\" \"dos\"\n\n"},
+      {{"-t", "soa", "pellamar.test"},
+       "====== Inicio de Autoridad ======\npellamar.test, ns1.pellamar.test, "
+       "hostmaster.pellamar.test, Serial 1, Refresh 3600, Retry 600, Expire 86400, Minimum "
+       "300\n\n"},
+      {{"cname", "www.pellamar.test"},
+       "====== Nombres Canónicos ======\nwww.pellamar.test, host4.pellamar.test\n\n"},
+      {{"srv", "_ldap._tcp.pellamar.test"},
+       "====== Servicios ======\n_ldap._tcp.pellamar.test, Priority 10, Weight 60, Port 389, "
+       "host4.pellamar.test\n\n"},
+      {{"caa", "pellamar.test"},
+       "====== Autoridades de Certificación ======\npellamar.test, Flags 0, issue "
+       "\"ca.pellamar.test\"\n\n"},
+      {{"-x", "::1"}, "====== Hosts ======\nhost6.pellamar.test, ::1\n\n"},
+      {{"café.pellamar.test"},
+       "====== Hosts ======\nxn--caf-dma.pellamar.test (café.pellamar.test), 127.0.0.60\n\n"},
+      {{"ptr", "odd.pellamar.test"},
+       "====== Hosts ======\nb\\007l\\233.pellamar.test, odd.pellamar.test\n"},
+      // An alias met on the way is listed after the type's own section.
+      {{"txt", "alias2.pellamar.test"}, "====== Alias ======\nalias2.pellamar.test\n"},
+  };
+  for (const auto& [arguments, start] : cases) {
+    const CliRun run = RunAt127(arguments);
+    EXPECT_EQ(run.status, 0) << arguments.back() << run.err;
+    EXPECT_EQ(run.out.rfind(start, 0), 0u) << run.out;
+  }
+}
+
+TEST(CliModes, ShortPrintsTheAnswerDataOnly) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  EXPECT_EQ(RunAt127({"--short", "multi.pellamar.test"}).out, "127.0.0.45\n127.0.0.46\n");
+  EXPECT_EQ(RunAt127({"--short", "alias2.pellamar.test"}).out,
+            "www.pellamar.test\nhost4.pellamar.test\n127.0.0.44\n");
+  const CliRun failed = RunAt127({"--short", "nosuch.pellamar.test"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "");
+}
+
+TEST(CliModes, JsonIsOneObjectAPythonParserReads) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const CliRun run = RunAt127({"--json", "mx", "mx6.pellamar.test"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(PythonReads(run.out, "d['question']"),
+            "{'name': 'mx6.pellamar.test', 'type': 'MX', 'class': 'IN'}");
+  EXPECT_EQ(
+      PythonReads(run.out, "(d['server'], d['port'], d['transport'], d['rcode'], d['error'])"),
+      "('127.0.0.1', 53, 'UDP', 'NOERROR', None)");
+  EXPECT_EQ(PythonReads(run.out, "d['answer']"),
+            "[{'name': 'mx6.pellamar.test', 'type': 'MX', 'class': 'IN', 'ttl': 300, "
+            "'data': '10 host6.pellamar.test'}]");
+  EXPECT_EQ(PythonReads(run.out, "[r['type'] for r in d['authority'] + d['additional']]"),
+            "['NS', 'NS', 'A', 'A', 'AAAA']");
+
+  // Names with escapes and Unicode forms, and an error reply, still parse.
+  EXPECT_EQ(
+      PythonReads(RunAt127({"--json", "ptr", "odd.pellamar.test"}).out, "d['answer'][0]['data']"),
+      "b\\007l\\233.pellamar.test");
+  EXPECT_EQ(
+      PythonReads(RunAt127({"--json", "café.pellamar.test"}).out, "d['answer'][0]['name_unicode']"),
+      "café.pellamar.test");
+  const CliRun nx = RunAt127({"--json", "nosuch.pellamar.test"});
+  EXPECT_EQ(nx.status, 1);
+  EXPECT_EQ(PythonReads(nx.out, "(d['rcode'], d['error'], d['authority'][0]['type'])"),
+            "('NXDOMAIN', 'No such name (3)', 'SOA')");
+}
+
+TEST(CliModes, VerboseWritesTheExchangeOnStandardError) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const CliRun run = RunAt127({"--verbose", "host4.pellamar.test"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("====== Hosts ======\nhost4.pellamar.test, 127.0.0.44\n\n", 0), 0u);
+  EXPECT_EQ(run.err.rfind(";; server 127.0.0.1 port 53 over UDP, ", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find(";; response NOERROR, flags: qr aa rd\n;; answer:\n"
+                         "host4.pellamar.test\t300\tIN\tA\t127.0.0.44\n"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST(CliExitStatus, TellsTheCausesApart) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  EXPECT_EQ(RunAt127({"mx", "host4.pellamar.test"}).status, 0);  // answered, nothing to show
+  EXPECT_EQ(RunAt127({"nosuch.pellamar.test"}).status, 1);       // NXDOMAIN
+  EXPECT_EQ(RunAt127({"-x", "::2"}).status, 1);                  // NXDOMAIN under ip6.arpa
+  EXPECT_EQ(RunAt127({"not-served.example"}).status, 1);         // REFUSED: not NSD's zone
+  const CliRun usage = RunAt127({"--timeout=-5", "host4.pellamar.test"});
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.out, "");
+
+  // No usable answer: a server that stays silent, and one whose answer is malformed.
+  for (const auto& reply : {ScriptedDnsResponder::Silence(), ScriptedDnsResponder::Malformed()}) {
+    ScriptedDnsResponder responder("127.0.0.103");
+    responder.SetDefaultReply(reply);
+    const std::vector<std::string> arguments = {
+        "-s", "127.0.0.103", "-p", std::to_string(responder.Port()), "-W", "1", "x.test"};
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli(arguments, out, err), 4) << err.str();
+    EXPECT_EQ(out.str(), "====== Error ======\n - El servidor no responde.\n");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// The record types beyond the codec's first seven: golden bytes both ways, through the
+// extended message's record construction, and the refusals on either side.
+#include "dns/zvDnsRecordTypes.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kAnswer = {
+    0x12, 0x34, 0x80, 0x00,  // ID, QR, RCODE 0
+    0x00, 0x00, 0x00, 0x04,  // QDCOUNT 0, ANCOUNT 4
+    0x00, 0x00, 0x00, 0x00,  // NSCOUNT 0, ARCOUNT 0
+    // AAAA 2001:db8::1
+    0x01, 'a', 0x00, 0x00, 0x1C, 0x00, 0x01, 0x00, 0x00, 0x01, 0x2C, 0x00, 0x10,  //
+    0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01,                //
+    // SRV priority 10, weight 60, port 389, target h
+    0x01, 'a', 0x00, 0x00, 0x21, 0x00, 0x01, 0x00, 0x00, 0x01, 0x2C, 0x00, 0x09,  //
+    0x00, 0x0A, 0x00, 0x3C, 0x01, 0x85, 0x01, 'h', 0x00,                          //
+    // CAA flags 0, tag "issue", value "ca"
+    0x01, 'a', 0x00, 0x01, 0x01, 0x00, 0x01, 0x00, 0x00, 0x01, 0x2C, 0x00, 0x09,  //
+    0x00, 0x05, 'i', 's', 's', 'u', 'e', 'c', 'a',                                //
+    // TXT "uno" "dos"
+    0x01, 'a', 0x00, 0x00, 0x10, 0x00, 0x01, 0x00, 0x00, 0x01, 0x2C, 0x00, 0x08,  //
+    0x03, 'u', 'n', 'o', 0x03, 'd', 'o', 's'};
+
+void ParseBytes(TzvDnsMessage& message, const Bytes& bytes) {
+  TMemoryStream stream;
+  stream.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+  stream.SetPosition(0);
+  message.Parse(stream);
+}
+
+Bytes BuildBytes(TzvDnsMessage& message) {
+  TMemoryStream stream;
+  message.Build(stream);
+  return Bytes(stream.Memory(), stream.Memory() + stream.Size());
+}
+
+template <class T>
+T* AddAnswer(TzvDnsMessage& message) {
+  auto record = std::make_unique<T>();
+  T* raw = record.get();
+  raw->Name = "a";
+  raw->TTL = 300;
+  message.Answers().Add(std::move(record));
+  return raw;
+}
+
+TEST(ExtendedRecords, WriteTheirGoldenBytes) {
+  TzvDnsExtendedMessage message;
+  message.Header().ID = 0x1234;
+  AddAnswer<TzvDnsAAAARecord>(message)->IPAddress = "2001:db8::1";
+  auto* srv = AddAnswer<TzvDnsSRVRecord>(message);
+  srv->Priority = 10;
+  srv->Weight = 60;
+  srv->Port = 389;
+  srv->Target = "h";
+  auto* caa = AddAnswer<TzvDnsCAARecord>(message);
+  caa->Tag = "issue";
+  caa->Value = "ca";
+  AddAnswer<TzvDnsTXTStringsRecord>(message)->Strings = {"uno", "dos"};
+  EXPECT_EQ(BuildBytes(message), kAnswer);
+}
+
+TEST(ExtendedRecords, ReadBackTypedAndBuildTheSameBytes) {
+  TzvDnsExtendedMessage message;
+  ParseBytes(message, kAnswer);
+  ASSERT_EQ(message.Answers().Count(), 4);
+  const char* const classes[] = {"TzvDnsAAAARecord", "TzvDnsSRVRecord", "TzvDnsCAARecord",
+                                 "TzvDnsTXTStringsRecord"};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(message.Answers()[i]->ClassName(), classes[i]);
+  EXPECT_EQ(As<TzvDnsAAAARecord>(message.Answers()[0])->IPAddress, "2001:DB8::1");
+  EXPECT_EQ(As<TzvDnsTXTStringsRecord>(message.Answers()[3])->Text, "uno");
+  // Every field read back: the message written again is the one read.
+  EXPECT_EQ(BuildBytes(message), kAnswer);
+
+  // The plain message keeps its own classes: the new types stay opaque records.
+  TzvDnsMessage plain;
+  ParseBytes(plain, kAnswer);
+  EXPECT_EQ(plain.Answers()[0]->ClassName(), "TzvDnsRecord");
+}
+
+TEST(ExtendedRecords, EveryTruncationFailsCleanly) {
+  for (std::size_t n = 12; n < kAnswer.size(); ++n) {
+    TzvDnsExtendedMessage message;
+    const Bytes cut(kAnswer.begin(), kAnswer.begin() + static_cast<std::ptrdiff_t>(n));
+    EXPECT_THROW(ParseBytes(message, cut), EzvDnsError) << "cut at " << n;
+  }
+}
+
+TEST(ExtendedRecords, RejectDataThatDoesNotFitItsLength) {
+  // An AAAA record that declares 4 bytes, a TXT string that runs past RDLENGTH into the
+  // next bytes, and a CAA record with an empty tag.
+  const Bytes cases[] = {
+      {0x12, 0x34, 0x80, 0x00, 0, 0, 0, 1,    0,    0, 0, 0, 0x00, 0x00,
+       0x1C, 0x00, 0x01, 0,    0, 0, 0, 0x00, 0x04, 1, 2, 3, 4},
+      {0x12, 0x34, 0x80, 0x00, 0, 0, 0,    1,    0,    0,   0,   0,   0x00, 0x00, 0x10,
+       0x00, 0x01, 0,    0,    0, 0, 0x00, 0x02, 0x05, 'a', 'b', 'c', 'd',  'e'},
+      {0x12, 0x34, 0x80, 0x00, 0, 0, 0, 1, 0,    0,    0,    0,    0x00,
+       0x01, 0x01, 0x00, 0x01, 0, 0, 0, 0, 0x00, 0x03, 0x00, 0x00, 'x'},
+  };
+  for (const Bytes& bytes : cases) {
+    TzvDnsExtendedMessage message;
+    EXPECT_THROW(ParseBytes(message, bytes), EzvDnsError);
+  }
+}
+
+TEST(ExtendedRecords, RefuseFieldsTheWireCannotCarry) {
+  auto code_of = [](std::unique_ptr<TzvDnsRecord> record) {
+    TzvDnsExtendedMessage message;
+    message.Answers().Add(std::move(record));
+    try {
+      BuildBytes(message);
+    } catch (const EzvDnsError& e) {
+      return e.ErrorCode();
+    }
+    return 0;
+  };
+  for (const char* address : {"", "1.2.3.4", "::1::2", "2001:db8::1x"}) {
+    auto aaaa = std::make_unique<TzvDnsAAAARecord>();
+    aaaa->IPAddress = address;
+    EXPECT_EQ(code_of(std::move(aaaa)), 2) << address;
+  }
+  for (const char* tag : {"", "is sue", "sixteen-letters1"}) {
+    auto caa = std::make_unique<TzvDnsCAARecord>();
+    caa->Tag = tag;
+    EXPECT_EQ(code_of(std::move(caa)), 2) << tag;
+  }
+  auto txt = std::make_unique<TzvDnsTXTStringsRecord>();
+  txt->Strings = {std::string(256, 'x')};
+  EXPECT_EQ(code_of(std::move(txt)), 2);
+}
+
+}  // namespace
