@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <span>
+#include <typeinfo>
 
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
@@ -136,6 +137,16 @@ bool IsAnswerTo(std::span<const std::uint8_t> datagram, const TExpectedAnswer& e
     return true;
   }
   return type == expected.Type && question_class == expected.Class && SameText(name, expected.Name);
+}
+
+// The record as the class its type code decodes into, or null. The integer compare
+// comes first: in a decoded message only a record of that type can be of that class,
+// and a class test costs far more; a record of exactly that class skips the search.
+template <class Record>
+const Record* RecordAs(const TzvDnsRecord* record, std::int32_t type) {
+  if (record == nullptr || record->RecordType != type) return nullptr;
+  if (typeid(*record) == typeid(Record)) return static_cast<const Record*>(record);
+  return dynamic_cast<const Record*>(record);
 }
 
 // The TC flag of a datagram taken as the answer: the server had more to say than fits.
@@ -368,11 +379,11 @@ void TzvDnsQuery::FollowReferral(TzvDnsMessage& req, TzvDnsMessage& resp, std::i
     try {
       // Each name server is looked for from the server that named it.
       SetServer(referrer);
-      const auto* name_server = dynamic_cast<const TzvDnsNSRecord*>(authorities.Items(i));
+      const auto* name_server = RecordAs<TzvDnsNSRecord>(authorities.Items(i), kzvDnsTypeNS);
       if (name_server == nullptr) continue;
       const std::string target = name_server->NameServer;
       if (const auto* glue =
-              dynamic_cast<const TzvDnsARecord*>(additional.FindItem(target, kzvDnsTypeA))) {
+              RecordAs<TzvDnsARecord>(additional.FindItem(target, kzvDnsTypeA), kzvDnsTypeA)) {
         SetServer(glue->IPAddress);
         QueryRecursive(req, resp, depth + 1);
         return;
@@ -383,7 +394,7 @@ void TzvDnsQuery::FollowReferral(TzvDnsMessage& req, TzvDnsMessage& resp, std::i
       QueryAddress(target, Server(), address_request, address_response);
       if (address_response.Answers().Count() > 0) {
         if (const auto* address =
-                dynamic_cast<const TzvDnsARecord*>(address_response.Answers().Items(0))) {
+                RecordAs<TzvDnsARecord>(address_response.Answers().Items(0), kzvDnsTypeA)) {
           SetServer(address->IPAddress);
           QueryRecursive(req, resp, depth + 1);
           return;
@@ -601,7 +612,7 @@ void TzvDnsQuery::BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord
 
 void TzvDnsQuery::ExtractHosts(const TzvDnsRecordList& section) {
   for (const auto& record : section) {
-    if (const auto* a = dynamic_cast<const TzvDnsARecord*>(record.get())) {
+    if (const auto* a = RecordAs<TzvDnsARecord>(record.get(), kzvDnsTypeA)) {
       auto host = std::make_unique<TzvHostInfo>();
       host->Name = a->Name;
       host->IPAddress = a->IPAddress;
@@ -611,7 +622,7 @@ void TzvDnsQuery::ExtractHosts(const TzvDnsRecordList& section) {
   // IPv6 addresses after all the IPv4 ones: a mail server takes the first address found
   // under its name, so it gets an IPv6 one only when the answer gave no IPv4 one.
   for (const auto& record : section) {
-    if (const auto* aaaa = dynamic_cast<const TzvDnsAAAARecord*>(record.get())) {
+    if (const auto* aaaa = RecordAs<TzvDnsAAAARecord>(record.get(), kzvDnsTypeAAAA)) {
       auto host = std::make_unique<TzvHostInfo>();
       host->Name = aaaa->Name;
       host->IPAddress = aaaa->IPAddress;
@@ -623,7 +634,7 @@ void TzvDnsQuery::ExtractHosts(const TzvDnsRecordList& section) {
 TzvHostInfo* TzvDnsQuery::ExtractHostNames() {
   TzvHostInfo* last = nullptr;
   for (const auto& record : response_->Answers()) {
-    if (const auto* ptr = dynamic_cast<const TzvDnsPTRRecord*>(record.get())) {
+    if (const auto* ptr = RecordAs<TzvDnsPTRRecord>(record.get(), kzvDnsTypePTR)) {
       auto host = std::make_unique<TzvHostInfo>();
       host->Name = ptr->DomainName;
       host->IPAddress = ptr->Name;
@@ -636,7 +647,7 @@ TzvHostInfo* TzvDnsQuery::ExtractHostNames() {
 
 void TzvDnsQuery::ExtractNameServers(const TzvDnsRecordList& section) {
   for (const auto& record : section) {
-    if (const auto* ns = dynamic_cast<const TzvDnsNSRecord*>(record.get()))
+    if (const auto* ns = RecordAs<TzvDnsNSRecord>(record.get(), kzvDnsTypeNS))
       name_servers_->Add(ns->NameServer);
   }
 }
@@ -645,7 +656,7 @@ void TzvDnsQuery::ExtractAliases() {
   for (const TzvDnsRecordList* section : {&response_->Answers(), &response_->AdditionalRecords()}) {
     for (const auto& record : *section) {
       // The alias is the record's owner, not the name it points at.
-      if (const auto* cname = dynamic_cast<const TzvDnsCNAMERecord*>(record.get()))
+      if (const auto* cname = RecordAs<TzvDnsCNAMERecord>(record.get(), kzvDnsTypeCNAME))
         aliases_->Add(cname->Name);
     }
   }
@@ -653,7 +664,7 @@ void TzvDnsQuery::ExtractAliases() {
 
 void TzvDnsQuery::ExtractMailServers() {
   for (const auto& record : response_->Answers()) {
-    if (const auto* mx = dynamic_cast<const TzvDnsMXRecord*>(record.get())) {
+    if (const auto* mx = RecordAs<TzvDnsMXRecord>(record.get(), kzvDnsTypeMX)) {
       auto server = std::make_unique<TzvMailServerInfo>();
       server->Name = mx->MailServer;
       server->Preference = mx->Preference;

@@ -104,11 +104,20 @@ bool TzvIPAddress::IsIPAddress(const std::string& text) {
 }
 
 std::string TzvIPAddress::IPv4ToText(std::uint32_t address) {
-  in_addr in{};
-  in.s_addr = address;
-  char text[INET_ADDRSTRLEN] = {};
-  if (::inet_ntop(AF_INET, &in, text, sizeof text) == nullptr) return std::string();
-  return text;
+  // Every send and receive names its peer, so this runs for each datagram: four octets
+  // written digit by digit into a buffer the string's own small storage then holds,
+  // instead of a formatting call.
+  std::uint8_t octets[4];
+  std::memcpy(octets, &address, 4);  // network order: the first octet first
+  char text[16];
+  std::size_t n = 0;
+  for (const std::uint8_t octet : octets) {
+    if (octet >= 100) text[n++] = static_cast<char>('0' + octet / 100);
+    if (octet >= 10) text[n++] = static_cast<char>('0' + octet / 10 % 10);
+    text[n++] = static_cast<char>('0' + octet % 10);
+    text[n++] = '.';
+  }
+  return std::string(text, n - 1);
 }
 
 std::string TzvIPAddress::IPv6ToText(const std::array<std::uint8_t, 16>& address) {

@@ -257,15 +257,17 @@ bool TzvNetworkStream::ReadFrom(TStream* data, TzvIPAddress& address, int& port)
   if (data == nullptr) return true;
   const int batch = GetBatchSize();
   if (batch <= 0) return true;
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(batch));
+  if (io_buffer_.size() < static_cast<std::size_t>(batch))
+    io_buffer_.resize(static_cast<std::size_t>(batch));
+  std::uint8_t* buffer = io_buffer_.data();
   socklen_t length = address.SockAddrLength();
-  const int received = ThrottledRecvFrom(buffer.data(), batch, 0, address.SockAddr(), &length);
+  const int received = ThrottledRecvFrom(buffer, batch, 0, address.SockAddr(), &length);
   if (received == ws::SOCKET_ERROR) {
     const int error = ws::WSAGetLastError();
     if (!WouldBlock(error)) RaiseSocketError(error);
   }
   if (received > 0) {
-    data->WriteBuffer(buffer.data(), received);
+    data->WriteBuffer(buffer, received);
     UpdateProgress(received);
   }
   NoteLocalAddress();
@@ -282,12 +284,13 @@ bool TzvNetworkStream::WriteTo(TStream* data, TzvIPAddress& address, int port) {
   if (GetBatchSize() <= 0) return true;
   SetAddressPort(address, port);
   const int batch = GetBatchSize();
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(batch));
+  if (io_buffer_.size() < static_cast<std::size_t>(batch))
+    io_buffer_.resize(static_cast<std::size_t>(batch));
   const int chunk =
       static_cast<int>(std::min<std::int64_t>(batch, data->Size() - data->Position()));
-  data->ReadBuffer(buffer.data(), chunk);
+  data->ReadBuffer(io_buffer_.data(), chunk);
   const int sent =
-      ThrottledSendTo(buffer.data(), chunk, 0, address.SockAddr(), address.SockAddrLength());
+      ThrottledSendTo(io_buffer_.data(), chunk, 0, address.SockAddr(), address.SockAddrLength());
   bool result = true;
   if (sent == ws::SOCKET_ERROR) {
     result = false;
@@ -330,7 +333,7 @@ void TzvNetworkStream::ReadLocalAddress() {
   const TzvSocket& socket = Owner().Socket();
   if (ws::getsockname(socket.Handle(), address->SockAddr(), &length) == ws::SOCKET_ERROR)
     RaiseLastSocketError();
-  StoreLocal(address->ToString(), address->Port());
+  StoreLocal(local_text_.Of(*address), address->Port());
   // Without a port the socket is not bound yet: its first send will bind it.
   local_known_for_ = address->Port() != 0 ? socket.Generation() : 0;
 }
@@ -362,8 +365,34 @@ void TzvNetworkStream::SetPeer(const std::string& address, int port) {
   }
 }
 
+const std::string& TzvNetworkStream::TAddressText::Of(TzvIPAddress& address) {
+  std::array<std::uint8_t, 20> key{};
+  const sockaddr* raw = address.SockAddr();
+  const int family = raw != nullptr ? raw->sa_family : 0;
+  if (family == AF_INET && address.SockAddrLength() >= sizeof(sockaddr_in)) {
+    sockaddr_in in{};
+    std::memcpy(&in, raw, sizeof in);
+    std::memcpy(key.data(), &in.sin_addr, 4);
+  } else if (family == AF_INET6 && address.SockAddrLength() >= sizeof(sockaddr_in6)) {
+    sockaddr_in6 in6{};
+    std::memcpy(&in6, raw, sizeof in6);
+    std::memcpy(key.data(), &in6.sin6_addr, 16);
+    std::memcpy(key.data() + 16, &in6.sin6_scope_id, 4);
+  } else {
+    Family = 0;
+    Text = address.ToString();
+    return Text;
+  }
+  if (family != Family || key != Key) {
+    Text = address.ToString();
+    Family = family;
+    Key = key;
+  }
+  return Text;
+}
+
 void TzvNetworkStream::SetPeerFromAddress(TzvIPAddress& address) {
-  SetPeer(address.ToString(), address.Port());
+  SetPeer(peer_text_.Of(address), address.Port());
 }
 
 void TzvNetworkStream::SetAddressPort(TzvIPAddress& address, int port) {

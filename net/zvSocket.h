@@ -7,10 +7,12 @@
 // MsgWaitForMultipleObjects and dispatches what is queued for the thread (net/zvMessages.h).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/Classes.h"
 #include "net/zvIpAddress.h"
@@ -113,7 +115,21 @@ class TzvNetworkStream : public TObject {
   template <class Call>
   int Throttled(int length, Call call);
 
+  // The text of an address as ToString gives it, kept for the address last turned into
+  // text: a stream talks to one peer from one local address, so each datagram would
+  // otherwise format the same address again.
+  struct TAddressText {
+    std::array<std::uint8_t, 20> Key{};  // family-specific address bytes (and scope)
+    int Family = 0;
+    std::string Text;
+    const std::string& Of(TzvIPAddress& address);
+  };
+
   TzvConnection* connection_ = nullptr;
+  TAddressText peer_text_;
+  TAddressText local_text_;
+  // Reused by every datagram so that none allocates its own.
+  std::vector<std::uint8_t> io_buffer_;
   THandle throttle_signal_ = INVALID_HANDLE_VALUE;
   bool pending_action_ = false;
   std::string local_address_;
