@@ -93,10 +93,11 @@ for page in "$dest"/usr/share/man/man1/*.1.gz; do
 done
 
 # The option words of a section, from the lines that start with an option (up to the
-# first run of two spaces, where the description begins).
+# first run of two spaces, where the description begins). A line may start with the
+# server's "@SERVER, -s, --server" form, whose options count too.
 section() { sed -n "/^$1\$/,/^[A-Z]/p" | sed '1d;$d'; }
 option_words() {
-  grep -E '^ +-' | sed -E 's/^ +//; s/  .*//' | grep -oE -- '(^|[ ,])-{1,2}[A-Za-z][-A-Za-z]*' |
+  grep -E '^ +[-@]' | sed -E 's/^ +//; s/  .*//' | grep -oE -- '(^|[ ,])-{1,2}[A-Za-z][-A-Za-z]*' |
     tr -d ' ,'
 }
 type_words() { grep -E '^ +[a-z]+( |$)' | awk '{ print $1 }'; }
@@ -107,7 +108,7 @@ man_cli=$(<"$work/pellamar-cli.txt")
 # Empty lists would pass every comparison below.
 check "--help shows its options and types" test -n "$help_options" -a -n "$help_types"
 same "the man page lists the options of --help" "$help_options" \
-  "$(section OPTIONS <<<"$man_cli" | grep -E '^ {7}-' | option_words)"
+  "$(section OPTIONS <<<"$man_cli" | grep -E '^ {7}[-@]' | option_words)"
 same "the man page lists the types of --help" "$help_types" \
   "$(section TYPES <<<"$man_cli" | grep -E '^ {7}[a-z]' | type_words)"
 
@@ -132,8 +133,9 @@ complete_words() {
     _pellamar_cli "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
     echo "${COMPREPLY[*]}"' _ "$completion" "$@"
 }
+# A server on another port is listed as " - ADDRESS -p PORT"; only the address is offered.
 same "completing after -s offers the --list-dns servers" \
-  "$("$cli" --list-dns | sed -n 's/^ - //p')" "$(complete_words pellamar-cli -s '')"
+  "$("$cli" --list-dns | sed -n 's/^ - \([^ ]*\).*/\1/p')" "$(complete_words pellamar-cli -s '')"
 same "completing the first word offers the types" "$help_types" \
   "$(complete_words pellamar-cli -p 53 '')"
 same "completing -- offers the long options" "$(grep -E '^--' <<<"$help_options")" \
