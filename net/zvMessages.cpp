@@ -311,25 +311,33 @@ std::uint32_t TzvPollWaiter::Wait(const TzvWaitRequest& request) {
   std::vector<pollfd> fds;
   std::vector<std::size_t> owned;  // how many of `fds` each object gave
   bool polled = false;             // `fds` holds the answer of a poll that found something
+  bool asked = false;              // a poll was made
   for (;;) {
+    // Before the first poll only what the objects already know counts: a signal set
+    // meanwhile makes that poll return at once, so it is found all the same, and the
+    // usual wait costs one system call instead of one per object and the poll.
     std::size_t at = 0;
     for (std::size_t i = 0; i < request.Objects.size(); ++i) {
       TzvWaitObject* object = request.Objects[i];
       const bool signalled =
-          polled ? object->ConsumePolled(fds.data() + at, owned[i]) : object->Consume();
+          polled ? object->ConsumePolled(fds.data() + at, owned[i]) : object->ConsumeKnown();
       if (signalled) return static_cast<std::uint32_t>(i);
       if (polled) at += owned[i];
     }
-    if (request.WakeOnMessage && HasThreadMessages())
+    // A waiting message keeps the wake descriptor readable, so the first poll returns at
+    // once for it, and a handle signalled as well still comes first.
+    if (asked && request.WakeOnMessage && HasThreadMessages())
       return static_cast<std::uint32_t>(request.Objects.size());
 
     int wait_ms = -1;
     if (limited) {
       const auto left = deadline - Clock::now();
-      if (left <= Clock::duration::zero()) return WAIT_TIMEOUT;
+      // At least one poll is made, so that a signal set before a wait without time is
+      // still seen.
+      if (left <= Clock::duration::zero() && asked) return WAIT_TIMEOUT;
       // Rounded up, so that the wait never ends just before the deadline and spins.
       const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-      wait_ms = static_cast<int>(std::min<std::int64_t>(ms, INT_MAX));
+      wait_ms = static_cast<int>(std::clamp<std::int64_t>(ms, 0, INT_MAX));
     }
     fds.clear();
     owned.clear();
@@ -343,6 +351,7 @@ std::uint32_t TzvPollWaiter::Wait(const TzvWaitRequest& request) {
     const int ready = ::poll(fds.data(), fds.size(), wait_ms);
     if (ready < 0 && errno != EINTR) return WAIT_FAILED;
     polled = ready > 0;
+    asked = true;
   }
 }
 

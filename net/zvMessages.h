@@ -66,6 +66,11 @@ class TzvWaitObject {
   virtual bool Consume() = 0;
   // Appends the descriptors (with the poll events in pollfd::events) to watch.
   virtual void AddPollFds(std::vector<pollfd>& fds) const = 0;
+  // Consume() as far as it can be answered without asking the system: true only for a
+  // signal the object already knows of (one a poll found earlier and nobody took).
+  // Everything else shows in the poll that follows, so a wait need not ask each object
+  // with a system call of its own before it sleeps.
+  virtual bool ConsumeKnown() { return false; }
   // Consume() just after a poll over this object's AddPollFds() entries (`count` of them,
   // revents filled in) returned.
   virtual bool ConsumePolled(const pollfd* fds, std::size_t count) {

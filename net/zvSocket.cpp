@@ -127,6 +127,14 @@ bool TzvNetworkStream::Connect(TzvIPAddress& address, int port) {
   const int result = ws::connect(Handle(), address.SockAddr(), address.SockAddrLength());
   if (result == ws::SOCKET_ERROR && !ConnectUnderWay(ws::WSAGetLastError())) RaiseLastSocketError();
   SetPeerFromAddress(address);
+  // A datagram socket connected to this peer sends to it without naming it again, which
+  // spares the system looking the route up for every datagram.
+  connected_for_ = 0;
+  if (result == 0 && Owner().Socket().Type() == SOCK_DGRAM) {
+    connected_for_ = Owner().Socket().Generation();
+    connected_address_ = remote_address_;
+    connected_port_ = remote_port_;
+  }
   AfterConnect();
   return result == 0;
 }
@@ -289,8 +297,13 @@ bool TzvNetworkStream::WriteTo(TStream* data, TzvIPAddress& address, int port) {
   const int chunk =
       static_cast<int>(std::min<std::int64_t>(batch, data->Size() - data->Position()));
   data->ReadBuffer(io_buffer_.data(), chunk);
-  const int sent =
-      ThrottledSendTo(io_buffer_.data(), chunk, 0, address.SockAddr(), address.SockAddrLength());
+  const bool to_connected_peer =
+      connected_for_ != 0 && connected_for_ == Owner().Socket().Generation() &&
+      port == connected_port_ && peer_text_.Of(address) == connected_address_;
+  const int sent = to_connected_peer
+                       ? ThrottledSend(io_buffer_.data(), chunk, 0)
+                       : ThrottledSendTo(io_buffer_.data(), chunk, 0, address.SockAddr(),
+                                         address.SockAddrLength());
   bool result = true;
   if (sent == ws::SOCKET_ERROR) {
     result = false;
@@ -339,12 +352,40 @@ void TzvNetworkStream::ReadLocalAddress() {
 }
 
 void TzvNetworkStream::NoteLocalAddress() {
-  if (local_known_for_ == 0 || local_known_for_ != Owner().Socket().Generation()) {
-    ReadLocalAddress();
+  const std::uint64_t generation = Owner().Socket().Generation();
+  if (local_known_for_ == 0 || local_known_for_ != generation) {
+    // Asked for only when someone reads it, while this socket is still open: a system
+    // call per exchange that nobody needs otherwise.
+    local_pending_for_ = generation;
     return;
   }
   // Stored again, as a fresh read would, in case the connection's copy was overwritten.
   StoreLocal(std::string(local_address_), local_port_);
+}
+
+void TzvNetworkStream::ResolvePendingLocalAddress() {
+  if (local_pending_for_ == 0 || connection_ == nullptr) return;
+  const std::uint64_t pending = local_pending_for_;
+  local_pending_for_ = 0;
+  // A socket closed or replaced since has no address of its own to give any more.
+  if (connection_->Socket().Generation() != pending ||
+      connection_->Socket().Handle() == zvWinSock2::INVALID_SOCKET)
+    return;
+  try {
+    ReadLocalAddress();
+  } catch (const EzvSocketError&) {
+    // What was known before stays.
+  }
+}
+
+const std::string& TzvNetworkStream::LocalAddress() const {
+  const_cast<TzvNetworkStream*>(this)->ResolvePendingLocalAddress();
+  return local_address_;
+}
+
+int TzvNetworkStream::LocalPort() const {
+  const_cast<TzvNetworkStream*>(this)->ResolvePendingLocalAddress();
+  return local_port_;
 }
 
 void TzvNetworkStream::StoreLocal(const std::string& address, int port) {
@@ -552,6 +593,16 @@ void TzvConnection::Close(bool notify_peer) {
   if (!keep_open) CloseSocket();
 }
 
+const std::string& TzvConnection::LocalAddress() const {
+  if (network_stream_) network_stream_->ResolvePendingLocalAddress();
+  return local_address_;
+}
+
+int TzvConnection::LocalPort() const {
+  if (network_stream_) network_stream_->ResolvePendingLocalAddress();
+  return local_port_;
+}
+
 void TzvConnection::AddTransferred(std::int64_t count) {
   total_transferred_ += count;
   DoTransferProgress(total_transferred_, total_size_);
@@ -624,6 +675,9 @@ void TzvSyncConnection::Abort() {
 }
 
 void TzvSyncConnection::ResetAbort() {
+  // Only Abort sets the signal, so without one there is nothing to reset (and no system
+  // call to make at the start of every lookup).
+  if (!AbortRequested()) return;
   TzvConnection::ResetAbort();
   ResetEvent(abort_signal_);
 }
@@ -703,6 +757,11 @@ bool TzvUdpConnection::WriteData(TStream* data) {
   auto address = TzvIPAddress::CreateFromText(RemoteAddress());
   RestartTimeOut();
   if (stream.WriteTo(data, *address, RemotePort())) return true;
+  // The send would block: from now on the socket's writability is watched too.
+  if (EventsSelected() && !write_events_selected_) {
+    SelectEvents(ws::FD_READ | ws::FD_WRITE);
+    write_events_selected_ = true;
+  }
   for (;;) {
     if (WaitForSignal(NetworkSignal(), AbortSignal(), OperationStart(), TimeOut())) {
       const ws::WSANETWORKEVENTS events = TakeNetworkEvents();
@@ -735,7 +794,11 @@ void TzvUdpClientConnection::Open(const std::string& host, int port) {
     stream.Bind(*binding, 0);  // the system picks the port
   }
   stream.SetPeer(host, port);
-  SelectEvents(ws::FD_READ | ws::FD_WRITE);
+  write_events_selected_ = false;
+  // A datagram send almost never has to wait, so only reads are watched until one does
+  // (WriteData then watches writes too): a write event reported for nothing would end
+  // the first wait for the answer early and cost another round of checks.
+  SelectEvents(ws::FD_READ);
   SetIsOpen(true);
   stream.SignalReady();
 }

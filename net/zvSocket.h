@@ -90,8 +90,12 @@ class TzvNetworkStream : public TObject {
   TzvConnection* Connection() const { return connection_; }
   bool PendingAction() const { return pending_action_; }
   void SetPendingAction(bool value) { pending_action_ = value; }
-  const std::string& LocalAddress() const { return local_address_; }
-  int LocalPort() const { return local_port_; }
+  // The local address and port after a datagram moved. Asked of the socket the first
+  // time they are read after the socket got its port (most exchanges never ask).
+  const std::string& LocalAddress() const;
+  int LocalPort() const;
+  // Asks the socket now for a local address a datagram left pending.
+  void ResolvePendingLocalAddress();
   const std::string& RemoteAddress() const { return remote_address_; }
   int RemotePort() const { return remote_port_; }
   bool ReadPending() const { return read_pending_; }
@@ -111,7 +115,10 @@ class TzvNetworkStream : public TObject {
   // nor port change until it is bound, connected or replaced, so the first answer is kept
   // for the socket it was read from.
   void NoteLocalAddress();
-  void ForgetLocalAddress() { local_known_for_ = 0; }
+  void ForgetLocalAddress() {
+    local_known_for_ = 0;
+    local_pending_for_ = 0;
+  }
   template <class Call>
   int Throttled(int length, Call call);
 
@@ -141,6 +148,13 @@ class TzvNetworkStream : public TObject {
   bool peer_closed_ = false;
   // The Generation() of the socket whose local address is held; 0 when none is.
   std::uint64_t local_known_for_ = 0;
+  // The Generation() of the datagram socket connected to connected_address_ and
+  // connected_port_; 0 when none is.
+  std::uint64_t connected_for_ = 0;
+  std::string connected_address_;
+  int connected_port_ = 0;
+  // The Generation() of the socket whose local address is to be asked for when read.
+  std::uint64_t local_pending_for_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -228,10 +242,10 @@ class TzvConnection : public TObject {
   }
   void SetOnStreamReady(TNotifyEvent handler) { on_stream_ready_ = std::move(handler); }
 
-  // Written by the stream.
-  const std::string& LocalAddress() const { return local_address_; }
+  // Written by the stream (which asks the socket for them when they are read).
+  const std::string& LocalAddress() const;
   void SetLocalAddress(const std::string& value) { local_address_ = value; }
-  int LocalPort() const { return local_port_; }
+  int LocalPort() const;
   void SetLocalPort(int value) { local_port_ = value; }
   const std::string& RemoteAddress() const { return remote_address_; }
   void SetRemoteAddress(const std::string& value) { remote_address_ = value; }
@@ -320,6 +334,10 @@ class TzvUdpConnection : public TzvSyncConnection {
   zvWinSock2::WSANETWORKEVENTS TakeNetworkEvents();
   // Whether the event is among them; raises the event's own error when it carries one.
   static bool HasEvent(const zvWinSock2::WSANETWORKEVENTS& events, long event, int bit);
+
+ protected:
+  // Whether write events are watched on the current socket besides read events.
+  bool write_events_selected_ = false;
 };
 
 class TzvUdpClientConnection : public TzvUdpConnection {

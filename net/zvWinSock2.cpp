@@ -135,6 +135,11 @@ class TzvNetworkSignal : public TzvWaitObject {
     return recorded_ != 0;
   }
 
+  bool ConsumeKnown() override {
+    std::lock_guard guard(lock_);
+    return recorded_ != 0;
+  }
+
   bool ConsumePolled(const pollfd* fds, std::size_t count) override {
     std::lock_guard guard(lock_);
     // The poll just made over our descriptor says what it shows; no need to ask again.
