@@ -3,9 +3,11 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <span>
 #include <typeinfo>
+#include <vector>
 
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
@@ -72,13 +74,13 @@ namespace {
 constexpr std::int32_t kHeaderSize = 12;
 
 // What a datagram must echo to count as the answer to a request: the request's ID and,
-// when it asked one, its first question exactly as it went out.
+// when it asked one, its first question exactly as it went out (name, type and class as
+// wire bytes; the request writes names uncompressed).
 struct TExpectedAnswer {
   std::uint16_t ID = 0;
   bool HasQuestion = false;
-  std::string Name;
-  std::int32_t Type = 0;
-  std::uint16_t Class = 0;
+  std::array<std::uint8_t, 256 + 4> Question{};
+  std::size_t QuestionLength = 0;
 };
 
 // The first question of an encoded message: name and type through the codec, the class
@@ -100,16 +102,49 @@ std::span<const std::uint8_t> StreamBytes(TMemoryStream& stream) {
 }
 
 TExpectedAnswer ExpectedAnswerOf(std::span<const std::uint8_t> request) {
-  const TzvByteArray bytes(request);
   TExpectedAnswer expected;
-  TzvWireCursor cursor(bytes.Bytes(), 0);
+  TzvWireCursor cursor(request, 0);
   expected.ID = cursor.ReadWord();
   cursor.Skip(2);
-  if (cursor.ReadWord() > 0) {
-    expected.HasQuestion = true;
-    ReadFirstQuestion(bytes, expected.Name, expected.Type, expected.Class);
-  }
+  if (cursor.ReadWord() == 0) return expected;
+  expected.HasQuestion = true;
+  // Labels up to the root's zero byte, then type and class.
+  std::size_t end = kHeaderSize;
+  while (end < request.size() && request[end] != 0) end += 1 + request[end];
+  end += 1 + 4;
+  if (end > request.size() || end - kHeaderSize > expected.Question.size())
+    throw EzvDnsError(SzvDnsInvalidSize, kzvDnsErrInvalidSize);
+  expected.QuestionLength = end - kHeaderSize;
+  std::copy(request.begin() + kHeaderSize, request.begin() + static_cast<std::ptrdiff_t>(end),
+            expected.Question.begin());
   return expected;
+}
+
+std::uint8_t AsciiLower(std::uint8_t c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<std::uint8_t>(c - 'A' + 'a') : c;
+}
+
+// The question of a datagram compared through the codec: for names that use compression
+// or anything else than plain labels, which a straight comparison cannot follow.
+bool DecodedQuestionMatches(std::span<const std::uint8_t> datagram,
+                            const TExpectedAnswer& expected) {
+  std::string name;
+  std::int32_t type = 0;
+  std::uint16_t question_class = 0;
+  try {
+    ReadFirstQuestion(TzvByteArray(datagram), name, type, question_class);
+  } catch (const EzvDnsError&) {
+    return true;  // ours but damaged: decoding reports it
+  }
+  std::vector<std::uint8_t> request(kHeaderSize, 0);
+  request[5] = 1;
+  request.insert(request.end(), expected.Question.begin(),
+                 expected.Question.begin() + static_cast<std::ptrdiff_t>(expected.QuestionLength));
+  std::string expected_name;
+  std::int32_t expected_type = 0;
+  std::uint16_t expected_class = 0;
+  ReadFirstQuestion(TzvByteArray(request), expected_name, expected_type, expected_class);
+  return type == expected_type && question_class == expected_class && SameText(name, expected_name);
 }
 
 // Whether a datagram from the server answers the request. Anything that cannot be ours
@@ -128,15 +163,27 @@ bool IsAnswerTo(std::span<const std::uint8_t> datagram, const TExpectedAnswer& e
   if (!expected.HasQuestion) return true;
   const std::uint16_t question_count = cursor.ReadWord();
   if (question_count == 0) return (flags & 0x000F) != 0;
-  std::string name;
-  std::int32_t type = 0;
-  std::uint16_t question_class = 0;
-  try {
-    ReadFirstQuestion(TzvByteArray(datagram), name, type, question_class);
-  } catch (const EzvDnsError&) {
-    return true;
+  // The usual echo: the same plain labels, letter case aside, then the same type and
+  // class, compared in place without decoding anything.
+  std::size_t at = kHeaderSize;
+  std::size_t j = 0;
+  for (;;) {
+    if (at >= datagram.size()) return true;  // cut short: ours but damaged
+    const std::uint8_t length = datagram[at];
+    if ((length & 0xC0) != 0) return DecodedQuestionMatches(datagram, expected);
+    if (at + 1 + length > datagram.size()) return true;
+    if (length != expected.Question[j]) return false;
+    for (std::size_t k = 1; k <= length; ++k) {
+      if (AsciiLower(datagram[at + k]) != AsciiLower(expected.Question[j + k])) return false;
+    }
+    at += 1 + length;
+    j += 1 + length;
+    if (length == 0) break;
   }
-  return type == expected.Type && question_class == expected.Class && SameText(name, expected.Name);
+  if (at + 4 > datagram.size()) return true;
+  return std::equal(datagram.begin() + static_cast<std::ptrdiff_t>(at),
+                    datagram.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                    expected.Question.begin() + static_cast<std::ptrdiff_t>(j));
 }
 
 // The record as the class its type code decodes into, or null. The integer compare
@@ -417,8 +464,7 @@ void TzvDnsQuery::OpenConnection(const std::string& server, std::int32_t port) {
   // receive buffer (a flood cannot crowd the answer out), and an ICMP "port unreachable"
   // fails the next receive at once with ECONNREFUSED instead of leaving us to wait.
   TzvUdpClientConnection& connection = Connection();
-  auto address = TzvIPAddress::CreateFromText(connection.RemoteAddress());
-  connection.GetNetworkStream().Connect(*address, port);
+  connection.GetNetworkStream().Connect(connection.PeerAddress(), port);
 }
 
 void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {

@@ -752,11 +752,21 @@ bool TzvUdpConnection::CanReadAhead(TStream* data) {
   return TransferLimit() < 0 || TransferLimit() > GetNetworkStream().Transferred();
 }
 
+TzvIPAddress& TzvUdpConnection::PeerAddress() {
+  // Made once for the peer's text and kept while the peer stays the same: every
+  // datagram to the same server would otherwise parse the same address again.
+  if (!peer_object_ || peer_object_text_ != RemoteAddress()) {
+    peer_object_ = TzvIPAddress::CreateFromText(RemoteAddress());
+    peer_object_text_ = RemoteAddress();
+  }
+  return *peer_object_;
+}
+
 bool TzvUdpConnection::WriteData(TStream* data) {
   TzvNetworkStream& stream = GetNetworkStream();
-  auto address = TzvIPAddress::CreateFromText(RemoteAddress());
+  TzvIPAddress& address = PeerAddress();
   RestartTimeOut();
-  if (stream.WriteTo(data, *address, RemotePort())) return true;
+  if (stream.WriteTo(data, address, RemotePort())) return true;
   // The send would block: from now on the socket's writability is watched too.
   if (EventsSelected() && !write_events_selected_) {
     SelectEvents(ws::FD_READ | ws::FD_WRITE);
@@ -770,7 +780,7 @@ bool TzvUdpConnection::WriteData(TStream* data) {
       }
       if (HasEvent(events, ws::FD_WRITE, ws::FD_WRITE_BIT)) {
         RestartTimeOut();
-        if (stream.WriteTo(data, *address, RemotePort())) break;
+        if (stream.WriteTo(data, address, RemotePort())) break;
       }
     }
     if (stream.IsStopRequested()) break;

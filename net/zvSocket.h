@@ -326,6 +326,9 @@ class TzvUdpConnection : public TzvSyncConnection {
   bool ReadData(TStream* data) override;
   // Sends one datagram (at most BatchSize bytes) to RemoteAddress and RemotePort.
   bool WriteData(TStream* data) override;
+  // RemoteAddress as an address object, made again only when the text changes. Raises
+  // "Invalid host address" (-2) for a text that is not an address.
+  TzvIPAddress& PeerAddress();
 
  private:
   // Whether ReadData may try to receive before the first wait.
@@ -338,6 +341,10 @@ class TzvUdpConnection : public TzvSyncConnection {
  protected:
   // Whether write events are watched on the current socket besides read events.
   bool write_events_selected_ = false;
+
+ private:
+  std::unique_ptr<TzvIPAddress> peer_object_;
+  std::string peer_object_text_;
 };
 
 class TzvUdpClientConnection : public TzvUdpConnection {

@@ -1,9 +1,11 @@
 #include "dns/zvDnsQuery.h"
+#include "net/zvSocketUtils.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/random.h>
 
+#include <cstring>
 #include <functional>
 #include <set>
 #include <vector>
@@ -452,6 +454,28 @@ TEST(InMemoryServer, NamesWithEmptyLabelsAreNeverSent) {
   ASSERT_EQ(query.sent.size(), 1u);
   EXPECT_EQ(query.sent[0].request[12], 0);
   EXPECT_EQ(query.sent[0].request.size(), 12u + 1 + 4);
+}
+
+TEST(InMemoryServer, AQuestionEchoedThroughACompressionPointerIsStillOurs) {
+  InMemoryServerQuery query;
+  query.SetServer("10.0.0.1");
+  int served = 0;
+  query.serve = [&](const InMemoryServerQuery::Sent& sent) -> Bytes {
+    if (served++ > 0) RaiseSocketErrorText(SzvTimeoutError, kzvErrTimeout);
+    // Header, then the question's name as a pointer to offset 18, where the name
+    // follows the question's type and class, in other letter case.
+    Bytes reply(sent.request.begin(), sent.request.begin() + 12);
+    reply[2] |= 0x80;
+    for (std::uint8_t byte : {0xC0, 18, 0, 1, 0, 1}) reply.push_back(byte);
+    for (const char* label : {"WWW", "Example"}) {
+      reply.push_back(static_cast<std::uint8_t>(std::strlen(label)));
+      reply.insert(reply.end(), label, label + std::strlen(label));
+    }
+    reply.push_back(0);
+    return reply;
+  };
+  EXPECT_EQ(query.ResolveIP("www.example"), nullptr);  // taken: no time-out
+  EXPECT_TRUE(query.LastExchange().Answered);
 }
 
 TEST(InMemoryServer, ATcpAnswerToAnotherQuestionIsRefused) {
