@@ -13,13 +13,17 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/QtThreadWaiter.h"
 #include "app/main.h"
+#include "net/zvSocketUtils.h"
+#include "net/zvWinSock2.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/ScriptedDnsResponder.h"
@@ -268,3 +272,44 @@ TEST(EscapeAgainstScriptedServer, StopsTheWaitAtOnceWithTheErrorLines) {
   EXPECT_EQ(Panel(window, 1), "detenida");
   EXPECT_TRUE(window.isVisible());
 }
+
+namespace {
+
+// A server typed as a host name whose lookup never ends (the system's address lookup is
+// held): the window keeps handling its events while the lookup waits off its thread, and
+// a close ends the wait at once.
+std::atomic<bool> address_lookup_held{false};
+std::int32_t HeldAddressLookup(const char*, zvWinSock2::TzvAddressEntry*) {
+  while (address_lookup_held.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return kzvHostNotFound;
+}
+
+TEST(LookupGuardAgainstAHangingHostLookup, TheWindowRunsOnAndACloseEndsIt) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  auto& api = zvWinSock2::SocketApi();
+  const auto saved = api.addresslookup;
+  address_lookup_held = true;
+  api.addresslookup = HeldAddressLookup;
+  TfrmMain window;
+  window.show();
+  int timer_ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++timer_ticks; });
+  ticker.start(20);
+  QElapsedTimer closed_after;
+  QTimer::singleShot(300, [&] {
+    closed_after.start();
+    window.close();
+  });
+  const Lines lines = Resolve(window, 1, "host4.pellamar.test", "slow.pellamar.test", "53", "60");
+  const qint64 close_took = closed_after.elapsed();
+  address_lookup_held = false;
+  api.addresslookup = saved;
+  EXPECT_EQ(lines, kErrorLines);
+  EXPECT_GT(timer_ticks, 5) << "the window's events stood still during the host lookup";
+  EXPECT_LT(close_took, 5000) << "the close did not end the host lookup";
+  EXPECT_FALSE(window.isVisible());
+}
+
+}  // namespace
