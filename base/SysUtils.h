@@ -3,6 +3,7 @@
 // family they care about and read the message the user should see.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -11,18 +12,18 @@
 
 // Base of every failure raised by the library and the application.
 class Exception : public std::exception {
-public:
+ public:
   explicit Exception(std::string message) : message_(std::move(message)) {}
   const char* what() const noexcept override { return message_.c_str(); }
   const std::string& Message() const { return message_; }
 
-private:
+ private:
   std::string message_;
 };
 
 // A text that should have been a number was not one.
 class EConvertError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
@@ -46,3 +47,8 @@ std::string LowerCase(std::string_view text);
 
 // printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The length of the UTF-8 sequence that starts at `at`: 1 for an ASCII byte, 2 to 4 for
+// a well-formed multi-byte sequence (no overlong forms, surrogates or values past
+// U+10FFFF), 0 when the bytes there are not valid UTF-8.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);

@@ -9,33 +9,8 @@
 #   bench/compare-network.sh [BUILD_DIR] [HYPERFINE_OPTION...]
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-repo=$(cd "$here/.." && pwd)
-
-build=$repo/build
-if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
-  build=$1
-  shift
-fi
-cli=$(cd "$build" 2>/dev/null && pwd)/cli/pellamar-cli
-if [ ! -x "$cli" ]; then
-  echo "compare-network: $cli is not built (cmake --build $build --target pellamar-cli)" >&2
-  exit 1
-fi
-for tool in hyperfine dig kdig; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "compare-network: $tool is missing (scripts/install-deps.sh bench)" >&2
-    exit 1
-  fi
-done
-
-if [ "${PELLAMAR_NETNS:-}" != 1 ]; then
-  if [ "${PELLAMAR_COMPARE_NETWORK_INNER:-}" = 1 ]; then
-    echo "compare-network: needs the private network namespace (run as root)" >&2
-    exit 1
-  fi
-  export PELLAMAR_COMPARE_NETWORK_INNER=1
-  exec "$repo/tests/netns/run-in-netns.sh" "$0" "$build" "$@"
-fi
+source "$here/netns-bench.sh" compare-network hyperfine dig kdig -- "$@"
+set -- "${bench_args[@]}"
 
 # Inside the namespace. Every command names the server explicitly.
 echo "== an answer longer than 512 bytes (30 MX records) =="

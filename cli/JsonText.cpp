@@ -2,38 +2,14 @@
 
 #include <cstdio>
 
+#include "base/SysUtils.h"
+
 namespace {
 
 void AppendUnicodeEscape(std::string& out, unsigned char c) {
   char escape[8];
   std::snprintf(escape, sizeof escape, "\\u%04x", c);
   out += escape;
-}
-
-// The length of a valid UTF-8 sequence at `at` (2 to 4), or 0.
-std::size_t Utf8Length(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
 }
 
 }  // namespace
@@ -43,7 +19,7 @@ std::string JsonQuoted(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
-      const std::size_t length = Utf8Length(text, i);
+      const std::size_t length = Utf8SequenceLength(text, i);
       if (length == 0) {
         AppendUnicodeEscape(out, c);
         ++i;

@@ -1,42 +1,14 @@
 #include "cli/ResultText.h"
 
+#include "base/SysUtils.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 
 namespace {
 
-// The length of the UTF-8 sequence that starts at `at`, or 0 when none does there: no
-// overlong forms, no surrogates, nothing past U+10FFFF.
-std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
-}
-
 bool IsUtf8(const std::string& text) {
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = Utf8SequenceAt(text, i);
+    const std::size_t length = Utf8SequenceLength(text, i);
     if (length == 0) return false;
     i += length;
   }
@@ -59,7 +31,7 @@ std::string SafeText(const std::string& text, char quote) {
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80 && utf8) {
-      const std::size_t length = Utf8SequenceAt(text, i);
+      const std::size_t length = Utf8SequenceLength(text, i);
       // U+0080 to U+009F are control characters too (C2 80 .. C2 9F).
       if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
         AppendEscapedByte(out, c);
