@@ -701,16 +701,25 @@ bool TzvUdpConnection::ReadData(TStream* data) {
   // sender's address object from, and the answer is "not a socket".
   if (!IsOpen()) RaiseSocketError(kzvNotASocket);
   TzvNetworkStream& stream = GetNetworkStream();
-  auto address = TzvIPAddress::CreateForFamily(Socket().Family());
+  // The sender's address object is kept for the socket's family: one per datagram
+  // would be made and freed for nothing.
+  if (!sender_object_ || sender_family_ != Socket().Family()) {
+    sender_object_ = TzvIPAddress::CreateForFamily(Socket().Family());
+    sender_family_ = Socket().Family();
+  }
+  TzvIPAddress* address = sender_object_.get();
   int port = 0;
   RestartTimeOut();
+  const bool just_sent = sent_since_receive_;
+  sent_since_receive_ = false;
   if (stream.ReadPending()) {
     // A read event was taken by an earlier write wait: the datagram is waiting already.
     stream.SetReadPending(false);
     if (stream.ReadFrom(data, *address, port)) return true;
-  } else if (CanReadAhead(data)) {
+  } else if (!just_sent && CanReadAhead(data)) {
     // The socket is non-blocking, so one attempt before waiting costs nothing when no
-    // datagram is there yet and saves the readiness checks when it is.
+    // datagram is there yet and saves the readiness checks when it is. Not straight
+    // after a send: an answer cannot be back yet, and the attempt would only fail.
     if (stream.ReadFrom(data, *address, port)) return true;
   }
   for (;;) {
@@ -766,6 +775,7 @@ bool TzvUdpConnection::WriteData(TStream* data) {
   TzvNetworkStream& stream = GetNetworkStream();
   TzvIPAddress& address = PeerAddress();
   RestartTimeOut();
+  sent_since_receive_ = true;
   if (stream.WriteTo(data, address, RemotePort())) return true;
   // The send would block: from now on the socket's writability is watched too.
   if (EventsSelected() && !write_events_selected_) {

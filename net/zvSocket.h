@@ -345,6 +345,10 @@ class TzvUdpConnection : public TzvSyncConnection {
  private:
   std::unique_ptr<TzvIPAddress> peer_object_;
   std::string peer_object_text_;
+  std::unique_ptr<TzvIPAddress> sender_object_;
+  int sender_family_ = 0;
+  // A datagram went out since the last receive began.
+  bool sent_since_receive_ = false;
 };
 
 class TzvUdpClientConnection : public TzvUdpConnection {
