@@ -11,7 +11,48 @@
 
 #include "net/zvSocketUtils.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PELLAMAR_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(PELLAMAR_ASAN)
+#define PELLAMAR_ASAN 1
+#endif
+#ifdef PELLAMAR_ASAN
+#include <sanitizer/allocator_interface.h>
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
+
+// A pool holds at most this many records, of at most this many type codes: enough for the
+// answers a lookup meets again and again, while an odd large one cannot keep its memory.
+constexpr std::size_t kMaxPooledRecords = 256;
+constexpr std::size_t kMaxPooledTypes = 16;
+
+// The bytes of a pooled record's allocation: all of them are hidden from use, so a field of
+// a derived class is caught as well as the shared ones.
+[[maybe_unused]] std::size_t RecordBytes([[maybe_unused]] const TzvDnsRecord* record) {
+#ifdef PELLAMAR_ASAN
+  if (__sanitizer_get_ownership(record)) return __sanitizer_get_allocated_size(record);
+#endif
+  return sizeof(TzvDnsRecord);
+}
+
+// A record waiting in a pool may not be touched: AddressSanitizer reports any use of it as
+// a use after poison. Without the sanitizer these do nothing.
+void HideRecord([[maybe_unused]] const TzvDnsRecord* record) {
+#ifdef PELLAMAR_ASAN
+  ASAN_POISON_MEMORY_REGION(record, RecordBytes(record));
+#endif
+}
+
+void ExposeRecord([[maybe_unused]] const TzvDnsRecord* record) {
+#ifdef PELLAMAR_ASAN
+  ASAN_UNPOISON_MEMORY_REGION(record, RecordBytes(record));
+#endif
+}
 
 // RFC 1035 limits on names. A longer label would have a length byte with its top bits
 // set, which a reader takes for a compression pointer.
@@ -308,6 +349,14 @@ void TzvDnsRecord::Assign(const TPersistent* source) {
   TPersistent::Assign(source);
 }
 
+void TzvDnsRecord::Reset() {
+  RecordClass = rcInternet;
+  RecordType = 0;
+  Name.clear();
+  TTL = 0;
+  DataLength = 0;
+}
+
 void TzvDnsRecord::BuildData(TzvByteArray&, std::int32_t&) {}
 
 void TzvDnsRecord::ParseData(const TzvByteArray&, std::int32_t&) {}
@@ -418,7 +467,73 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
   if (data > position) RaiseDnsInvalidSize();
 }
 
+// ---- Record pool ----
+
+TzvDnsRecordPool::~TzvDnsRecordPool() {
+  for (TWaiting& waiting : waiting_) ExposeRecord(waiting.record.get());
+  for (TReady& ready : ready_) {
+    for (auto& record : ready.records) ExposeRecord(record.get());
+  }
+}
+
+void TzvDnsRecordPool::Adopt(TzvDnsRecord& record, std::int32_t type_code) const {
+  record.pool_tag_.pool = this;
+  record.pool_tag_.type_code = type_code;
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsRecordPool::Take(std::int32_t type_code) {
+  for (TReady& ready : ready_) {
+    if (ready.type_code != type_code) continue;
+    if (ready.records.empty()) return nullptr;
+    std::unique_ptr<TzvDnsRecord> record = std::move(ready.records.back());
+    ready.records.pop_back();
+    --held_;
+    ExposeRecord(record.get());
+    record->Reset();
+    return record;
+  }
+  return nullptr;
+}
+
+void TzvDnsRecordPool::Put(std::unique_ptr<TzvDnsRecord> record) {
+  if (!record || record->pool_tag_.pool != this || held_ >= kMaxPooledRecords) return;
+  const std::int32_t type_code = record->pool_tag_.type_code;
+  HideRecord(record.get());
+  waiting_.push_back({std::move(record), type_code, generation_});
+  ++held_;
+}
+
+void TzvDnsRecordPool::BeginDecoding() {
+  // Records wait in the order they were put back, so those from before this decoding lead.
+  std::size_t moved = 0;
+  for (; moved < waiting_.size() && waiting_[moved].generation < generation_; ++moved) {
+    TWaiting& waiting = waiting_[moved];
+    auto ready = std::find_if(ready_.begin(), ready_.end(), [&](const TReady& entry) {
+      return entry.type_code == waiting.type_code;
+    });
+    if (ready == ready_.end()) {
+      if (ready_.size() >= kMaxPooledTypes) {
+        ExposeRecord(waiting.record.get());
+        waiting.record.reset();
+        --held_;
+        continue;
+      }
+      ready = ready_.insert(ready_.end(), TReady{waiting.type_code, {}});
+    }
+    ready->records.push_back(std::move(waiting.record));
+  }
+  waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(moved));
+}
+
 // ---- Record list ----
+
+void TzvDnsRecordList::Clear() {
+  if (pool_ == nullptr) {
+    items_.Clear();
+    return;
+  }
+  items_.Clear([this](std::unique_ptr<TzvDnsRecord> record) { pool_->Put(std::move(record)); });
+}
 
 void TzvDnsRecordList::Assign(const TPersistent* source) {
   if (auto* other = dynamic_cast<const TzvDnsRecordList*>(source)) {
@@ -450,7 +565,12 @@ TzvDnsMessage::TzvDnsMessage()
       answers_(std::make_unique<TzvDnsRecordList>()),
       queries_(std::make_unique<TzvDnsRecordList>()),
       additional_records_(std::make_unique<TzvDnsRecordList>()),
-      build_buffer_(kzvDnsMaxMessageSize) {}
+      build_buffer_(kzvDnsMaxMessageSize) {
+  authorities_->pool_ = &pool_;
+  answers_->pool_ = &pool_;
+  queries_->pool_ = &pool_;
+  additional_records_->pool_ = &pool_;
+}
 
 TzvDnsMessage::~TzvDnsMessage() = default;
 
@@ -485,6 +605,13 @@ void TzvDnsMessage::Parse(TStream& stream) {
   // The header is read first thing below and sets every field, its identifier included,
   // even when it is cut short; so only the sections need emptying here (drawing a fresh
   // identifier that would be overwritten at once costs a lock and a generator step).
+  // The records cleared here are not reused by this decoding: a pointer kept from the last
+  // one still finds a poisoned record.
+  pool_.BeginDecoding();
+  struct TEndDecoding {
+    TzvDnsRecordPool& pool;
+    ~TEndDecoding() { pool.EndDecoding(); }
+  } end_decoding{pool_};
   authorities_->Clear();
   answers_->Clear();
   queries_->Clear();
@@ -531,13 +658,20 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     DecodeName(cursor, name);
     const std::int32_t record_type = cursor.ReadWord();
     const TzvDnsRecordClass record_class = RecordClassFromWire(cursor.ReadWord());
-    TzvDnsRecord* record = list.Items(list.Add(CreateRecord(record_type)));
+    TzvDnsRecord* record = list.Items(list.Add(MakeRecord(record_type)));
     record->Name.assign(name.text, name.length);
     record->RecordType = record_type;
     record->RecordClass = record_class;
     position = cursor.Position();
     if (!questions) record->ReadRecordRest(buffer, position);
   }
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsMessage::MakeRecord(std::int32_t record_type) {
+  if (auto record = pool_.Take(record_type)) return record;
+  auto record = CreateRecord(record_type);
+  if (record) pool_.Adopt(*record, record_type);
+  return record;
 }
 
 std::unique_ptr<TzvDnsRecord> TzvDnsMessage::CreateRecord(std::int32_t record_type) {
@@ -579,6 +713,13 @@ void TzvDnsMXRecord::Assign(const TPersistent* source) {
   }
 }
 
+void TzvDnsMXRecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeMX;
+  Preference = 0;
+  MailServer.clear();
+}
+
 void TzvDnsMXRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::BuildData(buffer, position);
   // The preference goes out before the mail server is checked; a refusal abandons the
@@ -602,6 +743,12 @@ void TzvDnsNSRecord::Assign(const TPersistent* source) {
   if (auto* ns = dynamic_cast<const TzvDnsNSRecord*>(source)) NameServer = ns->NameServer;
 }
 
+void TzvDnsNSRecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeNS;
+  NameServer.clear();
+}
+
 void TzvDnsNSRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::BuildData(buffer, position);
   BuildNameData(NameServer, buffer, position);
@@ -619,6 +766,12 @@ std::unique_ptr<TzvDnsRecord> TzvDnsARecord::Create() const {
 void TzvDnsARecord::Assign(const TPersistent* source) {
   TzvDnsRecord::Assign(source);
   if (auto* a = dynamic_cast<const TzvDnsARecord*>(source)) IPAddress = a->IPAddress;
+}
+
+void TzvDnsARecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeA;
+  IPAddress.clear();
 }
 
 void TzvDnsARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
@@ -654,6 +807,12 @@ void TzvDnsPTRRecord::Assign(const TPersistent* source) {
   if (auto* ptr = dynamic_cast<const TzvDnsPTRRecord*>(source)) DomainName = ptr->DomainName;
 }
 
+void TzvDnsPTRRecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypePTR;
+  DomainName.clear();
+}
+
 void TzvDnsPTRRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::BuildData(buffer, position);
   BuildNameData(DomainName, buffer, position);
@@ -679,6 +838,18 @@ void TzvDnsSOARecord::Assign(const TPersistent* source) {
     ResponsibleMailbox = soa->ResponsibleMailbox;
     PrimaryNameServer = soa->PrimaryNameServer;
   }
+}
+
+void TzvDnsSOARecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeSOA;
+  Expire = 0;
+  MinimumTTL = 0;
+  Retry = 0;
+  SerialNumber = 0;
+  Refresh = 0;
+  ResponsibleMailbox.clear();
+  PrimaryNameServer.clear();
 }
 
 void TzvDnsSOARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
@@ -719,6 +890,12 @@ void TzvDnsCNAMERecord::Assign(const TPersistent* source) {
   }
 }
 
+void TzvDnsCNAMERecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeCNAME;
+  CanonicalName.clear();
+}
+
 void TzvDnsCNAMERecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::BuildData(buffer, position);
   BuildNameData(CanonicalName, buffer, position);
@@ -736,6 +913,12 @@ std::unique_ptr<TzvDnsRecord> TzvDnsTXTRecord::Create() const {
 void TzvDnsTXTRecord::Assign(const TPersistent* source) {
   TzvDnsRecord::Assign(source);
   if (auto* txt = dynamic_cast<const TzvDnsTXTRecord*>(source)) Text = txt->Text;
+}
+
+void TzvDnsTXTRecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeTXT;
+  Text.clear();
 }
 
 void TzvDnsTXTRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
