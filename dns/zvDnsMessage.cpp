@@ -29,7 +29,6 @@ namespace {
 // A pool holds at most this many records, of at most this many type codes: enough for the
 // answers a lookup meets again and again, while an odd large one cannot keep its memory.
 constexpr std::size_t kMaxPooledRecords = 256;
-constexpr std::size_t kMaxPooledTypes = 16;
 
 // The bytes of a pooled record's allocation: all of them are hidden from use, so a field of
 // a derived class is caught as well as the shared ones.
@@ -470,59 +469,68 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
 // ---- Record pool ----
 
 TzvDnsRecordPool::~TzvDnsRecordPool() {
-  for (TWaiting& waiting : waiting_) ExposeRecord(waiting.record.get());
-  for (TReady& ready : ready_) {
-    for (auto& record : ready.records) ExposeRecord(record.get());
+  for (TEntry& entry : entries_) {
+    for (auto& record : entry.ready) ExposeRecord(record.get());
+    for (auto& record : entry.waiting) ExposeRecord(record.get());
   }
 }
 
-void TzvDnsRecordPool::Adopt(TzvDnsRecord& record, std::int32_t type_code) const {
+void TzvDnsRecordPool::Adopt(TzvDnsRecord& record, std::int32_t type_code) {
+  TEntry* entry = Find(type_code);
+  if (entry == nullptr) {
+    if (entry_count_ == kMaxTypes) return;  // such a record is simply freed
+    entry = &entries_[entry_count_++];
+    entry->type_code = type_code;
+  }
   record.pool_tag_.pool = this;
-  record.pool_tag_.type_code = type_code;
+  record.pool_tag_.entry = static_cast<std::uint32_t>(entry - entries_.data());
 }
 
-std::unique_ptr<TzvDnsRecord> TzvDnsRecordPool::Take(std::int32_t type_code) {
-  for (TReady& ready : ready_) {
-    if (ready.type_code != type_code) continue;
-    if (ready.records.empty()) return nullptr;
-    std::unique_ptr<TzvDnsRecord> record = std::move(ready.records.back());
-    ready.records.pop_back();
-    --held_;
-    ExposeRecord(record.get());
-    record->Reset();
-    return record;
+TzvDnsRecordPool::TEntry* TzvDnsRecordPool::Find(std::int32_t type_code) {
+  for (std::size_t i = 0; i < entry_count_; ++i) {
+    if (entries_[i].type_code == type_code) return &entries_[i];
   }
   return nullptr;
 }
 
+void TzvDnsRecordPool::Promote(TEntry& entry) {
+  if (entry.waiting.empty() || entry.waiting_since >= generation_) return;
+  if (entry.ready.empty()) {
+    entry.ready.swap(entry.waiting);  // the usual case: every ready record was taken
+  } else {
+    for (auto& record : entry.waiting) entry.ready.push_back(std::move(record));
+    entry.waiting.clear();
+  }
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsRecordPool::Take(std::int32_t type_code) {
+  TEntry* entry = Find(type_code);
+  if (entry == nullptr || entry->ready.empty()) return nullptr;
+  std::unique_ptr<TzvDnsRecord> record = std::move(entry->ready.back());
+  entry->ready.pop_back();
+  --held_;
+  ExposeRecord(record.get());
+  record->Reset();
+  return record;
+}
+
 void TzvDnsRecordPool::Put(std::unique_ptr<TzvDnsRecord> record) {
-  if (!record || record->pool_tag_.pool != this || held_ >= kMaxPooledRecords) return;
-  const std::int32_t type_code = record->pool_tag_.type_code;
-  HideRecord(record.get());
-  waiting_.push_back({std::move(record), type_code, generation_});
+  TzvDnsRecord* const raw = record.get();
+  if (raw == nullptr || raw->pool_tag_.pool != this || held_ >= kMaxPooledRecords) return;
+  TEntry& entry = entries_[raw->pool_tag_.entry];
+  if (entry.waiting_since != generation_) {
+    // Records that waited since an earlier decoding may serve the next one; only those
+    // put back from now on must sit one out.
+    Promote(entry);
+    entry.waiting_since = generation_;
+  }
+  HideRecord(raw);
+  entry.waiting.push_back(std::move(record));
   ++held_;
 }
 
 void TzvDnsRecordPool::BeginDecoding() {
-  // Records wait in the order they were put back, so those from before this decoding lead.
-  std::size_t moved = 0;
-  for (; moved < waiting_.size() && waiting_[moved].generation < generation_; ++moved) {
-    TWaiting& waiting = waiting_[moved];
-    auto ready = std::find_if(ready_.begin(), ready_.end(), [&](const TReady& entry) {
-      return entry.type_code == waiting.type_code;
-    });
-    if (ready == ready_.end()) {
-      if (ready_.size() >= kMaxPooledTypes) {
-        ExposeRecord(waiting.record.get());
-        waiting.record.reset();
-        --held_;
-        continue;
-      }
-      ready = ready_.insert(ready_.end(), TReady{waiting.type_code, {}});
-    }
-    ready->records.push_back(std::move(waiting.record));
-  }
-  waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(moved));
+  for (std::size_t i = 0; i < entry_count_; ++i) Promote(entries_[i]);
 }
 
 // ---- Record list ----
@@ -559,44 +567,39 @@ TzvDnsRecord* TzvDnsRecordList::FindItem(std::string_view name, std::int32_t rec
 
 // ---- Message ----
 
-TzvDnsMessage::TzvDnsMessage()
-    : header_(std::make_unique<TzvDnsMessageHeader>()),
-      authorities_(std::make_unique<TzvDnsRecordList>()),
-      answers_(std::make_unique<TzvDnsRecordList>()),
-      queries_(std::make_unique<TzvDnsRecordList>()),
-      additional_records_(std::make_unique<TzvDnsRecordList>()),
-      build_buffer_(kzvDnsMaxMessageSize) {
-  authorities_->pool_ = &pool_;
-  answers_->pool_ = &pool_;
-  queries_->pool_ = &pool_;
-  additional_records_->pool_ = &pool_;
+TzvDnsMessage::TzvDnsMessage() {
+  authorities_.pool_ = &pool_;
+  answers_.pool_ = &pool_;
+  queries_.pool_ = &pool_;
+  additional_records_.pool_ = &pool_;
 }
 
 TzvDnsMessage::~TzvDnsMessage() = default;
 
 void TzvDnsMessage::Clear() {
-  header_->Clear();
-  authorities_->Clear();
-  answers_->Clear();
-  queries_->Clear();
-  additional_records_->Clear();
+  header_.Clear();
+  authorities_.Clear();
+  answers_.Clear();
+  queries_.Clear();
+  additional_records_.Clear();
 }
 
 void TzvDnsMessage::Build(TStream& stream) {
-  header_->QueryCount = queries_->Count();
-  header_->AnswerCount = answers_->Count();
-  header_->AuthorityCount = authorities_->Count();
-  header_->AdditionalCount = additional_records_->Count();
+  header_.QueryCount = queries_.Count();
+  header_.AnswerCount = answers_.Count();
+  header_.AuthorityCount = authorities_.Count();
+  header_.AdditionalCount = additional_records_.Count();
 
   // One fixed buffer per message, zeroed for every build as a fresh one would be.
   TzvByteArray& buffer = build_buffer_;
+  if (buffer.Length() == 0) buffer.SetLength(kzvDnsMaxMessageSize);
   std::fill(buffer.Data(), buffer.Data() + buffer.Length(), std::uint8_t{0});
   std::int32_t position = 0;
-  header_->Build(buffer, position);
-  for (const auto& record : *queries_) record->WriteQuestion(buffer, position);
-  for (const auto& record : *answers_) record->WriteRecord(buffer, position);
-  for (const auto& record : *authorities_) record->WriteRecord(buffer, position);
-  for (const auto& record : *additional_records_) record->WriteRecord(buffer, position);
+  header_.Build(buffer, position);
+  for (const auto& record : queries_) record->WriteQuestion(buffer, position);
+  for (const auto& record : answers_) record->WriteRecord(buffer, position);
+  for (const auto& record : authorities_) record->WriteRecord(buffer, position);
+  for (const auto& record : additional_records_) record->WriteRecord(buffer, position);
   // Only now that the whole message is encoded does anything reach the stream.
   stream.WriteBuffer(buffer.Data(), position);
 }
@@ -612,10 +615,10 @@ void TzvDnsMessage::Parse(TStream& stream) {
     TzvDnsRecordPool& pool;
     ~TEndDecoding() { pool.EndDecoding(); }
   } end_decoding{pool_};
-  authorities_->Clear();
-  answers_->Clear();
-  queries_->Clear();
-  additional_records_->Clear();
+  authorities_.Clear();
+  answers_.Clear();
+  queries_.Clear();
+  additional_records_.Clear();
   TzvByteArray& buffer = parse_buffer_;
   try {
     const std::int64_t available = stream.Size() - stream.Position();
@@ -627,18 +630,18 @@ void TzvDnsMessage::Parse(TStream& stream) {
     stream.ReadBuffer(buffer.Data(), buffer.Length());
   } catch (...) {
     // Failing before the header is read leaves the header as a cleared message has it.
-    header_->Clear();
+    header_.Clear();
     throw;
   }
 
   std::int32_t position = 0;
-  header_->Parse(buffer, position);
-  ParseSection(buffer, position, *queries_, header_->QueryCount, true);
-  ParseSection(buffer, position, *answers_, header_->AnswerCount, false);
-  ParseSection(buffer, position, *authorities_, header_->AuthorityCount, false);
-  ParseSection(buffer, position, *additional_records_, header_->AdditionalCount, false);
+  header_.Parse(buffer, position);
+  ParseSection(buffer, position, queries_, header_.QueryCount, true);
+  ParseSection(buffer, position, answers_, header_.AnswerCount, false);
+  ParseSection(buffer, position, authorities_, header_.AuthorityCount, false);
+  ParseSection(buffer, position, additional_records_, header_.AdditionalCount, false);
   // An error reply is reported only once everything it carries has been decoded.
-  CheckResponseCode(header_->ResponseCode);
+  CheckResponseCode(header_.ResponseCode);
 }
 
 void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& position,

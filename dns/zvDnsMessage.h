@@ -4,6 +4,7 @@
 // when reading, within firm bounds.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -123,15 +124,15 @@ class TzvDnsRecord : public TPersistent {
   // What follows the question part of a resource record: TTL, data length and data.
   void ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position);
 
-  // The pool of the message whose decoding made this record, and the type code it was made
-  // for (the public RecordType may be changed by anyone). A copy of a record belongs to no
-  // pool: only records the message made itself may go back to it.
+  // The pool of the message whose decoding made this record, and where it keeps records of
+  // the type code this one was made for (the public RecordType may be changed by anyone). A copy of
+  // a record belongs to no pool: only records the message made itself may go back to it.
   struct TPoolTag {
     TPoolTag() = default;
     TPoolTag(const TPoolTag&) {}
     TPoolTag& operator=(const TPoolTag&) { return *this; }
     const TzvDnsRecordPool* pool = nullptr;
-    std::int32_t type_code = 0;
+    std::uint32_t entry = 0;  // the pool's entry for the type code
   };
   TPoolTag pool_tag_;
 };
@@ -150,7 +151,7 @@ class TzvDnsRecordPool {
   ~TzvDnsRecordPool();
 
   // Marks a record just made for this type code as one the pool may take back.
-  void Adopt(TzvDnsRecord& record, std::int32_t type_code) const;
+  void Adopt(TzvDnsRecord& record, std::int32_t type_code);
   // A reset record made for this type code that has waited through a whole decoding since
   // it was cleared, or nullptr.
   std::unique_ptr<TzvDnsRecord> Take(std::int32_t type_code);
@@ -163,17 +164,22 @@ class TzvDnsRecordPool {
   void EndDecoding() { ++generation_; }
 
  private:
-  struct TWaiting {
-    std::unique_ptr<TzvDnsRecord> record;
-    std::int32_t type_code;
-    std::uint64_t generation;
+  // The records made for one type code: those ready to take, and those put back during
+  // (or after) the decoding numbered waiting_since, which may not serve before the next.
+  struct TEntry {
+    std::int32_t type_code = 0;
+    std::uint64_t waiting_since = 0;
+    std::vector<std::unique_ptr<TzvDnsRecord>> ready;
+    std::vector<std::unique_ptr<TzvDnsRecord>> waiting;
   };
-  struct TReady {
-    std::int32_t type_code;
-    std::vector<std::unique_ptr<TzvDnsRecord>> records;
-  };
-  std::vector<TReady> ready_;
-  std::vector<TWaiting> waiting_;
+  TEntry* Find(std::int32_t type_code);
+  // Moves the entry's waiting records to its ready ones when they have waited long enough.
+  void Promote(TEntry& entry);
+
+  // In place, so a message made for one decoding allocates nothing for its pool.
+  static constexpr std::size_t kMaxTypes = 16;
+  std::array<TEntry, kMaxTypes> entries_;
+  std::size_t entry_count_ = 0;
   std::size_t held_ = 0;
   std::uint64_t generation_ = 0;
 };
@@ -213,16 +219,16 @@ class TzvDnsMessage {
   TzvDnsMessage(const TzvDnsMessage&) = delete;
   TzvDnsMessage& operator=(const TzvDnsMessage&) = delete;
 
-  TzvDnsMessageHeader& Header() { return *header_; }
-  const TzvDnsMessageHeader& Header() const { return *header_; }
-  TzvDnsRecordList& Authorities() { return *authorities_; }
-  const TzvDnsRecordList& Authorities() const { return *authorities_; }
-  TzvDnsRecordList& Answers() { return *answers_; }
-  const TzvDnsRecordList& Answers() const { return *answers_; }
-  TzvDnsRecordList& Queries() { return *queries_; }
-  const TzvDnsRecordList& Queries() const { return *queries_; }
-  TzvDnsRecordList& AdditionalRecords() { return *additional_records_; }
-  const TzvDnsRecordList& AdditionalRecords() const { return *additional_records_; }
+  TzvDnsMessageHeader& Header() { return header_; }
+  const TzvDnsMessageHeader& Header() const { return header_; }
+  TzvDnsRecordList& Authorities() { return authorities_; }
+  const TzvDnsRecordList& Authorities() const { return authorities_; }
+  TzvDnsRecordList& Answers() { return answers_; }
+  const TzvDnsRecordList& Answers() const { return answers_; }
+  TzvDnsRecordList& Queries() { return queries_; }
+  const TzvDnsRecordList& Queries() const { return queries_; }
+  TzvDnsRecordList& AdditionalRecords() { return additional_records_; }
+  const TzvDnsRecordList& AdditionalRecords() const { return additional_records_; }
 
   // A new identifier, default flags, and all four sections emptied.
   void Clear();
@@ -245,12 +251,13 @@ class TzvDnsMessage {
 
   // Declared before the lists, so it outlives them.
   TzvDnsRecordPool pool_;
-  std::unique_ptr<TzvDnsMessageHeader> header_;
-  std::unique_ptr<TzvDnsRecordList> authorities_;
-  std::unique_ptr<TzvDnsRecordList> answers_;
-  std::unique_ptr<TzvDnsRecordList> queries_;
-  std::unique_ptr<TzvDnsRecordList> additional_records_;
-  TzvByteArray build_buffer_;
+  // Held in place: a message made for one lookup allocates none of them.
+  TzvDnsMessageHeader header_;
+  TzvDnsRecordList authorities_;
+  TzvDnsRecordList answers_;
+  TzvDnsRecordList queries_;
+  TzvDnsRecordList additional_records_;
+  TzvByteArray build_buffer_;  // sized at the first Build
   TzvByteArray parse_buffer_;
 };
 
