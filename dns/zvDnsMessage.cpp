@@ -475,17 +475,6 @@ TzvDnsRecordPool::~TzvDnsRecordPool() {
   }
 }
 
-void TzvDnsRecordPool::Adopt(TzvDnsRecord& record, std::int32_t type_code) {
-  TEntry* entry = Find(type_code);
-  if (entry == nullptr) {
-    if (entry_count_ == kMaxTypes) return;  // such a record is simply freed
-    entry = &entries_[entry_count_++];
-    entry->type_code = type_code;
-  }
-  record.pool_tag_.pool = this;
-  record.pool_tag_.entry = static_cast<std::uint32_t>(entry - entries_.data());
-}
-
 TzvDnsRecordPool::TEntry* TzvDnsRecordPool::Find(std::int32_t type_code) {
   for (std::size_t i = 0; i < entry_count_; ++i) {
     if (entries_[i].type_code == type_code) return &entries_[i];
@@ -503,14 +492,25 @@ void TzvDnsRecordPool::Promote(TEntry& entry) {
   }
 }
 
-std::unique_ptr<TzvDnsRecord> TzvDnsRecordPool::Take(std::int32_t type_code) {
+std::unique_ptr<TzvDnsRecord> TzvDnsRecordPool::Make(std::int32_t type_code, TzvDnsMessage& maker) {
   TEntry* entry = Find(type_code);
-  if (entry == nullptr || entry->ready.empty()) return nullptr;
-  std::unique_ptr<TzvDnsRecord> record = std::move(entry->ready.back());
-  entry->ready.pop_back();
-  --held_;
-  ExposeRecord(record.get());
-  record->Reset();
+  if (entry != nullptr && !entry->ready.empty()) {
+    std::unique_ptr<TzvDnsRecord> record = std::move(entry->ready.back());
+    entry->ready.pop_back();
+    --held_;
+    ExposeRecord(record.get());
+    record->Reset();
+    return record;
+  }
+  std::unique_ptr<TzvDnsRecord> record = maker.CreateRecord(type_code);
+  if (record == nullptr) return record;
+  if (entry == nullptr) {
+    if (entry_count_ == kMaxTypes) return record;  // such a record is simply freed
+    entry = &entries_[entry_count_++];
+    entry->type_code = type_code;
+  }
+  record->pool_tag_.pool = this;
+  record->pool_tag_.entry = static_cast<std::uint32_t>(entry - entries_.data());
   return record;
 }
 
@@ -661,20 +661,13 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     DecodeName(cursor, name);
     const std::int32_t record_type = cursor.ReadWord();
     const TzvDnsRecordClass record_class = RecordClassFromWire(cursor.ReadWord());
-    TzvDnsRecord* record = list.Items(list.Add(MakeRecord(record_type)));
+    TzvDnsRecord* record = list.Items(list.Add(pool_.Make(record_type, *this)));
     record->Name.assign(name.text, name.length);
     record->RecordType = record_type;
     record->RecordClass = record_class;
     position = cursor.Position();
     if (!questions) record->ReadRecordRest(buffer, position);
   }
-}
-
-std::unique_ptr<TzvDnsRecord> TzvDnsMessage::MakeRecord(std::int32_t record_type) {
-  if (auto record = pool_.Take(record_type)) return record;
-  auto record = CreateRecord(record_type);
-  if (record) pool_.Adopt(*record, record_type);
-  return record;
 }
 
 std::unique_ptr<TzvDnsRecord> TzvDnsMessage::CreateRecord(std::int32_t record_type) {

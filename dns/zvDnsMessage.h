@@ -72,6 +72,7 @@ class TzvDnsMessageHeader {
 };
 
 class TzvDnsRecordPool;
+class TzvDnsMessage;
 
 // One question or resource record. The base class carries what every record shares and
 // treats its data as opaque (skipped when read, nothing written); the typed records
@@ -150,11 +151,10 @@ class TzvDnsRecordPool {
   TzvDnsRecordPool& operator=(const TzvDnsRecordPool&) = delete;
   ~TzvDnsRecordPool();
 
-  // Marks a record just made for this type code as one the pool may take back.
-  void Adopt(TzvDnsRecord& record, std::int32_t type_code);
-  // A reset record made for this type code that has waited through a whole decoding since
-  // it was cleared, or nullptr.
-  std::unique_ptr<TzvDnsRecord> Take(std::int32_t type_code);
+  // A record for the type code: a reset one made for it that has waited through a whole
+  // decoding since it was cleared, else a new one from the maker's CreateRecord, which the
+  // pool may then take back.
+  std::unique_ptr<TzvDnsRecord> Make(std::int32_t type_code, TzvDnsMessage& maker);
   // Keeps a record this pool adopted; any other one, or one past the pool's limit, is
   // destroyed.
   void Put(std::unique_ptr<TzvDnsRecord> record);
@@ -246,9 +246,6 @@ class TzvDnsMessage {
  private:
   void ParseSection(const TzvByteArray& buffer, std::int32_t& position, TzvDnsRecordList& list,
                     std::int32_t count, bool questions);
-  // A record for the type code: a pooled one when there is one, else CreateRecord's.
-  std::unique_ptr<TzvDnsRecord> MakeRecord(std::int32_t record_type);
-
   // Declared before the lists, so it outlives them.
   TzvDnsRecordPool pool_;
   // Held in place: a message made for one lookup allocates none of them.
