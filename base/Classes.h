@@ -116,6 +116,13 @@ class TObjectList {
     items_.erase(items_.begin() + index);
   }
   void Clear() { items_.clear(); }
+  // Empties the list by handing every item, in order, to take (which may keep it), and
+  // keeps the list's room for as many items.
+  template <class Take>
+  void Clear(Take take) {
+    for (auto& item : items_) take(std::move(item));
+    items_.clear();
+  }
   // Makes room for this many items in all, so adding up to them moves nothing.
   void Reserve(int count) {
     if (count > 0 && static_cast<std::size_t>(count) > items_.capacity()) {

@@ -11,7 +11,47 @@
 
 #include "net/zvSocketUtils.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PELLAMAR_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(PELLAMAR_ASAN)
+#define PELLAMAR_ASAN 1
+#endif
+#ifdef PELLAMAR_ASAN
+#include <sanitizer/allocator_interface.h>
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
+
+// A pool holds at most this many records, of at most this many type codes: enough for the
+// answers a lookup meets again and again, while an odd large one cannot keep its memory.
+constexpr std::size_t kMaxPooledRecords = 256;
+
+// The bytes of a pooled record's allocation: all of them are hidden from use, so a field of
+// a derived class is caught as well as the shared ones.
+[[maybe_unused]] std::size_t RecordBytes([[maybe_unused]] const TzvDnsRecord* record) {
+#ifdef PELLAMAR_ASAN
+  if (__sanitizer_get_ownership(record)) return __sanitizer_get_allocated_size(record);
+#endif
+  return sizeof(TzvDnsRecord);
+}
+
+// A record waiting in a pool may not be touched: AddressSanitizer reports any use of it as
+// a use after poison. Without the sanitizer these do nothing.
+void HideRecord([[maybe_unused]] const TzvDnsRecord* record) {
+#ifdef PELLAMAR_ASAN
+  ASAN_POISON_MEMORY_REGION(record, RecordBytes(record));
+#endif
+}
+
+void ExposeRecord([[maybe_unused]] const TzvDnsRecord* record) {
+#ifdef PELLAMAR_ASAN
+  ASAN_UNPOISON_MEMORY_REGION(record, RecordBytes(record));
+#endif
+}
 
 // RFC 1035 limits on names. A longer label would have a length byte with its top bits
 // set, which a reader takes for a compression pointer.
@@ -308,6 +348,14 @@ void TzvDnsRecord::Assign(const TPersistent* source) {
   TPersistent::Assign(source);
 }
 
+void TzvDnsRecord::Reset() {
+  RecordClass = rcInternet;
+  RecordType = 0;
+  Name.clear();
+  TTL = 0;
+  DataLength = 0;
+}
+
 void TzvDnsRecord::BuildData(TzvByteArray&, std::int32_t&) {}
 
 void TzvDnsRecord::ParseData(const TzvByteArray&, std::int32_t&) {}
@@ -418,7 +466,82 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
   if (data > position) RaiseDnsInvalidSize();
 }
 
+// ---- Record pool ----
+
+TzvDnsRecordPool::~TzvDnsRecordPool() {
+  for (TEntry& entry : entries_) {
+    for (auto& record : entry.ready) ExposeRecord(record.get());
+    for (auto& record : entry.waiting) ExposeRecord(record.get());
+  }
+}
+
+TzvDnsRecordPool::TEntry* TzvDnsRecordPool::Find(std::int32_t type_code) {
+  for (std::size_t i = 0; i < entry_count_; ++i) {
+    if (entries_[i].type_code == type_code) return &entries_[i];
+  }
+  return nullptr;
+}
+
+void TzvDnsRecordPool::Promote(TEntry& entry) {
+  if (entry.waiting.empty() || entry.waiting_since >= generation_) return;
+  if (entry.ready.empty()) {
+    entry.ready.swap(entry.waiting);  // the usual case: every ready record was taken
+  } else {
+    for (auto& record : entry.waiting) entry.ready.push_back(std::move(record));
+    entry.waiting.clear();
+  }
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsRecordPool::Make(std::int32_t type_code, TzvDnsMessage& maker) {
+  TEntry* entry = Find(type_code);
+  if (entry != nullptr && !entry->ready.empty()) {
+    std::unique_ptr<TzvDnsRecord> record = std::move(entry->ready.back());
+    entry->ready.pop_back();
+    --held_;
+    ExposeRecord(record.get());
+    record->Reset();
+    return record;
+  }
+  std::unique_ptr<TzvDnsRecord> record = maker.CreateRecord(type_code);
+  if (record == nullptr) return record;
+  if (entry == nullptr) {
+    if (entry_count_ == kMaxTypes) return record;  // such a record is simply freed
+    entry = &entries_[entry_count_++];
+    entry->type_code = type_code;
+  }
+  record->pool_tag_.pool = this;
+  record->pool_tag_.entry = static_cast<std::uint32_t>(entry - entries_.data());
+  return record;
+}
+
+void TzvDnsRecordPool::Put(std::unique_ptr<TzvDnsRecord> record) {
+  TzvDnsRecord* const raw = record.get();
+  if (raw == nullptr || raw->pool_tag_.pool != this || held_ >= kMaxPooledRecords) return;
+  TEntry& entry = entries_[raw->pool_tag_.entry];
+  if (entry.waiting_since != generation_) {
+    // Records that waited since an earlier decoding may serve the next one; only those
+    // put back from now on must sit one out.
+    Promote(entry);
+    entry.waiting_since = generation_;
+  }
+  HideRecord(raw);
+  entry.waiting.push_back(std::move(record));
+  ++held_;
+}
+
+void TzvDnsRecordPool::BeginDecoding() {
+  for (std::size_t i = 0; i < entry_count_; ++i) Promote(entries_[i]);
+}
+
 // ---- Record list ----
+
+void TzvDnsRecordList::Clear() {
+  if (pool_ == nullptr) {
+    items_.Clear();
+    return;
+  }
+  items_.Clear([this](std::unique_ptr<TzvDnsRecord> record) { pool_->Put(std::move(record)); });
+}
 
 void TzvDnsRecordList::Assign(const TPersistent* source) {
   if (auto* other = dynamic_cast<const TzvDnsRecordList*>(source)) {
@@ -444,39 +567,39 @@ TzvDnsRecord* TzvDnsRecordList::FindItem(std::string_view name, std::int32_t rec
 
 // ---- Message ----
 
-TzvDnsMessage::TzvDnsMessage()
-    : header_(std::make_unique<TzvDnsMessageHeader>()),
-      authorities_(std::make_unique<TzvDnsRecordList>()),
-      answers_(std::make_unique<TzvDnsRecordList>()),
-      queries_(std::make_unique<TzvDnsRecordList>()),
-      additional_records_(std::make_unique<TzvDnsRecordList>()),
-      build_buffer_(kzvDnsMaxMessageSize) {}
+TzvDnsMessage::TzvDnsMessage() {
+  authorities_.pool_ = &pool_;
+  answers_.pool_ = &pool_;
+  queries_.pool_ = &pool_;
+  additional_records_.pool_ = &pool_;
+}
 
 TzvDnsMessage::~TzvDnsMessage() = default;
 
 void TzvDnsMessage::Clear() {
-  header_->Clear();
-  authorities_->Clear();
-  answers_->Clear();
-  queries_->Clear();
-  additional_records_->Clear();
+  header_.Clear();
+  authorities_.Clear();
+  answers_.Clear();
+  queries_.Clear();
+  additional_records_.Clear();
 }
 
 void TzvDnsMessage::Build(TStream& stream) {
-  header_->QueryCount = queries_->Count();
-  header_->AnswerCount = answers_->Count();
-  header_->AuthorityCount = authorities_->Count();
-  header_->AdditionalCount = additional_records_->Count();
+  header_.QueryCount = queries_.Count();
+  header_.AnswerCount = answers_.Count();
+  header_.AuthorityCount = authorities_.Count();
+  header_.AdditionalCount = additional_records_.Count();
 
   // One fixed buffer per message, zeroed for every build as a fresh one would be.
   TzvByteArray& buffer = build_buffer_;
+  if (buffer.Length() == 0) buffer.SetLength(kzvDnsMaxMessageSize);
   std::fill(buffer.Data(), buffer.Data() + buffer.Length(), std::uint8_t{0});
   std::int32_t position = 0;
-  header_->Build(buffer, position);
-  for (const auto& record : *queries_) record->WriteQuestion(buffer, position);
-  for (const auto& record : *answers_) record->WriteRecord(buffer, position);
-  for (const auto& record : *authorities_) record->WriteRecord(buffer, position);
-  for (const auto& record : *additional_records_) record->WriteRecord(buffer, position);
+  header_.Build(buffer, position);
+  for (const auto& record : queries_) record->WriteQuestion(buffer, position);
+  for (const auto& record : answers_) record->WriteRecord(buffer, position);
+  for (const auto& record : authorities_) record->WriteRecord(buffer, position);
+  for (const auto& record : additional_records_) record->WriteRecord(buffer, position);
   // Only now that the whole message is encoded does anything reach the stream.
   stream.WriteBuffer(buffer.Data(), position);
 }
@@ -485,10 +608,17 @@ void TzvDnsMessage::Parse(TStream& stream) {
   // The header is read first thing below and sets every field, its identifier included,
   // even when it is cut short; so only the sections need emptying here (drawing a fresh
   // identifier that would be overwritten at once costs a lock and a generator step).
-  authorities_->Clear();
-  answers_->Clear();
-  queries_->Clear();
-  additional_records_->Clear();
+  // The records cleared here are not reused by this decoding: a pointer kept from the last
+  // one still finds a poisoned record.
+  pool_.BeginDecoding();
+  struct TEndDecoding {
+    TzvDnsRecordPool& pool;
+    ~TEndDecoding() { pool.EndDecoding(); }
+  } end_decoding{pool_};
+  authorities_.Clear();
+  answers_.Clear();
+  queries_.Clear();
+  additional_records_.Clear();
   TzvByteArray& buffer = parse_buffer_;
   try {
     const std::int64_t available = stream.Size() - stream.Position();
@@ -500,18 +630,18 @@ void TzvDnsMessage::Parse(TStream& stream) {
     stream.ReadBuffer(buffer.Data(), buffer.Length());
   } catch (...) {
     // Failing before the header is read leaves the header as a cleared message has it.
-    header_->Clear();
+    header_.Clear();
     throw;
   }
 
   std::int32_t position = 0;
-  header_->Parse(buffer, position);
-  ParseSection(buffer, position, *queries_, header_->QueryCount, true);
-  ParseSection(buffer, position, *answers_, header_->AnswerCount, false);
-  ParseSection(buffer, position, *authorities_, header_->AuthorityCount, false);
-  ParseSection(buffer, position, *additional_records_, header_->AdditionalCount, false);
+  header_.Parse(buffer, position);
+  ParseSection(buffer, position, queries_, header_.QueryCount, true);
+  ParseSection(buffer, position, answers_, header_.AnswerCount, false);
+  ParseSection(buffer, position, authorities_, header_.AuthorityCount, false);
+  ParseSection(buffer, position, additional_records_, header_.AdditionalCount, false);
   // An error reply is reported only once everything it carries has been decoded.
-  CheckResponseCode(header_->ResponseCode);
+  CheckResponseCode(header_.ResponseCode);
 }
 
 void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& position,
@@ -531,7 +661,7 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     DecodeName(cursor, name);
     const std::int32_t record_type = cursor.ReadWord();
     const TzvDnsRecordClass record_class = RecordClassFromWire(cursor.ReadWord());
-    TzvDnsRecord* record = list.Items(list.Add(CreateRecord(record_type)));
+    TzvDnsRecord* record = list.Items(list.Add(pool_.Make(record_type, *this)));
     record->Name.assign(name.text, name.length);
     record->RecordType = record_type;
     record->RecordClass = record_class;
@@ -579,6 +709,13 @@ void TzvDnsMXRecord::Assign(const TPersistent* source) {
   }
 }
 
+void TzvDnsMXRecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeMX;
+  Preference = 0;
+  MailServer.clear();
+}
+
 void TzvDnsMXRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::BuildData(buffer, position);
   // The preference goes out before the mail server is checked; a refusal abandons the
@@ -602,6 +739,12 @@ void TzvDnsNSRecord::Assign(const TPersistent* source) {
   if (auto* ns = dynamic_cast<const TzvDnsNSRecord*>(source)) NameServer = ns->NameServer;
 }
 
+void TzvDnsNSRecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeNS;
+  NameServer.clear();
+}
+
 void TzvDnsNSRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::BuildData(buffer, position);
   BuildNameData(NameServer, buffer, position);
@@ -619,6 +762,12 @@ std::unique_ptr<TzvDnsRecord> TzvDnsARecord::Create() const {
 void TzvDnsARecord::Assign(const TPersistent* source) {
   TzvDnsRecord::Assign(source);
   if (auto* a = dynamic_cast<const TzvDnsARecord*>(source)) IPAddress = a->IPAddress;
+}
+
+void TzvDnsARecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeA;
+  IPAddress.clear();
 }
 
 void TzvDnsARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
@@ -654,6 +803,12 @@ void TzvDnsPTRRecord::Assign(const TPersistent* source) {
   if (auto* ptr = dynamic_cast<const TzvDnsPTRRecord*>(source)) DomainName = ptr->DomainName;
 }
 
+void TzvDnsPTRRecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypePTR;
+  DomainName.clear();
+}
+
 void TzvDnsPTRRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::BuildData(buffer, position);
   BuildNameData(DomainName, buffer, position);
@@ -679,6 +834,18 @@ void TzvDnsSOARecord::Assign(const TPersistent* source) {
     ResponsibleMailbox = soa->ResponsibleMailbox;
     PrimaryNameServer = soa->PrimaryNameServer;
   }
+}
+
+void TzvDnsSOARecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeSOA;
+  Expire = 0;
+  MinimumTTL = 0;
+  Retry = 0;
+  SerialNumber = 0;
+  Refresh = 0;
+  ResponsibleMailbox.clear();
+  PrimaryNameServer.clear();
 }
 
 void TzvDnsSOARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
@@ -719,6 +886,12 @@ void TzvDnsCNAMERecord::Assign(const TPersistent* source) {
   }
 }
 
+void TzvDnsCNAMERecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeCNAME;
+  CanonicalName.clear();
+}
+
 void TzvDnsCNAMERecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::BuildData(buffer, position);
   BuildNameData(CanonicalName, buffer, position);
@@ -736,6 +909,12 @@ std::unique_ptr<TzvDnsRecord> TzvDnsTXTRecord::Create() const {
 void TzvDnsTXTRecord::Assign(const TPersistent* source) {
   TzvDnsRecord::Assign(source);
   if (auto* txt = dynamic_cast<const TzvDnsTXTRecord*>(source)) Text = txt->Text;
+}
+
+void TzvDnsTXTRecord::Reset() {
+  TzvDnsRecord::Reset();
+  RecordType = kzvDnsTypeTXT;
+  Text.clear();
 }
 
 void TzvDnsTXTRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {

@@ -4,10 +4,12 @@
 // when reading, within firm bounds.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -69,6 +71,9 @@ class TzvDnsMessageHeader {
   void ResetFlagsAndCounts();
 };
 
+class TzvDnsRecordPool;
+class TzvDnsMessage;
+
 // One question or resource record. The base class carries what every record shares and
 // treats its data as opaque (skipped when read, nothing written); the typed records
 // below read and write their own data.
@@ -80,6 +85,10 @@ class TzvDnsRecord : public TPersistent {
   // Copies the shared fields from any record; other sources fail with
   // "Cannot assign a %s to a %s".
   void Assign(const TPersistent* source) override;
+  // Puts every field back as a newly made record of this class has it, keeping the memory
+  // its texts hold. A message reuses the records it decoded through this, so a class that
+  // adds fields must override it and call its parent's.
+  virtual void Reset();
 
   virtual void BuildData(TzvByteArray& buffer, std::int32_t& position);
   virtual void ParseData(const TzvByteArray& buffer, std::int32_t& position);
@@ -112,8 +121,67 @@ class TzvDnsRecord : public TPersistent {
 
  private:
   friend class TzvDnsMessage;
+  friend class TzvDnsRecordPool;
   // What follows the question part of a resource record: TTL, data length and data.
   void ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position);
+
+  // The pool of the message whose decoding made this record, and where it keeps records of
+  // the type code this one was made for (the public RecordType may be changed by anyone). A copy of
+  // a record belongs to no pool: only records the message made itself may go back to it.
+  struct TPoolTag {
+    TPoolTag() = default;
+    TPoolTag(const TPoolTag&) {}
+    TPoolTag& operator=(const TPoolTag&) { return *this; }
+    const TzvDnsRecordPool* pool = nullptr;
+    std::uint32_t entry = 0;  // the pool's entry for the type code
+  };
+  TPoolTag pool_tag_;
+};
+
+// The records a message made while decoding, kept after its lists were cleared so the next
+// decoding reuses them (and the memory their texts hold) instead of allocating anew. Records
+// are found by the type code the message's CreateRecord made them for, and every one taken is
+// Reset first. A record cleared from a list is not handed out again by the next decoding, and
+// while it waits its memory is poisoned for AddressSanitizer: a pointer kept past a clear is
+// caught on its first use, as a freed record would be.
+class TzvDnsRecordPool {
+ public:
+  TzvDnsRecordPool() = default;
+  TzvDnsRecordPool(const TzvDnsRecordPool&) = delete;
+  TzvDnsRecordPool& operator=(const TzvDnsRecordPool&) = delete;
+  ~TzvDnsRecordPool();
+
+  // A record for the type code: a reset one made for it that has waited through a whole
+  // decoding since it was cleared, else a new one from the maker's CreateRecord, which the
+  // pool may then take back.
+  std::unique_ptr<TzvDnsRecord> Make(std::int32_t type_code, TzvDnsMessage& maker);
+  // Keeps a record this pool adopted; any other one, or one past the pool's limit, is
+  // destroyed.
+  void Put(std::unique_ptr<TzvDnsRecord> record);
+  // A decoding starts: records put back before it become ready to take. Those put back
+  // from now until it ends wait for the next one.
+  void BeginDecoding();
+  void EndDecoding() { ++generation_; }
+
+ private:
+  // The records made for one type code: those ready to take, and those put back during
+  // (or after) the decoding numbered waiting_since, which may not serve before the next.
+  struct TEntry {
+    std::int32_t type_code = 0;
+    std::uint64_t waiting_since = 0;
+    std::vector<std::unique_ptr<TzvDnsRecord>> ready;
+    std::vector<std::unique_ptr<TzvDnsRecord>> waiting;
+  };
+  TEntry* Find(std::int32_t type_code);
+  // Moves the entry's waiting records to its ready ones when they have waited long enough.
+  void Promote(TEntry& entry);
+
+  // In place, so a message made for one decoding allocates nothing for its pool.
+  static constexpr std::size_t kMaxTypes = 16;
+  std::array<TEntry, kMaxTypes> entries_;
+  std::size_t entry_count_ = 0;
+  std::size_t held_ = 0;
+  std::uint64_t generation_ = 0;
 };
 
 // An ordered list that owns its records.
@@ -124,7 +192,8 @@ class TzvDnsRecordList : public TPersistent {
   void Assign(const TPersistent* source) override;
 
   int Add(std::unique_ptr<TzvDnsRecord> record) { return items_.Add(std::move(record)); }
-  void Clear() { items_.Clear(); }
+  // A message's list gives the records its decoding made back to the message's pool.
+  void Clear();
   int Count() const { return items_.Count(); }
   // Valid until the list is cleared; outside 0 .. Count-1 fails with
   // "List index out of bounds (%d)".
@@ -140,6 +209,7 @@ class TzvDnsRecordList : public TPersistent {
   friend class TzvDnsMessage;
   void Reserve(int count) { items_.Reserve(count); }
   TObjectList<TzvDnsRecord> items_;
+  TzvDnsRecordPool* pool_ = nullptr;
 };
 
 class TzvDnsMessage {
@@ -149,16 +219,16 @@ class TzvDnsMessage {
   TzvDnsMessage(const TzvDnsMessage&) = delete;
   TzvDnsMessage& operator=(const TzvDnsMessage&) = delete;
 
-  TzvDnsMessageHeader& Header() { return *header_; }
-  const TzvDnsMessageHeader& Header() const { return *header_; }
-  TzvDnsRecordList& Authorities() { return *authorities_; }
-  const TzvDnsRecordList& Authorities() const { return *authorities_; }
-  TzvDnsRecordList& Answers() { return *answers_; }
-  const TzvDnsRecordList& Answers() const { return *answers_; }
-  TzvDnsRecordList& Queries() { return *queries_; }
-  const TzvDnsRecordList& Queries() const { return *queries_; }
-  TzvDnsRecordList& AdditionalRecords() { return *additional_records_; }
-  const TzvDnsRecordList& AdditionalRecords() const { return *additional_records_; }
+  TzvDnsMessageHeader& Header() { return header_; }
+  const TzvDnsMessageHeader& Header() const { return header_; }
+  TzvDnsRecordList& Authorities() { return authorities_; }
+  const TzvDnsRecordList& Authorities() const { return authorities_; }
+  TzvDnsRecordList& Answers() { return answers_; }
+  const TzvDnsRecordList& Answers() const { return answers_; }
+  TzvDnsRecordList& Queries() { return queries_; }
+  const TzvDnsRecordList& Queries() const { return queries_; }
+  TzvDnsRecordList& AdditionalRecords() { return additional_records_; }
+  const TzvDnsRecordList& AdditionalRecords() const { return additional_records_; }
 
   // A new identifier, default flags, and all four sections emptied.
   void Clear();
@@ -176,13 +246,15 @@ class TzvDnsMessage {
  private:
   void ParseSection(const TzvByteArray& buffer, std::int32_t& position, TzvDnsRecordList& list,
                     std::int32_t count, bool questions);
-
-  std::unique_ptr<TzvDnsMessageHeader> header_;
-  std::unique_ptr<TzvDnsRecordList> authorities_;
-  std::unique_ptr<TzvDnsRecordList> answers_;
-  std::unique_ptr<TzvDnsRecordList> queries_;
-  std::unique_ptr<TzvDnsRecordList> additional_records_;
-  TzvByteArray build_buffer_;
+  // Declared before the lists, so it outlives them.
+  TzvDnsRecordPool pool_;
+  // Held in place: a message made for one lookup allocates none of them.
+  TzvDnsMessageHeader header_;
+  TzvDnsRecordList authorities_;
+  TzvDnsRecordList answers_;
+  TzvDnsRecordList queries_;
+  TzvDnsRecordList additional_records_;
+  TzvByteArray build_buffer_;  // sized at the first Build
   TzvByteArray parse_buffer_;
 };
 
@@ -192,6 +264,7 @@ class TzvDnsMXRecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsMXRecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -205,6 +278,7 @@ class TzvDnsNSRecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsNSRecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -217,6 +291,7 @@ class TzvDnsARecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsARecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -229,6 +304,7 @@ class TzvDnsPTRRecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsPTRRecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -241,6 +317,7 @@ class TzvDnsSOARecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsSOARecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -259,6 +336,7 @@ class TzvDnsCNAMERecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsCNAMERecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -271,6 +349,7 @@ class TzvDnsTXTRecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsTXTRecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 

@@ -25,6 +25,7 @@ class TzvDnsAAAARecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsAAAARecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -39,6 +40,7 @@ class TzvDnsSRVRecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsSRVRecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -56,6 +58,7 @@ class TzvDnsCAARecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsCAARecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -72,6 +75,7 @@ class TzvDnsTXTStringsRecord : public TzvDnsTXTRecord {
   std::string ClassName() const override { return "TzvDnsTXTStringsRecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
+  void Reset() override;
   // Writes Strings when there are any, else Text as the plain TXT record does.
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;

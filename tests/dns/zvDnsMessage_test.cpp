@@ -8,6 +8,15 @@
 #include <gtest/gtest.h>
 #include "bench/fixtures/MxAnswerFixture.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PELLAMAR_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(PELLAMAR_TEST_ASAN)
+#define PELLAMAR_TEST_ASAN 1
+#endif
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -616,6 +625,137 @@ TEST(RecordList, OwnsCopiesAndFindsRecords) {
       },
       EListError);
   EXPECT_THROW(copy.Assign(list[0]), EConvertError);
+}
+
+// ---- Records reused across decodings ----
+
+// Every field of a record of the codec's classes, as text.
+std::string Describe(const TzvDnsRecord* r) {
+  std::string text = r->ClassName() + " " + r->Name + " " + std::to_string(r->RecordType) + " " +
+                     std::to_string(r->RecordClass) + " " + std::to_string(r->TTL) + " " +
+                     std::to_string(r->DataLength);
+  if (auto* mx = dynamic_cast<const TzvDnsMXRecord*>(r))
+    text += " " + std::to_string(mx->Preference) + " " + mx->MailServer;
+  if (auto* ns = dynamic_cast<const TzvDnsNSRecord*>(r)) text += " " + ns->NameServer;
+  if (auto* a = dynamic_cast<const TzvDnsARecord*>(r)) text += " " + a->IPAddress;
+  if (auto* ptr = dynamic_cast<const TzvDnsPTRRecord*>(r)) text += " " + ptr->DomainName;
+  if (auto* cname = dynamic_cast<const TzvDnsCNAMERecord*>(r)) text += " " + cname->CanonicalName;
+  if (auto* txt = dynamic_cast<const TzvDnsTXTRecord*>(r)) text += " " + txt->Text;
+  if (auto* soa = dynamic_cast<const TzvDnsSOARecord*>(r)) {
+    for (std::uint32_t v :
+         {soa->SerialNumber, soa->Refresh, soa->Retry, soa->Expire, soa->MinimumTTL})
+      text += " " + std::to_string(v);
+    text += " " + soa->PrimaryNameServer + " " + soa->ResponsibleMailbox;
+  }
+  return text;
+}
+
+std::vector<std::string> Describe(const TzvDnsMessage& message) {
+  std::vector<std::string> lines;
+  for (const TzvDnsRecordList* list : {&message.Queries(), &message.Answers(),
+                                       &message.Authorities(), &message.AdditionalRecords()}) {
+    lines.push_back("--");
+    for (const auto& record : *list) lines.push_back(Describe(record.get()));
+  }
+  return lines;
+}
+
+// A message with a record of every class, each field set from seed (questions of every
+// type too, so a question may be handed a record that was an answer before).
+Bytes EveryClass(int seed, bool names) {
+  TzvDnsMessage message;
+  const std::string tag = std::to_string(seed);
+  auto add = [&](TzvDnsRecordList& list, auto record) {
+    record->Name = names ? "owner" + tag + ".example.test" : "";
+    record->TTL = 1000u * static_cast<std::uint32_t>(seed);
+    auto* typed = record.get();
+    list.Add(std::move(record));
+    return typed;
+  };
+  for (std::int32_t type : {kzvDnsTypeMX, kzvDnsTypeA, kzvDnsTypeSOA})
+    add(message.Queries(), message.CreateRecord(type));
+  auto* mx = add(message.Answers(), std::make_unique<TzvDnsMXRecord>());
+  mx->Preference = seed;
+  mx->MailServer = "mail" + tag + ".example.test";
+  add(message.Answers(), std::make_unique<TzvDnsCNAMERecord>())->CanonicalName = "c" + tag + ".bb";
+  add(message.Answers(), std::make_unique<TzvDnsTXTRecord>())->Text = "text " + tag;
+  add(message.Answers(), std::make_unique<TzvDnsPTRRecord>())->DomainName = "p" + tag + ".bb";
+  auto* soa = add(message.Authorities(), std::make_unique<TzvDnsSOARecord>());
+  soa->SerialNumber = soa->Refresh = soa->Retry = soa->Expire = soa->MinimumTTL = seed;
+  if (names) soa->PrimaryNameServer = soa->ResponsibleMailbox = "soa" + tag + ".example.test";
+  add(message.Authorities(), std::make_unique<TzvDnsNSRecord>())->NameServer = "ns" + tag + ".bb";
+  add(message.AdditionalRecords(), std::make_unique<TzvDnsARecord>())->IPAddress = "10.0.0." + tag;
+  add(message.AdditionalRecords(), std::make_unique<TzvDnsRecord>())->RecordType = 99;
+  return BuildBytes(message);
+}
+
+// A message that decodes again and again reuses its records; whatever the new bytes hold, or
+// stop short of, it must show exactly what a message decoding them first shows.
+TEST(ReusedRecords, CarryNothingFromEarlierDecodings) {
+  const Bytes full = EveryClass(7, true);
+  const Bytes other = EveryClass(0, false);
+  for (std::size_t n = 0; n <= other.size(); ++n) {
+    const Bytes cut(other.begin(), other.begin() + static_cast<std::ptrdiff_t>(n));
+    TzvDnsMessage reused;
+    ParseBytes(reused, full);
+    std::set<const void*> first;
+    for (const auto& line :
+         {&reused.Queries(), &reused.Answers(), &reused.Authorities(), &reused.AdditionalRecords()})
+      for (const auto& record : *line) first.insert(record.get());
+    ParseBytes(reused, full);  // the first decoding's records wait through this one
+    TzvDnsMessage fresh;
+    const auto reused_error = DnsErrorOf([&] { ParseBytes(reused, cut); });
+    EXPECT_EQ(reused_error, DnsErrorOf([&] { ParseBytes(fresh, cut); })) << "cut at " << n;
+    EXPECT_EQ(Describe(reused), Describe(fresh)) << "cut at " << n;
+    if (n == other.size()) {
+      int seen_again = 0;
+      for (const auto& record : reused.Answers()) seen_again += first.count(record.get());
+      EXPECT_GT(seen_again, 0) << "no record was reused";
+    }
+  }
+}
+
+// Records the caller made are the caller's: a message clears them away like any other, and
+// a list of its own takes records from no pool.
+TEST(ReusedRecords, OnlyRecordsTheMessageMadeAreKept) {
+  TzvDnsMessage message;
+  auto mine = std::make_unique<TzvDnsMXRecord>();
+  const void* mine_address = mine.get();
+  message.Answers().Add(std::move(mine));
+  message.Clear();
+  for (int i = 0; i < 3; ++i) ParseBytes(message, kMxAnswerFixture);
+  for (const auto& record : message.Answers()) EXPECT_NE(record.get(), mine_address);
+  // A copy of a decoded record belongs to nobody's pool.
+  TzvDnsRecordList copy;
+  copy.Assign(&message.Answers());
+  copy.Clear();
+  EXPECT_EQ(Describe(message.Answers()[1]),
+            "TzvDnsMXRecord pellamar.test 15 1 3600 8 20 mx2.pellamar.test");
+}
+
+// A record is valid until its list is cleared; one kept longer is a fault the sanitizer
+// reports, as it would for a freed record, even though the message keeps the memory.
+TEST(ReusedRecordsDeathTest, RecordKeptPastAClearIsPoisoned) {
+#ifndef PELLAMAR_TEST_ASAN
+  GTEST_SKIP() << "only AddressSanitizer sees a kept record";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TzvDnsMessage message;
+  ParseBytes(message, kMxAnswerFixture);
+  auto* kept = static_cast<TzvDnsMXRecord*>(message.Answers()[0]);
+  ParseBytes(message, kMxAnswerFixture);
+  EXPECT_DEATH((void)std::string(kept->MailServer), "use-after-poison");
+  kept = static_cast<TzvDnsMXRecord*>(message.Answers()[0]);
+  message.Clear();
+  EXPECT_DEATH(
+      {
+        volatile std::int32_t preference = kept->Preference;
+        (void)preference;
+      },
+      "use-after-poison");
+  ParseBytes(message, kMxAnswerFixture);  // a clear and a decoding: still not reused
+  EXPECT_DEATH((void)kept->ClassName(), "use-after-poison");
+#endif
 }
 
 }  // namespace

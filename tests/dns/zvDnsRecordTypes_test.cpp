@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -89,6 +90,38 @@ TEST(ExtendedRecords, EveryTruncationFailsCleanly) {
     TzvDnsExtendedMessage message;
     const Bytes cut(kAnswer.begin(), kAnswer.begin() + static_cast<std::ptrdiff_t>(n));
     EXPECT_THROW(ParseBytes(message, cut), EzvDnsError) << "cut at " << n;
+  }
+}
+
+// The extended message reuses its own record classes too, every field of them reset: a cut
+// answer read after the whole one shows what a new message shows for it.
+TEST(ExtendedRecords, ReusedRecordsCarryNothingFromTheLastAnswer) {
+  auto describe = [](const TzvDnsMessage& message) {
+    std::vector<std::string> lines;
+    for (const auto& r : message.Answers()) {
+      std::string line = r->ClassName() + " " + r->Name + " " + std::to_string(r->TTL);
+      if (auto* aaaa = dynamic_cast<const TzvDnsAAAARecord*>(r.get())) line += aaaa->IPAddress;
+      if (auto* srv = dynamic_cast<const TzvDnsSRVRecord*>(r.get()))
+        line += std::to_string(srv->Priority + srv->Weight + srv->Port) + srv->Target;
+      if (auto* caa = dynamic_cast<const TzvDnsCAARecord*>(r.get()))
+        line += std::to_string(caa->Flags) + caa->Tag + caa->Value;
+      if (auto* txt = dynamic_cast<const TzvDnsTXTStringsRecord*>(r.get())) {
+        line += txt->Text;
+        for (const auto& text : txt->Strings) line += "|" + text;
+      }
+      lines.push_back(line);
+    }
+    return lines;
+  };
+  for (std::size_t n = 12; n < kAnswer.size(); ++n) {
+    const Bytes cut(kAnswer.begin(), kAnswer.begin() + static_cast<std::ptrdiff_t>(n));
+    TzvDnsExtendedMessage reused;
+    ParseBytes(reused, kAnswer);
+    ParseBytes(reused, kAnswer);
+    TzvDnsExtendedMessage fresh;
+    EXPECT_THROW(ParseBytes(reused, cut), EzvDnsError);
+    EXPECT_THROW(ParseBytes(fresh, cut), EzvDnsError);
+    EXPECT_EQ(describe(reused), describe(fresh)) << "cut at " << n;
   }
 }
 
