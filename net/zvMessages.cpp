@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -308,10 +309,13 @@ std::uint32_t TzvPollWaiter::Wait(const TzvWaitRequest& request) {
   using Clock = std::chrono::steady_clock;
   const bool limited = request.TimeoutMs >= 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? request.TimeoutMs : 0);
-  std::vector<pollfd> fds;
-  std::vector<std::size_t> owned;  // how many of `fds` each object gave
-  bool polled = false;             // `fds` holds the answer of a poll that found something
-  bool asked = false;              // a poll was made
+  // Kept per thread and reused: a wait is made for every datagram.
+  thread_local std::vector<pollfd> fds;
+  thread_local std::vector<std::size_t> owned;  // how many of `fds` each object gave
+  fds.clear();
+  owned.clear();
+  bool polled = false;  // `fds` holds the answer of a poll that found something
+  bool asked = false;   // a poll was made
   for (;;) {
     // Before the first poll only what the objects already know counts: a signal set
     // meanwhile makes that poll return at once, so it is found all the same, and the
@@ -363,15 +367,17 @@ std::uint32_t MsgWaitForMultipleObjects(std::uint32_t count, const THandle* hand
     errno = EINVAL;
     return WAIT_FAILED;
   }
-  std::vector<std::shared_ptr<TzvWaitObject>> held;
-  std::vector<TzvWaitObject*> objects;
+  // Fixed room for the most handles a wait may name: every lookup waits several times,
+  // and the bookkeeping of a wait should not cost allocations of its own.
+  std::array<std::shared_ptr<TzvWaitObject>, kMaxHandles> held;
+  std::array<TzvWaitObject*, kMaxHandles> objects{};
   for (std::uint32_t i = 0; i < count; ++i) {
-    held.push_back(FindWaitObject(handles[i]));
-    if (!held.back()) return WAIT_FAILED;  // errno is EBADF
-    objects.push_back(held.back().get());
+    held[i] = FindWaitObject(handles[i]);
+    if (!held[i]) return WAIT_FAILED;  // errno is EBADF
+    objects[i] = held[i].get();
   }
   TzvWaitRequest request;
-  request.Objects = objects;
+  request.Objects = std::span<TzvWaitObject* const>(objects.data(), count);
   request.TimeoutMs = milliseconds == INFINITE ? -1 : static_cast<std::int64_t>(milliseconds);
   request.WakeOnMessage = (wake_mask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) != 0;
   if (request.WakeOnMessage) {

@@ -762,11 +762,15 @@ bool TzvUdpConnection::CanReadAhead(TStream* data) {
 }
 
 TzvIPAddress& TzvUdpConnection::PeerAddress() {
-  // Made once for the peer's text and kept while the peer stays the same: every
-  // datagram to the same server would otherwise parse the same address again.
-  if (!peer_object_ || peer_object_text_ != RemoteAddress()) {
-    peer_object_ = TzvIPAddress::CreateFromText(RemoteAddress());
-    peer_object_text_ = RemoteAddress();
+  return AddressObjectFor(RemoteAddress());
+}
+
+TzvIPAddress& TzvUdpConnection::AddressObjectFor(const std::string& text) {
+  // Made once for the server's text and kept while it stays the same: every exchange
+  // with the same server would otherwise parse the same address again.
+  if (!peer_object_ || peer_object_text_ != text) {
+    peer_object_ = TzvIPAddress::CreateFromText(text);
+    peer_object_text_ = text;
   }
   return *peer_object_;
 }
@@ -805,12 +809,12 @@ void TzvUdpClientConnection::Open(const std::string& host, int port) {
   // A socket left from an earlier Open (whether it succeeded or not) is closed first, so
   // that no handle is lost.
   if (Socket().Handle() != ws::INVALID_SOCKET) Close(false);
-  auto address = TzvIPAddress::CreateFromText(host);
+  const int family = AddressObjectFor(host).AddressFamily();
   // Non-blocking from the start: selecting the events below would make it so anyway.
-  CreateSocket(address->AddressFamily(), SOCK_DGRAM | SOCK_NONBLOCK, IPPROTO_UDP);
+  CreateSocket(family, SOCK_DGRAM | SOCK_NONBLOCK, IPPROTO_UDP);
   TzvNetworkStream& stream = GetNetworkStream();
   if (!Trim(LocalBinding()).empty()) {
-    auto binding = TzvIPAddress::CreateBindingAddress(LocalBinding(), address->AddressFamily());
+    auto binding = TzvIPAddress::CreateBindingAddress(LocalBinding(), family);
     stream.Bind(*binding, 0);  // the system picks the port
   }
   stream.SetPeer(host, port);
@@ -915,6 +919,8 @@ std::string TzvHostResolver::ResolveHost(const std::string& host) {
 
 std::string TzvHostResolver::ResolveHost(const std::string& host, std::int32_t time_out,
                                          THandle abort_signal) {
+  // An address needs no resolver at all.
+  if (TzvIPAddress::IsIPAddress(host)) return host;
   std::unique_ptr<TzvHostResolver> resolver;
   if (ws::IsIPv6Available())
     resolver = std::make_unique<TzvHostResolver6>();

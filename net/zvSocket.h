@@ -342,6 +342,10 @@ class TzvUdpConnection : public TzvSyncConnection {
   // Whether write events are watched on the current socket besides read events.
   bool write_events_selected_ = false;
 
+ protected:
+  // The address object of a text, kept for the text last asked about.
+  TzvIPAddress& AddressObjectFor(const std::string& text);
+
  private:
   std::unique_ptr<TzvIPAddress> peer_object_;
   std::string peer_object_text_;
