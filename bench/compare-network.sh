@@ -24,6 +24,6 @@ hyperfine --shell=none --warmup 20 --runs 200 "$@" \
 closed=$(python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 echo "== a closed UDP port ($closed), time-out 3 s =="
 hyperfine --shell=none --ignore-failure --warmup 3 --runs 30 "$@" \
-  --command-name "pellamar-cli" "$cli -s 127.0.0.1 -p $closed -t 3 a host4.pellamar.test" \
+  --command-name "pellamar-cli" "$cli -s 127.0.0.1 -p $closed -W 3 a host4.pellamar.test" \
   --command-name "dig" "dig @127.0.0.1 -p $closed host4.pellamar.test A +tries=1 +timeout=3" \
   --command-name "kdig" "kdig @127.0.0.1 -p $closed host4.pellamar.test A +retry=0 +timeout=3"
