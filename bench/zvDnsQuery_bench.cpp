@@ -91,13 +91,16 @@ void BM_TransportExchange(benchmark::State& state) {
 }
 BENCHMARK(BM_TransportExchange)->UseRealTime();
 
-// What any client must do at least: a socket, the request out, one answer in, close.
-void BM_BareExchange(benchmark::State& state) {
+// What any client must do at least: a socket, the request out, one answer in, close;
+// `connected` connects the socket to the server first and sends without an address, as
+// a client that lets the kernel filter strangers and report a closed port must do.
+void BareExchange(benchmark::State& state, bool connected) {
   const std::vector<std::uint8_t> request = MxRequestBytes();
   sockaddr_in server{};
   server.sin_family = AF_INET;
   server.sin_port = htons(kPort);
   inet_pton(AF_INET, kServer, &server.sin_addr);
+  auto* to = reinterpret_cast<sockaddr*>(&server);
   std::uint8_t answer[512];
   for (auto _ : state) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -106,8 +109,12 @@ void BM_BareExchange(benchmark::State& state) {
       break;
     }
     ssize_t got = -1;
-    if (sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&server),
-               sizeof server) == static_cast<ssize_t>(request.size())) {
+    const bool sent = connected ? connect(fd, to, sizeof server) == 0 &&
+                                      send(fd, request.data(), request.size(), 0) ==
+                                          static_cast<ssize_t>(request.size())
+                                : sendto(fd, request.data(), request.size(), 0, to,
+                                         sizeof server) == static_cast<ssize_t>(request.size());
+    if (sent) {
       pollfd wait{fd, POLLIN, 0};
       if (poll(&wait, 1, 5000) == 1) got = recv(fd, answer, sizeof answer, 0);
     }
@@ -119,36 +126,15 @@ void BM_BareExchange(benchmark::State& state) {
     benchmark::DoNotOptimize(answer);
   }
 }
+
+void BM_BareExchange(benchmark::State& state) {
+  BareExchange(state, false);
+}
 BENCHMARK(BM_BareExchange)->UseRealTime();
 
-// The same with the socket connected to the server first, as a client that lets the
-// kernel filter strangers and report a closed port must do: what that safety costs.
+// What the connected socket, and so that safety, costs.
 void BM_BareConnectedExchange(benchmark::State& state) {
-  const std::vector<std::uint8_t> request = MxRequestBytes();
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = htons(kPort);
-  inet_pton(AF_INET, kServer, &server.sin_addr);
-  std::uint8_t answer[512];
-  for (auto _ : state) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      state.SkipWithError("socket");
-      break;
-    }
-    ssize_t got = -1;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0 &&
-        send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
-      pollfd wait{fd, POLLIN, 0};
-      if (poll(&wait, 1, 5000) == 1) got = recv(fd, answer, sizeof answer, 0);
-    }
-    close(fd);
-    if (got <= 0) {
-      state.SkipWithError("no answer");
-      break;
-    }
-    benchmark::DoNotOptimize(answer);
-  }
+  BareExchange(state, true);
 }
 BENCHMARK(BM_BareConnectedExchange)->UseRealTime();
 

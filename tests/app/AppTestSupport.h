@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionComboBox>
@@ -109,4 +110,13 @@ inline void ExpectPanelShowsEverything(const QWidget& panel,
     // QLineEdit keeps 2 pixels of its own on each side of the text.
     EXPECT_GE(area.width() - 4, edit->fontMetrics().horizontalAdvance(text)) << text.toStdString();
   }
+}
+
+// The result pane's text, one entry per line; nothing for an empty pane.
+inline std::vector<std::string> PaneLines(const TfrmMain& window) {
+  const QString text = window.memResult->toPlainText();
+  if (text.isEmpty()) return {};
+  std::vector<std::string> lines;
+  for (const QString& line : text.split(QLatin1Char('\n'))) lines.push_back(line.toStdString());
+  return lines;
 }

@@ -18,14 +18,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines PaneLines(const TfrmMain& window) {
-  const QString text = window.memResult->toPlainText();
-  if (text.isEmpty()) return {};
-  Lines lines;
-  for (const QString& line : text.split(QLatin1Char('\n'))) lines.push_back(line.toStdString());
-  return lines;
-}
-
 // Runs one "&Resolver" against 127.0.0.1 and returns the lines the pane gained.
 Lines Resolve(TfrmMain& window, int query_type, const std::string& name) {
   window.edtDnsServer->setText("127.0.0.1");

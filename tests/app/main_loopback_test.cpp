@@ -32,14 +32,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines PaneLines(const TfrmMain& window) {
-  const QString text = window.memResult->toPlainText();
-  if (text.isEmpty()) return {};
-  Lines lines;
-  for (const QString& line : text.split(QLatin1Char('\n'))) lines.push_back(line.toStdString());
-  return lines;
-}
-
 // Runs one "&Resolver" against a loopback server and returns what the pane gained.
 Lines Resolve(TfrmMain& window, int queryType, const char* name, const char* server = "127.0.0.1",
               const char* port = "53", const char* timeOut = "5") {

@@ -34,14 +34,6 @@ using Lines = std::vector<std::string>;
 
 const Lines kErrorLines = {"====== Error ======", " - El servidor no responde."};
 
-Lines PaneLines(const TfrmMain& window) {
-  const QString text = window.memResult->toPlainText();
-  if (text.isEmpty() && window.memResult->document()->blockCount() <= 1) return {};
-  Lines lines;
-  for (const QString& line : text.split(QLatin1Char('\n'))) lines.push_back(line.toStdString());
-  return lines;
-}
-
 // A window over a scripted lookup; its lookup is reachable as `lookup`.
 struct TWindowUnderTest {
   explicit TWindowUnderTest(

@@ -9,25 +9,15 @@
 #include <sstream>
 
 #include "cli/CliRunner.h"
+#include "tests/cli/CliTestSupport.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/ScriptedDnsResponder.h"
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 CliRun RunAt127(std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), "@127.0.0.1");
-  std::ostringstream out, err;
-  CliRun run;
-  run.status = RunCli(arguments, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
+  return RunCliCaptured(arguments);
 }
 
 // Runs python3 on the JSON text with a script that reads it as `d` and prints one

@@ -1,6 +1,7 @@
 // pellamar-cli end to end against the loopback NSD servers and the scripted responder:
 // the runner in-process, and once the built program itself.
 #include "cli/CliRunner.h"
+#include "tests/cli/CliTestSupport.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,26 +20,11 @@ namespace {
 
 using Responder = ScriptedDnsResponder;
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-CliRun RunCliWith(const std::vector<std::string>& arguments) {
-  std::ostringstream out, err;
-  CliRun run;
-  run.status = RunCli(arguments, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
-
 const char* const kErrorText = "====== Error ======\n - El servidor no responde.\n";
 
 TEST(CliAgainstNsd, MxLookupPrintsTheWindowsSections) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  const CliRun run = RunCliWith({"-s", "127.0.0.1", "mx", "pellamar.test"});
+  const CliRun run = RunCliCaptured({"-s", "127.0.0.1", "mx", "pellamar.test"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
             "====== Servidores de Correo ======\n"
@@ -71,7 +57,7 @@ TEST(CliAgainstNsd, EachTypeRunsItsLookup) {
   const char* const names[] = {"host4.pellamar.test", "127.0.0.44", "pellamar.test",
                                "pellamar.test"};
   for (int i = 0; i < 4; ++i) {
-    const CliRun run = RunCliWith({"-s", "127.0.0.1", cases[i].first, names[i]});
+    const CliRun run = RunCliCaptured({"-s", "127.0.0.1", cases[i].first, names[i]});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.rfind(cases[i].second, 0), 0u) << run.out;
   }
@@ -79,7 +65,7 @@ TEST(CliAgainstNsd, EachTypeRunsItsLookup) {
 
 TEST(CliAgainstNsd, AnAnswerWithNothingToShowPrintsNothing) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  const CliRun run = RunCliWith({"-s", "127.0.0.1", "mx", "host4.pellamar.test"});
+  const CliRun run = RunCliCaptured({"-s", "127.0.0.1", "mx", "host4.pellamar.test"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
@@ -93,7 +79,7 @@ TEST(CliAgainstNsd, DefaultServerIsTheFirstConfiguredOne) {
   TzvDnsQuery::GetSystemDnsServers(servers);
   if (servers.Count() == 0 || servers[0] != "127.0.0.1")
     GTEST_SKIP() << "the first configured server is not the namespace's 127.0.0.1";
-  const CliRun run = RunCliWith({"a", "host4.pellamar.test"});
+  const CliRun run = RunCliCaptured({"a", "host4.pellamar.test"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("====== Hosts ======\nhost4.pellamar.test, 127.0.0.44\n\n", 0), 0u)
       << run.out;
@@ -101,13 +87,13 @@ TEST(CliAgainstNsd, DefaultServerIsTheFirstConfiguredOne) {
 
 TEST(CliAgainstNsd, FailedLookupPrintsTheErrorLinesAndTheReason) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  CliRun run = RunCliWith({"-s", "127.0.0.1", "a", "nosuch.pellamar.test"});
+  CliRun run = RunCliCaptured({"-s", "127.0.0.1", "a", "nosuch.pellamar.test"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, kErrorText);
   EXPECT_EQ(run.err, "pellamar-cli: No such name (3)\n");
 
   // A port that cannot be used is a usage error: nothing is sent or printed.
-  run = RunCliWith({"-s", "127.0.0.1", "-p", "fifty-three", "a", "pellamar.test"});
+  run = RunCliCaptured({"-s", "127.0.0.1", "-p", "fifty-three", "a", "pellamar.test"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err.rfind("pellamar-cli: the port must be a whole number", 0), 0u) << run.err;
@@ -117,7 +103,7 @@ TEST(CliAgainstScriptedServer, TimeOutOfZeroSecondsFailsAtOnce) {
   REQUIRE_LOOPBACK_NAMESPACE();
   Responder responder("127.0.0.100");
   responder.SetDefaultReply(Responder::Silence());
-  const CliRun run = RunCliWith(
+  const CliRun run = RunCliCaptured(
       {"-s", "127.0.0.100", "-p", std::to_string(responder.Port()), "-W", "0", "a", "x.test"});
   EXPECT_EQ(run.status, 4);
   EXPECT_EQ(run.out, kErrorText);
@@ -128,9 +114,9 @@ TEST(CliAgainstScriptedServer, NoRecursionClearsTheRecursionDesiredFlag) {
   REQUIRE_LOOPBACK_NAMESPACE();
   Responder responder("127.0.0.101");
   const std::string port = std::to_string(responder.Port());
-  EXPECT_EQ(RunCliWith({"-s", "127.0.0.101", "-p", port, "a", "x.test"}).status, 0);
-  EXPECT_EQ(RunCliWith({"--no-recursion", "-s", "127.0.0.101", "-p", port, "a", "x.test"}).status,
-            0);
+  EXPECT_EQ(RunCliCaptured({"-s", "127.0.0.101", "-p", port, "a", "x.test"}).status, 0);
+  EXPECT_EQ(
+      RunCliCaptured({"--no-recursion", "-s", "127.0.0.101", "-p", port, "a", "x.test"}).status, 0);
   const auto requests = responder.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0][2] & 0x01, 0x01);
@@ -140,12 +126,12 @@ TEST(CliAgainstScriptedServer, NoRecursionClearsTheRecursionDesiredFlag) {
 TEST(CliAgainstNsd, FollowReferralsReachesTheChild) {
   REQUIRE_LOOPBACK_NAMESPACE();
   const std::string referral = "====== Nombre Servidores ======\nns.glued.parent.test\n\n";
-  CliRun run = RunCliWith({"-s", "127.0.0.2", "a", "www.glued.parent.test"});
+  CliRun run = RunCliCaptured({"-s", "127.0.0.2", "a", "www.glued.parent.test"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, referral);
-  run = RunCliWith({"-s", "127.0.0.2", "--follow-referrals=0", "a", "www.glued.parent.test"});
+  run = RunCliCaptured({"-s", "127.0.0.2", "--follow-referrals=0", "a", "www.glued.parent.test"});
   EXPECT_EQ(run.out, referral);
-  run = RunCliWith({"-s", "127.0.0.2", "--follow-referrals", "a", "www.glued.parent.test"});
+  run = RunCliCaptured({"-s", "127.0.0.2", "--follow-referrals", "a", "www.glued.parent.test"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("====== Hosts ======\nwww.glued.parent.test, 127.0.0.31\n\n", 0), 0u)
       << run.out;
@@ -171,7 +157,7 @@ TEST(CliProgram, RunsAsAProcessWithTheSameOutput) {
   const int status = pclose(pipe);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(out, RunCliWith({"-s", "127.0.0.1", "ns", "pellamar.test"}).out);
+  EXPECT_EQ(out, RunCliCaptured({"-s", "127.0.0.1", "ns", "pellamar.test"}).out);
   EXPECT_NE(out, "");
 }
 

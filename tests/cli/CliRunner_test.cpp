@@ -1,6 +1,7 @@
 // pellamar-cli's runs that need no network: help, version, usage errors, the server
 // listing (from a registry laid out in memory) and a lookup without any server to ask.
 #include "cli/CliRunner.h"
+#include "tests/cli/CliTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,20 +12,9 @@
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 CliRun RunWith(const std::vector<std::string>& arguments, const TzvRegistryProvider& registry) {
-  std::ostringstream out, err;
-  CliRun run;
-  run.status = RunCli(arguments, out, err,
-                      [&](TStrings& servers) { GetSystemDnsServers(servers, registry); });
-  run.out = out.str();
-  run.err = err.str();
-  return run;
+  return RunCliCaptured(arguments,
+                        [&](TStrings& servers) { GetSystemDnsServers(servers, registry); });
 }
 
 CliRun RunWithNoServers(const std::vector<std::string>& arguments) {
