@@ -931,18 +931,62 @@ std::string TzvHostResolver::ResolveHost(const std::string& host, std::int32_t t
   return resolver->GetIPAddress(host);
 }
 
-void TzvHostResolver::WaitForLookup(THandle done, std::uint32_t start) {
-  // Messages dispatched meanwhile end a wait but not the lookup; the time-out counts
-  // from the start of the lookup all the same.
-  while (!WaitForSignal(done, abort_signal_, start, lookup_time_out_)) {
-    if (abort_signal_ != kzvNoHandle &&
-        MsgWaitForMultipleObjects(1, &abort_signal_, false, 0, 0) == WAIT_OBJECT_0)
-      RaiseSocketErrorText(SzvAborted, kzvErrAborted);
-  }
+TzvHostResolver::~TzvHostResolver() {
+  if (done_signal_ != kzvNoHandle) CloseHandle(done_signal_);
 }
 
-TzvHostResolver4::~TzvHostResolver4() {
-  if (done_signal_ != kzvNoHandle) CloseHandle(done_signal_);
+void TzvHostResolver::RunLookup(std::int32_t time_out,
+                                const std::function<ws::TzvAsyncRequest(HWND window)>& start) {
+  done_signal_ = CreateEvent();
+  if (done_signal_ == kzvNoHandle) RaiseLastSocketError();
+  HWND window = 0;
+  auto release = [&] {
+    if (window != 0) ReleaseLookupWindow(window);
+    CloseHandle(done_signal_);
+    done_signal_ = kzvNoHandle;
+  };
+  try {
+    window = AllocateMessageWindow([this](const TMsg& message) { HandleLookupMessage(message); });
+    lookup_error_ = 0;
+    request_handle_ = start(window);
+    if (request_handle_ == 0) RaiseLastSocketError();
+    try {
+      // Messages dispatched meanwhile end a wait but not the lookup; the time-out counts
+      // from the start of the lookup all the same.
+      const std::uint32_t started = GetTickCount();
+      while (!WaitForSignal(done_signal_, abort_signal_, started, time_out)) {
+        if (abort_signal_ != kzvNoHandle &&
+            MsgWaitForMultipleObjects(1, &abort_signal_, false, 0, 0) == WAIT_OBJECT_0)
+          RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+      }
+    } catch (...) {
+      // Once cancelled, the lookup neither writes the answer nor posts its completion.
+      ws::WSACancelAsyncRequest(request_handle_);
+      request_handle_ = 0;
+      throw;
+    }
+    request_handle_ = 0;
+    if (lookup_error_ != 0) RaiseSocketError(lookup_error_);
+  } catch (...) {
+    release();
+    throw;
+  }
+  release();
+}
+
+void TzvHostResolver::HandleLookupMessage(const TMsg& message) {
+  if (message.message != lookup_message_ || request_handle_ == 0 ||
+      message.wParam != request_handle_)
+    return;
+  lookup_error_ = ws::WSAGETASYNCERROR(message.lParam);
+  SetEvent(done_signal_);
+}
+
+void TzvHostResolver::ReleaseLookupWindow(HWND window) {
+  TMsg message;
+  while (PeekMessage(message, window, 0, 0, PM_REMOVE)) {
+  }
+  DeallocateMessageWindow(window);
 }
 
 std::string TzvHostResolver4::GetIPAddress(const std::string& host) {
@@ -966,57 +1010,10 @@ std::unique_ptr<ws::TzvHostEntry> TzvHostResolver4::LookupHost(const std::string
                                                                std::int32_t time_out) {
   CheckHostText(host);
   auto answer = std::make_unique<ws::TzvHostEntry>();
-  done_signal_ = CreateEvent();
-  if (done_signal_ == kzvNoHandle) RaiseLastSocketError();
-  HWND window = 0;
-  try {
-    window = AllocateMessageWindow([this](const TMsg& message) { HandleLookupMessage(message); });
-    lookup_error_ = 0;
-    request_handle_ = ws::WSAAsyncGetHostByName(window, kLookupMessage, host.c_str(), answer.get());
-    if (request_handle_ == 0) RaiseLastSocketError();
-    try {
-      const std::int32_t saved = LookupTimeOut();
-      SetLookupTimeOut(time_out);
-      try {
-        WaitForLookup(done_signal_, GetTickCount());
-      } catch (...) {
-        SetLookupTimeOut(saved);
-        throw;
-      }
-      SetLookupTimeOut(saved);
-    } catch (...) {
-      // Once cancelled, the lookup neither writes the answer nor posts its completion.
-      ws::WSACancelAsyncRequest(request_handle_);
-      request_handle_ = 0;
-      throw;
-    }
-    request_handle_ = 0;
-    if (lookup_error_ != 0) RaiseSocketError(lookup_error_);
-  } catch (...) {
-    if (window != 0) ReleaseLookupWindow(window);
-    CloseHandle(done_signal_);
-    done_signal_ = kzvNoHandle;
-    throw;
-  }
-  ReleaseLookupWindow(window);
-  CloseHandle(done_signal_);
-  done_signal_ = kzvNoHandle;
+  RunLookup(time_out, [&](HWND window) {
+    return ws::WSAAsyncGetHostByName(window, kLookupMessage, host.c_str(), answer.get());
+  });
   return answer;
-}
-
-void TzvHostResolver4::HandleLookupMessage(const TMsg& message) {
-  if (message.message != kLookupMessage || request_handle_ == 0 ||
-      message.wParam != request_handle_)
-    return;
-  lookup_error_ = ws::WSAGETASYNCERROR(message.lParam);
-  SetEvent(done_signal_);
-}
-
-void TzvHostResolver4::ReleaseLookupWindow(HWND window) {
-  TMsg message;
-  while (PeekMessage(message, window, 0, 0, PM_REMOVE)) {
-  }
-  DeallocateMessageWindow(window);
 }
 
 std::string TzvHostResolver6::GetIPAddress(const std::string& host) {
@@ -1043,48 +1040,8 @@ std::string TzvHostResolver6::LookupPreferredAddress(const std::string& host) {
 std::unique_ptr<ws::TzvAddressEntry> TzvHostResolver6::LookupAddresses(const std::string& host) {
   CheckHostText(host);
   auto answer = std::make_unique<ws::TzvAddressEntry>();
-  // The same shape as the IPv4 resolver's wait: a helper thread looks the name up and
-  // reports to a hidden window of this thread, which keeps handling its messages.
-  struct TState {
-    THandle done = kzvNoHandle;
-    std::int32_t error = 0;
-    ws::TzvAsyncRequest request = 0;
-  } state;
-  state.done = CreateEvent();
-  if (state.done == kzvNoHandle) RaiseLastSocketError();
-  HWND window = 0;
-  auto release = [&] {
-    if (window != 0) {
-      TMsg message;
-      while (PeekMessage(message, window, 0, 0, PM_REMOVE)) {
-      }
-      DeallocateMessageWindow(window);
-    }
-    CloseHandle(state.done);
-  };
-  try {
-    window = AllocateMessageWindow([&state](const TMsg& message) {
-      if (message.message != kLookupMessage || state.request == 0 ||
-          message.wParam != state.request)
-        return;
-      state.error = ws::WSAGETASYNCERROR(message.lParam);
-      SetEvent(state.done);
-    });
-    state.request = ws::WSAAsyncGetAddrInfo(window, kLookupMessage, host.c_str(), answer.get());
-    if (state.request == 0) RaiseLastSocketError();
-    try {
-      WaitForLookup(state.done, GetTickCount());
-    } catch (...) {
-      ws::WSACancelAsyncRequest(state.request);
-      state.request = 0;
-      throw;
-    }
-    state.request = 0;
-    if (state.error != 0) RaiseSocketError(state.error);
-  } catch (...) {
-    release();
-    throw;
-  }
-  release();
+  RunLookup(LookupTimeOut(), [&](HWND window) {
+    return ws::WSAAsyncGetAddrInfo(window, kLookupMessage, host.c_str(), answer.get());
+  });
   return answer;
 }

@@ -397,6 +397,7 @@ bool WaitForSignal(THandle signal, THandle second, std::uint32_t start, std::int
 
 class TzvHostResolver : public TObject {
  public:
+  ~TzvHostResolver() override;
   std::string ClassName() const override { return "TzvHostResolver"; }
   // One address of the host; an address text comes back unchanged, without a lookup.
   virtual std::string GetIPAddress(const std::string& host) = 0;
@@ -418,14 +419,32 @@ class TzvHostResolver : public TObject {
   void SetLookupTimeOut(std::int32_t value) { lookup_time_out_ = value; }
   std::int32_t LookupTimeOut() const { return lookup_time_out_; }
 
+  // The completion of the running lookup, posted by its helper thread to the hidden
+  // window; any other message (a late one of a cancelled lookup) changes nothing.
+  void HandleLookupMessage(const TMsg& message);
+  // Drops what is still queued for the window, then destroys it.
+  void ReleaseLookupWindow(HWND window);
+  // The host-lookup error of the last lookup (0 when it succeeded).
+  std::int32_t LookupError() const { return lookup_error_; }
+
  protected:
-  // Waits for `done` within the lookup time-out from `start`, dispatching messages; raises
-  // -1 when the time runs out and kzvErrAborted when the abort signal is set.
-  void WaitForLookup(THandle done, std::uint32_t start);
+  explicit TzvHostResolver(std::uint32_t lookup_message) : lookup_message_(lookup_message) {}
+  // One lookup on a helper thread: `start` asks for it, to report to the hidden window it
+  // is given with this resolver's message, and returns the request. Waits within
+  // `time_out` ms (-1: no limit) from now while the thread's messages are dispatched;
+  // raises -1 when the time runs out and kzvErrAborted when the abort signal is set (the
+  // lookup is then cancelled: its late completion writes and posts nothing), and the
+  // lookup's own error when it failed.
+  void RunLookup(std::int32_t time_out,
+                 const std::function<zvWinSock2::TzvAsyncRequest(HWND window)>& start);
 
  private:
   THandle abort_signal_ = kzvNoHandle;
   std::int32_t lookup_time_out_ = 5000;
+  std::uint32_t lookup_message_;
+  std::int32_t lookup_error_ = 0;
+  zvWinSock2::TzvAsyncRequest request_handle_ = 0;
+  THandle done_signal_ = kzvNoHandle;
 };
 
 // IPv4 only: the lookup runs on a helper thread and reports to a hidden window while
@@ -435,7 +454,7 @@ class TzvHostResolver4 : public TzvHostResolver {
   static constexpr std::uint32_t kLookupMessage = 3134;
   static constexpr std::int32_t kLookupTimeOut = 5000;
 
-  ~TzvHostResolver4() override;
+  TzvHostResolver4() : TzvHostResolver(kLookupMessage) {}
   std::string ClassName() const override { return "TzvHostResolver4"; }
   std::string GetIPAddress(const std::string& host) override;
   void GetIPList(const std::string& host, TStrings& list) override;
@@ -447,16 +466,6 @@ class TzvHostResolver4 : public TzvHostResolver {
                                                        std::int32_t time_out);
   // "%d.%d.%d.%d" of the first address, or empty.
   std::string LookupFirstAddress(const std::string& host, std::int32_t time_out);
-  void HandleLookupMessage(const TMsg& message);
-  // Drops what is still queued for the window, then destroys it.
-  void ReleaseLookupWindow(HWND window);
-
-  std::int32_t LookupError() const { return lookup_error_; }
-
- private:
-  std::int32_t lookup_error_ = 0;
-  zvWinSock2::TzvAsyncRequest request_handle_ = 0;
-  THandle done_signal_ = kzvNoHandle;
 };
 
 // getaddrinfo with all-zero hints; IPv4 and IPv6. The lookup runs on a helper thread
@@ -466,6 +475,7 @@ class TzvHostResolver6 : public TzvHostResolver {
  public:
   static constexpr std::uint32_t kLookupMessage = 3135;
 
+  TzvHostResolver6() : TzvHostResolver(kLookupMessage) {}
   std::string ClassName() const override { return "TzvHostResolver6"; }
   std::string GetIPAddress(const std::string& host) override;
   void GetIPList(const std::string& host, TStrings& list) override;
