@@ -120,10 +120,6 @@ TExpectedAnswer ExpectedAnswerOf(std::span<const std::uint8_t> request) {
   return expected;
 }
 
-std::uint8_t AsciiLower(std::uint8_t c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<std::uint8_t>(c - 'A' + 'a') : c;
-}
-
 // The question of a datagram compared through the codec: for names that use compression
 // or anything else than plain labels, which a straight comparison cannot follow.
 bool DecodedQuestionMatches(std::span<const std::uint8_t> datagram,
@@ -173,9 +169,12 @@ bool IsAnswerTo(std::span<const std::uint8_t> datagram, const TExpectedAnswer& e
     if ((length & 0xC0) != 0) return DecodedQuestionMatches(datagram, expected);
     if (at + 1 + length > datagram.size()) return true;
     if (length != expected.Question[j]) return false;
-    for (std::size_t k = 1; k <= length; ++k) {
-      if (AsciiLower(datagram[at + k]) != AsciiLower(expected.Question[j + k])) return false;
-    }
+    const auto label = [](const std::uint8_t* bytes, std::size_t size) {
+      return std::string_view(reinterpret_cast<const char*>(bytes), size);
+    };
+    if (!SameText(label(datagram.data() + at + 1, length),
+                  label(expected.Question.data() + j + 1, length)))
+      return false;
     at += 1 + length;
     j += 1 + length;
     if (length == 0) break;
