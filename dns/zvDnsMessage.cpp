@@ -11,47 +11,11 @@
 
 #include "net/zvSocketUtils.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PELLAMAR_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) && !defined(PELLAMAR_ASAN)
-#define PELLAMAR_ASAN 1
-#endif
-#ifdef PELLAMAR_ASAN
-#include <sanitizer/allocator_interface.h>
-#include <sanitizer/asan_interface.h>
-#endif
-
 namespace {
 
 // A pool holds at most this many records, of at most this many type codes: enough for the
 // answers a lookup meets again and again, while an odd large one cannot keep its memory.
 constexpr std::size_t kMaxPooledRecords = 256;
-
-// The bytes of a pooled record's allocation: all of them are hidden from use, so a field of
-// a derived class is caught as well as the shared ones.
-[[maybe_unused]] std::size_t RecordBytes([[maybe_unused]] const TzvDnsRecord* record) {
-#ifdef PELLAMAR_ASAN
-  if (__sanitizer_get_ownership(record)) return __sanitizer_get_allocated_size(record);
-#endif
-  return sizeof(TzvDnsRecord);
-}
-
-// A record waiting in a pool may not be touched: AddressSanitizer reports any use of it as
-// a use after poison. Without the sanitizer these do nothing.
-void HideRecord([[maybe_unused]] const TzvDnsRecord* record) {
-#ifdef PELLAMAR_ASAN
-  ASAN_POISON_MEMORY_REGION(record, RecordBytes(record));
-#endif
-}
-
-void ExposeRecord([[maybe_unused]] const TzvDnsRecord* record) {
-#ifdef PELLAMAR_ASAN
-  ASAN_UNPOISON_MEMORY_REGION(record, RecordBytes(record));
-#endif
-}
 
 // RFC 1035 limits on names. A longer label would have a length byte with its top bits
 // set, which a reader takes for a compression pointer.
@@ -201,26 +165,27 @@ void ForEachLabel(std::string_view name, Visit visit) {
   }
 }
 
-// The decimal digits of every octet value, made once at compile time, so an address is
-// formatted by copying four short runs instead of dividing per digit.
-struct OctetDigits {
-  char digits[3];
-  std::uint8_t length;
+// The decimal digits of every octet value followed by a dot, made once at compile time, so
+// an address is formatted by copying four words instead of dividing per digit.
+struct OctetText {
+  char text[4];         // "7.", "42.", "255." (the rest unused)
+  std::uint8_t length;  // with the dot
 };
 
-constexpr std::array<OctetDigits, 256> MakeOctetDigits() {
-  std::array<OctetDigits, 256> table{};
+constexpr std::array<OctetText, 256> MakeOctetTexts() {
+  std::array<OctetText, 256> table{};
   for (unsigned value = 0; value < 256; ++value) {
-    OctetDigits& entry = table[value];
+    OctetText& entry = table[value];
     entry.length = 0;
-    if (value >= 100) entry.digits[entry.length++] = static_cast<char>('0' + value / 100);
-    if (value >= 10) entry.digits[entry.length++] = static_cast<char>('0' + value / 10 % 10);
-    entry.digits[entry.length++] = static_cast<char>('0' + value % 10);
+    if (value >= 100) entry.text[entry.length++] = static_cast<char>('0' + value / 100);
+    if (value >= 10) entry.text[entry.length++] = static_cast<char>('0' + value / 10 % 10);
+    entry.text[entry.length++] = static_cast<char>('0' + value % 10);
+    entry.text[entry.length++] = '.';
   }
   return table;
 }
 
-constexpr std::array<OctetDigits, 256> kOctetDigits = MakeOctetDigits();
+constexpr std::array<OctetText, 256> kOctetTexts = MakeOctetTexts();
 
 // "%d.%d.%d.%d" of four octets, assigned in place: the text always fits a string's own
 // small buffer, so nothing is allocated. The longest text takes 15 bytes; all 15 are copied
@@ -228,16 +193,15 @@ constexpr std::array<OctetDigits, 256> kOctetDigits = MakeOctetDigits();
 // string is then cut to the text's length.
 void AssignIPv4(std::span<const std::uint8_t> octets, std::string& text) {
   constexpr std::size_t kLongest = 15;  // "255.255.255.255"
-  char out[kLongest + 1] = {};
+  char out[kLongest + 4];               // a whole word is copied for the last octet too
   std::size_t n = 0;
   for (std::size_t i = 0; i < 4; ++i) {
-    const OctetDigits& entry = kOctetDigits[octets[i]];
-    for (std::size_t d = 0; d < 3; ++d) out[n + d] = entry.digits[d];
+    const OctetText& entry = kOctetTexts[octets[i]];
+    std::memcpy(out + n, entry.text, sizeof entry.text);
     n += entry.length;
-    out[n++] = '.';
   }
   text.assign(out, kLongest);
-  text.resize(n - 1);
+  text.resize(n - 1);  // without the last dot
 }
 
 // Writes a name field of a record whose data is only that name; an empty one cannot be
@@ -468,13 +432,6 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
 
 // ---- Record pool ----
 
-TzvDnsRecordPool::~TzvDnsRecordPool() {
-  for (TEntry& entry : entries_) {
-    for (auto& record : entry.ready) ExposeRecord(record.get());
-    for (auto& record : entry.waiting) ExposeRecord(record.get());
-  }
-}
-
 TzvDnsRecordPool::TEntry* TzvDnsRecordPool::Find(std::int32_t type_code) {
   for (std::size_t i = 0; i < entry_count_; ++i) {
     if (entries_[i].type_code == type_code) return &entries_[i];
@@ -482,25 +439,14 @@ TzvDnsRecordPool::TEntry* TzvDnsRecordPool::Find(std::int32_t type_code) {
   return nullptr;
 }
 
-void TzvDnsRecordPool::Promote(TEntry& entry) {
-  if (entry.waiting.empty() || entry.waiting_since >= generation_) return;
-  if (entry.ready.empty()) {
-    entry.ready.swap(entry.waiting);  // the usual case: every ready record was taken
-  } else {
-    for (auto& record : entry.waiting) entry.ready.push_back(std::move(record));
-    entry.waiting.clear();
-  }
-}
-
 std::unique_ptr<TzvDnsRecord> TzvDnsRecordPool::Make(std::int32_t type_code, TzvDnsMessage& maker) {
   TEntry* entry = Find(type_code);
-  if (entry != nullptr && !entry->ready.empty()) {
-    std::unique_ptr<TzvDnsRecord> record = std::move(entry->ready.back());
-    entry->ready.pop_back();
-    --held_;
-    ExposeRecord(record.get());
-    record->Reset();
-    return record;
+  if (entry != nullptr) {
+    if (std::unique_ptr<TzvDnsRecord> record = entry->bin.Take(generation_)) {
+      --held_;
+      record->Reset();
+      return record;
+    }
   }
   std::unique_ptr<TzvDnsRecord> record = maker.CreateRecord(type_code);
   if (record == nullptr) return record;
@@ -517,20 +463,8 @@ std::unique_ptr<TzvDnsRecord> TzvDnsRecordPool::Make(std::int32_t type_code, Tzv
 void TzvDnsRecordPool::Put(std::unique_ptr<TzvDnsRecord> record) {
   TzvDnsRecord* const raw = record.get();
   if (raw == nullptr || raw->pool_tag_.pool != this || held_ >= kMaxPooledRecords) return;
-  TEntry& entry = entries_[raw->pool_tag_.entry];
-  if (entry.waiting_since != generation_) {
-    // Records that waited since an earlier decoding may serve the next one; only those
-    // put back from now on must sit one out.
-    Promote(entry);
-    entry.waiting_since = generation_;
-  }
-  HideRecord(raw);
-  entry.waiting.push_back(std::move(record));
+  entries_[raw->pool_tag_.entry].bin.Keep(std::move(record), generation_);
   ++held_;
-}
-
-void TzvDnsRecordPool::BeginDecoding() {
-  for (std::size_t i = 0; i < entry_count_; ++i) Promote(entries_[i]);
 }
 
 // ---- Record list ----
@@ -610,7 +544,6 @@ void TzvDnsMessage::Parse(TStream& stream) {
   // identifier that would be overwritten at once costs a lock and a generator step).
   // The records cleared here are not reused by this decoding: a pointer kept from the last
   // one still finds a poisoned record.
-  pool_.BeginDecoding();
   struct TEndDecoding {
     TzvDnsRecordPool& pool;
     ~TEndDecoding() { pool.EndDecoding(); }
@@ -661,7 +594,9 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     DecodeName(cursor, name);
     const std::int32_t record_type = cursor.ReadWord();
     const TzvDnsRecordClass record_class = RecordClassFromWire(cursor.ReadWord());
-    TzvDnsRecord* record = list.Items(list.Add(pool_.Make(record_type, *this)));
+    std::unique_ptr<TzvDnsRecord> made = pool_.Make(record_type, *this);
+    TzvDnsRecord* const record = made.get();
+    list.Add(std::move(made));
     record->Name.assign(name.text, name.length);
     record->RecordType = record_type;
     record->RecordClass = record_class;

@@ -14,6 +14,7 @@
 #include <sys/types.h>
 
 #include "base/Classes.h"
+#include "base/RecycleBin.h"
 #include "dns/zvUtils.h"
 
 // Record type codes the codec knows a record class for.
@@ -149,7 +150,6 @@ class TzvDnsRecordPool {
   TzvDnsRecordPool() = default;
   TzvDnsRecordPool(const TzvDnsRecordPool&) = delete;
   TzvDnsRecordPool& operator=(const TzvDnsRecordPool&) = delete;
-  ~TzvDnsRecordPool();
 
   // A record for the type code: a reset one made for it that has waited through a whole
   // decoding since it was cleared, else a new one from the maker's CreateRecord, which the
@@ -158,23 +158,17 @@ class TzvDnsRecordPool {
   // Keeps a record this pool adopted; any other one, or one past the pool's limit, is
   // destroyed.
   void Put(std::unique_ptr<TzvDnsRecord> record);
-  // A decoding starts: records put back before it become ready to take. Those put back
-  // from now until it ends wait for the next one.
-  void BeginDecoding();
+  // A decoding ended: records put back before its end may serve the next one, not those
+  // put back during it or later.
   void EndDecoding() { ++generation_; }
 
  private:
-  // The records made for one type code: those ready to take, and those put back during
-  // (or after) the decoding numbered waiting_since, which may not serve before the next.
+  // The records made for one type code.
   struct TEntry {
     std::int32_t type_code = 0;
-    std::uint64_t waiting_since = 0;
-    std::vector<std::unique_ptr<TzvDnsRecord>> ready;
-    std::vector<std::unique_ptr<TzvDnsRecord>> waiting;
+    TRecycleBin<TzvDnsRecord> bin;
   };
   TEntry* Find(std::int32_t type_code);
-  // Moves the entry's waiting records to its ready ones when they have waited long enough.
-  void Promote(TEntry& entry);
 
   // In place, so a message made for one decoding allocates nothing for its pool.
   static constexpr std::size_t kMaxTypes = 16;

@@ -22,8 +22,40 @@ void RefuseNullItem(const TzvHostInfo* item) {
 
 }  // namespace
 
+namespace {
+
+// A list keeps at most this many items for reuse: enough for the answers a lookup meets again
+// and again, while an odd large one cannot keep its memory.
+constexpr std::size_t kMaxSpareHosts = 128;
+
+}  // namespace
+
+void TzvHostInfo::Reset() {
+  IPAddress.clear();
+  Name.clear();
+}
+
+void TzvMailServerInfo::Reset() {
+  TzvHostInfo::Reset();
+  Preference = 0;
+}
+
 TzvHostList::~TzvHostList() {
-  Clear();
+  items_.Clear();
+}
+
+std::unique_ptr<TzvHostInfo> TzvHostList::MakeItem() const {
+  return std::make_unique<TzvHostInfo>();
+}
+
+std::unique_ptr<TzvHostInfo> TzvHostList::NewItem() {
+  if (std::unique_ptr<TzvHostInfo> item = spares_.Take(clears_)) {
+    item->Reset();
+    return item;
+  }
+  std::unique_ptr<TzvHostInfo> item = MakeItem();
+  item->owner_tag_.list = this;
+  return item;
 }
 
 int TzvHostList::Add(std::unique_ptr<TzvHostInfo> item) {
@@ -37,7 +69,12 @@ void TzvHostList::Insert(int index, std::unique_ptr<TzvHostInfo> item) {
 }
 
 void TzvHostList::Clear() {
-  items_.Clear();
+  // Items let go of now may serve only after the next Clear.
+  ++clears_;
+  items_.Clear([this](std::unique_ptr<TzvHostInfo> item) {
+    if (item->owner_tag_.list == this && spares_.Count() < kMaxSpareHosts)
+      spares_.Keep(std::move(item), clears_);
+  });
 }
 
 TzvHostInfo* TzvHostList::FindByName(std::string_view name) const {
@@ -63,6 +100,16 @@ void TzvMailServerList::Add(std::unique_ptr<TzvMailServerInfo> item) {
 
 TzvMailServerInfo* TzvMailServerList::Items(int index) const {
   return As<TzvMailServerInfo>(TzvHostList::Items(index));
+}
+
+std::unique_ptr<TzvHostInfo> TzvMailServerList::MakeItem() const {
+  return std::make_unique<TzvMailServerInfo>();
+}
+
+std::unique_ptr<TzvMailServerInfo> TzvMailServerList::NewItem() {
+  // This list's own items are all made by its MakeItem, so they are mail servers.
+  return std::unique_ptr<TzvMailServerInfo>(
+      static_cast<TzvMailServerInfo*>(TzvHostList::NewItem().release()));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -658,7 +705,7 @@ void TzvDnsQuery::BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord
 void TzvDnsQuery::ExtractHosts(const TzvDnsRecordList& section) {
   for (const auto& record : section) {
     if (const auto* a = RecordAs<TzvDnsARecord>(record.get(), kzvDnsTypeA)) {
-      auto host = std::make_unique<TzvHostInfo>();
+      auto host = hosts_->NewItem();
       host->Name = a->Name;
       host->IPAddress = a->IPAddress;
       hosts_->Add(std::move(host));
@@ -668,7 +715,7 @@ void TzvDnsQuery::ExtractHosts(const TzvDnsRecordList& section) {
   // under its name, so it gets an IPv6 one only when the answer gave no IPv4 one.
   for (const auto& record : section) {
     if (const auto* aaaa = RecordAs<TzvDnsAAAARecord>(record.get(), kzvDnsTypeAAAA)) {
-      auto host = std::make_unique<TzvHostInfo>();
+      auto host = hosts_->NewItem();
       host->Name = aaaa->Name;
       host->IPAddress = aaaa->IPAddress;
       hosts_->Add(std::move(host));
@@ -680,7 +727,7 @@ TzvHostInfo* TzvDnsQuery::ExtractHostNames() {
   TzvHostInfo* last = nullptr;
   for (const auto& record : response_->Answers()) {
     if (const auto* ptr = RecordAs<TzvDnsPTRRecord>(record.get(), kzvDnsTypePTR)) {
-      auto host = std::make_unique<TzvHostInfo>();
+      auto host = hosts_->NewItem();
       host->Name = ptr->DomainName;
       host->IPAddress = ptr->Name;
       last = host.get();
@@ -710,7 +757,7 @@ void TzvDnsQuery::ExtractAliases() {
 void TzvDnsQuery::ExtractMailServers() {
   for (const auto& record : response_->Answers()) {
     if (const auto* mx = RecordAs<TzvDnsMXRecord>(record.get(), kzvDnsTypeMX)) {
-      auto server = std::make_unique<TzvMailServerInfo>();
+      auto server = mail_servers_->NewItem();
       server->Name = mx->MailServer;
       server->Preference = mx->Preference;
       if (const TzvHostInfo* host = hosts_->FindByName(server->Name))

@@ -13,17 +13,34 @@
 #include <string_view>
 
 #include "base/Classes.h"
+#include "base/RecycleBin.h"
 #include "dns/zvDnsMessage.h"
 #include "net/zvUdpClient.h"
+
+class TzvHostList;
 
 // A host: its name and its address as text (dotted decimal when it comes from an A
 // record; empty when the answer gave no address).
 class TzvHostInfo : public TObject {
  public:
   std::string ClassName() const override { return "TzvHostInfo"; }
+  // Empties every field, keeping the memory the texts hold (a list reuses its items so).
+  virtual void Reset();
 
   std::string IPAddress;
   std::string Name;
+
+ private:
+  friend class TzvHostList;
+  // The list whose NewItem made this item, which may take it back for reuse. A copy
+  // belongs to no list.
+  struct TOwnerTag {
+    TOwnerTag() = default;
+    TOwnerTag(const TOwnerTag&) {}
+    TOwnerTag& operator=(const TOwnerTag&) { return *this; }
+    const TzvHostList* list = nullptr;
+  };
+  TOwnerTag owner_tag_;
 };
 
 // A mail exchanger: Name is its host name, IPAddress its address when the answer
@@ -31,12 +48,17 @@ class TzvHostInfo : public TObject {
 class TzvMailServerInfo : public TzvHostInfo {
  public:
   std::string ClassName() const override { return "TzvMailServerInfo"; }
+  void Reset() override;
 
   std::int32_t Preference = 0;
 };
 
 // An ordered list of hosts that owns its items. Pointers handed out by Items, FindByName
 // or a lookup stay valid until the next Clear or the list's destruction.
+//
+// Items made by NewItem come back to the list when it is cleared and are handed out again,
+// emptied, by a NewItem after the following Clear (not before: a pointer kept past a
+// clear never meets a new item; under AddressSanitizer its use is reported).
 class TzvHostList : public TObject {
  public:
   TzvHostList() = default;
@@ -45,13 +67,15 @@ class TzvHostList : public TObject {
   ~TzvHostList() override;
   std::string ClassName() const override { return "TzvHostList"; }
 
+  // An empty item of the list's item class, not yet in the list: add it when filled.
+  std::unique_ptr<TzvHostInfo> NewItem();
   // Appends the item and takes it over; returns its index. A null item is refused with
   // EListError (a list of hosts has no place for "no host").
   int Add(std::unique_ptr<TzvHostInfo> item);
   // Inserts the item at index 0 .. Count, moving later items up; takes it over. Another
   // index fails with "List index out of bounds (%d)".
   void Insert(int index, std::unique_ptr<TzvHostInfo> item);
-  // Frees every item, then empties the list.
+  // Lets go of every item, then empties the list.
   void Clear();
   int Count() const { return items_.Count(); }
   // The item at index 0 .. Count-1; another index fails with "List index out of bounds (%d)".
@@ -59,7 +83,14 @@ class TzvHostList : public TObject {
   // The first item whose Name equals name ignoring the case of ASCII letters, or null.
   TzvHostInfo* FindByName(std::string_view name) const;
 
+ protected:
+  // A new item of the list's item class.
+  virtual std::unique_ptr<TzvHostInfo> MakeItem() const;
+
  private:
+  // Declared before the items, so it outlives them.
+  TRecycleBin<TzvHostInfo> spares_;
+  std::uint64_t clears_ = 0;
   TObjectList<TzvHostInfo> items_;
 };
 
@@ -70,12 +101,17 @@ class TzvMailServerList : public TzvHostList {
  public:
   std::string ClassName() const override { return "TzvMailServerList"; }
 
+  // An empty mail server, not yet in the list: add it when filled.
+  std::unique_ptr<TzvMailServerInfo> NewItem();
   // Inserts the item before the first stored item of lower preference, or appends it
   // when there is none; takes it over. A null item is refused with EListError.
   void Add(std::unique_ptr<TzvMailServerInfo> item);
   // The item at index, which must be a mail server: an item of another class (put there
   // through the plain host list's Insert) fails with "Invalid class typecast".
   TzvMailServerInfo* Items(int index) const;
+
+ protected:
+  std::unique_ptr<TzvHostInfo> MakeItem() const override;
 };
 
 // ---------------------------------------------------------------------------------------
