@@ -14,6 +14,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "base/SysUtils.h"
 #include "net/zvSocketUtils.h"
@@ -256,10 +257,47 @@ class TzvNetworkSignal : public TzvWaitObject {
   bool error_seen_ = false;  // a recording poll reported POLLERR or POLLHUP
 };
 
+// What is kept per socket, by descriptor number. Descriptors are small numbers, so the
+// usual ones index a table that stays allocated (a lookup's socket costs no allocation to
+// note); a rare large one goes to a map. An empty T (null, false) means nothing is kept.
+template <class T>
+class TBySocket {
+ public:
+  T* Find(TSocket s) {
+    if (s >= 0 && static_cast<std::size_t>(s) < kDirect) {
+      if (static_cast<std::size_t>(s) >= direct_.size() || !direct_[s]) return nullptr;
+      return &direct_[s];
+    }
+    auto it = others_.find(s);
+    return it == others_.end() ? nullptr : &it->second;
+  }
+  void Set(TSocket s, T value) {
+    if (s >= 0 && static_cast<std::size_t>(s) < kDirect) {
+      if (static_cast<std::size_t>(s) >= direct_.size())
+        direct_.resize(static_cast<std::size_t>(s) + 1);
+      direct_[s] = std::move(value);
+    } else {
+      others_[s] = std::move(value);
+    }
+  }
+  void Erase(TSocket s) {
+    if (s >= 0 && static_cast<std::size_t>(s) < kDirect) {
+      if (static_cast<std::size_t>(s) < direct_.size()) direct_[s] = T{};
+    } else {
+      others_.erase(s);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kDirect = 4096;
+  std::vector<T> direct_;
+  std::map<TSocket, T> others_;
+};
+
 // Which event object is selected on which socket.
 struct TSelections {
   std::mutex lock;
-  std::map<TSocket, std::shared_ptr<TzvNetworkSignal>> by_socket;
+  TBySocket<std::shared_ptr<TzvNetworkSignal>> by_socket;
 };
 
 TSelections& Selections() {
@@ -270,8 +308,8 @@ TSelections& Selections() {
 std::shared_ptr<TzvNetworkSignal> SelectedSignal(TSocket s) {
   auto& selections = Selections();
   std::lock_guard guard(selections.lock);
-  auto it = selections.by_socket.find(s);
-  return it == selections.by_socket.end() ? nullptr : it->second;
+  auto* found = selections.by_socket.Find(s);
+  return found == nullptr ? nullptr : *found;
 }
 
 void RearmRead(TSocket s) {
@@ -290,7 +328,7 @@ void AfterSend(TSocket s, long result) {
 // events on them needs neither the socket check nor the switch to non-blocking.
 struct TNonBlockingSockets {
   std::mutex lock;
-  std::set<TSocket> sockets;
+  TBySocket<unsigned char> sockets;  // 1: non-blocking
 };
 
 TNonBlockingSockets& NonBlockingSockets() {
@@ -302,15 +340,15 @@ void NoteNonBlocking(TSocket s, bool non_blocking) {
   auto& known = NonBlockingSockets();
   std::lock_guard guard(known.lock);
   if (non_blocking)
-    known.sockets.insert(s);
+    known.sockets.Set(s, 1);
   else
-    known.sockets.erase(s);
+    known.sockets.Erase(s);
 }
 
 bool IsKnownNonBlocking(TSocket s) {
   auto& known = NonBlockingSockets();
   std::lock_guard guard(known.lock);
-  return known.sockets.count(s) != 0;
+  return known.sockets.Find(s) != nullptr;
 }
 
 bool IsSocket(TSocket s) {
@@ -524,8 +562,9 @@ bool WSACloseEvent(WSAEVENT event) {
   if (auto signal = std::dynamic_pointer_cast<TzvNetworkSignal>(FindWaitObject(event))) {
     auto& selections = Selections();
     std::lock_guard guard(selections.lock);
-    auto it = selections.by_socket.find(signal->Socket());
-    if (it != selections.by_socket.end() && it->second == signal) selections.by_socket.erase(it);
+    const TSocket selected = signal->Socket();
+    if (auto* found = selections.by_socket.Find(selected); found != nullptr && *found == signal)
+      selections.by_socket.Erase(selected);
     signal->Detach();
   }
   return CloseHandle(event);
@@ -547,18 +586,18 @@ int WSAEventSelect(TSocket s, WSAEVENT event, long mask) {
   auto& selections = Selections();
   std::lock_guard guard(selections.lock);
   // One selection per socket and per event object: a new one replaces the old ones.
-  if (auto it = selections.by_socket.find(s); it != selections.by_socket.end()) {
-    it->second->Detach();
-    selections.by_socket.erase(it);
+  if (auto* found = selections.by_socket.Find(s)) {
+    (*found)->Detach();
+    selections.by_socket.Erase(s);
   }
-  if (auto it = selections.by_socket.find(signal->Socket());
-      it != selections.by_socket.end() && it->second == signal)
-    selections.by_socket.erase(it);
+  const TSocket selected = signal->Socket();
+  if (auto* found = selections.by_socket.Find(selected); found != nullptr && *found == signal)
+    selections.by_socket.Erase(selected);
   if (mask == 0) {
     signal->Detach();
   } else {
     signal->Attach(s, mask);
-    selections.by_socket[s] = signal;
+    selections.by_socket.Set(s, signal);
   }
   return 0;
 }
@@ -759,10 +798,10 @@ int closesocket(TSocket s) {
   {
     auto& selections = Selections();
     std::lock_guard guard(selections.lock);
-    if (auto it = selections.by_socket.find(s); it != selections.by_socket.end()) {
+    if (auto* found = selections.by_socket.Find(s)) {
       // The descriptor number may soon belong to another file: stop watching it first.
-      it->second->Detach();
-      selections.by_socket.erase(it);
+      (*found)->Detach();
+      selections.by_socket.Erase(s);
     }
   }
   return Result(::close(s));

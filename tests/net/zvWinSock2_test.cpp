@@ -195,6 +195,22 @@ TEST(NetworkEvents, SelectionMakesEverySocketNonBlockingWhateverItsNumberCarried
   ws::WSACloseEvent(signal);
 }
 
+// Sockets are noted by number; a process with many files open hands out large numbers.
+TEST(NetworkEvents, ASocketWithALargeNumberIsSelectedAndClosedLikeAnyOther) {
+  SelectedSocket s;
+  const int high = ::fcntl(s.socket, F_DUPFD_CLOEXEC, 5000);
+  if (high < 0) GTEST_SKIP() << "no descriptor numbers that high here";
+  ASSERT_GE(high, 5000);
+  ASSERT_EQ(ws::WSAEventSelect(high, s.signal, ws::FD_READ | ws::FD_WRITE), 0);
+  EXPECT_NE(::fcntl(high, F_GETFL) & O_NONBLOCK, 0);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &s.signal, false, 0, 0), WAIT_OBJECT_0);
+  ws::WSANETWORKEVENTS events;
+  ASSERT_EQ(ws::WSAEnumNetworkEvents(high, s.signal, &events), 0);
+  EXPECT_EQ(events.lNetworkEvents, ws::FD_WRITE);
+  EXPECT_EQ(ws::closesocket(high), 0);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &s.signal, false, 0, 0), WAIT_TIMEOUT);
+}
+
 TEST(NetworkEvents, BadSelectionsAreRefused) {
   SelectedSocket s;
   const THandle plain_event = CreateEvent();
