@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -119,15 +120,23 @@ class TzvMessageQueue {
     return messages_.empty();
   }
 
+  // How many live windows take their messages from this queue.
+  std::atomic<int> windows{0};
+
  private:
   std::mutex lock_;
   std::deque<TMsg> messages_;
   int wake_fd_;
 };
 
+std::shared_ptr<TzvMessageQueue>& ThreadQueueSlot() {
+  thread_local std::shared_ptr<TzvMessageQueue> queue;
+  return queue;
+}
+
 // The calling thread's queue, or none (errno set) when no descriptor could be made.
 std::shared_ptr<TzvMessageQueue> CurrentQueue() {
-  thread_local std::shared_ptr<TzvMessageQueue> queue;
+  std::shared_ptr<TzvMessageQueue>& queue = ThreadQueueSlot();
   if (!queue) {
     const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (fd < 0) return nullptr;
@@ -234,6 +243,7 @@ HWND CreateMessageWindow(TzvWndMethod handler) {
   auto& table = Windows();
   std::lock_guard guard(table.lock);
   const HWND window = table.next++;
+  ++queue->windows;
   table.windows.emplace(
       window,
       TzvWindowRecord{std::move(queue), std::make_shared<const TzvWndMethod>(std::move(handler))});
@@ -251,6 +261,7 @@ bool DestroyMessageWindow(HWND window) {
   }
   released = std::move(it->second);
   table.windows.erase(it);
+  --released.queue->windows;
   return true;
 }
 
@@ -295,6 +306,11 @@ void DispatchMessage(const TMsg& message) {
 bool HasThreadMessages() {
   auto queue = CurrentQueue();
   return queue && !queue->Empty();
+}
+
+bool ThreadMayReceiveMessages() {
+  const std::shared_ptr<TzvMessageQueue>& queue = ThreadQueueSlot();
+  return queue && (queue->windows.load() > 0 || !queue->Empty());
 }
 
 int ThreadMessageFd() {
@@ -379,7 +395,12 @@ std::uint32_t MsgWaitForMultipleObjects(std::uint32_t count, const THandle* hand
   TzvWaitRequest request;
   request.Objects = std::span<TzvWaitObject* const>(objects.data(), count);
   request.TimeoutMs = milliseconds == INFINITE ? -1 : static_cast<std::int64_t>(milliseconds);
-  request.WakeOnMessage = (wake_mask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) != 0;
+  // Messages reach a thread only through windows it made itself, and a thread sleeping in
+  // the plain poll waiter runs nothing that could make one: without a window or a message
+  // already queued there is nothing to watch for, and the poll is spared the queue's
+  // descriptor. An installed waiter runs other code while it waits, so it always watches.
+  request.WakeOnMessage = (wake_mask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) != 0 &&
+                          (installed_waiter != nullptr || ThreadMayReceiveMessages());
   if (request.WakeOnMessage) {
     request.MessageFd = ThreadMessageFd();
     if (request.MessageFd < 0) return WAIT_FAILED;

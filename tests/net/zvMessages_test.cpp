@@ -168,6 +168,31 @@ TEST(ThreadMessages, WakeMaskWithoutPostedMessagesIgnoresTheQueue) {
   DrainQueue();
 }
 
+// A thread without windows gets no messages, so its waits leave the queue out; one still
+// queued for a window destroyed since is reported all the same, and a window made later
+// brings the queue back into the wait.
+TEST(ThreadMessages, WaitsOfAThreadWithoutWindowsStillSeeWhatIsQueued) {
+  std::thread([] {
+    HandleGuard event{CreateEvent()};
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event.handle, false, 0, kzvWakeMask), WAIT_TIMEOUT);
+    HWND window = AllocateMessageWindow([](const TMsg&) {});
+    ASSERT_TRUE(PostMessage(window, 1, 0, 0));
+    DeallocateMessageWindow(window);
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event.handle, false, 0, kzvWakeMask), 1u);
+    DrainQueue();
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event.handle, false, 0, kzvWakeMask), WAIT_TIMEOUT);
+
+    WindowGuard later{AllocateMessageWindow([](const TMsg&) {})};
+    std::thread poster([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      PostMessage(later.window, 2, 0, 0);
+    });
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event.handle, false, 30000, kzvWakeMask), 1u);
+    poster.join();
+    DrainQueue();
+  }).join();
+}
+
 TEST(ThreadMessages, WakeDescriptorIsReadableExactlyWhileMessagesWait) {
   DrainQueue();
   WindowGuard window{AllocateMessageWindow([](const TMsg&) {})};
