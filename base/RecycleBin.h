@@ -28,22 +28,17 @@
 #endif
 
 // Hides an object's whole allocation (fields of derived classes too) from use, or shows it
-// again. Without the sanitizer these do nothing.
-inline void PoisonRecycled([[maybe_unused]] const void* object,
-                           [[maybe_unused]] std::size_t least_size) {
+// again. Without the sanitizer this does nothing.
+inline void SetRecycledPoison([[maybe_unused]] const void* object,
+                              [[maybe_unused]] std::size_t least_size,
+                              [[maybe_unused]] bool poisoned) {
 #ifdef PELLAMAR_ASAN
   const std::size_t size =
       __sanitizer_get_ownership(object) ? __sanitizer_get_allocated_size(object) : least_size;
-  ASAN_POISON_MEMORY_REGION(object, size);
-#endif
-}
-
-inline void UnpoisonRecycled([[maybe_unused]] const void* object,
-                             [[maybe_unused]] std::size_t least_size) {
-#ifdef PELLAMAR_ASAN
-  const std::size_t size =
-      __sanitizer_get_ownership(object) ? __sanitizer_get_allocated_size(object) : least_size;
-  ASAN_UNPOISON_MEMORY_REGION(object, size);
+  if (poisoned)
+    ASAN_POISON_MEMORY_REGION(object, size);
+  else
+    ASAN_UNPOISON_MEMORY_REGION(object, size);
 #endif
 }
 
@@ -56,8 +51,8 @@ class TRecycleBin {
   TRecycleBin(const TRecycleBin&) = delete;
   TRecycleBin& operator=(const TRecycleBin&) = delete;
   ~TRecycleBin() {
-    for (auto& item : ready_) UnpoisonRecycled(item.get(), sizeof(T));
-    for (auto& item : waiting_) UnpoisonRecycled(item.get(), sizeof(T));
+    for (auto& item : ready_) SetRecycledPoison(item.get(), sizeof(T), false);
+    for (auto& item : waiting_) SetRecycledPoison(item.get(), sizeof(T), false);
   }
 
   // An object kept before this round, or null.
@@ -66,7 +61,7 @@ class TRecycleBin {
     if (ready_.empty()) return nullptr;
     std::unique_ptr<T> item = std::move(ready_.back());
     ready_.pop_back();
-    UnpoisonRecycled(item.get(), sizeof(T));
+    SetRecycledPoison(item.get(), sizeof(T), false);
     return item;
   }
 
@@ -76,7 +71,7 @@ class TRecycleBin {
       Promote(round);
       waiting_since_ = round;
     }
-    PoisonRecycled(item.get(), sizeof(T));
+    SetRecycledPoison(item.get(), sizeof(T), true);
     waiting_.push_back(std::move(item));
   }
 
