@@ -13,9 +13,9 @@
 
 namespace {
 
-// A pool holds at most this many records, of at most this many type codes: enough for the
-// answers a lookup meets again and again, while an odd large one cannot keep its memory.
-constexpr std::size_t kMaxPooledRecords = 256;
+// A list keeps at most this many records for reuse: enough for the answers a lookup meets
+// again and again, while an odd large one cannot keep its memory.
+constexpr std::size_t kMaxSpareRecords = 128;
 
 // RFC 1035 limits on names. A longer label would have a length byte with its top bits
 // set, which a reader takes for a compression pointer.
@@ -70,25 +70,12 @@ TzvDnsRecordClass RecordClassFromWire(std::uint16_t value) {
   return rcInternet;
 }
 
-// Copies one label's bytes. Most labels are a few bytes long, and a copy whose length the
-// compiler cannot see becomes string instructions that take longer to start than such
-// labels take to move; up to 16 bytes go as two words that may overlap, never reaching
-// outside the label. Longer labels are rare and take the general copy.
-inline void CopyLabel(char* to, const std::uint8_t* from, std::size_t length) {
-  if (length < 8) {
-    std::memcpy(to, from, length);  // known to be short: a few moves
-  } else if (length <= 16) {
-    std::memcpy(to, from, 8);
-    std::memcpy(to + length - 8, from + length - 8, 8);
-  } else {
-    std::memcpy(to, from, length);
-  }
-}
-
 // The text form of a name: at most 255 bytes, so it fits a buffer on the caller's stack and is
-// copied once, straight into the string field that keeps it.
+// copied once, straight into the string field that keeps it. The buffer has a block's room to
+// spare, so a label is copied as one whole block even near the end of the name.
+constexpr std::size_t kLabelBlock = 16;
 struct NameText {
-  char text[kMaxNameOctets + 1];
+  char text[kMaxNameOctets + 1 + kLabelBlock];
   std::size_t length = 0;
 };
 
@@ -103,45 +90,50 @@ void DecodeName(TzvWireCursor& cursor, NameText& name) {
   const std::uint8_t* const bytes = message.data();
   const std::size_t size = message.size();
   char* const out = name.text;
+  // The text so far, every label followed by its dot: as long as the wire form of the labels
+  // read, so it also counts the name's octets (all but the terminating zero).
   std::size_t out_length = 0;
-  std::size_t octets = 1;  // the terminating zero
   int jumps = 0;
+  bool after_jump = false;
   std::size_t pos = static_cast<std::size_t>(cursor.Position());
   std::size_t resume = 0;  // behind the first pointer, once one is met
-  if (pos >= size) RaiseDnsInvalidSize();
-  std::uint8_t length = bytes[pos];
   for (;;) {
-    while ((length & 0xC0) == 0xC0) {
+    // A name must end in a zero byte inside the message; a pointer must lead inside it.
+    if (pos >= size) RaiseDnsInvalidSize();
+    const std::uint8_t length = bytes[pos];
+    if (length == 0) {
+      // A pointer straight to a zero byte leaves an empty last label, kept as a trailing dot.
+      if (after_jump) out[out_length++] = '.';
+      break;
+    }
+    if ((length & 0xC0) == 0xC0) {
       if (size - pos < 2) RaiseDnsInvalidSize();
-      const std::size_t offset = ComposeWord(length & 0x3F, bytes[pos + 1]);
       if (jumps == 0) resume = pos + 2;
       if (++jumps > kMaxPointerJumps) RaiseDnsInvalidSize();
-      if (offset >= size) RaiseDnsInvalidSize();
-      pos = offset;
-      length = bytes[pos];
+      pos = ComposeWord(length & 0x3F, bytes[pos + 1]);
+      after_jump = true;
+      continue;
     }
-    if (length > 0) {
-      // Length bytes 0x40 to 0xBF are taken as plain label lengths, as old servers wrote
-      // them; the name's length cap still holds them in.
-      octets += length + 1u;
-      if (octets > kMaxNameOctets) RaiseDnsInvalidSize();
-      ++pos;
-      if (length > size - pos) RaiseDnsInvalidSize();
-      CopyLabel(out + out_length, bytes + pos, length);
-      pos += length;
-      out_length += length;
-    }
-    // A pointer straight to a zero byte leaves an empty last label, kept as a trailing dot.
+    // Length bytes 0x40 to 0xBF are taken as plain label lengths, as old servers wrote them;
+    // the name's length cap still holds them in.
+    const std::size_t start = pos + 1;
+    if (length > size - start) RaiseDnsInvalidSize();
+    if (out_length + length + 1 + 1 > kMaxNameOctets) RaiseDnsInvalidSize();
+    // Most labels are a few bytes long, and a copy whose length the compiler cannot see
+    // becomes string instructions that take longer to start than such labels take to move.
+    if (length <= kLabelBlock && size - start >= kLabelBlock)
+      std::memcpy(out + out_length, bytes + start, kLabelBlock);
+    else
+      std::memcpy(out + out_length, bytes + start, length);
+    out_length += length;
     out[out_length++] = '.';
-    // A name must end in a zero byte inside the message.
-    if (pos >= size) RaiseDnsInvalidSize();
-    length = bytes[pos];
-    if (length == 0) break;
+    pos = start + length;
+    after_jump = false;
   }
   // Both ends lie inside the message (at most at its end), so this move cannot fail.
   const std::size_t end = jumps > 0 ? resume : pos + 1;
   cursor.Skip(end - static_cast<std::size_t>(cursor.Position()));
-  if (out[out_length - 1] == '.') --out_length;
+  if (out_length > 0) --out_length;  // the last dot
   name.length = out_length;
 }
 
@@ -430,51 +422,58 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
   if (data > position) RaiseDnsInvalidSize();
 }
 
-// ---- Record pool ----
+// ---- Record list ----
 
-TzvDnsRecordPool::TEntry* TzvDnsRecordPool::Find(std::int32_t type_code) {
-  for (std::size_t i = 0; i < entry_count_; ++i) {
-    if (entries_[i].type_code == type_code) return &entries_[i];
-  }
-  return nullptr;
+TzvDnsRecordList::~TzvDnsRecordList() {
+  FreeSpares(ready_);
+  FreeSpares(waiting_);
 }
 
-std::unique_ptr<TzvDnsRecord> TzvDnsRecordPool::Make(std::int32_t type_code, TzvDnsMessage& maker) {
-  TEntry* entry = Find(type_code);
-  if (entry != nullptr) {
-    if (std::unique_ptr<TzvDnsRecord> record = entry->bin.Take(generation_)) {
-      --held_;
-      record->Reset();
-      return record;
-    }
+void TzvDnsRecordList::FreeSpares(std::vector<TSpare>& spares) {
+  for (TSpare& spare : spares) {
+    if (spare.record != nullptr) SetRecycledPoison(spare.record.get(), sizeof(TzvDnsRecord), false);
   }
-  std::unique_ptr<TzvDnsRecord> record = maker.CreateRecord(type_code);
-  if (record == nullptr) return record;
-  if (entry == nullptr) {
-    if (entry_count_ == kMaxTypes) return record;  // such a record is simply freed
-    entry = &entries_[entry_count_++];
-    entry->type_code = type_code;
-  }
-  record->pool_tag_.pool = this;
-  record->pool_tag_.entry = static_cast<std::uint32_t>(entry - entries_.data());
+  spares.clear();
+}
+
+void TzvDnsRecordList::PromoteSpares() {
+  if (waiting_.empty() || waiting_since_ >= *decodings_) return;
+  FreeSpares(ready_);
+  ready_.swap(waiting_);
+}
+
+std::unique_ptr<TzvDnsRecord> TzvDnsRecordList::TakeSpare(std::size_t place,
+                                                          std::int32_t type_code) {
+  PromoteSpares();
+  if (place >= ready_.size()) return nullptr;
+  TSpare& spare = ready_[place];
+  if (spare.record == nullptr || spare.type_code != type_code) return nullptr;
+  SetRecycledPoison(spare.record.get(), sizeof(TzvDnsRecord), false);
+  std::unique_ptr<TzvDnsRecord> record = std::move(spare.record);
+  record->Reset();
   return record;
 }
 
-void TzvDnsRecordPool::Put(std::unique_ptr<TzvDnsRecord> record) {
-  TzvDnsRecord* const raw = record.get();
-  if (raw == nullptr || raw->pool_tag_.pool != this || held_ >= kMaxPooledRecords) return;
-  entries_[raw->pool_tag_.entry].bin.Keep(std::move(record), generation_);
-  ++held_;
-}
-
-// ---- Record list ----
-
 void TzvDnsRecordList::Clear() {
-  if (pool_ == nullptr) {
+  if (decodings_ == nullptr) {
     items_.Clear();
     return;
   }
-  items_.Clear([this](std::unique_ptr<TzvDnsRecord> record) { pool_->Put(std::move(record)); });
+  if (waiting_since_ != *decodings_) {
+    // What waited since an earlier decoding may serve the next one already.
+    PromoteSpares();
+    waiting_since_ = *decodings_;
+  }
+  items_.Clear([this](std::unique_ptr<TzvDnsRecord> record) {
+    // A record someone else made is freed, its place kept empty so the others keep theirs.
+    TSpare spare;
+    if (record->spare_tag_.list == this && waiting_.size() < kMaxSpareRecords) {
+      spare.type_code = record->spare_tag_.type_code;
+      spare.record = std::move(record);
+      SetRecycledPoison(spare.record.get(), sizeof(TzvDnsRecord), true);
+    }
+    if (waiting_.size() < kMaxSpareRecords) waiting_.push_back(std::move(spare));
+  });
 }
 
 void TzvDnsRecordList::Assign(const TPersistent* source) {
@@ -502,10 +501,10 @@ TzvDnsRecord* TzvDnsRecordList::FindItem(std::string_view name, std::int32_t rec
 // ---- Message ----
 
 TzvDnsMessage::TzvDnsMessage() {
-  authorities_.pool_ = &pool_;
-  answers_.pool_ = &pool_;
-  queries_.pool_ = &pool_;
-  additional_records_.pool_ = &pool_;
+  authorities_.decodings_ = &decodings_;
+  answers_.decodings_ = &decodings_;
+  queries_.decodings_ = &decodings_;
+  additional_records_.decodings_ = &decodings_;
 }
 
 TzvDnsMessage::~TzvDnsMessage() = default;
@@ -545,9 +544,9 @@ void TzvDnsMessage::Parse(TStream& stream) {
   // The records cleared here are not reused by this decoding: a pointer kept from the last
   // one still finds a poisoned record.
   struct TEndDecoding {
-    TzvDnsRecordPool& pool;
-    ~TEndDecoding() { pool.EndDecoding(); }
-  } end_decoding{pool_};
+    std::uint64_t& decodings;
+    ~TEndDecoding() { ++decodings; }
+  } end_decoding{decodings_};
   authorities_.Clear();
   answers_.Clear();
   queries_.Clear();
@@ -594,7 +593,13 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     DecodeName(cursor, name);
     const std::int32_t record_type = cursor.ReadWord();
     const TzvDnsRecordClass record_class = RecordClassFromWire(cursor.ReadWord());
-    std::unique_ptr<TzvDnsRecord> made = pool_.Make(record_type, *this);
+    std::unique_ptr<TzvDnsRecord> made = list.TakeSpare(static_cast<std::size_t>(i), record_type);
+    if (made == nullptr) {
+      made = CreateRecord(record_type);
+      if (made == nullptr) made = std::make_unique<TzvDnsRecord>();  // kept opaque
+      made->spare_tag_.list = &list;
+      made->spare_tag_.type_code = record_type;
+    }
     TzvDnsRecord* const record = made.get();
     list.Add(std::move(made));
     record->Name.assign(name.text, name.length);

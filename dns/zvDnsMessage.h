@@ -14,7 +14,7 @@
 #include <sys/types.h>
 
 #include "base/Classes.h"
-#include "base/RecycleBin.h"
+#include "base/RecycleBin.h"  // the poison switch for waiting records
 #include "dns/zvUtils.h"
 
 // Record type codes the codec knows a record class for.
@@ -72,7 +72,7 @@ class TzvDnsMessageHeader {
   void ResetFlagsAndCounts();
 };
 
-class TzvDnsRecordPool;
+class TzvDnsRecordList;
 class TzvDnsMessage;
 
 // One question or resource record. The base class carries what every record shares and
@@ -122,71 +122,42 @@ class TzvDnsRecord : public TPersistent {
 
  private:
   friend class TzvDnsMessage;
-  friend class TzvDnsRecordPool;
+  friend class TzvDnsRecordList;
   // What follows the question part of a resource record: TTL, data length and data.
   void ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position);
 
-  // The pool of the message whose decoding made this record, and where it keeps records of
-  // the type code this one was made for (the public RecordType may be changed by anyone). A copy of
-  // a record belongs to no pool: only records the message made itself may go back to it.
-  struct TPoolTag {
-    TPoolTag() = default;
-    TPoolTag(const TPoolTag&) {}
-    TPoolTag& operator=(const TPoolTag&) { return *this; }
-    const TzvDnsRecordPool* pool = nullptr;
-    std::uint32_t entry = 0;  // the pool's entry for the type code
+  // The message list whose decoding made this record. Only such records go back to the
+  // list's spares when it is cleared; a copy of a record belongs to no list.
+  struct TSpareTag {
+    TSpareTag() = default;
+    TSpareTag(const TSpareTag&) {}
+    TSpareTag& operator=(const TSpareTag&) { return *this; }
+    const TzvDnsRecordList* list = nullptr;
+    std::int32_t type_code = 0;  // what it was made for (RecordType may be changed by anyone)
   };
-  TPoolTag pool_tag_;
-};
-
-// The records a message made while decoding, kept after its lists were cleared so the next
-// decoding reuses them (and the memory their texts hold) instead of allocating anew. Records
-// are found by the type code the message's CreateRecord made them for, and every one taken is
-// Reset first. A record cleared from a list is not handed out again by the next decoding, and
-// while it waits its memory is poisoned for AddressSanitizer: a pointer kept past a clear is
-// caught on its first use, as a freed record would be.
-class TzvDnsRecordPool {
- public:
-  TzvDnsRecordPool() = default;
-  TzvDnsRecordPool(const TzvDnsRecordPool&) = delete;
-  TzvDnsRecordPool& operator=(const TzvDnsRecordPool&) = delete;
-
-  // A record for the type code: a reset one made for it that has waited through a whole
-  // decoding since it was cleared, else a new one from the maker's CreateRecord, which the
-  // pool may then take back.
-  std::unique_ptr<TzvDnsRecord> Make(std::int32_t type_code, TzvDnsMessage& maker);
-  // Keeps a record this pool adopted; any other one, or one past the pool's limit, is
-  // destroyed.
-  void Put(std::unique_ptr<TzvDnsRecord> record);
-  // A decoding ended: records put back before its end may serve the next one, not those
-  // put back during it or later.
-  void EndDecoding() { ++generation_; }
-
- private:
-  // The records made for one type code.
-  struct TEntry {
-    std::int32_t type_code = 0;
-    TRecycleBin<TzvDnsRecord> bin;
-  };
-  TEntry* Find(std::int32_t type_code);
-
-  // In place, so a message made for one decoding allocates nothing for its pool.
-  static constexpr std::size_t kMaxTypes = 16;
-  std::array<TEntry, kMaxTypes> entries_;
-  std::size_t entry_count_ = 0;
-  std::size_t held_ = 0;
-  std::uint64_t generation_ = 0;
+  TSpareTag spare_tag_;
 };
 
 // An ordered list that owns its records.
+//
+// A message's lists keep the records its decoding made when they are cleared, and the next
+// decodings but one take them back (emptied, their texts keeping their memory) for the
+// records at the same places, when of the same type code: answers to the same question look
+// alike, so a lookup repeated allocates nothing. A record let go of waits through one whole
+// decoding before it is handed out again, and while it waits its memory is poisoned for
+// AddressSanitizer, so a pointer kept past a clear is reported on its first use, as a
+// freed record's would be.
 class TzvDnsRecordList : public TPersistent {
  public:
+  TzvDnsRecordList() = default;
+  TzvDnsRecordList(const TzvDnsRecordList&) = delete;
+  TzvDnsRecordList& operator=(const TzvDnsRecordList&) = delete;
+  ~TzvDnsRecordList() override;
   std::string ClassName() const override { return "TzvDnsRecordList"; }
   // Replaces the records with copies (of the same classes) of another list's records.
   void Assign(const TPersistent* source) override;
 
   int Add(std::unique_ptr<TzvDnsRecord> record) { return items_.Add(std::move(record)); }
-  // A message's list gives the records its decoding made back to the message's pool.
   void Clear();
   int Count() const { return items_.Count(); }
   // Valid until the list is cleared; outside 0 .. Count-1 fails with
@@ -201,9 +172,25 @@ class TzvDnsRecordList : public TPersistent {
 
  private:
   friend class TzvDnsMessage;
+  // A record that left the list, with the type code the message made it for (the record
+  // itself may not be read while it waits).
+  struct TSpare {
+    std::unique_ptr<TzvDnsRecord> record;
+    std::int32_t type_code = 0;
+  };
   void Reserve(int count) { items_.Reserve(count); }
+  // The spare for the place, reset, if one of the type code waits there ready; else null.
+  std::unique_ptr<TzvDnsRecord> TakeSpare(std::size_t place, std::int32_t type_code);
+  // Spares that waited through a decoding become ready; ready ones nobody took are freed.
+  void PromoteSpares();
+  static void FreeSpares(std::vector<TSpare>& spares);
+
   TObjectList<TzvDnsRecord> items_;
-  TzvDnsRecordPool* pool_ = nullptr;
+  // Set for a message's lists: how many decodings the message has finished.
+  const std::uint64_t* decodings_ = nullptr;
+  std::uint64_t waiting_since_ = 0;
+  std::vector<TSpare> ready_;  // by the place each had in the list
+  std::vector<TSpare> waiting_;
 };
 
 class TzvDnsMessage {
@@ -240,8 +227,7 @@ class TzvDnsMessage {
  private:
   void ParseSection(const TzvByteArray& buffer, std::int32_t& position, TzvDnsRecordList& list,
                     std::int32_t count, bool questions);
-  // Declared before the lists, so it outlives them.
-  TzvDnsRecordPool pool_;
+  std::uint64_t decodings_ = 0;  // finished, whether they failed or not
   // Held in place: a message made for one lookup allocates none of them.
   TzvDnsMessageHeader header_;
   TzvDnsRecordList authorities_;
