@@ -79,6 +79,70 @@ struct NameText {
   std::size_t length = 0;
 };
 
+// The names a decoding has read so far, by the offsets of their labels: nearly every name in
+// an answer ends in a pointer to one read before (the question's name, a mail server's), so
+// the text behind such a pointer is copied whole instead of walked label by label again.
+// Only offsets a pointer can reach are kept, in a small table indexed by offset.
+class TNameCache {
+ public:
+  explicit TNameCache(const std::uint8_t* message) : message_(message) {}
+
+  const std::uint8_t* Message() const { return message_; }
+
+  // What decoding from `offset` to the end of its name gives, if known: the text with a dot
+  // after each label, and the pointers followed on the way.
+  struct TSuffix {
+    const char* text;
+    std::size_t length;
+    int jumps;
+  };
+  bool Find(std::size_t offset, TSuffix& suffix) const {
+    const TSlot& slot = slots_[offset % kSlots];
+    if (slot.offset_plus_one != offset + 1) return false;
+    suffix = {text_ + slot.text_at, slot.length, slot.jumps};
+    return true;
+  }
+
+  // Keeps the text of a name just decoded and, for each label it read itself, the suffix
+  // from that label on. labels[i] is the label's offset, starts[i] where its text begins,
+  // jumps_before[i] the pointers followed before it.
+  void Remember(const char* text, std::size_t length, int jumps, std::size_t count,
+                const std::uint16_t* labels, const std::uint16_t* starts,
+                const std::uint8_t* jumps_before) {
+    if (count == 0 || length > kTextRoom - used_) return;
+    std::memcpy(text_ + used_, text, length);
+    for (std::size_t i = 0; i < count; ++i) {
+      TSlot& slot = slots_[labels[i] % kSlots];
+      slot.offset_plus_one = labels[i] + 1u;
+      slot.text_at = static_cast<std::uint16_t>(used_ + starts[i]);
+      slot.length = static_cast<std::uint16_t>(length - starts[i]);
+      slot.jumps = static_cast<std::uint8_t>(jumps - jumps_before[i]);
+    }
+    used_ += length;
+  }
+
+  // Offsets a compression pointer can name.
+  static constexpr std::size_t kReachable = 0x4000;
+
+ private:
+  static constexpr std::size_t kSlots = 64;
+  static constexpr std::size_t kTextRoom = 2048;
+  struct TSlot {
+    std::uint32_t offset_plus_one = 0;  // 0: empty
+    std::uint16_t text_at = 0;
+    std::uint16_t length = 0;
+    std::uint8_t jumps = 0;
+  };
+  const std::uint8_t* message_;
+  std::array<TSlot, kSlots> slots_{};
+  std::size_t used_ = 0;
+  char text_[kTextRoom + kLabelBlock];  // a suffix is read in whole blocks, past its end too
+};
+
+// The cache of the decoding running on this thread, if any; names read from other bytes
+// (or outside a decoding) do without.
+thread_local TNameCache* active_names = nullptr;
+
 // Decodes the name at the cursor into its text form. The cursor ends behind the name's own bytes:
 // behind its terminating zero, or behind the first compression pointer met. Pointers may lead
 // anywhere inside the message, forward too; cycles are cut by the jump and length caps.
@@ -89,21 +153,32 @@ void DecodeName(TzvWireCursor& cursor, NameText& name) {
   const std::span<const std::uint8_t> message = cursor.Bytes();
   const std::uint8_t* const bytes = message.data();
   const std::size_t size = message.size();
+  TNameCache* const cache =
+      active_names != nullptr && active_names->Message() == bytes ? active_names : nullptr;
   char* const out = name.text;
   // The text so far, every label followed by its dot: as long as the wire form of the labels
   // read, so it also counts the name's octets (all but the terminating zero).
   std::size_t out_length = 0;
   int jumps = 0;
   bool after_jump = false;
+  bool complete = true;  // the text is the name's own, fit to serve as a suffix
   std::size_t pos = static_cast<std::size_t>(cursor.Position());
   std::size_t resume = 0;  // behind the first pointer, once one is met
+  // The labels read here (a name has at most 127), for the cache.
+  std::size_t labels_read = 0;
+  std::uint16_t label_at[128];
+  std::uint16_t label_start[128];
+  std::uint8_t label_jumps[128];
   for (;;) {
     // A name must end in a zero byte inside the message; a pointer must lead inside it.
     if (pos >= size) RaiseDnsInvalidSize();
     const std::uint8_t length = bytes[pos];
     if (length == 0) {
       // A pointer straight to a zero byte leaves an empty last label, kept as a trailing dot.
-      if (after_jump) out[out_length++] = '.';
+      if (after_jump) {
+        out[out_length++] = '.';
+        complete = false;
+      }
       break;
     }
     if ((length & 0xC0) == 0xC0) {
@@ -112,6 +187,17 @@ void DecodeName(TzvWireCursor& cursor, NameText& name) {
       if (++jumps > kMaxPointerJumps) RaiseDnsInvalidSize();
       pos = ComposeWord(length & 0x3F, bytes[pos + 1]);
       after_jump = true;
+      TNameCache::TSuffix known;
+      if (cache != nullptr && cache->Find(pos, known)) {
+        // The rest was read before, from these very bytes: only the caps are checked again.
+        if (out_length + known.length + 1 > kMaxNameOctets) RaiseDnsInvalidSize();
+        if (jumps + known.jumps > kMaxPointerJumps) RaiseDnsInvalidSize();
+        // In whole blocks: both buffers have a block's room to spare.
+        for (std::size_t at = 0; at < known.length; at += kLabelBlock)
+          std::memcpy(out + out_length + at, known.text + at, kLabelBlock);
+        out_length += known.length;
+        break;
+      }
       continue;
     }
     // Length bytes 0x40 to 0xBF are taken as plain label lengths, as old servers wrote them;
@@ -119,6 +205,12 @@ void DecodeName(TzvWireCursor& cursor, NameText& name) {
     const std::size_t start = pos + 1;
     if (length > size - start) RaiseDnsInvalidSize();
     if (out_length + length + 1 + 1 > kMaxNameOctets) RaiseDnsInvalidSize();
+    if (pos < TNameCache::kReachable) {
+      label_at[labels_read] = static_cast<std::uint16_t>(pos);
+      label_start[labels_read] = static_cast<std::uint16_t>(out_length);
+      label_jumps[labels_read] = static_cast<std::uint8_t>(jumps);
+      ++labels_read;
+    }
     // Most labels are a few bytes long, and a copy whose length the compiler cannot see
     // becomes string instructions that take longer to start than such labels take to move.
     if (length <= kLabelBlock && size - start >= kLabelBlock)
@@ -129,6 +221,9 @@ void DecodeName(TzvWireCursor& cursor, NameText& name) {
     out[out_length++] = '.';
     pos = start + length;
     after_jump = false;
+  }
+  if (cache != nullptr && complete) {
+    cache->Remember(out, out_length, jumps, labels_read, label_at, label_start, label_jumps);
   }
   // Both ends lie inside the message (at most at its end), so this move cannot fail.
   const std::size_t end = jumps > 0 ? resume : pos + 1;
@@ -566,6 +661,13 @@ void TzvDnsMessage::Parse(TStream& stream) {
     throw;
   }
 
+  // Names read while this decoding runs may take their endings from those read before.
+  TNameCache names(buffer.Data());
+  struct TActiveNames {
+    TNameCache* previous;
+    explicit TActiveNames(TNameCache* names) : previous(active_names) { active_names = names; }
+    ~TActiveNames() { active_names = previous; }
+  } active{&names};
   std::int32_t position = 0;
   header_.Parse(buffer, position);
   ParseSection(buffer, position, queries_, header_.QueryCount, true);

@@ -691,6 +691,111 @@ Bytes EveryClass(int seed, bool names) {
 
 // A message that decodes again and again reuses its records; whatever the new bytes hold, or
 // stop short of, it must show exactly what a message decoding them first shows.
+// ---- Names that end in names read before ----
+
+// An answer of A records whose owners are the given wire names, in order; starts[i] tells
+// where owner i begins.
+Bytes AnswerWithOwners(const std::vector<Bytes>& owners, std::vector<std::int32_t>& starts) {
+  Bytes bytes;
+  Put(bytes, {0x1234, 0x8180, 0, static_cast<std::uint16_t>(owners.size()), 0, 0});
+  for (const Bytes& owner : owners) {
+    starts.push_back(static_cast<std::int32_t>(bytes.size()));
+    bytes.insert(bytes.end(), owner.begin(), owner.end());
+    Put(bytes, {kzvDnsTypeA, 1, 0, 60, 4});
+    bytes.insert(bytes.end(), {192, 0, 2, 1});
+  }
+  return bytes;
+}
+
+Bytes Pointer(std::int32_t offset) {
+  return Bytes{static_cast<std::uint8_t>(0xC0 | offset >> 8), static_cast<std::uint8_t>(offset)};
+}
+
+Bytes Label(const std::string& text, const Bytes& rest) {
+  Bytes bytes(1 + text.size() + rest.size());
+  bytes[0] = static_cast<std::uint8_t>(text.size());
+  std::copy(text.begin(), text.end(), bytes.begin() + 1);
+  std::copy(rest.begin(), rest.end(), bytes.begin() + 1 + static_cast<std::ptrdiff_t>(text.size()));
+  return bytes;
+}
+
+// A decoding reuses the text of names it read before when a pointer leads into them; every
+// owner must still read exactly as the name alone reads, however many names came before.
+TEST(DecodedNames, EndingsReadBeforeGiveTheSameTextsAsReadingAlone) {
+  std::vector<Bytes> owners{Label("example", Label("test", {0}))};
+  // Long names, each ending in the first one, until far more text was read than any
+  // decoding keeps; then names pointing into the earliest and the latest of them.
+  for (int i = 0; i < 60; ++i) owners.push_back(Label(std::string(50, 'a' + i % 26), Pointer(12)));
+  std::vector<std::int32_t> starts;
+  AnswerWithOwners(owners, starts);
+  const std::int32_t first = starts[1], last = starts[60];
+  owners.push_back(Pointer(first));
+  owners.push_back(Label("x", Pointer(last)));
+  owners.push_back(Pointer(last + 51));           // the "example" the last one leads to
+  owners.push_back(Label("y", Pointer(12 + 8)));  // into the first name: "test"
+  starts.clear();
+  const Bytes bytes = AnswerWithOwners(owners, starts);
+  TzvDnsMessage message;
+  ParseBytes(message, bytes);
+  ASSERT_EQ(message.Answers().Count(), static_cast<int>(owners.size()));
+  for (std::size_t i = 0; i < owners.size(); ++i) {
+    std::int32_t position = starts[i];
+    EXPECT_EQ(message.Answers()[static_cast<int>(i)]->Name,
+              TzvDnsRecord::ReadName(TzvByteArray(bytes), position))
+        << "owner " << i;
+  }
+  EXPECT_EQ(message.Answers()[62]->Name, "x." + std::string(50, 'a' + 59 % 26) + ".example.test");
+}
+
+// The caps hold for the whole name, the part read before included: 255 octets and 128
+// pointers.
+TEST(DecodedNames, CapsCountTheEndingsReadBefore) {
+  // 255 octets, read first; its first label is the only one at its offset modulo 64.
+  const Bytes long_name = LongName({61, 63, 63, 63});
+  std::vector<std::int32_t> starts;
+  const Bytes fits = AnswerWithOwners({long_name, Pointer(12)}, starts);
+  TzvDnsMessage message;
+  ParseBytes(message, fits);
+  EXPECT_EQ(message.Answers()[1]->Name, std::string(61, 'x') + "." + std::string(63, 'x') + "." +
+                                            std::string(63, 'x') + "." + std::string(63, 'x'));
+  starts.clear();
+  const Bytes too_long = AnswerWithOwners({long_name, Label("a", Pointer(12))}, starts);
+  EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, too_long); }), kInvalidSize);
+
+  // Opaque data holding "y" and 100 pointers on to the owner "x", then a second chain of
+  // pointers leading to "y". The first A record reads "y" and its 100 pointers; the second
+  // comes to "y" after 29 pointers (129 in all, one too many), or after 28.
+  for (const int second_chain : {29, 28}) {
+    constexpr int kFirstChain = 100;
+    const std::int32_t y = 25, chain = 27, chain2 = chain + 2 * kFirstChain;
+    Bytes bytes;
+    Put(bytes, {0x1234, 0x8180, 0, 3, 0, 0});
+    bytes.insert(bytes.end(), {0x01, 'x', 0x00});
+    Put(bytes,
+        {99, 1, 0, 60, static_cast<std::uint16_t>(2 + 2 * kFirstChain + 2 * (second_chain - 1))});
+    bytes.insert(bytes.end(), {0x01, 'y'});
+    for (int i = 0; i < kFirstChain; ++i) {
+      const std::int32_t next = i + 1 < kFirstChain ? chain + 2 * (i + 1) : 12;
+      Put(bytes, {static_cast<std::uint16_t>(0xC000 | next)});
+    }
+    for (int i = 0; i + 1 < second_chain; ++i) {
+      const std::int32_t next = i + 2 < second_chain ? chain2 + 2 * (i + 1) : y;
+      Put(bytes, {static_cast<std::uint16_t>(0xC000 | next)});
+    }
+    for (const std::int32_t owner : {y, chain2}) {
+      Put(bytes, {static_cast<std::uint16_t>(0xC000 | owner), kzvDnsTypeA, 1, 0, 60, 4});
+      bytes.insert(bytes.end(), {192, 0, 2, 1});
+    }
+    std::int32_t position = static_cast<std::int32_t>(bytes.size()) - 16;  // the last owner
+    const auto alone = DnsErrorOf([&] { TzvDnsRecord::ReadName(TzvByteArray(bytes), position); });
+    EXPECT_EQ(alone, second_chain == 29 ? kInvalidSize : std::make_pair(0, std::string()));
+    EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, bytes); }), alone) << second_chain;
+    if (alone.first == 0) {
+      EXPECT_EQ(message.Answers()[2]->Name, "y.x");
+    }
+  }
+}
+
 TEST(ReusedRecords, CarryNothingFromEarlierDecodings) {
   const Bytes full = EveryClass(7, true);
   const Bytes other = EveryClass(0, false);
