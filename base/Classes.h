@@ -123,6 +123,18 @@ class TObjectList {
     for (auto& item : items_) take(std::move(item));
     items_.clear();
   }
+  // Empties the list onto the end of `to`, after handing each item to prepare (which may
+  // release it, leaving its place empty). Into an empty `to` the storage itself moves.
+  template <class Prepare>
+  void MoveAllTo(std::vector<std::unique_ptr<T>>& to, Prepare prepare) {
+    for (auto& item : items_) prepare(item);
+    if (to.empty()) {
+      to.swap(items_);
+    } else {
+      for (auto& item : items_) to.push_back(std::move(item));
+    }
+    items_.clear();
+  }
   // Makes room for this many items in all, so adding up to them moves nothing.
   void Reserve(int count) {
     if (count > 0 && static_cast<std::size_t>(count) > items_.capacity()) {

@@ -524,9 +524,9 @@ TzvDnsRecordList::~TzvDnsRecordList() {
   FreeSpares(waiting_);
 }
 
-void TzvDnsRecordList::FreeSpares(std::vector<TSpare>& spares) {
-  for (TSpare& spare : spares) {
-    if (spare.record != nullptr) SetRecycledPoison(spare.record.get(), sizeof(TzvDnsRecord), false);
+void TzvDnsRecordList::FreeSpares(TSpares& spares) {
+  for (auto& record : spares) {
+    if (record != nullptr) SetRecycledPoison(record.get(), sizeof(TzvDnsRecord), false);
   }
   spares.clear();
 }
@@ -540,11 +540,14 @@ void TzvDnsRecordList::PromoteSpares() {
 std::unique_ptr<TzvDnsRecord> TzvDnsRecordList::TakeSpare(std::size_t place,
                                                           std::int32_t type_code) {
   PromoteSpares();
-  if (place >= ready_.size()) return nullptr;
-  TSpare& spare = ready_[place];
-  if (spare.record == nullptr || spare.type_code != type_code) return nullptr;
-  SetRecycledPoison(spare.record.get(), sizeof(TzvDnsRecord), false);
-  std::unique_ptr<TzvDnsRecord> record = std::move(spare.record);
+  if (place >= ready_.size() || ready_[place] == nullptr) return nullptr;
+  TzvDnsRecord* const spare = ready_[place].get();
+  SetRecycledPoison(spare, sizeof(TzvDnsRecord), false);
+  if (spare->spare_tag_.type_code != type_code) {
+    SetRecycledPoison(spare, sizeof(TzvDnsRecord), true);
+    return nullptr;
+  }
+  std::unique_ptr<TzvDnsRecord> record = std::move(ready_[place]);
   record->Reset();
   return record;
 }
@@ -559,15 +562,16 @@ void TzvDnsRecordList::Clear() {
     PromoteSpares();
     waiting_since_ = *decodings_;
   }
-  items_.Clear([this](std::unique_ptr<TzvDnsRecord> record) {
-    // A record someone else made is freed, its place kept empty so the others keep theirs.
-    TSpare spare;
-    if (record->spare_tag_.list == this && waiting_.size() < kMaxSpareRecords) {
-      spare.type_code = record->spare_tag_.type_code;
-      spare.record = std::move(record);
-      SetRecycledPoison(spare.record.get(), sizeof(TzvDnsRecord), true);
-    }
-    if (waiting_.size() < kMaxSpareRecords) waiting_.push_back(std::move(spare));
+  if (waiting_.size() + static_cast<std::size_t>(items_.Count()) > kMaxSpareRecords) {
+    items_.Clear();  // an odd large answer keeps no memory
+    return;
+  }
+  // A record someone else made is freed, its place kept empty so the others keep theirs.
+  items_.MoveAllTo(waiting_, [this](std::unique_ptr<TzvDnsRecord>& record) {
+    if (record->spare_tag_.list != this)
+      record.reset();
+    else
+      SetRecycledPoison(record.get(), sizeof(TzvDnsRecord), true);
   });
 }
 

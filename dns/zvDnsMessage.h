@@ -172,25 +172,21 @@ class TzvDnsRecordList : public TPersistent {
 
  private:
   friend class TzvDnsMessage;
-  // A record that left the list, with the type code the message made it for (the record
-  // itself may not be read while it waits).
-  struct TSpare {
-    std::unique_ptr<TzvDnsRecord> record;
-    std::int32_t type_code = 0;
-  };
   void Reserve(int count) { items_.Reserve(count); }
   // The spare for the place, reset, if one of the type code waits there ready; else null.
   std::unique_ptr<TzvDnsRecord> TakeSpare(std::size_t place, std::int32_t type_code);
   // Spares that waited through a decoding become ready; ready ones nobody took are freed.
   void PromoteSpares();
-  static void FreeSpares(std::vector<TSpare>& spares);
+  using TSpares = std::vector<std::unique_ptr<TzvDnsRecord>>;
+  static void FreeSpares(TSpares& spares);
 
   TObjectList<TzvDnsRecord> items_;
   // Set for a message's lists: how many decodings the message has finished.
   const std::uint64_t* decodings_ = nullptr;
   std::uint64_t waiting_since_ = 0;
-  std::vector<TSpare> ready_;  // by the place each had in the list
-  std::vector<TSpare> waiting_;
+  // By the place each had in the list; a place whose record was someone else's is empty.
+  TSpares ready_;
+  TSpares waiting_;
 };
 
 class TzvDnsMessage {
