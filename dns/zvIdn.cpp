@@ -1,5 +1,6 @@
 #include "dns/zvIdn.h"
 
+#include <dlfcn.h>
 #include <idn2.h>
 
 #include <algorithm>
@@ -12,8 +13,42 @@
 
 namespace {
 
+// libidn2 is loaded the first time a name needs it. Most names are plain ASCII and never do,
+// and loading it (with libunistring behind it) at start-up would cost every run of the
+// companion about a quarter of its start-up work.
+struct TIdn2 {
+  decltype(&idn2_to_ascii_8z) to_ascii = nullptr;
+  decltype(&idn2_to_unicode_8z8z) to_unicode = nullptr;
+  decltype(&idn2_strerror) error_text = nullptr;
+  decltype(&idn2_free) free = nullptr;
+  std::string failure;  // why it could not be loaded, when it could not
+};
+
+template <class F>
+bool Bind(void* library, const char* name, F& function) {
+  function = reinterpret_cast<F>(::dlsym(library, name));
+  return function != nullptr;
+}
+
+const TIdn2& Idn2() {
+  static const TIdn2 loaded = [] {
+    TIdn2 idn2;
+    void* library = ::dlopen("libidn2.so.0", RTLD_NOW | RTLD_LOCAL);  // kept for good
+    if (library == nullptr || !Bind(library, "idn2_to_ascii_8z", idn2.to_ascii) ||
+        !Bind(library, "idn2_to_unicode_8z8z", idn2.to_unicode) ||
+        !Bind(library, "idn2_strerror", idn2.error_text) ||
+        !Bind(library, "idn2_free", idn2.free)) {
+      const char* reason = ::dlerror();
+      idn2.failure = reason != nullptr ? reason : "libidn2.so.0 is incomplete";
+      idn2.to_ascii = nullptr;
+    }
+    return idn2;
+  }();
+  return loaded;
+}
+
 struct TFreeIdn {
-  void operator()(char* text) const { idn2_free(text); }
+  void operator()(char* text) const { Idn2().free(text); }
 };
 using TIdnText = std::unique_ptr<char, TFreeIdn>;
 
@@ -34,14 +69,19 @@ std::string IdnToAscii(const std::string& name) {
   // A NUL inside the text would end the C string early and convert another name.
   if (name.find('\0') != std::string::npos)
     throw EzvDnsError("Invalid international name: it holds a NUL byte", kzvDnsErrInvalidName);
+  const TIdn2& idn2 = Idn2();
+  if (idn2.to_ascii == nullptr) {
+    throw EzvDnsError(Format("Cannot convert the international name '%s': %s", name.c_str(),
+                             idn2.failure.c_str()),
+                      kzvDnsErrInvalidName);
+  }
   char* converted = nullptr;
   // Non-transitional processing keeps ß and ς as themselves (IDNA 2008), as browsers do.
-  const int status =
-      idn2_to_ascii_8z(name.c_str(), &converted, IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT);
+  const int status = idn2.to_ascii(name.c_str(), &converted, IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT);
   TIdnText owned(converted);
   if (status != IDN2_OK) {
     throw EzvDnsError(
-        Format("Invalid international name '%s': %s", name.c_str(), idn2_strerror(status)),
+        Format("Invalid international name '%s': %s", name.c_str(), idn2.error_text(status)),
         kzvDnsErrInvalidName);
   }
   return owned.get();
@@ -62,8 +102,10 @@ std::string IdnToUnicode(const std::string& name) {
     }
     start = end + 1;
   }
+  const TIdn2& idn2 = Idn2();
+  if (idn2.to_ascii == nullptr) return "";  // shown without its Unicode form, then
   char* converted = nullptr;
-  const int status = idn2_to_unicode_8z8z(folded.c_str(), &converted, 0);
+  const int status = idn2.to_unicode(folded.c_str(), &converted, 0);
   TIdnText owned(converted);
   if (status != IDN2_OK || converted == nullptr) return "";
   // A label such as "xn--abc" that decodes to nothing new is not worth showing twice.

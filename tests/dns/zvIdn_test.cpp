@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
 #include "dns/zvUtils.h"
 
 namespace {
@@ -39,6 +43,28 @@ TEST(IdnToUnicode, ShowsOnlyNamesWithValidALabels) {
   EXPECT_EQ(IdnToUnicode("host4.pellamar.test"), "");
   EXPECT_EQ(IdnToUnicode("xn--.test"), "");  // not a valid A-label
   EXPECT_EQ(IdnToUnicode("axn--caf-dma.test"), "");
+}
+
+bool Idn2Loaded() {
+  std::ifstream maps("/proc/self/maps");
+  const std::string text((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
+  return text.find("libidn2") != std::string::npos;
+}
+
+// libidn2 costs every run start-up work, so it is loaded only when a name needs it. Checked
+// in a process of its own, where no other test has loaded it yet.
+TEST(IdnDeathTest, Idn2IsLoadedOnlyForNamesThatNeedIt) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const bool before = Idn2Loaded();
+        IdnToAscii("host4.pellamar.test");
+        IdnToUnicode("host4.pellamar.test");
+        const bool after_ascii = Idn2Loaded();
+        const bool converted = IdnToAscii("café.test") == "xn--caf-dma.test";
+        std::exit(!before && !after_ascii && converted && Idn2Loaded() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
