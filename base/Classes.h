@@ -116,13 +116,6 @@ class TObjectList {
     items_.erase(items_.begin() + index);
   }
   void Clear() { items_.clear(); }
-  // Empties the list by handing every item, in order, to take (which may keep it), and
-  // keeps the list's room for as many items.
-  template <class Take>
-  void Clear(Take take) {
-    for (auto& item : items_) take(std::move(item));
-    items_.clear();
-  }
   // Empties the list onto the end of `to`, after handing each item to prepare (which may
   // release it, leaving its place empty). Into an empty `to` the storage itself moves.
   template <class Prepare>

@@ -42,53 +42,76 @@ inline void SetRecycledPoison([[maybe_unused]] const void* object,
 #endif
 }
 
-// The owner counts the rounds and passes the current one in; objects kept during round r
-// may be taken from round r + 1 on. The caller resets what it takes.
+// Objects are kept in the order they are let go of, each at its place, and taken back by
+// place: a list refilled with what it held before gets each item back where it was. The
+// owner counts the rounds and passes the current one in; objects kept during round r may be
+// taken from round r + 1 on, until the objects kept after them become ready in their turn
+// and the ones nobody took are freed. The caller resets what it takes.
 template <class T>
 class TRecycleBin {
  public:
+  using TItems = std::vector<std::unique_ptr<T>>;
+
   TRecycleBin() = default;
   TRecycleBin(const TRecycleBin&) = delete;
   TRecycleBin& operator=(const TRecycleBin&) = delete;
   ~TRecycleBin() {
-    for (auto& item : ready_) SetRecycledPoison(item.get(), sizeof(T), false);
-    for (auto& item : waiting_) SetRecycledPoison(item.get(), sizeof(T), false);
+    Free(ready_);
+    Free(waiting_);
   }
 
-  // An object kept before this round, or null.
-  std::unique_ptr<T> Take(std::uint64_t round) {
-    Promote(round);
-    if (ready_.empty()) return nullptr;
-    std::unique_ptr<T> item = std::move(ready_.back());
-    ready_.pop_back();
-    SetRecycledPoison(item.get(), sizeof(T), false);
-    return item;
-  }
-
-  void Keep(std::unique_ptr<T> item, std::uint64_t round) {
+  // Lets go of every item of `list` (any list with MoveAllTo), which is emptied. Items `keep`
+  // accepts are kept; the others are freed, their places left empty so the rest keep theirs.
+  // Past `most` waiting items nothing is kept.
+  template <class List, class Keep>
+  void KeepAll(List& list, std::uint64_t round, std::size_t most, Keep keep) {
     if (waiting_since_ != round) {
-      // What waited since an earlier round may serve this one's successor already.
+      // What waited since an earlier round may serve this one already.
       Promote(round);
       waiting_since_ = round;
     }
-    SetRecycledPoison(item.get(), sizeof(T), true);
-    waiting_.push_back(std::move(item));
+    if (waiting_.size() + static_cast<std::size_t>(list.Count()) > most) {
+      list.Clear();  // an odd large list keeps no memory
+      return;
+    }
+    list.MoveAllTo(waiting_, [&](std::unique_ptr<T>& item) {
+      if (keep(static_cast<const T&>(*item)))
+        SetRecycledPoison(item.get(), sizeof(T), true);
+      else
+        item.reset();
+    });
   }
 
-  std::size_t Count() const { return ready_.size() + waiting_.size(); }
+  // The item kept at `place` before this round, if there is one and `fits` accepts it.
+  template <class Fits>
+  std::unique_ptr<T> Take(std::size_t place, std::uint64_t round, Fits fits) {
+    Promote(round);
+    if (place >= ready_.size() || ready_[place] == nullptr) return nullptr;
+    T* const item = ready_[place].get();
+    SetRecycledPoison(item, sizeof(T), false);
+    if (!fits(static_cast<const T&>(*item))) {
+      SetRecycledPoison(item, sizeof(T), true);
+      return nullptr;
+    }
+    return std::move(ready_[place]);
+  }
 
  private:
+  // Items that waited through a round become ready; ready ones nobody took are freed.
   void Promote(std::uint64_t round) {
     if (waiting_.empty() || waiting_since_ >= round) return;
-    if (ready_.empty()) {
-      ready_.swap(waiting_);  // the usual case: every ready object was taken
-    } else {
-      for (auto& item : waiting_) ready_.push_back(std::move(item));
-      waiting_.clear();
+    Free(ready_);
+    ready_.swap(waiting_);
+  }
+
+  static void Free(TItems& items) {
+    for (auto& item : items) {
+      if (item != nullptr) SetRecycledPoison(item.get(), sizeof(T), false);
     }
+    items.clear();
   }
 
   std::uint64_t waiting_since_ = 0;
-  std::vector<std::unique_ptr<T>> ready_;
-  std::vector<std::unique_ptr<T>> waiting_;
+  TItems ready_;  // by place
+  TItems waiting_;
 };

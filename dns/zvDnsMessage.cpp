@@ -519,36 +519,12 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
 
 // ---- Record list ----
 
-TzvDnsRecordList::~TzvDnsRecordList() {
-  FreeSpares(ready_);
-  FreeSpares(waiting_);
-}
-
-void TzvDnsRecordList::FreeSpares(TSpares& spares) {
-  for (auto& record : spares) {
-    if (record != nullptr) SetRecycledPoison(record.get(), sizeof(TzvDnsRecord), false);
-  }
-  spares.clear();
-}
-
-void TzvDnsRecordList::PromoteSpares() {
-  if (waiting_.empty() || waiting_since_ >= *decodings_) return;
-  FreeSpares(ready_);
-  ready_.swap(waiting_);
-}
-
 std::unique_ptr<TzvDnsRecord> TzvDnsRecordList::TakeSpare(std::size_t place,
                                                           std::int32_t type_code) {
-  PromoteSpares();
-  if (place >= ready_.size() || ready_[place] == nullptr) return nullptr;
-  TzvDnsRecord* const spare = ready_[place].get();
-  SetRecycledPoison(spare, sizeof(TzvDnsRecord), false);
-  if (spare->spare_tag_.type_code != type_code) {
-    SetRecycledPoison(spare, sizeof(TzvDnsRecord), true);
-    return nullptr;
-  }
-  std::unique_ptr<TzvDnsRecord> record = std::move(ready_[place]);
-  record->Reset();
+  std::unique_ptr<TzvDnsRecord> record = spares_.Take(
+      place, *decodings_,
+      [type_code](const TzvDnsRecord& spare) { return spare.spare_tag_.type_code == type_code; });
+  if (record != nullptr) record->Reset();
   return record;
 }
 
@@ -557,22 +533,8 @@ void TzvDnsRecordList::Clear() {
     items_.Clear();
     return;
   }
-  if (waiting_since_ != *decodings_) {
-    // What waited since an earlier decoding may serve the next one already.
-    PromoteSpares();
-    waiting_since_ = *decodings_;
-  }
-  if (waiting_.size() + static_cast<std::size_t>(items_.Count()) > kMaxSpareRecords) {
-    items_.Clear();  // an odd large answer keeps no memory
-    return;
-  }
-  // A record someone else made is freed, its place kept empty so the others keep theirs.
-  items_.MoveAllTo(waiting_, [this](std::unique_ptr<TzvDnsRecord>& record) {
-    if (record->spare_tag_.list != this)
-      record.reset();
-    else
-      SetRecycledPoison(record.get(), sizeof(TzvDnsRecord), true);
-  });
+  spares_.KeepAll(items_, *decodings_, kMaxSpareRecords,
+                  [this](const TzvDnsRecord& record) { return record.spare_tag_.list == this; });
 }
 
 void TzvDnsRecordList::Assign(const TPersistent* source) {

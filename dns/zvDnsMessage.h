@@ -152,7 +152,6 @@ class TzvDnsRecordList : public TPersistent {
   TzvDnsRecordList() = default;
   TzvDnsRecordList(const TzvDnsRecordList&) = delete;
   TzvDnsRecordList& operator=(const TzvDnsRecordList&) = delete;
-  ~TzvDnsRecordList() override;
   std::string ClassName() const override { return "TzvDnsRecordList"; }
   // Replaces the records with copies (of the same classes) of another list's records.
   void Assign(const TPersistent* source) override;
@@ -175,18 +174,11 @@ class TzvDnsRecordList : public TPersistent {
   void Reserve(int count) { items_.Reserve(count); }
   // The spare for the place, reset, if one of the type code waits there ready; else null.
   std::unique_ptr<TzvDnsRecord> TakeSpare(std::size_t place, std::int32_t type_code);
-  // Spares that waited through a decoding become ready; ready ones nobody took are freed.
-  void PromoteSpares();
-  using TSpares = std::vector<std::unique_ptr<TzvDnsRecord>>;
-  static void FreeSpares(TSpares& spares);
 
   TObjectList<TzvDnsRecord> items_;
   // Set for a message's lists: how many decodings the message has finished.
   const std::uint64_t* decodings_ = nullptr;
-  std::uint64_t waiting_since_ = 0;
-  // By the place each had in the list; a place whose record was someone else's is empty.
-  TSpares ready_;
-  TSpares waiting_;
+  TRecycleBin<TzvDnsRecord> spares_;
 };
 
 class TzvDnsMessage {

@@ -49,7 +49,8 @@ std::unique_ptr<TzvHostInfo> TzvHostList::MakeItem() const {
 }
 
 std::unique_ptr<TzvHostInfo> TzvHostList::NewItem() {
-  if (std::unique_ptr<TzvHostInfo> item = spares_.Take(clears_)) {
+  const std::size_t place = made_since_clear_++;
+  if (auto item = spares_.Take(place, clears_, [](const TzvHostInfo&) { return true; })) {
     item->Reset();
     return item;
   }
@@ -71,10 +72,9 @@ void TzvHostList::Insert(int index, std::unique_ptr<TzvHostInfo> item) {
 void TzvHostList::Clear() {
   // Items let go of now may serve only after the next Clear.
   ++clears_;
-  items_.Clear([this](std::unique_ptr<TzvHostInfo> item) {
-    if (item->owner_tag_.list == this && spares_.Count() < kMaxSpareHosts)
-      spares_.Keep(std::move(item), clears_);
-  });
+  made_since_clear_ = 0;
+  spares_.KeepAll(items_, clears_, kMaxSpareHosts,
+                  [this](const TzvHostInfo& item) { return item.owner_tag_.list == this; });
 }
 
 TzvHostInfo* TzvHostList::FindByName(std::string_view name) const {

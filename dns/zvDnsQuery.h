@@ -91,6 +91,7 @@ class TzvHostList : public TObject {
   // Declared before the items, so it outlives them.
   TRecycleBin<TzvHostInfo> spares_;
   std::uint64_t clears_ = 0;
+  std::size_t made_since_clear_ = 0;  // by NewItem: the place of the next one
   TObjectList<TzvHostInfo> items_;
 };
 
