@@ -7,32 +7,9 @@
 
 #include <gtest/gtest.h>
 #include "bench/fixtures/MxAnswerFixture.h"
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PELLAMAR_TEST_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) && !defined(PELLAMAR_TEST_ASAN)
-#define PELLAMAR_TEST_ASAN 1
-#endif
+#include "tests/support/MessageBytes.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-void ParseBytes(TzvDnsMessage& message, std::span<const std::uint8_t> bytes) {
-  TMemoryStream stream;
-  stream.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-  stream.SetPosition(0);
-  message.Parse(stream);
-}
-
-Bytes BuildBytes(TzvDnsMessage& message) {
-  TMemoryStream stream;
-  message.Build(stream);
-  return Bytes(stream.Memory(), stream.Memory() + stream.Size());
-}
 
 // The code and text of the EzvDnsError the action raises; {0, ""} when it raises none.
 std::pair<std::int32_t, std::string> DnsErrorOf(const std::function<void()>& action) {
@@ -841,7 +818,7 @@ TEST(ReusedRecords, OnlyRecordsTheMessageMadeAreKept) {
 // A record is valid until its list is cleared; one kept longer is a fault the sanitizer
 // reports, as it would for a freed record, even though the message keeps the memory.
 TEST(ReusedRecordsDeathTest, RecordKeptPastAClearIsPoisoned) {
-#ifndef PELLAMAR_TEST_ASAN
+#ifndef PELLAMAR_ASAN
   GTEST_SKIP() << "only AddressSanitizer sees a kept record";
 #else
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "tests/support/MessageBytes.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace {
 
 const Bytes kAnswer = {
     0x12, 0x34, 0x80, 0x00,  // ID, QR, RCODE 0
@@ -27,19 +27,6 @@ const Bytes kAnswer = {
     // TXT "uno" "dos"
     0x01, 'a', 0x00, 0x00, 0x10, 0x00, 0x01, 0x00, 0x00, 0x01, 0x2C, 0x00, 0x08,  //
     0x03, 'u', 'n', 'o', 0x03, 'd', 'o', 's'};
-
-void ParseBytes(TzvDnsMessage& message, const Bytes& bytes) {
-  TMemoryStream stream;
-  stream.WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-  stream.SetPosition(0);
-  message.Parse(stream);
-}
-
-Bytes BuildBytes(TzvDnsMessage& message) {
-  TMemoryStream stream;
-  message.Build(stream);
-  return Bytes(stream.Memory(), stream.Memory() + stream.Size());
-}
 
 template <class T>
 T* AddAnswer(TzvDnsMessage& message) {
