@@ -702,25 +702,28 @@ void TzvDnsQuery::BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord
   req.Queries().Add(std::move(question));
 }
 
-void TzvDnsQuery::ExtractHosts(const TzvDnsRecordList& section) {
+namespace {
+
+// The hosts a section's address records of one kind name, in the section's order.
+template <class TAddressRecord>
+void AddHostsOf(const TzvDnsRecordList& section, std::int32_t type_code, TzvHostList& hosts) {
   for (const auto& record : section) {
-    if (const auto* a = RecordAs<TzvDnsARecord>(record.get(), kzvDnsTypeA)) {
-      auto host = hosts_->NewItem();
-      host->Name = a->Name;
-      host->IPAddress = a->IPAddress;
-      hosts_->Add(std::move(host));
+    if (const auto* address = RecordAs<TAddressRecord>(record.get(), type_code)) {
+      auto host = hosts.NewItem();
+      host->Name = address->Name;
+      host->IPAddress = address->IPAddress;
+      hosts.Add(std::move(host));
     }
   }
+}
+
+}  // namespace
+
+void TzvDnsQuery::ExtractHosts(const TzvDnsRecordList& section) {
+  AddHostsOf<TzvDnsARecord>(section, kzvDnsTypeA, *hosts_);
   // IPv6 addresses after all the IPv4 ones: a mail server takes the first address found
   // under its name, so it gets an IPv6 one only when the answer gave no IPv4 one.
-  for (const auto& record : section) {
-    if (const auto* aaaa = RecordAs<TzvDnsAAAARecord>(record.get(), kzvDnsTypeAAAA)) {
-      auto host = hosts_->NewItem();
-      host->Name = aaaa->Name;
-      host->IPAddress = aaaa->IPAddress;
-      hosts_->Add(std::move(host));
-    }
-  }
+  AddHostsOf<TzvDnsAAAARecord>(section, kzvDnsTypeAAAA, *hosts_);
 }
 
 TzvHostInfo* TzvDnsQuery::ExtractHostNames() {
