@@ -117,6 +117,32 @@ std::unique_ptr<TzvMailServerInfo> TzvMailServerList::NewItem() {
 
 namespace {
 
+// A stream the component keeps between exchanges, emptied and lent to one of them and
+// given back at its end. An exchange started while another holds it (from an event
+// handler) gets a stream of its own.
+class TLentStream {
+ public:
+  explicit TLentStream(std::unique_ptr<TMemoryStream>& home)
+      : home_(home), stream_(std::move(home)) {
+    if (stream_ == nullptr)
+      stream_ = std::make_unique<TMemoryStream>();
+    else
+      stream_->Clear();
+  }
+  ~TLentStream() {
+    // A large answer (over TCP) is not kept: the datagrams that follow need little.
+    if (stream_->Size() <= kzvDnsMaxMessageSize) home_ = std::move(stream_);
+  }
+  TLentStream(const TLentStream&) = delete;
+  TLentStream& operator=(const TLentStream&) = delete;
+
+  TMemoryStream& Stream() { return *stream_; }
+
+ private:
+  std::unique_ptr<TMemoryStream>& home_;
+  std::unique_ptr<TMemoryStream> stream_;
+};
+
 // A message's question starts right behind its fixed 12-byte header.
 constexpr std::int32_t kHeaderSize = 12;
 
@@ -517,12 +543,14 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
   const auto started = std::chrono::steady_clock::now();
   last_exchange_ = TzvDnsExchangeInfo{};
   const std::int32_t time_out = TimeOut();
-  TMemoryStream answer;
+  TLentStream answer_lent(answer_bytes_);
+  TMemoryStream& answer = answer_lent.Stream();
   try {
     // A new ID for every question sent, so that an answer to one exchange cannot pass for
     // the answer to another. Encoded first: a name that cannot be sent opens nothing.
     req.Header().ID = NewMessageID();
-    TMemoryStream request;
+    TLentStream request_lent(request_bytes_);
+    TMemoryStream& request = request_lent.Stream();
     req.Build(request);
     request.SetPosition(0);
     std::string address;

@@ -313,4 +313,8 @@ class TzvDnsQuery : public TzvUdpClient {
   TzvDnsExchangeInfo last_exchange_;
   // The connection of the TCP retry, made once and reused.
   std::unique_ptr<TzvTcpClientConnection> stream_connection_;
+  // The datagram exchange's request and answer bytes, kept between exchanges so that
+  // they keep their memory; lent to one exchange at a time.
+  std::unique_ptr<TMemoryStream> request_bytes_;
+  std::unique_ptr<TMemoryStream> answer_bytes_;
 };

@@ -383,14 +383,30 @@ std::uint32_t MsgWaitForMultipleObjects(std::uint32_t count, const THandle* hand
     errno = EINVAL;
     return WAIT_FAILED;
   }
-  // Fixed room for the most handles a wait may name: every lookup waits several times,
-  // and the bookkeeping of a wait should not cost allocations of its own.
-  std::array<std::shared_ptr<TzvWaitObject>, kMaxHandles> held;
-  std::array<TzvWaitObject*, kMaxHandles> objects{};
-  for (std::uint32_t i = 0; i < count; ++i) {
-    held[i] = FindWaitObject(handles[i]);
-    if (!held[i]) return WAIT_FAILED;  // errno is EBADF
-    objects[i] = held[i].get();
+  // Every lookup waits several times, and the bookkeeping of a wait should cost no
+  // allocation of its own: the usual one or two objects are held on the stack, and all
+  // are found under one hold of the table's lock.
+  constexpr std::uint32_t kHeldInline = 4;
+  std::array<std::shared_ptr<TzvWaitObject>, kHeldInline> held_inline;
+  std::vector<std::shared_ptr<TzvWaitObject>> held_more;
+  std::shared_ptr<TzvWaitObject>* held = held_inline.data();
+  if (count > kHeldInline) {
+    held_more.resize(count);
+    held = held_more.data();
+  }
+  std::array<TzvWaitObject*, kMaxHandles> objects;
+  {
+    auto& table = Handles();
+    std::lock_guard guard(table.lock);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      auto it = table.objects.find(handles[i]);
+      if (it == table.objects.end()) {
+        errno = EBADF;
+        return WAIT_FAILED;
+      }
+      held[i] = it->second;
+      objects[i] = held[i].get();
+    }
   }
   TzvWaitRequest request;
   request.Objects = std::span<TzvWaitObject* const>(objects.data(), count);

@@ -42,10 +42,15 @@ void TzvUdpClient::ReceivePacket(TStream* data) {
 }
 
 void TzvUdpClient::OpenConnection(const std::string& server, std::int32_t port) {
+  if (server == known_address_ && !server.empty()) {
+    connection_->Open(server, port);
+    return;
+  }
   // A server given by name is looked up on a helper thread within the time-out, and the
-  // connection's Abort ends that wait too.
+  // connection's Abort ends that wait too; an address is used as it stands.
   const std::string address =
       TzvHostResolver::ResolveHost(server, connection_->TimeOut(), connection_->AbortSignal());
+  if (address == server) known_address_ = server;
   connection_->Open(address, port);
 }
 

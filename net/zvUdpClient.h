@@ -72,6 +72,9 @@ class TzvUdpClient : public TComponent {
 
  private:
   std::string server_;
+  // The last server text found to be an address, so that exchange after exchange with
+  // the same server does not parse it again to learn it needs no lookup.
+  std::string known_address_;
   // Empty until set: the default port comes from the derived class, which a base
   // constructor cannot ask.
   std::optional<std::int32_t> port_;

@@ -90,6 +90,28 @@ TEST(EventWait, ReportsTheIndexOfTheSignalledHandle) {
   EXPECT_EQ(MsgWaitForMultipleObjects(2, handles, false, 0, kzvWakeMask), WAIT_OBJECT_0 + 1);
 }
 
+TEST(EventWait, ManyHandlesAreAllWatchedAndAClosedOneAmongThemFails) {
+  // More handles than a wait keeps room for on the stack.
+  std::vector<HandleGuard> events;
+  events.reserve(9);  // guards are never moved, so none closes its handle early
+  std::vector<THandle> handles;
+  for (int i = 0; i < 9; ++i) {
+    events.emplace_back(CreateEvent());
+    handles.push_back(events.back().handle);
+  }
+  SetEvent(handles[7]);
+  EXPECT_EQ(MsgWaitForMultipleObjects(9, handles.data(), false, 0, kzvWakeMask), WAIT_OBJECT_0 + 7);
+  EXPECT_EQ(MsgWaitForMultipleObjects(9, handles.data(), false, 0, kzvWakeMask), WAIT_TIMEOUT);
+
+  const THandle closed = CreateEvent();
+  ASSERT_TRUE(CloseHandle(closed));
+  handles[6] = closed;
+  SetEvent(handles[8]);
+  errno = 0;
+  EXPECT_EQ(MsgWaitForMultipleObjects(9, handles.data(), false, 0, kzvWakeMask), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), EBADF);
+}
+
 TEST(EventWait, EventSetByAnotherThreadWakesTheWait) {
   HandleGuard event{CreateEvent()};
   std::thread setter([&] {
