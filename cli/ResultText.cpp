@@ -141,7 +141,10 @@ std::string ShownName(const std::string& name) {
 }
 
 std::string QuotedText(const std::string& text) {
-  return "\"" + SafeText(text, '"') + "\"";
+  std::string quoted = "\"";
+  quoted += SafeText(text, '"');
+  quoted += '"';
+  return quoted;
 }
 
 std::string RecordDataText(const TzvDnsRecord& record) {
@@ -163,8 +166,10 @@ std::string RecordDataText(const TzvDnsRecord& record) {
   }
   if (const auto* txt = dynamic_cast<const TzvDnsTXTStringsRecord*>(&record)) {
     std::string text;
-    for (const std::string& part : txt->Strings)
-      text += (text.empty() ? "" : " ") + QuotedText(part);
+    for (const std::string& part : txt->Strings) {
+      if (!text.empty()) text += ' ';
+      text += QuotedText(part);
+    }
     return text;
   }
   if (const auto* txt = dynamic_cast<const TzvDnsTXTRecord*>(&record)) return QuotedText(txt->Text);

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <mutex>
 
 #include "net/zvSocketUtils.h"
 
@@ -26,22 +25,25 @@ constexpr std::size_t kMaxNameOctets = 255;
 constexpr int kMaxPointerJumps = 128;
 
 // Identifiers are taken from the system's cryptographic source a block at a time, which
-// spares a system call per message without making them any easier to guess. A forked
-// child would repeat its parent's unused block, so the block is dropped in the child.
+// spares a system call per message without making them any easier to guess. Each thread
+// keeps its own block, so drawing one takes no lock. A forked child would repeat its
+// parent's unused block, so the block is dropped in the child (whose one thread is the
+// one that forked).
 struct TMessageIdPool {
-  std::mutex lock;
   std::array<std::uint16_t, 64> ids{};
   std::size_t left = 0;
   TzvRandomBytesFn filled_from = nullptr;
 };
 
+thread_local TMessageIdPool id_pool;
+
 TMessageIdPool& IdPool() {
-  static TMessageIdPool* pool = [] {
-    static TMessageIdPool made;
-    pthread_atfork(nullptr, nullptr, [] { IdPool().left = 0; });
-    return &made;
+  static const bool watching_forks = [] {
+    pthread_atfork(nullptr, nullptr, [] { id_pool.left = 0; });
+    return true;
   }();
-  return *pool;
+  (void)watching_forks;
+  return id_pool;
 }
 
 void FillIdPool(TMessageIdPool& pool, TzvRandomBytesFn source) {
@@ -113,7 +115,7 @@ class TNameCache {
     std::memcpy(text_ + used_, text, length);
     for (std::size_t i = 0; i < count; ++i) {
       TSlot& slot = slots_[labels[i] % kSlots];
-      slot.offset_plus_one = labels[i] + 1u;
+      slot.offset_plus_one = static_cast<std::uint16_t>(labels[i] + 1u);
       slot.text_at = static_cast<std::uint16_t>(used_ + starts[i]);
       slot.length = static_cast<std::uint16_t>(length - starts[i]);
       slot.jumps = static_cast<std::uint8_t>(jumps - jumps_before[i]);
@@ -127,12 +129,14 @@ class TNameCache {
  private:
   static constexpr std::size_t kSlots = 64;
   static constexpr std::size_t kTextRoom = 2048;
+  // Eight bytes, so that the whole table is cleared with a few wide stores.
   struct TSlot {
-    std::uint32_t offset_plus_one = 0;  // 0: empty
+    std::uint16_t offset_plus_one = 0;  // 0: empty; offsets stay below kReachable
     std::uint16_t text_at = 0;
     std::uint16_t length = 0;
     std::uint8_t jumps = 0;
   };
+  static_assert(sizeof(TSlot) == 8 && kReachable < 0xFFFF);
   const std::uint8_t* message_;
   std::array<TSlot, kSlots> slots_{};
   std::size_t used_ = 0;
@@ -307,7 +311,6 @@ TzvRandomBytesFn& MessageIdRandomSource() {
 
 std::uint16_t NewMessageID() {
   TMessageIdPool& pool = IdPool();
-  std::lock_guard<std::mutex> guard(pool.lock);
   const TzvRandomBytesFn source = MessageIdRandomSource();
   if (pool.left == 0 || pool.filled_from != source) FillIdPool(pool, source);
   return pool.ids[--pool.left];
@@ -357,10 +360,31 @@ void TzvDnsMessageHeader::Build(TzvByteArray& buffer, std::int32_t& position) co
 
 void TzvDnsMessageHeader::Parse(const TzvByteArray& buffer, std::int32_t& position) {
   TzvWireCursor cursor(buffer.Bytes(), position);
+  if (cursor.Remaining() >= 12) {
+    // The usual case, a whole header: its six words checked once, not one by one.
+    const std::span<const std::uint8_t> bytes = cursor.ReadBytes(12);
+    auto word = [&bytes](std::size_t at) { return ComposeWord(bytes[at], bytes[at + 1]); };
+    ID = word(0);
+    SetFlags(word(2));
+    QueryCount = word(4);
+    AnswerCount = word(6);
+    AuthorityCount = word(8);
+    AdditionalCount = word(10);
+    position = cursor.Position();
+    return;
+  }
   // A header too short to hold an identifier still gets a fresh one, as Clear gives.
   ID = cursor.Remaining() >= 2 ? cursor.ReadWord() : NewMessageID();
   ResetFlagsAndCounts();
-  const std::uint16_t flags = cursor.ReadWord();
+  SetFlags(cursor.ReadWord());
+  QueryCount = cursor.ReadWord();
+  AnswerCount = cursor.ReadWord();
+  AuthorityCount = cursor.ReadWord();
+  AdditionalCount = cursor.ReadWord();
+  position = cursor.Position();
+}
+
+void TzvDnsMessageHeader::SetFlags(std::uint16_t flags) {
   IsQuery = (flags & 0x8000) == 0;
   // Only the two low opcode bits are told apart; the two high ones are not looked at.
   switch ((flags >> 11) & 0x3) {
@@ -378,11 +402,6 @@ void TzvDnsMessageHeader::Parse(const TzvByteArray& buffer, std::int32_t& positi
   IsRecursionDesired = (flags & 0x0100) != 0;
   IsRecursionAvailable = (flags & 0x0080) != 0;
   ResponseCode = flags & 0x0F;
-  QueryCount = cursor.ReadWord();
-  AnswerCount = cursor.ReadWord();
-  AuthorityCount = cursor.ReadWord();
-  AdditionalCount = cursor.ReadWord();
-  position = cursor.Position();
 }
 
 // ---- Record base ----

@@ -70,6 +70,8 @@ class TzvDnsMessageHeader {
 
  private:
   void ResetFlagsAndCounts();
+  // Every flag field from the header's second word.
+  void SetFlags(std::uint16_t flags);
 };
 
 class TzvDnsRecordList;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/random.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
@@ -441,6 +443,30 @@ TEST(MessageIds, ComeFromTheSystemsCryptographicSource) {
     if ((id >> 8) != (id & 0xFF)) return;
   }
   ADD_FAILURE() << "200 IDs in a row look like the stand-in's";
+}
+
+TEST(MessageIds, AForkedChildDoesNotRepeatItsParentsIds) {
+  ScopedRandomSource counting(CountingRandom);
+  next_random_byte = 0;
+  NewMessageID();  // the parent now holds a block of unused IDs
+  int to_parent[2];
+  ASSERT_EQ(::pipe(to_parent), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::uint16_t id = NewMessageID();
+    ::write(to_parent[1], &id, sizeof id);
+    ::_exit(0);
+  }
+  std::uint16_t child_id = 0;
+  ASSERT_EQ(::read(to_parent[0], &child_id, sizeof child_id),
+            static_cast<ssize_t>(sizeof child_id));
+  ::waitpid(child, nullptr, 0);
+  ::close(to_parent[0]);
+  ::close(to_parent[1]);
+  // The child drew from a block of its own, so nothing it sends matches what the parent
+  // sends next; a block shared with the parent would have given the same ID.
+  EXPECT_NE(child_id, NewMessageID());
 }
 
 TEST(InMemoryServer, EveryExchangeOfALookupHasItsOwnId) {
