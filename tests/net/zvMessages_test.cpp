@@ -92,13 +92,15 @@ TEST(EventWait, ReportsTheIndexOfTheSignalledHandle) {
 
 TEST(EventWait, ManyHandlesAreAllWatchedAndAClosedOneAmongThemFails) {
   // More handles than a wait keeps room for on the stack.
-  std::vector<HandleGuard> events;
-  events.reserve(9);  // guards are never moved, so none closes its handle early
-  std::vector<THandle> handles;
-  for (int i = 0; i < 9; ++i) {
-    events.emplace_back(CreateEvent());
-    handles.push_back(events.back().handle);
-  }
+  std::vector<THandle> made;
+  struct CloseAll {
+    std::vector<THandle>& handles;
+    ~CloseAll() {
+      for (THandle handle : handles) CloseHandle(handle);
+    }
+  } close_all{made};
+  for (int i = 0; i < 9; ++i) made.push_back(CreateEvent());
+  std::vector<THandle> handles = made;
   SetEvent(handles[7]);
   EXPECT_EQ(MsgWaitForMultipleObjects(9, handles.data(), false, 0, kzvWakeMask), WAIT_OBJECT_0 + 7);
   EXPECT_EQ(MsgWaitForMultipleObjects(9, handles.data(), false, 0, kzvWakeMask), WAIT_TIMEOUT);
