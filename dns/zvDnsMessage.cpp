@@ -153,20 +153,17 @@ thread_local TNameCache* active_names = nullptr;
 //
 // Every answer carries a dozen names, so this walks the message with a plain index instead of
 // a cursor per step; each read is still checked against the message's end first.
-void DecodeName(TzvWireCursor& cursor, NameText& name) {
-  const std::span<const std::uint8_t> message = cursor.Bytes();
-  const std::uint8_t* const bytes = message.data();
-  const std::size_t size = message.size();
-  TNameCache* const cache =
-      active_names != nullptr && active_names->Message() == bytes ? active_names : nullptr;
+//
+// `pos` lies inside the message or at its end; returns where the cursor goes.
+std::size_t DecodeNameAt(const std::uint8_t* const bytes, const std::size_t size, std::size_t pos,
+                         NameText& name, TNameCache* const cache) {
   char* const out = name.text;
   // The text so far, every label followed by its dot: as long as the wire form of the labels
   // read, so it also counts the name's octets (all but the terminating zero).
   std::size_t out_length = 0;
   int jumps = 0;
   bool after_jump = false;
-  bool complete = true;  // the text is the name's own, fit to serve as a suffix
-  std::size_t pos = static_cast<std::size_t>(cursor.Position());
+  bool complete = true;    // the text is the name's own, fit to serve as a suffix
   std::size_t resume = 0;  // behind the first pointer, once one is met
   // The labels read here (a name has at most 127), for the cache.
   std::size_t labels_read = 0;
@@ -229,20 +226,35 @@ void DecodeName(TzvWireCursor& cursor, NameText& name) {
   if (cache != nullptr && complete) {
     cache->Remember(out, out_length, jumps, labels_read, label_at, label_start, label_jumps);
   }
-  // Both ends lie inside the message (at most at its end), so this move cannot fail.
-  const std::size_t end = jumps > 0 ? resume : pos + 1;
-  cursor.Skip(end - static_cast<std::size_t>(cursor.Position()));
   if (out_length > 0) --out_length;  // the last dot
   name.length = out_length;
+  // Both lie inside the message (at most at its end).
+  return jumps > 0 ? resume : pos + 1;
+}
+
+// The cache of the running decoding, if it was made for these bytes.
+TNameCache* NameCacheFor(const std::uint8_t* bytes) {
+  return active_names != nullptr && active_names->Message() == bytes ? active_names : nullptr;
+}
+
+void DecodeName(TzvWireCursor& cursor, NameText& name) {
+  const std::span<const std::uint8_t> message = cursor.Bytes();
+  const std::size_t end =
+      DecodeNameAt(message.data(), message.size(), static_cast<std::size_t>(cursor.Position()),
+                   name, NameCacheFor(message.data()));
+  cursor.Skip(end - static_cast<std::size_t>(cursor.Position()));
 }
 
 // A name read at a moving position of the message, into a record's field.
 void ReadNameInto(const TzvByteArray& buffer, std::int32_t& position, std::string& field) {
-  TzvWireCursor cursor(buffer.Bytes(), position);
+  const std::uint8_t* const bytes = buffer.Data();
+  const std::size_t size = buffer.Length();
+  if (position < 0 || static_cast<std::size_t>(position) > size) RaiseDnsInvalidSize();
   NameText name;
-  DecodeName(cursor, name);
+  const std::size_t end =
+      DecodeNameAt(bytes, size, static_cast<std::size_t>(position), name, NameCacheFor(bytes));
   field.assign(name.text, name.length);
-  position = cursor.Position();
+  position = static_cast<std::int32_t>(end);
 }
 
 // Splits a name text into its labels as WriteName writes them: at every dot, a final dot
@@ -523,6 +535,21 @@ void TzvDnsRecord::ReadRecord(const TzvByteArray& buffer, std::int32_t& position
 }
 
 void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position) {
+  const std::size_t size = buffer.Length();
+  const std::size_t at = static_cast<std::size_t>(position);
+  if (position >= 0 && at <= size && size - at >= 6) {
+    // The usual case: time to live and data length there, checked at once.
+    const std::uint8_t* const fixed = buffer.Data() + at;
+    TTL = std::uint32_t{ComposeWord(fixed[0], fixed[1])} << 16 | ComposeWord(fixed[2], fixed[3]);
+    DataLength = ComposeWord(fixed[4], fixed[5]);
+    const std::size_t start = at + 6;
+    if (static_cast<std::size_t>(DataLength) > size - start) RaiseDnsInvalidSize();
+    position = static_cast<std::int32_t>(start) + DataLength;
+    std::int32_t data = static_cast<std::int32_t>(start);
+    ParseData(buffer, data);
+    if (data > position) RaiseDnsInvalidSize();
+    return;
+  }
   TzvWireCursor cursor(buffer.Bytes(), position);
   TTL = cursor.ReadDWord();
   DataLength = cursor.ReadWord();
@@ -670,16 +697,22 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
   const std::size_t rest = static_cast<std::size_t>(buffer.Length() - position);
   const std::size_t fit = rest / (questions ? 5 : 11);
   list.Reserve(static_cast<int>(std::min(static_cast<std::size_t>(count), fit)));
+  const std::uint8_t* const bytes = buffer.Data();
+  const std::size_t size = buffer.Length();
+  if (position < 0 || static_cast<std::size_t>(position) > size) RaiseDnsInvalidSize();
+  TNameCache* const names = NameCacheFor(bytes);
   for (std::int32_t i = 0; i < count; ++i) {
     // The record's class depends on its type, which follows its name, so the question
     // part is read first and handed to the record made for it. A fault in it adds no
     // record; the record is added before the rest of its fields are read, so one that
     // fails half-way is still owned by the list.
-    TzvWireCursor cursor(buffer.Bytes(), position);
     NameText name;
-    DecodeName(cursor, name);
-    const std::int32_t record_type = cursor.ReadWord();
-    const TzvDnsRecordClass record_class = RecordClassFromWire(cursor.ReadWord());
+    std::size_t pos = DecodeNameAt(bytes, size, static_cast<std::size_t>(position), name, names);
+    if (size - pos < 4) RaiseDnsInvalidSize();
+    const std::int32_t record_type = ComposeWord(bytes[pos], bytes[pos + 1]);
+    const TzvDnsRecordClass record_class =
+        RecordClassFromWire(ComposeWord(bytes[pos + 2], bytes[pos + 3]));
+    pos += 4;
     std::unique_ptr<TzvDnsRecord> made = list.TakeSpare(static_cast<std::size_t>(i), record_type);
     if (made == nullptr) {
       made = CreateRecord(record_type);
@@ -692,7 +725,7 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     record->Name.assign(name.text, name.length);
     record->RecordType = record_type;
     record->RecordClass = record_class;
-    position = cursor.Position();
+    position = static_cast<std::int32_t>(pos);
     if (!questions) record->ReadRecordRest(buffer, position);
   }
 }
