@@ -565,13 +565,15 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
 
 // ---- Record list ----
 
-std::unique_ptr<TzvDnsRecord> TzvDnsRecordList::TakeSpare(std::size_t place,
-                                                          std::int32_t type_code) {
+TzvDnsRecord* TzvDnsRecordList::AddSpare(std::size_t place, std::int32_t type_code) {
   std::unique_ptr<TzvDnsRecord> record = spares_.Take(
       place, *decodings_,
       [type_code](const TzvDnsRecord& spare) { return spare.spare_tag_.type_code == type_code; });
-  if (record != nullptr) record->Reset();
-  return record;
+  if (record == nullptr) return nullptr;
+  record->Reset();
+  TzvDnsRecord* const added = record.get();
+  items_.Add(std::move(record));
+  return added;
 }
 
 void TzvDnsRecordList::Clear() {
@@ -713,15 +715,15 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     const TzvDnsRecordClass record_class =
         RecordClassFromWire(ComposeWord(bytes[pos + 2], bytes[pos + 3]));
     pos += 4;
-    std::unique_ptr<TzvDnsRecord> made = list.TakeSpare(static_cast<std::size_t>(i), record_type);
-    if (made == nullptr) {
-      made = CreateRecord(record_type);
+    TzvDnsRecord* record = list.AddSpare(static_cast<std::size_t>(i), record_type);
+    if (record == nullptr) {
+      std::unique_ptr<TzvDnsRecord> made = CreateRecord(record_type);
       if (made == nullptr) made = std::make_unique<TzvDnsRecord>();  // kept opaque
       made->spare_tag_.list = &list;
       made->spare_tag_.type_code = record_type;
+      record = made.get();
+      list.Add(std::move(made));
     }
-    TzvDnsRecord* const record = made.get();
-    list.Add(std::move(made));
     record->Name.assign(name.text, name.length);
     record->RecordType = record_type;
     record->RecordClass = record_class;

@@ -174,8 +174,9 @@ class TzvDnsRecordList : public TPersistent {
  private:
   friend class TzvDnsMessage;
   void Reserve(int count) { items_.Reserve(count); }
-  // The spare for the place, reset, if one of the type code waits there ready; else null.
-  std::unique_ptr<TzvDnsRecord> TakeSpare(std::size_t place, std::int32_t type_code);
+  // Adds the spare for the place, reset, if one of the type code waits there ready, and
+  // returns it; else adds nothing and returns null.
+  TzvDnsRecord* AddSpare(std::size_t place, std::int32_t type_code);
 
   TObjectList<TzvDnsRecord> items_;
   // Set for a message's lists: how many decodings the message has finished.
