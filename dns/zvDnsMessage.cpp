@@ -418,6 +418,88 @@ void TzvDnsMessageHeader::SetFlags(std::uint16_t flags) {
 
 // ---- Record base ----
 
+#ifndef PELLAMAR_ASAN
+namespace {
+
+// Freed records' memory, per thread, in size steps of 16 bytes; the record classes are
+// all well under 256 bytes. A few dozen blocks per size are enough for the largest answers
+// decoded again and again; beyond that a freed record goes back to the heap.
+constexpr std::size_t kRecordGrain = 16;
+constexpr std::size_t kRecordSizes = 16;
+constexpr std::size_t kKeptPerSize = 64;
+
+struct TFreeRecord {
+  TFreeRecord* next;
+};
+
+struct TRecordStore {
+  TRecordStore() = default;
+  TRecordStore(const TRecordStore&) = delete;
+  TRecordStore& operator=(const TRecordStore&) = delete;
+  ~TRecordStore();
+  std::array<TFreeRecord*, kRecordSizes> heads{};
+  std::array<std::size_t, kRecordSizes> counts{};
+};
+
+// Set once the thread's store is gone: records freed later (by other destructors at the
+// thread's or the program's end) go straight back to the heap.
+thread_local bool record_store_gone = false;
+thread_local TRecordStore record_store;
+
+TRecordStore::~TRecordStore() {
+  record_store_gone = true;
+  for (TFreeRecord*& head : heads) {
+    while (head != nullptr) {
+      TFreeRecord* const block = head;
+      head = block->next;
+      ::operator delete(block);
+    }
+  }
+}
+
+// The size step of a record of `size` bytes; kRecordSizes or more when it has none.
+std::size_t RecordSizeStep(std::size_t size) {
+  return (size + kRecordGrain - 1) / kRecordGrain - 1;
+}
+
+}  // namespace
+#endif
+
+void* TzvDnsRecord::operator new(std::size_t size) {
+#ifndef PELLAMAR_ASAN
+  const std::size_t step = RecordSizeStep(size);
+  if (step < kRecordSizes && !record_store_gone) {
+    TRecordStore& store = record_store;
+    if (TFreeRecord* const block = store.heads[step]) {
+      store.heads[step] = block->next;
+      --store.counts[step];
+      return block;
+    }
+    // Made at the full step, so that any record of the step can have it later.
+    return ::operator new((step + 1) * kRecordGrain);
+  }
+#endif
+  return ::operator new(size);
+}
+
+void TzvDnsRecord::operator delete(void* memory, [[maybe_unused]] std::size_t size) noexcept {
+  if (memory == nullptr) return;
+#ifndef PELLAMAR_ASAN
+  const std::size_t step = RecordSizeStep(size);
+  if (step < kRecordSizes && !record_store_gone) {
+    TRecordStore& store = record_store;
+    if (store.counts[step] < kKeptPerSize) {
+      auto* const block = static_cast<TFreeRecord*>(memory);
+      block->next = store.heads[step];
+      store.heads[step] = block;
+      ++store.counts[step];
+      return;
+    }
+  }
+#endif
+  ::operator delete(memory);
+}
+
 void TzvDnsRecord::Assign(const TPersistent* source) {
   if (auto* record = dynamic_cast<const TzvDnsRecord*>(source)) {
     Name = record->Name;

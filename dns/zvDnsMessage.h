@@ -82,6 +82,14 @@ class TzvDnsMessage;
 // below read and write their own data.
 class TzvDnsRecord : public TPersistent {
  public:
+  // A decoding makes a dozen records and a message freed frees as many: their memory is
+  // kept per thread, by size, for the next records made instead of going back to the
+  // general heap each time. (Not under AddressSanitizer, which then sees every record's
+  // memory come and go as it would without this.) No record class may ask for an
+  // alignment beyond the usual one.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* memory, std::size_t size) noexcept;
+
   std::string ClassName() const override { return "TzvDnsRecord"; }
   // A new, empty record of the same class as this one.
   virtual std::unique_ptr<TzvDnsRecord> Create() const { return std::make_unique<TzvDnsRecord>(); }

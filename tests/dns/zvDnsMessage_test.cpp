@@ -3,6 +3,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -837,6 +838,58 @@ TEST(ReusedRecordsDeathTest, RecordKeptPastAClearIsPoisoned) {
       "use-after-poison");
   ParseBytes(message, kMxAnswerFixture);  // a clear and a decoding: still not reused
   EXPECT_DEATH((void)kept->ClassName(), "use-after-poison");
+#endif
+}
+
+TEST(RecordMemory, AFreedRecordsMemoryServesTheNextRecordOfItsSize) {
+#ifdef PELLAMAR_ASAN
+  GTEST_SKIP() << "under AddressSanitizer records come from the heap";
+#else
+  auto first = std::make_unique<TzvDnsMXRecord>();
+  first->Name = "a name long enough to be on the heap";
+  first->Preference = 7;
+  const void* const at = first.get();
+  first.reset();
+  auto second = std::make_unique<TzvDnsMXRecord>();
+  EXPECT_EQ(static_cast<const void*>(second.get()), at);
+  EXPECT_TRUE(second->Name.empty());  // made afresh in the memory
+  EXPECT_EQ(second->Preference, 0);
+#endif
+}
+
+TEST(RecordMemory, RecordsOutliveTheThreadThatMadeThemAndMayBeFreedOnAnother) {
+  // Decoded on one thread, which ends; freed on another, which keeps their memory and
+  // ends too; then decoded and freed again here.
+  std::vector<std::unique_ptr<TzvDnsMessage>> messages;
+  std::thread maker([&messages] {
+    for (int i = 0; i < 50; ++i) {
+      messages.push_back(std::make_unique<TzvDnsMessage>());
+      ParseBytes(*messages.back(), kMxAnswerFixture);
+    }
+  });
+  maker.join();
+  EXPECT_EQ(messages.back()->AdditionalRecords().Count(), 4);
+  std::thread freer([&messages] { messages.clear(); });
+  freer.join();
+  TzvDnsMessage here;
+  ParseBytes(here, kMxAnswerFixture);
+  EXPECT_EQ(static_cast<TzvDnsMXRecord*>(here.Answers()[0])->Preference, 10);
+}
+
+TEST(RecordMemoryDeathTest, AFreedRecordIsStillSeenAsFreed) {
+#ifndef PELLAMAR_ASAN
+  GTEST_SKIP() << "only AddressSanitizer sees a freed record";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        auto record = std::make_unique<TzvDnsMXRecord>();
+        const void* const kept = record.get();
+        record.reset();
+        volatile char first = *static_cast<const volatile char*>(kept);
+        (void)first;
+      },
+      "heap-use-after-free");
 #endif
 }
 
