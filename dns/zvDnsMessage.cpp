@@ -147,14 +147,13 @@ class TNameCache {
 // (or outside a decoding) do without.
 thread_local TNameCache* active_names = nullptr;
 
-// Decodes the name at the cursor into its text form. The cursor ends behind the name's own bytes:
-// behind its terminating zero, or behind the first compression pointer met. Pointers may lead
-// anywhere inside the message, forward too; cycles are cut by the jump and length caps.
+// Decodes the name at offset `pos` (inside the message or at its end) into its text form and
+// returns the offset behind the name's own bytes: behind its terminating zero, or behind the
+// first compression pointer met. Pointers may lead anywhere inside the message, forward too;
+// cycles are cut by the jump and length caps.
 //
 // Every answer carries a dozen names, so this walks the message with a plain index instead of
 // a cursor per step; each read is still checked against the message's end first.
-//
-// `pos` lies inside the message or at its end; returns where the cursor goes.
 std::size_t DecodeNameAt(const std::uint8_t* const bytes, const std::size_t size, std::size_t pos,
                          NameText& name, TNameCache* const cache) {
   char* const out = name.text;
@@ -235,14 +234,6 @@ std::size_t DecodeNameAt(const std::uint8_t* const bytes, const std::size_t size
 // The cache of the running decoding, if it was made for these bytes.
 TNameCache* NameCacheFor(const std::uint8_t* bytes) {
   return active_names != nullptr && active_names->Message() == bytes ? active_names : nullptr;
-}
-
-void DecodeName(TzvWireCursor& cursor, NameText& name) {
-  const std::span<const std::uint8_t> message = cursor.Bytes();
-  const std::size_t end =
-      DecodeNameAt(message.data(), message.size(), static_cast<std::size_t>(cursor.Position()),
-                   name, NameCacheFor(message.data()));
-  cursor.Skip(end - static_cast<std::size_t>(cursor.Position()));
 }
 
 // A name read at a moving position of the message, into a record's field.
@@ -547,11 +538,9 @@ void TzvDnsRecord::WriteName(std::string_view name, TzvByteArray& buffer, std::i
 }
 
 std::string TzvDnsRecord::ReadName(const TzvByteArray& buffer, std::int32_t& position) {
-  TzvWireCursor cursor(buffer.Bytes(), position);
-  NameText name;
-  DecodeName(cursor, name);
-  position = cursor.Position();
-  return std::string(name.text, name.length);
+  std::string name;
+  ReadNameInto(buffer, position, name);
+  return name;
 }
 
 void TzvDnsRecord::WriteCharacterString(std::string_view text, TzvByteArray& buffer,
@@ -589,10 +578,8 @@ void TzvDnsRecord::WriteQuestion(TzvByteArray& buffer, std::int32_t& position) {
 }
 
 void TzvDnsRecord::ReadQuestion(const TzvByteArray& buffer, std::int32_t& position) {
+  ReadNameInto(buffer, position, Name);
   TzvWireCursor cursor(buffer.Bytes(), position);
-  NameText name;
-  DecodeName(cursor, name);
-  Name.assign(name.text, name.length);
   RecordType = cursor.ReadWord();
   RecordClass = RecordClassFromWire(cursor.ReadWord());
   position = cursor.Position();
@@ -618,29 +605,20 @@ void TzvDnsRecord::ReadRecord(const TzvByteArray& buffer, std::int32_t& position
 
 void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position) {
   const std::size_t size = buffer.Length();
+  if (position < 0 || static_cast<std::size_t>(position) > size) RaiseDnsInvalidSize();
   const std::size_t at = static_cast<std::size_t>(position);
-  if (position >= 0 && at <= size && size - at >= 6) {
-    // The usual case: time to live and data length there, checked at once.
-    const std::uint8_t* const fixed = buffer.Data() + at;
-    TTL = std::uint32_t{ComposeWord(fixed[0], fixed[1])} << 16 | ComposeWord(fixed[2], fixed[3]);
-    DataLength = ComposeWord(fixed[4], fixed[5]);
-    const std::size_t start = at + 6;
-    if (static_cast<std::size_t>(DataLength) > size - start) RaiseDnsInvalidSize();
-    position = static_cast<std::int32_t>(start) + DataLength;
-    std::int32_t data = static_cast<std::int32_t>(start);
-    ParseData(buffer, data);
-    if (data > position) RaiseDnsInvalidSize();
-    return;
-  }
-  TzvWireCursor cursor(buffer.Bytes(), position);
-  TTL = cursor.ReadDWord();
-  DataLength = cursor.ReadWord();
-  const std::int32_t start = cursor.Position();
-  cursor.Skip(static_cast<std::size_t>(DataLength));
-  position = cursor.Position();
+  const std::uint8_t* const fixed = buffer.Data() + at;
+  // Time to live, then data length: a record cut between them keeps its time to live.
+  if (size - at < 4) RaiseDnsInvalidSize();
+  TTL = std::uint32_t{ComposeWord(fixed[0], fixed[1])} << 16 | ComposeWord(fixed[2], fixed[3]);
+  if (size - at < 6) RaiseDnsInvalidSize();
+  DataLength = ComposeWord(fixed[4], fixed[5]);
+  const std::size_t start = at + 6;
+  if (static_cast<std::size_t>(DataLength) > size - start) RaiseDnsInvalidSize();
+  position = static_cast<std::int32_t>(start) + DataLength;
   // The parser reads from a copy; whatever it leaves unread is skipped, so the next
   // record starts where the data length says.
-  std::int32_t data = start;
+  std::int32_t data = static_cast<std::int32_t>(start);
   ParseData(buffer, data);
   if (data > position) RaiseDnsInvalidSize();
 }
@@ -778,12 +756,11 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
                                  TzvDnsRecordList& list, std::int32_t count, bool questions) {
   // Room for the records the header announces, but never for more than the rest of the
   // datagram could hold: a question takes at least 5 bytes, a resource record 11.
-  const std::size_t rest = static_cast<std::size_t>(buffer.Length() - position);
-  const std::size_t fit = rest / (questions ? 5 : 11);
-  list.Reserve(static_cast<int>(std::min(static_cast<std::size_t>(count), fit)));
   const std::uint8_t* const bytes = buffer.Data();
   const std::size_t size = buffer.Length();
   if (position < 0 || static_cast<std::size_t>(position) > size) RaiseDnsInvalidSize();
+  const std::size_t fit = (size - static_cast<std::size_t>(position)) / (questions ? 5 : 11);
+  list.Reserve(static_cast<int>(std::min(static_cast<std::size_t>(count), fit)));
   TNameCache* const names = NameCacheFor(bytes);
   for (std::int32_t i = 0; i < count; ++i) {
     // The record's class depends on its type, which follows its name, so the question

@@ -191,15 +191,31 @@ THandle RegisterWaitObject(std::shared_ptr<TzvWaitObject> object) {
   return handle;
 }
 
-std::shared_ptr<TzvWaitObject> FindWaitObject(THandle handle) {
+namespace {
+
+// The objects of `count` handles, found under one hold of the table's lock; false (errno
+// EBADF) when any handle is not open.
+bool HoldWaitObjects(const THandle* handles, std::size_t count,
+                     std::shared_ptr<TzvWaitObject>* held) {
   auto& table = Handles();
   std::lock_guard guard(table.lock);
-  auto it = table.objects.find(handle);
-  if (it == table.objects.end()) {
-    errno = EBADF;
-    return nullptr;
+  for (std::size_t i = 0; i < count; ++i) {
+    auto it = table.objects.find(handles[i]);
+    if (it == table.objects.end()) {
+      errno = EBADF;
+      return false;
+    }
+    held[i] = it->second;
   }
-  return it->second;
+  return true;
+}
+
+}  // namespace
+
+std::shared_ptr<TzvWaitObject> FindWaitObject(THandle handle) {
+  std::shared_ptr<TzvWaitObject> object;
+  HoldWaitObjects(&handle, 1, &object);
+  return object;
 }
 
 THandle CreateEvent(bool manual_reset, bool initial_state) {
@@ -384,8 +400,7 @@ std::uint32_t MsgWaitForMultipleObjects(std::uint32_t count, const THandle* hand
     return WAIT_FAILED;
   }
   // Every lookup waits several times, and the bookkeeping of a wait should cost no
-  // allocation of its own: the usual one or two objects are held on the stack, and all
-  // are found under one hold of the table's lock.
+  // allocation of its own: the usual one or two objects are held on the stack.
   constexpr std::uint32_t kHeldInline = 4;
   std::array<std::shared_ptr<TzvWaitObject>, kHeldInline> held_inline;
   std::vector<std::shared_ptr<TzvWaitObject>> held_more;
@@ -394,20 +409,9 @@ std::uint32_t MsgWaitForMultipleObjects(std::uint32_t count, const THandle* hand
     held_more.resize(count);
     held = held_more.data();
   }
+  if (!HoldWaitObjects(handles, count, held)) return WAIT_FAILED;
   std::array<TzvWaitObject*, kMaxHandles> objects;
-  {
-    auto& table = Handles();
-    std::lock_guard guard(table.lock);
-    for (std::uint32_t i = 0; i < count; ++i) {
-      auto it = table.objects.find(handles[i]);
-      if (it == table.objects.end()) {
-        errno = EBADF;
-        return WAIT_FAILED;
-      }
-      held[i] = it->second;
-      objects[i] = held[i].get();
-    }
-  }
+  for (std::uint32_t i = 0; i < count; ++i) objects[i] = held[i].get();
   TzvWaitRequest request;
   request.Objects = std::span<TzvWaitObject* const>(objects.data(), count);
   request.TimeoutMs = milliseconds == INFINITE ? -1 : static_cast<std::int64_t>(milliseconds);
