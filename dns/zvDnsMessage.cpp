@@ -231,6 +231,27 @@ std::size_t DecodeNameAt(const std::uint8_t* const bytes, const std::size_t size
   return jumps > 0 ? resume : pos + 1;
 }
 
+// Decodes the name at `pos` like DecodeNameAt and points `text` at its text, which stays valid
+// while `scratch` and the decoding do. Most names in an answer are a lone pointer to a name read
+// before: their text is taken straight from the cache, not copied to the stack and from there
+// again (a copy that would also have to wait for the pieces just written to it).
+inline std::size_t DecodeName(const std::uint8_t* const bytes, const std::size_t size,
+                              const std::size_t pos, NameText& scratch, TNameCache* const cache,
+                              std::string_view& text) {
+  if (cache != nullptr && size - pos >= 2 && (bytes[pos] & 0xC0) == 0xC0) {
+    TNameCache::TSuffix known;
+    // Within the caps as DecodeNameAt checks them; otherwise it raises the error below.
+    if (cache->Find(ComposeWord(bytes[pos] & 0x3F, bytes[pos + 1]), known) &&
+        1 + known.jumps <= kMaxPointerJumps && known.length + 1 <= kMaxNameOctets) {
+      text = {known.text, known.length - 1};  // a known suffix has one label at least
+      return pos + 2;
+    }
+  }
+  const std::size_t end = DecodeNameAt(bytes, size, pos, scratch, cache);
+  text = {scratch.text, scratch.length};
+  return end;
+}
+
 // The cache of the running decoding, if it was made for these bytes.
 TNameCache* NameCacheFor(const std::uint8_t* bytes) {
   return active_names != nullptr && active_names->Message() == bytes ? active_names : nullptr;
@@ -241,10 +262,11 @@ void ReadNameInto(const TzvByteArray& buffer, std::int32_t& position, std::strin
   const std::uint8_t* const bytes = buffer.Data();
   const std::size_t size = buffer.Length();
   if (position < 0 || static_cast<std::size_t>(position) > size) RaiseDnsInvalidSize();
-  NameText name;
-  const std::size_t end =
-      DecodeNameAt(bytes, size, static_cast<std::size_t>(position), name, NameCacheFor(bytes));
-  field.assign(name.text, name.length);
+  NameText scratch;
+  std::string_view text;
+  const std::size_t end = DecodeName(bytes, size, static_cast<std::size_t>(position), scratch,
+                                     NameCacheFor(bytes), text);
+  field.assign(text.data(), text.size());
   position = static_cast<std::int32_t>(end);
 }
 
@@ -767,8 +789,10 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     // part is read first and handed to the record made for it. A fault in it adds no
     // record; the record is added before the rest of its fields are read, so one that
     // fails half-way is still owned by the list.
-    NameText name;
-    std::size_t pos = DecodeNameAt(bytes, size, static_cast<std::size_t>(position), name, names);
+    NameText scratch;
+    std::string_view name;
+    std::size_t pos =
+        DecodeName(bytes, size, static_cast<std::size_t>(position), scratch, names, name);
     if (size - pos < 4) RaiseDnsInvalidSize();
     const std::int32_t record_type = ComposeWord(bytes[pos], bytes[pos + 1]);
     const TzvDnsRecordClass record_class =
@@ -783,7 +807,7 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
       record = made.get();
       list.Add(std::move(made));
     }
-    record->Name.assign(name.text, name.length);
+    record->Name.assign(name.data(), name.size());
     record->RecordType = record_type;
     record->RecordClass = record_class;
     position = static_cast<std::int32_t>(pos);
