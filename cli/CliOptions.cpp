@@ -95,6 +95,21 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
       options.Server = argument.substr(1);
       continue;
     }
+    // dig's spelling of the options its users type most; a name starting with "+" goes
+    // after "--".
+    if (!options_ended && argument.size() > 1 && argument[0] == '+') {
+      if (argument == "+short") {
+        short_output = true;
+      } else if (argument == "+norecurse" || argument == "+norec") {
+        options.RecursionDesired = false;
+      } else if (argument == "+recurse" || argument == "+rec") {
+        options.RecursionDesired = true;
+      } else {
+        return fail("unknown option " + argument +
+                    " (of dig's +options, pellamar-cli reads +short, +norecurse and +recurse)");
+      }
+      continue;
+    }
     if (options_ended || argument.empty() || argument[0] != '-' || argument == "-") {
       positional.push_back(argument);
       continue;
@@ -288,7 +303,7 @@ OPTIONS
     -W, --timeout SECONDS  how long one wait for the answer may last (default 5)
     -t, --type TYPE        the question's type (instead of the TYPE word)
     -x, --reverse ADDRESS  the host names of an IPv4 or IPv6 address (type ptr)
-    --short                only the answer records' data, one per line
+    --short, +short        only the answer records' data, one per line
     --json                 one JSON object: question, server, port, transport,
                            truncated, time_ms, rcode, flags, error, and the answer,
                            authority and additional records (name, type, class,
@@ -298,7 +313,9 @@ OPTIONS
     --follow-referrals[=DEPTH]
                            follow referrals to other name servers, at most DEPTH
                            steps deep (0 or more; default 4)
-    --no-recursion         do not ask the server to recurse (clears RD)
+    --no-recursion, +norecurse
+                           do not ask the server to recurse (clears RD);
+                           +recurse asks it again
     --list-dns             list the DNS servers this machine is configured to use
     -h, --help             this text
     -V, --version          the version

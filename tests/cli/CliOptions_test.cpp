@@ -94,6 +94,18 @@ TEST(CliArguments, OutputModes) {
   EXPECT_FALSE(ParseError({"--short", "--json", "x"}).empty());
 }
 
+// dig users' habits: @server NAME TYPE +short; other +options are named in the error.
+TEST(CliArguments, DigPlusOptions) {
+  const TCliOptions dig = ParseOk({"@127.0.0.1", "x.test", "mx", "+short", "+norec"});
+  EXPECT_EQ(dig.Output, TCliOutput::coShort);
+  EXPECT_FALSE(dig.RecursionDesired);
+  EXPECT_EQ(dig.QueryType, kzvDnsTypeMX);
+  EXPECT_TRUE(ParseOk({"--no-recursion", "+recurse", "x"}).RecursionDesired);
+  EXPECT_NE(ParseError({"x", "+tcp"}).find("unknown option +tcp"), std::string::npos);
+  EXPECT_FALSE(ParseError({"+short", "--json", "x"}).empty());
+  EXPECT_EQ(ParseOk({"--", "+odd.test"}).Name, "+odd.test");
+}
+
 TEST(CliArguments, ModesAndMistakes) {
   EXPECT_EQ(ParseOk({"--list-dns"}).Mode, TCliMode::cmListDns);
   EXPECT_EQ(ParseOk({"--help"}).Mode, TCliMode::cmHelp);
