@@ -112,7 +112,9 @@ class TNameCache {
                 const std::uint16_t* labels, const std::uint16_t* starts,
                 const std::uint8_t* jumps_before) {
     if (count == 0 || length > kTextRoom - used_) return;
-    std::memcpy(text_ + used_, text, length);
+    // In whole blocks: the text has a block's room to spare, and so has this store.
+    for (std::size_t at = 0; at < length; at += kLabelBlock)
+      std::memcpy(text_ + used_ + at, text + at, kLabelBlock);
     for (std::size_t i = 0; i < count; ++i) {
       TSlot& slot = slots_[labels[i] % kSlots];
       slot.offset_plus_one = static_cast<std::uint16_t>(labels[i] + 1u);
@@ -647,24 +649,83 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
 
 // ---- Record list ----
 
-TzvDnsRecord* TzvDnsRecordList::AddSpare(std::size_t place, std::int32_t type_code) {
-  std::unique_ptr<TzvDnsRecord> record = spares_.Take(
-      place, *decodings_,
-      [type_code](const TzvDnsRecord& spare) { return spare.spare_tag_.type_code == type_code; });
-  if (record == nullptr) return nullptr;
+TzvDnsRecordList::~TzvDnsRecordList() {
+  // Spares are poisoned; every record is shown to the sanitizer again before it is freed.
+  for (TSlots& set : sets_) {
+    for (auto& slot : set) {
+      if (slot != nullptr) SetRecycledPoison(slot.get(), sizeof(TzvDnsRecord), false);
+    }
+  }
+}
+
+void TzvDnsRecordList::FreeSlot(std::unique_ptr<TzvDnsRecord>& slot) {
+  if (slot == nullptr) return;
+  SetRecycledPoison(slot.get(), sizeof(TzvDnsRecord), false);
+  slot.reset();
+}
+
+int TzvDnsRecordList::Add(std::unique_ptr<TzvDnsRecord> record) {
+  if (record == nullptr || record->spare_tag_.list != this) holds_callers_ = true;
+  TSlots& live = sets_[live_];
+  if (count_ < live.size()) {
+    FreeSlot(live[count_]);  // a spare that did not fit
+    live[count_] = std::move(record);
+  } else {
+    live.push_back(std::move(record));
+  }
+  return static_cast<int>(count_++);
+}
+
+void TzvDnsRecordList::Reserve(int count) {
+  TSlots& live = sets_[live_];
+  if (count > 0 && static_cast<std::size_t>(count) > live.capacity())
+    live.reserve(static_cast<std::size_t>(count));
+}
+
+TzvDnsRecord* TzvDnsRecordList::AddSpare(std::int32_t type_code) {
+  TSlots& live = sets_[live_];
+  if (count_ >= live.size() || live[count_] == nullptr) return nullptr;
+  TzvDnsRecord* const record = live[count_].get();
+  SetRecycledPoison(record, sizeof(TzvDnsRecord), false);
+  if (record->spare_tag_.type_code != type_code) {
+    SetRecycledPoison(record, sizeof(TzvDnsRecord), true);
+    return nullptr;
+  }
   record->Reset();
-  TzvDnsRecord* const added = record.get();
-  items_.Add(std::move(record));
-  return added;
+  ++count_;
+  return record;
 }
 
 void TzvDnsRecordList::Clear() {
+  TSlots& live = sets_[live_];
   if (decodings_ == nullptr) {
-    items_.Clear();
+    live.clear();
+    count_ = 0;
     return;
   }
-  spares_.KeepAll(items_, *decodings_, kMaxSpareRecords,
-                  [this](const TzvDnsRecord& record) { return record.spare_tag_.list == this; });
+  // Records the caller added are the caller's, and go now; only those the message's
+  // decodings made are kept.
+  if (holds_callers_) {
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (live[i] != nullptr && live[i]->spare_tag_.list != this) live[i].reset();
+    }
+    holds_callers_ = false;
+  }
+  // With no decoding since the last clear, what the list held was the caller's alone.
+  if (cleared_at_ == *decodings_) {
+    count_ = 0;
+    return;
+  }
+  cleared_at_ = *decodings_;
+  // Spares nobody took in the decoding that ends here are freed; the records it made wait
+  // through the next one (an odd large list keeps none).
+  for (std::size_t i = count_; i < live.size(); ++i) FreeSlot(live[i]);
+  live.resize(count_ <= kMaxSpareRecords ? count_ : 0);
+  for (auto& slot : live) {
+    if (slot != nullptr) SetRecycledPoison(slot.get(), sizeof(TzvDnsRecord), true);
+  }
+  count_ = 0;
+  live_ ^= 1;
 }
 
 void TzvDnsRecordList::Assign(const TPersistent* source) {
@@ -683,7 +744,7 @@ void TzvDnsRecordList::Assign(const TPersistent* source) {
 }
 
 TzvDnsRecord* TzvDnsRecordList::FindItem(std::string_view name, std::int32_t record_type) const {
-  for (const auto& record : items_) {
+  for (const auto& record : *this) {
     if (record->RecordType == record_type && SameText(record->Name, name)) return record.get();
   }
   return nullptr;
@@ -798,7 +859,7 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     const TzvDnsRecordClass record_class =
         RecordClassFromWire(ComposeWord(bytes[pos + 2], bytes[pos + 3]));
     pos += 4;
-    TzvDnsRecord* record = list.AddSpare(static_cast<std::size_t>(i), record_type);
+    TzvDnsRecord* record = list.AddSpare(record_type);
     if (record == nullptr) {
       std::unique_ptr<TzvDnsRecord> made = CreateRecord(record_type);
       if (made == nullptr) made = std::make_unique<TzvDnsRecord>();  // kept opaque

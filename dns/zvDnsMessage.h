@@ -160,36 +160,51 @@ class TzvDnsRecord : public TPersistent {
 class TzvDnsRecordList : public TPersistent {
  public:
   TzvDnsRecordList() = default;
+  ~TzvDnsRecordList() override;
   TzvDnsRecordList(const TzvDnsRecordList&) = delete;
   TzvDnsRecordList& operator=(const TzvDnsRecordList&) = delete;
   std::string ClassName() const override { return "TzvDnsRecordList"; }
   // Replaces the records with copies (of the same classes) of another list's records.
   void Assign(const TPersistent* source) override;
 
-  int Add(std::unique_ptr<TzvDnsRecord> record) { return items_.Add(std::move(record)); }
+  int Add(std::unique_ptr<TzvDnsRecord> record);
   void Clear();
-  int Count() const { return items_.Count(); }
+  int Count() const { return static_cast<int>(count_); }
   // Valid until the list is cleared; outside 0 .. Count-1 fails with
   // "List index out of bounds (%d)".
-  TzvDnsRecord* Items(int index) const { return items_.Items(index); }
-  TzvDnsRecord* operator[](int index) const { return items_.Items(index); }
+  TzvDnsRecord* Items(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= count_) RaiseListIndexError(index);
+    return sets_[live_][static_cast<std::size_t>(index)].get();
+  }
+  TzvDnsRecord* operator[](int index) const { return Items(index); }
   // The first record of the type whose name matches ignoring ASCII case, or nullptr.
   TzvDnsRecord* FindItem(std::string_view name, std::int32_t record_type) const;
 
-  auto begin() const { return items_.begin(); }
-  auto end() const { return items_.end(); }
+  auto begin() const { return sets_[live_].cbegin(); }
+  auto end() const { return sets_[live_].cbegin() + static_cast<std::ptrdiff_t>(count_); }
 
  private:
   friend class TzvDnsMessage;
-  void Reserve(int count) { items_.Reserve(count); }
-  // Adds the spare for the place, reset, if one of the type code waits there ready, and
+  using TSlots = std::vector<std::unique_ptr<TzvDnsRecord>>;
+  void Reserve(int count);
+  // Adds the spare waiting ready at the next place, reset, if it is of the type code, and
   // returns it; else adds nothing and returns null.
-  TzvDnsRecord* AddSpare(std::size_t place, std::int32_t type_code);
+  TzvDnsRecord* AddSpare(std::int32_t type_code);
+  // Frees the record at a slot, which may be a poisoned spare.
+  static void FreeSlot(std::unique_ptr<TzvDnsRecord>& slot);
 
-  TObjectList<TzvDnsRecord> items_;
-  // Set for a message's lists: how many decodings the message has finished.
+  // Two sets of slots that trade roles at each clear after a decoding, so no record moves:
+  // the live set holds the records (its first count_ slots) followed by the spares ready
+  // for this decoding, left from the one before last; the other set holds the last
+  // decoding's records, waiting. A list outside a message uses the first set only.
+  TSlots sets_[2];
+  std::size_t live_ = 0;
+  std::size_t count_ = 0;
+  // Set for a message's lists: how many decodings the message has finished, and how many
+  // it had at the list's last clear.
   const std::uint64_t* decodings_ = nullptr;
-  TRecycleBin<TzvDnsRecord> spares_;
+  std::uint64_t cleared_at_ = 0;
+  bool holds_callers_ = false;  // the caller added records since the last clear
 };
 
 class TzvDnsMessage {

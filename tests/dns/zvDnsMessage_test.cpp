@@ -816,6 +816,34 @@ TEST(ReusedRecords, OnlyRecordsTheMessageMadeAreKept) {
             "TzvDnsMXRecord pellamar.test 15 1 3600 8 20 mx2.pellamar.test");
 }
 
+// A caller's record added among decoded ones is destroyed at the next clear, never kept
+// for reuse, and the decoded ones around it still are; a list holding fewer records than
+// the one before shows only its own.
+TEST(ReusedRecords, CallersRecordsAmongDecodedOnesGoAtTheClear) {
+  static int destroyed = 0;
+  struct TCounted : TzvDnsMXRecord {
+    ~TCounted() override { ++destroyed; }
+  };
+  TzvDnsMessage message;
+  ParseBytes(message, kMxAnswerFixture);
+  ParseBytes(message, kMxAnswerFixture);
+  const std::vector<std::string> decoded = Describe(message);
+  message.Answers().Add(std::make_unique<TCounted>());
+  EXPECT_EQ(message.Answers().Count(), 3);
+  ParseBytes(message, kMxAnswerFixture);
+  EXPECT_EQ(destroyed, 1);
+  ParseBytes(message, kMxAnswerFixture);
+  EXPECT_EQ(Describe(message), decoded);
+
+  Bytes one_answer(std::begin(kMxAnswerFixture), std::begin(kMxAnswerFixture) + 51);
+  one_answer[7] = 1;  // the first MX alone
+  one_answer[9] = one_answer[11] = 0;
+  ParseBytes(message, one_answer);
+  EXPECT_EQ(message.Answers().Count(), 1);
+  EXPECT_EQ(std::distance(message.Answers().begin(), message.Answers().end()), 1);
+  EXPECT_THROW(message.Answers().Items(1), EListError);
+}
+
 // A record is valid until its list is cleared; one kept longer is a fault the sanitizer
 // reports, as it would for a freed record, even though the message keeps the memory.
 TEST(ReusedRecordsDeathTest, RecordKeptPastAClearIsPoisoned) {
