@@ -99,8 +99,9 @@ class TNameCache {
     int jumps;
   };
   bool Find(std::size_t offset, TSuffix& suffix) const {
-    const TSlot& slot = slots_[offset % kSlots];
-    if (slot.offset_plus_one != offset + 1) return false;
+    const std::size_t at = offset % kSlots;
+    if (offsets_plus_one_[at] != offset + 1) return false;
+    const TSlot& slot = slots_[at];
     suffix = {text_ + slot.text_at, slot.length, slot.jumps};
     return true;
   }
@@ -116,8 +117,9 @@ class TNameCache {
     for (std::size_t at = 0; at < length; at += kLabelBlock)
       std::memcpy(text_ + used_ + at, text + at, kLabelBlock);
     for (std::size_t i = 0; i < count; ++i) {
-      TSlot& slot = slots_[labels[i] % kSlots];
-      slot.offset_plus_one = static_cast<std::uint16_t>(labels[i] + 1u);
+      const std::size_t at = labels[i] % kSlots;
+      offsets_plus_one_[at] = static_cast<std::uint16_t>(labels[i] + 1u);
+      TSlot& slot = slots_[at];
       slot.text_at = static_cast<std::uint16_t>(used_ + starts[i]);
       slot.length = static_cast<std::uint16_t>(length - starts[i]);
       slot.jumps = static_cast<std::uint8_t>(jumps - jumps_before[i]);
@@ -131,16 +133,17 @@ class TNameCache {
  private:
   static constexpr std::size_t kSlots = 64;
   static constexpr std::size_t kTextRoom = 2048;
-  // Eight bytes, so that the whole table is cleared with a few wide stores.
   struct TSlot {
-    std::uint16_t offset_plus_one = 0;  // 0: empty; offsets stay below kReachable
-    std::uint16_t text_at = 0;
-    std::uint16_t length = 0;
-    std::uint8_t jumps = 0;
+    std::uint16_t text_at;
+    std::uint16_t length;
+    std::uint8_t jumps;
   };
-  static_assert(sizeof(TSlot) == 8 && kReachable < 0xFFFF);
+  static_assert(kReachable < 0xFFFF);
   const std::uint8_t* message_;
-  std::array<TSlot, kSlots> slots_{};
+  // Which offset each slot holds, plus one (0: none), apart from the slots themselves: only
+  // these 128 bytes need clearing for each decoding.
+  std::array<std::uint16_t, kSlots> offsets_plus_one_{};
+  std::array<TSlot, kSlots> slots_;
   std::size_t used_ = 0;
   char text_[kTextRoom + kLabelBlock];  // a suffix is read in whole blocks, past its end too
 };
@@ -674,12 +677,6 @@ int TzvDnsRecordList::Add(std::unique_ptr<TzvDnsRecord> record) {
     live.push_back(std::move(record));
   }
   return static_cast<int>(count_++);
-}
-
-void TzvDnsRecordList::Reserve(int count) {
-  TSlots& live = sets_[live_];
-  if (count > 0 && static_cast<std::size_t>(count) > live.capacity())
-    live.reserve(static_cast<std::size_t>(count));
 }
 
 TzvDnsRecord* TzvDnsRecordList::AddSpare(std::int32_t type_code) {

@@ -186,7 +186,11 @@ class TzvDnsRecordList : public TPersistent {
  private:
   friend class TzvDnsMessage;
   using TSlots = std::vector<std::unique_ptr<TzvDnsRecord>>;
-  void Reserve(int count);
+  void Reserve(int count) {
+    TSlots& live = sets_[live_];
+    if (count > 0 && static_cast<std::size_t>(count) > live.capacity())
+      live.reserve(static_cast<std::size_t>(count));
+  }
   // Adds the spare waiting ready at the next place, reset, if it is of the type code, and
   // returns it; else adds nothing and returns null.
   TzvDnsRecord* AddSpare(std::int32_t type_code);
