@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <typeinfo>
 
 #include "net/zvSocketUtils.h"
 
@@ -650,6 +651,30 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
   if (data > position) RaiseDnsInvalidSize();
 }
 
+void TzvDnsRecord::ReadUnresetRecordRest(const TzvByteArray& buffer, std::int32_t& position) {
+  const std::int32_t data_at = position;
+  try {
+    ReadRecordRest(buffer, position);
+  } catch (...) {
+    // The fields not reached may still hold what an earlier decoding put there. The record
+    // is reset and decoded again up to the same fault, so it shows exactly what a new
+    // record would.
+    std::string name = std::move(Name);
+    const std::int32_t type = RecordType;
+    const TzvDnsRecordClass record_class = RecordClass;
+    Reset();
+    Name = std::move(name);
+    RecordType = type;
+    RecordClass = record_class;
+    std::int32_t again = data_at;
+    try {
+      ReadRecordRest(buffer, again);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
 // ---- Record list ----
 
 TzvDnsRecordList::~TzvDnsRecordList() {
@@ -679,18 +704,29 @@ int TzvDnsRecordList::Add(std::unique_ptr<TzvDnsRecord> record) {
   return static_cast<int>(count_++);
 }
 
-TzvDnsRecord* TzvDnsRecordList::AddSpare(std::int32_t type_code) {
-  TSlots& live = sets_[live_];
-  if (count_ >= live.size() || live[count_] == nullptr) return nullptr;
-  TzvDnsRecord* const record = live[count_].get();
-  SetRecycledPoison(record, sizeof(TzvDnsRecord), false);
-  if (record->spare_tag_.type_code != type_code) {
-    SetRecycledPoison(record, sizeof(TzvDnsRecord), true);
-    return nullptr;
-  }
-  record->Reset();
-  ++count_;
-  return record;
+namespace {
+
+// Whether a successful decoding of a resource record sets every field of the record's class,
+// so that a reused one need not be reset first. Only the codec's own classes are known to;
+// a class derived from one may add fields that only its Reset empties. (Classes are told
+// apart by the address of their type information: should a copy from another library make
+// that fail, the record is merely reset as any other.)
+bool DecodingSetsAllFields(const TzvDnsRecord& record) {
+  const std::type_info* const type = &typeid(record);
+  return type == &typeid(TzvDnsMXRecord) || type == &typeid(TzvDnsARecord) ||
+         type == &typeid(TzvDnsNSRecord) || type == &typeid(TzvDnsRecord) ||
+         type == &typeid(TzvDnsPTRRecord) || type == &typeid(TzvDnsCNAMERecord) ||
+         type == &typeid(TzvDnsSOARecord) || type == &typeid(TzvDnsTXTRecord);
+}
+
+}  // namespace
+
+void TzvDnsRecordList::PrepareSpare(TzvDnsRecord& record, bool resource_record) {
+  using TSetsAll = TzvDnsRecord::TSpareTag::TSetsAll;
+  TSetsAll& sets_all = record.spare_tag_.decoding_sets_all;
+  if (sets_all == TSetsAll::Unknown)
+    sets_all = resource_record && DecodingSetsAllFields(record) ? TSetsAll::Yes : TSetsAll::No;
+  if (sets_all == TSetsAll::No) record.Reset();
 }
 
 void TzvDnsRecordList::Clear() {
@@ -856,7 +892,7 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     const TzvDnsRecordClass record_class =
         RecordClassFromWire(ComposeWord(bytes[pos + 2], bytes[pos + 3]));
     pos += 4;
-    TzvDnsRecord* record = list.AddSpare(record_type);
+    TzvDnsRecord* record = list.AddSpare(record_type, !questions);
     if (record == nullptr) {
       std::unique_ptr<TzvDnsRecord> made = CreateRecord(record_type);
       if (made == nullptr) made = std::make_unique<TzvDnsRecord>();  // kept opaque
@@ -869,7 +905,11 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     record->RecordType = record_type;
     record->RecordClass = record_class;
     position = static_cast<std::int32_t>(pos);
-    if (!questions) record->ReadRecordRest(buffer, position);
+    if (questions) continue;
+    if (record->spare_tag_.decoding_sets_all == TzvDnsRecord::TSpareTag::TSetsAll::Yes)
+      record->ReadUnresetRecordRest(buffer, position);
+    else
+      record->ReadRecordRest(buffer, position);
   }
 }
 

@@ -135,6 +135,8 @@ class TzvDnsRecord : public TPersistent {
   friend class TzvDnsRecordList;
   // What follows the question part of a resource record: TTL, data length and data.
   void ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position);
+  // The same for a reused record that was not reset first (TSpareTag::decoding_sets_all).
+  void ReadUnresetRecordRest(const TzvByteArray& buffer, std::int32_t& position);
 
   // The message list whose decoding made this record. Only such records go back to the
   // list's spares when it is cleared; a copy of a record belongs to no list.
@@ -144,6 +146,11 @@ class TzvDnsRecord : public TPersistent {
     TSpareTag& operator=(const TSpareTag&) { return *this; }
     const TzvDnsRecordList* list = nullptr;
     std::int32_t type_code = 0;  // what it was made for (RecordType may be changed by anyone)
+    // Whether the record is a resource record of one of the codec's own classes (not of a
+    // class derived from one), whose decoding sets every field when it succeeds: reused,
+    // such a record is reset only if its decoding fails. Learnt at its first reuse.
+    enum class TSetsAll : std::uint8_t { Unknown, No, Yes };
+    TSetsAll decoding_sets_all = TSetsAll::Unknown;
   };
   TSpareTag spare_tag_;
 };
@@ -191,9 +198,25 @@ class TzvDnsRecordList : public TPersistent {
     if (count > 0 && static_cast<std::size_t>(count) > live.capacity())
       live.reserve(static_cast<std::size_t>(count));
   }
-  // Adds the spare waiting ready at the next place, reset, if it is of the type code, and
-  // returns it; else adds nothing and returns null.
-  TzvDnsRecord* AddSpare(std::int32_t type_code);
+  // Adds the spare waiting ready at the next place, if it is of the type code, and returns
+  // it; else adds nothing and returns null. The spare is reset unless it is to be a resource
+  // record whose decoding sets every field.
+  TzvDnsRecord* AddSpare(std::int32_t type_code, bool resource_record) {
+    TSlots& live = sets_[live_];
+    if (count_ >= live.size() || live[count_] == nullptr) return nullptr;
+    TzvDnsRecord* const record = live[count_].get();
+    SetRecycledPoison(record, sizeof(TzvDnsRecord), false);
+    if (record->spare_tag_.type_code != type_code) {
+      SetRecycledPoison(record, sizeof(TzvDnsRecord), true);
+      return nullptr;
+    }
+    if (record->spare_tag_.decoding_sets_all != TzvDnsRecord::TSpareTag::TSetsAll::Yes)
+      PrepareSpare(*record, resource_record);
+    ++count_;
+    return record;
+  }
+  // Learns whether the spare's decoding sets every field, and resets it if not.
+  static void PrepareSpare(TzvDnsRecord& record, bool resource_record);
   // Frees the record at a slot, which may be a poisoned spare.
   static void FreeSlot(std::unique_ptr<TzvDnsRecord>& slot);
 

@@ -844,6 +844,34 @@ TEST(ReusedRecords, CallersRecordsAmongDecodedOnesGoAtTheClear) {
   EXPECT_THROW(message.Answers().Items(1), EListError);
 }
 
+// A reused record of a class derived from the codec's is reset before its decoding, since
+// only its own Reset knows the fields it adds.
+TEST(ReusedRecords, DerivedClassesAreResetForReuse) {
+  struct TTagged : TzvDnsMXRecord {
+    int Extra = 0;
+    void Reset() override {
+      TzvDnsMXRecord::Reset();
+      Extra = 0;
+    }
+  };
+  struct TTaggingMessage : TzvDnsMessage {
+    std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t type) override {
+      if (type == kzvDnsTypeMX) return std::make_unique<TTagged>();
+      return TzvDnsMessage::CreateRecord(type);
+    }
+  };
+  TTaggingMessage message;
+  for (int round = 0; round < 4; ++round) {
+    ParseBytes(message, kMxAnswerFixture);
+    for (const auto& record : message.Answers()) {
+      auto* tagged = dynamic_cast<TTagged*>(record.get());
+      ASSERT_NE(tagged, nullptr);
+      EXPECT_EQ(tagged->Extra, 0) << "round " << round;
+      tagged->Extra = 7;
+    }
+  }
+}
+
 // A record is valid until its list is cleared; one kept longer is a fault the sanitizer
 // reports, as it would for a freed record, even though the message keeps the memory.
 TEST(ReusedRecordsDeathTest, RecordKeptPastAClearIsPoisoned) {
