@@ -158,7 +158,7 @@ class TzvDnsRecord : public TPersistent {
 // An ordered list that owns its records.
 //
 // A message's lists keep the records its decoding made when they are cleared, and the next
-// decodings but one take them back (emptied, their texts keeping their memory) for the
+// decodings but one take them back (their texts keeping their memory) for the
 // records at the same places, when of the same type code: answers to the same question look
 // alike, so a lookup repeated allocates nothing. A record let go of waits through one whole
 // decoding before it is handed out again, and while it waits its memory is poisoned for
