@@ -82,17 +82,11 @@ class TRecycleBin {
     });
   }
 
-  // The item kept at `place` before this round, if there is one and `fits` accepts it.
-  template <class Fits>
-  std::unique_ptr<T> Take(std::size_t place, std::uint64_t round, Fits fits) {
+  // The item kept at `place` before this round, if there is one.
+  std::unique_ptr<T> Take(std::size_t place, std::uint64_t round) {
     Promote(round);
     if (place >= ready_.size() || ready_[place] == nullptr) return nullptr;
-    T* const item = ready_[place].get();
-    SetRecycledPoison(item, sizeof(T), false);
-    if (!fits(static_cast<const T&>(*item))) {
-      SetRecycledPoison(item, sizeof(T), true);
-      return nullptr;
-    }
+    SetRecycledPoison(ready_[place].get(), sizeof(T), false);
     return std::move(ready_[place]);
   }
 

@@ -50,7 +50,7 @@ std::unique_ptr<TzvHostInfo> TzvHostList::MakeItem() const {
 
 std::unique_ptr<TzvHostInfo> TzvHostList::NewItem() {
   const std::size_t place = made_since_clear_++;
-  if (auto item = spares_.Take(place, clears_, [](const TzvHostInfo&) { return true; })) {
+  if (auto item = spares_.Take(place, clears_)) {
     item->Reset();
     return item;
   }
