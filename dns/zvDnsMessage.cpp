@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <typeinfo>
+#include <utility>
 
 #include "net/zvSocketUtils.h"
 
@@ -693,7 +694,7 @@ void TzvDnsRecordList::FreeSlot(std::unique_ptr<TzvDnsRecord>& slot) {
 }
 
 int TzvDnsRecordList::Add(std::unique_ptr<TzvDnsRecord> record) {
-  if (record == nullptr || record->spare_tag_.list != this) holds_callers_ = true;
+  if (record == nullptr || !record->spare_tag_.decoded) holds_callers_ = true;
   TSlots& live = sets_[live_];
   if (count_ < live.size()) {
     FreeSlot(live[count_]);  // a spare that did not fit
@@ -740,7 +741,7 @@ void TzvDnsRecordList::Clear() {
   // decodings made are kept.
   if (holds_callers_) {
     for (std::size_t i = 0; i < count_; ++i) {
-      if (live[i] != nullptr && live[i]->spare_tag_.list != this) live[i].reset();
+      if (live[i] != nullptr && !live[i]->spare_tag_.decoded) live[i].reset();
     }
     holds_callers_ = false;
   }
@@ -785,6 +786,54 @@ TzvDnsRecord* TzvDnsRecordList::FindItem(std::string_view name, std::int32_t rec
 
 // ---- Message ----
 
+namespace {
+
+// What a message that decoded leaves, when it ends, for the next message its thread makes:
+// its lists' two sets of slots with the records in them, and its buffer. A message made
+// for a single lookup then decodes as a reused one does, allocating nothing. The lists are
+// cleared as they are left, so the records of the message's last decoding wait through the
+// next message's first decoding before they are handed out again, poisoned meanwhile: a
+// pointer kept past the message's end is still reported.
+struct TPartsLeft {
+  using TSlots = std::vector<std::unique_ptr<TzvDnsRecord>>;
+  struct TListParts {
+    TSlots sets[2];
+    std::size_t live = 0;
+  };
+  TPartsLeft() = default;
+  TPartsLeft(const TPartsLeft&) = delete;
+  TPartsLeft& operator=(const TPartsLeft&) = delete;
+  ~TPartsLeft();
+  void FreeList(TListParts& list);
+  std::array<TListParts, 4> lists;  // queries, answers, authorities, additional records
+  TzvByteArray parse_buffer;
+  bool held = false;
+};
+
+// A TCP answer's buffer may be 64 KiB; a thread keeps no more than a few datagrams' worth.
+constexpr std::size_t kMaxBufferLeft = 4096;
+
+// Set once the thread's parts are gone: a message ending later (at the thread's or the
+// program's end) frees its own.
+thread_local bool parts_left_gone = false;
+thread_local TPartsLeft parts_left;
+
+void TPartsLeft::FreeList(TListParts& list) {
+  for (TSlots& set : list.sets) {
+    for (auto& slot : set) {
+      if (slot != nullptr) SetRecycledPoison(slot.get(), sizeof(TzvDnsRecord), false);
+    }
+    set = TSlots();
+  }
+}
+
+TPartsLeft::~TPartsLeft() {
+  parts_left_gone = true;
+  for (TListParts& list : lists) FreeList(list);
+}
+
+}  // namespace
+
 TzvDnsMessage::TzvDnsMessage() {
   authorities_.decodings_ = &decodings_;
   answers_.decodings_ = &decodings_;
@@ -792,7 +841,53 @@ TzvDnsMessage::TzvDnsMessage() {
   additional_records_.decodings_ = &decodings_;
 }
 
-TzvDnsMessage::~TzvDnsMessage() = default;
+TzvDnsMessage::~TzvDnsMessage() {
+  LeavePartsOnThread();
+}
+
+void TzvDnsMessage::LeavePartsOnThread() noexcept {
+  if (!leaves_parts_ || parts_left_gone) return;
+  TPartsLeft& left = parts_left;
+  if (left.held) return;  // one message's worth is enough
+  TzvDnsRecordList* const lists[] = {&queries_, &answers_, &authorities_, &additional_records_};
+  for (std::size_t i = 0; i < left.lists.size(); ++i) {
+    TzvDnsRecordList& list = *lists[i];
+    list.Clear();  // the caller's records go; the last decoding's start waiting
+    // (The thread's sets are empty when it holds no parts: swapping leaves the list's so.)
+    left.lists[i].sets[0].swap(list.sets_[0]);
+    left.lists[i].sets[1].swap(list.sets_[1]);
+    left.lists[i].live = list.live_;
+  }
+  if (parse_buffer_.Capacity() <= kMaxBufferLeft) left.parse_buffer = std::move(parse_buffer_);
+  left.held = true;
+}
+
+void TzvDnsMessage::TakePartsLeftOnThread() {
+  // Only a message of this very class: the records left were made by this class's
+  // CreateRecord, which a derived class may override.
+  leaves_parts_ = typeid(*this) == typeid(TzvDnsMessage);
+  if (!leaves_parts_ || parts_left_gone) return;
+  TPartsLeft& left = parts_left;
+  if (!left.held) return;
+  left.held = false;
+  TzvDnsRecordList* const lists[] = {&queries_, &answers_, &authorities_, &additional_records_};
+  for (std::size_t i = 0; i < left.lists.size(); ++i) {
+    TzvDnsRecordList& list = *lists[i];
+    TPartsLeft::TListParts& parts = left.lists[i];
+    // A list the caller filled before this first decoding keeps its own slots.
+    if (!list.sets_[0].empty() || !list.sets_[1].empty()) {
+      left.FreeList(parts);
+      continue;
+    }
+    list.sets_[0].swap(parts.sets[0]);
+    list.sets_[1].swap(parts.sets[1]);
+    list.live_ = parts.live;
+    list.count_ = 0;
+    list.cleared_at_ = decodings_;  // as cleared: the decoding's own clear flips nothing
+  }
+  if (parse_buffer_.Capacity() == 0) parse_buffer_ = std::exchange(left.parse_buffer, {});
+  left.parse_buffer = TzvByteArray();
+}
 
 void TzvDnsMessage::Clear() {
   header_.Clear();
@@ -832,6 +927,7 @@ void TzvDnsMessage::Parse(TStream& stream) {
     std::uint64_t& decodings;
     ~TEndDecoding() { ++decodings; }
   } end_decoding{decodings_};
+  if (decodings_ == 0) TakePartsLeftOnThread();
   authorities_.Clear();
   answers_.Clear();
   queries_.Clear();
@@ -896,7 +992,7 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     if (record == nullptr) {
       std::unique_ptr<TzvDnsRecord> made = CreateRecord(record_type);
       if (made == nullptr) made = std::make_unique<TzvDnsRecord>();  // kept opaque
-      made->spare_tag_.list = &list;
+      made->spare_tag_.decoded = true;
       made->spare_tag_.type_code = record_type;
       record = made.get();
       list.Add(std::move(made));

@@ -138,13 +138,14 @@ class TzvDnsRecord : public TPersistent {
   // The same for a reused record that was not reset first (TSpareTag::decoding_sets_all).
   void ReadUnresetRecordRest(const TzvByteArray& buffer, std::int32_t& position);
 
-  // The message list whose decoding made this record. Only such records go back to the
-  // list's spares when it is cleared; a copy of a record belongs to no list.
+  // Whether a message's decoding made this record, and for what. Only such records go back
+  // to their list's spares when it is cleared (a list's records can be put in no other
+  // list); a copy of a record is not one.
   struct TSpareTag {
     TSpareTag() = default;
     TSpareTag(const TSpareTag&) {}
     TSpareTag& operator=(const TSpareTag&) { return *this; }
-    const TzvDnsRecordList* list = nullptr;
+    bool decoded = false;
     std::int32_t type_code = 0;  // what it was made for (RecordType may be changed by anyone)
     // Whether the record is a resource record of one of the codec's own classes (not of a
     // class derived from one), whose decoding sets every field when it succeeds: reused,
@@ -268,7 +269,12 @@ class TzvDnsMessage {
  private:
   void ParseSection(const TzvByteArray& buffer, std::int32_t& position, TzvDnsRecordList& list,
                     std::int32_t count, bool questions);
+  // A message of this very class that decoded leaves its lists' records and its buffer
+  // to the next such message its thread makes, which takes them at its first decoding.
+  void TakePartsLeftOnThread();
+  void LeavePartsOnThread() noexcept;
   std::uint64_t decodings_ = 0;  // finished, whether they failed or not
+  bool leaves_parts_ = false;    // learnt at the first decoding
   // Held in place: a message made for one lookup allocates none of them.
   TzvDnsMessageHeader header_;
   TzvDnsRecordList authorities_;

@@ -56,6 +56,8 @@ class TzvByteArray {
 
   std::int32_t Length() const { return static_cast<std::int32_t>(bytes_.size()); }
   void SetLength(std::size_t length) { bytes_.resize(length); }
+  // The bytes held in reserve: a shorter length keeps its memory.
+  std::size_t Capacity() const { return bytes_.capacity(); }
 
   std::uint8_t& operator[](std::size_t index) { return bytes_[index]; }
   std::uint8_t operator[](std::size_t index) const { return bytes_[index]; }

@@ -786,7 +786,9 @@ TEST(ReusedRecords, CarryNothingFromEarlierDecodings) {
          {&reused.Queries(), &reused.Answers(), &reused.Authorities(), &reused.AdditionalRecords()})
       for (const auto& record : *line) first.insert(record.get());
     ParseBytes(reused, full);  // the first decoding's records wait through this one
-    TzvDnsMessage fresh;
+    // A class of its own takes nothing another message left: this one starts from nothing.
+    struct TFreshMessage : TzvDnsMessage {};
+    TFreshMessage fresh;
     const auto reused_error = DnsErrorOf([&] { ParseBytes(reused, cut); });
     EXPECT_EQ(reused_error, DnsErrorOf([&] { ParseBytes(fresh, cut); })) << "cut at " << n;
     EXPECT_EQ(Describe(reused), Describe(fresh)) << "cut at " << n;
@@ -860,7 +862,12 @@ TEST(ReusedRecords, DerivedClassesAreResetForReuse) {
       return TzvDnsMessage::CreateRecord(type);
     }
   };
-  TTaggingMessage message;
+  {
+    TzvDnsMessage plain;  // leaves its records to the thread's next message
+    ParseBytes(plain, kMxAnswerFixture);
+    ParseBytes(plain, kMxAnswerFixture);
+  }
+  TTaggingMessage message;  // which takes them only if it is of the same class
   for (int round = 0; round < 4; ++round) {
     ParseBytes(message, kMxAnswerFixture);
     for (const auto& record : message.Answers()) {
@@ -870,6 +877,39 @@ TEST(ReusedRecords, DerivedClassesAreResetForReuse) {
       tagged->Extra = 7;
     }
   }
+}
+
+// A message that ends leaves its records to the next message its thread makes, but those of
+// its last decoding only after that message's first decoding, as if one message had gone
+// on; a caller's record in a list takes nothing and is still the caller's.
+TEST(ReusedRecords, AMessageLeavesItsRecordsToTheThreadsNextOne) {
+  std::set<const void*> of_first;
+  std::vector<std::string> described;
+  {
+    TzvDnsMessage first;
+    ParseBytes(first, kMxAnswerFixture);
+    described = Describe(first);
+    for (const auto& record : first.AdditionalRecords()) of_first.insert(record.get());
+  }
+  {
+    TzvDnsMessage second;
+    ParseBytes(second, kMxAnswerFixture);
+    EXPECT_EQ(Describe(second), described);
+    for (const auto& record : second.AdditionalRecords())
+      EXPECT_EQ(of_first.count(record.get()), 0u);
+  }
+  static int destroyed = 0;
+  struct TCounted : TzvDnsRecord {
+    ~TCounted() override { ++destroyed; }
+  };
+  TzvDnsMessage third;
+  third.Queries().Add(std::make_unique<TCounted>());
+  ParseBytes(third, kMxAnswerFixture);
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(Describe(third), described);
+  int seen_again = 0;
+  for (const auto& record : third.AdditionalRecords()) seen_again += of_first.count(record.get());
+  EXPECT_EQ(seen_again, 4);
 }
 
 // A record is valid until its list is cleared; one kept longer is a fault the sanitizer
@@ -894,6 +934,15 @@ TEST(ReusedRecordsDeathTest, RecordKeptPastAClearIsPoisoned) {
       "use-after-poison");
   ParseBytes(message, kMxAnswerFixture);  // a clear and a decoding: still not reused
   EXPECT_DEATH((void)kept->ClassName(), "use-after-poison");
+  // Nor one kept from a message that ended, while the thread's next message decodes.
+  {
+    TzvDnsMessage ending;
+    ParseBytes(ending, kMxAnswerFixture);
+    kept = static_cast<TzvDnsMXRecord*>(ending.Answers()[1]);
+  }
+  TzvDnsMessage next;
+  ParseBytes(next, kMxAnswerFixture);
+  EXPECT_DEATH((void)std::string(kept->MailServer), "use-after-(poison|free)");
 #endif
 }
 
