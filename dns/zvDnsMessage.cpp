@@ -807,7 +807,7 @@ struct TPartsLeft {
   void FreeList(TListParts& list);
   std::array<TListParts, 4> lists;  // queries, answers, authorities, additional records
   TzvByteArray parse_buffer;
-  bool held = false;
+  const std::type_info* message_class = nullptr;  // of the message that left them, if held
 };
 
 // A TCP answer's buffer may be 64 KiB; a thread keeps no more than a few datagrams' worth.
@@ -847,29 +847,31 @@ TzvDnsMessage::~TzvDnsMessage() {
 
 void TzvDnsMessage::LeavePartsOnThread() noexcept {
   if (!leaves_parts_ || parts_left_gone) return;
+  // The thread keeps what the last message to end left, the next one being likeliest to
+  // be of its class: parts held before go back to this message, to be freed with it.
   TPartsLeft& left = parts_left;
-  if (left.held) return;  // one message's worth is enough
   TzvDnsRecordList* const lists[] = {&queries_, &answers_, &authorities_, &additional_records_};
   for (std::size_t i = 0; i < left.lists.size(); ++i) {
     TzvDnsRecordList& list = *lists[i];
     list.Clear();  // the caller's records go; the last decoding's start waiting
-    // (The thread's sets are empty when it holds no parts: swapping leaves the list's so.)
     left.lists[i].sets[0].swap(list.sets_[0]);
     left.lists[i].sets[1].swap(list.sets_[1]);
     left.lists[i].live = list.live_;
   }
-  if (parse_buffer_.Capacity() <= kMaxBufferLeft) left.parse_buffer = std::move(parse_buffer_);
-  left.held = true;
+  if (parse_buffer_.Capacity() <= kMaxBufferLeft)
+    std::swap(left.parse_buffer, parse_buffer_);
+  else
+    left.parse_buffer = TzvByteArray();
+  left.message_class = sharing_class_;
 }
 
 void TzvDnsMessage::TakePartsLeftOnThread() {
-  // Only a message of this very class: the records left were made by this class's
-  // CreateRecord, which a derived class may override.
-  leaves_parts_ = typeid(*this) == typeid(TzvDnsMessage);
+  // Records left by a message of one class are those its CreateRecord made.
+  leaves_parts_ = typeid(*this) == *sharing_class_;
   if (!leaves_parts_ || parts_left_gone) return;
   TPartsLeft& left = parts_left;
-  if (!left.held) return;
-  left.held = false;
+  if (left.message_class == nullptr || *left.message_class != *sharing_class_) return;
+  left.message_class = nullptr;
   TzvDnsRecordList* const lists[] = {&queries_, &answers_, &authorities_, &additional_records_};
   for (std::size_t i = 0; i < left.lists.size(); ++i) {
     TzvDnsRecordList& list = *lists[i];

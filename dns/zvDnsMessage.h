@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include <sys/types.h>
@@ -266,13 +267,22 @@ class TzvDnsMessage {
   virtual std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type);
   static void CheckResponseCode(std::int32_t code);
 
+ protected:
+  // For a class of the codec's own whose CreateRecord depends on the type code alone,
+  // called by its constructor: messages of exactly that class pass on what they leave (see
+  // below) to each other, as those of TzvDnsMessage itself do.
+  void ShareLeftPartsWithin(const std::type_info& own_class) { sharing_class_ = &own_class; }
+
  private:
   void ParseSection(const TzvByteArray& buffer, std::int32_t& position, TzvDnsRecordList& list,
                     std::int32_t count, bool questions);
-  // A message of this very class that decoded leaves its lists' records and its buffer
-  // to the next such message its thread makes, which takes them at its first decoding.
+  // A message of the sharing class itself (not of a class derived from it, whose
+  // CreateRecord may make other records) that decoded leaves its lists' records and its
+  // buffer to the next such message its thread makes, which takes them at its first
+  // decoding.
   void TakePartsLeftOnThread();
   void LeavePartsOnThread() noexcept;
+  const std::type_info* sharing_class_ = &typeid(TzvDnsMessage);
   std::uint64_t decodings_ = 0;  // finished, whether they failed or not
   bool leaves_parts_ = false;    // learnt at the first decoding
   // Held in place: a message made for one lookup allocates none of them.

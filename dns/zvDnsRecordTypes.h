@@ -87,6 +87,7 @@ class TzvDnsTXTStringsRecord : public TzvDnsTXTRecord {
 // and the codec's own record classes for every other code.
 class TzvDnsExtendedMessage : public TzvDnsMessage {
  public:
+  TzvDnsExtendedMessage() { ShareLeftPartsWithin(typeid(TzvDnsExtendedMessage)); }
   std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type) override;
 };
 

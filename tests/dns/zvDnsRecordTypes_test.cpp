@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,11 +106,38 @@ TEST(ExtendedRecords, ReusedRecordsCarryNothingFromTheLastAnswer) {
     TzvDnsExtendedMessage reused;
     ParseBytes(reused, kAnswer);
     ParseBytes(reused, kAnswer);
-    TzvDnsExtendedMessage fresh;
+    struct TUnsharedMessage : TzvDnsExtendedMessage {};  // takes nothing others left
+    TUnsharedMessage fresh;
     EXPECT_THROW(ParseBytes(reused, cut), EzvDnsError);
     EXPECT_THROW(ParseBytes(fresh, cut), EzvDnsError);
     EXPECT_EQ(describe(reused), describe(fresh)) << "cut at " << n;
   }
+}
+
+// An extended message's records, left when it ends, go to the thread's next extended
+// message (after one decoding of waiting), never to a plain one, whose CreateRecord makes
+// other records for some type codes.
+TEST(ExtendedRecords, MessagesTakeOnlyRecordsLeftByTheirOwnClass) {
+  std::set<const void*> first_decoded;
+  {
+    TzvDnsExtendedMessage extended;
+    ParseBytes(extended, kAnswer);
+    for (const auto& record : extended.Answers()) first_decoded.insert(record.get());
+    ParseBytes(extended, kAnswer);
+  }
+  auto taken = [&](const TzvDnsMessage& message) {
+    int count = 0;
+    for (const auto& record : message.Answers()) count += first_decoded.count(record.get());
+    return count;
+  };
+  TzvDnsMessage plain;
+  ParseBytes(plain, kAnswer);
+  EXPECT_EQ(plain.Answers()[0]->ClassName(), "TzvDnsRecord");
+  EXPECT_EQ(taken(plain), 0);
+  TzvDnsExtendedMessage next;
+  ParseBytes(next, kAnswer);
+  EXPECT_EQ(taken(next), 4);
+  EXPECT_NE(dynamic_cast<const TzvDnsAAAARecord*>(next.Answers()[0]), nullptr);
 }
 
 TEST(ExtendedRecords, RejectDataThatDoesNotFitItsLength) {
