@@ -151,6 +151,13 @@ bool Encode(TzvDnsMessage& message, Bytes& out) {
 
 }  // namespace
 
+// Decoded records wait poisoned before they are reused, within a message and from one
+// message to the thread's next, and still own their texts meanwhile: the leak checks run
+// between inputs must follow pointers kept in poisoned memory.
+extern "C" const char* __lsan_default_options() {
+  return "use_poisoned=1";
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   TzvDnsExtendedMessage first;
   const bool decoded = Decode(first, data, size);
@@ -160,7 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   struct TUnsharedMessage : TzvDnsExtendedMessage {};
   TUnsharedMessage alone;
   FUZZ_CHECK(Decode(alone, data, size) == decoded);
-  CheckSameHeader(first.Header(), alone.Header());
+  // (A datagram too short for an identifier leaves each message a random one.)
+  if (size >= 2) CheckSameHeader(first.Header(), alone.Header());
   CheckSameSection(first.Queries(), alone.Queries());
   CheckSameSection(first.Answers(), alone.Answers());
   CheckSameSection(first.Authorities(), alone.Authorities());
