@@ -881,7 +881,7 @@ TEST(ReusedRecords, DerivedClassesAreResetForReuse) {
 
 // A message that ends leaves its records to the next message its thread makes, but those of
 // its last decoding only after that message's first decoding, as if one message had gone
-// on; a caller's record in a list takes nothing and is still the caller's.
+// on.
 TEST(ReusedRecords, AMessageLeavesItsRecordsToTheThreadsNextOne) {
   std::set<const void*> of_first;
   std::vector<std::string> described;
@@ -898,14 +898,8 @@ TEST(ReusedRecords, AMessageLeavesItsRecordsToTheThreadsNextOne) {
     for (const auto& record : second.AdditionalRecords())
       EXPECT_EQ(of_first.count(record.get()), 0u);
   }
-  static int destroyed = 0;
-  struct TCounted : TzvDnsRecord {
-    ~TCounted() override { ++destroyed; }
-  };
   TzvDnsMessage third;
-  third.Queries().Add(std::make_unique<TCounted>());
   ParseBytes(third, kMxAnswerFixture);
-  EXPECT_EQ(destroyed, 1);
   EXPECT_EQ(Describe(third), described);
   int seen_again = 0;
   for (const auto& record : third.AdditionalRecords()) seen_again += of_first.count(record.get());
