@@ -788,6 +788,13 @@ TzvDnsRecord* TzvDnsRecordList::FindItem(std::string_view name, std::int32_t rec
 
 namespace {
 
+// A TCP answer's buffer may be 64 KiB; a thread keeps no more than a few datagrams' worth.
+constexpr std::size_t kMaxBufferLeft = 4096;
+
+// Set once the thread's parts are gone: a message ending later (at the thread's or the
+// program's end) frees its own.
+thread_local bool parts_left_gone = false;
+
 // What a message that decoded leaves, when it ends, for the next message its thread makes:
 // its lists' two sets of slots with the records in them, and its buffer. A message made
 // for a single lookup then decodes as a reused one does, allocating nothing. The lists are
@@ -795,42 +802,18 @@ namespace {
 // next message's first decoding before they are handed out again, poisoned meanwhile: a
 // pointer kept past the message's end is still reported.
 struct TPartsLeft {
-  using TSlots = std::vector<std::unique_ptr<TzvDnsRecord>>;
-  struct TListParts {
-    TSlots sets[2];
-    std::size_t live = 0;
-  };
   TPartsLeft() = default;
   TPartsLeft(const TPartsLeft&) = delete;
   TPartsLeft& operator=(const TPartsLeft&) = delete;
-  ~TPartsLeft();
-  void FreeList(TListParts& list);
-  std::array<TListParts, 4> lists;  // queries, answers, authorities, additional records
+  ~TPartsLeft() { parts_left_gone = true; }
+  // Each holds a message list's slots (its records freed with it): queries, answers,
+  // authorities, additional records.
+  std::array<TzvDnsRecordList, 4> lists;
   TzvByteArray parse_buffer;
   const std::type_info* message_class = nullptr;  // of the message that left them, if held
 };
 
-// A TCP answer's buffer may be 64 KiB; a thread keeps no more than a few datagrams' worth.
-constexpr std::size_t kMaxBufferLeft = 4096;
-
-// Set once the thread's parts are gone: a message ending later (at the thread's or the
-// program's end) frees its own.
-thread_local bool parts_left_gone = false;
 thread_local TPartsLeft parts_left;
-
-void TPartsLeft::FreeList(TListParts& list) {
-  for (TSlots& set : list.sets) {
-    for (auto& slot : set) {
-      if (slot != nullptr) SetRecycledPoison(slot.get(), sizeof(TzvDnsRecord), false);
-    }
-    set = TSlots();
-  }
-}
-
-TPartsLeft::~TPartsLeft() {
-  parts_left_gone = true;
-  for (TListParts& list : lists) FreeList(list);
-}
 
 }  // namespace
 
@@ -854,9 +837,7 @@ void TzvDnsMessage::LeavePartsOnThread() noexcept {
   for (std::size_t i = 0; i < left.lists.size(); ++i) {
     TzvDnsRecordList& list = *lists[i];
     list.Clear();  // the caller's records go; the last decoding's start waiting
-    left.lists[i].sets[0].swap(list.sets_[0]);
-    left.lists[i].sets[1].swap(list.sets_[1]);
-    left.lists[i].live = list.live_;
+    list.SwapSlots(left.lists[i]);
   }
   if (parse_buffer_.Capacity() <= kMaxBufferLeft)
     std::swap(left.parse_buffer, parse_buffer_);
@@ -875,20 +856,17 @@ void TzvDnsMessage::TakePartsLeftOnThread() {
   TzvDnsRecordList* const lists[] = {&queries_, &answers_, &authorities_, &additional_records_};
   for (std::size_t i = 0; i < left.lists.size(); ++i) {
     TzvDnsRecordList& list = *lists[i];
-    TPartsLeft::TListParts& parts = left.lists[i];
-    // A list the caller filled before this first decoding keeps its own slots.
+    // A list the caller filled before this first decoding keeps its own slots, and what was
+    // left for it is freed.
     if (!list.sets_[0].empty() || !list.sets_[1].empty()) {
-      left.FreeList(parts);
+      TzvDnsRecordList().SwapSlots(left.lists[i]);
       continue;
     }
-    list.sets_[0].swap(parts.sets[0]);
-    list.sets_[1].swap(parts.sets[1]);
-    list.live_ = parts.live;
+    list.SwapSlots(left.lists[i]);
     list.count_ = 0;
     list.cleared_at_ = decodings_;  // as cleared: the decoding's own clear flips nothing
   }
-  if (parse_buffer_.Capacity() == 0) parse_buffer_ = std::exchange(left.parse_buffer, {});
-  left.parse_buffer = TzvByteArray();
+  std::swap(parse_buffer_, left.parse_buffer);  // never used before the first decoding
 }
 
 void TzvDnsMessage::Clear() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include <sys/types.h>
@@ -221,6 +222,12 @@ class TzvDnsRecordList : public TPersistent {
   static void PrepareSpare(TzvDnsRecord& record, bool resource_record);
   // Frees the record at a slot, which may be a poisoned spare.
   static void FreeSlot(std::unique_ptr<TzvDnsRecord>& slot);
+  // Trades both sets of slots, and which is live, with another list.
+  void SwapSlots(TzvDnsRecordList& other) noexcept {
+    sets_[0].swap(other.sets_[0]);
+    sets_[1].swap(other.sets_[1]);
+    std::swap(live_, other.live_);
+  }
 
   // Two sets of slots that trade roles at each clear after a decoding, so no record moves:
   // the live set holds the records (its first count_ slots) followed by the spares ready
