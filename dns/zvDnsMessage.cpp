@@ -129,6 +129,38 @@ class TNameCache {
     used_ += length;
   }
 
+  // Keeps the name made of the label at `offset` (`length` bytes at `label`) followed by a
+  // known suffix, written straight into this store, and points `text` at it without its last
+  // dot: the usual name in an answer's data, a host's own label and a pointer to its zone's
+  // name. False, keeping nothing, when the store is full or a pointer cannot reach the label.
+  // `whole_block`: a whole block may be read from `label`.
+  bool RememberLabelBefore(std::size_t offset, const std::uint8_t* label, std::size_t length,
+                           bool whole_block, const TSuffix& suffix, std::string_view& text) {
+    const std::size_t total = length + 1 + suffix.length;
+    if (offset >= kReachable || total > kTextRoom - used_) return false;
+    char* const out = text_ + used_;
+    if (whole_block)
+      std::memcpy(out, label, kLabelBlock);
+    else
+      std::memcpy(out, label, length);
+    out[length] = '.';
+    // In whole blocks, each through a local one: the suffix lies in this store, and its last
+    // block may reach into the bytes being written (past the suffix's end, so only bytes past
+    // this name's end take what was read there).
+    for (std::size_t at = 0; at < suffix.length; at += kLabelBlock) {
+      char block[kLabelBlock];
+      std::memcpy(block, suffix.text + at, kLabelBlock);
+      std::memcpy(out + length + 1 + at, block, kLabelBlock);
+    }
+    const std::size_t at = offset % kSlots;
+    offsets_plus_one_[at] = static_cast<std::uint16_t>(offset + 1u);
+    slots_[at] = {static_cast<std::uint16_t>(used_), static_cast<std::uint16_t>(total),
+                  static_cast<std::uint8_t>(suffix.jumps + 1)};
+    used_ += total;
+    text = {out, total - 1};
+    return true;
+  }
+
   // Offsets a compression pointer can name.
   static constexpr std::size_t kReachable = 0x4000;
 
@@ -245,13 +277,27 @@ std::size_t DecodeNameAt(const std::uint8_t* const bytes, const std::size_t size
 inline std::size_t DecodeName(const std::uint8_t* const bytes, const std::size_t size,
                               const std::size_t pos, NameText& scratch, TNameCache* const cache,
                               std::string_view& text) {
-  if (cache != nullptr && size - pos >= 2 && (bytes[pos] & 0xC0) == 0xC0) {
+  if (cache != nullptr && size - pos >= 2) {
+    const std::uint8_t first = bytes[pos];
     TNameCache::TSuffix known;
     // Within the caps as DecodeNameAt checks them; otherwise it raises the error below.
-    if (cache->Find(ComposeWord(bytes[pos] & 0x3F, bytes[pos + 1]), known) &&
-        1 + known.jumps <= kMaxPointerJumps && known.length + 1 <= kMaxNameOctets) {
-      text = {known.text, known.length - 1};  // a known suffix has one label at least
-      return pos + 2;
+    if ((first & 0xC0) == 0xC0) {
+      if (cache->Find(ComposeWord(first & 0x3F, bytes[pos + 1]), known) &&
+          1 + known.jumps <= kMaxPointerJumps && known.length + 1 <= kMaxNameOctets) {
+        text = {known.text, known.length - 1};  // a known suffix has one label at least
+        return pos + 2;
+      }
+    } else if (first != 0 && first < 0x40 && size - pos >= std::size_t{first} + 3u) {
+      // One label, then a pointer to a name read before.
+      const std::size_t at = pos + 1 + first;
+      if ((bytes[at] & 0xC0) == 0xC0 &&
+          cache->Find(ComposeWord(bytes[at] & 0x3F, bytes[at + 1]), known) &&
+          1 + known.jumps <= kMaxPointerJumps && first + 1u + known.length + 1u <= kMaxNameOctets &&
+          cache->RememberLabelBefore(pos, bytes + pos + 1, first,
+                                     first <= kLabelBlock && size - pos - 1 >= kLabelBlock, known,
+                                     text)) {
+        return at + 2;
+      }
     }
   }
   const std::size_t end = DecodeNameAt(bytes, size, pos, scratch, cache);

@@ -725,6 +725,51 @@ TEST(DecodedNames, EndingsReadBeforeGiveTheSameTextsAsReadingAlone) {
   EXPECT_EQ(message.Answers()[62]->Name, "x." + std::string(50, 'a' + 59 % 26) + ".example.test");
 }
 
+// The usual name in an answer's data, one label and a pointer to a name read before, is kept
+// whole as soon as it is read; names leading into it, and names too long or reaching no name
+// read before, must still read as they read alone.
+TEST(DecodedNames, ALabelBeforeANameReadBeforeReadsAsAlone) {
+  std::vector<Bytes> owners;
+  std::vector<std::int32_t> at;  // where each owner starts: behind it, 14 bytes of record
+  auto next = [&] {
+    return at.empty() ? 12 : at.back() + static_cast<std::int32_t>(owners.back().size()) + 14;
+  };
+  auto add = [&](const Bytes& owner) {
+    at.push_back(next());
+    owners.push_back(owner);
+  };
+  add(Label("example", Label("test", {0})));
+  add(Label("mx", Pointer(12)));
+  add(Pointer(at[1]));
+  add(Label("a", Pointer(at[1])));
+  add(Label("b", Pointer(at[3])));
+  add(Label(std::string(17, 'q'), Pointer(12)));
+  add(Label("c", Pointer(next() + 4 + 14)));  // ahead, to the next owner: read by no one yet
+  add(Label("e", {0}));
+  std::vector<std::int32_t> starts;
+  Bytes bytes = AnswerWithOwners(owners, starts);
+  ASSERT_EQ(starts, at);
+  // Last, a name server whose name ends the datagram: too near the end for a whole block.
+  Put(bytes, {0xC00C, kzvDnsTypeNS, 1, 0, 60, 5});
+  const Bytes last = Label("ns", Pointer(at[1]));
+  bytes.insert(bytes.end(), last.begin(), last.end());
+  bytes[7] += 1;
+  TzvDnsMessage message;
+  ParseBytes(message, bytes);
+  ASSERT_EQ(message.Answers().Count(), static_cast<int>(owners.size()) + 1);
+  for (std::size_t i = 0; i < owners.size(); ++i) {
+    std::int32_t position = starts[i];
+    EXPECT_EQ(message.Answers()[static_cast<int>(i)]->Name,
+              TzvDnsRecord::ReadName(TzvByteArray(bytes), position))
+        << "owner " << i;
+  }
+  EXPECT_EQ(message.Answers()[4]->Name, "b.a.mx.example.test");
+  EXPECT_EQ(message.Answers()[6]->Name, "c.e");
+  auto* ns = dynamic_cast<TzvDnsNSRecord*>(message.Answers()[static_cast<int>(owners.size())]);
+  ASSERT_NE(ns, nullptr);
+  EXPECT_EQ(ns->NameServer, "ns.mx.example.test");
+}
+
 // The caps hold for the whole name, the part read before included: 255 octets and 128
 // pointers.
 TEST(DecodedNames, CapsCountTheEndingsReadBefore) {
@@ -741,13 +786,15 @@ TEST(DecodedNames, CapsCountTheEndingsReadBefore) {
   EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, too_long); }), kInvalidSize);
 
   // Opaque data holding "y" and 100 pointers on to the owner "x", then a second chain of
-  // pointers leading to "y". The first A record reads "y" and its 100 pointers; the second
-  // comes to "y" after 29 pointers (129 in all, one too many), or after 28.
-  for (const int second_chain : {29, 28}) {
+  // pointers leading to the owner "z", a label before "y". The first A record reads "y" and its
+  // 100 pointers, the second "z" and one more; the third comes to "z" after 28 pointers (129 in
+  // all, one too many), or after 27.
+  for (const int second_chain : {28, 27}) {
     constexpr int kFirstChain = 100;
     const std::int32_t y = 25, chain = 27, chain2 = chain + 2 * kFirstChain;
+    const std::int32_t z = chain2 + 2 * (second_chain - 1) + 16;
     Bytes bytes;
-    Put(bytes, {0x1234, 0x8180, 0, 3, 0, 0});
+    Put(bytes, {0x1234, 0x8180, 0, 4, 0, 0});
     bytes.insert(bytes.end(), {0x01, 'x', 0x00});
     Put(bytes,
         {99, 1, 0, 60, static_cast<std::uint16_t>(2 + 2 * kFirstChain + 2 * (second_chain - 1))});
@@ -757,19 +804,20 @@ TEST(DecodedNames, CapsCountTheEndingsReadBefore) {
       Put(bytes, {static_cast<std::uint16_t>(0xC000 | next)});
     }
     for (int i = 0; i + 1 < second_chain; ++i) {
-      const std::int32_t next = i + 2 < second_chain ? chain2 + 2 * (i + 1) : y;
+      const std::int32_t next = i + 2 < second_chain ? chain2 + 2 * (i + 1) : z;
       Put(bytes, {static_cast<std::uint16_t>(0xC000 | next)});
     }
-    for (const std::int32_t owner : {y, chain2}) {
-      Put(bytes, {static_cast<std::uint16_t>(0xC000 | owner), kzvDnsTypeA, 1, 0, 60, 4});
+    for (const Bytes& owner : {Pointer(y), Label("z", Pointer(y)), Pointer(chain2)}) {
+      bytes.insert(bytes.end(), owner.begin(), owner.end());
+      Put(bytes, {kzvDnsTypeA, 1, 0, 60, 4});
       bytes.insert(bytes.end(), {192, 0, 2, 1});
     }
     std::int32_t position = static_cast<std::int32_t>(bytes.size()) - 16;  // the last owner
     const auto alone = DnsErrorOf([&] { TzvDnsRecord::ReadName(TzvByteArray(bytes), position); });
-    EXPECT_EQ(alone, second_chain == 29 ? kInvalidSize : std::make_pair(0, std::string()));
+    EXPECT_EQ(alone, second_chain == 28 ? kInvalidSize : std::make_pair(0, std::string()));
     EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, bytes); }), alone) << second_chain;
     if (alone.first == 0) {
-      EXPECT_EQ(message.Answers()[2]->Name, "y.x");
+      EXPECT_EQ(message.Answers()[3]->Name, "z.y.x");
     }
   }
 }
