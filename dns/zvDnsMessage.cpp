@@ -83,6 +83,18 @@ struct NameText {
   std::size_t length = 0;
 };
 
+// Copies `length` bytes of name text in whole blocks, so up to a block's worth past both ends:
+// both buffers have that room to spare. Each block goes through a local one, so the bytes
+// read past the source's end may be ones just written, as when a suffix kept in the store of
+// names is copied to the store's end; they only ever land past the copy's own end.
+inline void CopyInBlocks(char* to, const char* from, std::size_t length) {
+  for (std::size_t at = 0; at < length; at += kLabelBlock) {
+    char block[kLabelBlock];
+    std::memcpy(block, from + at, kLabelBlock);
+    std::memcpy(to + at, block, kLabelBlock);
+  }
+}
+
 // The names a decoding has read so far, by the offsets of their labels: nearly every name in
 // an answer ends in a pointer to one read before (the question's name, a mail server's), so
 // the text behind such a pointer is copied whole instead of walked label by label again.
@@ -115,17 +127,9 @@ class TNameCache {
                 const std::uint16_t* labels, const std::uint16_t* starts,
                 const std::uint8_t* jumps_before) {
     if (count == 0 || length > kTextRoom - used_) return;
-    // In whole blocks: the text has a block's room to spare, and so has this store.
-    for (std::size_t at = 0; at < length; at += kLabelBlock)
-      std::memcpy(text_ + used_ + at, text + at, kLabelBlock);
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::size_t at = labels[i] % kSlots;
-      offsets_plus_one_[at] = static_cast<std::uint16_t>(labels[i] + 1u);
-      TSlot& slot = slots_[at];
-      slot.text_at = static_cast<std::uint16_t>(used_ + starts[i]);
-      slot.length = static_cast<std::uint16_t>(length - starts[i]);
-      slot.jumps = static_cast<std::uint8_t>(jumps - jumps_before[i]);
-    }
+    CopyInBlocks(text_ + used_, text, length);
+    for (std::size_t i = 0; i < count; ++i)
+      Keep(labels[i], used_ + starts[i], length - starts[i], jumps - jumps_before[i]);
     used_ += length;
   }
 
@@ -144,18 +148,8 @@ class TNameCache {
     else
       std::memcpy(out, label, length);
     out[length] = '.';
-    // In whole blocks, each through a local one: the suffix lies in this store, and its last
-    // block may reach into the bytes being written (past the suffix's end, so only bytes past
-    // this name's end take what was read there).
-    for (std::size_t at = 0; at < suffix.length; at += kLabelBlock) {
-      char block[kLabelBlock];
-      std::memcpy(block, suffix.text + at, kLabelBlock);
-      std::memcpy(out + length + 1 + at, block, kLabelBlock);
-    }
-    const std::size_t at = offset % kSlots;
-    offsets_plus_one_[at] = static_cast<std::uint16_t>(offset + 1u);
-    slots_[at] = {static_cast<std::uint16_t>(used_), static_cast<std::uint16_t>(total),
-                  static_cast<std::uint8_t>(suffix.jumps + 1)};
+    CopyInBlocks(out + length + 1, suffix.text, suffix.length);  // the suffix is in this store
+    Keep(offset, used_, total, suffix.jumps + 1);
     used_ += total;
     text = {out, total - 1};
     return true;
@@ -173,6 +167,13 @@ class TNameCache {
     std::uint8_t jumps;
   };
   static_assert(kReachable < 0xFFFF);
+  // Records that the text from the label at `offset` on lies at `text_at` in the store.
+  void Keep(std::size_t offset, std::size_t text_at, std::size_t length, int jumps) {
+    const std::size_t at = offset % kSlots;
+    offsets_plus_one_[at] = static_cast<std::uint16_t>(offset + 1u);
+    slots_[at] = {static_cast<std::uint16_t>(text_at), static_cast<std::uint16_t>(length),
+                  static_cast<std::uint8_t>(jumps)};
+  }
   const std::uint8_t* message_;
   // Which offset each slot holds, plus one (0: none), apart from the slots themselves: only
   // these 128 bytes need clearing for each decoding.
@@ -231,9 +232,7 @@ std::size_t DecodeNameAt(const std::uint8_t* const bytes, const std::size_t size
         // The rest was read before, from these very bytes: only the caps are checked again.
         if (out_length + known.length + 1 > kMaxNameOctets) RaiseDnsInvalidSize();
         if (jumps + known.jumps > kMaxPointerJumps) RaiseDnsInvalidSize();
-        // In whole blocks: both buffers have a block's room to spare.
-        for (std::size_t at = 0; at < known.length; at += kLabelBlock)
-          std::memcpy(out + out_length + at, known.text + at, kLabelBlock);
+        CopyInBlocks(out + out_length, known.text, known.length);
         out_length += known.length;
         break;
       }
