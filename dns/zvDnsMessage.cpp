@@ -892,12 +892,12 @@ void TzvDnsMessage::LeavePartsOnThread() noexcept {
   left.message_class = sharing_class_;
 }
 
-void TzvDnsMessage::TakePartsLeftOnThread() {
+bool TzvDnsMessage::TakePartsLeftOnThread() {
   // Records left by a message of one class are those its CreateRecord made.
   leaves_parts_ = typeid(*this) == *sharing_class_;
-  if (!leaves_parts_ || parts_left_gone) return;
+  if (!leaves_parts_ || parts_left_gone) return false;
   TPartsLeft& left = parts_left;
-  if (left.message_class == nullptr || *left.message_class != *sharing_class_) return;
+  if (left.message_class == nullptr || *left.message_class != *sharing_class_) return false;
   left.message_class = nullptr;
   TzvDnsRecordList* const lists[] = {&queries_, &answers_, &authorities_, &additional_records_};
   for (std::size_t i = 0; i < left.lists.size(); ++i) {
@@ -906,6 +906,7 @@ void TzvDnsMessage::TakePartsLeftOnThread() {
     // left for it is freed.
     if (!list.sets_[0].empty() || !list.sets_[1].empty()) {
       TzvDnsRecordList().SwapSlots(left.lists[i]);
+      list.Clear();
       continue;
     }
     list.SwapSlots(left.lists[i]);
@@ -913,6 +914,7 @@ void TzvDnsMessage::TakePartsLeftOnThread() {
     list.cleared_at_ = decodings_;  // as cleared: the decoding's own clear flips nothing
   }
   std::swap(parse_buffer_, left.parse_buffer);  // never used before the first decoding
+  return true;
 }
 
 void TzvDnsMessage::Clear() {
@@ -953,11 +955,13 @@ void TzvDnsMessage::Parse(TStream& stream) {
     std::uint64_t& decodings;
     ~TEndDecoding() { ++decodings; }
   } end_decoding{decodings_};
-  if (decodings_ == 0) TakePartsLeftOnThread();
-  authorities_.Clear();
-  answers_.Clear();
-  queries_.Clear();
-  additional_records_.Clear();
+  // Lists that took the parts another message left are cleared already.
+  if (decodings_ != 0 || !TakePartsLeftOnThread()) {
+    authorities_.Clear();
+    answers_.Clear();
+    queries_.Clear();
+    additional_records_.Clear();
+  }
   TzvByteArray& buffer = parse_buffer_;
   try {
     const std::int64_t available = stream.Size() - stream.Position();

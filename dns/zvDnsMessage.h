@@ -287,7 +287,8 @@ class TzvDnsMessage {
   // CreateRecord may make other records) that decoded leaves its lists' records and its
   // buffer to the next such message its thread makes, which takes them at its first
   // decoding.
-  void TakePartsLeftOnThread();
+  // True when it took them, each list then being as cleared.
+  bool TakePartsLeftOnThread();
   void LeavePartsOnThread() noexcept;
   const std::type_info* sharing_class_ = &typeid(TzvDnsMessage);
   std::uint64_t decodings_ = 0;  // finished, whether they failed or not

@@ -937,6 +937,20 @@ TEST(ReusedRecords, AMessageLeavesItsRecordsToTheThreadsNextOne) {
   EXPECT_EQ(seen_again, 4);
 }
 
+// What the caller put in a message before its first decoding goes, as at any decoding, when
+// the message takes the parts another left.
+TEST(ReusedRecords, ACallersRecordsGoAtTheFirstDecodingOfAMessageTakingLeftParts) {
+  {
+    TzvDnsMessage ending;
+    ParseBytes(ending, kMxAnswerFixture);
+  }
+  TzvDnsMessage next;
+  next.Queries().Add(std::make_unique<TzvDnsARecord>());
+  ParseBytes(next, kMxAnswerFixture);
+  ASSERT_EQ(next.Queries().Count(), 1);
+  EXPECT_EQ(next.Queries()[0]->RecordType, kzvDnsTypeMX);
+}
+
 // A record is valid until its list is cleared; one kept longer is a fault the sanitizer
 // reports, as it would for a freed record, even though the message keeps the memory.
 TEST(ReusedRecordsDeathTest, RecordKeptPastAClearIsPoisoned) {
