@@ -902,8 +902,8 @@ bool TzvDnsMessage::TakePartsLeftOnThread() {
   TzvDnsRecordList* const lists[] = {&queries_, &answers_, &authorities_, &additional_records_};
   for (std::size_t i = 0; i < left.lists.size(); ++i) {
     TzvDnsRecordList& list = *lists[i];
-    // A list the caller filled before this first decoding keeps its own slots, and what was
-    // left for it is freed.
+    // A list the caller filled before this first decoding keeps its own slots, cleared as
+    // any decoding clears them, and what was left for it is freed.
     if (!list.sets_[0].empty() || !list.sets_[1].empty()) {
       TzvDnsRecordList().SwapSlots(left.lists[i]);
       list.Clear();

@@ -409,7 +409,8 @@ int IdOf(const Bytes& message) {
   return message[0] << 8 | message[1];
 }
 
-// Hands out 0x0101, 0x0202, ... so that every ID drawn is known and different.
+// Hands out 0x0101, 0x0202, ... so that every ID drawn is known, and differs from the 255
+// drawn before it.
 std::uint8_t next_random_byte = 0;
 int random_draws = 0;
 ssize_t CountingRandom(void* buffer, size_t length, unsigned int) {
