@@ -837,110 +837,118 @@ namespace {
 // A TCP answer's buffer may be 64 KiB; a thread keeps no more than a few datagrams' worth.
 constexpr std::size_t kMaxBufferLeft = 4096;
 
-// Set once the thread's parts are gone: a message ending later (at the thread's or the
+// A lookup following a referral makes a question and an answer message together, so a thread
+// keeps the blocks the last two messages to end left.
+constexpr std::size_t kMaxPartsKept = 2;
+
+// Set once the thread's kept blocks are gone: a message ending later (at the thread's or the
 // program's end) frees its own.
-thread_local bool parts_left_gone = false;
-
-// What a message that decoded leaves, when it ends, for the next message its thread makes:
-// its lists' two sets of slots with the records in them, and its buffer. A message made
-// for a single lookup then decodes as a reused one does, allocating nothing. The lists are
-// cleared as they are left, so the records of the message's last decoding wait through the
-// next message's first decoding before they are handed out again, poisoned meanwhile: a
-// pointer kept past the message's end is still reported.
-struct TPartsLeft {
-  TPartsLeft() = default;
-  TPartsLeft(const TPartsLeft&) = delete;
-  TPartsLeft& operator=(const TPartsLeft&) = delete;
-  ~TPartsLeft() { parts_left_gone = true; }
-  // Each holds a message list's slots (its records freed with it): queries, answers,
-  // authorities, additional records.
-  std::array<TzvDnsRecordList, 4> lists;
-  TzvByteArray parse_buffer;
-  const std::type_info* message_class = nullptr;  // of the message that left them, if held
-};
-
-thread_local TPartsLeft parts_left;
+thread_local bool parts_kept_gone = false;
 
 }  // namespace
 
-TzvDnsMessage::TzvDnsMessage() {
-  authorities_.decodings_ = &decodings_;
-  answers_.decodings_ = &decodings_;
-  queries_.decodings_ = &decodings_;
-  additional_records_.decodings_ = &decodings_;
+// The lists of a block left here were cleared as it was left, so the records of its last
+// message's last decoding wait through the next message's first decoding before they are
+// handed out again, poisoned meanwhile: a pointer kept past the message's end is still
+// reported.
+struct TzvDnsMessage::TPartsKept {
+  TPartsKept() = default;
+  TPartsKept(const TPartsKept&) = delete;
+  TPartsKept& operator=(const TPartsKept&) = delete;
+  ~TPartsKept() { parts_kept_gone = true; }
+  std::array<std::unique_ptr<TParts>, kMaxPartsKept> blocks;  // the last one left on top
+  std::size_t count = 0;
+};
+
+thread_local TzvDnsMessage::TPartsKept TzvDnsMessage::parts_kept_;
+
+void TzvDnsRecordList::DropKeptRecords() {
+  TSlots& live = sets_[live_];
+  for (std::size_t i = count_; i < live.size(); ++i) FreeSlot(live[i]);
+  live.resize(count_);
+  TSlots& waiting = sets_[live_ ^ 1];
+  for (auto& slot : waiting) FreeSlot(slot);
+  waiting.clear();
 }
+
+TzvDnsMessage::TzvDnsMessage() : parts_(TakeParts()) {}
 
 TzvDnsMessage::~TzvDnsMessage() {
-  LeavePartsOnThread();
+  LeaveParts();
 }
 
-void TzvDnsMessage::LeavePartsOnThread() noexcept {
-  if (!leaves_parts_ || parts_left_gone) return;
-  // The thread keeps what the last message to end left, the next one being likeliest to
-  // be of its class: parts held before go back to this message, to be freed with it.
-  TPartsLeft& left = parts_left;
-  TzvDnsRecordList* const lists[] = {&queries_, &answers_, &authorities_, &additional_records_};
-  for (std::size_t i = 0; i < left.lists.size(); ++i) {
-    TzvDnsRecordList& list = *lists[i];
-    list.Clear();  // the caller's records go; the last decoding's start waiting
-    list.SwapSlots(left.lists[i]);
+std::unique_ptr<TzvDnsMessage::TParts> TzvDnsMessage::TakeParts() {
+  if (!parts_kept_gone) {
+    TPartsKept& kept = parts_kept_;
+    if (kept.count > 0) return std::move(kept.blocks[--kept.count]);
   }
-  if (parse_buffer_.Capacity() <= kMaxBufferLeft)
-    std::swap(left.parse_buffer, parse_buffer_);
-  else
-    left.parse_buffer = TzvByteArray();
-  left.message_class = sharing_class_;
+  auto parts = std::make_unique<TParts>();
+  for (TzvDnsRecordList* list :
+       {&parts->queries, &parts->answers, &parts->authorities, &parts->additional_records})
+    list->decodings_ = &parts->decodings;
+  return parts;
 }
 
-bool TzvDnsMessage::TakePartsLeftOnThread() {
-  // Records left by a message of one class are those its CreateRecord made.
+void TzvDnsMessage::LeaveParts() noexcept {
+  // Records a derived class's CreateRecord made go with the message.
+  if ((decoded_ && !leaves_parts_) || parts_kept_gone) return;
+  TParts& parts = *parts_;
+  parts.queries.Clear();  // the caller's records go; the last decoding's start waiting
+  parts.answers.Clear();
+  parts.authorities.Clear();
+  parts.additional_records.Clear();
+  if (parts.parse_buffer.Capacity() > kMaxBufferLeft) parts.parse_buffer = TzvByteArray();
+  if (decoded_) parts.made_by = sharing_class_;
+  TPartsKept& kept = parts_kept_;
+  if (kept.count == kept.blocks.size()) {
+    // The oldest block goes, with its records.
+    std::move(kept.blocks.begin() + 1, kept.blocks.end(), kept.blocks.begin());
+    --kept.count;
+  }
+  kept.blocks[kept.count++] = std::move(parts_);
+}
+
+bool TzvDnsMessage::StartFirstDecoding() {
+  decoded_ = true;
+  // Records kept for reuse are those the CreateRecord of the class that left them made.
   leaves_parts_ = typeid(*this) == *sharing_class_;
-  if (!leaves_parts_ || parts_left_gone) return false;
-  TPartsLeft& left = parts_left;
-  if (left.message_class == nullptr || *left.message_class != *sharing_class_) return false;
-  left.message_class = nullptr;
-  TzvDnsRecordList* const lists[] = {&queries_, &answers_, &authorities_, &additional_records_};
-  for (std::size_t i = 0; i < left.lists.size(); ++i) {
-    TzvDnsRecordList& list = *lists[i];
-    // A list the caller filled before this first decoding keeps its own slots, cleared as
-    // any decoding clears them, and what was left for it is freed.
-    if (!list.sets_[0].empty() || !list.sets_[1].empty()) {
-      TzvDnsRecordList().SwapSlots(left.lists[i]);
-      list.Clear();
-      continue;
-    }
-    list.SwapSlots(left.lists[i]);
-    list.count_ = 0;
-    list.cleared_at_ = decodings_;  // as cleared: the decoding's own clear flips nothing
+  TParts& parts = *parts_;
+  if (parts.made_by != nullptr && !(leaves_parts_ && *parts.made_by == *sharing_class_)) {
+    parts.queries.DropKeptRecords();
+    parts.answers.DropKeptRecords();
+    parts.authorities.DropKeptRecords();
+    parts.additional_records.DropKeptRecords();
+    parts.made_by = nullptr;
   }
-  std::swap(parse_buffer_, left.parse_buffer);  // never used before the first decoding
-  return true;
+  return parts.queries.AsCleared() && parts.answers.AsCleared() && parts.authorities.AsCleared() &&
+         parts.additional_records.AsCleared();
 }
 
 void TzvDnsMessage::Clear() {
   header_.Clear();
-  authorities_.Clear();
-  answers_.Clear();
-  queries_.Clear();
-  additional_records_.Clear();
+  parts_->authorities.Clear();
+  parts_->answers.Clear();
+  parts_->queries.Clear();
+  parts_->additional_records.Clear();
 }
 
 void TzvDnsMessage::Build(TStream& stream) {
-  header_.QueryCount = queries_.Count();
-  header_.AnswerCount = answers_.Count();
-  header_.AuthorityCount = authorities_.Count();
-  header_.AdditionalCount = additional_records_.Count();
+  const TParts& parts = *parts_;
+  header_.QueryCount = parts.queries.Count();
+  header_.AnswerCount = parts.answers.Count();
+  header_.AuthorityCount = parts.authorities.Count();
+  header_.AdditionalCount = parts.additional_records.Count();
 
   // One fixed buffer per message, zeroed for every build as a fresh one would be.
-  TzvByteArray& buffer = build_buffer_;
+  TzvByteArray& buffer = parts_->build_buffer;
   if (buffer.Length() == 0) buffer.SetLength(kzvDnsMaxMessageSize);
   std::fill(buffer.Data(), buffer.Data() + buffer.Length(), std::uint8_t{0});
   std::int32_t position = 0;
   header_.Build(buffer, position);
-  for (const auto& record : queries_) record->WriteQuestion(buffer, position);
-  for (const auto& record : answers_) record->WriteRecord(buffer, position);
-  for (const auto& record : authorities_) record->WriteRecord(buffer, position);
-  for (const auto& record : additional_records_) record->WriteRecord(buffer, position);
+  for (const auto& record : parts.queries) record->WriteQuestion(buffer, position);
+  for (const auto& record : parts.answers) record->WriteRecord(buffer, position);
+  for (const auto& record : parts.authorities) record->WriteRecord(buffer, position);
+  for (const auto& record : parts.additional_records) record->WriteRecord(buffer, position);
   // Only now that the whole message is encoded does anything reach the stream.
   stream.WriteBuffer(buffer.Data(), position);
 }
@@ -954,15 +962,16 @@ void TzvDnsMessage::Parse(TStream& stream) {
   struct TEndDecoding {
     std::uint64_t& decodings;
     ~TEndDecoding() { ++decodings; }
-  } end_decoding{decodings_};
-  // Lists that took the parts another message left are cleared already.
-  if (decodings_ != 0 || !TakePartsLeftOnThread()) {
-    authorities_.Clear();
-    answers_.Clear();
-    queries_.Clear();
-    additional_records_.Clear();
+  } end_decoding{parts_->decodings};
+  TParts& parts = *parts_;
+  // A new message's lists are mostly as the message that left them cleared them.
+  if (decoded_ || !StartFirstDecoding()) {
+    parts.authorities.Clear();
+    parts.answers.Clear();
+    parts.queries.Clear();
+    parts.additional_records.Clear();
   }
-  TzvByteArray& buffer = parse_buffer_;
+  TzvByteArray& buffer = parts.parse_buffer;
   try {
     const std::int64_t available = stream.Size() - stream.Position();
     // Offsets inside a message are 32-bit; nothing that large is a DNS message anyway.
@@ -986,10 +995,10 @@ void TzvDnsMessage::Parse(TStream& stream) {
   } active{&names};
   std::int32_t position = 0;
   header_.Parse(buffer, position);
-  ParseSection(buffer, position, queries_, header_.QueryCount, true);
-  ParseSection(buffer, position, answers_, header_.AnswerCount, false);
-  ParseSection(buffer, position, authorities_, header_.AuthorityCount, false);
-  ParseSection(buffer, position, additional_records_, header_.AdditionalCount, false);
+  ParseSection(buffer, position, parts.queries, header_.QueryCount, true);
+  ParseSection(buffer, position, parts.answers, header_.AnswerCount, false);
+  ParseSection(buffer, position, parts.authorities, header_.AuthorityCount, false);
+  ParseSection(buffer, position, parts.additional_records, header_.AdditionalCount, false);
   // An error reply is reported only once everything it carries has been decoded.
   CheckResponseCode(header_.ResponseCode);
 }

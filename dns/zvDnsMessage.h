@@ -222,11 +222,12 @@ class TzvDnsRecordList : public TPersistent {
   static void PrepareSpare(TzvDnsRecord& record, bool resource_record);
   // Frees the record at a slot, which may be a poisoned spare.
   static void FreeSlot(std::unique_ptr<TzvDnsRecord>& slot);
-  // Trades both sets of slots, and which is live, with another list.
-  void SwapSlots(TzvDnsRecordList& other) noexcept {
-    sets_[0].swap(other.sets_[0]);
-    sets_[1].swap(other.sets_[1]);
-    std::swap(live_, other.live_);
+  // Frees the records kept for reuse (the spares and those waiting), keeping the list's own.
+  void DropKeptRecords();
+  // Whether a clear would do nothing: a message's list cleared since its last decoding that
+  // holds no record of the caller's.
+  bool AsCleared() const {
+    return decodings_ != nullptr && !holds_callers_ && cleared_at_ == *decodings_;
   }
 
   // Two sets of slots that trade roles at each clear after a decoding, so no record moves:
@@ -252,14 +253,14 @@ class TzvDnsMessage {
 
   TzvDnsMessageHeader& Header() { return header_; }
   const TzvDnsMessageHeader& Header() const { return header_; }
-  TzvDnsRecordList& Authorities() { return authorities_; }
-  const TzvDnsRecordList& Authorities() const { return authorities_; }
-  TzvDnsRecordList& Answers() { return answers_; }
-  const TzvDnsRecordList& Answers() const { return answers_; }
-  TzvDnsRecordList& Queries() { return queries_; }
-  const TzvDnsRecordList& Queries() const { return queries_; }
-  TzvDnsRecordList& AdditionalRecords() { return additional_records_; }
-  const TzvDnsRecordList& AdditionalRecords() const { return additional_records_; }
+  TzvDnsRecordList& Authorities() { return parts_->authorities; }
+  const TzvDnsRecordList& Authorities() const { return parts_->authorities; }
+  TzvDnsRecordList& Answers() { return parts_->answers; }
+  const TzvDnsRecordList& Answers() const { return parts_->answers; }
+  TzvDnsRecordList& Queries() { return parts_->queries; }
+  const TzvDnsRecordList& Queries() const { return parts_->queries; }
+  TzvDnsRecordList& AdditionalRecords() { return parts_->additional_records; }
+  const TzvDnsRecordList& AdditionalRecords() const { return parts_->additional_records; }
 
   // A new identifier, default flags, and all four sections emptied.
   void Clear();
@@ -283,24 +284,38 @@ class TzvDnsMessage {
  private:
   void ParseSection(const TzvByteArray& buffer, std::int32_t& position, TzvDnsRecordList& list,
                     std::int32_t count, bool questions);
-  // A message of the sharing class itself (not of a class derived from it, whose
-  // CreateRecord may make other records) that decoded leaves its lists' records and its
-  // buffer to the next such message its thread makes, which takes them at its first
-  // decoding.
-  // True when it took them, each list then being as cleared.
-  bool TakePartsLeftOnThread();
-  void LeavePartsOnThread() noexcept;
+  // The lists and buffers, in a block of their own that never moves (the lists keep their
+  // addresses for the message's whole life). A message of a sharing class itself (not of a
+  // class derived from one, whose CreateRecord may make other records) leaves its block,
+  // with the records its lists keep for reuse, to the next message its thread makes: a
+  // message made for one lookup then decodes as a reused one does, allocating nothing.
+  struct TParts {
+    TzvDnsRecordList authorities;
+    TzvDnsRecordList answers;
+    TzvDnsRecordList queries;
+    TzvDnsRecordList additional_records;
+    TzvByteArray build_buffer;  // sized at the first Build
+    TzvByteArray parse_buffer;
+    std::uint64_t decodings = 0;  // finished by its messages, whether they failed or not
+    // The sharing class whose CreateRecord made the records kept for reuse, if any.
+    const std::type_info* made_by = nullptr;
+  };
+  struct TPartsKept;
+  // The blocks ended messages left on this thread.
+  static thread_local TPartsKept parts_kept_;
+  // A block left on this thread, else a new one.
+  static std::unique_ptr<TParts> TakeParts();
+  // Leaves the block to the thread's next message, or frees it with the message.
+  void LeaveParts() noexcept;
+  // Learns whether the message leaves its block, and frees the records kept for reuse in it
+  // if another class made them. True when every list is as a clear leaves it.
+  bool StartFirstDecoding();
+
   const std::type_info* sharing_class_ = &typeid(TzvDnsMessage);
-  std::uint64_t decodings_ = 0;  // finished, whether they failed or not
-  bool leaves_parts_ = false;    // learnt at the first decoding
-  // Held in place: a message made for one lookup allocates none of them.
+  bool decoded_ = false;       // a decoding has started
+  bool leaves_parts_ = false;  // learnt at the first decoding
   TzvDnsMessageHeader header_;
-  TzvDnsRecordList authorities_;
-  TzvDnsRecordList answers_;
-  TzvDnsRecordList queries_;
-  TzvDnsRecordList additional_records_;
-  TzvByteArray build_buffer_;  // sized at the first Build
-  TzvByteArray parse_buffer_;
+  std::unique_ptr<TParts> parts_;
 };
 
 class TzvDnsMXRecord : public TzvDnsRecord {
