@@ -49,7 +49,9 @@ TMessageIdPool& IdPool() {
   return id_pool;
 }
 
-void FillIdPool(TMessageIdPool& pool, TzvRandomBytesFn source) {
+// Out of line: drawing an identifier from the block, which every new message does, then
+// needs no stack frame of its own.
+[[gnu::noinline]] void FillIdPool(TMessageIdPool& pool, TzvRandomBytesFn source) {
   auto* bytes = reinterpret_cast<std::uint8_t*>(pool.ids.data());
   std::size_t filled = 0;
   const std::size_t wanted = sizeof pool.ids;
