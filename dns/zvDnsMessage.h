@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 #include <typeinfo>
-#include <utility>
 #include <vector>
 
 #include <sys/types.h>
