@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "base/SysUtils.h"
 #include "base/Version.h"
 #include "dns/zvDnsRecordTypes.h"
 
@@ -50,11 +49,21 @@ bool IsIPAddressText(const std::string& text) {
          inet_pton(AF_INET6, text.c_str(), octets) == 1;
 }
 
-// A whole number within [low, high], or none.
+// A whole number within [low, high], or none. Only plain decimal digits are read: a
+// command line is typed by people and scripts who mean "0x35" or "$35" as a mistake, not
+// as hexadecimal, and a sign, blank or empty text is never a port, time-out or depth.
 std::optional<std::int32_t> NumberIn(const std::string& text, std::int64_t low, std::int64_t high) {
-  const auto value = TryStrToInt(text);
-  if (!value || *value < low || *value > high) return std::nullopt;
-  return value;
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    // Past the widest range asked for the number can only be refused; stopping here keeps
+    // a long run of digits from overflowing.
+    if (value > high) return std::nullopt;
+  }
+  if (value < low) return std::nullopt;
+  return static_cast<std::int32_t>(value);
 }
 
 constexpr const char* kTypeList = "mx, a, aaaa, ptr, ns, txt, soa, cname, srv or caa";

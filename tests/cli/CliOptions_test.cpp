@@ -87,6 +87,69 @@ TEST(CliArguments, InputsThatCannotBeSentAreUsageErrors) {
   EXPECT_NE(ParseError({"a", "x", "-p"}).find("needs a value"), std::string::npos);
 }
 
+// Numbers are plain decimal digits: every other spelling a number might take elsewhere
+// (hexadecimal, signs, blanks) is refused with the option's own message, whichever
+// option reads it.
+TEST(CliArguments, NumbersAreDecimalDigitsOnly) {
+  struct Case {
+    const char* text;
+    std::int32_t port;  // 0: refused
+  };
+  const Case cases[] = {
+      {"53", 53},
+      {"053", 53},
+      {"1", 1},
+      {"65535", 65535},
+      {"0x35", 0},
+      {"0X35", 0},
+      {"$35", 0},
+      {"+53", 0},
+      {"-53", 0},
+      {" 53", 0},
+      {"53 ", 0},
+      {"5 3", 0},
+      {"\t53", 0},
+      {"", 0},
+      {"35h", 0},
+      {"5e1", 0},
+      {"٥٣", 0},
+      {"0", 0},
+      {"65536", 0},
+      {"99999999999999999999", 0},
+      {"00000000000000000053", 53},
+  };
+  for (const Case& c : cases) {
+    const std::string text = c.text;
+    const std::vector<std::string> arguments = {"-p", text, "a", "x"};
+    if (c.port != 0) {
+      EXPECT_EQ(ParseOk(arguments).Port, c.port) << text;
+      EXPECT_EQ(ParseOk({"--port=" + text, "x"}).Port, c.port) << text;
+    } else {
+      EXPECT_EQ(ParseError(arguments),
+                "the port must be a whole number from 1 to 65535, not '" + text + "'");
+      EXPECT_EQ(ParseError({"--port=" + text, "x"}),
+                "the port must be a whole number from 1 to 65535, not '" + text + "'");
+    }
+  }
+  // The same rule for the time-out and the referral depth, whose ranges start at 0.
+  for (const char* text : {"0x2", "$2", "+2", "-0", " 2", "2 ", ""}) {
+    EXPECT_EQ(ParseError({"-W", text, "x"}),
+              std::string("the time-out must be a whole number of seconds from 0 to 2147483, "
+                          "not '") +
+                  text + "'");
+    EXPECT_EQ(ParseError({std::string("--follow-referrals=") + text, "x"}),
+              std::string("--follow-referrals takes a whole number of steps from 0 up, not '") +
+                  text + "'");
+  }
+  EXPECT_EQ(ParseOk({"-W", "0", "x"}).TimeOutSeconds, 0);
+  EXPECT_EQ(ParseOk({"--timeout=2147483", "x"}).TimeOutSeconds, 2147483);
+  EXPECT_EQ(ParseOk({"--follow-referrals=010", "x"}).MaxRecursiveQueries, 10);
+  EXPECT_EQ(ParseOk({"--follow-referrals=2147483647", "x"}).MaxRecursiveQueries, INT32_MAX);
+  EXPECT_FALSE(ParseError({"--follow-referrals=2147483648", "x"}).empty());
+  // Only a decimal number after -t points to the time-out's new option.
+  EXPECT_EQ(ParseError({"-t", "0x10", "x"}).find("-W SECONDS"), std::string::npos);
+}
+
 TEST(CliArguments, OutputModes) {
   EXPECT_EQ(ParseOk({"--short", "x"}).Output, TCliOutput::coShort);
   EXPECT_EQ(ParseOk({"x", "--json"}).Output, TCliOutput::coJson);
