@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include <set>
 #include <system_error>
 
+#include "base/SysUtils.h"
 #include "dns/zvUtils.h"
 
 namespace {
@@ -208,7 +211,7 @@ void TzvMemoryRegistry::FailDataRead(std::string_view path, std::string_view nam
 namespace {
 
 constexpr std::string_view kResolvConfKey = "resolv.conf";
-// Configuration files are small; anything past this is not read.
+// systemd's state files are small; anything past this is not read.
 constexpr std::streamsize kMaxFileSize = 1 << 20;
 
 std::optional<std::string> ReadSmallFile(const std::string& path) {
@@ -219,32 +222,6 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
   std::string text(static_cast<std::size_t>(kMaxFileSize), '\0');
   in.read(text.data(), kMaxFileSize);
   text.resize(static_cast<std::size_t>(in.gcount()));
-  return text;
-}
-
-// The resolver file as the C library's resolver takes it: a missing file is no
-// configuration at all (nullopt), but one that is there and cannot be read is a fault
-// worth reporting rather than a machine without DNS servers.
-std::optional<std::string> ReadResolverFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-    throw EzvRegistryError(Format("Cannot read %s: %s", path.c_str(), std::strerror(errno)));
-  }
-  std::string text;
-  char chunk[4096];
-  for (;;) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      const int saved = errno;
-      ::close(fd);
-      throw EzvRegistryError(Format("Cannot read %s: %s", path.c_str(), std::strerror(saved)));
-    }
-    if (got == 0 || text.size() >= static_cast<std::size_t>(kMaxFileSize)) break;
-    text.append(chunk, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
   return text;
 }
 
@@ -279,44 +256,192 @@ std::vector<std::string> Words(std::string_view text) {
 constexpr std::size_t kMaxResolverServers = 3;
 constexpr const char* kResolverFallback = "127.0.0.1";
 
-// A server address as the C library takes it from a nameserver line, in its usual text
-// form; empty when it is no address. IPv4 in any form inet_aton takes ("127.1"), IPv6
-// with an optional scope after "%", kept as written.
-std::string ResolverAddress(const std::string& value) {
-  in_addr v4{};
-  if (!value.empty() && ::inet_aton(value.c_str(), &v4) != 0) {
-    char text[INET_ADDRSTRLEN];
-    return ::inet_ntop(AF_INET, &v4, text, sizeof text) != nullptr ? text : "";
-  }
-  const std::string address = value.substr(0, value.find('%'));
-  in6_addr v6{};
-  if (address.empty() || ::inet_pton(AF_INET6, address.c_str(), &v6) != 1) return "";
-  char text[INET6_ADDRSTRLEN];
-  if (::inet_ntop(AF_INET6, &v6, text, sizeof text) == nullptr) return "";
-  return text + value.substr(address.size());
+bool IsAsciiSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// The servers of the resolver file, read the way the C library's resolver reads them:
-// comment lines start with "#" or ";"; a nameserver line is the keyword at the start of
-// the line, blanks or tabs, then the value up to the next blank or tab, which is used
-// only when it is an address (so "4.4.4.4;x" or "foo.example" are passed over); at most
-// the first three servers count. None at all means the machine itself.
-std::vector<std::string> ResolvConfServers(std::string_view text) {
-  constexpr std::string_view kKeyword = "nameserver";
-  std::vector<std::string> servers;
-  for (const std::string& line : Lines(text)) {
-    if (servers.size() == kMaxResolverServers) break;
-    if (line.size() <= kKeyword.size() || line.compare(0, kKeyword.size(), kKeyword) != 0) continue;
-    std::size_t i = kKeyword.size();
-    if (line[i] != ' ' && line[i] != '\t') continue;
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    const std::size_t end = line.find_first_of(" \t", i);
-    const std::string address =
-        ResolverAddress(line.substr(i, end == std::string::npos ? end : end - i));
-    if (!address.empty()) servers.push_back(address);
+// Whether the resolver can use `scope`, the text after "%" of a server address, as the
+// address's scope. It takes a decimal number that fits 32 bits for any address, and for a
+// link-local one also an interface's name; any other text it drops without a word, using
+// the address with no scope. Which interfaces exist is the machine's own business, so any
+// text the kernel would take as an interface name (at most 15 bytes, no "/", ":" or
+// blanks of any kind) is kept.
+bool ResolverUsesScope(const in6_addr& address, std::string_view scope) {
+  if (!scope.empty() && scope.front() >= '0' && scope.front() <= '9') {
+    std::uint64_t number = 0;
+    bool fits = true;
+    for (const char c : scope) {
+      if (c < '0' || c > '9') {
+        fits = false;
+        break;
+      }
+      number = number * 10 + static_cast<std::uint64_t>(c - '0');
+      if (number > UINT32_MAX) {
+        fits = false;
+        break;
+      }
+    }
+    if (fits) return true;
   }
-  if (servers.empty()) servers.emplace_back(kResolverFallback);
-  return servers;
+  const bool link_local = IN6_IS_ADDR_LINKLOCAL(&address) || IN6_IS_ADDR_MC_NODELOCAL(&address) ||
+                          IN6_IS_ADDR_MC_LINKLOCAL(&address);
+  if (!link_local || scope.empty() || scope.size() >= IFNAMSIZ || scope == "." || scope == "..")
+    return false;
+  return std::none_of(scope.begin(), scope.end(),
+                      [](char c) { return c == '/' || c == ':' || IsAsciiSpace(c); });
+}
+
+// A server address as the C library takes it from a nameserver line, in its usual text
+// form; empty when it is no address. The whole text must be the address: IPv4 in any form
+// inet_aton takes ("127.1", "010.0.0.1"), or IPv6 with an optional scope after "%", kept
+// as written when the resolver can use it and left out when it cannot.
+std::string ResolverAddress(std::string_view value) {
+  const std::string text(value);
+  in_addr v4{};
+  // inet_aton also takes an address followed by a blank of any kind and then anything;
+  // the resolver does not, so "10.0.0.1\r" is no address to it.
+  if (!text.empty() && std::none_of(text.begin(), text.end(), IsAsciiSpace) &&
+      ::inet_aton(text.c_str(), &v4) != 0) {
+    char buffer[INET_ADDRSTRLEN];
+    return ::inet_ntop(AF_INET, &v4, buffer, sizeof buffer) != nullptr ? buffer : "";
+  }
+  const std::size_t percent = text.find('%');
+  const std::string address = text.substr(0, percent);
+  in6_addr v6{};
+  if (address.empty() || ::inet_pton(AF_INET6, address.c_str(), &v6) != 1) return "";
+  char buffer[INET6_ADDRSTRLEN];
+  if (::inet_ntop(AF_INET6, &v6, buffer, sizeof buffer) == nullptr) return "";
+  if (percent == std::string::npos) return buffer;
+  const std::string_view scope = std::string_view(text).substr(percent + 1);
+  return ResolverUsesScope(v6, scope) ? std::string(buffer) + '%' + std::string(scope)
+                                      : std::string(buffer);
+}
+
+// Picks the servers out of the resolver file as it streams past, the way the C library's
+// resolver reads its lines: a nameserver line is the keyword at the very start of the line,
+// one or more blanks or tabs, then the value up to the next blank, tab or line feed (or
+// the NUL that ends the line as a C string), used only when all of it is an address. Any
+// other line, comments among them, is passed over. Nothing but the value being read is
+// kept, so a file or line of any length takes the same little memory.
+class ResolverServerScanner {
+ public:
+  // Takes the next bytes of the file. False once the resolver's servers are all known:
+  // it ignores later nameserver lines, so the rest of the file need not be read.
+  bool Feed(std::string_view bytes) {
+    for (const char c : bytes) {
+      if (c == '\n') {
+        EndLine();
+        if (Full()) return false;
+        continue;
+      }
+      if (state_ == State::kRestOfLine) continue;
+      if (c == '\0') {  // the line ends here as far as the resolver's string functions see
+        EndValue();
+        state_ = State::kRestOfLine;
+        continue;
+      }
+      const bool blank = c == ' ' || c == '\t';
+      switch (state_) {
+        case State::kKeyword:
+          if (c != kKeyword[matched_]) {
+            state_ = State::kRestOfLine;
+          } else if (++matched_ == kKeyword.size()) {
+            state_ = State::kFirstBlank;
+          }
+          break;
+        case State::kFirstBlank:
+          state_ = blank ? State::kBlanks : State::kRestOfLine;
+          break;
+        case State::kBlanks:
+          if (blank) break;
+          state_ = State::kValue;
+          Append(c);
+          break;
+        case State::kValue:
+          if (blank) {
+            EndValue();
+            state_ = State::kRestOfLine;
+          } else {
+            Append(c);
+          }
+          break;
+        case State::kRestOfLine:
+          break;
+      }
+    }
+    return !Full();
+  }
+
+  // The file ended; its last line may lack a line feed. None found means the machine.
+  std::vector<std::string> Finish() {
+    EndLine();
+    if (servers_.empty()) servers_.emplace_back(kResolverFallback);
+    return std::move(servers_);
+  }
+
+ private:
+  enum class State { kKeyword, kFirstBlank, kBlanks, kValue, kRestOfLine };
+  static constexpr std::string_view kKeyword = "nameserver";
+  // Far more than any address with a scope; only texts padded with thousands of zeros
+  // could be addresses past it, and those are taken for none.
+  static constexpr std::size_t kMaxValue = 1024;
+
+  bool Full() const { return servers_.size() >= kMaxResolverServers; }
+
+  void Append(char c) {
+    if (value_.size() < kMaxValue) {
+      value_ += c;
+    } else {
+      too_long_ = true;
+    }
+  }
+
+  void EndValue() {
+    if (state_ == State::kValue && !too_long_ && !Full()) {
+      std::string address = ResolverAddress(value_);
+      if (!address.empty()) servers_.push_back(std::move(address));
+    }
+    value_.clear();
+    too_long_ = false;
+  }
+
+  void EndLine() {
+    EndValue();
+    state_ = State::kKeyword;
+    matched_ = 0;
+  }
+
+  State state_ = State::kKeyword;
+  std::size_t matched_ = 0;
+  std::string value_;
+  bool too_long_ = false;
+  std::vector<std::string> servers_;
+};
+
+// The servers of the resolver file, read as the C library's resolver reads it: the whole
+// file, a piece at a time, until its servers are all known. A missing file is no
+// configuration at all (the machine itself), but one that is there and cannot be read is a
+// fault worth reporting rather than a machine without DNS servers.
+std::vector<std::string> ResolvConfServers(const std::string& path) {
+  ResolverServerScanner scanner;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return scanner.Finish();
+    throw EzvRegistryError(Format("Cannot read %s: %s", path.c_str(), std::strerror(errno)));
+  }
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int saved = errno;
+      ::close(fd);
+      throw EzvRegistryError(Format("Cannot read %s: %s", path.c_str(), std::strerror(saved)));
+    }
+    if (got == 0 || !scanner.Feed(std::string_view(chunk, static_cast<std::size_t>(got)))) break;
+  }
+  ::close(fd);
+  return scanner.Finish();
 }
 
 // The blank-separated words of KEY=... in a systemd state file (KEY=VALUE lines).
@@ -394,8 +519,7 @@ std::vector<std::string> TzvSystemRegistry::InterfaceNames() const {
 std::unique_ptr<TzvRegistryKey> TzvSystemRegistry::OpenInterface(const std::string& name) const {
   std::vector<StoredValue> values;
   if (SameText(name, kResolvConfKey)) {
-    const std::optional<std::string> text = ReadResolverFile(resolv_conf_);
-    AddStringValue(values, "NameServer", ResolvConfServers(text ? *text : std::string()));
+    AddStringValue(values, "NameServer", ResolvConfServers(resolv_conf_));
     return std::make_unique<SnapshotKey>(std::vector<std::string>{}, std::move(values));
   }
   if (!IsLinkIndex(name)) return nullptr;

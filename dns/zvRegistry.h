@@ -114,7 +114,8 @@ class TzvMemoryRegistry : public TzvRegistryProvider {
 // The machine's own configuration in the registry's shape. Below the interfaces key
 // (kDnsInterfacesKey) it shows:
 //  - "resolv.conf": the global resolver configuration; "NameServer" holds the addresses
-//    of the nameserver lines of the resolver file, in order, IPv6 scope suffixes kept;
+//    of the nameserver lines of the resolver file, in order, as the C library takes them
+//    (IPv6 scope suffixes kept where it can use them);
 //  - one sub-key per network link that systemd-networkd or systemd-resolved keeps state
 //    for under <run>/systemd, named after the link's index: "DhcpNameServer" holds the
 //    servers the link learned by DHCP (its networkd lease), "NameServer" the others

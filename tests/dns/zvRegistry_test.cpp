@@ -309,6 +309,91 @@ TEST_F(FakeSystem, ResolvConfReadAsTheCLibraryReadsIt) {
   EXPECT_EQ(Servers(), (Lines{"10.0.0.1", "::2", "10.0.0.3"}));
 }
 
+// Each file's servers as the C library's resolver (glibc's res_init) takes them. It cuts
+// the address at the first blank, tab or line feed and wants all of what is left to be an
+// address, so a carriage return, vertical tab or form feed after it (or in place of the
+// blank before it) leaves the line unused. After "%" any text is taken, but one that is
+// no 32-bit number and, on a link-local address, could name no interface gives no scope.
+TEST_F(FakeSystem, ResolvConfLinesAsTheCLibraryCutsThem) {
+  struct Case {
+    std::string file;
+    Lines expected;
+  };
+  const Lines none{"127.0.0.1"};  // the fallback: no line was usable
+  const Case cases[] = {
+      {"nameserver 10.0.0.1\r\nnameserver 10.0.0.2\n", {"10.0.0.2"}},
+      {"nameserver 10.0.0.1\r\n", none},
+      {"nameserver 10.0.0.1\r", none},
+      {"nameserver 10.0.0.1\r\r\n", none},
+      {"nameserver 10.0.0.1\v\n", none},
+      {"nameserver 10.0.0.1\f\n", none},
+      {"nameserver 10.0.0.1\f# comment\n", none},
+      {"nameserver 10.0.0.1\r 10.0.0.2\n", none},
+      {"nameserver ::1\r\nnameserver ::2\n", {"::2"}},
+      {"nameserver 10.0.0.1 \r\n", {"10.0.0.1"}},
+      {"nameserver 10.0.0.1\t\r\n", {"10.0.0.1"}},
+      {"nameserver\r10.0.0.1\n", none},
+      {"nameserver\v10.0.0.1\n", none},
+      {"nameserver \r10.0.0.1\n", none},
+      {"nameserver \f 10.0.0.1\n", none},
+      {"\rnameserver 10.0.0.1\n", none},
+      {"#x\r\nnameserver 10.0.0.1\n", {"10.0.0.1"}},
+      {"nameserver 10.0.0.1", {"10.0.0.1"}},
+      {std::string("nameserver 10.0.0.1\0junk\n", 25), {"10.0.0.1"}},
+      {std::string("nameserver\0 10.0.0.1\n", 21), none},
+      {"nameserver 10.0.0.1#c\n", none},
+      {"nameserver 1.2.3.4.\n", none},
+      {"nameserver 10.1\n", {"10.0.0.1"}},
+      {"nameserver 010.0.0.1\n", {"8.0.0.1"}},
+      {"nameserver 0x7e.1\n", {"126.0.0.1"}},
+      {"nameserver 10.0.0.1%3\n", none},
+      {"NAMESERVER 10.0.0.1\n", none},
+      {"nameserver 10.0.0.9\nnameserver 10.0.0.1\r\nnameserver ::1\f\nnameserver 10.0.0.2\n",
+       {"10.0.0.9", "10.0.0.2"}},
+      // Scopes: kept when the resolver can use them, dropped when it cannot.
+      {"nameserver fe80::1%eth0\r\n", {"fe80::1"}},
+      {"nameserver fe80::1%2\r\n", {"fe80::1"}},
+      {"nameserver fe80::1%2\n", {"fe80::1%2"}},
+      {"nameserver fe80::1%003\n", {"fe80::1%003"}},
+      {"nameserver fe80::1%4294967295\n", {"fe80::1%4294967295"}},
+      {"nameserver ::1%4294967296\n", {"::1"}},
+      {"nameserver ::1%0x3\n", {"::1"}},
+      {"nameserver fe80::1%\n", {"fe80::1"}},
+      {"nameserver fe80::1%lo\n", {"fe80::1%lo"}},
+      {"nameserver ff02::1%lo\n", {"ff02::1%lo"}},
+      {"nameserver ff05::1%lo\n", {"ff05::1"}},
+      {"nameserver ::1%7\n", {"::1%7"}},
+      {"nameserver ::1%lo\n", {"::1"}},
+      {"nameserver fe80::1%a/b\n", {"fe80::1"}},
+      {"nameserver fe80::1%fifteen-letters\n", {"fe80::1%fifteen-letters"}},
+      {"nameserver fe80::1%sixteen-letters0\n", {"fe80::1"}},
+      // On a link-local address any text might name an interface.
+      {"nameserver fe80::1%4294967296\n", {"fe80::1%4294967296"}},
+  };
+  for (const Case& c : cases) {
+    Write("resolv.conf", c.file);
+    EXPECT_EQ(Servers(), c.expected) << "file '" << c.file << "'";
+  }
+}
+
+TEST_F(FakeSystem, ResolvConfReadPastItsFirstMebibyte) {
+  // The resolver reads the whole file, however long; so does this reader, a line at a time.
+  std::string file;
+  while (file.size() <= (std::size_t{1} << 20)) file += "# " + std::string(98, 'c') + "\n";
+  file += "nameserver 10.0.0.1\n";
+  Write("resolv.conf", file);
+  EXPECT_EQ(Servers(), Lines{"10.0.0.1"});
+  // One line longer than a mebibyte, its nameserver after it.
+  Write("resolv.conf", "#" + std::string(3 << 20, 'x') + "\nnameserver ::1\n");
+  EXPECT_EQ(Servers(), Lines{"::1"});
+  // Blanks before the address may be as many as they like.
+  Write("resolv.conf", "nameserver" + std::string(2 << 20, ' ') + "10.0.0.2\n");
+  EXPECT_EQ(Servers(), Lines{"10.0.0.2"});
+  // Three servers early, a fourth late: still only the first three.
+  Write("resolv.conf", "nameserver 10.0.0.1\nnameserver 10.0.0.2\nnameserver 10.0.0.3\n" + file);
+  EXPECT_EQ(Servers(), (Lines{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+}
+
 TEST_F(FakeSystem, WithoutUsableServersTheResolverAsksThisMachine) {
   EXPECT_EQ(Servers(), Lines{"127.0.0.1"});  // no file at all
   Write("resolv.conf", "nameserver dns.example\n");
