@@ -14,9 +14,9 @@
 #include <fstream>
 #include <set>
 #include <system_error>
+#include <unordered_set>
 
 #include "base/SysUtils.h"
-#include "dns/zvUtils.h"
 
 namespace {
 
@@ -474,10 +474,17 @@ void AddStringValue(std::vector<StoredValue>& values, std::string_view name,
   value.Data = text + '\0';
 }
 
-bool ContainsText(const std::vector<std::string>& words, std::string_view word) {
-  return std::any_of(words.begin(), words.end(),
-                     [&](const std::string& w) { return SameText(w, word); });
-}
+// Texts compared without regard to the case of ASCII letters, held in one letter case so
+// a lookup costs the same however many there are.
+class TextSet {
+ public:
+  // False when the text was there already.
+  bool Insert(std::string_view text) { return texts_.insert(LowerCase(text)).second; }
+  bool Contains(std::string_view text) const { return texts_.count(LowerCase(text)) != 0; }
+
+ private:
+  std::unordered_set<std::string> texts_;
+};
 
 }  // namespace
 
@@ -534,9 +541,11 @@ std::unique_ptr<TzvRegistryKey> TzvSystemRegistry::OpenInterface(const std::stri
   const std::vector<std::string> dhcp = StateList(lease, "DNS");
   // networkd's DNS= lists every server the link uses, the DHCP ones among them; the rest
   // were configured for the link, as are those set on it through resolved.
+  TextSet learned;
+  for (const std::string& server : dhcp) learned.Insert(server);
   std::vector<std::string> configured;
   for (const std::string& server : StateList(link, "DNS"))
-    if (!ContainsText(dhcp, server)) configured.push_back(server);
+    if (!learned.Contains(server)) configured.push_back(server);
   for (const std::string& server : StateList(resolved, "SERVERS")) configured.push_back(server);
   AddStringValue(values, "DhcpNameServer", dhcp);
   AddStringValue(values, "NameServer", configured);
@@ -576,19 +585,32 @@ std::string ServerText(std::string server) {
   return address + " -p " + port;
 }
 
+// Appends the servers of one value that are not in `known` yet (the texts the list holds,
+// compared without regard to case whatever the list's own setting). One pass over the
+// value, one lookup per server: a link may list thousands.
+void AddDnsServers(std::string_view value, TStrings& list, TextSet& known) {
+  std::size_t i = 0;
+  while (i < value.size()) {
+    while (i < value.size() && (value[i] == ' ' || value[i] == ',')) ++i;
+    const std::size_t start = i;
+    while (i < value.size() && value[i] != ' ' && value[i] != ',') ++i;
+    if (i == start) break;
+    std::string server = ServerText(std::string(value.substr(start, i - start)));
+    if (known.Insert(server)) list.Add(std::move(server));
+  }
+}
+
+TextSet TextsOf(const TStrings& list) {
+  TextSet texts;
+  for (const std::string& entry : list) texts.Insert(entry);
+  return texts;
+}
+
 }  // namespace
 
 void ParseDnsServers(std::string_view value, TStrings& list) {
-  static const TzvCharSet kDelimiters = MakeCharSet(" ,");
-  const std::int32_t count = CountWords(value, kDelimiters);
-  for (std::int32_t n = 1; n <= count; ++n) {
-    std::string server = ServerText(PickWord(n, value, kDelimiters));
-    // Compared without regard to case whatever the list's own setting.
-    const bool known = std::any_of(list.begin(), list.end(), [&](const std::string& entry) {
-      return SameText(entry, server);
-    });
-    if (!known) list.Add(std::move(server));
-  }
+  TextSet known = TextsOf(list);
+  AddDnsServers(value, list, known);
 }
 
 void GetSystemDnsServers(TStrings& list) {
@@ -601,12 +623,13 @@ void GetSystemDnsServers(TStrings& list, const TzvRegistryProvider& registry) {
   if (!reader.OpenKeyReadOnly(kDnsInterfacesKey)) return;
   TStrings names;
   reader.GetKeyNames(names);
+  TextSet known = TextsOf(list);
   for (const std::string& name : names) {
     if (!reader.OpenKeyReadOnly(std::string(kDnsInterfacesKey) + name)) continue;
     // The servers set by hand count only where DHCP gave none.
     std::string servers = reader.ReadString("DhcpNameServer");
     if (servers.empty()) servers = reader.ReadString("NameServer");
-    if (!servers.empty()) ParseDnsServers(servers, list);
+    if (!servers.empty()) AddDnsServers(servers, list, known);
     reader.CloseKey();
   }
 }

@@ -473,6 +473,47 @@ TEST_F(FakeSystem, LinksFromNetworkdAndResolved) {
             (Lines{"127.0.0.53", "10.0.0.1", "10.0.0.2", "10.0.1.1", "10.0.1.2", "fe80::5%10"}));
 }
 
+TEST_F(FakeSystem, LinkWithTwentyThousandServers) {
+  // A link may list thousands of servers: each is listed once, where it first appears,
+  // whatever the case of its letters.
+  constexpr int kCount = 20000;
+  auto server = [](const char* prefix, int i) {
+    return prefix + std::to_string(i / 1000) + ":" + std::to_string(i % 1000);
+  };
+  auto joined = [](const Lines& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : " ") + line;
+    return text;
+  };
+  Lines lower, upper, learned, configured, configured_upper;
+  for (int i = 0; i < kCount; ++i) {
+    lower.push_back(server("fd00::", i));
+    upper.push_back(server("FD00::", i));
+    (i % 3 == 0 ? learned : configured).push_back(lower.back());
+    if (i % 3 != 0) configured_upper.push_back(upper.back());
+  }
+  Write("resolv.conf", "nameserver 127.0.0.53\n");
+  Write("run/systemd/netif/links/2", "DNS=" + joined(lower) + " " + joined(upper) + "\n");
+  Lines expected{"127.0.0.53"};
+  expected.insert(expected.end(), lower.begin(), lower.end());
+  EXPECT_EQ(Servers(), expected);
+
+  // A lease with every third of them: those were learned by DHCP, the others (in either
+  // case) configured by hand. Link 3 lists them all again; only the ones not yet seen
+  // are added.
+  Write("run/systemd/netif/leases/2", "DNS=" + joined(learned) + "\n");
+  Write("run/systemd/netif/links/3", "DNS=" + joined(lower) + "\n");
+  TzvSystemRegistry system = System();
+  TzvRegistry reader(system);
+  ASSERT_TRUE(reader.OpenKeyReadOnly(Interface("2")));
+  EXPECT_EQ(reader.ReadString("DhcpNameServer"), joined(learned));
+  EXPECT_EQ(reader.ReadString("NameServer"), joined(configured) + " " + joined(configured_upper));
+  expected = Lines{"127.0.0.53"};
+  expected.insert(expected.end(), learned.begin(), learned.end());
+  expected.insert(expected.end(), configured.begin(), configured.end());
+  EXPECT_EQ(Servers(), expected);
+}
+
 TEST_F(FakeSystem, LinksWithoutServersAddNothing) {
   Write("resolv.conf", "");
   Write("run/systemd/netif/links/2", "ADMIN_STATE=configured\n");
