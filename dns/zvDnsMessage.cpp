@@ -1,6 +1,8 @@
 #include "dns/zvDnsMessage.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 #include <sys/random.h>
 #include <algorithm>
 #include <array>
@@ -49,6 +51,28 @@ TMessageIdPool& IdPool() {
   return id_pool;
 }
 
+// Fills the buffer from /dev/urandom, or raises a socket error (a lookup that cannot
+// start) when even that cannot be read.
+void ReadUrandom(std::uint8_t* bytes, std::size_t length) {
+  const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    throw EzvSocketError("No random numbers from the system: " + SystemErrorText(error), error);
+  }
+  std::size_t filled = 0;
+  while (filled < length) {
+    const ssize_t got = ::read(fd, bytes + filled, length - filled);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (got == 0 || errno != EINTR) {
+      const int error = got == 0 ? EIO : errno;
+      ::close(fd);
+      throw EzvSocketError("No random numbers from the system: " + SystemErrorText(error), error);
+    }
+  }
+  ::close(fd);
+}
+
 // Out of line: drawing an identifier from the block, which every new message does, then
 // needs no stack frame of its own.
 [[gnu::noinline]] void FillIdPool(TMessageIdPool& pool, TzvRandomBytesFn source) {
@@ -59,8 +83,11 @@ TMessageIdPool& IdPool() {
     const ssize_t got = source(bytes + filled, wanted - filled, 0);
     if (got > 0) {
       filled += static_cast<std::size_t>(got);
-    } else if (got < 0 && errno != EINTR) {
-      throw Exception("No random numbers from the system: " + SystemErrorText(errno));
+    } else if (got == 0 || errno != EINTR) {
+      // An old kernel, or a sandbox that refuses the call (ENOSYS, EPERM): the same
+      // generator is behind the device file.
+      ReadUrandom(bytes + filled, wanted - filled);
+      break;
     }
   }
   pool.left = pool.ids.size();
@@ -77,14 +104,38 @@ TzvDnsRecordClass RecordClassFromWire(std::uint16_t value) {
   return rcInternet;
 }
 
-// The text form of a name: at most 255 bytes, so it fits a buffer on the caller's stack and is
-// copied once, straight into the string field that keeps it. The buffer has a block's room to
-// spare, so a label is copied as one whole block even near the end of the name.
+// The text form of a name: labels joined by dots, a dot or backslash inside a label written
+// "\." or "\\" as dig writes them, so that "a.b" as one label never reads as two. At most
+// 255 octets, twice that as text when every octet needs its backslash: it fits a buffer on
+// the caller's stack and is copied once, straight into the string field that keeps it. The
+// buffer has a block's room to spare, so a label is copied as one whole block even near the
+// end of the name.
 constexpr std::size_t kLabelBlock = 16;
+constexpr std::size_t kMaxNameText = 2 * kMaxNameOctets;
 struct NameText {
-  char text[kMaxNameOctets + 1 + kLabelBlock];
+  char text[kMaxNameText + 1 + kLabelBlock];
   std::size_t length = 0;
 };
+
+// Whether a label's bytes hold a dot or a backslash, which its text must escape.
+inline bool NeedsEscape(const std::uint8_t* label, std::size_t length) {
+  return std::memchr(label, '.', length) != nullptr || std::memchr(label, '\\', length) != nullptr;
+}
+
+// Writes the label's text with a backslash before each dot and backslash; returns how many
+// backslashes it added.
+std::size_t WriteEscapedLabel(char* out, const std::uint8_t* label, std::size_t length) {
+  std::size_t added = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = static_cast<char>(label[i]);
+    if (c == '.' || c == '\\') {
+      *out++ = '\\';
+      ++added;
+    }
+    *out++ = c;
+  }
+  return added;
+}
 
 // Copies `length` bytes of name text in whole blocks, so up to a block's worth past both ends:
 // both buffers have that room to spare. Each block goes through a local one, so the bytes
@@ -201,8 +252,10 @@ std::size_t DecodeNameAt(const std::uint8_t* const bytes, const std::size_t size
                          NameText& name, TNameCache* const cache) {
   char* const out = name.text;
   // The text so far, every label followed by its dot: as long as the wire form of the labels
-  // read, so it also counts the name's octets (all but the terminating zero).
+  // read, less the backslashes of escaped characters, so it also counts the name's octets
+  // (all but the terminating zero).
   std::size_t out_length = 0;
+  std::size_t escapes = 0;
   int jumps = 0;
   bool after_jump = false;
   bool complete = true;    // the text is the name's own, fit to serve as a suffix
@@ -233,7 +286,8 @@ std::size_t DecodeNameAt(const std::uint8_t* const bytes, const std::size_t size
       TNameCache::TSuffix known;
       if (cache != nullptr && cache->Find(pos, known)) {
         // The rest was read before, from these very bytes: only the caps are checked again.
-        if (out_length + known.length + 1 > kMaxNameOctets) RaiseDnsInvalidSize();
+        // A known suffix holds no escapes: its text is as long as its octets.
+        if (out_length - escapes + known.length + 1 > kMaxNameOctets) RaiseDnsInvalidSize();
         if (jumps + known.jumps > kMaxPointerJumps) RaiseDnsInvalidSize();
         CopyInBlocks(out + out_length, known.text, known.length);
         out_length += known.length;
@@ -245,7 +299,7 @@ std::size_t DecodeNameAt(const std::uint8_t* const bytes, const std::size_t size
     // the name's length cap still holds them in.
     const std::size_t start = pos + 1;
     if (length > size - start) RaiseDnsInvalidSize();
-    if (out_length + length + 1 + 1 > kMaxNameOctets) RaiseDnsInvalidSize();
+    if (out_length - escapes + length + 1 + 1 > kMaxNameOctets) RaiseDnsInvalidSize();
     if (pos < TNameCache::kReachable) {
       label_at[labels_read] = static_cast<std::uint16_t>(pos);
       label_start[labels_read] = static_cast<std::uint16_t>(out_length);
@@ -258,12 +312,18 @@ std::size_t DecodeNameAt(const std::uint8_t* const bytes, const std::size_t size
       std::memcpy(out + out_length, bytes + start, kLabelBlock);
     else
       std::memcpy(out + out_length, bytes + start, length);
+    if (NeedsEscape(bytes + start, length)) {
+      const std::size_t added = WriteEscapedLabel(out + out_length, bytes + start, length);
+      escapes += added;
+      out_length += added;
+    }
     out_length += length;
     out[out_length++] = '.';
     pos = start + length;
     after_jump = false;
   }
-  if (cache != nullptr && complete) {
+  // The store keeps only texts without escapes, whose length is their octets'.
+  if (cache != nullptr && complete && escapes == 0) {
     cache->Remember(out, out_length, jumps, labels_read, label_at, label_start, label_jumps);
   }
   if (out_length > 0) --out_length;  // the last dot
@@ -292,7 +352,7 @@ inline std::size_t DecodeName(const std::uint8_t* const bytes, const std::size_t
     } else if (first != 0 && first < 0x40 && size - pos >= std::size_t{first} + 3u) {
       // One label, then a pointer to a name read before.
       const std::size_t at = pos + 1 + first;
-      if ((bytes[at] & 0xC0) == 0xC0 &&
+      if ((bytes[at] & 0xC0) == 0xC0 && !NeedsEscape(bytes + pos + 1, first) &&
           cache->Find(ComposeWord(bytes[at] & 0x3F, bytes[at + 1]), known) &&
           1 + known.jumps <= kMaxPointerJumps && first + 1u + known.length + 1u <= kMaxNameOctets &&
           cache->RememberLabelBefore(pos, bytes + pos + 1, first,
@@ -312,8 +372,10 @@ TNameCache* NameCacheFor(const std::uint8_t* bytes) {
   return active_names != nullptr && active_names->Message() == bytes ? active_names : nullptr;
 }
 
-// A name read at a moving position of the message, into a record's field.
-void ReadNameInto(const TzvByteArray& buffer, std::int32_t& position, std::string& field) {
+// A name read at a moving position of the message, into a record's field. Its own bytes (up
+// to the first pointer) must end by `limit`, or the field is left as it was.
+void ReadNameInto(const TzvByteArray& buffer, std::int32_t& position, std::string& field,
+                  std::size_t limit = std::numeric_limits<std::size_t>::max()) {
   const std::uint8_t* const bytes = buffer.Data();
   const std::size_t size = buffer.Length();
   if (position < 0 || static_cast<std::size_t>(position) > size) RaiseDnsInvalidSize();
@@ -321,9 +383,15 @@ void ReadNameInto(const TzvByteArray& buffer, std::int32_t& position, std::strin
   std::string_view text;
   const std::size_t end = DecodeName(bytes, size, static_cast<std::size_t>(position), scratch,
                                      NameCacheFor(bytes), text);
+  if (end > limit) RaiseDnsInvalidSize();
   field.assign(text.data(), text.size());
   position = static_cast<std::int32_t>(end);
 }
+
+// RFC 2136's update messages delete records and state prerequisites with classes NONE and
+// ANY, whose records may carry no data at all.
+constexpr std::uint16_t kClassNone = 254;
+constexpr std::uint16_t kClassAny = 255;
 
 // Splits a name text into its labels as WriteName writes them: at every dot, a final dot
 // adding nothing. Calls visit(label) for each.
@@ -375,6 +443,61 @@ void AssignIPv4(std::span<const std::uint8_t> octets, std::string& text) {
   text.resize(n - 1);  // without the last dot
 }
 
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Writes a name whose text holds backslash escapes, read as dig reads them: "\DDD" is the
+// octet of that decimal value, a backslash before any other character stands for that
+// character, so "\." is a dot inside a label rather than the end of one.
+void WriteEscapedName(std::string_view name, TzvByteArray& buffer, std::int32_t& position) {
+  const auto refuse = [&name](const char* why) {
+    RaiseEncoding(Format("'%s' is not a legal name (%s)", std::string(name).c_str(), why));
+  };
+  std::string wire(1, '\0');  // each label's length byte is filled in when the label ends
+  std::size_t label_at = 0;
+  const auto end_label = [&] {
+    const std::size_t length = wire.size() - label_at - 1;
+    if (length == 0) RaiseEncoding(Format(SzvDnsEmptyLabel, std::string(name).c_str()));
+    if (length > kMaxLabelOctets) RaiseEncoding(SzvDnsLabelTooLong);
+    wire[label_at] = static_cast<char>(length);
+  };
+  for (std::size_t i = 0; i < name.size();) {
+    const char c = name[i];
+    if (c == '.') {
+      end_label();
+      label_at = wire.size();
+      wire += '\0';
+      ++i;
+    } else if (c != '\\') {
+      wire += c;
+      ++i;
+    } else if (i + 1 == name.size()) {
+      refuse("a backslash ends it");
+    } else if (IsDigit(name[i + 1])) {
+      if (name.size() - i < 4 || !IsDigit(name[i + 2]) || !IsDigit(name[i + 3]))
+        refuse("\\DDD needs three digits");
+      const int value = (name[i + 1] - '0') * 100 + (name[i + 2] - '0') * 10 + (name[i + 3] - '0');
+      if (value > 255) refuse("\\DDD above 255");
+      wire += static_cast<char>(value);
+      i += 4;
+    } else {
+      wire += name[i + 1];
+      i += 2;
+    }
+    if (wire.size() > kMaxNameOctets + kMaxLabelOctets) RaiseEncoding(SzvDnsNameTooLong);
+  }
+  if (wire.size() - label_at == 1)
+    wire.pop_back();  // a final dot: the name is complete
+  else
+    end_label();
+  wire += '\0';
+  if (wire.size() > kMaxNameOctets) RaiseEncoding(SzvDnsNameTooLong);
+  TzvWireWriter writer(buffer.Bytes(), position);
+  writer.WriteText(wire);
+  position = writer.Position();
+}
+
 // Writes a name field of a record whose data is only that name; an empty one cannot be
 // sent.
 void BuildNameData(const std::string& name, TzvByteArray& buffer, std::int32_t& position) {
@@ -420,8 +543,7 @@ void TzvDnsMessageHeader::ResetFlagsAndCounts() {
 void TzvDnsMessageHeader::Build(TzvByteArray& buffer, std::int32_t& position) const {
   std::uint16_t flags = 0;
   if (!IsQuery) flags |= 0x8000;
-  if (OpCode == ocInverseQuery) flags |= 0x0800;
-  if (OpCode == ocStatus) flags |= 0x1000;
+  flags |= static_cast<std::uint16_t>((OpCode & 0x0F) << 11);
   if (IsAuthoritativeAnswer) flags |= 0x0400;
   if (IsTruncated) flags |= 0x0200;
   if (IsRecursionDesired) flags |= 0x0100;
@@ -466,17 +588,7 @@ void TzvDnsMessageHeader::Parse(const TzvByteArray& buffer, std::int32_t& positi
 
 void TzvDnsMessageHeader::SetFlags(std::uint16_t flags) {
   IsQuery = (flags & 0x8000) == 0;
-  // Only the two low opcode bits are told apart; the two high ones are not looked at.
-  switch ((flags >> 11) & 0x3) {
-    case 1:
-      OpCode = ocInverseQuery;
-      break;
-    case 2:
-      OpCode = ocStatus;
-      break;
-    default:
-      OpCode = ocQuery;
-  }
+  OpCode = static_cast<TzvDnsOpCode>((flags >> 11) & 0x0F);
   IsAuthoritativeAnswer = (flags & 0x0400) != 0;
   IsTruncated = (flags & 0x0200) != 0;
   IsRecursionDesired = (flags & 0x0100) != 0;
@@ -593,6 +705,10 @@ void TzvDnsRecord::BuildData(TzvByteArray&, std::int32_t&) {}
 void TzvDnsRecord::ParseData(const TzvByteArray&, std::int32_t&) {}
 
 void TzvDnsRecord::WriteName(std::string_view name, TzvByteArray& buffer, std::int32_t& position) {
+  if (name.find('\\') != std::string_view::npos) {
+    WriteEscapedName(name, buffer, position);
+    return;
+  }
   // "." alone, like the empty text, is the root: the zero byte only.
   if (name == ".") name = {};
   // Every dot becomes a length byte, the first label gets one in front and the zero byte
@@ -631,11 +747,10 @@ void TzvDnsRecord::WriteCharacterString(std::string_view text, TzvByteArray& buf
 
 std::string TzvDnsRecord::ReadCharacterString(const TzvByteArray& buffer,
                                               std::int32_t& position) const {
-  TzvWireCursor cursor(buffer.Bytes(), position);
+  TzvWireCursor cursor = DataCursor(buffer, position);
   const std::uint8_t length = cursor.ReadByte();
   std::string text;
   if (length > 0) {
-    if (length + 1 > DataLength) RaiseDnsInvalidSize();
     const auto bytes = cursor.ReadBytes(length);
     // The text ends at the first zero byte; the whole declared length is consumed.
     std::size_t used = 0;
@@ -677,10 +792,43 @@ void TzvDnsRecord::WriteRecord(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsRecord::ReadRecord(const TzvByteArray& buffer, std::int32_t& position) {
   ReadQuestion(buffer, position);
-  ReadRecordRest(buffer, position);
+  // The class as it came, which the record's own field no longer tells apart.
+  const std::uint8_t* const bytes = buffer.Data();
+  ReadRecordRest(buffer, position, ComposeWord(bytes[position - 2], bytes[position - 1]));
 }
 
-void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position) {
+TzvWireCursor TzvDnsRecord::DataCursor(const TzvByteArray& buffer, std::int32_t position) const {
+  return TzvWireCursor(buffer.Bytes().first(DataEnd(buffer, position)), position);
+}
+
+std::size_t TzvDnsRecord::DataEnd(const TzvByteArray& buffer, std::int32_t position) const {
+  if (position < 0 || DataLength < 0) RaiseDnsInvalidSize();
+  const std::size_t end = static_cast<std::size_t>(position) + static_cast<std::size_t>(DataLength);
+  if (end > buffer.Bytes().size()) RaiseDnsInvalidSize();
+  return end;
+}
+
+void TzvDnsRecord::ReadDataName(const TzvByteArray& buffer, std::int32_t& position,
+                                std::size_t data_end, std::string& field) {
+  ReadNameInto(buffer, position, field, data_end);
+}
+
+void TzvDnsRecord::ClearData() {
+  std::string name = std::move(Name);
+  const std::int32_t type = RecordType;
+  const TzvDnsRecordClass record_class = RecordClass;
+  const std::uint32_t ttl = TTL;
+  const std::int32_t data_length = DataLength;
+  Reset();
+  Name = std::move(name);
+  RecordType = type;
+  RecordClass = record_class;
+  TTL = ttl;
+  DataLength = data_length;
+}
+
+void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position,
+                                  std::uint16_t wire_class) {
   const std::size_t size = buffer.Length();
   if (position < 0 || static_cast<std::size_t>(position) > size) RaiseDnsInvalidSize();
   const std::size_t at = static_cast<std::size_t>(position);
@@ -693,6 +841,11 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
   const std::size_t start = at + 6;
   if (static_cast<std::size_t>(DataLength) > size - start) RaiseDnsInvalidSize();
   position = static_cast<std::int32_t>(start) + DataLength;
+  if (DataLength == 0 && (wire_class == kClassNone || wire_class == kClassAny)) {
+    // Nothing to read: a reused record must not show what an earlier decoding left.
+    ClearData();
+    return;
+  }
   // The parser reads from a copy; whatever it leaves unread is skipped, so the next
   // record starts where the data length says.
   std::int32_t data = static_cast<std::int32_t>(start);
@@ -700,10 +853,11 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
   if (data > position) RaiseDnsInvalidSize();
 }
 
-void TzvDnsRecord::ReadUnresetRecordRest(const TzvByteArray& buffer, std::int32_t& position) {
+void TzvDnsRecord::ReadUnresetRecordRest(const TzvByteArray& buffer, std::int32_t& position,
+                                         std::uint16_t wire_class) {
   const std::int32_t data_at = position;
   try {
-    ReadRecordRest(buffer, position);
+    ReadRecordRest(buffer, position, wire_class);
   } catch (...) {
     // The fields not reached may still hold what an earlier decoding put there. The record
     // is reset and decoded again up to the same fault, so it shows exactly what a new
@@ -717,7 +871,7 @@ void TzvDnsRecord::ReadUnresetRecordRest(const TzvByteArray& buffer, std::int32_
     RecordClass = record_class;
     std::int32_t again = data_at;
     try {
-      ReadRecordRest(buffer, again);
+      ReadRecordRest(buffer, again, wire_class);
     } catch (...) {
     }
     throw;
@@ -1026,8 +1180,8 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
         DecodeName(bytes, size, static_cast<std::size_t>(position), scratch, names, name);
     if (size - pos < 4) RaiseDnsInvalidSize();
     const std::int32_t record_type = ComposeWord(bytes[pos], bytes[pos + 1]);
-    const TzvDnsRecordClass record_class =
-        RecordClassFromWire(ComposeWord(bytes[pos + 2], bytes[pos + 3]));
+    const std::uint16_t wire_class = ComposeWord(bytes[pos + 2], bytes[pos + 3]);
+    const TzvDnsRecordClass record_class = RecordClassFromWire(wire_class);
     pos += 4;
     TzvDnsRecord* record = list.AddSpare(record_type, !questions);
     if (record == nullptr) {
@@ -1044,9 +1198,9 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     position = static_cast<std::int32_t>(pos);
     if (questions) continue;
     if (record->spare_tag_.decoding_sets_all == TzvDnsRecord::TSpareTag::TSetsAll::Yes)
-      record->ReadUnresetRecordRest(buffer, position);
+      record->ReadUnresetRecordRest(buffer, position, wire_class);
     else
-      record->ReadRecordRest(buffer, position);
+      record->ReadRecordRest(buffer, position, wire_class);
   }
 }
 
@@ -1106,8 +1260,11 @@ void TzvDnsMXRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsMXRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  Preference = ByteArrayReadWord(buffer, position);
-  ReadNameInto(buffer, position, MailServer);
+  const std::size_t end = DataEnd(buffer, position);
+  TzvWireCursor cursor = DataCursor(buffer, position);
+  Preference = cursor.ReadWord();
+  position = cursor.Position();
+  ReadDataName(buffer, position, end, MailServer);
 }
 
 std::unique_ptr<TzvDnsRecord> TzvDnsNSRecord::Create() const {
@@ -1132,7 +1289,7 @@ void TzvDnsNSRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsNSRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  ReadNameInto(buffer, position, NameServer);
+  ReadDataName(buffer, position, DataEnd(buffer, position), NameServer);
 }
 
 std::unique_ptr<TzvDnsRecord> TzvDnsARecord::Create() const {
@@ -1169,7 +1326,7 @@ void TzvDnsARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsARecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  TzvWireCursor cursor(buffer.Bytes(), position);
+  TzvWireCursor cursor = DataCursor(buffer, position);
   AssignIPv4(cursor.ReadBytes(4), IPAddress);
   position = cursor.Position();
 }
@@ -1196,7 +1353,7 @@ void TzvDnsPTRRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsPTRRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  ReadNameInto(buffer, position, DomainName);
+  ReadDataName(buffer, position, DataEnd(buffer, position), DomainName);
 }
 
 std::unique_ptr<TzvDnsRecord> TzvDnsSOARecord::Create() const {
@@ -1244,9 +1401,10 @@ void TzvDnsSOARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsSOARecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  ReadNameInto(buffer, position, PrimaryNameServer);
-  ReadNameInto(buffer, position, ResponsibleMailbox);
-  TzvWireCursor cursor(buffer.Bytes(), position);
+  const std::size_t end = DataEnd(buffer, position);
+  ReadDataName(buffer, position, end, PrimaryNameServer);
+  ReadDataName(buffer, position, end, ResponsibleMailbox);
+  TzvWireCursor cursor(buffer.Bytes().first(end), position);
   SerialNumber = cursor.ReadDWord();
   Refresh = cursor.ReadDWord();
   Retry = cursor.ReadDWord();
@@ -1279,7 +1437,7 @@ void TzvDnsCNAMERecord::BuildData(TzvByteArray& buffer, std::int32_t& position) 
 
 void TzvDnsCNAMERecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  ReadNameInto(buffer, position, CanonicalName);
+  ReadDataName(buffer, position, DataEnd(buffer, position), CanonicalName);
 }
 
 std::unique_ptr<TzvDnsRecord> TzvDnsTXTRecord::Create() const {

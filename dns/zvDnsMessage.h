@@ -40,7 +40,15 @@ TzvRandomBytesFn& MessageIdRandomSource();
 // The size of the buffer a message is encoded into: the classic UDP limit.
 inline constexpr std::int32_t kzvDnsMaxMessageSize = 512;
 
-enum TzvDnsOpCode { ocQuery, ocInverseQuery, ocStatus };
+// The header's four opcode bits. Values without a name here (3, 6 to 15) are kept as
+// they came, so a reply is never mistaken for one of another kind.
+enum TzvDnsOpCode : std::uint8_t {
+  ocQuery = 0,
+  ocInverseQuery = 1,
+  ocStatus = 2,
+  ocNotify = 4,
+  ocUpdate = 5
+};
 
 // Record classes with their wire values. Any other value read from the wire counts as
 // rcInternet.
@@ -131,13 +139,31 @@ class TzvDnsRecord : public TPersistent {
   std::uint32_t TTL = 0;
   std::int32_t DataLength = 0;
 
+ protected:
+  // For ParseData: a cursor over this record's data, which starts at `position` and is
+  // DataLength bytes long. A field that claims more than the data leaves is malformed, not
+  // the start of the next record, so the cursor cannot read past the data's end.
+  TzvWireCursor DataCursor(const TzvByteArray& buffer, std::int32_t position) const;
+  // The same limit for a name in the data (its pointers may still lead anywhere in the
+  // message): one whose own bytes run past `data_end` raises the size error and leaves
+  // `field` as it was.
+  static void ReadDataName(const TzvByteArray& buffer, std::int32_t& position,
+                           std::size_t data_end, std::string& field);
+  // Where the data that starts at `position` ends; past the buffer raises the size error.
+  std::size_t DataEnd(const TzvByteArray& buffer, std::int32_t position) const;
+
  private:
   friend class TzvDnsMessage;
   friend class TzvDnsRecordList;
-  // What follows the question part of a resource record: TTL, data length and data.
-  void ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position);
+  // What follows the question part of a resource record (its class as it came on the
+  // wire): TTL, data length and data.
+  void ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position,
+                      std::uint16_t wire_class);
   // The same for a reused record that was not reset first (TSpareTag::decoding_sets_all).
-  void ReadUnresetRecordRest(const TzvByteArray& buffer, std::int32_t& position);
+  void ReadUnresetRecordRest(const TzvByteArray& buffer, std::int32_t& position,
+                             std::uint16_t wire_class);
+  // Empties the data fields, keeping the name, type, class, TTL and data length.
+  void ClearData();
 
   // Whether a message's decoding made this record, and for what. Only such records go back
   // to their list's spares when it is cleared (a list's records can be put in no other

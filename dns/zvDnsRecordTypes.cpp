@@ -9,16 +9,6 @@
 
 namespace {
 
-// A cursor that cannot read past the record's own data: a string or name that claims
-// more than RDLENGTH leaves is malformed, not the start of the next record.
-TzvWireCursor DataCursor(const TzvByteArray& buffer, std::int32_t position,
-                         std::int32_t data_length) {
-  const std::size_t end =
-      static_cast<std::size_t>(position) + static_cast<std::size_t>(data_length);
-  if (position < 0 || data_length < 0 || end > buffer.Bytes().size()) RaiseDnsInvalidSize();
-  return TzvWireCursor(buffer.Bytes().first(end), position);
-}
-
 bool IsCaaTag(const std::string& tag) {
   return !tag.empty() && tag.size() <= 15 &&
          std::all_of(tag.begin(), tag.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
@@ -66,7 +56,7 @@ void TzvDnsAAAARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsAAAARecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  TzvWireCursor cursor = DataCursor(buffer, position, DataLength);
+  TzvWireCursor cursor = DataCursor(buffer, position);
   const auto bytes = cursor.ReadBytes(16);
   std::array<std::uint8_t, 16> address;
   std::copy(bytes.begin(), bytes.end(), address.begin());
@@ -111,14 +101,15 @@ void TzvDnsSRVRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsSRVRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  TzvWireCursor cursor = DataCursor(buffer, position, DataLength);
+  const std::size_t end = DataEnd(buffer, position);
+  TzvWireCursor cursor = DataCursor(buffer, position);
   Priority = cursor.ReadWord();
   Weight = cursor.ReadWord();
   Port = cursor.ReadWord();
   position = cursor.Position();
   // The target is never compressed by a sender that follows the rules, but a pointer is
-  // followed like in any other name; ReadRecord checks the name ends inside the data.
-  Target = ReadName(buffer, position);
+  // followed like in any other name.
+  ReadDataName(buffer, position, end, Target);
 }
 
 // ---- CAA ----
@@ -157,7 +148,7 @@ void TzvDnsCAARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsCAARecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  TzvWireCursor cursor = DataCursor(buffer, position, DataLength);
+  TzvWireCursor cursor = DataCursor(buffer, position);
   Flags = cursor.ReadByte();
   const std::uint8_t tag_length = cursor.ReadByte();
   // A tag of length 0 is malformed; the value is whatever follows it, to the data's end.
@@ -203,7 +194,7 @@ void TzvDnsTXTStringsRecord::BuildData(TzvByteArray& buffer, std::int32_t& posit
 
 void TzvDnsTXTStringsRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  TzvWireCursor cursor = DataCursor(buffer, position, DataLength);
+  TzvWireCursor cursor = DataCursor(buffer, position);
   Strings.clear();
   while (cursor.Remaining() > 0) {
     const auto text = cursor.ReadBytes(cursor.ReadByte());

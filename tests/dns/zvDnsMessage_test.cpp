@@ -71,7 +71,8 @@ TEST(ReadName, FollowsPointersAndStopsBehindTheFirst) {
        "a.bb.ccc",
        4},
       {{0x01, 'a', 0xC0, 0x04, 0x00}, "a.", 4},  // a pointer to the root keeps its dot
-      {{0x03, 'a', '.', 'b', 0x00}, "a.b", 5},   // a dot inside a label is kept as it is
+      {{0x03, 'a', '.', 'b', 0x00}, "a\\.b", 5},  // a dot inside a label is escaped
+      {{0x02, '\\', 'x', 0x01, 't', 0x00}, "\\\\x.t", 6},
       {PointerChain(10), "", 2},
       {LongName({63, 63, 63, 61}), kLongestName, 255},
   };
@@ -262,6 +263,9 @@ TEST(BuildMessage, WritesEveryHeaderFlagAndMasksTheResponseCode) {
   header.OpCode = ocInverseQuery;
   bytes = BuildBytes(message);
   EXPECT_EQ(ComposeWord(bytes[2], bytes[3]), 0x8F83);
+  header.OpCode = ocUpdate;
+  bytes = BuildBytes(message);
+  EXPECT_EQ(ComposeWord(bytes[2], bytes[3]), 0xAF83);
 }
 
 TEST(BuildMessage, RefusesMessagesOver512BytesAndWritesNothing) {
@@ -293,12 +297,13 @@ TEST(ParseHeader, ReadsFlags) {
   EXPECT_TRUE(header_of(0x0000).IsQuery);
   EXPECT_TRUE(header_of(0x8600).IsAuthoritativeAnswer && header_of(0x8600).IsTruncated);
   EXPECT_EQ(header_of(0x800F).ResponseCode, 15);
-  // Only the low two opcode bits are told apart.
+  // All four opcode bits: NOTIFY and UPDATE are not taken for QUERY and IQUERY.
   EXPECT_EQ(header_of(0x0800).OpCode, ocInverseQuery);
   EXPECT_EQ(header_of(0x1000).OpCode, ocStatus);
-  EXPECT_EQ(header_of(0x1800).OpCode, ocQuery);
-  EXPECT_EQ(header_of(0x2000).OpCode, ocQuery);
-  EXPECT_EQ(header_of(0x2800).OpCode, ocInverseQuery);
+  EXPECT_EQ(header_of(0x1800).OpCode, 3);
+  EXPECT_EQ(header_of(0x2000).OpCode, ocNotify);
+  EXPECT_EQ(header_of(0x2800).OpCode, ocUpdate);
+  EXPECT_EQ(header_of(0xF800).OpCode, 15);
 }
 
 TEST(MessageID, IsDrawnAfreshAtEveryClear) {
@@ -1084,3 +1089,160 @@ TEST(RecordMemoryDeathTest, AFreedRecordIsStillSeenAsFreed) {
 }
 
 }  // namespace
+
+// ---- Escaped names ----
+
+namespace {
+
+Bytes WrittenName(const std::string& name) {
+  TzvByteArray buffer(Bytes(300, 0));
+  std::int32_t position = 0;
+  TzvDnsRecord::WriteName(name, buffer, position);
+  return Bytes(buffer.Data(), buffer.Data() + position);
+}
+
+}  // namespace
+
+TEST(EscapedNames, WriteNameReadsEscapesAsDigReadsThem) {
+  EXPECT_EQ(WrittenName("a\\.b.t"), (Bytes{3, 'a', '.', 'b', 1, 't', 0}));
+  EXPECT_EQ(WrittenName("\\065b.t."), (Bytes{2, 'A', 'b', 1, 't', 0}));
+  EXPECT_EQ(WrittenName("a\\\\b"), (Bytes{3, 'a', '\\', 'b', 0}));
+  EXPECT_EQ(WrittenName("\\000\\255"), (Bytes{2, 0, 255, 0}));
+  for (const char* bad : {"a\\", "\\12x.t", "\\256.t", "a..\\b", "\\.a..b", ".\\a"})
+    EXPECT_EQ(DnsErrorOf([&] { WrittenName(bad); }).first, kzvDnsErrInvalidSize) << bad;
+  // Octets are counted, not characters: 63 escaped dots make a full label.
+  std::string label;
+  for (int i = 0; i < 63; ++i) label += "\\.";
+  EXPECT_EQ(WrittenName(label).size(), 65u);
+  EXPECT_EQ(DnsErrorOf([&] { WrittenName(label + "\\."); }).second, "Label longer than 63 bytes");
+}
+
+TEST(EscapedNames, EveryLabelByteSurvivesReadingAndWritingAgain) {
+  // Labels of every byte value, dots and backslashes among them, and a name of 255 octets
+  // whose text is far longer than 255 characters.
+  std::vector<Bytes> wires;
+  for (int first = 0; first < 256; first += 64) {
+    Bytes wire;
+    for (int start = first; start < first + 64; start += 16) {
+      wire.push_back(16);
+      for (int b = start; b < start + 16; ++b) wire.push_back(static_cast<std::uint8_t>(b));
+    }
+    wire.push_back(0);
+    wires.push_back(wire);
+  }
+  Bytes dots;
+  for (int size : {63, 63, 63, 61}) {
+    dots.push_back(static_cast<std::uint8_t>(size));
+    dots.insert(dots.end(), static_cast<std::size_t>(size), size == 61 ? '\\' : '.');
+  }
+  dots.push_back(0);
+  wires.push_back(dots);
+  for (const Bytes& wire : wires) {
+    std::int32_t position = 0;
+    const std::string text = TzvDnsRecord::ReadName(TzvByteArray(wire), position);
+    EXPECT_EQ(WrittenName(text), wire) << text;
+  }
+}
+
+TEST(EscapedNames, ALabelWithADotIsNotTakenFromTheNameStore) {
+  // The answer's owner is a label "a.b" before a pointer to the question's name: its text
+  // must come out escaped however the decoding finds the rest of the name.
+  Bytes bytes;
+  Put(bytes, {0x1234, 0x8180, 1, 2, 0, 0});
+  bytes.insert(bytes.end(), {1, 't', 0});
+  Put(bytes, {1, 1});
+  bytes.insert(bytes.end(), {3, 'a', '.', 'b', 0xC0, 12});
+  Put(bytes, {1, 1, 0, 60, 4});
+  bytes.insert(bytes.end(), {192, 0, 2, 1});
+  bytes.insert(bytes.end(), {0xC0, 19});  // the owner above, again
+  Put(bytes, {1, 1, 0, 60, 4});
+  bytes.insert(bytes.end(), {192, 0, 2, 2});
+  TzvDnsMessage message;
+  ParseBytes(message, bytes);
+  EXPECT_EQ(message.Answers()[0]->Name, "a\\.b.t");
+  EXPECT_EQ(message.Answers()[1]->Name, "a\\.b.t");
+}
+
+// ---- Record data stays inside RDLENGTH ----
+
+// nsupdate's request for "prereq nxrrset www CNAME", "update delete old CNAME" and
+// "update add new 300 A 192.0.2.7" in zone pellamar.test: the first two records carry
+// no data at all (classes NONE and ANY, RDLENGTH 0).
+const Bytes kUpdateRequest = {
+    0xbd, 0xc6, 0x28, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00,  // UPDATE
+    0x08, 'p',  'e',  'l',  'l',  'a',  'm',  'a',  'r',  0x04, 't',  'e',  's',  't',  0x00,
+    0x00, 0x06, 0x00, 0x01,                                                  // zone SOA IN
+    0x03, 'w',  'w',  'w',  0xc0, 0x0c, 0x00, 0x05, 0x00, 0xfe,              // www CNAME NONE
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00,                                      // TTL 0, RDLENGTH 0
+    0x03, 'o',  'l',  'd',  0xc0, 0x0c, 0x00, 0x05, 0x00, 0xff,              // old CNAME ANY
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00,                                      // TTL 0, RDLENGTH 0
+    0x03, 'n',  'e',  'w',  0xc0, 0x0c, 0x00, 0x01, 0x00, 0x01,              // new A IN
+    0x00, 0x00, 0x01, 0x2c, 0x00, 0x04, 0xc0, 0x00, 0x02, 0x07};
+
+TEST(RecordData, AnUpdatesRecordsWithoutDataDecodeEmpty) {
+  TzvDnsMessage message;
+  for (int round = 0; round < 2; ++round) {  // the second time into the reused records
+    ParseBytes(message, kUpdateRequest);
+    EXPECT_EQ(message.Header().OpCode, ocUpdate);
+    ASSERT_EQ(message.Answers().Count(), 1);
+    ASSERT_EQ(message.Authorities().Count(), 2);
+    const auto* prerequisite = dynamic_cast<const TzvDnsCNAMERecord*>(message.Answers()[0]);
+    ASSERT_NE(prerequisite, nullptr);
+    EXPECT_EQ(prerequisite->Name, "www.pellamar.test");
+    EXPECT_EQ(prerequisite->CanonicalName, "");  // not "old.pellamar.test"
+    const auto* added = dynamic_cast<const TzvDnsARecord*>(message.Authorities()[1]);
+    ASSERT_NE(added, nullptr);
+    EXPECT_EQ(added->IPAddress, "192.0.2.7");
+  }
+}
+
+TEST(RecordData, NoFieldIsReadFromBeyondTheRecordsData) {
+  // The same message with class IN: empty data is now malformed, and the record that
+  // failed keeps nothing of the next record's bytes.
+  struct Case {
+    std::uint16_t type;
+    std::function<std::string(const TzvDnsRecord&)> field;
+  };
+  const Case cases[] = {
+      {kzvDnsTypeCNAME, [](const TzvDnsRecord& r) {
+         return dynamic_cast<const TzvDnsCNAMERecord&>(r).CanonicalName;
+       }},
+      {kzvDnsTypeNS,
+       [](const TzvDnsRecord& r) { return dynamic_cast<const TzvDnsNSRecord&>(r).NameServer; }},
+      {kzvDnsTypePTR,
+       [](const TzvDnsRecord& r) { return dynamic_cast<const TzvDnsPTRRecord&>(r).DomainName; }},
+      {kzvDnsTypeMX,
+       [](const TzvDnsRecord& r) { return dynamic_cast<const TzvDnsMXRecord&>(r).MailServer; }},
+      {kzvDnsTypeSOA,
+       [](const TzvDnsRecord& r) {
+         return dynamic_cast<const TzvDnsSOARecord&>(r).PrimaryNameServer;
+       }},
+      {kzvDnsTypeA,
+       [](const TzvDnsRecord& r) { return dynamic_cast<const TzvDnsARecord&>(r).IPAddress; }},
+      {kzvDnsTypeTXT,
+       [](const TzvDnsRecord& r) { return dynamic_cast<const TzvDnsTXTRecord&>(r).Text; }},
+  };
+  for (const Case& c : cases) {
+    for (std::uint8_t data_length : {0, 1, 2}) {
+      Bytes bytes = kUpdateRequest;
+      bytes[2] = 0x81;  // an ordinary answer
+      bytes[37] = static_cast<std::uint8_t>(c.type >> 8);
+      bytes[38] = static_cast<std::uint8_t>(c.type);
+      bytes[40] = 0x01;  // class IN
+      bytes[46] = data_length;
+      TzvDnsMessage message;
+      EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, bytes); }), kInvalidSize) << c.type;
+      ASSERT_EQ(message.Answers().Count(), 1);
+      EXPECT_EQ(c.field(*message.Answers()[0]), "") << c.type << " " << int{data_length};
+    }
+  }
+}
+
+TEST(RecordData, NotifyKeepsItsOpcode) {
+  // NSD's REFUSED reply to dig's NOTIFY for pellamar.test.
+  const Bytes reply = {0xfb, 0xe7, 0xa0, 0x05, 0, 0, 0, 0, 0, 0, 0, 0};
+  TzvDnsMessage message;
+  EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, reply); }).first, 5);
+  EXPECT_EQ(message.Header().OpCode, ocNotify);
+  EXPECT_FALSE(message.Header().IsQuery);
+}
