@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/SysUtils.h"
+#include "cli/ResultText.h"
 #include "dns/zvUtils.h"
 #include "net/zvSocketUtils.h"
 
@@ -124,7 +125,7 @@ TLookupOutcome DescribeOutcome(const TzvDnsExchangeInfo& exchange, const TLookup
   const bool exchanged = !exchange.ServerAddress.empty();
   if (exchanged) {
     outcome.Transport = exchange.Transport == TzvDnsTransport::dtTcp ? "TCP" : "UDP";
-    outcome.Details = "Servidor " + exchange.ServerAddress + ", puerto " +
+    outcome.Details = "Servidor " + EscapedName(exchange.ServerAddress) + ", puerto " +
                       std::to_string(exchange.Port) + ", por " + outcome.Transport;
     if (exchange.Truncated) outcome.Details += " (la respuesta UDP llegó truncada)";
     outcome.Details += "\n";
@@ -135,7 +136,8 @@ TLookupOutcome DescribeOutcome(const TzvDnsExchangeInfo& exchange, const TLookup
     outcome.Details += " en " + outcome.Time;
   }
   if (failure.Kind != TLookupFailureKind::kNone) {
-    outcome.Details += "\nError: " + failure.Text;
+    // The message may quote what was typed or received: shown by the formatters' rule.
+    outcome.Details += "\nError: " + EscapedName(failure.Text);
     if (failure.Code != 0) outcome.Details += " (código " + std::to_string(failure.Code) + ")";
   }
   return outcome;

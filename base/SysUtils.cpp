@@ -129,3 +129,16 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
   }
   return length;
 }
+
+char32_t Utf8CodePoint(std::string_view text, std::size_t at, std::size_t length) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  if (length <= 1) return byte(0);
+  char32_t value = byte(0) & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) value = value << 6 | (byte(i) & 0x3F);
+  return value;
+}
+
+bool IsHiddenCharacter(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x200B && c <= 0x200F) ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}

@@ -52,3 +52,11 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 // a well-formed multi-byte sequence (no overlong forms, surrogates or values past
 // U+10FFFF), 0 when the bytes there are not valid UTF-8.
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);
+// The code point of the well-formed sequence of `length` bytes at `at`.
+char32_t Utf8CodePoint(std::string_view text, std::size_t at, std::size_t length);
+// Characters that must never reach a terminal or a text pane as they are, whatever text
+// they come in: C0 and C1 controls and DEL (a terminal obeys them), the bidirectional
+// controls (U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069: they reorder what follows,
+// so one name can pass for another) and the characters of no width (U+200B to U+200D,
+// U+FEFF) that hide inside a name.
+bool IsHiddenCharacter(char32_t code_point);

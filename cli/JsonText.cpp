@@ -6,9 +6,9 @@
 
 namespace {
 
-void AppendUnicodeEscape(std::string& out, unsigned char c) {
+void AppendUnicodeEscape(std::string& out, char32_t c) {
   char escape[8];
-  std::snprintf(escape, sizeof escape, "\\u%04x", c);
+  std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
   out += escape;
 }
 
@@ -24,7 +24,12 @@ std::string JsonQuoted(std::string_view text) {
         AppendUnicodeEscape(out, c);
         ++i;
       } else {
-        out.append(text.substr(i, length));
+        // Valid, but a character that would reorder or hide what a reader sees: escaped.
+        const char32_t code_point = Utf8CodePoint(text, i, length);
+        if (IsHiddenCharacter(code_point))
+          AppendUnicodeEscape(out, code_point);
+        else
+          out.append(text.substr(i, length));
         i += length;
       }
       continue;

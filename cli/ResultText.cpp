@@ -1,12 +1,14 @@
 #include "cli/ResultText.h"
 
+#include <algorithm>
+
 #include "base/SysUtils.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 
 namespace {
 
-bool IsUtf8(const std::string& text) {
+bool IsUtf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const std::size_t length = Utf8SequenceLength(text, i);
     if (length == 0) return false;
@@ -22,35 +24,29 @@ void AppendEscapedByte(std::string& out, unsigned char c) {
   out += static_cast<char>('0' + c % 10);
 }
 
-// The text with control bytes, and bytes of invalid UTF-8, as \DDD; `quote` is escaped
-// with a backslash as well when given (the double quote of a character-string).
-std::string SafeText(const std::string& text, char quote) {
+// What a formatter shows of a text. Every byte of a hidden character (see
+// IsHiddenCharacter), and every byte of a text that is not valid UTF-8 as a whole, is
+// written \DDD as dig writes it; the rest of valid UTF-8 stays readable. In a name a
+// backslash is already the start of an escape the codec wrote ("a\\.b", "\\\\"), so
+// it passes; in a character-string it is doubled, and so is `quote`, when given, escaped.
+enum class TEscape { Name, String };
+std::string SafeText(std::string_view text, TEscape kind, char quote = 0) {
   const bool utf8 = IsUtf8(text);
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x80 && utf8) {
-      const std::size_t length = Utf8SequenceLength(text, i);
-      // U+0080 to U+009F are control characters too (C2 80 .. C2 9F).
-      if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-        AppendEscapedByte(out, c);
-        AppendEscapedByte(out, static_cast<unsigned char>(text[i + 1]));
-      } else {
-        out.append(text, i, length);
-      }
-      i += length;
+    const std::size_t length = c < 0x80 ? 1 : utf8 ? Utf8SequenceLength(text, i) : 0;
+    if (length == 0 || IsHiddenCharacter(Utf8CodePoint(text, i, length))) {
+      for (std::size_t k = 0; k < std::max<std::size_t>(length, 1); ++k)
+        AppendEscapedByte(out, static_cast<unsigned char>(text[i + k]));
+      i += std::max<std::size_t>(length, 1);
       continue;
     }
-    if (c < 0x20 || c >= 0x7F) {
-      AppendEscapedByte(out, c);
-    } else if (c == '\\' || (quote != 0 && c == static_cast<unsigned char>(quote))) {
+    if (kind == TEscape::String && (c == '\\' || (quote != 0 && c == static_cast<unsigned char>(quote))))
       out += '\\';
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(c);
-    }
-    ++i;
+    out.append(text, i, length);
+    i += length;
   }
   return out;
 }
@@ -127,22 +123,27 @@ std::string DnsServerListHeading() {
 
 std::vector<std::string> DnsServerLines(const TStrings& servers) {
   std::vector<std::string> lines;
-  for (const std::string& server : servers) lines.push_back(" - " + server);
+  for (const std::string& server : servers) lines.push_back(" - " + EscapedName(server));
   return lines;
 }
 
 std::string EscapedName(const std::string& name) {
-  return SafeText(name, 0);
+  return SafeText(name, TEscape::Name);
 }
 
 std::string ShownName(const std::string& name) {
   const std::string unicode = IdnToUnicode(name);
-  return unicode.empty() ? EscapedName(name) : EscapedName(name) + " (" + unicode + ")";
+  return unicode.empty() ? EscapedName(name)
+                         : EscapedName(name) + " (" + EscapedName(unicode) + ")";
+}
+
+std::string ShownText(const std::string& text) {
+  return SafeText(text, TEscape::String);
 }
 
 std::string QuotedText(const std::string& text) {
   std::string quoted = "\"";
-  quoted += SafeText(text, '"');
+  quoted += SafeText(text, TEscape::String, '"');
   quoted += '"';
   return quoted;
 }

@@ -10,13 +10,18 @@
 #include "base/Classes.h"
 #include "dns/zvDnsQuery.h"
 
-// Names are shown safely: a byte outside printable ASCII is written as dig writes it, a
-// backslash and three decimal digits ("\007", "\233"), unless the name is valid UTF-8
-// text, which is shown as it is (control characters are escaped even then, and a
-// backslash in a label is written "\\"). A name with A-labels gets its Unicode form
-// beside it in brackets: "xn--caf-dma.test (café.test)".
+// Names are shown safely, as dig writes them: each byte of a control character (C0, C1,
+// DEL), of a bidirectional control or of a character of no width is written as a
+// backslash and three decimal digits ("\\007", "\\226\\128\\174"), and so is every byte
+// above 0x7F of a name that is not valid UTF-8; other UTF-8 text is shown as it is. A dot
+// or backslash inside a label comes from the codec already escaped ("a\\.b"). A name with
+// valid IDNA 2008 A-labels gets its Unicode form beside it in brackets, escaped the same
+// way: "xn--caf-dma.test (café.test)".
 std::string EscapedName(const std::string& name);
 std::string ShownName(const std::string& name);
+// Any other text shown (an error message, a server's text), by the same rule; a backslash
+// is doubled, since it starts no escape here.
+std::string ShownText(const std::string& text);
 
 // Each section is a heading, one line per entry in list order and one empty line; an
 // empty list gives no lines at all.

@@ -87,28 +87,48 @@ std::string IdnToAscii(const std::string& name) {
   return owned.get();
 }
 
-std::string IdnToUnicode(const std::string& name) {
-  if (!HasALabel(name) || !IsAscii(name) || name.find('\0') != std::string::npos) return "";
+namespace {
+
+// The Unicode form of one label, or the empty text when it is not an A-label that IDNA 2008
+// allows. Punycode decodes any run of letters, so "xn--1a" gives a C1 control and
+// "xn--abc-4q0a" a right-to-left override: a decoded label counts only when encoding it
+// back under the strict rules (no mapping) gives the very label it came from.
+std::string LabelToUnicode(std::string label) {
+  if (label.size() < 5 || LowerCase(label.substr(0, 4)) != "xn--") return "";
   // Punycode keeps the letter case of its ASCII part ("XN--CAF-DMA" would read "CAFé");
   // an A-label is compared without case, so it is decoded in lower case.
-  std::string folded = name;
-  std::size_t start = 0;
-  while (start <= folded.size()) {
-    std::size_t end = folded.find('.', start);
-    if (end == std::string::npos) end = folded.size();
-    if (end - start >= 4 && LowerCase(folded.substr(start, 4)) == "xn--") {
-      for (std::size_t i = start; i < end; ++i)
-        folded[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(folded[i])));
-    }
-    start = end + 1;
-  }
+  for (char& c : label) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const TIdn2& idn2 = Idn2();
   if (idn2.to_ascii == nullptr) return "";  // shown without its Unicode form, then
   char* converted = nullptr;
-  const int status = idn2.to_unicode(folded.c_str(), &converted, 0);
-  TIdnText owned(converted);
-  if (status != IDN2_OK || converted == nullptr) return "";
-  // A label such as "xn--abc" that decodes to nothing new is not worth showing twice.
-  const std::string text = owned.get();
-  return text == folded ? std::string() : text;
+  const int decoded = idn2.to_unicode(label.c_str(), &converted, 0);
+  TIdnText unicode(converted);
+  if (decoded != IDN2_OK || unicode == nullptr) return "";
+  char* encoded = nullptr;
+  const int status = idn2.to_ascii(unicode.get(), &encoded, IDN2_NO_TR46);
+  TIdnText back(encoded);
+  if (status != IDN2_OK || back == nullptr || label != back.get()) return "";
+  return unicode.get();
+}
+
+}  // namespace
+
+std::string IdnToUnicode(const std::string& name) {
+  if (!HasALabel(name) || !IsAscii(name) || name.find('\0') != std::string::npos) return "";
+  std::string text;
+  bool converted = false;
+  std::size_t start = 0;
+  for (;;) {
+    // A dot escaped inside a label ("a\\.b") leaves pieces with backslashes, which no
+    // A-label holds: they stay as they are, and the text with them.
+    const std::size_t end = std::min(name.find('.', start), name.size());
+    const std::string label = name.substr(start, end - start);
+    const std::string unicode = LabelToUnicode(label);
+    converted = converted || !unicode.empty();
+    text += unicode.empty() ? label : unicode;
+    if (end == name.size()) break;
+    text += '.';
+    start = end + 1;
+  }
+  return converted ? text : std::string();
 }

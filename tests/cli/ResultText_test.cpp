@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/SysUtils.h"
+#include "cli/JsonText.h"
+#include "dns/zvIdn.h"
+
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -92,7 +96,7 @@ TEST(ShownNames, BytesOutsidePrintableAsciiAsDigDoes) {
       {"caf\xC3\xA9\xFF.test", "caf\\195\\169\\255.test"},  // one bad byte: all escaped
       {"\xC2\x85x\x7F", "\\194\\133x\\127"},                // C1 control and DEL
       {"\xED\xA0\x80", "\\237\\160\\128"},                  // a surrogate is not UTF-8
-      {"a\\b", "a\\\\b"},                                   // the escape character itself
+      {"a\\\\b", "a\\\\b"},  // a backslash in a label, escaped by the codec already
   };
   for (const auto& [name, shown] : table) EXPECT_EQ(EscapedName(name), shown) << shown;
   EXPECT_EQ(ShownName("xn--caf-dma.pellamar.test"),
@@ -118,6 +122,50 @@ TEST(ResultText, DnsServerListing) {
   servers.Add("127.0.0.53");
   servers.Add("fe80::1%eth0");
   EXPECT_EQ(DnsServerLines(servers), (Lines{" - 127.0.0.53", " - fe80::1%eth0"}));
+}
+
+// Names and texts an answer can carry to fool a reader: terminal controls next to an
+// "xn--" label, labels that decode to controls, bidirectional overrides and characters of
+// no width, a dot inside a label. None reaches the output raw, in any formatter.
+TEST(HostileNames, NoFormatterLetsAControlThrough) {
+  struct Case {
+    std::string name;   // as the codec gives it
+    std::string shown;  // ShownName, as the text output shows it
+  };
+  const Case cases[] = {
+      {"m\x1B[2J\"x.xn--1a.t", "m\\027[2J\"x.xn--1a.t"},   // xn--1a would be U+009B (CSI)
+      {"xn--abc-4q0a.t", "xn--abc-4q0a.t"},                  // would be U+202E + "abc"
+      {"xn--xy-g1t.t", "xn--xy-g1t.t"},                      // would be "x" U+200B "y"
+      {"\xE2\x80\xAEmoc.elgoog.t", "\\226\\128\\174moc.elgoog.t"},  // right-to-left override
+      {"a\xE2\x81\xA6" "b\xEF\xBB\xBF.t", "a\\226\\129\\166b\\239\\187\\191.t"},  // isolate, BOM
+      {"a\\.b.t", "a\\.b.t"},                                // one label "a.b"
+      {"xn--caf-dma.m\x1B.t", "xn--caf-dma.m\\027.t (caf\xC3\xA9.m\\027.t)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ShownName(c.name), c.shown) << c.shown;
+    TzvDnsMXRecord mx;
+    mx.MailServer = c.name;
+    TzvDnsTXTRecord txt;
+    txt.Text = c.name;
+    TStrings servers;
+    servers.Add(c.name);
+    for (const std::string& out :
+         {ShownName(c.name), RecordDataText(mx), RecordDataText(txt), JsonQuoted(c.name),
+          JsonQuoted(IdnToUnicode(c.name)), DnsServerLines(servers)[0]}) {
+      for (std::size_t i = 0; i < out.size(); ++i) {
+        const unsigned char b = static_cast<unsigned char>(out[i]);
+        ASSERT_TRUE(b >= 0x20 && b != 0x7F) << c.shown << " gives " << out;
+        if (b >= 0x80) {
+          const std::size_t length = Utf8SequenceLength(out, i);
+          ASSERT_NE(length, 0u) << out;
+          ASSERT_FALSE(IsHiddenCharacter(Utf8CodePoint(out, i, length))) << out;
+          i += length - 1;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(JsonQuoted("\xE2\x80\xAE" "x"), R"("\u202ex")");
+  EXPECT_EQ(QuotedText("\xE2\x80\x8B\\\""), R"("\226\128\139\\\"")");
 }
 
 }  // namespace
