@@ -127,7 +127,7 @@ void WriteJsonSection(TJsonWriter& json, const char* key, const TzvDnsRecordList
     const std::string unicode = IdnToUnicode(record->Name);
     if (!unicode.empty()) {
       json.Key("name_unicode");
-      json.String(unicode);
+      json.String(EscapedName(unicode));
     }
     json.Key("type");
     json.String(DnsTypeText(record->RecordType));
@@ -142,7 +142,8 @@ void WriteJsonSection(TJsonWriter& json, const char* key, const TzvDnsRecordList
   json.EndArray();
 }
 
-std::string JsonReport(const TzvDnsQuery& query, const TCliOptions& options,
+// `response` is the decoded answer, or null when there is none.
+std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options,
                        const TOutcome& outcome) {
   TJsonWriter json;
   json.BeginObject();
@@ -156,7 +157,10 @@ std::string JsonReport(const TzvDnsQuery& query, const TCliOptions& options,
   json.String("IN");
   json.EndObject();
   json.Key("server");
-  json.String(EscapedName(outcome.Server));
+  if (outcome.Server.empty())
+    json.Null();  // none was configured
+  else
+    json.String(EscapedName(outcome.Server));
   json.Key("port");
   json.Number(outcome.Port);
   json.Key("transport");
@@ -165,16 +169,16 @@ std::string JsonReport(const TzvDnsQuery& query, const TCliOptions& options,
   json.Bool(outcome.Truncated);
   json.Key("time_ms");
   json.Fixed(outcome.Milliseconds, 3);
-  const TzvDnsMessage& response = query.Response();
+  if (!outcome.Answered) response = nullptr;
   json.Key("rcode");
-  if (outcome.Answered)
-    json.String(ResponseCodeName(response.Header().ResponseCode));
+  if (response != nullptr)
+    json.String(ResponseCodeName(response->Header().ResponseCode));
   else
     json.Null();
   json.Key("flags");
   json.BeginArray();
-  if (outcome.Answered) {
-    for (const std::string& flag : FlagNames(response.Header())) json.String(flag);
+  if (response != nullptr) {
+    for (const std::string& flag : FlagNames(response->Header())) json.String(flag);
   }
   json.EndArray();
   json.Key("error");
@@ -183,9 +187,10 @@ std::string JsonReport(const TzvDnsQuery& query, const TCliOptions& options,
   else
     json.String(EscapedName(outcome.Failure));
   const TzvDnsRecordList empty;
-  WriteJsonSection(json, "answer", outcome.Answered ? response.Answers() : empty);
-  WriteJsonSection(json, "authority", outcome.Answered ? response.Authorities() : empty);
-  WriteJsonSection(json, "additional", outcome.Answered ? response.AdditionalRecords() : empty);
+  WriteJsonSection(json, "answer", response != nullptr ? response->Answers() : empty);
+  WriteJsonSection(json, "authority", response != nullptr ? response->Authorities() : empty);
+  WriteJsonSection(json, "additional",
+                   response != nullptr ? response->AdditionalRecords() : empty);
   json.EndObject();
   return json.Text();
 }
@@ -242,13 +247,33 @@ void WriteResults(std::ostream& out, const TzvDnsQuery& query, const TCliOptions
   if (options.QueryType != kzvDnsTypeCNAME) WriteLines(out, AliasLines(query.Aliases()));
 }
 
+// Reports a lookup that failed before any server was asked: in the chosen output, and its
+// reason on standard error.
+int ReportEarlyFailure(const TCliOptions& options, std::ostream& out, std::ostream& err,
+                       int status, const std::string& failure) {
+  TOutcome outcome;
+  outcome.Status = status;
+  outcome.Failure = failure;
+  outcome.Server = options.Server.value_or("");
+  outcome.Port = options.Port;
+  if (options.Output == TCliOutput::coJson)
+    out << JsonReport(nullptr, options, outcome) << '\n';
+  else if (options.Output == TCliOutput::coSections)
+    WriteLines(out, LookupErrorLines());
+  err << kProgram << EscapedName(failure) << '\n';
+  return status;
+}
+
 int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
               const TCliServerSource& system_servers) {
   try {
     CheckQuestion(options);
-  } catch (const EzvSocketError& e) {
+  } catch (const EzvDnsError& e) {
     err << kProgram << EscapedName(e.Message()) << '\n';
     return kCliUsageError;
+  } catch (const std::exception& e) {
+    // Not the name's fault (no random numbers for the message ID, say): nothing was sent.
+    return ReportEarlyFailure(options, out, err, kCliNoAnswer, e.what());
   }
 
   std::string server;
@@ -264,11 +289,7 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
     } catch (const std::exception& e) {
       problem = e.what();
     }
-    if (!problem.empty()) {
-      if (options.Output == TCliOutput::coSections) WriteLines(out, LookupErrorLines());
-      err << kProgram << problem << '\n';
-      return kCliConfigFailed;
-    }
+    if (!problem.empty()) return ReportEarlyFailure(options, out, err, kCliConfigFailed, problem);
   }
 
   TzvDnsQuery query(nullptr);
@@ -316,7 +337,7 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
     return outcome.Status;
   }
   if (options.Output == TCliOutput::coJson) {
-    out << JsonReport(query, options, outcome) << '\n';
+    out << JsonReport(&query.Response(), options, outcome) << '\n';
   } else if (outcome.Status == kCliSuccess) {
     WriteResults(out, query, options);
   } else if (options.Output == TCliOutput::coSections) {
@@ -337,10 +358,13 @@ int RunListing(std::ostream& out, std::ostream& err, const TCliServerSource& sys
     return kCliSuccess;
   } catch (const std::exception& e) {
     out.flush();
-    err << kProgram << e.what() << '\n';
+    err << kProgram << EscapedName(e.what()) << '\n';
     return kCliConfigFailed;
   }
 }
+
+int RunCliCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                  const TCliServerSource& system_servers);
 
 }  // namespace
 
@@ -351,9 +375,25 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
 
 int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
            const TCliServerSource& system_servers) {
+  // Whatever escapes a lookup ends it as a lookup that got no answer, with its message:
+  // never as an abort.
+  try {
+    return RunCliCommand(arguments, out, err, system_servers);
+  } catch (const std::exception& e) {
+    err << kProgram << EscapedName(e.what()) << '\n';
+  } catch (...) {
+    err << kProgram << "unexpected failure\n";
+  }
+  return kCliNoAnswer;
+}
+
+namespace {
+
+int RunCliCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                  const TCliServerSource& system_servers) {
   const TCliParseResult parsed = ParseCliArguments(arguments);
   if (parsed.Error) {
-    err << kProgram << parsed.Error->Message << '\n' << CliUsage();
+    err << kProgram << EscapedName(parsed.Error->Message) << '\n' << CliUsage();
     return kCliUsageError;
   }
   const TCliOptions& options = *parsed.Options;
@@ -371,3 +411,5 @@ int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::os
   }
   return RunLookup(options, out, err, system_servers);
 }
+
+}  // namespace
