@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "net/zvIpAddress.h"
 
 namespace {
 
@@ -58,9 +57,11 @@ void TzvDnsAAAARecord::ParseData(const TzvByteArray& buffer, std::int32_t& posit
   TzvDnsRecord::ParseData(buffer, position);
   TzvWireCursor cursor = DataCursor(buffer, position);
   const auto bytes = cursor.ReadBytes(16);
-  std::array<std::uint8_t, 16> address;
-  std::copy(bytes.begin(), bytes.end(), address.begin());
-  IPAddress = TzvIPAddress::IPv6ToText(address);
+  // Record data in the form of RFC 5952 (lower case, the longest run of zero groups as
+  // "::"), as dig prints it and scripts compare it.
+  char text[INET6_ADDRSTRLEN];
+  if (inet_ntop(AF_INET6, bytes.data(), text, sizeof text) == nullptr) RaiseDnsInvalidSize();
+  IPAddress = text;
   position = cursor.Position();
 }
 

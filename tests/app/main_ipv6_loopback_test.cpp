@@ -40,7 +40,7 @@ TEST(WindowIPv6AndIdn, FifthEntryAndInternationalNames) {
   Lines lines = Resolve(window, 4, "dual.pellamar.test");
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "====== Hosts ======");
-  EXPECT_EQ(lines[1], "dual.pellamar.test, 2001:DB8::50");
+  EXPECT_EQ(lines[1], "dual.pellamar.test, 2001:db8::50");
   lines = Resolve(window, 1, "café.pellamar.test");
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[1], "xn--caf-dma.pellamar.test (café.pellamar.test), 127.0.0.60");

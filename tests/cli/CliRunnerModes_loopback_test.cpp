@@ -50,7 +50,7 @@ std::string PythonReads(const std::string& json, const std::string& expression) 
 TEST(CliTypes, EachNewTypePrintsItsSection) {
   REQUIRE_LOOPBACK_NAMESPACE();
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"aaaa", "dual.pellamar.test"}, "====== Hosts ======\ndual.pellamar.test, 2001:DB8::50\n\n"},
+      {{"aaaa", "dual.pellamar.test"}, "====== Hosts ======\ndual.pellamar.test, 2001:db8::50\n\n"},
       {{"txt2.pellamar.test", "txt"},
        "====== Textos ======\ntxt2.pellamar.test, \"uno\" \"dos\"\n\n"},
       {{"-t", "soa", "pellamar.test"},

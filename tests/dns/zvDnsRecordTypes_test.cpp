@@ -61,7 +61,7 @@ TEST(ExtendedRecords, ReadBackTypedAndBuildTheSameBytes) {
   const char* const classes[] = {"TzvDnsAAAARecord", "TzvDnsSRVRecord", "TzvDnsCAARecord",
                                  "TzvDnsTXTStringsRecord"};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(message.Answers()[i]->ClassName(), classes[i]);
-  EXPECT_EQ(As<TzvDnsAAAARecord>(message.Answers()[0])->IPAddress, "2001:DB8::1");
+  EXPECT_EQ(As<TzvDnsAAAARecord>(message.Answers()[0])->IPAddress, "2001:db8::1");
   EXPECT_EQ(As<TzvDnsTXTStringsRecord>(message.Answers()[3])->Text, "uno");
   // Every field read back: the message written again is the one read.
   EXPECT_EQ(BuildBytes(message), kAnswer);
@@ -70,6 +70,27 @@ TEST(ExtendedRecords, ReadBackTypedAndBuildTheSameBytes) {
   TzvDnsMessage plain;
   ParseBytes(plain, kAnswer);
   EXPECT_EQ(plain.Answers()[0]->ClassName(), "TzvDnsRecord");
+}
+
+TEST(ExtendedRecords, AddressDataInTheFormScriptsCompare) {
+  // RFC 5952: lower case, the longest run of zero groups (the first of equal ones) as "::",
+  // a single zero group written "0", and IPv4-mapped addresses with their dotted quad.
+  const std::pair<std::array<std::uint8_t, 16>, const char*> table[] = {
+      {{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x53}, "2001:db8:0:1::53"},
+      {{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}, "2001:db8::1:0:0:1"},
+      {{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0a}, "fe80::a"},
+      {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 1}, "::ffff:192.0.2.1"},
+  };
+  for (const auto& [address, text] : table) {
+    Bytes bytes;
+    bytes.insert(bytes.end(), {0x12, 0x34, 0x81, 0x80, 0, 0, 0, 1, 0, 0, 0, 0,  // header
+                               0x01, 'x', 0x00, 0x00, 0x1c, 0x00, 0x01,         // x AAAA IN
+                               0x00, 0x00, 0x00, 0x3c, 0x00, 0x10});            // TTL, RDLENGTH
+    bytes.insert(bytes.end(), address.begin(), address.end());
+    TzvDnsExtendedMessage message;
+    ParseBytes(message, bytes);
+    EXPECT_EQ(As<TzvDnsAAAARecord>(message.Answers()[0])->IPAddress, text);
+  }
 }
 
 TEST(ExtendedRecords, EveryTruncationFailsCleanly) {
