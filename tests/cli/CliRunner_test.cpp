@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <sstream>
 
 #include "cli/CliOptions.h"
+#include "dns/zvDnsMessage.h"
 #include "dns/zvRegistry.h"
 
 namespace {
@@ -118,6 +123,41 @@ TEST(CliRunner, UnreadableConfigurationFailsTheLookup) {
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.out, "====== Error ======\n - El servidor no responde.\n");
   EXPECT_EQ(run.err, "pellamar-cli: Invalid data type for 'NameServer'\n");
+}
+
+TEST(CliRunner, JsonReportsAFailureBeforeAnyServerIsAsked) {
+  const CliRun run = RunWithNoServers({"--json", "a", "x.test"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out,
+            "{\"question\":{\"name\":\"x.test\",\"type\":\"A\",\"class\":\"IN\"},"
+            "\"server\":null,\"port\":53,\"transport\":\"UDP\",\"truncated\":false,"
+            "\"time_ms\":0.000,\"rcode\":null,\"flags\":[],"
+            "\"error\":\"no DNS server configured\",\"answer\":[],\"authority\":[],"
+            "\"additional\":[]}\n");
+  EXPECT_EQ(run.err, "pellamar-cli: no DNS server configured\n");
+}
+
+ssize_t NoRandomSystemCall(void*, size_t, unsigned) {
+  errno = ENOSYS;
+  return -1;
+}
+
+// With neither the system call nor the device file to draw message IDs from, the lookup
+// fails as one that got no answer, with the reason: it must not abort.
+TEST(CliRunnerDeathTest, NoRandomNumbersAtAllIsALookupFailure) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        MessageIdRandomSource() = NoRandomSystemCall;
+        rlimit no_files{};  // no descriptors: /dev/urandom cannot be opened either
+        setrlimit(RLIMIT_NOFILE, &no_files);
+        const CliRun run = RunCliCaptured({"-s", "127.0.0.1", "--json", "a", "x.test"});
+        const bool reported =
+            run.err.find("pellamar-cli: No random numbers from the system") == 0 &&
+            run.out.find("\"error\":\"No random numbers from the system") != std::string::npos;
+        std::_Exit(run.status == 4 && reported ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "dns/zvDnsMessage.h"
 
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <string>
@@ -1245,4 +1249,42 @@ TEST(RecordData, NotifyKeepsItsOpcode) {
   EXPECT_EQ(DnsErrorOf([&] { ParseBytes(message, reply); }).first, 5);
   EXPECT_EQ(message.Header().OpCode, ocNotify);
   EXPECT_FALSE(message.Header().IsQuery);
+}
+
+// ---- Message IDs without getrandom ----
+
+namespace {
+
+ssize_t NoRandomSystemCall(void*, size_t, unsigned) {
+  errno = ENOSYS;  // as an old kernel or a sandbox that refuses the call answers
+  return -1;
+}
+
+}  // namespace
+
+TEST(MessageID, ComeFromTheDeviceWhenTheSystemCallFails) {
+  TzvRandomBytesFn& source = MessageIdRandomSource();
+  const TzvRandomBytesFn saved = source;
+  source = NoRandomSystemCall;
+  std::set<int> ids;
+  for (int i = 0; i < 2000; ++i) ids.insert(NewMessageID());  // across several refills
+  source = saved;
+  EXPECT_GT(ids.size(), 1900u);  // 2,000 random draws of 16 bits give about 1,970
+}
+
+TEST(MessageIDDeathTest, WithNoSourceAtAllTheFailureIsASocketError) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        MessageIdRandomSource() = NoRandomSystemCall;
+        rlimit no_files{};  // no descriptors: /dev/urandom cannot be opened either
+        setrlimit(RLIMIT_NOFILE, &no_files);
+        try {
+          NewMessageID();
+        } catch (const EzvSocketError& e) {
+          std::_Exit(e.ErrorCode() == EMFILE ? 0 : 2);
+        }
+        std::_Exit(1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
