@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <sstream>
 
+#include "base/SysUtils.h"
 #include "dns/zvDnsQuery.h"
+#include "tests/support/JsonSyntax.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/ScriptedDnsResponder.h"
 
@@ -135,6 +137,58 @@ TEST(CliAgainstNsd, FollowReferralsReachesTheChild) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("====== Hosts ======\nwww.glued.parent.test, 127.0.0.31\n\n", 0), 0u)
       << run.out;
+}
+
+// Every byte a reader would see, checked: nothing that a terminal obeys or that reorders
+// or hides text (see IsHiddenCharacter), in any output form, but the line ends and the
+// tabs between --verbose's columns.
+void ExpectNothingHidden(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b == '\n' || b == '\t') continue;
+    const std::size_t length = Utf8SequenceLength(text, i);
+    ASSERT_NE(length, 0u) << text;
+    ASSERT_FALSE(IsHiddenCharacter(Utf8CodePoint(text, i, length))) << text;
+    i += length - 1;
+  }
+}
+
+TEST(CliAgainstNsd, HostileNamesReachNoOutputRaw) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const CliRun text = RunCliCaptured({"-s", "127.0.0.1", "mx", "hostile.pellamar.test"});
+  EXPECT_EQ(text.status, 0);
+  EXPECT_EQ(text.out.rfind("====== Servidores de Correo ======\n"
+                           "a\\.b.pellamar.test, Preference 40, 127.0.0.71\n"
+                           "xn--xy-g1t.pellamar.test, Preference 30, \n"
+                           "xn--abc-4q0a.pellamar.test, Preference 20, \n"
+                           "m\\027[2j\"x.xn--1a.pellamar.test, Preference 10, \n\n",
+                           0),
+            0u)
+      << text.out;
+  const CliRun txt = RunCliCaptured({"-s", "127.0.0.1", "txt", "hostile.pellamar.test"});
+  EXPECT_EQ(txt.out,
+            "====== Textos ======\n"
+            "hostile.pellamar.test, \"\\226\\128\\174moc.elgoog\" \"\\027]0;pwned\\007\"\n\n");
+  for (const char* type : {"mx", "txt"}) {
+    for (const char* form : {"--short", "--json", "--verbose"}) {
+      const CliRun run = RunCliCaptured({"-s", "127.0.0.1", form, type, "hostile.pellamar.test"});
+      EXPECT_EQ(run.status, 0);
+      ExpectNothingHidden(run.out);
+      ExpectNothingHidden(run.err);
+      if (std::string(form) == "--json") EXPECT_TRUE(json_syntax::IsValidJson(run.out)) << run.out;
+    }
+  }
+}
+
+TEST(CliAgainstNsd, TypedNamesTakeDigsEscapes) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // One label "a.b", typed with an escaped dot or as decimal escapes.
+  for (const char* name : {"a\\.b.pellamar.test", "\\097\\046b.pellamar.test"}) {
+    const CliRun run = RunCliCaptured({"-s", "127.0.0.1", "--short", "a", name});
+    EXPECT_EQ(run.status, 0) << name;
+    EXPECT_EQ(run.out, "127.0.0.71\n") << name;
+  }
+  EXPECT_EQ(RunCliCaptured({"-s", "127.0.0.1", "a", "a\\"}).status, 2);
 }
 
 // The built program, next to this test binary's directory: <build>/cli/pellamar-cli.
