@@ -49,7 +49,15 @@ bool WaitForSignal(THandle signal, THandle second, std::uint32_t start, std::int
   // A negative time-out other than "no limit" would be a wait of about 2^32 ms as an
   // unsigned count; it is an immediate time-out instead.
   const std::int64_t limit = time_out < -1 ? 0 : time_out;
-  const std::uint32_t wait_ms = limit == -1 ? INFINITE : static_cast<std::uint32_t>(limit);
+  // Callers wait in loops (a message dispatched, an event that brought nothing, one chunk
+  // of a stream after another), all against one time-out counted from `start`: each wait
+  // gets only what is left of it, or a peer that sends a byte now and then would keep the
+  // operation alive for ever. With nothing left the wait only looks whether a signal is
+  // set already.
+  const std::uint32_t wait_ms =
+      limit == -1
+          ? INFINITE
+          : static_cast<std::uint32_t>(std::max<std::int64_t>(0, limit - ElapsedSince(start)));
 
   const std::uint32_t result =
       MsgWaitForMultipleObjects(count, handles, false, wait_ms, kzvWakeMask);
@@ -212,27 +220,30 @@ void TzvNetworkStream::SignalReady() {
   Owner().DoStreamReady();
 }
 
-bool TzvNetworkStream::Read(TStream* data) {
+bool TzvNetworkStream::Read(TStream* data, std::int64_t most) {
   ClearPendingAction();
-  if (data == nullptr) return true;
-  std::vector<std::uint8_t> buffer;
+  if (data == nullptr || most == 0) return true;
+  std::int64_t left = most;  // negative: no bound
   int received = 0;
   bool would_block = false;
   do {
-    const int batch = GetBatchSize();
-    if (batch > static_cast<int>(buffer.size())) buffer.assign(static_cast<std::size_t>(batch), 0);
-    received = ThrottledRecv(buffer.data(), batch, 0);
+    int batch = GetBatchSize();
+    if (left > 0 && batch > left) batch = static_cast<int>(left);
+    if (io_buffer_.size() < static_cast<std::size_t>(batch))
+      io_buffer_.resize(static_cast<std::size_t>(batch));
+    received = ThrottledRecv(io_buffer_.data(), batch, 0);
     if (received == ws::SOCKET_ERROR) {
       const int error = ws::WSAGetLastError();
       if (!WouldBlock(error)) RaiseSocketError(error);
       would_block = true;
     } else if (received > 0) {
-      data->WriteBuffer(buffer.data(), received);
+      data->WriteBuffer(io_buffer_.data(), received);
       UpdateProgress(received);
+      if (left > 0) left -= received;
     } else {
       peer_closed_ = true;
     }
-  } while (received > 0 && !IsStopRequested());
+  } while (received > 0 && left != 0 && !IsStopRequested());
   return !would_block;
 }
 
@@ -869,13 +880,19 @@ void TzvTcpClientConnection::WaitFor(long event, int bit) {
 }
 
 bool TzvTcpClientConnection::ReadData(TStream* data) {
+  return ReadData(data, -1);
+}
+
+bool TzvTcpClientConnection::ReadData(TStream* data, std::int64_t most) {
   if (!IsOpen()) RaiseSocketError(kzvNotASocket);
+  if (most == 0) return true;  // nothing asked for: no reason to wait
   TzvNetworkStream& stream = GetNetworkStream();
   for (;;) {
     const std::int64_t before = data->Size();
-    stream.Read(data);
+    stream.Read(data, most);
     if (data->Size() > before) return true;
     if (stream.PeerClosed()) return false;
+    // Every wait of the exchange shares the one time-out begun by Open.
     WaitFor(ws::FD_READ, ws::FD_READ_BIT);
   }
 }

@@ -49,8 +49,11 @@ class TzvNetworkStream : public TObject {
   virtual void Accept();
   virtual void Close(bool notify_peer);
   virtual void SignalReady();
-  // Reads a stream socket until it has nothing more; false when the last read would block.
-  virtual bool Read(TStream* data);
+  // Reads a stream socket until it has nothing more, or until `most` bytes came (a
+  // negative `most`: no bound); false when the last read would block. A caller that knows
+  // how much it needs says so, or a peer that never stops sending fills memory before the
+  // caller ever looks at what came.
+  virtual bool Read(TStream* data, std::int64_t most = -1);
   // Writes the rest of `data`; false when a send would block (the position is kept).
   virtual bool Write(TStream* data);
   // Receives one datagram into `data` at its position; false when none was waiting.
@@ -135,7 +138,7 @@ class TzvNetworkStream : public TObject {
   TzvConnection* connection_ = nullptr;
   TAddressText peer_text_;
   TAddressText local_text_;
-  // Reused by every datagram so that none allocates its own.
+  // Reused by every datagram and every stream read so that none allocates its own.
   std::vector<std::uint8_t> io_buffer_;
   THandle throttle_signal_ = INVALID_HANDLE_VALUE;
   bool pending_action_ = false;
@@ -296,7 +299,8 @@ class TzvSyncConnection : public TzvConnection {
     return events_selected_for_ != 0 && events_selected_for_ == Socket().Generation();
   }
 
-  // Milliseconds for one wait; -1 waits without limit, below -1 counts as 0.
+  // Milliseconds an operation may wait in all, counted from OperationStart (every wait of
+  // the operation gets what is left); -1 waits without limit, below -1 counts as 0.
   std::int32_t TimeOut() const { return time_out_; }
   void SetTimeOut(std::int32_t value) { time_out_ = value; }
   zvWinSock2::WSAEVENT NetworkSignal() const { return network_signal_; }
@@ -366,7 +370,8 @@ class TzvUdpClientConnection : public TzvUdpConnection {
 // One request and its answer over a stream (TCP) connection, for a question whose answer
 // did not fit a datagram. Every wait dispatches the thread's messages and ends at the
 // time-out, which counts from Open for the whole exchange (connect, send and receive
-// together), or at Abort, which fails with kzvErrAborted.
+// together: no read or write starts a time-out of its own), or at Abort, which fails with
+// kzvErrAborted.
 class TzvTcpClientConnection : public TzvSyncConnection {
  public:
   std::string ClassName() const override { return "TzvTcpClientConnection"; }
@@ -377,6 +382,9 @@ class TzvTcpClientConnection : public TzvSyncConnection {
   // Appends what has arrived to `data` (waiting for something first); false once the
   // peer has closed its side and nothing more came.
   bool ReadData(TStream* data) override;
+  // The same, taking at most `most` bytes (a negative `most`: no bound) and leaving the
+  // rest with the socket.
+  bool ReadData(TStream* data, std::int64_t most);
   // Sends the rest of `data`, waiting while the socket cannot take more.
   bool WriteData(TStream* data) override;
 
@@ -386,10 +394,11 @@ class TzvTcpClientConnection : public TzvSyncConnection {
 };
 
 // Waits until `signal` is set (true), `second` (kzvNoHandle for none) is set (false), or
-// messages arrived for the thread, which are then dispatched (false). Raises -1 "Timeout
-// error occured" when the wait runs out, or when dispatching took longer than `time_out`
-// since `start`; raises the system's error when the wait fails. -1 waits without limit;
-// a time-out below -1 counts as 0.
+// messages arrived for the thread, which are then dispatched (false). The wait lasts at
+// most what is left of `time_out` ms since `start` (a signal set already is still seen
+// when nothing is left). Raises -1 "Timeout error occured" when the wait runs out, or when
+// dispatching took longer than `time_out` since `start`; raises the system's error when
+// the wait fails. -1 waits without limit; a time-out below -1 counts as 0.
 bool WaitForSignal(THandle signal, THandle second, std::uint32_t start, std::int32_t time_out);
 
 // ---------------------------------------------------------------------------------------

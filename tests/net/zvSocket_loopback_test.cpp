@@ -322,6 +322,37 @@ TEST(StreamSocketLoopback, NonBlockingReadWithNothingWaitingReturnsFalse) {
   EXPECT_FALSE(server.Stream().PeerClosed());
 }
 
+TEST(StreamSocketLoopback, ReadTakesNoMoreThanAskedFor) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TcpEnd server;
+  auto local = TzvIPAddress::CreateFromText("127.0.0.1");
+  server.Stream().Bind(*local, 0);
+  server.Stream().Listen();
+  TcpEnd client;
+  auto target = TzvIPAddress::CreateFromText("127.0.0.1");
+  client.Stream().Connect(*target, server.Stream().LocalPort());
+  ASSERT_TRUE(WaitReadable(server.connection->Socket().Handle()));
+  server.Stream().Accept();
+  auto out = StreamOf(Bytes(3000, 0x42));
+  EXPECT_TRUE(client.Stream().Write(out.get()));
+  client.connection->Socket().Close();
+  ASSERT_TRUE(WaitReadable(server.connection->Socket().Handle()));
+
+  // A bound within one batch, across batches, and none: the rest, up to the peer's end.
+  server.connection->SetBatchSize(1000);
+  TMemoryStream in;
+  EXPECT_TRUE(server.Stream().Read(&in, 2));
+  EXPECT_EQ(in.Size(), 2);
+  EXPECT_EQ(server.Stream().Transferred(), 2);
+  EXPECT_TRUE(server.Stream().Read(&in, 2500));
+  EXPECT_EQ(in.Size(), 2502);
+  EXPECT_EQ(server.Stream().Transferred(), 2502);
+  EXPECT_FALSE(server.Stream().PeerClosed());
+  EXPECT_TRUE(server.Stream().Read(&in));
+  EXPECT_EQ(in.Size(), 3000);
+  EXPECT_TRUE(server.Stream().PeerClosed());
+}
+
 TEST(StreamSocketLoopback, AcceptWithNoConnectionWaitingFailsAndKeepsListening) {
   REQUIRE_LOOPBACK_NAMESPACE();
   TcpEnd server;

@@ -262,6 +262,31 @@ TEST(WaitForSignal, TimeOutRaisesMinusOne) {
   CloseHandle(signal);
 }
 
+// Callers wait in loops against one time-out counted from the operation's start: each wait
+// gets what is left of it, never the whole time-out again.
+TEST(WaitForSignal, WaitsOnlyWhatIsLeftOfTheTimeOutSinceTheStart) {
+  using namespace std::chrono_literals;
+  DrainQueue();
+  const THandle signal = CreateEvent();
+  // Begun 300 ms ago with 400 ms: about 100 ms are left.
+  auto begun = Clock::now();
+  EXPECT_EQ(CodeOf([&] { WaitForSignal(signal, kzvNoHandle, GetTickCount() - 300, 400); }),
+            kzvErrTimeout);
+  EXPECT_GE(Clock::now() - begun, 80ms);
+  EXPECT_LT(Clock::now() - begun, 300ms);
+  // Nothing left: no wait at all, though a signal set already is still seen.
+  begun = Clock::now();
+  EXPECT_EQ(CodeOf([&] { WaitForSignal(signal, kzvNoHandle, GetTickCount() - 1000, 400); }),
+            kzvErrTimeout);
+  EXPECT_LT(Clock::now() - begun, 100ms);
+  SetEvent(signal);
+  EXPECT_TRUE(WaitForSignal(signal, kzvNoHandle, GetTickCount() - 1000, 400));
+  // No limit stays no limit, whenever the start was.
+  SetEvent(signal);
+  EXPECT_TRUE(WaitForSignal(signal, kzvNoHandle, GetTickCount() - 100000, -1));
+  CloseHandle(signal);
+}
+
 TEST(WaitForSignal, MessagesAreDispatchedAndTheWaitReturnsFalse) {
   DrainQueue();
   std::thread::id handled_on;
