@@ -1,6 +1,7 @@
 #include "net/zvIpAddress.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 
 #include <cstring>
 #include <memory>
@@ -118,6 +119,12 @@ std::string TzvIPAddress::IPv4ToText(std::uint32_t address) {
     text[n++] = '.';
   }
   return std::string(text, n - 1);
+}
+
+std::string TzvIPAddress::ScopeText(std::uint32_t scope_id) {
+  char name[IF_NAMESIZE];
+  if (::if_indextoname(scope_id, name) != nullptr) return name;
+  return std::to_string(scope_id);
 }
 
 std::string TzvIPAddress::IPv6ToText(const std::array<std::uint8_t, 16>& address) {
@@ -285,11 +292,15 @@ std::string TzvIPAddress6::ToString() const {
   if (info_list_->ai_family == AF_INET && info_list_->ai_addrlen >= sizeof(sockaddr_in))
     return IPv4ToText(reinterpret_cast<const sockaddr_in*>(info_list_->ai_addr)->sin_addr.s_addr);
   if (info_list_->ai_family == AF_INET6 && info_list_->ai_addrlen >= sizeof(sockaddr_in6)) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(info_list_->ai_addr);
     std::array<std::uint8_t, 16> bytes{};
-    std::memcpy(bytes.data(),
-                &reinterpret_cast<const sockaddr_in6*>(info_list_->ai_addr)->sin6_addr,
-                bytes.size());
-    return IPv6ToText(bytes);
+    std::memcpy(bytes.data(), &in6->sin6_addr, bytes.size());
+    std::string text = IPv6ToText(bytes);
+    // A link-local address means nothing without its interface: the text is made again
+    // into an address for the next socket (the TCP retry, a later exchange), which has to
+    // reach the same interface, so the scope goes with it.
+    if (in6->sin6_scope_id != 0) text += '%' + ScopeText(in6->sin6_scope_id);
+    return text;
   }
   return std::string();
 }

@@ -41,7 +41,9 @@ class TzvIPAddress : public TObject {
   virtual void InitAny(int family) = 0;
   // A port outside 0..65535 raises -3 "Invalid port number".
   virtual void SetPort(int port);
-  // The address without the port.
+  // The address without the port. An IPv6 address with a scope (a link-local one) ends in
+  // "%" and its interface's name, or the scope's number when no interface has it, as
+  // CreateFromText takes it back.
   virtual std::string ToString() const = 0;
 
   // Factories: each returns a new object, or raises having freed what it made.
@@ -62,6 +64,8 @@ class TzvIPAddress : public TObject {
   // Upper-case hexadecimal groups; only the first run of two or more zero groups is
   // written as "::" (a single zero group is written "0"), later runs are written out.
   static std::string IPv6ToText(const std::array<std::uint8_t, 16>& address);
+  // The text of an IPv6 scope after the "%": its interface's name, or the number.
+  static std::string ScopeText(std::uint32_t scope_id);
 };
 
 class TzvIPAddress4 : public TzvIPAddress {

@@ -2,8 +2,11 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "net/zvSocketUtils.h"
@@ -151,12 +154,36 @@ TEST(IPAddress6, HoldsIPv4AddressesInTheirOwnRecord) {
   EXPECT_EQ(address.ToString(), "0.0.0.0");
 }
 
-TEST(IPAddress6, ScopeSuffixNeverShowsInTheText) {
+// The scope of a link-local address stays in its text, so the text made into an address
+// again (the TCP retry, a later exchange) reaches the same interface.
+TEST(IPAddress6, ScopeShowsInTheTextAndSurvivesTheRoundTrip) {
+  const unsigned loopback = if_nametoindex("lo");
+  ASSERT_NE(loopback, 0u) << "no loopback interface";
+  const auto scope_of = [](TzvIPAddress& address) {
+    return reinterpret_cast<const sockaddr_in6*>(address.SockAddr())->sin6_scope_id;
+  };
+  // By name, by number (shown by name), and by a number no interface has.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"fe80::53%lo", "FE80::53%lo"},
+      {"fe80::1%" + std::to_string(loopback), "FE80::1%lo"},
+      {"fe80::2%999999", "FE80::2%999999"}};
+  for (const auto& [text, shown] : cases) {
+    SCOPED_TRACE(text);
+    TzvIPAddress6 address;
+    ASSERT_TRUE(address.Parse(text));
+    EXPECT_EQ(address.ToString(), shown);
+    auto again = TzvIPAddress::CreateFromText(address.ToString());
+    ASSERT_TRUE(again->IsIPv6());
+    EXPECT_EQ(again->ToString(), shown);
+    EXPECT_EQ(scope_of(*again), scope_of(address));
+    EXPECT_TRUE(TzvIPAddress::IsIPAddress(shown));
+  }
+  // Without a scope nothing is added.
   TzvIPAddress6 address;
-  ASSERT_TRUE(address.Parse("fe80::1%1"));
-  EXPECT_EQ(address.ToString(), "FE80::1");
   ASSERT_TRUE(address.Parse("::ffff:192.0.2.128"));
   EXPECT_EQ(address.ToString(), "::FFFF:C000:280");
+  ASSERT_TRUE(address.Parse("fe80::1"));
+  EXPECT_EQ(address.ToString(), "FE80::1");
 }
 
 TEST(IPAddress6, RejectsNamesAndTextsWithNul) {
