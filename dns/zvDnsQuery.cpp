@@ -292,6 +292,24 @@ std::int32_t TimeLeft(std::int32_t time_out, std::chrono::steady_clock::time_poi
 constexpr const char* kTruncatedRetryFailed =
     "The answer was truncated and its retry over TCP failed: %s";
 
+// Limits a connection's waits for one step of an exchange and puts the component's own
+// time-out back afterwards. Set on the connection directly: the component's setting does
+// not change, so nobody is told of a change.
+class TStepTimeOut {
+ public:
+  TStepTimeOut(TzvSyncConnection& connection, std::int32_t time_out)
+      : connection_(connection), saved_(connection.TimeOut()) {
+    connection.SetTimeOut(time_out);
+  }
+  ~TStepTimeOut() { connection_.SetTimeOut(saved_); }
+  TStepTimeOut(const TStepTimeOut&) = delete;
+  TStepTimeOut& operator=(const TStepTimeOut&) = delete;
+
+ private:
+  TzvSyncConnection& connection_;
+  std::int32_t saved_;
+};
+
 }  // namespace
 
 TzvDnsQuery::TzvDnsQuery(TComponent* owner)
@@ -543,6 +561,8 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
   const auto started = std::chrono::steady_clock::now();
   last_exchange_ = TzvDnsExchangeInfo{};
   const std::int32_t time_out = TimeOut();
+  exchange_started_ = started;
+  exchange_time_out_ = time_out;
   TLentStream answer_lent(answer_bytes_);
   TMemoryStream& answer = answer_lent.Stream();
   try {
@@ -570,7 +590,7 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
       last_exchange_.Truncated = true;
       last_exchange_.Transport = TzvDnsTransport::dtTcp;
       try {
-        ExchangeStream(req, answer, address, port, time_out);
+        ExchangeStream(req, answer, address, port, time_out, started);
       } catch (const EzvDnsError& error) {
         throw EzvDnsError(Format(kTruncatedRetryFailed, error.what()), error.ErrorCode());
       } catch (const EzvSocketError& error) {
@@ -612,7 +632,8 @@ void TzvDnsQuery::ExchangeDatagram(TMemoryStream& request, TMemoryStream& answer
 
 void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
                                  const std::string& address, std::int32_t port,
-                                 std::int32_t time_out) {
+                                 std::int32_t time_out,
+                                 std::chrono::steady_clock::time_point started) {
   req.Header().ID = NewMessageID();
   // Over a stream each message goes behind its length as a 16-bit word.
   TMemoryStream request;
@@ -629,16 +650,24 @@ void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
 
   TMemoryStream received;
   try {
-    OpenStreamExchange(address, port, time_out);
+    // The retry is part of the one exchange: it gets what the datagram left of the
+    // time-out, not a time-out of its own.
+    OpenStreamExchange(address, port, TimeLeft(time_out, started));
     SendStream(request);
+    // The length word first, then exactly the message it announces: whatever the server
+    // sends beyond that is never read, however much it is.
     std::size_t needed = 2;
+    bool length_known = false;
     for (;;) {
       const auto bytes = StreamBytes(received);
-      if (bytes.size() >= 2 && needed == 2) needed = 2 + ((std::size_t{bytes[0]} << 8) | bytes[1]);
-      if (bytes.size() >= needed && needed > 2) break;
-      if (bytes.size() >= 2 && needed == 2)
-        throw EzvDnsError("The server sent an empty answer over TCP", kzvDnsErrInvalidSize);
-      if (!ReceiveStream(received))
+      if (!length_known && bytes.size() >= 2) {
+        needed = 2 + ((std::size_t{bytes[0]} << 8) | bytes[1]);
+        length_known = true;
+        if (needed == 2)
+          throw EzvDnsError("The server sent an empty answer over TCP", kzvDnsErrInvalidSize);
+      }
+      if (length_known && bytes.size() >= needed) break;
+      if (!ReceiveStream(received, static_cast<std::int64_t>(needed - bytes.size())))
         RaiseSocketErrorText("The server closed the connection before the answer was complete",
                              kzvConnectionReset);
     }
@@ -655,34 +684,42 @@ void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
   CloseStreamExchange();
 }
 
+std::int32_t TzvDnsQuery::ExchangeTimeLeft() const {
+  if (exchange_time_out_ == -1) return -1;
+  // With nothing left the step still runs, only without waiting: a step that needs no
+  // wait (an address to open, a send the socket takes at once) should not fail for it.
+  const std::int64_t left_us =
+      std::int64_t{std::max(exchange_time_out_, 0)} * 1000 - MicrosecondsSince(exchange_started_);
+  return left_us <= 0 ? 0 : static_cast<std::int32_t>((left_us + 999) / 1000);
+}
+
 // ---- transport steps ----
 
 void TzvDnsQuery::OpenDatagramExchange(std::string& address, std::int32_t& port) {
-  Open();
+  {
+    // The server's name is looked up within the exchange's time-out, not beside it.
+    TStepTimeOut limit(Connection(), ExchangeTimeLeft());
+    Open();
+  }
   address = Connection().RemoteAddress();
   port = Connection().RemotePort();
 }
 
 void TzvDnsQuery::SendDatagram(TMemoryStream& request) {
+  TStepTimeOut limit(Connection(), ExchangeTimeLeft());
   SendPacket(&request);
 }
 
 void TzvDnsQuery::ReceiveDatagram(TMemoryStream& answer, std::int32_t time_out,
                                   std::string& from_address, std::int32_t& from_port) {
   TzvUdpClientConnection& connection = Connection();
-  // The wait's time-out is set on the connection directly, without telling anyone of a
-  // change, and put back afterwards; so is the peer, which a receive sets to the sender.
-  const std::int32_t saved_time_out = connection.TimeOut();
+  // The peer is put back afterwards, as the time-out is: a receive sets it to the sender.
   const std::string peer_address = connection.RemoteAddress();
   const int peer_port = connection.RemotePort();
-  connection.SetTimeOut(time_out);
-  try {
+  {
+    TStepTimeOut limit(connection, time_out);
     ReceivePacket(&answer);
-  } catch (...) {
-    connection.SetTimeOut(saved_time_out);
-    throw;
   }
-  connection.SetTimeOut(saved_time_out);
   from_address = connection.RemoteAddress();
   from_port = connection.RemotePort();
   connection.GetNetworkStream().SetPeer(peer_address, peer_port);
@@ -707,9 +744,9 @@ void TzvDnsQuery::SendStream(TMemoryStream& request) {
   stream_connection_->WriteData(&request);
 }
 
-bool TzvDnsQuery::ReceiveStream(TMemoryStream& answer) {
+bool TzvDnsQuery::ReceiveStream(TMemoryStream& answer, std::int64_t most) {
   answer.Seek(0, TSeekOrigin::soEnd);
-  return stream_connection_->ReadData(&answer);
+  return stream_connection_->ReadData(&answer, most);
 }
 
 void TzvDnsQuery::CloseStreamExchange() {

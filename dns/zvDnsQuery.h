@@ -248,14 +248,17 @@ class TzvDnsQuery : public TzvUdpClient {
   // req's question) is taken; anything else is dropped and the wait goes on, but never
   // past TimeOut from the start of the exchange (the lookup of a server name included).
   // OnReceivePacket fires for every datagram that arrives, dropped or not. An answer
-  // with TC set is asked for again over TCP, under another fresh ID, with a TimeOut of
-  // its own. Abort ends the exchange with kzvErrAborted.
+  // with TC set is asked for again over TCP, under another fresh ID, within what is left
+  // of the same TimeOut (connect, send and receive together). Abort ends the exchange
+  // with kzvErrAborted.
   void SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp);
 
   // The transport steps of an exchange, each a thin call into the UDP client or the TCP
   // connection. Tests and the fuzzer replace them to play a server without sockets.
   // Opens the UDP socket towards Server and Port; gives the address and port it uses.
+  // Looking the server's name up waits at most what is left of the exchange's time-out.
   virtual void OpenDatagramExchange(std::string& address, std::int32_t& port);
+  // Sends the request, waiting at most what is left of the exchange's time-out.
   virtual void SendDatagram(TMemoryStream& request);
   // The next datagram within time_out ms (-1: no limit) into `answer`, with its sender;
   // raises the time-out, the socket's error (a refused port) or kzvErrAborted.
@@ -266,8 +269,9 @@ class TzvDnsQuery : public TzvUdpClient {
   virtual void OpenStreamExchange(const std::string& address, std::int32_t port,
                                   std::int32_t time_out);
   virtual void SendStream(TMemoryStream& request);
-  // Appends what arrived to `answer`; false when the server closed the connection.
-  virtual bool ReceiveStream(TMemoryStream& answer);
+  // Appends what arrived to `answer`, at most `most` bytes (waiting for something
+  // first); false when the server closed the connection.
+  virtual bool ReceiveStream(TMemoryStream& answer, std::int64_t most);
   virtual void CloseStreamExchange();
 
   // Copy answer records of Response into the result lists. ExtractHosts takes the A
@@ -285,9 +289,14 @@ class TzvDnsQuery : public TzvUdpClient {
   void ExchangeDatagram(TMemoryStream& request, TMemoryStream& answer, const std::string& address,
                         std::int32_t port, std::int32_t time_out,
                         std::chrono::steady_clock::time_point started);
-  // The TCP retry of SendQuery: replaces `answer` with the full answer.
+  // The TCP retry of SendQuery: replaces `answer` with the full answer, within what is
+  // left of time_out ms since `started`.
   void ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer, const std::string& address,
-                      std::int32_t port, std::int32_t time_out);
+                      std::int32_t port, std::int32_t time_out,
+                      std::chrono::steady_clock::time_point started);
+  // What is left of the running exchange's time-out, in ms (-1: no limit; 0 when
+  // nothing is).
+  std::int32_t ExchangeTimeLeft() const;
   // Sets req up with one question of the record's kind for name (IN, RD as configured).
   void BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord> question,
                      const std::string& name) const;
@@ -311,6 +320,9 @@ class TzvDnsQuery : public TzvUdpClient {
   int exchanges_left_ = kMaxExchangesPerLookup;
   int query_nesting_ = 0;
   TzvDnsExchangeInfo last_exchange_;
+  // The running exchange's start and time-out, which every wait in it draws on.
+  std::chrono::steady_clock::time_point exchange_started_;
+  std::int32_t exchange_time_out_ = -1;
   // The connection of the TCP retry, made once and reused.
   std::unique_ptr<TzvTcpClientConnection> stream_connection_;
   // The datagram exchange's request and answer bytes, kept between exchanges so that

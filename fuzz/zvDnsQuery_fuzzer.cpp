@@ -65,7 +65,7 @@ class FuzzedServerQuery : public TzvDnsQuery {
       std::abort();  // the length word must say what follows
     request_.assign(framed.begin() + 2, framed.end());
   }
-  bool ReceiveStream(TMemoryStream& answer) override {
+  bool ReceiveStream(TMemoryStream& answer, std::int64_t) override {
     std::uint8_t flags = 0;
     Bytes reply;
     if (!NextReply(flags, reply) || (flags & 0x20) != 0) return false;

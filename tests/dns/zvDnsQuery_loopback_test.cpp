@@ -11,13 +11,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <set>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "tests/support/NetNamespace.h"
 #include "tests/support/ScriptedDnsResponder.h"
+#include "tests/support/TcpPeers.h"
 
 namespace {
 
@@ -720,6 +725,112 @@ TEST(RealNetworks, EveryExchangeGoesOutFromANewSocketUnderANewId) {
   std::set<int> ids;
   for (const Bytes& request : responder.Requests()) ids.insert(request[0] << 8 | request[1]);
   EXPECT_GT(ids.size(), 1u);
+}
+
+}  // namespace
+
+// ---- the retry over TCP against a scripted TCP side ----
+
+namespace {
+
+using Peer = TcpLoopbackPeer;
+
+// A server whose UDP side answers every question with TC set and whose TCP side, on the
+// same address and port, plays the script.
+struct TruncatingServer {
+  TruncatingServer(const std::string& address, Peer::Script script)
+      : tcp(address, 0, std::move(script)), udp(address, tcp.Port()) {
+    udp.SetDefaultReply(Responder::Truncated());
+  }
+  Peer tcp;
+  Responder udp;
+};
+
+// Sees how much of the TCP answer the exchange has read at its largest.
+class ReadCountingQuery : public TzvDnsQuery {
+ public:
+  ReadCountingQuery() : TzvDnsQuery(nullptr) {}
+  std::int64_t most_read = 0;
+
+ protected:
+  bool ReceiveStream(TMemoryStream& answer, std::int64_t most) override {
+    const bool open = TzvDnsQuery::ReceiveStream(answer, most);
+    most_read = std::max(most_read, answer.Size());
+    return open;
+  }
+};
+
+TEST(ScriptedTcpRetry, OneTimeOutCoversTheRetryHoweverSlowlyTheAnswerComes) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // A byte every half second, each well within the time-out on its own; or nothing.
+  const std::vector<std::pair<const char*, Peer::Script>> cases = {
+      {"drip",
+       [](Peer::Session& session) {
+         const Bytes answer = Peer::Framed(Peer::AnswerOf(session.Request(), {"127.0.0.77"}));
+         for (std::uint8_t byte : answer)
+           if (!session.Sleep(500ms) || !session.Send({byte})) return;
+       }},
+      {"hold", [](Peer::Session& session) { session.Sleep(10s); }}};
+  for (const auto& [name, script] : cases) {
+    SCOPED_TRACE(name);
+    TruncatingServer server("127.0.0.130", script);
+    auto query = QueryOf("127.0.0.130", server.udp.Port(), 1000);
+    const auto start = std::chrono::steady_clock::now();
+    const EzvSocketError e = FailureOf([&] { query->ResolveIP("www.scripted.test"); });
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(e.ErrorCode(), kzvErrTimeout);
+    EXPECT_STREQ(e.what(),
+                 "The answer was truncated and its retry over TCP failed: Timeout error occured");
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 2000ms);
+    EXPECT_EQ(server.tcp.Connections(), 1);
+    EXPECT_TRUE(query->LastExchange().Truncated);
+    EXPECT_FALSE(query->LastExchange().Answered);
+    ExpectNoResults(*query);
+  }
+}
+
+TEST(ScriptedTcpRetry, AFloodBehindTheLengthWordIsReadNoFurtherThanTheLengthSays) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // The longest length word, then zeros without end (up to 4 MB, to bound the test).
+  TruncatingServer server("127.0.0.132", [](Peer::Session& session) {
+    if (!session.Send({0xFF, 0xFF})) return;
+    const Bytes chunk(64 * 1024, 0);
+    for (int i = 0; i < 64 && session.Send(chunk); ++i) {
+    }
+  });
+  ReadCountingQuery query;
+  query.SetServer("127.0.0.132");
+  query.SetPort(server.udp.Port());
+  query.SetTimeOut(kAnswerTimeOut);
+  // The 65,535 bytes announced are read, and found not to answer the question.
+  const EzvSocketError e = FailureOf([&] { query.ResolveIP("www.scripted.test"); });
+  EXPECT_EQ(e.ErrorCode(), kzvDnsErrInvalidSize);
+  EXPECT_LE(query.most_read, 2 + 65535);
+  EXPECT_GE(query.most_read, 2 + 65535);
+  ExpectNoResults(query);
+}
+
+TEST(ScriptedTcpRetry, ALinkLocalServerKeepsItsScopeThroughTheRetry) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // tests/netns/run-in-netns.sh gives lo the link-local address fe80::53.
+  std::unique_ptr<TruncatingServer> server;
+  try {
+    server = std::make_unique<TruncatingServer>("fe80::53%lo", [](Peer::Session& session) {
+      session.Send(Peer::Framed(Peer::AnswerOf(session.Request(), {"127.0.0.78"})));
+    });
+  } catch (const std::system_error& e) {
+    GTEST_SKIP() << "no link-local address fe80::53 on lo (" << e.what()
+                 << "): run-in-netns.sh adds it when it runs as root";
+  }
+  auto query = QueryOf("fe80::53%lo", server->udp.Port());
+  ASSERT_NE(query->ResolveIP("www.scripted.test"), nullptr);
+  EXPECT_EQ(Hosts(*query), Lines{"www.scripted.test 127.0.0.78"});
+  const TzvDnsExchangeInfo& info = query->LastExchange();
+  EXPECT_EQ(info.Transport, TzvDnsTransport::dtTcp);
+  EXPECT_EQ(info.ServerAddress, "FE80::53%lo");
+  EXPECT_EQ(server->tcp.Connections(), 1);
+  EXPECT_EQ(query->Server(), "fe80::53%lo");
 }
 
 }  // namespace

@@ -7,9 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <set>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -320,6 +324,10 @@ class InMemoryServerQuery : public TzvDnsQuery {
   };
   std::function<Bytes(const Sent&)> serve;
   std::vector<Sent> sent;
+  // The time-out the TCP connection got.
+  std::int32_t stream_time_out = 0;
+  // Before the datagram's answer comes.
+  std::chrono::milliseconds datagram_delay{0};
 
   InMemoryServerQuery() : TzvDnsQuery(nullptr) {}
 
@@ -333,26 +341,40 @@ class InMemoryServerQuery : public TzvDnsQuery {
   }
   void ReceiveDatagram(TMemoryStream& answer, std::int32_t, std::string& from_address,
                        std::int32_t& from_port) override {
+    std::this_thread::sleep_for(datagram_delay);
     const Bytes reply = serve(sent.back());
     answer.WriteBuffer(reply.data(), static_cast<std::int64_t>(reply.size()));
     from_address = Server();
     from_port = Port();
   }
   void CloseDatagramExchange() override {}
-  void OpenStreamExchange(const std::string&, std::int32_t, std::int32_t) override {}
+  void OpenStreamExchange(const std::string&, std::int32_t, std::int32_t time_out) override {
+    stream_time_out = time_out;
+    unread_.clear();
+  }
   void SendStream(TMemoryStream& request) override {
     Bytes bytes = StreamBytes(request);
     EXPECT_EQ(std::size_t(bytes[0] << 8 | bytes[1]), bytes.size() - 2) << "length word";
     sent.push_back({Server(), true, Bytes(bytes.begin() + 2, bytes.end())});
   }
-  bool ReceiveStream(TMemoryStream& answer) override {
-    const Bytes reply = serve(sent.back());
-    const std::uint8_t length[2] = {std::uint8_t(reply.size() >> 8), std::uint8_t(reply.size())};
-    answer.WriteBuffer(length, 2);
-    answer.WriteBuffer(reply.data(), static_cast<std::int64_t>(reply.size()));
+  // The answer behind its length word, handed out as a socket would: at most what is
+  // asked for, the rest kept for the next receive.
+  bool ReceiveStream(TMemoryStream& answer, std::int64_t most) override {
+    if (unread_.empty()) {
+      const Bytes reply = serve(sent.back());
+      unread_ = {std::uint8_t(reply.size() >> 8), std::uint8_t(reply.size())};
+      unread_.insert(unread_.end(), reply.begin(), reply.end());
+    }
+    const auto count = static_cast<std::ptrdiff_t>(
+        std::min<std::int64_t>(most < 0 ? INT64_MAX : most, std::int64_t(unread_.size())));
+    answer.WriteBuffer(unread_.data(), count);
+    unread_.erase(unread_.begin(), unread_.begin() + count);
     return true;
   }
   void CloseStreamExchange() override {}
+
+ private:
+  Bytes unread_;
 };
 
 // The request turned into its answer: QR set, TC as asked, the records added.
@@ -552,6 +574,29 @@ TEST(InMemoryServer, AQuestionEchoedThroughACompressionPointerIsStillOurs) {
   };
   EXPECT_EQ(query.ResolveIP("www.example"), nullptr);  // taken: no time-out
   EXPECT_TRUE(query.LastExchange().Answered);
+}
+
+TEST(InMemoryServer, TheRetryGetsOnlyWhatTheDatagramLeftOfTheTimeOut) {
+  InMemoryServerQuery query;
+  query.SetServer("10.0.0.1");
+  query.SetTimeOut(2000);
+  query.datagram_delay = std::chrono::milliseconds(300);
+  query.serve = [](const InMemoryServerQuery::Sent& sent) {
+    return AnswerOf(sent.request, !sent.over_tcp);
+  };
+  query.ResolveIP("www.example");
+  EXPECT_TRUE(query.LastExchange().Truncated);
+  EXPECT_GT(query.stream_time_out, 0);
+  EXPECT_LE(query.stream_time_out, 1700);
+  // Nothing left: the retry is not even begun.
+  query.SetTimeOut(200);
+  try {
+    query.ResolveIP("www.example");
+    ADD_FAILURE() << "no time-out";
+  } catch (const EzvSocketError& e) {
+    EXPECT_EQ(e.ErrorCode(), kzvErrTimeout);
+  }
+  EXPECT_FALSE(query.sent.back().over_tcp);
 }
 
 TEST(InMemoryServer, ATcpAnswerToAnotherQuestionIsRefused) {

@@ -23,6 +23,10 @@ fi
 # Inside the namespace. Keep our mounts to ourselves.
 mount --make-rprivate / 2>/dev/null || true
 ip link set lo up || { echo "run-in-netns: cannot bring loopback up" >&2; exit 1; }
+# A link-local address on lo, for the tests of servers given with a scope (fe80::53%lo);
+# without it those tests skip themselves and say why.
+ip -6 addr add fe80::53/64 dev lo 2>/dev/null ||
+  echo "run-in-netns: cannot add fe80::53 to lo; link-local tests will be skipped" >&2
 
 run_dir=$(mktemp -d /tmp/pellamar-netns.XXXXXX)
 export PELLAMAR_NETNS_RUN=$run_dir

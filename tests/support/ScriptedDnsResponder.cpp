@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "tests/support/TestAddress.h"
+
 namespace {
 
 constexpr std::uint16_t kTypeA = 1;
@@ -99,28 +101,11 @@ class Writer {
   }
 };
 
-bool IsLoopbackV4(const in_addr& address) {
-  return (ntohl(address.s_addr) >> 24) == 127;
-}
-
-int OpenBound(int family, const std::string& address, std::uint16_t port) {
-  const int fd = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) ThrowErrno("socket");
+int OpenBound(const std::string& address, std::uint16_t port) {
   sockaddr_storage storage{};
-  socklen_t size = 0;
-  if (family == AF_INET) {
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &v4->sin_addr);
-    size = sizeof(sockaddr_in);
-  } else {
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(port);
-    inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr);
-    size = sizeof(sockaddr_in6);
-  }
+  const socklen_t size = TestSocketAddress(address, port, storage);
+  const int fd = socket(storage.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) ThrowErrno("socket");
   if (bind(fd, reinterpret_cast<sockaddr*>(&storage), size) != 0) {
     const int error = errno;
     close(fd);
@@ -222,29 +207,28 @@ ScriptedDnsResponder::Reply ScriptedDnsResponder::Raw(std::vector<std::uint8_t> 
 
 ScriptedDnsResponder::ScriptedDnsResponder(const std::string& address, std::uint16_t port)
     : address_(address) {
-  in_addr v4{};
-  in6_addr v6{};
-  if (inet_pton(AF_INET, address.c_str(), &v4) == 1 && IsLoopbackV4(v4)) {
-    family_ = AF_INET;
-  } else if (inet_pton(AF_INET6, address.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6)) {
-    family_ = AF_INET6;
-  } else {
+  sockaddr_storage parsed{};
+  try {
+    TestSocketAddress(address, 0, parsed);
+  } catch (const std::invalid_argument&) {
     throw std::invalid_argument("ScriptedDnsResponder serves loopback addresses only: " + address);
   }
+  family_ = parsed.ss_family;
+  const in_addr v4 = reinterpret_cast<const sockaddr_in&>(parsed).sin_addr;
 
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) ThrowErrno("pipe");
   wake_read_ = pipe_fds[0];
   wake_write_ = pipe_fds[1];
   try {
-    socket_ = OpenBound(family_, address, port);
+    socket_ = OpenBound(address, port);
     sockaddr_storage bound{};
     socklen_t size = sizeof bound;
     if (getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &size) != 0)
       ThrowErrno("getsockname");
     port_ = ntohs(family_ == AF_INET ? reinterpret_cast<sockaddr_in*>(&bound)->sin_port
                                      : reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port);
-    second_socket_ = OpenBound(family_, address, 0);
+    second_socket_ = OpenBound(address, 0);
     if (family_ == AF_INET) {
       // Another address of the loopback network, never the responder's own.
       const std::uint32_t own = ntohl(v4.s_addr);
@@ -252,7 +236,7 @@ ScriptedDnsResponder::ScriptedDnsResponder(const std::string& address, std::uint
       other.s_addr = htonl((own & 0xFF) == 254 ? 0x7F0000FD : 0x7F0000FE);
       char text[INET_ADDRSTRLEN];
       inet_ntop(AF_INET, &other, text, sizeof text);
-      other_socket_ = OpenBound(AF_INET, text, 0);
+      other_socket_ = OpenBound(text, 0);
     }
   } catch (...) {
     for (int fd : {socket_, second_socket_, other_socket_, wake_read_, wake_write_})

@@ -3,7 +3,8 @@
 // answer, error codes, truncation, oversized and malformed answers, slow answers and
 // hand-made referrals. It runs on a thread of its own, builds every answer from the
 // request's own bytes (the question is echoed) and needs nothing but the standard
-// library and POSIX sockets. Only for use inside the test namespace, on 127.0.0.0/8 or ::1.
+// library and POSIX sockets. Only for use inside the test namespace, on 127.0.0.0/8, ::1 or
+// a link-local address of lo.
 #pragma once
 
 #include <chrono>
@@ -79,9 +80,10 @@ class ScriptedDnsResponder {
   static Reply Referral(std::vector<NameServer> servers);
   static Reply Raw(std::vector<std::uint8_t> bytes);
 
-  // Binds to address (an IPv4 address in 127.0.0.0/8 or "::1") and port (0: any free
-  // port) and starts answering. Fails with std::system_error when it cannot bind, and
-  // with std::invalid_argument for any other address.
+  // Binds to address (an IPv4 address in 127.0.0.0/8, "::1", or a link-local address on
+  // the loopback interface such as "fe80::53%lo") and port (0: any free port) and starts
+  // answering. Fails with std::system_error when it cannot bind, and with
+  // std::invalid_argument for any other address.
   explicit ScriptedDnsResponder(const std::string& address = "127.0.0.1", std::uint16_t port = 0);
   // Stops the thread, also in the middle of a delay, and closes the sockets.
   ~ScriptedDnsResponder();
