@@ -38,12 +38,6 @@ void TzvDnsAAAARecord::Assign(const TPersistent* source) {
   if (auto* aaaa = dynamic_cast<const TzvDnsAAAARecord*>(source)) IPAddress = aaaa->IPAddress;
 }
 
-void TzvDnsAAAARecord::Reset() {
-  TzvDnsRecord::Reset();
-  RecordType = kzvDnsTypeAAAA;
-  IPAddress.clear();
-}
-
 void TzvDnsAAAARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::BuildData(buffer, position);
   std::uint8_t octets[16];
@@ -79,15 +73,6 @@ void TzvDnsSRVRecord::Assign(const TPersistent* source) {
     Port = srv->Port;
     Target = srv->Target;
   }
-}
-
-void TzvDnsSRVRecord::Reset() {
-  TzvDnsRecord::Reset();
-  RecordType = kzvDnsTypeSRV;
-  Priority = 0;
-  Weight = 0;
-  Port = 0;
-  Target.clear();
 }
 
 void TzvDnsSRVRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
@@ -128,14 +113,6 @@ void TzvDnsCAARecord::Assign(const TPersistent* source) {
   }
 }
 
-void TzvDnsCAARecord::Reset() {
-  TzvDnsRecord::Reset();
-  RecordType = kzvDnsTypeCAA;
-  Flags = 0;
-  Tag.clear();
-  Value.clear();
-}
-
 void TzvDnsCAARecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::BuildData(buffer, position);
   if (!IsCaaTag(Tag)) throw EzvDnsError(2);
@@ -170,11 +147,6 @@ std::unique_ptr<TzvDnsRecord> TzvDnsTXTStringsRecord::Create() const {
 void TzvDnsTXTStringsRecord::Assign(const TPersistent* source) {
   TzvDnsTXTRecord::Assign(source);
   if (auto* txt = dynamic_cast<const TzvDnsTXTStringsRecord*>(source)) Strings = txt->Strings;
-}
-
-void TzvDnsTXTStringsRecord::Reset() {
-  TzvDnsTXTRecord::Reset();
-  Strings.clear();
 }
 
 void TzvDnsTXTStringsRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {

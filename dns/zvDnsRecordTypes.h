@@ -25,7 +25,6 @@ class TzvDnsAAAARecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsAAAARecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
-  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -40,7 +39,6 @@ class TzvDnsSRVRecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsSRVRecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
-  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -58,7 +56,6 @@ class TzvDnsCAARecord : public TzvDnsRecord {
   std::string ClassName() const override { return "TzvDnsCAARecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
-  void Reset() override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
 
@@ -75,7 +72,6 @@ class TzvDnsTXTStringsRecord : public TzvDnsTXTRecord {
   std::string ClassName() const override { return "TzvDnsTXTStringsRecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
   void Assign(const TPersistent* source) override;
-  void Reset() override;
   // Writes Strings when there are any, else Text as the plain TXT record does.
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
@@ -87,7 +83,6 @@ class TzvDnsTXTStringsRecord : public TzvDnsTXTRecord {
 // and the codec's own record classes for every other code.
 class TzvDnsExtendedMessage : public TzvDnsMessage {
  public:
-  TzvDnsExtendedMessage() { ShareLeftPartsWithin(typeid(TzvDnsExtendedMessage)); }
   std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type) override;
 };
 

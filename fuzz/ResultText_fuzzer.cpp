@@ -108,12 +108,6 @@ void CheckText(const std::string& text) {
 
 }  // namespace
 
-// A message's records wait poisoned for reuse while still owning their texts: the leak
-// checks between inputs must follow pointers kept in poisoned memory.
-extern "C" const char* __lsan_default_options() {
-  return "use_poisoned=1";
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 4096) return 0;
   CheckAnswer(data, size);
