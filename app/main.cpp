@@ -29,6 +29,7 @@
 #include "app/FormLayout.h"
 #include "app/QtThreadWaiter.h"
 #include "app/frmAcercaDeUnit.h"
+#include "base/ScopeExit.h"
 #include "base/SysUtils.h"
 #include "base/Version.h"
 #include "cli/ResultText.h"
@@ -445,21 +446,14 @@ void TfrmMain::btnResolverClick() {
   stop_requested_ = false;
   SetCommandsEnabled(false);
   QApplication::setOverrideCursor(Qt::BusyCursor);
-  struct TLookupDone {
-    TfrmMain& window;
-    QPointer<QWidget> focused;
-    bool focusOnCommand;
-    ~TLookupDone() {
-      QApplication::restoreOverrideCursor();
-      window.lookup_running_ = false;
-      window.SetCommandsEnabled(true);
-      if (focusOnCommand && focused && window.focusWidget() == nullptr)
-        focused->setFocus(Qt::OtherFocusReason);
-    }
-  };
-
   {
-    TLookupDone done{*this, focused, focusOnCommand};
+    auto done = ScopeExit([&] {
+      QApplication::restoreOverrideCursor();
+      lookup_running_ = false;
+      SetCommandsEnabled(true);
+      if (focusOnCommand && focused && focusWidget() == nullptr)
+        focused->setFocus(Qt::OtherFocusReason);
+    });
     ShowWaiting();
     std::exception_ptr failure;
     try {
