@@ -25,10 +25,12 @@ constexpr std::uint16_t kClassAny = 255;
 // A name read at a moving position of the message into a record's field. Its own bytes (up
 // to the first pointer) must end by `limit`, or the field is left as it was.
 void ReadNameInto(const TzvByteArray& buffer, std::int32_t& position, std::string& field,
-                  std::size_t limit = std::numeric_limits<std::size_t>::max()) {
+                  std::size_t limit = std::numeric_limits<std::size_t>::max(),
+                  TzvDnsNameCache* names = nullptr) {
   if (position < 0) RaiseDnsInvalidSize();
   std::string text;
-  const std::size_t end = DecodeDnsName(buffer.Bytes(), static_cast<std::size_t>(position), text);
+  const std::size_t end =
+      DecodeDnsName(buffer.Bytes(), static_cast<std::size_t>(position), text, names);
   if (end > limit) RaiseDnsInvalidSize();
   field = std::move(text);
   position = static_cast<std::int32_t>(end);
@@ -207,7 +209,7 @@ void TzvDnsRecord::ReadRecord(const TzvByteArray& buffer, std::int32_t& position
 }
 
 void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position,
-                                  std::uint16_t wire_class) {
+                                  std::uint16_t wire_class, TzvDnsNameCache* names) {
   TzvWireCursor cursor(buffer.Bytes(), position);
   // Time to live, then data length: a record cut between them keeps its time to live.
   TTL = cursor.ReadDWord();
@@ -219,6 +221,8 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
   // The parser reads from a copy; whatever it leaves unread is skipped, so the next
   // record starts where the data length says.
   std::int32_t data = start;
+  decoding_names_ = names;
+  auto forget_names = ScopeExit([this] { decoding_names_ = nullptr; });
   ParseData(buffer, data);
   if (data > position) RaiseDnsInvalidSize();
 }
@@ -235,8 +239,8 @@ std::size_t TzvDnsRecord::DataEnd(const TzvByteArray& buffer, std::int32_t posit
 }
 
 void TzvDnsRecord::ReadDataName(const TzvByteArray& buffer, std::int32_t& position,
-                                std::size_t data_end, std::string& field) {
-  ReadNameInto(buffer, position, field, data_end);
+                                std::size_t data_end, std::string& field) const {
+  ReadNameInto(buffer, position, field, data_end, decoding_names_);
 }
 
 // ---- Record list ----
@@ -314,6 +318,7 @@ void TzvDnsMessage::Parse(TStream& stream) {
     stream.ReadBuffer(parse_buffer_.Data(), parse_buffer_.Length());
     clear_header.Dismiss();
   }
+  names_.Reset();
   std::int32_t position = 0;
   header_.Parse(parse_buffer_, position);
   ParseSection(parse_buffer_, position, queries_, header_.QueryCount, true);
@@ -338,7 +343,7 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     // fails half-way is still owned by the list.
     std::string name;
     std::int32_t at = position;
-    ReadNameInto(buffer, at, name);
+    ReadNameInto(buffer, at, name, std::numeric_limits<std::size_t>::max(), &names_);
     TzvWireCursor cursor(buffer.Bytes(), at);
     const std::int32_t record_type = cursor.ReadWord();
     const std::uint16_t wire_class = cursor.ReadWord();
@@ -350,7 +355,7 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     record.RecordType = record_type;
     record.RecordClass = RecordClassFromWire(wire_class);
     position = cursor.Position();
-    if (!questions) record.ReadRecordRest(buffer, position, wire_class);
+    if (!questions) record.ReadRecordRest(buffer, position, wire_class, &names_);
   }
 }
 

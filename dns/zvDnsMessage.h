@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/Classes.h"
+#include "dns/zvDnsName.h"
 #include "dns/zvMessageId.h"
 #include "dns/zvUtils.h"
 
@@ -118,17 +119,20 @@ class TzvDnsRecord : public TPersistent {
   // The same limit for a name in the data (its pointers may still lead anywhere in the
   // message): one whose own bytes run past `data_end` raises the size error and leaves
   // `field` as it was.
-  static void ReadDataName(const TzvByteArray& buffer, std::int32_t& position,
-                           std::size_t data_end, std::string& field);
+  void ReadDataName(const TzvByteArray& buffer, std::int32_t& position, std::size_t data_end,
+                    std::string& field) const;
   // Where the data that starts at `position` ends; past the buffer raises the size error.
   std::size_t DataEnd(const TzvByteArray& buffer, std::int32_t position) const;
 
  private:
   friend class TzvDnsMessage;
   // What follows the question part of a resource record (its class as it came on the
-  // wire): TTL, data length and data.
+  // wire): TTL, data length and data; the names in the data through the decoding's cache.
   void ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position,
-                      std::uint16_t wire_class);
+                      std::uint16_t wire_class, TzvDnsNameCache* names = nullptr);
+
+  // The running decoding's cache of names, while ParseData runs.
+  TzvDnsNameCache* decoding_names_ = nullptr;
 };
 
 // An ordered list that owns its records. Pointers it hands out stay valid until it is
@@ -204,6 +208,7 @@ class TzvDnsMessage {
   // through the same two messages.
   TzvByteArray build_buffer_;  // sized at the first Build
   TzvByteArray parse_buffer_;
+  TzvDnsNameCache names_;  // of the running decoding
 };
 
 class TzvDnsMXRecord : public TzvDnsRecord {

@@ -8,11 +8,19 @@ namespace {
 // cap stops pointer cycles that carry no labels, which the octet cap cannot see.
 constexpr int kMaxPointerJumps = 128;
 
+// The offsets a compression pointer can name.
+constexpr std::size_t kReachable = 0x4000;
+
 // Every octet of a label may need its backslash: twice the octets is room for any text.
 constexpr std::size_t kMaxNameText = 2 * kzvDnsMaxNameOctets;
 
 [[noreturn]] void RaiseEncoding(const std::string& text) {
   throw EzvDnsError(text, kzvDnsErrInvalidSize);
+}
+
+// A dot or backslash inside a label, which its text writes with a backslash before it.
+bool IsEscaped(std::uint8_t byte) {
+  return byte == '.' || byte == '\\';
 }
 
 bool IsDigit(char c) {
@@ -21,8 +29,34 @@ bool IsDigit(char c) {
 
 }  // namespace
 
+void TzvDnsNameCache::Reset() {
+  slots_ = {};
+  texts_.clear();
+}
+
+bool TzvDnsNameCache::Find(std::size_t offset, TSuffix& suffix) const {
+  const TSlot& slot = slots_[offset % kSlots];
+  if (slot.offset_plus_one != offset + 1) return false;
+  suffix = {std::string_view(texts_).substr(slot.text_at, slot.length), slot.octets, slot.jumps};
+  return true;
+}
+
+void TzvDnsNameCache::Remember(std::string_view text, std::size_t octets, int jumps,
+                               std::span<const TLabel> labels) {
+  if (labels.empty() || texts_.size() + text.size() > kMaxText) return;
+  const std::size_t base = texts_.size();
+  texts_.append(text);
+  for (const TLabel& label : labels) {
+    slots_[label.offset % kSlots] = {static_cast<std::uint16_t>(label.offset + 1),
+                                     static_cast<std::uint16_t>(base + label.text_at),
+                                     static_cast<std::uint16_t>(text.size() - label.text_at),
+                                     static_cast<std::uint8_t>(octets - label.octets_before),
+                                     static_cast<std::uint8_t>(jumps - label.jumps_before)};
+  }
+}
+
 std::size_t DecodeDnsName(std::span<const std::uint8_t> message, std::size_t position,
-                          std::string& text) {
+                          std::string& text, TzvDnsNameCache* cache) {
   if (position > message.size()) RaiseDnsInvalidSize();
   TzvWireCursor cursor(message, static_cast<std::int32_t>(position));
   std::array<char, kMaxNameText + 2> out;
@@ -31,34 +65,70 @@ std::size_t DecodeDnsName(std::span<const std::uint8_t> message, std::size_t pos
   int jumps = 0;
   bool after_jump = false;
   std::size_t resume = 0;  // behind the first pointer, once one is met
+  // The labels read here, for the cache (a name of 255 octets has at most 127).
+  std::array<TzvDnsNameCache::TLabel, 128> labels;
+  std::size_t label_count = 0;
   for (;;) {
+    const std::size_t at = static_cast<std::size_t>(cursor.Position());
     const std::uint8_t label_length = cursor.ReadByte();
     if (label_length == 0) {
-      // A pointer straight to a zero byte leaves an empty last label, kept as a trailing dot.
-      if (after_jump) out[length++] = '.';
+      // A pointer straight to a zero byte leaves an empty last label, kept as a trailing
+      // dot; such a name is no suffix for another.
+      if (after_jump) {
+        out[length++] = '.';
+        cache = nullptr;
+      }
       break;
     }
     if ((label_length & 0xC0) == 0xC0) {
       const std::size_t target = std::size_t{label_length & 0x3Fu} << 8 | cursor.ReadByte();
       if (jumps == 0) resume = static_cast<std::size_t>(cursor.Position());
       if (++jumps > kMaxPointerJumps) RaiseDnsInvalidSize();
+      TzvDnsNameCache::TSuffix known;
+      if (cache != nullptr && cache->Find(target, known)) {
+        // Read before from these very bytes: only the caps are checked again.
+        if (octets + known.octets + 1 > kzvDnsMaxNameOctets) RaiseDnsInvalidSize();
+        if (jumps + known.jumps > kMaxPointerJumps) RaiseDnsInvalidSize();
+        known.text.copy(out.data() + length, known.text.size());
+        length += known.text.size();
+        out[length++] = '.';
+        octets += known.octets;
+        jumps += known.jumps;
+        break;
+      }
       cursor.Jump(target);
       after_jump = true;
       continue;
     }
     // Length bytes 0x40 to 0xBF are taken as plain label lengths, as old servers wrote
     // them; the octet cap still holds them in. The name's zero byte must fit too.
+    // Only labels a pointer can reach may start a suffix another name ends in.
+    if (at < kReachable && label_count < labels.size())
+      labels[label_count++] = {at, length, octets, jumps};
     octets += 1u + label_length;
     if (octets + 1 > kzvDnsMaxNameOctets) RaiseDnsInvalidSize();
-    for (const std::uint8_t byte : cursor.ReadBytes(label_length)) {
-      if (byte == '.' || byte == '\\') out[length++] = '\\';
-      out[length++] = static_cast<char>(byte);
+    const auto label = cursor.ReadBytes(label_length);
+    // Copied as it is first; the rare label with a dot or backslash is written again.
+    bool escaped = false;
+    for (std::size_t i = 0; i < label.size(); ++i) {
+      out[length + i] = static_cast<char>(label[i]);
+      escaped |= IsEscaped(label[i]);
+    }
+    if (!escaped) {
+      length += label.size();
+    } else {
+      for (const std::uint8_t byte : label) {
+        if (IsEscaped(byte)) out[length++] = '\\';
+        out[length++] = static_cast<char>(byte);
+      }
     }
     out[length++] = '.';
     after_jump = false;
   }
   if (length > 0) --length;  // the last dot
-  text.assign(out.data(), length);
+  const std::string_view name(out.data(), length);
+  if (cache != nullptr) cache->Remember(name, octets, jumps, {labels.data(), label_count});
+  text.assign(name);
   return jumps > 0 ? resume : static_cast<std::size_t>(cursor.Position());
 }
 
