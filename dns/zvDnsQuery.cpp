@@ -9,6 +9,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "base/ScopeExit.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 #include "dns/zvRegistry.h"
@@ -22,41 +23,12 @@ void RefuseNullItem(const TzvHostInfo* item) {
 
 }  // namespace
 
-namespace {
-
-// A list keeps at most this many items for reuse: enough for the answers a lookup meets again
-// and again, while an odd large one cannot keep its memory.
-constexpr std::size_t kMaxSpareHosts = 128;
-
-}  // namespace
-
-void TzvHostInfo::Reset() {
-  IPAddress.clear();
-  Name.clear();
-}
-
-void TzvMailServerInfo::Reset() {
-  TzvHostInfo::Reset();
-  Preference = 0;
-}
-
-TzvHostList::~TzvHostList() {
-  items_.Clear();
-}
-
 std::unique_ptr<TzvHostInfo> TzvHostList::MakeItem() const {
   return std::make_unique<TzvHostInfo>();
 }
 
 std::unique_ptr<TzvHostInfo> TzvHostList::NewItem() {
-  const std::size_t place = made_since_clear_++;
-  if (auto item = spares_.Take(place, clears_)) {
-    item->Reset();
-    return item;
-  }
-  std::unique_ptr<TzvHostInfo> item = MakeItem();
-  item->owner_tag_.list = this;
-  return item;
+  return MakeItem();
 }
 
 int TzvHostList::Add(std::unique_ptr<TzvHostInfo> item) {
@@ -67,14 +39,6 @@ int TzvHostList::Add(std::unique_ptr<TzvHostInfo> item) {
 void TzvHostList::Insert(int index, std::unique_ptr<TzvHostInfo> item) {
   RefuseNullItem(item.get());
   items_.Insert(index, std::move(item));
-}
-
-void TzvHostList::Clear() {
-  // Items let go of now may serve only after the next Clear.
-  ++clears_;
-  made_since_clear_ = 0;
-  spares_.KeepAll(items_, clears_, kMaxSpareHosts,
-                  [this](const TzvHostInfo& item) { return item.owner_tag_.list == this; });
 }
 
 TzvHostInfo* TzvHostList::FindByName(std::string_view name) const {
@@ -467,15 +431,11 @@ void TzvDnsQuery::Query(TzvDnsMessage& req, TzvDnsMessage& resp) {
     stream_connection_->ResetAbort();
   }
   ++query_nesting_;
-  try {
-    QueryRecursive(req, resp, 0);
-  } catch (...) {
+  auto restore = ScopeExit([&] {
     --query_nesting_;
     SetServer(saved_server);
-    throw;
-  }
-  --query_nesting_;
-  SetServer(saved_server);
+  });
+  QueryRecursive(req, resp, 0);
 }
 
 void TzvDnsQuery::QueryAddress(const std::string& name, const std::string& a_server,
@@ -483,14 +443,9 @@ void TzvDnsQuery::QueryAddress(const std::string& name, const std::string& a_ser
   // A copy: a_server may well be Server() itself, which the exchange changes.
   const std::string server = a_server;
   SetServer(server);
-  try {
-    BuildQuestion(req, std::make_unique<TzvDnsARecord>(), name);
-    Query(req, resp);
-  } catch (...) {
-    SetServer(server);
-    throw;
-  }
-  SetServer(server);
+  auto restore = ScopeExit([&] { SetServer(server); });
+  BuildQuestion(req, std::make_unique<TzvDnsARecord>(), name);
+  Query(req, resp);
 }
 
 void TzvDnsQuery::QueryRecursive(TzvDnsMessage& req, TzvDnsMessage& resp, std::int32_t depth) {
@@ -565,7 +520,10 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
   exchange_time_out_ = time_out;
   TLentStream answer_lent(answer_bytes_);
   TMemoryStream& answer = answer_lent.Stream();
-  try {
+  {
+    // The time the exchange took, whether it succeeded or not; decoding is not part of it.
+    auto note_elapsed =
+        ScopeExit([&] { last_exchange_.ElapsedMicroseconds = MicrosecondsSince(started); });
     // A new ID for every question sent, so that an answer to one exchange cannot pass for
     // the answer to another. Encoded first: a name that cannot be sent opens nothing.
     req.Header().ID = NewMessageID();
@@ -575,16 +533,13 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
     request.SetPosition(0);
     std::string address;
     std::int32_t port = 0;
-    try {
+    {
+      auto close = ScopeExit([this] { CloseDatagramExchange(); });
       OpenDatagramExchange(address, port);
       last_exchange_.ServerAddress = address;
       last_exchange_.Port = port;
       ExchangeDatagram(request, answer, address, port, time_out, started);
-    } catch (...) {
-      CloseDatagramExchange();
-      throw;
     }
-    CloseDatagramExchange();
 
     if (IsTruncatedAnswer(StreamBytes(answer))) {
       last_exchange_.Truncated = true;
@@ -599,11 +554,7 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
         throw EzvSocketError(Format(kTruncatedRetryFailed, error.what()), error.ErrorCode());
       }
     }
-  } catch (...) {
-    last_exchange_.ElapsedMicroseconds = MicrosecondsSince(started);
-    throw;
   }
-  last_exchange_.ElapsedMicroseconds = MicrosecondsSince(started);
   last_exchange_.Answered = true;
   const auto bytes = StreamBytes(answer);
   if (bytes.size() >= 4) last_exchange_.ResponseCode = bytes[3] & 0x0F;
@@ -649,7 +600,8 @@ void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
   const TExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request).subspan(2));
 
   TMemoryStream received;
-  try {
+  auto close = ScopeExit([this] { CloseStreamExchange(); });
+  {
     // The retry is part of the one exchange: it gets what the datagram left of the
     // time-out, not a time-out of its own.
     OpenStreamExchange(address, port, TimeLeft(time_out, started));
@@ -677,11 +629,7 @@ void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
       throw EzvDnsError("The answer over TCP does not answer the question", kzvDnsErrInvalidSize);
     answer.Clear();
     answer.WriteBuffer(message.data(), static_cast<std::int64_t>(message.size()));
-  } catch (...) {
-    CloseStreamExchange();
-    throw;
   }
-  CloseStreamExchange();
 }
 
 std::int32_t TzvDnsQuery::ExchangeTimeLeft() const {

@@ -13,7 +13,6 @@
 #include <string_view>
 
 #include "base/Classes.h"
-#include "base/RecycleBin.h"
 #include "dns/zvDnsMessage.h"
 #include "net/zvUdpClient.h"
 
@@ -24,23 +23,9 @@ class TzvHostList;
 class TzvHostInfo : public TObject {
  public:
   std::string ClassName() const override { return "TzvHostInfo"; }
-  // Empties every field, keeping the memory the texts hold (a list reuses its items so).
-  virtual void Reset();
 
   std::string IPAddress;
   std::string Name;
-
- private:
-  friend class TzvHostList;
-  // The list whose NewItem made this item, which may take it back for reuse. A copy
-  // belongs to no list.
-  struct TOwnerTag {
-    TOwnerTag() = default;
-    TOwnerTag(const TOwnerTag&) {}
-    TOwnerTag& operator=(const TOwnerTag&) { return *this; }
-    const TzvHostList* list = nullptr;
-  };
-  TOwnerTag owner_tag_;
 };
 
 // A mail exchanger: Name is its host name, IPAddress its address when the answer
@@ -48,23 +33,17 @@ class TzvHostInfo : public TObject {
 class TzvMailServerInfo : public TzvHostInfo {
  public:
   std::string ClassName() const override { return "TzvMailServerInfo"; }
-  void Reset() override;
 
   std::int32_t Preference = 0;
 };
 
 // An ordered list of hosts that owns its items. Pointers handed out by Items, FindByName
 // or a lookup stay valid until the next Clear or the list's destruction.
-//
-// Items made by NewItem come back to the list when it is cleared and are handed out again,
-// emptied, by a NewItem after the following Clear (not before: a pointer kept past a
-// clear never meets a new item; under AddressSanitizer its use is reported).
 class TzvHostList : public TObject {
  public:
   TzvHostList() = default;
   TzvHostList(const TzvHostList&) = delete;
   TzvHostList& operator=(const TzvHostList&) = delete;
-  ~TzvHostList() override;
   std::string ClassName() const override { return "TzvHostList"; }
 
   // An empty item of the list's item class, not yet in the list: add it when filled.
@@ -75,8 +54,8 @@ class TzvHostList : public TObject {
   // Inserts the item at index 0 .. Count, moving later items up; takes it over. Another
   // index fails with "List index out of bounds (%d)".
   void Insert(int index, std::unique_ptr<TzvHostInfo> item);
-  // Lets go of every item, then empties the list.
-  void Clear();
+  // Frees every item.
+  void Clear() { items_.Clear(); }
   int Count() const { return items_.Count(); }
   // The item at index 0 .. Count-1; another index fails with "List index out of bounds (%d)".
   TzvHostInfo* Items(int index) const { return items_.Items(index); }
@@ -88,10 +67,6 @@ class TzvHostList : public TObject {
   virtual std::unique_ptr<TzvHostInfo> MakeItem() const;
 
  private:
-  // Declared before the items, so it outlives them.
-  TRecycleBin<TzvHostInfo> spares_;
-  std::uint64_t clears_ = 0;
-  std::size_t made_since_clear_ = 0;  // by NewItem: the place of the next one
   TObjectList<TzvHostInfo> items_;
 };
 

@@ -403,13 +403,6 @@ class FuzzedServerQuery : public TzvDnsQuery {
 
 }  // namespace
 
-// Decoded records wait poisoned before they are reused, within a message and from one
-// message to the thread's next, and still own their texts meanwhile: the leak checks run
-// between inputs must follow pointers kept in poisoned memory.
-extern "C" const char* __lsan_default_options() {
-  return "use_poisoned=1";
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (InPrivateNetwork()) stream_peer = StreamPeer::Start();
   if (stream_peer == nullptr)

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "base/ScopeExit.h"
 #include "base/SysUtils.h"
 #include "net/zvSocketUtils.h"
 #include "net/zvWUtils.h"
@@ -464,13 +465,8 @@ int TzvNetworkStream::Throttled(int length, Call call) {
   if (bits_per_sec > 0) {
     // The delay counts what was asked for, not what moved, and follows failures too.
     const int saved = ws::WSAGetLastError();
-    try {
-      ThrottleDelay(ThrottleMilliseconds(length, bits_per_sec));
-    } catch (...) {
-      ws::WSASetLastError(saved);
-      throw;
-    }
-    ws::WSASetLastError(saved);
+    auto restore = ScopeExit([saved] { ws::WSASetLastError(saved); });
+    ThrottleDelay(ThrottleMilliseconds(length, bits_per_sec));
   }
   return result;
 }
@@ -590,18 +586,15 @@ void TzvConnection::DoStreamReady() {
 
 void TzvConnection::Close(bool notify_peer) {
   bool keep_open = false;
-  try {
-    if (is_open_) {
-      TzvNetworkStream& stream = GetNetworkStream();
-      stream.Close(notify_peer);
-      if (notify_peer) AfterPeerNotified();
-      if (is_open_) keep_open = stream.PendingAction();
-    }
-  } catch (...) {
+  auto close = ScopeExit([&] {
     if (!keep_open) CloseSocket();
-    throw;
+  });
+  if (is_open_) {
+    TzvNetworkStream& stream = GetNetworkStream();
+    stream.Close(notify_peer);
+    if (notify_peer) AfterPeerNotified();
+    if (is_open_) keep_open = stream.PendingAction();
   }
-  if (!keep_open) CloseSocket();
 }
 
 const std::string& TzvConnection::LocalAddress() const {
@@ -957,38 +950,33 @@ void TzvHostResolver::RunLookup(std::int32_t time_out,
   done_signal_ = CreateEvent();
   if (done_signal_ == kzvNoHandle) RaiseLastSocketError();
   HWND window = 0;
-  auto release = [&] {
+  auto release = ScopeExit([&] {
     if (window != 0) ReleaseLookupWindow(window);
     CloseHandle(done_signal_);
     done_signal_ = kzvNoHandle;
-  };
-  try {
-    window = AllocateMessageWindow([this](const TMsg& message) { HandleLookupMessage(message); });
-    lookup_error_ = 0;
-    request_handle_ = start(window);
-    if (request_handle_ == 0) RaiseLastSocketError();
-    try {
-      // Messages dispatched meanwhile end a wait but not the lookup; the time-out counts
-      // from the start of the lookup all the same.
-      const std::uint32_t started = GetTickCount();
-      while (!WaitForSignal(done_signal_, abort_signal_, started, time_out)) {
-        if (abort_signal_ != kzvNoHandle &&
-            MsgWaitForMultipleObjects(1, &abort_signal_, false, 0, 0) == WAIT_OBJECT_0)
-          RaiseSocketErrorText(SzvAborted, kzvErrAborted);
-      }
-    } catch (...) {
-      // Once cancelled, the lookup neither writes the answer nor posts its completion.
+  });
+  window = AllocateMessageWindow([this](const TMsg& message) { HandleLookupMessage(message); });
+  lookup_error_ = 0;
+  request_handle_ = start(window);
+  if (request_handle_ == 0) RaiseLastSocketError();
+  {
+    // Once cancelled, the lookup neither writes the answer nor posts its completion.
+    auto cancel = ScopeExit([this] {
       ws::WSACancelAsyncRequest(request_handle_);
       request_handle_ = 0;
-      throw;
+    });
+    // Messages dispatched meanwhile end a wait but not the lookup; the time-out counts
+    // from the start of the lookup all the same.
+    const std::uint32_t started = GetTickCount();
+    while (!WaitForSignal(done_signal_, abort_signal_, started, time_out)) {
+      if (abort_signal_ != kzvNoHandle &&
+          MsgWaitForMultipleObjects(1, &abort_signal_, false, 0, 0) == WAIT_OBJECT_0)
+        RaiseSocketErrorText(SzvAborted, kzvErrAborted);
     }
-    request_handle_ = 0;
-    if (lookup_error_ != 0) RaiseSocketError(lookup_error_);
-  } catch (...) {
-    release();
-    throw;
+    cancel.Dismiss();
   }
-  release();
+  request_handle_ = 0;
+  if (lookup_error_ != 0) RaiseSocketError(lookup_error_);
 }
 
 void TzvHostResolver::HandleLookupMessage(const TMsg& message) {
