@@ -175,7 +175,9 @@ TEST(CliAgainstNsd, HostileNamesReachNoOutputRaw) {
       EXPECT_EQ(run.status, 0);
       ExpectNothingHidden(run.out);
       ExpectNothingHidden(run.err);
-      if (std::string(form) == "--json") EXPECT_TRUE(json_syntax::IsValidJson(run.out)) << run.out;
+      if (std::string(form) == "--json") {
+        EXPECT_TRUE(json_syntax::IsValidJson(run.out)) << run.out;
+      }
     }
   }
 }
