@@ -3,44 +3,14 @@
 #include <arpa/inet.h>
 
 #include <cstdint>
-#include <string_view>
+#include <cstring>
+#include <sstream>
+#include <utility>
 
 #include "base/Version.h"
 #include "dns/zvDnsRecordTypes.h"
 
 namespace {
-
-// Options that take a value accept "-s VALUE", "-sVALUE", "--server VALUE" and
-// "--server=VALUE"; returns true and the value when `argument` is one of them. A short
-// name of 0 means the option has only its long form.
-bool TakeValue(const std::vector<std::string>& arguments, std::size_t& i, char short_name,
-               std::string_view long_name, std::string& value, std::string& error) {
-  const std::string& argument = arguments[i];
-  const std::string short_form = short_name != 0 ? std::string("-") + short_name : std::string();
-  const std::string long_form = "--" + std::string(long_name);
-  std::string attached;
-  bool matched = false;
-  bool has_attached = false;
-  if ((!short_form.empty() && argument == short_form) || argument == long_form) {
-    matched = true;
-  } else if (!short_form.empty() && argument.size() > 2 &&
-             argument.compare(0, 2, short_form) == 0 && argument[1] != '-') {
-    matched = has_attached = true;
-    attached = argument.substr(2);
-  } else if (argument.compare(0, long_form.size() + 1, long_form + "=") == 0) {
-    matched = has_attached = true;
-    attached = argument.substr(long_form.size() + 1);
-  }
-  if (!matched) return false;
-  if (has_attached) {
-    value = attached;
-  } else if (i + 1 < arguments.size()) {
-    value = arguments[++i];
-  } else {
-    error = "option " + argument + " needs a value";
-  }
-  return true;
-}
 
 // -x takes an address, as dig's does: its reverse name is what is asked.
 bool IsIPAddressText(const std::string& text) {
@@ -75,6 +45,121 @@ std::string UnknownType(const std::string& word) {
   return message;
 }
 
+// What the options say. The type and the address of -x are judged once the other words
+// are known, and the modes and outputs against each other, so they wait here.
+struct TParsed {
+  TCliOptions Options;
+  std::optional<std::string> Type;
+  std::optional<std::string> Reverse;
+  bool Help = false, Version = false, ListDns = false;  // the modes, the first one wins
+  bool Short = false, Json = false;                     // the outputs, never both
+};
+
+enum class TArgKind {
+  None,          // --json
+  Value,         // -p 53, -p53, --port 53, --port=53
+  OptionalValue  // --follow-referrals or --follow-referrals=3; the next word is never taken
+};
+
+using TValue = const std::optional<std::string>&;  // none for an option given without one
+using TError = std::optional<std::string>;
+
+// Sets `target`; the options that cannot go wrong say so with this.
+template <typename T, typename V>
+TError Set(T& target, const V& value) {
+  target = value;
+  return {};
+}
+
+// The number `text` into `target`, or the error: `what` the number must be.
+TError ReadNumber(const std::string& text, std::int64_t low, std::int64_t high,
+                  std::int32_t& target, const std::string& what) {
+  const auto number = NumberIn(text, low, high);
+  if (!number) return what + ", not '" + text + "'";
+  target = *number;
+  return {};
+}
+
+// One option: its spellings, whether it takes a value, and what it sets. A value that
+// cannot be used is refused where it stands, so the first mistake on the line is named.
+struct TOptionRow {
+  const char* Spellings;  // "-p --port", "--no-recursion +norecurse +norec" (dig's name first)
+  TArgKind Kind;
+  TError (*Apply)(TParsed&, TValue);
+};
+
+// In the order of --help, which is also the order dig's names are listed in a refusal.
+constexpr TOptionRow kOptions[] = {
+    {"-s --server", TArgKind::Value,
+     [](TParsed& p, TValue v) { return Set(p.Options.Server, *v); }},
+    {"-p --port", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       return ReadNumber(*v, 1, 65535, p.Options.Port,
+                         "the port must be a whole number from 1 to 65535");
+     }},
+    // The component takes milliseconds in 32 bits.
+    {"-W --timeout", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       return ReadNumber(*v, 0, INT32_MAX / 1000, p.Options.TimeOutSeconds,
+                         "the time-out must be a whole number of seconds from 0 to " +
+                             std::to_string(INT32_MAX / 1000));
+     }},
+    {"-t --type", TArgKind::Value, [](TParsed& p, TValue v) { return Set(p.Type, *v); }},
+    {"-x --reverse", TArgKind::Value, [](TParsed& p, TValue v) { return Set(p.Reverse, *v); }},
+    {"--short +short", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Short, true); }},
+    {"--json", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Json, true); }},
+    {"--verbose", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Verbose, true); }},
+    {"--follow-referrals", TArgKind::OptionalValue,
+     [](TParsed& p, TValue v) {
+       p.Options.FollowReferrals = true;
+       if (!v) return TError();
+       return ReadNumber(*v, 0, INT32_MAX, p.Options.MaxRecursiveQueries,
+                         "--follow-referrals takes a whole number of steps from 0 up");
+     }},
+    {"--no-recursion +norecurse +norec", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.RecursionDesired, false); }},
+    {"+recurse +rec", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.RecursionDesired, true); }},
+    {"--list-dns", TArgKind::None, [](TParsed& p, TValue) { return Set(p.ListDns, true); }},
+    {"-h --help", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Help, true); }},
+    {"-V --version", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Version, true); }},
+};
+
+std::vector<std::string> SpellingsOf(const TOptionRow& row) {
+  std::vector<std::string> spellings;
+  std::istringstream words(row.Spellings);
+  for (std::string word; words >> word;) spellings.push_back(word);
+  return spellings;
+}
+
+// The row `argument` spells, and the value written into the same word; no row when it
+// spells none.
+std::pair<const TOptionRow*, std::optional<std::string>> FindOption(const std::string& argument) {
+  for (const TOptionRow& row : kOptions) {
+    for (const std::string& spelling : SpellingsOf(row)) {
+      if (argument == spelling) return {&row, std::nullopt};
+      if (row.Kind == TArgKind::None) continue;
+      // A short name takes the rest of its word ("-p53"), the others what follows "=".
+      const std::string prefix = spelling.size() == 2 ? spelling : spelling + '=';
+      if (argument.starts_with(prefix)) return {&row, argument.substr(prefix.size())};
+    }
+  }
+  return {};
+}
+
+// dig's names that are read, for the refusal of the others: "+short, +norecurse and
+// +recurse".
+std::string PlusNames() {
+  std::string names;
+  for (const TOptionRow& row : kOptions) {
+    const char* plus = std::strchr(row.Spellings, '+');
+    if (plus != nullptr)
+      names += (names.empty() ? "" : ", ") + std::string(plus, std::strcspn(plus, " "));
+  }
+  const std::size_t last = names.rfind(", ");
+  return last == std::string::npos ? names : names.replace(last, 2, " and ");
+}
+
 }  // namespace
 
 std::optional<std::int32_t> ParseQueryType(const std::string& word) {
@@ -83,140 +168,77 @@ std::optional<std::int32_t> ParseQueryType(const std::string& word) {
   return type;
 }
 
+std::vector<std::string> CliOptionSpellings() {
+  std::vector<std::string> spellings;
+  for (const TOptionRow& row : kOptions)
+    for (std::string& spelling : SpellingsOf(row)) spellings.push_back(std::move(spelling));
+  return spellings;
+}
+
 TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
-  TCliOptions options;
+  TParsed parsed;
+  TCliOptions& options = parsed.Options;
   std::vector<std::string> positional;
-  std::optional<std::string> type_option;
-  std::optional<std::string> reverse;
-  bool list_dns = false;
-  bool help = false;
-  bool version = false;
   bool options_ended = false;
-  bool short_output = false;
-  bool json_output = false;
   auto fail = [](std::string message) {
     return TCliParseResult{std::nullopt, TCliUsageError{std::move(message)}};
   };
 
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (!options_ended && argument.size() > 1 && argument[0] == '@') {
-      options.Server = argument.substr(1);
-      continue;
-    }
-    // dig's spelling of the options its users type most; a name starting with "+" goes
-    // after "--".
-    if (!options_ended && argument.size() > 1 && argument[0] == '+') {
-      if (argument == "+short") {
-        short_output = true;
-      } else if (argument == "+norecurse" || argument == "+norec") {
-        options.RecursionDesired = false;
-      } else if (argument == "+recurse" || argument == "+rec") {
-        options.RecursionDesired = true;
-      } else {
-        return fail("unknown option " + argument +
-                    " (of dig's +options, pellamar-cli reads +short, +norecurse and +recurse)");
-      }
-      continue;
-    }
-    if (options_ended || argument.empty() || argument[0] != '-' || argument == "-") {
+    // A lone "-", "+" or "@" is a word; a name starting with one of them goes after "--".
+    if (options_ended || argument.size() < 2 ||
+        (argument[0] != '-' && argument[0] != '+' && argument[0] != '@')) {
       positional.push_back(argument);
-      continue;
-    }
-    if (argument == "--") {
+    } else if (argument[0] == '@') {
+      options.Server = argument.substr(1);
+    } else if (argument == "--") {
       options_ended = true;
-      continue;
-    }
-    std::string value;
-    std::string error;
-    if (TakeValue(arguments, i, 's', "server", value, error)) {
-      if (!error.empty()) return fail(error);
-      options.Server = value;
-    } else if (TakeValue(arguments, i, 'p', "port", value, error)) {
-      if (!error.empty()) return fail(error);
-      const auto port = NumberIn(value, 1, 65535);
-      if (!port)
-        return fail("the port must be a whole number from 1 to 65535, not '" + value + "'");
-      options.Port = *port;
-    } else if (TakeValue(arguments, i, 'W', "timeout", value, error)) {
-      if (!error.empty()) return fail(error);
-      // The component takes milliseconds in 32 bits.
-      const auto seconds = NumberIn(value, 0, INT32_MAX / 1000);
-      if (!seconds)
-        return fail("the time-out must be a whole number of seconds from 0 to " +
-                    std::to_string(INT32_MAX / 1000) + ", not '" + value + "'");
-      options.TimeOutSeconds = *seconds;
-    } else if (TakeValue(arguments, i, 't', "type", value, error)) {
-      if (!error.empty()) return fail(error);
-      type_option = value;
-    } else if (TakeValue(arguments, i, 'x', "reverse", value, error)) {
-      if (!error.empty()) return fail(error);
-      reverse = value;
-    } else if (argument == "--follow-referrals") {
-      options.FollowReferrals = true;
-    } else if (argument.rfind("--follow-referrals=", 0) == 0) {
-      const std::string depth_text = argument.substr(19);
-      const auto depth = NumberIn(depth_text, 0, INT32_MAX);
-      if (!depth)
-        return fail("--follow-referrals takes a whole number of steps from 0 up, not '" +
-                    depth_text + "'");
-      options.FollowReferrals = true;
-      options.MaxRecursiveQueries = *depth;
-    } else if (argument == "--no-recursion") {
-      options.RecursionDesired = false;
-    } else if (argument == "--short") {
-      short_output = true;
-    } else if (argument == "--json") {
-      json_output = true;
-    } else if (argument == "--verbose") {
-      options.Verbose = true;
-    } else if (argument == "--list-dns") {
-      list_dns = true;
-    } else if (argument == "-h" || argument == "--help") {
-      help = true;
-    } else if (argument == "-V" || argument == "--version") {
-      version = true;
     } else {
-      return fail("unknown option " + argument);
+      auto [row, value] = FindOption(argument);
+      if (row == nullptr && argument[0] == '+')
+        return fail("unknown option " + argument + " (of dig's +options, pellamar-cli reads " +
+                    PlusNames() + ")");
+      if (row == nullptr) return fail("unknown option " + argument);
+      if (!value && row->Kind == TArgKind::Value) {
+        if (i + 1 == arguments.size()) return fail("option " + argument + " needs a value");
+        value = arguments[++i];
+      }
+      if (TError error = row->Apply(parsed, value)) return fail(std::move(*error));
     }
   }
 
-  if (help) {
-    options.Mode = TCliMode::cmHelp;
-    return {options, std::nullopt};
-  }
-  if (version) {
-    options.Mode = TCliMode::cmVersion;
-    return {options, std::nullopt};
-  }
-  if (list_dns) {
-    if (!positional.empty() || type_option || reverse)
-      return fail("--list-dns takes no TYPE or NAME");
-    options.Mode = TCliMode::cmListDns;
-    return {options, std::nullopt};
-  }
-  if (short_output && json_output) return fail("--short and --json cannot be combined");
+  auto done = [&options](TCliMode mode) {
+    options.Mode = mode;
+    return TCliParseResult{options, std::nullopt};
+  };
+  if (parsed.Help) return done(TCliMode::cmHelp);
+  if (parsed.Version) return done(TCliMode::cmVersion);
+  if (parsed.ListDns && (!positional.empty() || parsed.Type || parsed.Reverse))
+    return fail("--list-dns takes no TYPE or NAME");
+  if (parsed.ListDns) return done(TCliMode::cmListDns);
+  if (parsed.Short && parsed.Json) return fail("--short and --json cannot be combined");
   // No server could be asked at an empty address.
   if (options.Server && options.Server->empty()) return fail("the server must not be empty");
-  if (short_output) options.Output = TCliOutput::coShort;
-  if (json_output) options.Output = TCliOutput::coJson;
+  if (parsed.Short) options.Output = TCliOutput::coShort;
+  if (parsed.Json) options.Output = TCliOutput::coJson;
 
-  if (reverse) {
-    if (!positional.empty() || type_option) return fail("-x ADDRESS takes no TYPE or NAME");
-    if (!IsIPAddressText(*reverse))
-      return fail("-x takes an IPv4 or IPv6 address, not '" + *reverse + "'");
+  if (parsed.Reverse) {
+    if (!positional.empty() || parsed.Type) return fail("-x ADDRESS takes no TYPE or NAME");
+    if (!IsIPAddressText(*parsed.Reverse))
+      return fail("-x takes an IPv4 or IPv6 address, not '" + *parsed.Reverse + "'");
     options.QueryType = kzvDnsTypePTR;
-    options.Name = *reverse;
-    return {options, std::nullopt};
+    options.Name = *parsed.Reverse;
+    return done(TCliMode::cmLookup);
   }
   std::optional<std::int32_t> type;
-  if (type_option) {
-    type = ParseQueryType(*type_option);
-    if (!type) return fail(UnknownType(*type_option));
+  if (parsed.Type) {
+    type = ParseQueryType(*parsed.Type);
+    if (!type) return fail(UnknownType(*parsed.Type));
   }
   if (positional.size() == 1) {
     options.Name = positional[0];
-  } else if (positional.size() == 2 && !type_option) {
+  } else if (positional.size() == 2 && !parsed.Type) {
     // Today's "TYPE NAME", or dig's "NAME TYPE" when only the second word is a type.
     if ((type = ParseQueryType(positional[0]))) {
       options.Name = positional[1];
@@ -226,11 +248,11 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
       return fail(UnknownType(positional[0]));
     }
   } else {
-    return fail(type_option ? "expected one NAME after -t TYPE"
+    return fail(parsed.Type ? "expected one NAME after -t TYPE"
                             : "expected NAME, or TYPE and NAME");
   }
   if (type) options.QueryType = *type;
-  return {options, std::nullopt};
+  return done(TCliMode::cmLookup);
 }
 
 std::string CliUsage() {
@@ -322,9 +344,9 @@ OPTIONS
     --follow-referrals[=DEPTH]
                            follow referrals to other name servers, at most DEPTH
                            steps deep (0 or more; default 4)
-    --no-recursion, +norecurse
+    --no-recursion, +norecurse, +norec
                            do not ask the server to recurse (clears RD);
-                           +recurse asks it again
+                           +recurse or +rec asks it again
     --list-dns             list the DNS servers this machine is configured to use
     -h, --help             this text
     -V, --version          the version

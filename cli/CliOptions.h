@@ -53,6 +53,10 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments);
 // none for any other word.
 std::optional<std::int32_t> ParseQueryType(const std::string& word);
 
+// Every spelling of every option read ("-p", "--port", "+short", "+norec", ...), which
+// --help, the manual page and the shell completion all show.
+std::vector<std::string> CliOptionSpellings();
+
 // The one-line synopsis shown with usage errors, and the full manual-style help.
 std::string CliUsage();
 std::string CliHelp();

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <tuple>
+
 #include "dns/zvDnsRecordTypes.h"
 
 namespace {
@@ -180,6 +187,125 @@ TEST(CliArguments, ModesAndMistakes) {
   // After "--" a name may start with a dash or an at-sign.
   EXPECT_EQ(ParseOk({"a", "--", "-odd.test"}).Name, "-odd.test");
   EXPECT_EQ(ParseOk({"a", "--", "@odd.test"}).Name, "@odd.test");
+}
+
+// Every field, to compare whole outcomes.
+auto Fields(const TCliOptions& o) {
+  return std::tie(o.Mode, o.Server, o.Port, o.TimeOutSeconds, o.FollowReferrals,
+                  o.MaxRecursiveQueries, o.RecursionDesired, o.QueryType, o.Name, o.Output,
+                  o.Verbose);
+}
+
+// Every way of writing one option reads alike: the short name with the value attached or
+// following, the long name with "=" or following, and dig's names.
+TEST(CliArguments, EverySpellingOfAnOptionIsTheSame) {
+  const std::vector<std::vector<std::string>> alike[] = {
+      {{"-s", "ns"}, {"-sns"}, {"--server", "ns"}, {"--server=ns"}, {"@ns"}},
+      {{"-p", "99"}, {"-p99"}, {"--port", "99"}, {"--port=99"}},
+      {{"-W", "7"}, {"-W7"}, {"--timeout", "7"}, {"--timeout=7"}},
+      {{"-t", "soa"}, {"-tsoa"}, {"--type", "soa"}, {"--type=soa"}},
+      {{"--short"}, {"+short"}},
+      {{"--no-recursion"}, {"+norecurse"}, {"+norec"}},
+  };
+  auto read = [](std::vector<std::string> arguments) {
+    arguments.push_back("x.test");
+    return ParseOk(arguments);
+  };
+  const TCliOptions plain = read({});
+  for (const auto& spellings : alike) {
+    const TCliOptions expected = read(spellings[0]);
+    EXPECT_FALSE(Fields(expected) == Fields(plain)) << spellings[0][0];
+    for (const auto& spelling : spellings) {
+      const TCliOptions options = read(spelling);
+      EXPECT_TRUE(Fields(options) == Fields(expected)) << spelling[0];
+    }
+  }
+}
+
+// What is not one of those spellings is refused with its own text, or read as a word.
+TEST(CliArguments, NearSpellingsAreNotOptions) {
+  for (const char* word : {"--verbose=1", "-hx", "-V2", "--serverx", "--short=yes", "---port",
+                           "--follow-referralsx", "--Help", "-P"})
+    EXPECT_EQ(ParseError({word, "x"}), std::string("unknown option ") + word);
+  for (const char* word : {"+tcp", "+short=1", "+Short", "+norecur", "++short"})
+    EXPECT_EQ(ParseError({"x", word}),
+              std::string("unknown option ") + word +
+                  " (of dig's +options, pellamar-cli reads +short, +norecurse and +recurse)");
+  // A lone dash, plus or at-sign is a word, as is anything after "--".
+  EXPECT_EQ(ParseOk({"mx", "-"}).Name, "-");
+  EXPECT_EQ(ParseOk({"+"}).Name, "+");
+  EXPECT_EQ(ParseOk({"@"}).Name, "@");
+  // The depth is attached or absent: a following word is the name.
+  const TCliOptions follow = ParseOk({"--follow-referrals", "7"});
+  EXPECT_EQ(follow.Name, "7");
+  EXPECT_EQ(follow.MaxRecursiveQueries, 4);
+}
+
+TEST(CliArguments, ValuesAndTheOrderOfOptions) {
+  // A value is the next word whatever it looks like.
+  EXPECT_EQ(ParseOk({"-s", "--json", "x"}).Server, "--json");
+  // A short option with a value takes the rest of its word: "-port" is the port "ort".
+  EXPECT_EQ(ParseError({"-port", "x"}),
+            "the port must be a whole number from 1 to 65535, not 'ort'");
+  for (const char* option :
+       {"-s", "--server", "-p", "--port", "-W", "--timeout", "-t", "--type", "-x", "--reverse"})
+    EXPECT_EQ(ParseError({"x", option}), std::string("option ") + option + " needs a value");
+  // The last of repeated options counts; a later --follow-referrals keeps the depth.
+  EXPECT_EQ(ParseOk({"-p", "1", "--port=2", "x"}).Port, 2);
+  EXPECT_TRUE(ParseOk({"+norec", "+rec", "x"}).RecursionDesired);
+  EXPECT_EQ(ParseOk({"--follow-referrals=2", "--follow-referrals", "x"}).MaxRecursiveQueries, 2);
+  // The first mistake on the line is the one reported.
+  EXPECT_EQ(ParseError({"--bogus", "-p", "0", "x"}), "unknown option --bogus");
+  // Help, then version, then --list-dns win over everything read without error.
+  EXPECT_EQ(ParseOk({"--version", "--help", "-x", "bad"}).Mode, TCliMode::cmHelp);
+  EXPECT_EQ(ParseOk({"--list-dns", "-V", "--short", "--json"}).Mode, TCliMode::cmVersion);
+  EXPECT_EQ(ParseError({"--list-dns", "-x", "::1"}), "--list-dns takes no TYPE or NAME");
+}
+
+// A file of the source tree, found from this test's own place in it (tests/cli/).
+std::string SourceText(const std::string& relative) {
+  const std::filesystem::path root =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+  std::ifstream file(root / relative);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Whether `word` stands in `text` on its own: "+norec" is not in "+norecurse", nor "-p"
+// in "--port".
+bool Mentions(const std::string& text, const std::string& word) {
+  auto in_word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; };
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+    const std::size_t end = at + word.size();
+    if ((at == 0 || (!in_word(text[at - 1]) && text[at - 1] != '+')) &&
+        (end == text.size() || !in_word(text[end])))
+      return true;
+  }
+  return false;
+}
+
+// Each option read is one the parser knows, and one that --help, the manual page and the
+// shell completion all offer, in every spelling.
+TEST(CliArguments, EveryOptionIsReadDocumentedAndCompleted) {
+  const std::vector<std::string> spellings = CliOptionSpellings();
+  ASSERT_NE(std::find(spellings.begin(), spellings.end(), "+norec"), spellings.end());
+  std::string man = SourceText("cli/pellamar-cli.1.in");
+  // The manual page writes a hyphen as "\-".
+  for (std::size_t at = man.find("\\-"); at != std::string::npos; at = man.find("\\-", at))
+    man.replace(at, 2, "-");
+  const std::string completion = SourceText("cli/pellamar-cli.bash-completion");
+  ASSERT_NE(man.find(".SH OPTIONS"), std::string::npos);
+  ASSERT_NE(completion.find("complete -F"), std::string::npos);
+  for (const std::string& spelling : spellings) {
+    const TCliParseResult read = ParseCliArguments({spelling, "::1"});
+    if (read.Error) {
+      EXPECT_NE(read.Error->Message.rfind("unknown option", 0), 0u) << spelling;
+    }
+    EXPECT_TRUE(Mentions(CliHelp(), spelling)) << spelling << " is not in --help";
+    EXPECT_TRUE(Mentions(man, spelling)) << spelling << " is not in the manual page";
+    EXPECT_TRUE(Mentions(completion, spelling)) << spelling << " is not in the completion";
+  }
 }
 
 }  // namespace
