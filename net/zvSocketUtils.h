@@ -3,6 +3,7 @@
 // values, or the host-lookup numbers 11001-11004) with the system's text.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -37,14 +38,14 @@ inline constexpr const char* SzvInvalidAddressFamily = "Invalid address family";
 inline constexpr const char* SzvAborted = "The lookup was stopped";
 
 // System error numbers the library tells apart, named after their meaning.
-inline constexpr std::int32_t kzvWouldBlock = 11;          // EWOULDBLOCK / EAGAIN
-inline constexpr std::int32_t kzvAccessDenied = 13;        // EACCES
-inline constexpr std::int32_t kzvNotASocket = 88;          // ENOTSOCK
-inline constexpr std::int32_t kzvMessageTooLong = 90;      // EMSGSIZE
-inline constexpr std::int32_t kzvAddressInUse = 98;        // EADDRINUSE
-inline constexpr std::int32_t kzvConnectionReset = 104;    // ECONNRESET
-inline constexpr std::int32_t kzvConnectionRefused = 111;  // ECONNREFUSED
-inline constexpr std::int32_t kzvInProgress = 115;         // EINPROGRESS
+inline constexpr std::int32_t kzvWouldBlock = EWOULDBLOCK;  // also EAGAIN on Linux
+inline constexpr std::int32_t kzvAccessDenied = EACCES;
+inline constexpr std::int32_t kzvNotASocket = ENOTSOCK;
+inline constexpr std::int32_t kzvMessageTooLong = EMSGSIZE;
+inline constexpr std::int32_t kzvAddressInUse = EADDRINUSE;
+inline constexpr std::int32_t kzvConnectionReset = ECONNRESET;
+inline constexpr std::int32_t kzvConnectionRefused = ECONNREFUSED;
+inline constexpr std::int32_t kzvInProgress = EINPROGRESS;
 
 // Host-lookup failures. glibc reports them as negative EAI_* values, which would collide
 // with the library's own negative codes, so they get positive numbers of their own.

@@ -6,6 +6,7 @@
 #include "dns/zvDnsQuery.h"
 #include "dns/zvIdn.h"
 #include "tests/support/NetNamespace.h"
+#include "tests/support/QueryResults.h"
 #include "tests/support/ScriptedDnsResponder.h"
 
 namespace {
@@ -17,13 +18,6 @@ std::unique_ptr<TzvDnsQuery> MainServer() {
   query->SetServer("127.0.0.1");
   query->SetTimeOut(5000);
   return query;
-}
-
-Lines Hosts(const TzvDnsQuery& query) {
-  Lines lines;
-  for (int i = 0; i < query.Hosts().Count(); ++i)
-    lines.push_back(query.Hosts().Items(i)->Name + " " + query.Hosts().Items(i)->IPAddress);
-  return lines;
 }
 
 TEST(ArpaName, IPv6AddressesGiveTheirNibblesUnderIp6Arpa) {

@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "tests/support/NetNamespace.h"
+#include "tests/support/QueryResults.h"
 #include "tests/support/ScriptedDnsResponder.h"
 #include "tests/support/TcpPeers.h"
 
@@ -56,13 +57,6 @@ Lines MailServers(const TzvDnsQuery& query) {
   return lines;
 }
 
-Lines Hosts(const TzvDnsQuery& query) {
-  Lines lines;
-  for (int i = 0; i < query.Hosts().Count(); ++i)
-    lines.push_back(query.Hosts().Items(i)->Name + " " + query.Hosts().Items(i)->IPAddress);
-  return lines;
-}
-
 Lines Strings(const TStrings& strings) {
   return Lines(strings.begin(), strings.end());
 }
@@ -72,16 +66,6 @@ void ExpectNoResults(const TzvDnsQuery& query) {
   EXPECT_EQ(query.Hosts().Count(), 0);
   EXPECT_EQ(query.NameServers().Count(), 0);
   EXPECT_EQ(query.Aliases().Count(), 0);
-}
-
-// The question name of a request datagram as a responder received it.
-std::string QuestionName(const Bytes& request) {
-  TMemoryStream stream;
-  stream.WriteBuffer(request.data(), static_cast<std::int32_t>(request.size()));
-  stream.SetPosition(0);
-  TzvDnsMessage message;
-  message.Parse(stream);
-  return message.Queries().Count() > 0 ? message.Queries().Items(0)->Name : "";
 }
 
 // Runs a lookup that must fail with an EzvSocketError (or a kind of it) and returns it.

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/QueryResults.h"
 #include "tests/support/Sanitizers.h"
 
 namespace {
@@ -385,15 +386,6 @@ std::vector<std::unique_ptr<TzvDnsRecord>> List(Records... records) {
   std::vector<std::unique_ptr<TzvDnsRecord>> list;
   (list.push_back(std::move(records)), ...);
   return list;
-}
-
-std::string QuestionName(const Bytes& request) {
-  TMemoryStream in;
-  in.WriteBuffer(request.data(), static_cast<std::int64_t>(request.size()));
-  in.SetPosition(0);
-  TzvDnsMessage message;
-  message.Parse(in);
-  return message.Queries().Items(0)->Name;
 }
 
 int IdOf(const Bytes& message) {

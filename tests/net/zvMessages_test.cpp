@@ -1,4 +1,5 @@
 #include "net/zvMessages.h"
+#include "tests/support/MessageQueue.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -27,13 +28,6 @@ struct WindowGuard {
   HWND window;
   ~WindowGuard() { DeallocateMessageWindow(window); }
 };
-
-// Empties the calling thread's queue so one test's leftovers cannot reach the next.
-void DrainQueue() {
-  TMsg message;
-  while (PeekMessage(message, 0, 0, 0, PM_REMOVE)) {
-  }
-}
 
 bool FdReadable(int fd) {
   pollfd p{fd, POLLIN, 0};

@@ -1,6 +1,7 @@
 // Connections, the network stream and the resolvers without traffic: sockets may be made
 // but nothing is sent, and every name lookup is a scripted stand-in.
 #include "net/zvSocket.h"
+#include "tests/support/MessageQueue.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,12 +22,6 @@ namespace {
 
 namespace ws = zvWinSock2;
 using Clock = std::chrono::steady_clock;
-
-void DrainQueue() {
-  TMsg message;
-  while (PeekMessage(message, 0, 0, 0, PM_REMOVE)) {
-  }
-}
 
 // ---------------------------------------------------------------------------------------
 
