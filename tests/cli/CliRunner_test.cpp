@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/FailingRandomSource.h"
+
 #include <sys/resource.h>
 
 #include <cerrno>
@@ -135,11 +137,6 @@ TEST(CliRunner, JsonReportsAFailureBeforeAnyServerIsAsked) {
             "\"error\":\"no DNS server configured\",\"answer\":[],\"authority\":[],"
             "\"additional\":[]}\n");
   EXPECT_EQ(run.err, "pellamar-cli: no DNS server configured\n");
-}
-
-ssize_t NoRandomSystemCall(void*, size_t, unsigned) {
-  errno = ENOSYS;
-  return -1;
 }
 
 // With neither the system call nor the device file to draw message IDs from, the lookup

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/FailingRandomSource.h"
 #include "bench/fixtures/MxAnswerFixture.h"
 #include "tests/support/MessageBytes.h"
 #include "tests/support/Sanitizers.h"
@@ -1010,15 +1012,6 @@ TEST(RecordData, NotifyKeepsItsOpcode) {
 }
 
 // ---- Message IDs without getrandom ----
-
-namespace {
-
-ssize_t NoRandomSystemCall(void*, size_t, unsigned) {
-  errno = ENOSYS;  // as an old kernel or a sandbox that refuses the call answers
-  return -1;
-}
-
-}  // namespace
 
 TEST(MessageID, ComeFromTheDeviceWhenTheSystemCallFails) {
   TzvRandomBytesFn& source = MessageIdRandomSource();

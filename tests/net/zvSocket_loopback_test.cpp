@@ -271,6 +271,17 @@ bool WaitReadable(int socket) {
   return ::poll(&p, 1, 10000) == 1;
 }
 
+// Makes server listen on 127.0.0.1, connects client to it and accepts the connection.
+void ConnectOnLoopback(TcpEnd& server, TcpEnd& client) {
+  auto local = TzvIPAddress::CreateFromText("127.0.0.1");
+  server.Stream().Bind(*local, 0);
+  server.Stream().Listen();
+  auto target = TzvIPAddress::CreateFromText("127.0.0.1");
+  client.Stream().Connect(*target, server.Stream().LocalPort());
+  ASSERT_TRUE(WaitReadable(server.connection->Socket().Handle()));
+  server.Stream().Accept();
+}
+
 TEST(StreamSocketLoopback, ConnectAcceptWriteAndRead) {
   REQUIRE_LOOPBACK_NAMESPACE();
   TcpEnd server;
@@ -307,14 +318,8 @@ TEST(StreamSocketLoopback, ConnectAcceptWriteAndRead) {
 TEST(StreamSocketLoopback, NonBlockingReadWithNothingWaitingReturnsFalse) {
   REQUIRE_LOOPBACK_NAMESPACE();
   TcpEnd server;
-  auto local = TzvIPAddress::CreateFromText("127.0.0.1");
-  server.Stream().Bind(*local, 0);
-  server.Stream().Listen();
   TcpEnd client;
-  auto target = TzvIPAddress::CreateFromText("127.0.0.1");
-  client.Stream().Connect(*target, server.Stream().LocalPort());
-  ASSERT_TRUE(WaitReadable(server.connection->Socket().Handle()));
-  server.Stream().Accept();
+  ASSERT_NO_FATAL_FAILURE(ConnectOnLoopback(server, client));
   unsigned long non_blocking = 1;
   ws::ioctlsocket(server.connection->Socket().Handle(), FIONBIO, &non_blocking);
   TMemoryStream in;
@@ -325,14 +330,8 @@ TEST(StreamSocketLoopback, NonBlockingReadWithNothingWaitingReturnsFalse) {
 TEST(StreamSocketLoopback, ReadTakesNoMoreThanAskedFor) {
   REQUIRE_LOOPBACK_NAMESPACE();
   TcpEnd server;
-  auto local = TzvIPAddress::CreateFromText("127.0.0.1");
-  server.Stream().Bind(*local, 0);
-  server.Stream().Listen();
   TcpEnd client;
-  auto target = TzvIPAddress::CreateFromText("127.0.0.1");
-  client.Stream().Connect(*target, server.Stream().LocalPort());
-  ASSERT_TRUE(WaitReadable(server.connection->Socket().Handle()));
-  server.Stream().Accept();
+  ASSERT_NO_FATAL_FAILURE(ConnectOnLoopback(server, client));
   auto out = StreamOf(Bytes(3000, 0x42));
   EXPECT_TRUE(client.Stream().Write(out.get()));
   client.connection->Socket().Close();
