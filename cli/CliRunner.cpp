@@ -189,8 +189,7 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
   const TzvDnsRecordList empty;
   WriteJsonSection(json, "answer", response != nullptr ? response->Answers() : empty);
   WriteJsonSection(json, "authority", response != nullptr ? response->Authorities() : empty);
-  WriteJsonSection(json, "additional",
-                   response != nullptr ? response->AdditionalRecords() : empty);
+  WriteJsonSection(json, "additional", response != nullptr ? response->AdditionalRecords() : empty);
   json.EndObject();
   return json.Text();
 }
@@ -249,8 +248,8 @@ void WriteResults(std::ostream& out, const TzvDnsQuery& query, const TCliOptions
 
 // Reports a lookup that failed before any server was asked: in the chosen output, and its
 // reason on standard error.
-int ReportEarlyFailure(const TCliOptions& options, std::ostream& out, std::ostream& err,
-                       int status, const std::string& failure) {
+int ReportEarlyFailure(const TCliOptions& options, std::ostream& out, std::ostream& err, int status,
+                       const std::string& failure) {
   TOutcome outcome;
   outcome.Status = status;
   outcome.Failure = failure;

@@ -43,7 +43,8 @@ std::string SafeText(std::string_view text, TEscape kind, char quote = 0) {
       i += std::max<std::size_t>(length, 1);
       continue;
     }
-    if (kind == TEscape::String && (c == '\\' || (quote != 0 && c == static_cast<unsigned char>(quote))))
+    if (kind == TEscape::String &&
+        (c == '\\' || (quote != 0 && c == static_cast<unsigned char>(quote))))
       out += '\\';
     out.append(text, i, length);
     i += length;

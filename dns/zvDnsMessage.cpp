@@ -334,7 +334,8 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
   // Room for the records the header announces, but never for more than the rest of the
   // datagram could hold: a question takes at least 5 bytes, a resource record 11.
   if (position < 0 || position > buffer.Length()) RaiseDnsInvalidSize();
-  const std::size_t fit = static_cast<std::size_t>(buffer.Length() - position) / (questions ? 5 : 11);
+  const std::size_t fit =
+      static_cast<std::size_t>(buffer.Length() - position) / (questions ? 5 : 11);
   list.Reserve(std::min(static_cast<std::size_t>(count), fit));
   for (std::int32_t i = 0; i < count; ++i) {
     // The record's class depends on its type, which follows its name, so the question

@@ -128,8 +128,8 @@ class TzvDnsRecord : public TPersistent {
   friend class TzvDnsMessage;
   // What follows the question part of a resource record (its class as it came on the
   // wire): TTL, data length and data; the names in the data through the decoding's cache.
-  void ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position,
-                      std::uint16_t wire_class, TzvDnsNameCache* names = nullptr);
+  void ReadRecordRest(const TzvByteArray& buffer, std::int32_t& position, std::uint16_t wire_class,
+                      TzvDnsNameCache* names = nullptr);
 
   // The running decoding's cache of names, while ParseData runs.
   TzvDnsNameCache* decoding_names_ = nullptr;

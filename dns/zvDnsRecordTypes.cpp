@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 
-
 namespace {
 
 bool IsCaaTag(const std::string& tag) {

@@ -18,13 +18,13 @@
 
 namespace {
 
-#define FUZZ_CHECK(condition, text)                                                            \
-  do {                                                                                         \
-    if (!(condition)) {                                                                        \
+#define FUZZ_CHECK(condition, text)                                                           \
+  do {                                                                                        \
+    if (!(condition)) {                                                                       \
       std::fprintf(stderr, "invariant broken at line %d: %s\nin: %s\n", __LINE__, #condition, \
-                   std::string(text).c_str());                                                 \
-      std::abort();                                                                            \
-    }                                                                                          \
+                   std::string(text).c_str());                                                \
+      std::abort();                                                                           \
+    }                                                                                         \
   } while (0)
 
 // Valid UTF-8 with nothing a reader cannot see as it is.
@@ -82,8 +82,8 @@ void CheckAnswer(const std::uint8_t* data, std::size_t size) {
       CheckShown(ShownName(record->Name));
       CheckShown(RecordDataText(*record));
     }
-    for (std::int32_t type : {kzvDnsTypeTXT, kzvDnsTypeSOA, kzvDnsTypeCNAME, kzvDnsTypeSRV,
-                              kzvDnsTypeCAA})
+    for (std::int32_t type :
+         {kzvDnsTypeTXT, kzvDnsTypeSOA, kzvDnsTypeCNAME, kzvDnsTypeSRV, kzvDnsTypeCAA})
       CheckLines(RecordSectionLines(*records, type));
   }
   json.EndObject();

@@ -8,7 +8,9 @@ namespace {
 
 TEST(ScopeExit, RunsOnReturnAndOnThrowUnlessDismissed) {
   int runs = 0;
-  { auto guard = ScopeExit([&] { ++runs; }); }
+  {
+    auto guard = ScopeExit([&] { ++runs; });
+  }
   EXPECT_EQ(runs, 1);
   EXPECT_THROW(
       {

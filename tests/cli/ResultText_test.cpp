@@ -133,12 +133,14 @@ TEST(HostileNames, NoFormatterLetsAControlThrough) {
     std::string shown;  // ShownName, as the text output shows it
   };
   const Case cases[] = {
-      {"m\x1B[2J\"x.xn--1a.t", "m\\027[2J\"x.xn--1a.t"},   // xn--1a would be U+009B (CSI)
-      {"xn--abc-4q0a.t", "xn--abc-4q0a.t"},                  // would be U+202E + "abc"
-      {"xn--xy-g1t.t", "xn--xy-g1t.t"},                      // would be "x" U+200B "y"
+      {"m\x1B[2J\"x.xn--1a.t", "m\\027[2J\"x.xn--1a.t"},            // xn--1a would be U+009B (CSI)
+      {"xn--abc-4q0a.t", "xn--abc-4q0a.t"},                         // would be U+202E + "abc"
+      {"xn--xy-g1t.t", "xn--xy-g1t.t"},                             // would be "x" U+200B "y"
       {"\xE2\x80\xAEmoc.elgoog.t", "\\226\\128\\174moc.elgoog.t"},  // right-to-left override
-      {"a\xE2\x81\xA6" "b\xEF\xBB\xBF.t", "a\\226\\129\\166b\\239\\187\\191.t"},  // isolate, BOM
-      {"a\\.b.t", "a\\.b.t"},                                // one label "a.b"
+      {"a\xE2\x81\xA6"
+       "b\xEF\xBB\xBF.t",
+       "a\\226\\129\\166b\\239\\187\\191.t"},  // isolate, BOM
+      {"a\\.b.t", "a\\.b.t"},                  // one label "a.b"
       {"xn--caf-dma.m\x1B.t", "xn--caf-dma.m\\027.t (caf\xC3\xA9.m\\027.t)"},
   };
   for (const Case& c : cases) {
@@ -164,7 +166,9 @@ TEST(HostileNames, NoFormatterLetsAControlThrough) {
       }
     }
   }
-  EXPECT_EQ(JsonQuoted("\xE2\x80\xAE" "x"), R"("\u202ex")");
+  EXPECT_EQ(JsonQuoted("\xE2\x80\xAE"
+                       "x"),
+            R"("\u202ex")");
   EXPECT_EQ(QuotedText("\xE2\x80\x8B\\\""), R"("\226\128\139\\\"")");
 }
 

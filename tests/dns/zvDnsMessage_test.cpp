@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/FailingRandomSource.h"
 #include "bench/fixtures/MxAnswerFixture.h"
+#include "tests/support/FailingRandomSource.h"
 #include "tests/support/MessageBytes.h"
 #include "tests/support/Sanitizers.h"
 
@@ -77,7 +77,7 @@ TEST(ReadName, FollowsPointersAndStopsBehindTheFirst) {
       {{0x01, 'a', 0xC0, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0x02, 'b', 'b', 0x03, 'c', 'c', 'c', 0x00},
        "a.bb.ccc",
        4},
-      {{0x01, 'a', 0xC0, 0x04, 0x00}, "a.", 4},  // a pointer to the root keeps its dot
+      {{0x01, 'a', 0xC0, 0x04, 0x00}, "a.", 4},   // a pointer to the root keeps its dot
       {{0x03, 'a', '.', 'b', 0x00}, "a\\.b", 5},  // a dot inside a label is escaped
       {{0x02, '\\', 'x', 0x01, 't', 0x00}, "\\\\x.t", 6},
       {PointerChain(10), "", 2},
@@ -934,13 +934,13 @@ TEST(EscapedNames, ALabelWithADotReadsEscapedWhereverAPointerLeadsToIt) {
 // no data at all (classes NONE and ANY, RDLENGTH 0).
 const Bytes kUpdateRequest = {
     0xbd, 0xc6, 0x28, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00,  // UPDATE
-    0x08, 'p',  'e',  'l',  'l',  'a',  'm',  'a',  'r',  0x04, 't',  'e',  's',  't',  0x00,
-    0x00, 0x06, 0x00, 0x01,                                                  // zone SOA IN
-    0x03, 'w',  'w',  'w',  0xc0, 0x0c, 0x00, 0x05, 0x00, 0xfe,              // www CNAME NONE
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00,                                      // TTL 0, RDLENGTH 0
-    0x03, 'o',  'l',  'd',  0xc0, 0x0c, 0x00, 0x05, 0x00, 0xff,              // old CNAME ANY
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00,                                      // TTL 0, RDLENGTH 0
-    0x03, 'n',  'e',  'w',  0xc0, 0x0c, 0x00, 0x01, 0x00, 0x01,              // new A IN
+    0x08, 'p',  'e',  'l',  'l',  'a',  'm',  'a',  'r',  0x04, 't',  'e',
+    's',  't',  0x00, 0x00, 0x06, 0x00, 0x01,                    // zone SOA IN
+    0x03, 'w',  'w',  'w',  0xc0, 0x0c, 0x00, 0x05, 0x00, 0xfe,  // www CNAME NONE
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00,                          // TTL 0, RDLENGTH 0
+    0x03, 'o',  'l',  'd',  0xc0, 0x0c, 0x00, 0x05, 0x00, 0xff,  // old CNAME ANY
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00,                          // TTL 0, RDLENGTH 0
+    0x03, 'n',  'e',  'w',  0xc0, 0x0c, 0x00, 0x01, 0x00, 0x01,  // new A IN
     0x00, 0x00, 0x01, 0x2c, 0x00, 0x04, 0xc0, 0x00, 0x02, 0x07};
 
 TEST(RecordData, AnUpdatesRecordsWithoutDataDecodeEmpty) {
@@ -968,7 +968,8 @@ TEST(RecordData, NoFieldIsReadFromBeyondTheRecordsData) {
     std::function<std::string(const TzvDnsRecord&)> field;
   };
   const Case cases[] = {
-      {kzvDnsTypeCNAME, [](const TzvDnsRecord& r) {
+      {kzvDnsTypeCNAME,
+       [](const TzvDnsRecord& r) {
          return dynamic_cast<const TzvDnsCNAMERecord&>(r).CanonicalName;
        }},
       {kzvDnsTypeNS,

@@ -83,9 +83,9 @@ TEST(ExtendedRecords, AddressDataInTheFormScriptsCompare) {
   };
   for (const auto& [address, text] : table) {
     Bytes bytes;
-    bytes.insert(bytes.end(), {0x12, 0x34, 0x81, 0x80, 0, 0, 0, 1, 0, 0, 0, 0,  // header
-                               0x01, 'x', 0x00, 0x00, 0x1c, 0x00, 0x01,         // x AAAA IN
-                               0x00, 0x00, 0x00, 0x3c, 0x00, 0x10});            // TTL, RDLENGTH
+    bytes.insert(bytes.end(), {0x12, 0x34, 0x81, 0x80, 0,    0,    0,    1, 0, 0, 0, 0,  // header
+                               0x01, 'x',  0x00, 0x00, 0x1c, 0x00, 0x01,  // x AAAA IN
+                               0x00, 0x00, 0x00, 0x3c, 0x00, 0x10});      // TTL, RDLENGTH
     bytes.insert(bytes.end(), address.begin(), address.end());
     TzvDnsExtendedMessage message;
     ParseBytes(message, bytes);

@@ -2,8 +2,8 @@
 
 #include <netdb.h>
 
-#include <cerrno>
 #include <gtest/gtest.h>
+#include <cerrno>
 
 namespace {
 
