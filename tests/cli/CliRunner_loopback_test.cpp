@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
+#include <system_error>
 
 #include "base/SysUtils.h"
 #include "dns/zvDnsQuery.h"
@@ -180,6 +181,21 @@ TEST(CliAgainstNsd, HostileNamesReachNoOutputRaw) {
       }
     }
   }
+}
+
+TEST(CliAgainstScriptedServer, ALinkLocalServerIsNamedWithItsScope) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  std::unique_ptr<Responder> responder;
+  try {
+    responder = std::make_unique<Responder>("fe80::53%lo");
+  } catch (const std::system_error& e) {
+    GTEST_SKIP() << "no link-local address fe80::53 on lo (" << e.what() << ")";
+  }
+  const CliRun run = RunCliCaptured({"--json", "--verbose", "-s", "fe80::53%lo", "-p",
+                                     std::to_string(responder->Port()), "a", "x.test"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\"server\":\"FE80::53%lo\""), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find(";; server FE80::53%lo port"), std::string::npos) << run.err;
 }
 
 TEST(CliAgainstNsd, TypedNamesTakeDigsEscapes) {
