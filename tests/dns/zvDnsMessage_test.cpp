@@ -1,7 +1,5 @@
 #include "dns/zvDnsMessage.h"
 
-#include <sys/resource.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
@@ -832,6 +830,9 @@ TEST(ReusedRecords, CarryNothingFromEarlierDecodings) {
 
 // A record is valid until its list is cleared; one kept longer is a fault the sanitizer
 // reports.
+// AddressSanitizer's report, or UBSan's when it checks the freed record's type first.
+constexpr const char* kUseAfterFree = "heap-use-after-free|invalid vptr";
+
 TEST(ReusedRecordsDeathTest, RecordKeptPastAClearIsFreed) {
 #ifndef PELLAMAR_TEST_ASAN
   GTEST_SKIP() << "only AddressSanitizer sees a kept record";
@@ -841,7 +842,7 @@ TEST(ReusedRecordsDeathTest, RecordKeptPastAClearIsFreed) {
   ParseBytes(message, kMxAnswerFixture);
   auto* kept = static_cast<TzvDnsMXRecord*>(message.Answers()[0]);
   ParseBytes(message, kMxAnswerFixture);
-  EXPECT_DEATH((void)std::string(kept->MailServer), "heap-use-after-free");
+  EXPECT_DEATH((void)std::string(kept->MailServer), kUseAfterFree);
   kept = static_cast<TzvDnsMXRecord*>(message.Answers()[0]);
   message.Clear();
   EXPECT_DEATH(
@@ -849,7 +850,7 @@ TEST(ReusedRecordsDeathTest, RecordKeptPastAClearIsFreed) {
         volatile std::int32_t preference = kept->Preference;
         (void)preference;
       },
-      "heap-use-after-free");
+      kUseAfterFree);
 }
 
 }  // namespace
@@ -1025,16 +1026,16 @@ TEST(MessageID, ComeFromTheDeviceWhenTheSystemCallFails) {
 }
 
 TEST(MessageIDDeathTest, WithNoSourceAtAllTheFailureIsASocketError) {
+  if (!CanHideUrandom()) GTEST_SKIP() << "hiding /dev/urandom takes root";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
         MessageIdRandomSource() = NoRandomSystemCall;
-        rlimit no_files{};  // no descriptors: /dev/urandom cannot be opened either
-        setrlimit(RLIMIT_NOFILE, &no_files);
+        if (!HideUrandom()) std::_Exit(3);
         try {
           NewMessageID();
         } catch (const EzvSocketError& e) {
-          std::_Exit(e.ErrorCode() == EMFILE ? 0 : 2);
+          std::_Exit(e.ErrorCode() == EIO ? 0 : 2);
         }
         std::_Exit(1);
       },
