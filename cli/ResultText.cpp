@@ -1,7 +1,5 @@
 #include "cli/ResultText.h"
 
-#include <algorithm>
-
 #include "base/SysUtils.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
@@ -37,10 +35,15 @@ std::string SafeText(std::string_view text, TEscape kind, char quote = 0) {
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     const std::size_t length = c < 0x80 ? 1 : utf8 ? Utf8SequenceLength(text, i) : 0;
-    if (length == 0 || IsHiddenCharacter(Utf8CodePoint(text, i, length))) {
-      for (std::size_t k = 0; k < std::max<std::size_t>(length, 1); ++k)
+    if (length == 0) {  // a byte of a text that is not UTF-8
+      AppendEscapedByte(out, c);
+      ++i;
+      continue;
+    }
+    if (IsHiddenCharacter(Utf8CodePoint(text, i, length))) {
+      for (std::size_t k = 0; k < length; ++k)
         AppendEscapedByte(out, static_cast<unsigned char>(text[i + k]));
-      i += std::max<std::size_t>(length, 1);
+      i += length;
       continue;
     }
     if (kind == TEscape::String &&
@@ -136,10 +139,6 @@ std::string ShownName(const std::string& name) {
   const std::string unicode = IdnToUnicode(name);
   return unicode.empty() ? EscapedName(name)
                          : EscapedName(name) + " (" + EscapedName(unicode) + ")";
-}
-
-std::string ShownText(const std::string& text) {
-  return SafeText(text, TEscape::String);
 }
 
 std::string QuotedText(const std::string& text) {

@@ -19,9 +19,6 @@
 // way: "xn--caf-dma.test (café.test)".
 std::string EscapedName(const std::string& name);
 std::string ShownName(const std::string& name);
-// Any other text shown (an error message, a server's text), by the same rule; a backslash
-// is doubled, since it starts no escape here.
-std::string ShownText(const std::string& text);
 
 // Each section is a heading, one line per entry in list order and one empty line; an
 // empty list gives no lines at all.

@@ -107,20 +107,9 @@ std::size_t DecodeDnsName(std::span<const std::uint8_t> message, std::size_t pos
       labels[label_count++] = {at, length, octets, jumps};
     octets += 1u + label_length;
     if (octets + 1 > kzvDnsMaxNameOctets) RaiseDnsInvalidSize();
-    const auto label = cursor.ReadBytes(label_length);
-    // Copied as it is first; the rare label with a dot or backslash is written again.
-    bool escaped = false;
-    for (std::size_t i = 0; i < label.size(); ++i) {
-      out[length + i] = static_cast<char>(label[i]);
-      escaped |= IsEscaped(label[i]);
-    }
-    if (!escaped) {
-      length += label.size();
-    } else {
-      for (const std::uint8_t byte : label) {
-        if (IsEscaped(byte)) out[length++] = '\\';
-        out[length++] = static_cast<char>(byte);
-      }
+    for (const std::uint8_t byte : cursor.ReadBytes(label_length)) {
+      if (IsEscaped(byte)) out[length++] = '\\';
+      out[length++] = static_cast<char>(byte);
     }
     out[length++] = '.';
     after_jump = false;

@@ -243,36 +243,33 @@ std::int64_t MicrosecondsSince(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
-// What is left of time_out ms since `start`, in whole ms rounded up; -1 stays "no limit".
-// Raises the time-out when nothing is left.
-std::int32_t TimeLeft(std::int32_t time_out, std::chrono::steady_clock::time_point start) {
+// What is left of time_out ms since `start`, in whole ms rounded up; -1 stays "no limit",
+// 0 when nothing is left.
+std::int32_t MillisecondsLeft(std::int32_t time_out, std::chrono::steady_clock::time_point start) {
   if (time_out == -1) return -1;
   const std::int64_t left_us =
       std::int64_t{std::max(time_out, 0)} * 1000 - MicrosecondsSince(start);
-  if (left_us <= 0) RaiseSocketErrorText(SzvTimeoutError, kzvErrTimeout);
-  return static_cast<std::int32_t>((left_us + 999) / 1000);
+  return left_us <= 0 ? 0 : static_cast<std::int32_t>((left_us + 999) / 1000);
+}
+
+// The same, raising the time-out when nothing is left.
+std::int32_t TimeLeft(std::int32_t time_out, std::chrono::steady_clock::time_point start) {
+  const std::int32_t left = MillisecondsLeft(time_out, start);
+  if (left == 0) RaiseSocketErrorText(SzvTimeoutError, kzvErrTimeout);
+  return left;
 }
 
 constexpr const char* kTruncatedRetryFailed =
     "The answer was truncated and its retry over TCP failed: %s";
 
-// Limits a connection's waits for one step of an exchange and puts the component's own
-// time-out back afterwards. Set on the connection directly: the component's setting does
-// not change, so nobody is told of a change.
-class TStepTimeOut {
- public:
-  TStepTimeOut(TzvSyncConnection& connection, std::int32_t time_out)
-      : connection_(connection), saved_(connection.TimeOut()) {
-    connection.SetTimeOut(time_out);
-  }
-  ~TStepTimeOut() { connection_.SetTimeOut(saved_); }
-  TStepTimeOut(const TStepTimeOut&) = delete;
-  TStepTimeOut& operator=(const TStepTimeOut&) = delete;
-
- private:
-  TzvSyncConnection& connection_;
-  std::int32_t saved_;
-};
+// Limits a connection's waits for one step of an exchange; the guard it returns puts the
+// component's own time-out back. Set on the connection directly: the component's setting
+// does not change, so nobody is told of a change.
+[[nodiscard]] auto LimitStep(TzvSyncConnection& connection, std::int32_t time_out) {
+  const std::int32_t saved = connection.TimeOut();
+  connection.SetTimeOut(time_out);
+  return ScopeExit([&connection, saved] { connection.SetTimeOut(saved); });
+}
 
 }  // namespace
 
@@ -633,12 +630,9 @@ void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
 }
 
 std::int32_t TzvDnsQuery::ExchangeTimeLeft() const {
-  if (exchange_time_out_ == -1) return -1;
   // With nothing left the step still runs, only without waiting: a step that needs no
   // wait (an address to open, a send the socket takes at once) should not fail for it.
-  const std::int64_t left_us =
-      std::int64_t{std::max(exchange_time_out_, 0)} * 1000 - MicrosecondsSince(exchange_started_);
-  return left_us <= 0 ? 0 : static_cast<std::int32_t>((left_us + 999) / 1000);
+  return MillisecondsLeft(exchange_time_out_, exchange_started_);
 }
 
 // ---- transport steps ----
@@ -646,7 +640,7 @@ std::int32_t TzvDnsQuery::ExchangeTimeLeft() const {
 void TzvDnsQuery::OpenDatagramExchange(std::string& address, std::int32_t& port) {
   {
     // The server's name is looked up within the exchange's time-out, not beside it.
-    TStepTimeOut limit(Connection(), ExchangeTimeLeft());
+    auto limit = LimitStep(Connection(), ExchangeTimeLeft());
     Open();
   }
   address = Connection().RemoteAddress();
@@ -654,7 +648,7 @@ void TzvDnsQuery::OpenDatagramExchange(std::string& address, std::int32_t& port)
 }
 
 void TzvDnsQuery::SendDatagram(TMemoryStream& request) {
-  TStepTimeOut limit(Connection(), ExchangeTimeLeft());
+  auto limit = LimitStep(Connection(), ExchangeTimeLeft());
   SendPacket(&request);
 }
 
@@ -665,7 +659,7 @@ void TzvDnsQuery::ReceiveDatagram(TMemoryStream& answer, std::int32_t time_out,
   const std::string peer_address = connection.RemoteAddress();
   const int peer_port = connection.RemotePort();
   {
-    TStepTimeOut limit(connection, time_out);
+    auto limit = LimitStep(connection, time_out);
     ReceivePacket(&answer);
   }
   from_address = connection.RemoteAddress();

@@ -95,7 +95,6 @@ void CheckAnswer(const std::uint8_t* data, std::size_t size) {
 // file held goes through the same formatters.
 void CheckText(const std::string& text) {
   CheckShown(ShownName(text));
-  CheckShown(ShownText(text));
   CheckShown(QuotedText(text));
   TStrings list;
   list.Add(text);
