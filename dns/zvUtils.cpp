@@ -1,6 +1,7 @@
 #include "dns/zvUtils.h"
 
 #include <cstring>
+#include <iterator>
 
 const char* DnsResponseCodeText(std::int32_t code) {
   switch (code) {
@@ -14,9 +15,22 @@ const char* DnsResponseCodeText(std::int32_t code) {
       return SzvDnsNotImplemented;
     case 5:
       return SzvDnsRefused;
+    case 16:
+      return SzvDnsBadVersion;
     default:
       return SzvDnsUnspecifiedError;
   }
+}
+
+std::string DnsResponseCodeName(std::int32_t code) {
+  static constexpr const char* kNames[] = {
+      "NOERROR", "FORMERR", "SERVFAIL", "NXDOMAIN", "NOTIMP",  "REFUSED", "YXDOMAIN", "YXRRSET",
+      "NXRRSET", "NOTAUTH", "NOTZONE",  nullptr,    nullptr,   nullptr,   nullptr,    nullptr,
+      "BADVERS", "BADKEY",  "BADTIME",  "BADMODE",  "BADNAME", "BADALG",  "BADTRUNC", "BADCOOKIE"};
+  if (code >= 0 && code < static_cast<std::int32_t>(std::size(kNames)) && kNames[code] != nullptr) {
+    return kNames[code];
+  }
+  return "RCODE" + std::to_string(code);
 }
 
 void RaiseDnsInvalidSize() {

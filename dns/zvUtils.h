@@ -14,8 +14,8 @@
 
 #include "net/zvSocketUtils.h"
 
-// The codec's own failure codes and texts. Response codes 1 to 15 are the other codes an
-// EzvDnsError carries.
+// The codec's own failure codes and texts. Response codes (1 to 4095 with EDNS's upper
+// bits) are the other codes an EzvDnsError carries.
 inline constexpr std::int32_t kzvDnsErrInvalidSize = -1;
 
 inline constexpr const char* SzvDnsInvalidSize = "The size of the datagram is invalid";
@@ -25,6 +25,15 @@ inline constexpr const char* SzvDnsNameError = "No such name";
 inline constexpr const char* SzvDnsNotImplemented = "Not implemented";
 inline constexpr const char* SzvDnsRefused = "Refused";
 inline constexpr const char* SzvDnsUnspecifiedError = "Unspecified error";
+inline constexpr const char* SzvDnsBadVersion = "Bad OPT version";
+
+// A received message whose OPT record breaks the rules of EDNS (code -1): the first
+// text with one of the others in it.
+inline constexpr const char* SzvDnsMalformedOpt = "Malformed OPT record: %s";
+inline constexpr const char* SzvDnsOptOutsideAdditional = "outside the additional section";
+inline constexpr const char* SzvDnsOptMoreThanOne = "more than one in the message";
+inline constexpr const char* SzvDnsOptNotRoot = "owner name is not the root";
+inline constexpr const char* SzvDnsOptOptionPastEnd = "an option runs past the record's data";
 
 // Encoding refusals: the message would not fit its buffer, or a name breaks the limits
 // of the wire form (a longer label would read back as a compression pointer).
@@ -36,6 +45,9 @@ inline constexpr const char* SzvDnsNameTooLong = "Name longer than 255 bytes";
 // The text a reply's response code stands for; "Unspecified error" for 0 and for codes
 // the table does not know.
 const char* DnsResponseCodeText(std::int32_t code);
+// The response code's mnemonic as dig shows it in its header line ("NXDOMAIN",
+// "BADVERS"); "RCODE" and the number for codes without one.
+std::string DnsResponseCodeName(std::int32_t code);
 
 // The DNS codec's failure: a malformed or unencodable message (code -1), or a reply whose
 // response code was not 0 (the response code, with its text).

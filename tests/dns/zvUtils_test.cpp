@@ -53,13 +53,18 @@ TEST(ByteOrder, WritesThatDoNotFitLeaveTheBufferUntouched) {
   EXPECT_EQ(buffer[4], 0);
 }
 
-TEST(ResponseCodeText, MapsTheFiveKnownCodesAndCallsTheRestUnspecified) {
-  const std::pair<std::int32_t, const char*> table[] = {
-      {1, "Format error"},      {2, "Server failure"},
-      {3, "No such name"},      {4, "Not implemented"},
-      {5, "Refused"},           {0, "Unspecified error"},
-      {6, "Unspecified error"}, {15, "Unspecified error"},
-      {-3, "Unspecified error"}};
+TEST(ResponseCodeText, MapsTheKnownCodesAndCallsTheRestUnspecified) {
+  const std::pair<std::int32_t, const char*> table[] = {{1, "Format error"},
+                                                        {2, "Server failure"},
+                                                        {3, "No such name"},
+                                                        {4, "Not implemented"},
+                                                        {5, "Refused"},
+                                                        {0, "Unspecified error"},
+                                                        {6, "Unspecified error"},
+                                                        {15, "Unspecified error"},
+                                                        {-3, "Unspecified error"},
+                                                        {16, "Bad OPT version"},
+                                                        {17, "Unspecified error"}};
   for (const auto& [code, text] : table) {
     const EzvDnsError error(code);
     EXPECT_EQ(error.ErrorCode(), code);
@@ -67,6 +72,13 @@ TEST(ResponseCodeText, MapsTheFiveKnownCodesAndCallsTheRestUnspecified) {
   }
   // A kind of socket error, so callers that catch the transport's failures catch it too.
   EXPECT_THROW(throw EzvDnsError("x", -1), EzvSocketError);
+}
+
+TEST(ResponseCodeName, GivesDigsMnemonicsAndNumbersTheRest) {
+  const std::pair<std::int32_t, const char*> table[] = {
+      {0, "NOERROR"},  {10, "NOTZONE"},   {11, "RCODE11"}, {16, "BADVERS"},
+      {19, "BADMODE"}, {23, "BADCOOKIE"}, {24, "RCODE24"}, {-1, "RCODE-1"}};
+  for (const auto& [code, name] : table) EXPECT_EQ(DnsResponseCodeName(code), name);
 }
 
 class Words : public ::testing::Test {
