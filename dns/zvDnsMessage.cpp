@@ -17,6 +17,9 @@ TzvDnsRecordClass RecordClassFromWire(std::uint16_t value) {
   return rcInternet;
 }
 
+// EDNS's pseudo-record (dns/zvDnsOptRecord.h), whose placement the message checks.
+constexpr std::int32_t kOptRecordType = 41;
+
 // RFC 2136's update messages delete records and state prerequisites with classes NONE and
 // ANY, whose records may carry no data at all.
 constexpr std::uint16_t kClassNone = 254;
@@ -176,7 +179,7 @@ void TzvDnsRecord::WriteQuestion(TzvByteArray& buffer, std::int32_t& position) {
   WriteName(Name, buffer, position);
   TzvWireWriter writer(buffer.Bytes(), position);
   writer.WriteWord(static_cast<std::uint16_t>(RecordType));
-  writer.WriteWord(RecordClass);
+  writer.WriteWord(WireClass());
   position = writer.Position();
 }
 
@@ -184,14 +187,16 @@ void TzvDnsRecord::ReadQuestion(const TzvByteArray& buffer, std::int32_t& positi
   ReadNameInto(buffer, position, Name);
   TzvWireCursor cursor(buffer.Bytes(), position);
   RecordType = cursor.ReadWord();
-  RecordClass = RecordClassFromWire(cursor.ReadWord());
+  const std::uint16_t wire_class = cursor.ReadWord();
+  RecordClass = RecordClassFromWire(wire_class);
+  TakeWireFields(wire_class, 0);
   position = cursor.Position();
 }
 
 void TzvDnsRecord::WriteRecord(TzvByteArray& buffer, std::int32_t& position) {
   WriteQuestion(buffer, position);
   TzvWireWriter writer(buffer.Bytes(), position);
-  writer.WriteDWord(TTL);
+  writer.WriteDWord(WireTTL());
   const auto length_at = static_cast<std::size_t>(writer.Position());
   writer.WriteWord(0);  // the data length, known once the data is written
   position = writer.Position();
@@ -214,6 +219,7 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
   // Time to live, then data length: a record cut between them keeps its time to live.
   TTL = cursor.ReadDWord();
   DataLength = cursor.ReadWord();
+  TakeWireFields(wire_class, TTL);
   const std::int32_t start = cursor.Position();
   cursor.Skip(static_cast<std::size_t>(DataLength));
   position = cursor.Position();
@@ -325,8 +331,35 @@ void TzvDnsMessage::Parse(TStream& stream) {
   ParseSection(parse_buffer_, position, answers_, header_.AnswerCount, false);
   ParseSection(parse_buffer_, position, authorities_, header_.AuthorityCount, false);
   ParseSection(parse_buffer_, position, additional_records_, header_.AdditionalCount, false);
+  TakeExtendedResponseCode();
   // An error reply is reported only once everything it carries has been decoded.
   CheckResponseCode(header_.ResponseCode);
+}
+
+void TzvDnsMessage::TakeExtendedResponseCode() {
+  // By type code, not by class: the rules hold for a message that keeps the OPT record
+  // opaque as well, and its raw time to live carries the upper response-code bits.
+  const auto refuse = [](const char* what) {
+    throw EzvDnsError(Format(SzvDnsMalformedOpt, what), kzvDnsErrInvalidSize);
+  };
+  for (const TzvDnsRecordList* list : {&answers_, &authorities_}) {
+    for (const auto& record : *list) {
+      if (record->RecordType == kOptRecordType) refuse(SzvDnsOptOutsideAdditional);
+    }
+  }
+  const TzvDnsRecord* opt = nullptr;
+  for (const auto& record : additional_records_) {
+    if (record->RecordType != kOptRecordType) continue;
+    if (opt != nullptr) refuse(SzvDnsOptMoreThanOne);
+    if (!record->Name.empty()) refuse(SzvDnsOptNotRoot);
+    opt = record.get();
+  }
+  // The header holds the lower four bits; twelve-bit codes such as BADVERS (16) are only
+  // seen with the record's eight.
+  if (opt != nullptr) {
+    header_.ResponseCode =
+        static_cast<std::int32_t>(opt->TTL >> 24) << 4 | (header_.ResponseCode & 0x0F);
+  }
 }
 
 void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& position,
@@ -356,7 +389,11 @@ void TzvDnsMessage::ParseSection(const TzvByteArray& buffer, std::int32_t& posit
     record.RecordType = record_type;
     record.RecordClass = RecordClassFromWire(wire_class);
     position = cursor.Position();
-    if (!questions) record.ReadRecordRest(buffer, position, wire_class, &names_);
+    if (questions) {
+      record.TakeWireFields(wire_class, 0);
+    } else {
+      record.ReadRecordRest(buffer, position, wire_class, &names_);
+    }
   }
 }
 

@@ -38,8 +38,8 @@ enum TzvDnsOpCode : std::uint8_t {
 };
 
 // Record classes with their wire values. Any other value read from the wire counts as
-// rcInternet.
-enum TzvDnsRecordClass : std::uint8_t { rcInternet = 1, rcChaos = 3, rcHesiod = 4 };
+// rcInternet; a question may still be given any 16-bit class ("CLASS65280").
+enum TzvDnsRecordClass : std::uint16_t { rcInternet = 1, rcChaos = 3, rcHesiod = 4 };
 
 class TzvDnsMessageHeader {
  public:
@@ -112,6 +112,14 @@ class TzvDnsRecord : public TPersistent {
   std::int32_t DataLength = 0;
 
  protected:
+  // Where the wire keeps the class and the time to live. A record whose own fields live
+  // there (the OPT record's payload size, extended response code and flags) composes them
+  // for writing and takes them apart when read; TakeWireFields runs before ParseData, after
+  // TTL and DataLength are set (for a question, with a time to live of 0).
+  virtual std::uint16_t WireClass() const { return RecordClass; }
+  virtual std::uint32_t WireTTL() const { return TTL; }
+  virtual void TakeWireFields(std::uint16_t /*wire_class*/, std::uint32_t /*ttl*/) {}
+
   // For ParseData: a cursor over this record's data, which starts at `position` and is
   // DataLength bytes long. A field that claims more than the data leaves is malformed, not
   // the start of the next record, so the cursor cannot read past the data's end.
@@ -189,7 +197,9 @@ class TzvDnsMessage {
   void Build(TStream& stream);
   // Decodes the bytes from the stream's position to its end. Fails on a malformed
   // message, keeping what was decoded before the fault, and, after decoding everything,
-  // on a non-zero response code.
+  // on a non-zero response code. An OPT record (type 41) outside the additional section,
+  // a second one, or one not owned by the root makes the message malformed; the upper
+  // eight bits of the response code it carries join the header's four in ResponseCode.
   void Parse(TStream& stream);
   // The record class for a type code; a plain TzvDnsRecord for codes it does not know.
   virtual std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type);
@@ -198,6 +208,8 @@ class TzvDnsMessage {
  private:
   void ParseSection(const TzvByteArray& buffer, std::int32_t& position, TzvDnsRecordList& list,
                     std::int32_t count, bool questions);
+  // The OPT record's placement rules, then its bits of the response code.
+  void TakeExtendedResponseCode();
 
   TzvDnsMessageHeader header_;
   TzvDnsRecordList authorities_;

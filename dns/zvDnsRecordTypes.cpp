@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "dns/zvDnsOptRecord.h"
+
 namespace {
 
 bool IsCaaTag(const std::string& tag) {
@@ -188,6 +190,8 @@ std::unique_ptr<TzvDnsRecord> TzvDnsExtendedMessage::CreateRecord(std::int32_t r
       return std::make_unique<TzvDnsCAARecord>();
     case kzvDnsTypeTXT:
       return std::make_unique<TzvDnsTXTStringsRecord>();
+    case kzvDnsTypeOPT:
+      return std::make_unique<TzvDnsOPTRecord>();
     default:
       return TzvDnsMessage::CreateRecord(record_type);
   }
