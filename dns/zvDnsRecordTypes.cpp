@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <span>
+#include <string_view>
+#include <typeinfo>
 
 #include "dns/zvDnsOptRecord.h"
 
@@ -14,17 +17,62 @@ bool IsCaaTag(const std::string& tag) {
          std::all_of(tag.begin(), tag.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
 }
 
-struct TTypeName {
+struct TCodeName {
   std::int32_t Code;
   const char* Text;
 };
 
-constexpr TTypeName kTypeNames[] = {
+// The types a question may ask by name. OPT is named when shown but not taken as a
+// question type: it is no data a server could hold.
+constexpr TCodeName kTypeNames[] = {
     {kzvDnsTypeA, "A"},     {kzvDnsTypeNS, "NS"},     {kzvDnsTypeCNAME, "CNAME"},
     {kzvDnsTypeSOA, "SOA"}, {kzvDnsTypePTR, "PTR"},   {kzvDnsTypeMX, "MX"},
     {kzvDnsTypeTXT, "TXT"}, {kzvDnsTypeAAAA, "AAAA"}, {kzvDnsTypeSRV, "SRV"},
-    {kzvDnsTypeCAA, "CAA"},
+    {kzvDnsTypeCAA, "CAA"}, {kzvDnsTypeANY, "ANY"},
 };
+
+constexpr TCodeName kClassNames[] = {{rcInternet, "IN"}, {rcChaos, "CH"}, {rcHesiod, "HS"}};
+
+// The number of RFC 3597's "TYPE65280" or "CLASS3" words: the prefix in any letter case,
+// then 1 to 65535 in decimal digits alone; 0 for any other text.
+std::int32_t GenericCode(const std::string& text, std::string_view prefix) {
+  if (text.size() <= prefix.size() ||
+      !SameText(std::string_view(text).substr(0, prefix.size()), prefix)) {
+    return 0;
+  }
+  std::int32_t code = 0;
+  for (const char c : std::string_view(text).substr(prefix.size())) {
+    if (c < '0' || c > '9') return 0;
+    code = code * 10 + (c - '0');
+    if (code > 0xFFFF) return 0;  // also keeps a long run of digits from overflowing
+  }
+  return code;
+}
+
+std::int32_t CodeFromText(const std::string& text, std::span<const TCodeName> names,
+                          std::string_view prefix) {
+  for (const TCodeName& name : names) {
+    if (SameText(text, name.Text)) return name.Code;
+  }
+  return GenericCode(text, prefix);
+}
+
+std::string CodeText(std::int32_t code, std::span<const TCodeName> names, std::string_view prefix) {
+  for (const TCodeName& name : names) {
+    if (name.Code == code) return name.Text;
+  }
+  return std::string(prefix) + std::to_string(code);
+}
+
+std::string Hex(std::span<const std::uint8_t> bytes, const char* digits) {
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (const std::uint8_t b : bytes) {
+    text += digits[b >> 4];
+    text += digits[b & 0x0F];
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -178,6 +226,42 @@ void TzvDnsTXTStringsRecord::ParseData(const TzvByteArray& buffer, std::int32_t&
   position = cursor.Position();
 }
 
+// ---- any other type ----
+
+std::unique_ptr<TzvDnsRecord> TzvDnsGenericRecord::Create() const {
+  return std::make_unique<TzvDnsGenericRecord>();
+}
+
+void TzvDnsGenericRecord::Assign(const TPersistent* source) {
+  TzvDnsRecord::Assign(source);
+  if (auto* generic = dynamic_cast<const TzvDnsGenericRecord*>(source)) Data = generic->Data;
+}
+
+void TzvDnsGenericRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::BuildData(buffer, position);
+  TzvWireWriter writer(buffer.Bytes(), position);
+  writer.WriteBytes(Data);
+  position = writer.Position();
+}
+
+void TzvDnsGenericRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
+  TzvDnsRecord::ParseData(buffer, position);
+  TzvWireCursor cursor = DataCursor(buffer, position);
+  const auto data = cursor.ReadBytes(cursor.Remaining());
+  Data.assign(data.begin(), data.end());
+  position = cursor.Position();
+}
+
+std::string TzvDnsGenericRecord::GenericText() const {
+  std::string text = "\\# " + std::to_string(Data.size());
+  if (!Data.empty()) text += " " + Hex(Data, "0123456789ABCDEF");
+  return text;
+}
+
+std::string TzvDnsGenericRecord::DataHex() const {
+  return Hex(Data, "0123456789abcdef");
+}
+
 // ---- the message ----
 
 std::unique_ptr<TzvDnsRecord> TzvDnsExtendedMessage::CreateRecord(std::int32_t record_type) {
@@ -193,20 +277,32 @@ std::unique_ptr<TzvDnsRecord> TzvDnsExtendedMessage::CreateRecord(std::int32_t r
     case kzvDnsTypeOPT:
       return std::make_unique<TzvDnsOPTRecord>();
     default:
-      return TzvDnsMessage::CreateRecord(record_type);
+      break;
   }
+  // The plain codec's classes stay; only what it would keep opaque becomes generic.
+  std::unique_ptr<TzvDnsRecord> record = TzvDnsMessage::CreateRecord(record_type);
+  if (record != nullptr) {
+    const TzvDnsRecord& made = *record;
+    if (typeid(made) != typeid(TzvDnsRecord)) return record;
+  }
+  auto generic = std::make_unique<TzvDnsGenericRecord>();
+  generic->RecordType = record_type;
+  return generic;
 }
 
 std::int32_t DnsTypeFromText(const std::string& text) {
-  for (const TTypeName& type : kTypeNames) {
-    if (SameText(text, type.Text)) return type.Code;
-  }
-  return 0;
+  return CodeFromText(text, kTypeNames, "TYPE");
 }
 
 std::string DnsTypeText(std::int32_t record_type) {
-  for (const TTypeName& type : kTypeNames) {
-    if (type.Code == record_type) return type.Text;
-  }
-  return "TYPE" + std::to_string(record_type);
+  if (record_type == kzvDnsTypeOPT) return "OPT";
+  return CodeText(record_type, kTypeNames, "TYPE");
+}
+
+std::int32_t DnsClassFromText(const std::string& text) {
+  return CodeFromText(text, kClassNames, "CLASS");
+}
+
+std::string DnsClassText(std::int32_t record_class) {
+  return CodeText(record_class, kClassNames, "CLASS");
 }

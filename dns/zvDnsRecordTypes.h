@@ -1,7 +1,8 @@
 // Record types beyond the codec's first seven, and the message that knows them: IPv6
-// addresses (AAAA), services (SRV), certificate-authority rules (CAA) and TXT records
-// with every one of their strings. The query component decodes its answers with
-// TzvDnsExtendedMessage, so these records reach its callers typed.
+// addresses (AAAA), services (SRV), certificate-authority rules (CAA), TXT records with
+// every one of their strings, EDNS's OPT record, and every other type kept as its bytes.
+// The query component decodes its answers with TzvDnsExtendedMessage, so these records
+// reach its callers typed.
 #pragma once
 
 #include <array>
@@ -15,6 +16,8 @@
 inline constexpr std::int32_t kzvDnsTypeAAAA = 28;
 inline constexpr std::int32_t kzvDnsTypeSRV = 33;
 inline constexpr std::int32_t kzvDnsTypeCAA = 257;
+// A question's wildcard type: every record the server holds for the name.
+inline constexpr std::int32_t kzvDnsTypeANY = 255;
 
 // An IPv6 address: 16 octets on the wire, IPAddress in TzvIPAddress::IPv6ToText's form
 // when read. Any text inet_pton takes for IPv6 is written; another one fails with code 2,
@@ -79,15 +82,40 @@ class TzvDnsTXTStringsRecord : public TzvDnsTXTRecord {
   std::vector<std::string> Strings;
 };
 
+// A record of a type the codec has no class for (RFC 3597): its data kept as it came and
+// written back unchanged, so an answer of any type can be shown and passed on. Its data
+// must hold no compression pointer, which only the older types that have classes use.
+class TzvDnsGenericRecord : public TzvDnsRecord {
+ public:
+  std::string ClassName() const override { return "TzvDnsGenericRecord"; }
+  std::unique_ptr<TzvDnsRecord> Create() const override;
+  void Assign(const TPersistent* source) override;
+  void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
+  void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+
+  // The data in RFC 3597's text form as dig prints it: "\# 4 0A000001", "\# 0" for none.
+  std::string GenericText() const;
+  // The data in lower-case hexadecimal, without separators; empty for none.
+  std::string DataHex() const;
+
+  std::vector<std::uint8_t> Data;
+};
+
 // A message whose decoding makes the records above for their type codes (TXT included),
-// and the codec's own record classes for every other code.
+// the codec's own record classes for theirs, and a generic record for every other code
+// (with RecordType set).
 class TzvDnsExtendedMessage : public TzvDnsMessage {
  public:
   std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type) override;
 };
 
-// The question types a caller may ask by name, with their mnemonics ("A", "AAAA", ...):
-// the code for a mnemonic in any letter case, or 0; the mnemonic for a code, or
-// "TYPEnnn" for one without a name.
+// The question types a caller may ask by name, with their mnemonics ("A", "AAAA", "ANY",
+// ...): the code for a mnemonic or for "TYPEnnn" (1 to 65535, decimal digits only) in any
+// letter case, or 0; the mnemonic for a code ("OPT" too), or "TYPEnnn" for one without a
+// name.
 std::int32_t DnsTypeFromText(const std::string& text);
 std::string DnsTypeText(std::int32_t record_type);
+// The same for classes: IN, CH, HS or "CLASSnnn" in any letter case, or 0; the mnemonic
+// for a code, or "CLASSnnn".
+std::int32_t DnsClassFromText(const std::string& text);
+std::string DnsClassText(std::int32_t record_class);

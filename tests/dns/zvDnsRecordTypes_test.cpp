@@ -190,4 +190,60 @@ TEST(ExtendedRecords, RefuseFieldsTheWireCannotCarry) {
   EXPECT_EQ(code_of(std::move(txt)), 2);
 }
 
+// ---- any other type (RFC 3597) ----
+
+const Bytes kGenericAnswer = {
+    0x12, 0x34, 0x80, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,  // ANCOUNT 2
+    0x01, 'a',  0x00, 0xFF, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x2C,        // a TYPE65280 IN
+    0x00, 0x04, 0x0A, 0x00, 0x00, 0xFF,                                      // 4 bytes
+    0x01, 'a',  0x00, 0x00, 0x63, 0x00, 0x01, 0x00, 0x00, 0x01, 0x2C,        // a TYPE99 IN
+    0x00, 0x00};                                                             // no data
+
+TEST(GenericRecords, KeepTheirDataAsItCameAndShowIt) {
+  TzvDnsExtendedMessage message;
+  ParseBytes(message, kGenericAnswer);
+  const auto* first = As<TzvDnsGenericRecord>(message.Answers()[0]);
+  const auto* empty = As<TzvDnsGenericRecord>(message.Answers()[1]);
+  ASSERT_TRUE(first != nullptr && empty != nullptr);
+  EXPECT_EQ(first->GenericText() + "|" + first->DataHex(), "\\# 4 0A0000FF|0a0000ff");
+  EXPECT_EQ(empty->GenericText() + "|" + empty->DataHex(), "\\# 0|");
+  TzvDnsExtendedMessage copy;  // a copy (every field assigned) writes the same bytes
+  copy.Header() = message.Header();
+  copy.Answers().Assign(&message.Answers());
+  EXPECT_EQ(BuildBytes(copy), kGenericAnswer);
+  for (std::size_t n = 12; n < kGenericAnswer.size(); ++n) {
+    EXPECT_THROW(ParseBytes(message, std::span(kGenericAnswer).first(n)), EzvDnsError) << n;
+  }
+  // Only codes without a class of their own are generic, and they keep their type.
+  for (const auto& [type, name] : {std::pair(1, "TzvDnsARecord"),
+                                   {41, "TzvDnsOPTRecord"},
+                                   {28, "TzvDnsAAAARecord"},
+                                   {255, "TzvDnsGenericRecord"}}) {
+    const auto record = message.CreateRecord(type);
+    EXPECT_EQ(record->ClassName() + " " + record->Create()->ClassName(),
+              std::string(name) + " " + name);
+    EXPECT_EQ(record->RecordType, type);
+  }
+}
+
+// ---- type and class words ----
+
+TEST(CodeWords, NamesAndGenericNumbersInAnyCase) {
+  const std::pair<const char*, std::int32_t> types[] = {
+      {"aaaa", 28},     {"Any", 255},
+      {"TYPE1", 1},     {"type65535", 65535},
+      {"Type028", 28},  {"TYPE0", 0},
+      {"TYPE65536", 0}, {"TYPE", 0},
+      {"TYPE1x", 0},    {"TYPE 1", 0},
+      {"TYPE+1", 0},    {"XTYPE1", 0},
+      {"OPT", 0},       {"TYPE99999999999999999999", 0}};
+  for (const auto& [word, code] : types) EXPECT_EQ(DnsTypeFromText(word), code) << word;
+  const std::pair<const char*, std::int32_t> classes[] = {
+      {"IN", 1}, {"ch", 3}, {"Hs", 4}, {"class254", 254}, {"CLASS0", 0}, {"ANY", 0}, {"INX", 0}};
+  for (const auto& [word, code] : classes) EXPECT_EQ(DnsClassFromText(word), code) << word;
+  EXPECT_EQ(DnsTypeText(255) + DnsTypeText(41) + DnsTypeText(65280), "ANYOPTTYPE65280");
+  EXPECT_EQ(DnsClassText(1) + DnsClassText(3) + DnsClassText(4) + DnsClassText(254),
+            "INCHHSCLASS254");
+}
+
 }  // namespace
