@@ -1,7 +1,9 @@
 // Feeds arbitrary datagrams to the message decoder the query component uses (the
-// extended message, which also makes the AAAA, SRV, CAA and multi-string TXT records). Beyond "no
-// crash" it checks that only the codec's own error escapes, that a fully decoded message holds as
-// many records as its header announced, and that a decoded message that can be encoded again
+// extended message, which also makes the AAAA, SRV, CAA, multi-string TXT and OPT records, and
+// generic records for every other type). Beyond "no crash" it checks that only the codec's own
+// error escapes, that a fully decoded message holds as many records as its header announced and
+// keeps EDNS's rules (one OPT record at most, in the additional section, under the root, its
+// response-code bits in the header's), and that a decoded message that can be encoded again
 // decodes to the same sections (and encodes to the same bytes a second time); and that a
 // message decoded again and again, as the query component's are, shows exactly what a new
 // one shows.
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "dns/zvDnsMessage.h"
+#include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
 
 namespace {
@@ -35,8 +38,9 @@ bool Decode(TzvDnsMessage& message, const std::uint8_t* data, std::size_t size) 
     message.Parse(stream);
     return true;
   } catch (const EzvDnsError& e) {
+    // Twelve bits of response code with an OPT record's eight.
     FUZZ_CHECK(e.ErrorCode() == kzvDnsErrInvalidSize ||
-               (e.ErrorCode() >= 1 && e.ErrorCode() <= 15));
+               (e.ErrorCode() >= 1 && e.ErrorCode() <= 0xFFF));
     return e.ErrorCode() > 0;
   }
 }
@@ -115,6 +119,23 @@ bool SameFields(const TzvDnsRecord& x, const TzvDnsRecord& y) {
     auto* b = dynamic_cast<const TzvDnsCAARecord*>(&y);
     return a->Flags == b->Flags && a->Tag == b->Tag && a->Value == b->Value;
   }
+  if (auto* a = dynamic_cast<const TzvDnsOPTRecord*>(&x)) {
+    auto* b = dynamic_cast<const TzvDnsOPTRecord*>(&y);
+    if (a->UDPPayloadSize != b->UDPPayloadSize || a->ExtendedRCode != b->ExtendedRCode ||
+        a->Version != b->Version || a->DnssecOK != b->DnssecOK || a->OtherFlags != b->OtherFlags ||
+        a->Options.size() != b->Options.size()) {
+      return false;
+    }
+    for (std::size_t i = 0; i < a->Options.size(); ++i) {
+      if (a->Options[i].Code != b->Options[i].Code || a->Options[i].Data != b->Options[i].Data) {
+        return false;
+      }
+    }
+    return true;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsGenericRecord*>(&x)) {
+    return a->Data == dynamic_cast<const TzvDnsGenericRecord*>(&y)->Data;
+  }
   if (auto* a = dynamic_cast<const TzvDnsSOARecord*>(&x)) {
     auto* b = dynamic_cast<const TzvDnsSOARecord*>(&y);
     return a->PrimaryNameServer == b->PrimaryNameServer &&
@@ -135,6 +156,37 @@ void CheckSameHeader(const TzvDnsMessageHeader& x, const TzvDnsMessageHeader& y)
   FUZZ_CHECK(x.IsQuery == y.IsQuery && x.IsAuthoritativeAnswer == y.IsAuthoritativeAnswer &&
              x.IsTruncated == y.IsTruncated && x.IsRecursionDesired == y.IsRecursionDesired &&
              x.IsRecursionAvailable == y.IsRecursionAvailable);
+}
+
+// What a fully decoded message shows of EDNS: an OPT record only once, in the additional
+// section, under the root; its fields put together again give the time to live it came with,
+// and its response-code bits are the header's upper ones. A generic record holds its data.
+void CheckEdns(const TzvDnsMessage& message) {
+  for (const TzvDnsRecordList* list : {&message.Answers(), &message.Authorities()}) {
+    for (const auto& record : *list) FUZZ_CHECK(record->RecordType != kzvDnsTypeOPT);
+  }
+  int opt_records = 0;
+  for (const auto& record : message.AdditionalRecords()) {
+    if (record->RecordType != kzvDnsTypeOPT) continue;
+    ++opt_records;
+    FUZZ_CHECK(record->Name.empty());
+  }
+  FUZZ_CHECK(opt_records <= 1);
+  if (const TzvDnsOPTRecord* opt = FindOptRecord(message)) {
+    const std::uint32_t ttl = std::uint32_t{opt->ExtendedRCode} << 24 |
+                              std::uint32_t{opt->Version} << 16 | (opt->DnssecOK ? 0x8000u : 0u) |
+                              opt->OtherFlags;
+    FUZZ_CHECK(opt->OtherFlags < 0x8000 && ttl == opt->TTL);
+    FUZZ_CHECK(message.Header().ResponseCode >> 4 == opt->ExtendedRCode);
+  }
+  for (const TzvDnsRecordList* list :
+       {&message.Answers(), &message.Authorities(), &message.AdditionalRecords()}) {
+    for (const auto& record : *list) {
+      if (auto* generic = dynamic_cast<const TzvDnsGenericRecord*>(record.get())) {
+        FUZZ_CHECK(generic->Data.size() == static_cast<std::size_t>(generic->DataLength));
+      }
+    }
+  }
 }
 
 bool Encode(TzvDnsMessage& message, Bytes& out) {
@@ -171,6 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(first.Answers().Count() == header.AnswerCount);
   FUZZ_CHECK(first.Authorities().Count() == header.AuthorityCount);
   FUZZ_CHECK(first.AdditionalRecords().Count() == header.AdditionalCount);
+  CheckEdns(first);
   if (!AllRepresentable(first)) return 0;
 
   Bytes built;
