@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/ScopeExit.h"
+#include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 #include "dns/zvRegistry.h"
@@ -86,6 +87,9 @@ namespace {
 // handler) gets a stream of its own.
 class TLentStream {
  public:
+  // Room enough for any answer within the EDNS buffer users commonly offer.
+  static constexpr std::int64_t kKeptStreamSize = 4096;
+
   explicit TLentStream(std::unique_ptr<TMemoryStream>& home)
       : home_(home), stream_(std::move(home)) {
     if (stream_ == nullptr)
@@ -95,7 +99,7 @@ class TLentStream {
   }
   ~TLentStream() {
     // A large answer (over TCP) is not kept: the datagrams that follow need little.
-    if (stream_->Size() <= kzvDnsMaxMessageSize) home_ = std::move(stream_);
+    if (stream_->Size() <= kKeptStreamSize) home_ = std::move(stream_);
   }
   TLentStream(const TLentStream&) = delete;
   TLentStream& operator=(const TLentStream&) = delete;
@@ -269,6 +273,40 @@ constexpr const char* kTruncatedRetryFailed =
   const std::int32_t saved = connection.TimeOut();
   connection.SetTimeOut(time_out);
   return ScopeExit([&connection, saved] { connection.SetTimeOut(saved); });
+}
+
+// The first wait for an answer before the question goes again; each later one is twice
+// the wait before. Well above a round trip to any server a person picks by hand, and
+// well below the seconds a lost datagram would otherwise cost.
+constexpr std::chrono::milliseconds kFirstRetransmitWait{400};
+
+bool HasOptRecord(const TzvDnsRecordList& section) {
+  return std::any_of(section.begin(), section.end(),
+                     [](const auto& record) { return record->RecordType == kzvDnsTypeOPT; });
+}
+
+// The section without its OPT records, the others kept in order.
+void RemoveOptRecords(TzvDnsRecordList& section) {
+  if (!HasOptRecord(section)) return;
+  TzvDnsRecordList kept;
+  for (const auto& record : section) {
+    if (record->RecordType == kzvDnsTypeOPT) continue;
+    auto copy = record->Create();
+    copy->Assign(record.get());
+    kept.Add(std::move(copy));
+  }
+  section.Assign(&kept);
+}
+
+// Response codes with which servers that do not speak EDNS refuse a question that
+// carries it (RFC 6891 6.2.2: they answer without an OPT record).
+bool RefusesEdns(std::int32_t response_code) {
+  return response_code == 1 || response_code == 2 || response_code == 4;
+}
+
+std::int32_t CeilMilliseconds(std::chrono::steady_clock::duration duration) {
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
+  return ms <= 0 ? 0 : static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
 }
 
 }  // namespace
@@ -500,13 +538,36 @@ void TzvDnsQuery::FollowReferral(TzvDnsMessage& req, TzvDnsMessage& resp, std::i
 
 void TzvDnsQuery::OpenConnection(const std::string& server, std::int32_t port) {
   if (port < 0 || port > 65535) RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
-  TzvUdpClient::OpenConnection(server, port);
+  TzvUdpClient::OpenConnection(
+      address_family_ == TzvAddressFamily::afAny ? server : AddressOfFamily(server), port);
   // Connected to the server, the socket is handed only datagrams from the server's
   // address and port: the kernel drops a stranger's before they take room in the
   // receive buffer (a flood cannot crowd the answer out), and an ICMP "port unreachable"
   // fails the next receive at once with ECONNREFUSED instead of leaving us to wait.
   TzvUdpClientConnection& connection = Connection();
   connection.GetNetworkStream().Connect(connection.PeerAddress(), port);
+}
+
+std::string TzvDnsQuery::AddressOfFamily(const std::string& server) {
+  const bool want_ipv6 = address_family_ == TzvAddressFamily::afIPv6;
+  const char* family = want_ipv6 ? "IPv6" : "IPv4";
+  if (TzvIPAddress::IsIPAddress(server)) {
+    if ((server.find(':') != std::string::npos) != want_ipv6)
+      RaiseSocketErrorText(Format("The server %s is not an %s address", server.c_str(), family),
+                           kzvErrInvalidAddressFamily);
+    return server;
+  }
+  // Within the exchange's time-out, and ended by Abort, as the usual lookup of the name.
+  TzvHostResolver6 resolver;
+  resolver.SetLookupTimeOut(Connection().TimeOut());
+  resolver.SetAbortSignal(Connection().AbortSignal());
+  TStringList addresses;
+  resolver.GetIPList(server, addresses);
+  for (const std::string& address : addresses) {
+    if ((address.find(':') != std::string::npos) == want_ipv6) return address;
+  }
+  RaiseSocketErrorText(Format("The server %s has no %s address", server.c_str(), family),
+                       kzvNoData);
 }
 
 void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
@@ -517,60 +578,125 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
   exchange_time_out_ = time_out;
   TLentStream answer_lent(answer_bytes_);
   TMemoryStream& answer = answer_lent.Stream();
-  {
-    // The time the exchange took, whether it succeeded or not; decoding is not part of it.
-    auto note_elapsed =
-        ScopeExit([&] { last_exchange_.ElapsedMicroseconds = MicrosecondsSince(started); });
-    // A new ID for every question sent, so that an answer to one exchange cannot pass for
-    // the answer to another. Encoded first: a name that cannot be sent opens nothing.
-    req.Header().ID = NewMessageID();
-    TLentStream request_lent(request_bytes_);
-    TMemoryStream& request = request_lent.Stream();
-    req.Build(request);
-    request.SetPosition(0);
-    std::string address;
-    std::int32_t port = 0;
-    {
-      auto close = ScopeExit([this] { CloseDatagramExchange(); });
-      OpenDatagramExchange(address, port);
-      last_exchange_.ServerAddress = address;
-      last_exchange_.Port = port;
-      ExchangeDatagram(request, answer, address, port, time_out, started);
+  for (;;) {
+    last_exchange_.Edns = HasOptRecord(req.AdditionalRecords());
+    ExchangeOnce(req, answer, time_out, started);
+    last_exchange_.Answered = true;
+    const auto bytes = StreamBytes(answer);
+    if (bytes.size() >= 4) last_exchange_.ResponseCode = bytes[3] & 0x0F;
+    answer.SetPosition(0);
+    try {
+      resp.Parse(answer);
+      return;
+    } catch (const EzvDnsError& error) {
+      // An error reply raises its whole response code, extended bits included.
+      if (error.ErrorCode() > 0) last_exchange_.ResponseCode = error.ErrorCode();
+      if (last_exchange_.EdnsFallback || !last_exchange_.Edns || !RefusesEdns(error.ErrorCode()) ||
+          HasOptRecord(resp.AdditionalRecords()))
+        throw;
     }
-
-    if (IsTruncatedAnswer(StreamBytes(answer))) {
-      last_exchange_.Truncated = true;
-      last_exchange_.Transport = TzvDnsTransport::dtTcp;
-      try {
-        ExchangeStream(req, answer, address, port, time_out, started);
-      } catch (const EzvDnsError& error) {
-        throw EzvDnsError(Format(kTruncatedRetryFailed, error.what()), error.ErrorCode());
-      } catch (const EzvSocketError& error) {
-        // A stop stays a stop, whatever it interrupted.
-        if (error.ErrorCode() == kzvErrAborted) throw;
-        throw EzvSocketError(Format(kTruncatedRetryFailed, error.what()), error.ErrorCode());
-      }
-    }
+    // The same question once more, without EDNS, within what is left of the time-out.
+    RemoveOptRecords(req.AdditionalRecords());
+    last_exchange_.EdnsFallback = true;
+    last_exchange_.Answered = false;
+    last_exchange_.ResponseCode = -1;
   }
-  last_exchange_.Answered = true;
-  const auto bytes = StreamBytes(answer);
-  if (bytes.size() >= 4) last_exchange_.ResponseCode = bytes[3] & 0x0F;
-  answer.SetPosition(0);
-  resp.Parse(answer);
+}
+
+void TzvDnsQuery::ExchangeOnce(TzvDnsMessage& req, TMemoryStream& answer, std::int32_t time_out,
+                               std::chrono::steady_clock::time_point started) {
+  // The time the exchange took, whether it succeeded or not; decoding is not part of it.
+  auto note_elapsed =
+      ScopeExit([&] { last_exchange_.ElapsedMicroseconds = MicrosecondsSince(started); });
+  last_exchange_.Transport = TzvDnsTransport::dtUdp;
+  last_exchange_.Truncated = false;
+  answer.Clear();
+  // A new ID for every question sent, so that an answer to one exchange cannot pass for
+  // the answer to another. Encoded first: a name that cannot be sent opens nothing.
+  req.Header().ID = NewMessageID();
+  TLentStream request_lent(request_bytes_);
+  TMemoryStream& request = request_lent.Stream();
+  req.Build(request);
+  request.SetPosition(0);
+  // The receive buffer takes what an OPT record offers, for this exchange only: without
+  // one the datagram size stays as set (512 bytes).
+  const std::int32_t datagram_size = DatagramSize();
+  auto restore_size = ScopeExit([&] { Connection().SetBatchSize(datagram_size); });
+  if (const TzvDnsOPTRecord* opt = FindOptRecord(req))
+    Connection().SetBatchSize(std::max<std::int32_t>(opt->UDPPayloadSize, datagram_size));
+  std::string address;
+  std::int32_t port = 0;
+  {
+    // Opened over TCP too: it finds the server's address within the time-out.
+    auto close = ScopeExit([this] { CloseDatagramExchange(); });
+    OpenDatagramExchange(address, port);
+    last_exchange_.ServerAddress = address;
+    last_exchange_.Port = port;
+    if (!use_tcp_) ExchangeDatagram(request, answer, address, port, time_out, started);
+  }
+  if (use_tcp_) {
+    last_exchange_.Transport = TzvDnsTransport::dtTcp;
+    ExchangeStream(req, answer, address, port, time_out, started);
+    return;
+  }
+  if (!IsTruncatedAnswer(StreamBytes(answer))) return;
+  last_exchange_.Truncated = true;
+  last_exchange_.Transport = TzvDnsTransport::dtTcp;
+  try {
+    ExchangeStream(req, answer, address, port, time_out, started);
+  } catch (const EzvDnsError& error) {
+    throw EzvDnsError(Format(kTruncatedRetryFailed, error.what()), error.ErrorCode());
+  } catch (const EzvSocketError& error) {
+    // A stop stays a stop, whatever it interrupted.
+    if (error.ErrorCode() == kzvErrAborted) throw;
+    throw EzvSocketError(Format(kTruncatedRetryFailed, error.what()), error.ErrorCode());
+  }
 }
 
 void TzvDnsQuery::ExchangeDatagram(TMemoryStream& request, TMemoryStream& answer,
                                    const std::string& address, std::int32_t port,
                                    std::int32_t time_out,
                                    std::chrono::steady_clock::time_point started) {
+  using Clock = std::chrono::steady_clock;
   const TExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request));
-  SendDatagram(request);
+  // Every datagram is the same question under the same ID, so an answer to any of them
+  // is the answer, however late it comes.
+  auto send = [&] {
+    request.SetPosition(0);
+    SendDatagram(request);
+    ++last_exchange_.Tries;
+  };
+  send();
+  int sent = 1;
+  auto wait = std::chrono::duration_cast<Clock::duration>(kFirstRetransmitWait);
+  auto next_send = Clock::now() + wait;
   for (;;) {
+    // The last datagram waits for whatever is left; so a silent server fails after
+    // exactly the time-out, and a stream of stray datagrams cannot prolong it.
+    std::int32_t step = TimeLeft(time_out, started);
+    bool until_next_send = false;
+    if (sent < tries_) {
+      const std::int32_t until_next = CeilMilliseconds(next_send - Clock::now());
+      if (until_next == 0) {
+        send();
+        ++sent;
+        wait *= 2;
+        next_send = Clock::now() + wait;
+        continue;
+      }
+      if (step == -1 || until_next < step) {
+        step = until_next;
+        until_next_send = true;
+      }
+    }
     std::string from_address;
     std::int32_t from_port = 0;
-    // The wait goes on only for what is left of the time-out, so a stream of stray
-    // datagrams cannot keep the exchange alive.
-    ReceiveDatagram(answer, TimeLeft(time_out, started), from_address, from_port);
+    try {
+      ReceiveDatagram(answer, step, from_address, from_port);
+    } catch (const EzvSocketError& error) {
+      if (until_next_send && error.ErrorCode() == kzvErrTimeout) continue;
+      throw;
+    }
     if (from_address == address && from_port == port && IsAnswerTo(StreamBytes(answer), expected))
       return;
     // Not the answer: dropped.
@@ -703,10 +829,17 @@ void TzvDnsQuery::BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord
   req.Header().IsRecursionDesired = is_recursive_desired_;
   // The name goes out in its A-label form; a name that has none stops the lookup here.
   question->Name = IdnToAscii(name);
-  question->RecordClass = rcInternet;
+  question->RecordClass = question_class_;
   // Exactly one question, whatever the message held before; the ID stays as drawn.
   req.Queries().Clear();
   req.Queries().Add(std::move(question));
+  RemoveOptRecords(req.AdditionalRecords());
+  if (!use_edns_) return;
+  auto opt = std::make_unique<TzvDnsOPTRecord>();
+  opt->UDPPayloadSize = edns_buffer_size_;
+  opt->DnssecOK = dnssec_ok_;
+  if (request_nsid_) opt->Options.push_back(TzvEdnsOption{kzvEdnsOptionNSID, {}});
+  req.AdditionalRecords().Add(std::move(opt));
 }
 
 namespace {

@@ -96,6 +96,9 @@ class TzvMailServerList : public TzvHostList {
 // How the answer of an exchange travelled.
 enum class TzvDnsTransport { dtUdp, dtTcp };
 
+// Which addresses of a server given by host name may be used.
+enum class TzvAddressFamily { afAny, afIPv4, afIPv6 };
+
 // What the last exchange of a lookup (the one whose answer is in Response) did, for a
 // caller that reports more than the result lists: which server was asked, over what, how
 // long it took and what came back.
@@ -113,12 +116,19 @@ struct TzvDnsExchangeInfo {
   std::int32_t ResponseCode = -1;
   // From the first send to the reply taken (TCP retry included), in microseconds.
   std::int64_t ElapsedMicroseconds = 0;
+  // Datagrams sent for the question (1 when the first was answered; 0 over TCP alone).
+  int Tries = 0;
+  // The question carried an OPT record when it was last sent.
+  bool Edns = false;
+  // The server refused the question with EDNS (FORMERR, NOTIMP or SERVFAIL and no OPT in
+  // its answer), so it was asked again without.
+  bool EdnsFallback = false;
 };
 
 // One DNS lookup of one of four kinds (MX, A, PTR, NS), or of AAAA records or any other
-// type, against one server over UDP. Names with non-ASCII letters are asked in their
-// A-label form (dns/zvIdn.h); one that has none fails with kzvDnsErrInvalidName before
-// anything is sent. Answers are decoded with TzvDnsExtendedMessage. The
+// type, against one server over UDP (or TCP on request), with EDNS unless turned off. Names with
+// non-ASCII letters are asked in their A-label form (dns/zvIdn.h); one that has none fails with
+// kzvDnsErrInvalidName before anything is sent. Answers are decoded with TzvDnsExtendedMessage. The
 // answer's records are copied into four result lists, which the component owns and keeps
 // until the next lookup. On request it follows referrals from server to server, up to
 // MaxRecursiveQueries steps deep. The window and the command-line companion each own one.
@@ -197,6 +207,33 @@ class TzvDnsQuery : public TzvUdpClient {
   const TStrings& NameServers() const { return *name_servers_; }
   const TStrings& Aliases() const { return *aliases_; }
 
+  // Datagrams a UDP question may take within the time-out: when none is answered, the
+  // same question goes again, first after 400 ms, then after twice the wait before, the
+  // last one waiting for whatever is left. At least 1; default 3.
+  int Tries() const { return tries_; }
+  void SetTries(int value) { tries_ = value < 1 ? 1 : value; }
+  // Whether questions carry an OPT record (EDNS), offering EdnsBufferSize bytes for an
+  // answer over UDP; the receive buffer follows. Default true, 1232 bytes (values below
+  // 512 count as 512).
+  bool UseEdns() const { return use_edns_; }
+  void SetUseEdns(bool value) { use_edns_ = value; }
+  std::uint16_t EdnsBufferSize() const { return edns_buffer_size_; }
+  void SetEdnsBufferSize(std::uint16_t value) { edns_buffer_size_ = value < 512 ? 512 : value; }
+  // With EDNS: ask for the server's NSID, and set the DNSSEC OK bit.
+  bool RequestNsid() const { return request_nsid_; }
+  void SetRequestNsid(bool value) { request_nsid_ = value; }
+  bool DnssecOK() const { return dnssec_ok_; }
+  void SetDnssecOK(bool value) { dnssec_ok_ = value; }
+  // Ask over TCP from the start instead of UDP. Default false.
+  bool UseTcp() const { return use_tcp_; }
+  void SetUseTcp(bool value) { use_tcp_ = value; }
+  // The addresses a server given by host name may have. Default any (the system's
+  // first choice).
+  TzvAddressFamily AddressFamily() const { return address_family_; }
+  void SetAddressFamily(TzvAddressFamily value) { address_family_ = value; }
+  // The class of the questions the component builds. Default IN.
+  TzvDnsRecordClass QuestionClass() const { return question_class_; }
+  void SetQuestionClass(TzvDnsRecordClass value) { question_class_ = value; }
   // Copied into the RD flag of every question. Default true.
   bool IsRecursiveDesired() const { return is_recursive_desired_; }
   void SetIsRecursiveDesired(bool value) { is_recursive_desired_ = value; }
@@ -224,8 +261,11 @@ class TzvDnsQuery : public TzvUdpClient {
   // past TimeOut from the start of the exchange (the lookup of a server name included).
   // OnReceivePacket fires for every datagram that arrives, dropped or not. An answer
   // with TC set is asked for again over TCP, under another fresh ID, within what is left
-  // of the same TimeOut (connect, send and receive together). Abort ends the exchange
-  // with kzvErrAborted.
+  // of the same TimeOut (connect, send and receive together). A datagram left unanswered
+  // is sent again as Tries says, with the same ID. A question with an OPT record that a
+  // server refuses with FORMERR, NOTIMP or SERVFAIL and no OPT of its own is asked once
+  // more without it. With UseTcp the question goes over TCP at once. Abort ends the
+  // exchange with kzvErrAborted.
   void SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp);
 
   // The transport steps of an exchange, each a thin call into the UDP client or the TCP
@@ -272,7 +312,15 @@ class TzvDnsQuery : public TzvUdpClient {
   // What is left of the running exchange's time-out, in ms (-1: no limit; 0 when
   // nothing is).
   std::int32_t ExchangeTimeLeft() const;
-  // Sets req up with one question of the record's kind for name (IN, RD as configured).
+  // One round of SendQuery: the question under a fresh ID over UDP (TCP after TC, or at
+  // once with UseTcp); the answer's bytes are left in `answer`.
+  void ExchangeOnce(TzvDnsMessage& req, TMemoryStream& answer, std::int32_t time_out,
+                    std::chrono::steady_clock::time_point started);
+  // The server's address when AddressFamily restricts it: the first of the family among
+  // the host's addresses; a server given as an address is checked against the family.
+  std::string AddressOfFamily(const std::string& server);
+  // Sets req up with one question of the record's kind for name (QuestionClass, RD as
+  // configured, and the OPT record EDNS asks for).
   void BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord> question,
                      const std::string& name) const;
   // The walk over a referral kept in `authorities`/`additional`, each record asked
@@ -288,6 +336,14 @@ class TzvDnsQuery : public TzvUdpClient {
   std::unique_ptr<TStringList> name_servers_;
   std::unique_ptr<TStringList> aliases_;
   bool is_recursive_desired_ = true;
+  int tries_ = 3;
+  bool use_edns_ = true;
+  std::uint16_t edns_buffer_size_ = 1232;
+  bool request_nsid_ = false;
+  bool dnssec_ok_ = false;
+  bool use_tcp_ = false;
+  TzvAddressFamily address_family_ = TzvAddressFamily::afAny;
+  TzvDnsRecordClass question_class_ = rcInternet;
   bool use_recursive_queries_ = false;
   std::int32_t max_recursive_queries_ = 4;
   // Exchanges still allowed in the running lookup, and how many Query calls are active

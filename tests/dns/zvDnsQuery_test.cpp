@@ -513,7 +513,7 @@ TEST(InMemoryServer, NamesWithEmptyLabelsAreNeverSent) {
   query.ResolveNS(".", first);
   ASSERT_EQ(query.sent.size(), 1u);
   EXPECT_EQ(query.sent[0].request[12], 0);
-  EXPECT_EQ(query.sent[0].request.size(), 12u + 1 + 4);
+  EXPECT_EQ(query.sent[0].request.size(), 12u + 1 + 4 + 11);  // and the OPT record
 }
 
 TEST(InMemoryServer, AQuestionEchoedThroughACompressionPointerIsStillOurs) {
@@ -526,6 +526,7 @@ TEST(InMemoryServer, AQuestionEchoedThroughACompressionPointerIsStillOurs) {
     // follows the question's type and class, in other letter case.
     Bytes reply(sent.request.begin(), sent.request.begin() + 12);
     reply[2] |= 0x80;
+    reply[11] = 0;  // the request's OPT record is not echoed
     for (std::uint8_t byte : {0xC0, 18, 0, 1, 0, 1}) reply.push_back(byte);
     for (const char* label : {"WWW", "Example"}) {
       reply.push_back(static_cast<std::uint8_t>(std::strlen(label)));

@@ -531,6 +531,21 @@ std::vector<std::uint8_t> ScriptedDnsResponder::Build(const Request& request,
     out.EndRecord(at);
     ++answers;
   }
+  if (datagram.opt) {
+    out.Byte(0);  // the root
+    out.Word(41);
+    out.Word(1232);
+    out.Long(static_cast<std::uint32_t>(datagram.extended_rcode & 0xFF) << 24);
+    const std::size_t length_at = out.bytes.size();
+    out.Word(0);
+    if (!datagram.nsid.empty()) {
+      out.Word(3);
+      out.Word(static_cast<std::uint16_t>(datagram.nsid.size()));
+      out.Raw(std::vector<std::uint8_t>(datagram.nsid.begin(), datagram.nsid.end()));
+    }
+    out.SetWord(length_at, static_cast<std::uint16_t>(out.bytes.size() - length_at - 2));
+    ++additionals;
+  }
   out.SetWord(6, answers);
   out.SetWord(8, authorities);
   out.SetWord(10, additionals);

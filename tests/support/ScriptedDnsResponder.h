@@ -54,6 +54,11 @@ class ScriptedDnsResponder {
     int repeat = 1;                      // sent this many times in a row (a flood)
     std::vector<NameServer> referral;    // for kReferral
     std::vector<std::uint8_t> raw;       // for kRaw
+    // An OPT record at the end of the additional section (EDNS), with the upper bits of
+    // the response code and, when not empty, an NSID option.
+    bool opt = false;
+    int extended_rcode = 0;
+    std::string nsid;
   };
 
   // What the responder does with one request: sends these datagrams in order to the
