@@ -36,7 +36,7 @@ std::optional<std::int32_t> NumberIn(const std::string& text, std::int64_t low, 
   return static_cast<std::int32_t>(value);
 }
 
-constexpr const char* kTypeList = "mx, a, aaaa, ptr, ns, txt, soa, cname, srv or caa";
+constexpr const char* kTypeList = "mx, a, aaaa, ptr, ns, txt, soa, cname, srv, caa, any or TYPEnnn";
 
 std::string UnknownType(const std::string& word) {
   std::string message = "unknown TYPE '" + word + "' (" + kTypeList + ")";
@@ -53,6 +53,8 @@ struct TParsed {
   std::optional<std::string> Reverse;
   bool Help = false, Version = false, ListDns = false;  // the modes, the first one wins
   bool Short = false, Json = false;                     // the outputs, never both
+  bool NoEdns = false, BufferSize = false;              // judged against --nsid, --dnssec
+  bool Four = false, Six = false;                       // never both
 };
 
 enum class TArgKind {
@@ -120,6 +122,32 @@ constexpr TOptionRow kOptions[] = {
      [](TParsed& p, TValue) { return Set(p.Options.RecursionDesired, false); }},
     {"+recurse +rec", TArgKind::None,
      [](TParsed& p, TValue) { return Set(p.Options.RecursionDesired, true); }},
+    {"--tries +tries", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       return ReadNumber(*v, 1, 100, p.Options.Tries,
+                         "the tries must be a whole number from 1 to 100");
+     }},
+    {"--tcp +tcp +vc", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tcp, true); }},
+    {"+notcp +novc", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tcp, false); }},
+    {"--no-edns +noedns", TArgKind::None, [](TParsed& p, TValue) { return Set(p.NoEdns, true); }},
+    {"--bufsize +bufsize", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       p.BufferSize = true;
+       return ReadNumber(*v, 512, 65535, p.Options.BufferSize,
+                         "the EDNS buffer size must be a whole number from 512 to 65535");
+     }},
+    {"--nsid +nsid", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Nsid, true); }},
+    {"--dnssec +dnssec", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.Dnssec, true); }},
+    {"-4", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Four, true); }},
+    {"-6", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Six, true); }},
+    {"-c --class +class", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       const std::int32_t code = DnsClassFromText(*v);
+       if (code != rcInternet && code != rcChaos && code != rcHesiod)
+         return TError("unknown CLASS '" + *v + "' (in, ch or hs)");
+       return Set(p.Options.QueryClass, code);
+     }},
     {"--list-dns", TArgKind::None, [](TParsed& p, TValue) { return Set(p.ListDns, true); }},
     {"-h --help", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Help, true); }},
     {"-V --version", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Version, true); }},
@@ -220,6 +248,19 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   if (parsed.Short && parsed.Json) return fail("--short and --json cannot be combined");
   // No server could be asked at an empty address.
   if (options.Server && options.Server->empty()) return fail("the server must not be empty");
+  if (parsed.Four && parsed.Six) return fail("-4 and -6 cannot be combined");
+  if (parsed.Four || parsed.Six) {
+    options.Family = parsed.Four ? 4 : 6;
+    // A server given as an address has its family already.
+    unsigned char octets[16];
+    if (options.Server &&
+        inet_pton(parsed.Four ? AF_INET6 : AF_INET, options.Server->c_str(), octets) == 1)
+      return fail(std::string(parsed.Four ? "-4" : "-6") + " cannot reach the server " +
+                  *options.Server);
+  }
+  if (parsed.NoEdns && (options.Nsid || options.Dnssec || parsed.BufferSize))
+    return fail("--nsid, --dnssec and --bufsize need EDNS, which --no-edns turns off");
+  options.Edns = !parsed.NoEdns;
   if (parsed.Short) options.Output = TCliOutput::coShort;
   if (parsed.Json) options.Output = TCliOutput::coJson;
 
@@ -257,7 +298,9 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
 
 std::string CliUsage() {
   return "usage: pellamar-cli [@SERVER | -s SERVER] [-p PORT] [-W SECONDS] [-t TYPE]\n"
-         "                    [--short | --json] [--verbose] [--follow-referrals[=DEPTH]]\n"
+         "                    [-c CLASS] [--short | --json] [--verbose]\n"
+         "                    [--tries N] [--tcp] [--no-edns | --bufsize N] [--nsid]\n"
+         "                    [--dnssec] [-4 | -6] [--follow-referrals[=DEPTH]]\n"
          "                    [--no-recursion] [TYPE] NAME [TYPE]\n"
          "       pellamar-cli [options] -x ADDRESS\n"
          "       pellamar-cli --list-dns\n"
@@ -274,15 +317,21 @@ std::string CliHelp() {
 
 SYNOPSIS
     pellamar-cli [@SERVER | -s SERVER] [-p PORT] [-W SECONDS] [-t TYPE]
-                 [--short | --json] [--verbose] [--follow-referrals[=DEPTH]]
+                 [-c CLASS] [--short | --json] [--verbose]
+                 [--tries N] [--tcp] [--no-edns | --bufsize N] [--nsid]
+                 [--dnssec] [-4 | -6] [--follow-referrals[=DEPTH]]
                  [--no-recursion] [TYPE] NAME [TYPE]
     pellamar-cli [options] -x ADDRESS
     pellamar-cli --list-dns
     pellamar-cli --help | --version
 
 DESCRIPTION
-    Sends one question of TYPE (A when none is given) for NAME to SERVER over UDP,
-    waits for one answer and prints what it holds under the same headings, in the same
+    Sends one question of TYPE (A when none is given) for NAME to SERVER over UDP
+    with EDNS (an OPT record offering 1232 bytes), sends it again when no answer comes
+    (after 0.4 s, then twice as long each time, at most --tries datagrams within the
+    time-out), asks again over TCP when the answer comes truncated, and asks again
+    without EDNS when the server refuses EDNS (FORMERR, NOTIMP or SERVFAIL without an
+    OPT record). It prints what the answer holds under the same headings, in the same
     order and format, as the Pellamar window appends to its result pane:
 
         ====== Servidores de Correo ======   mail servers: name, Preference n, address
@@ -299,6 +348,9 @@ DESCRIPTION
         ====== Servicios ======              service, Priority n, Weight n, Port n, host
         ====== Autoridades de Certificación ======
                                              name, Flags n, tag "value"
+        ====== Registros ======              name, TYPE, data (ANY, TYPEnnn)
+        ====== Identificador del Servidor (NSID) ======
+                                             the NSID as hex and text (--nsid)
 
     Each section is followed by one empty line; empty sections are not printed. When
     the lookup fails, the window's two lines are printed instead:
@@ -325,22 +377,42 @@ TYPES (any letter case)
     cname  the canonical name of an alias
     srv    services (_service._proto.domain)
     caa    the certification authorities allowed to issue for a domain
+    any    every record the server gives for the name
+    TYPEnnn
+           the type with number nnn (1 to 65535); data of types without a form of
+           their own is shown as RFC 3597 gives it: \# 4 0A000001
 
 OPTIONS
     @SERVER, -s, --server SERVER
                            the DNS server, as an address or a host name
                            (default: the first server --list-dns finds)
     -p, --port PORT        the server's port, 1 to 65535 (default 53)
-    -W, --timeout SECONDS  how long one wait for the answer may last (default 5)
+    -W, --timeout SECONDS  how long the whole lookup may last (default 5); with no
+                           server named, it is shared out across the configured
+                           servers, which are asked in turn until one answers
     -t, --type TYPE        the question's type (instead of the TYPE word)
+    -c, --class, +class=CLASS
+                           the question's class: in (default), ch (version.bind and
+                           id.server) or hs
+    --tries, +tries=N      datagrams one question may take, 1 to 100 (default 3)
+    --tcp, +tcp, +vc       ask over TCP from the start (+notcp, +novc: over UDP)
+    --no-edns, +noedns     send no OPT record (a plain 512-byte question)
+    --bufsize, +bufsize=N  the UDP answer size EDNS offers, 512 to 65535 (default 1232)
+    --nsid, +nsid          ask for the server's NSID and print it
+    --dnssec, +dnssec      set the DNSSEC OK bit (DNSSEC records in the answer)
+    -4, -6                 use only the server's IPv4 or IPv6 addresses when it is
+                           given as a host name
     -x, --reverse ADDRESS  the host names of an IPv4 or IPv6 address (type ptr)
     --short, +short        only the answer records' data, one per line
     --json                 one JSON object: question, server, port, transport,
-                           truncated, time_ms, rcode, flags, error, and the answer,
-                           authority and additional records (name, type, class,
-                           ttl, data)
-    --verbose              on standard error: the server, transport and time taken,
-                           the response code and flags, every record with its TTL
+                           truncated, tries, edns_fallback, time_ms, rcode, flags,
+                           edns (version, udp, flags, nsid, options), error, the
+                           answer, authority and additional records (name, type,
+                           class, ttl, data; rdata_hex for types shown as \#), and
+                           failed_servers (configured servers passed over)
+    --verbose              on standard error: the server, transport, time taken and
+                           datagrams sent, the response code and flags, the OPT
+                           pseudo-section, every record with its TTL
     --follow-referrals[=DEPTH]
                            follow referrals to other name servers, at most DEPTH
                            steps deep (0 or more; default 4)

@@ -34,6 +34,19 @@ struct TCliOptions {
   // The exchange's details (server, time, response code, flags, records with TTLs) on
   // standard error.
   bool Verbose = false;
+  // Datagrams one question may take within the time-out.
+  int Tries = 3;
+  // EDNS: an OPT record offering BufferSize bytes; with it, NSID and the DO bit on request.
+  bool Edns = true;
+  std::int32_t BufferSize = 1232;
+  bool Nsid = false;
+  bool Dnssec = false;
+  // Over TCP from the start.
+  bool Tcp = false;
+  // 4 or 6 to restrict the addresses of a server given by name; 0 for any.
+  int Family = 0;
+  // The question's class code: IN (1), CH (3) or HS (4).
+  std::int32_t QueryClass = 1;
 };
 
 // A command line that cannot be understood; the message says what is wrong.
@@ -49,8 +62,8 @@ struct TCliParseResult {
 };
 TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments);
 
-// The type word in any letter case: mx, a, ptr, ns, aaaa, txt, soa, cname, srv or caa;
-// none for any other word.
+// The type word in any letter case: mx, a, ptr, ns, aaaa, txt, soa, cname, srv, caa, any
+// or TYPEnnn; none for any other word.
 std::optional<std::int32_t> ParseQueryType(const std::string& word);
 
 // Every spelling of every option read ("-p", "--port", "+short", "+norec", ...), which

@@ -1,5 +1,6 @@
 #include "cli/CliRunner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -8,6 +9,7 @@
 #include "cli/CliOptions.h"
 #include "cli/JsonText.h"
 #include "cli/ResultText.h"
+#include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
@@ -37,17 +39,29 @@ void CheckQuestion(const TCliOptions& options) {
   TzvDnsExtendedMessage message;
   std::unique_ptr<TzvDnsRecord> question = message.CreateRecord(options.QueryType);
   question->RecordType = options.QueryType;
+  question->RecordClass = static_cast<TzvDnsRecordClass>(options.QueryClass);
   question->Name = IdnToAscii(name);
   message.Queries().Add(std::move(question));
   TMemoryStream stream;
   message.Build(stream);
 }
 
-void Lookup(TzvDnsQuery& query, const TCliOptions& options, const std::string& server) {
+void Lookup(TzvDnsQuery& query, const TCliOptions& options, const std::string& server,
+            std::int32_t time_out) {
   query.SetServer(server);
   query.SetPort(options.Port);
-  query.SetTimeOut(options.TimeOutSeconds * 1000);
+  query.SetTimeOut(time_out);
   query.SetIsRecursiveDesired(options.RecursionDesired);
+  query.SetTries(options.Tries);
+  query.SetUseEdns(options.Edns);
+  query.SetEdnsBufferSize(static_cast<std::uint16_t>(options.BufferSize));
+  query.SetRequestNsid(options.Nsid);
+  query.SetDnssecOK(options.Dnssec);
+  query.SetUseTcp(options.Tcp);
+  query.SetAddressFamily(options.Family == 4   ? TzvAddressFamily::afIPv4
+                         : options.Family == 6 ? TzvAddressFamily::afIPv6
+                                               : TzvAddressFamily::afAny);
+  query.SetQuestionClass(static_cast<TzvDnsRecordClass>(options.QueryClass));
   if (options.FollowReferrals) {
     query.SetUseRecursiveQueries(true);
     query.SetMaxRecursiveQueries(options.MaxRecursiveQueries);
@@ -86,25 +100,20 @@ struct TOutcome {
   std::string Transport = "UDP";
   bool Truncated = false;
   double Milliseconds = 0;
+  int Tries = 0;
+  bool EdnsFallback = false;
+  // The error reply's response code, 0 without one.
+  std::int32_t ResponseCode = 0;
 };
 
-std::string ResponseCodeName(std::int32_t code) {
-  static const char* const kNames[] = {"NOERROR", "FORMERR", "SERVFAIL", "NXDOMAIN",
-                                       "NOTIMP",  "REFUSED", "YXDOMAIN", "YXRRSET",
-                                       "NXRRSET", "NOTAUTH", "NOTZONE"};
-  if (code >= 0 && code < static_cast<std::int32_t>(std::size(kNames))) return kNames[code];
-  return "RCODE" + std::to_string(code);
-}
+// A configured server that was passed over, and why.
+struct TFailedServer {
+  std::string Server;
+  std::string Failure;
+};
 
 std::string ClassName(TzvDnsRecordClass record_class) {
-  switch (record_class) {
-    case rcChaos:
-      return "CH";
-    case rcHesiod:
-      return "HS";
-    default:
-      return "IN";
-  }
+  return DnsClassText(record_class);
 }
 
 std::vector<std::string> FlagNames(const TzvDnsMessageHeader& header) {
@@ -121,6 +130,8 @@ void WriteJsonSection(TJsonWriter& json, const char* key, const TzvDnsRecordList
   json.Key(key);
   json.BeginArray();
   for (const auto& record : records) {
+    // EDNS's pseudo-record has an object of its own.
+    if (record->RecordType == kzvDnsTypeOPT) continue;
     json.BeginObject();
     json.Key("name");
     json.String(EscapedName(record->Name));
@@ -136,15 +147,62 @@ void WriteJsonSection(TJsonWriter& json, const char* key, const TzvDnsRecordList
     json.Key("ttl");
     json.Number(record->TTL);
     json.Key("data");
-    json.String(RecordDataText(*record));
+    if (const auto* generic = dynamic_cast<const TzvDnsGenericRecord*>(record.get())) {
+      json.String("\\# " + std::to_string(generic->Data.size()) +
+                  (generic->Data.empty() ? "" : " " + generic->DataHex()));
+      json.Key("rdata_hex");
+      json.String(generic->DataHex());
+    } else {
+      json.String(RecordDataText(*record));
+    }
     json.EndObject();
   }
   json.EndArray();
 }
 
 // `response` is the decoded answer, or null when there is none.
+// The answer's OPT record as an object, null when the answer carried none.
+void WriteJsonEdns(TJsonWriter& json, const TzvDnsOPTRecord* opt) {
+  json.Key("edns");
+  if (opt == nullptr) {
+    json.Null();
+    return;
+  }
+  json.BeginObject();
+  json.Key("version");
+  json.Number(opt->Version);
+  json.Key("udp");
+  json.Number(opt->UDPPayloadSize);
+  json.Key("flags");
+  json.BeginArray();
+  if (opt->DnssecOK) json.String("do");
+  json.EndArray();
+  if (const TzvEdnsOption* nsid = opt->FindOption(kzvEdnsOptionNSID)) {
+    json.Key("nsid");
+    json.BeginObject();
+    json.Key("text");
+    json.String(OptionText(*nsid));
+    json.Key("hex");
+    json.String(OptionHex(*nsid, ""));
+    json.EndObject();
+  }
+  json.Key("options");
+  json.BeginArray();
+  for (const TzvEdnsOption& option : opt->Options) {
+    json.BeginObject();
+    json.Key("code");
+    json.Number(option.Code);
+    json.Key("hex");
+    json.String(OptionHex(option, ""));
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+}
+
 std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options,
-                       const TOutcome& outcome) {
+                       const TOutcome& outcome,
+                       const std::vector<TFailedServer>& failed_servers = {}) {
   TJsonWriter json;
   json.BeginObject();
   json.Key("question");
@@ -154,7 +212,7 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
   json.Key("type");
   json.String(DnsTypeText(options.QueryType));
   json.Key("class");
-  json.String("IN");
+  json.String(DnsClassText(options.QueryClass));
   json.EndObject();
   json.Key("server");
   if (outcome.Server.empty())
@@ -167,12 +225,16 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
   json.String(outcome.Transport);
   json.Key("truncated");
   json.Bool(outcome.Truncated);
+  json.Key("tries");
+  json.Number(outcome.Tries);
+  json.Key("edns_fallback");
+  json.Bool(outcome.EdnsFallback);
   json.Key("time_ms");
   json.Fixed(outcome.Milliseconds, 3);
   if (!outcome.Answered) response = nullptr;
   json.Key("rcode");
   if (response != nullptr)
-    json.String(ResponseCodeName(response->Header().ResponseCode));
+    json.String(DnsResponseCodeName(response->Header().ResponseCode));
   else
     json.Null();
   json.Key("flags");
@@ -181,6 +243,7 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
     for (const std::string& flag : FlagNames(response->Header())) json.String(flag);
   }
   json.EndArray();
+  WriteJsonEdns(json, response != nullptr ? FindOptRecord(*response) : nullptr);
   json.Key("error");
   if (outcome.Failure.empty())
     json.Null();
@@ -190,32 +253,54 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
   WriteJsonSection(json, "answer", response != nullptr ? response->Answers() : empty);
   WriteJsonSection(json, "authority", response != nullptr ? response->Authorities() : empty);
   WriteJsonSection(json, "additional", response != nullptr ? response->AdditionalRecords() : empty);
+  json.Key("failed_servers");
+  json.BeginArray();
+  for (const TFailedServer& failed : failed_servers) {
+    json.BeginObject();
+    json.Key("server");
+    json.String(EscapedName(failed.Server));
+    json.Key("error");
+    json.String(EscapedName(failed.Failure));
+    json.EndObject();
+  }
+  json.EndArray();
   json.EndObject();
   return json.Text();
 }
 
-void WriteVerbose(std::ostream& err, const TzvDnsQuery& query, const TOutcome& outcome) {
+void WriteVerbose(std::ostream& err, const TzvDnsQuery& query, const TOutcome& outcome,
+                  const std::vector<TFailedServer>& failed_servers) {
+  for (const TFailedServer& failed : failed_servers)
+    err << ";; server " << EscapedName(failed.Server) << ": " << EscapedName(failed.Failure)
+        << "; trying the next one\n";
   char time[32];
   std::snprintf(time, sizeof time, "%.3f", outcome.Milliseconds);
   err << ";; server " << EscapedName(outcome.Server) << " port " << outcome.Port << " over "
       << outcome.Transport << (outcome.Truncated ? " (UDP answer truncated)" : "") << ", " << time
-      << " ms\n";
+      << " ms, " << outcome.Tries << (outcome.Tries == 1 ? " try" : " tries") << '\n';
+  if (outcome.EdnsFallback)
+    err << ";; the server refused the question with EDNS; asked again without it\n";
   if (!outcome.Answered) {
     err << ";; no answer\n";
     return;
   }
   const TzvDnsMessage& response = query.Response();
-  err << ";; response " << ResponseCodeName(response.Header().ResponseCode) << ", flags:";
+  err << ";; response " << DnsResponseCodeName(response.Header().ResponseCode) << ", flags:";
   for (const std::string& flag : FlagNames(response.Header())) err << ' ' << flag;
   err << '\n';
+  if (const TzvDnsOPTRecord* opt = FindOptRecord(response)) WriteLines(err, OptPseudoSection(*opt));
   const std::pair<const char*, const TzvDnsRecordList*> sections[] = {
       {"answer", &response.Answers()},
       {"authority", &response.Authorities()},
       {"additional", &response.AdditionalRecords()}};
   for (const auto& [title, records] : sections) {
-    if (records->Count() == 0) continue;
+    const bool shown = std::any_of(records->begin(), records->end(), [](const auto& record) {
+      return record->RecordType != kzvDnsTypeOPT;
+    });
+    if (!shown) continue;
     err << ";; " << title << ":\n";
     for (const auto& record : *records) {
+      if (record->RecordType == kzvDnsTypeOPT) continue;
       err << EscapedName(record->Name) << '\t' << record->TTL << '\t'
           << ClassName(record->RecordClass) << '\t' << DnsTypeText(record->RecordType) << '\t'
           << RecordDataText(*record) << '\n';
@@ -239,11 +324,71 @@ void WriteResults(std::ostream& out, const TzvDnsQuery& query, const TCliOptions
   if (HasResultLists(options.QueryType)) {
     WriteLines(out, LookupResultLines(query.MailServers(), query.Hosts(), query.NameServers(),
                                       query.Aliases()));
-    return;
+  } else {
+    std::vector<std::string> lines =
+        RecordSectionLines(query.Response().Answers(), options.QueryType);
+    // Types without a heading of their own (ANY, TYPEnnn) list their records generally.
+    if (lines.empty()) lines = OtherRecordLines(query.Response().Answers(), options.QueryType);
+    WriteLines(out, lines);
+    // A CNAME question's own section already names every alias.
+    if (options.QueryType != kzvDnsTypeCNAME) WriteLines(out, AliasLines(query.Aliases()));
   }
-  WriteLines(out, RecordSectionLines(query.Response().Answers(), options.QueryType));
-  // A CNAME question's own section already names every alias.
-  if (options.QueryType != kzvDnsTypeCNAME) WriteLines(out, AliasLines(query.Aliases()));
+  if (options.Nsid) WriteLines(out, NsidLines(query.Response()));
+}
+
+// Whether a failure with one configured server sends the question on to the next, as the
+// system's resolver does: no answer at all, or a server that cannot or will not answer.
+bool MovesOn(const TOutcome& outcome) {
+  if (outcome.Status == kCliNoAnswer) return true;
+  return outcome.Status == kCliServerError &&
+         (outcome.ResponseCode == 2 || outcome.ResponseCode == 4 || outcome.ResponseCode == 5);
+}
+
+// One lookup of the question with one server within time_out ms, and what became of it.
+TOutcome LookupWith(TzvDnsQuery& query, const TCliOptions& options, const std::string& server,
+                    std::int32_t time_out) {
+  TOutcome outcome;
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    Lookup(query, options, server, time_out);
+    outcome.Answered = true;
+  } catch (const EzvDnsError& e) {
+    const std::int32_t code = e.ErrorCode();
+    outcome.Answered = code >= 1 && code <= 4095;
+    if (outcome.Answered) outcome.ResponseCode = code;
+    outcome.Status = outcome.Answered               ? kCliServerError
+                     : code == kzvDnsErrInvalidName ? kCliUsageError
+                                                    : kCliNoAnswer;
+    outcome.Failure = e.Message() + " (" + std::to_string(code) + ")";
+  } catch (const EzvSocketError& e) {
+    outcome.Status = kCliNoAnswer;
+    outcome.Failure = e.Message() + " (" + std::to_string(e.ErrorCode()) + ")";
+  } catch (const std::exception& e) {
+    outcome.Status = kCliNoAnswer;
+    outcome.Failure = e.what();
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+
+  // The exchange as the component saw it (the address a host name was resolved to, TCP
+  // after a truncated answer); before any exchange took place, the settings.
+  const TzvDnsExchangeInfo& exchange = query.LastExchange();
+  outcome.Tries = exchange.Tries;
+  outcome.EdnsFallback = exchange.EdnsFallback;
+  if (!exchange.ServerAddress.empty()) {
+    outcome.Server = exchange.ServerAddress;
+    outcome.Port = exchange.Port;
+    outcome.Transport = exchange.Transport == TzvDnsTransport::dtTcp ? "TCP" : "UDP";
+    outcome.Truncated = exchange.Truncated;
+    outcome.Milliseconds = static_cast<double>(exchange.ElapsedMicroseconds) / 1000.0;
+  } else {
+    outcome.Server = server;
+    outcome.Port = options.Port;
+    outcome.Milliseconds =
+        static_cast<double>(
+            std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()) /
+        1000.0;
+  }
+  return outcome;
 }
 
 // Reports a lookup that failed before any server was asked: in the chosen output, and its
@@ -275,60 +420,40 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
     return ReportEarlyFailure(options, out, err, kCliNoAnswer, e.what());
   }
 
-  std::string server;
+  // The server named, or else those configured, in their order.
+  std::vector<std::string> servers;
   if (options.Server) {
-    server = *options.Server;
+    servers.push_back(*options.Server);
   } else {
     std::string problem;
     try {
-      TStringList servers;
-      system_servers(servers);
-      if (servers.Count() > 0) server = servers[0];
-      if (server.empty()) problem = "no DNS server configured";
+      TStringList configured;
+      system_servers(configured);
+      for (const std::string& server : configured)
+        if (!server.empty()) servers.push_back(server);
+      if (servers.empty()) problem = "no DNS server configured";
     } catch (const std::exception& e) {
       problem = e.what();
     }
     if (!problem.empty()) return ReportEarlyFailure(options, out, err, kCliConfigFailed, problem);
   }
 
+  // The time-out is the whole lookup's: each configured server gets an equal share of
+  // what is left when its turn comes, so one that fails at once leaves more to the next.
   TzvDnsQuery query(nullptr);
   TOutcome outcome;
+  std::vector<TFailedServer> failed_servers;
   const auto started = std::chrono::steady_clock::now();
-  try {
-    Lookup(query, options, server);
-    outcome.Answered = true;
-  } catch (const EzvDnsError& e) {
-    const std::int32_t code = e.ErrorCode();
-    outcome.Answered = code >= 1 && code <= 15;
-    outcome.Status = outcome.Answered               ? kCliServerError
-                     : code == kzvDnsErrInvalidName ? kCliUsageError
-                                                    : kCliNoAnswer;
-    outcome.Failure = e.Message() + " (" + std::to_string(code) + ")";
-  } catch (const EzvSocketError& e) {
-    outcome.Status = kCliNoAnswer;
-    outcome.Failure = e.Message() + " (" + std::to_string(e.ErrorCode()) + ")";
-  } catch (const std::exception& e) {
-    outcome.Status = kCliNoAnswer;
-    outcome.Failure = e.what();
-  }
-  const auto elapsed = std::chrono::steady_clock::now() - started;
-
-  // The exchange as the component saw it (the address a host name was resolved to, TCP
-  // after a truncated answer); before any exchange took place, the settings.
-  const TzvDnsExchangeInfo& exchange = query.LastExchange();
-  if (!exchange.ServerAddress.empty()) {
-    outcome.Server = exchange.ServerAddress;
-    outcome.Port = exchange.Port;
-    outcome.Transport = exchange.Transport == TzvDnsTransport::dtTcp ? "TCP" : "UDP";
-    outcome.Truncated = exchange.Truncated;
-    outcome.Milliseconds = static_cast<double>(exchange.ElapsedMicroseconds) / 1000.0;
-  } else {
-    outcome.Server = server;
-    outcome.Port = options.Port;
-    outcome.Milliseconds =
-        static_cast<double>(
-            std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()) /
-        1000.0;
+  const std::int64_t total_ms = std::int64_t{options.TimeOutSeconds} * 1000;
+  for (std::size_t i = 0; i < servers.size(); ++i) {
+    const std::int64_t spent_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::steady_clock::now() - started)
+                                      .count();
+    const std::int64_t share = std::max<std::int64_t>(total_ms - spent_ms, 0) /
+                               static_cast<std::int64_t>(servers.size() - i);
+    outcome = LookupWith(query, options, servers[i], static_cast<std::int32_t>(share));
+    if (i + 1 == servers.size() || !MovesOn(outcome)) break;
+    failed_servers.push_back({outcome.Server, outcome.Failure});
   }
 
   if (outcome.Status == kCliUsageError) {
@@ -336,13 +461,13 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
     return outcome.Status;
   }
   if (options.Output == TCliOutput::coJson) {
-    out << JsonReport(&query.Response(), options, outcome) << '\n';
+    out << JsonReport(&query.Response(), options, outcome, failed_servers) << '\n';
   } else if (outcome.Status == kCliSuccess) {
     WriteResults(out, query, options);
   } else if (options.Output == TCliOutput::coSections) {
     WriteLines(out, LookupErrorLines());
   }
-  if (options.Verbose) WriteVerbose(err, query, outcome);
+  if (options.Verbose) WriteVerbose(err, query, outcome, failed_servers);
   if (!outcome.Failure.empty()) err << kProgram << EscapedName(outcome.Failure) << '\n';
   return outcome.Status;
 }

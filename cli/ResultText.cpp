@@ -180,7 +180,68 @@ std::string RecordDataText(const TzvDnsRecord& record) {
   }
   if (const auto* caa = dynamic_cast<const TzvDnsCAARecord*>(&record))
     return std::to_string(caa->Flags) + " " + EscapedName(caa->Tag) + " " + QuotedText(caa->Value);
+  if (const auto* generic = dynamic_cast<const TzvDnsGenericRecord*>(&record))
+    return generic->GenericText();
   return "";
+}
+
+std::vector<std::string> OtherRecordLines(const TzvDnsRecordList& records,
+                                          std::int32_t record_type) {
+  std::vector<std::string> lines;
+  for (const auto& record : records) {
+    if (record->RecordType == kzvDnsTypeOPT) continue;
+    if (record_type != kzvDnsTypeANY && record->RecordType != record_type) continue;
+    if (lines.empty()) lines.emplace_back("====== Registros ======");
+    lines.push_back(ShownName(record->Name) + ", " + DnsTypeText(record->RecordType) + ", " +
+                    RecordDataText(*record));
+  }
+  if (!lines.empty()) lines.emplace_back();
+  return lines;
+}
+
+std::string OptionHex(const TzvEdnsOption& option, const std::string& separator) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (const std::uint8_t byte : option.Data) {
+    if (!hex.empty()) hex += separator;
+    hex += kHex[byte >> 4];
+    hex += kHex[byte & 0x0F];
+  }
+  return hex;
+}
+
+std::string OptionText(const TzvEdnsOption& option) {
+  return SafeText(
+      std::string_view(reinterpret_cast<const char*>(option.Data.data()), option.Data.size()),
+      TEscape::String, '"');
+}
+
+namespace {
+
+std::string NsidLine(const TzvEdnsOption& nsid) {
+  return OptionHex(nsid, " ") + " (\"" + OptionText(nsid) + "\")";
+}
+
+}  // namespace
+
+std::vector<std::string> NsidLines(const TzvDnsMessage& response) {
+  const TzvDnsOPTRecord* opt = FindOptRecord(response);
+  const TzvEdnsOption* nsid = opt != nullptr ? opt->FindOption(kzvEdnsOptionNSID) : nullptr;
+  if (nsid == nullptr) return {};
+  return {"====== Identificador del Servidor (NSID) ======", NsidLine(*nsid), ""};
+}
+
+std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt) {
+  std::vector<std::string> lines{";; OPT PSEUDOSECTION:"};
+  lines.push_back("; EDNS: version: " + std::to_string(opt.Version) + ", flags:" +
+                  (opt.DnssecOK ? " do" : "") + "; udp: " + std::to_string(opt.UDPPayloadSize));
+  for (const TzvEdnsOption& option : opt.Options) {
+    if (option.Code == kzvEdnsOptionNSID)
+      lines.push_back("; NSID: " + NsidLine(option));
+    else
+      lines.push_back("; OPT=" + std::to_string(option.Code) + ": " + OptionHex(option, " "));
+  }
+  return lines;
 }
 
 std::vector<std::string> RecordSectionLines(const TzvDnsRecordList& records,

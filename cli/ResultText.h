@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/Classes.h"
+#include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsQuery.h"
 
 // Names are shown safely, as dig writes them: each byte of a control character (C0, C1,
@@ -47,6 +48,24 @@ std::vector<std::string> RecordSectionLines(const TzvDnsRecordList& records,
 std::string RecordDataText(const TzvDnsRecord& record);
 // A character-string in double quotes, with '"' and '\' escaped and other bytes as names.
 std::string QuotedText(const std::string& text);
+
+// The answer's records of a type without a heading of its own (ANY asks every type,
+// TYPEnnn one the codec has no class for) under "====== Registros ======", one line
+// each: "name, TYPE, data" with the data as dig shows it (RFC 3597's "\\# 4 0A000001"
+// for unknown types). No records of the type give no lines.
+std::vector<std::string> OtherRecordLines(const TzvDnsRecordList& records,
+                                          std::int32_t record_type);
+
+// An EDNS option's data as hex bytes with `separator` between them ("6e 73 31"), and as
+// text made safe (the NSID's usual form).
+std::string OptionHex(const TzvEdnsOption& option, const std::string& separator);
+std::string OptionText(const TzvEdnsOption& option);
+// The server's NSID under "====== Identificador del Servidor (NSID) ======" as dig
+// shows it ('6e 73 31 ("ns1")'); no lines when the answer carries none.
+std::vector<std::string> NsidLines(const TzvDnsMessage& response);
+// The OPT record as dig's "OPT PSEUDOSECTION": version, flags and buffer size, then one
+// line per option.
+std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt);
 
 // What a failed lookup shows, whatever the failure was.
 std::vector<std::string> LookupErrorLines();

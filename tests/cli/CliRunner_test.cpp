@@ -58,8 +58,8 @@ TEST(CliRunner, UsageErrorsPrintNothingOnStandardOutput) {
   }
   const CliRun run = RunWithNoServers({"axfr", "pellamar.test"});
   EXPECT_EQ(run.err,
-            "pellamar-cli: unknown TYPE 'axfr' (mx, a, aaaa, ptr, ns, txt, soa, cname, srv or "
-            "caa)\n" +
+            "pellamar-cli: unknown TYPE 'axfr' (mx, a, aaaa, ptr, ns, txt, soa, cname, srv, "
+            "caa, any or TYPEnnn)\n" +
                 CliUsage());
 }
 
@@ -131,9 +131,9 @@ TEST(CliRunner, JsonReportsAFailureBeforeAnyServerIsAsked) {
   EXPECT_EQ(run.out,
             "{\"question\":{\"name\":\"x.test\",\"type\":\"A\",\"class\":\"IN\"},"
             "\"server\":null,\"port\":53,\"transport\":\"UDP\",\"truncated\":false,"
-            "\"time_ms\":0.000,\"rcode\":null,\"flags\":[],"
-            "\"error\":\"no DNS server configured\",\"answer\":[],\"authority\":[],"
-            "\"additional\":[]}\n");
+            "\"tries\":0,\"edns_fallback\":false,\"time_ms\":0.000,\"rcode\":null,"
+            "\"flags\":[],\"edns\":null,\"error\":\"no DNS server configured\",\"answer\":[],"
+            "\"authority\":[],\"additional\":[],\"failed_servers\":[]}\n");
   EXPECT_EQ(run.err, "pellamar-cli: no DNS server configured\n");
 }
 

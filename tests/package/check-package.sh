@@ -97,7 +97,7 @@ done
 # server's "@SERVER, -s, --server" form, whose options count too.
 section() { sed -n "/^$1\$/,/^[A-Z]/p" | sed '1d;$d'; }
 option_words() {
-  grep -E '^ +[-@]' | sed -E 's/^ +//; s/  .*//' | grep -oE -- '(^|[ ,])-{1,2}[A-Za-z][-A-Za-z]*' |
+  grep -E '^ +[-@]' | sed -E 's/^ +//; s/  .*//' | grep -oE -- '(^|[ ,])-{1,2}[A-Za-z0-9][-A-Za-z0-9]*' |
     tr -d ' ,'
 }
 type_words() { grep -E '^ +[a-z]+( |$)' | awk '{ print $1 }'; }
