@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <vector>
 
 #include "base/SysUtils.h"
 #include "cli/ResultText.h"
@@ -41,8 +42,9 @@ std::string SocketFailureName(std::int32_t code) {
   }
 }
 
+// Twelve bits with EDNS's extended response codes.
 bool IsResponseCode(std::int32_t code) {
-  return code >= 1 && code <= 15;
+  return code >= 1 && code <= 4095;
 }
 
 std::string ResultOf(const TzvDnsExchangeInfo& exchange, const TLookupFailure& failure) {
@@ -50,12 +52,12 @@ std::string ResultOf(const TzvDnsExchangeInfo& exchange, const TLookupFailure& f
     case TLookupFailureKind::kNone:
       // The library fails on every response code but 0, so a lookup that returned had
       // NOERROR even when its exchange was not recorded.
-      return ResponseCodeName(exchange.Answered && exchange.ResponseCode > 0 ? exchange.ResponseCode
-                                                                             : 0);
+      return DnsResponseCodeName(
+          exchange.Answered && exchange.ResponseCode > 0 ? exchange.ResponseCode : 0);
     case TLookupFailureKind::kDns:
-      if (IsResponseCode(failure.Code)) return ResponseCodeName(failure.Code);
+      if (IsResponseCode(failure.Code)) return DnsResponseCodeName(failure.Code);
       if (exchange.Answered && IsResponseCode(exchange.ResponseCode))
-        return ResponseCodeName(exchange.ResponseCode);
+        return DnsResponseCodeName(exchange.ResponseCode);
       return exchange.Answered ? "respuesta no válida" : "error de DNS";
     case TLookupFailureKind::kSocket:
       return SocketFailureName(failure.Code);
@@ -92,14 +94,6 @@ TLookupFailure ClassifyFailure(std::exception_ptr failure) {
   return sorted;
 }
 
-std::string ResponseCodeName(std::int32_t code) {
-  static constexpr std::array<const char*, 11> kNames = {
-      "NOERROR",  "FORMERR", "SERVFAIL", "NXDOMAIN", "NOTIMP", "REFUSED",
-      "YXDOMAIN", "YXRRSET", "NXRRSET",  "NOTAUTH",  "NOTZONE"};
-  if (code >= 0 && code < static_cast<std::int32_t>(kNames.size())) return kNames[code];
-  return "RCODE " + std::to_string(code);
-}
-
 std::string FormatElapsed(std::int64_t microseconds) {
   if (microseconds < 0) microseconds = 0;
   char text[32];
@@ -124,11 +118,23 @@ TLookupOutcome DescribeOutcome(const TzvDnsExchangeInfo& exchange, const TLookup
   outcome.Result = ResultOf(exchange, failure);
   const bool exchanged = !exchange.ServerAddress.empty();
   if (exchanged) {
-    outcome.Transport = exchange.Transport == TzvDnsTransport::dtTcp ? "TCP" : "UDP";
+    const std::string transport = exchange.Transport == TzvDnsTransport::dtTcp ? "TCP" : "UDP";
     outcome.Details = "Servidor " + EscapedName(exchange.ServerAddress) + ", puerto " +
-                      std::to_string(exchange.Port) + ", por " + outcome.Transport;
+                      std::to_string(exchange.Port) + ", por " + transport;
     if (exchange.Truncated) outcome.Details += " (la respuesta UDP llegó truncada)";
     outcome.Details += "\n";
+    // What it took beyond one plain datagram is worth a word in the bar itself: a lossy
+    // path or a server that does not speak EDNS is something to know about.
+    std::vector<std::string> notes;
+    if (exchange.Tries > 1) notes.push_back(std::to_string(exchange.Tries) + " intentos");
+    if (exchange.EdnsFallback) notes.emplace_back("sin EDNS");
+    outcome.Transport = transport;
+    for (std::size_t i = 0; i < notes.size(); ++i)
+      outcome.Transport += (i == 0 ? " (" : ", ") + notes[i] + (i + 1 == notes.size() ? ")" : "");
+    if (exchange.Tries > 0)
+      outcome.Details += "Datagramas enviados: " + std::to_string(exchange.Tries) + "\n";
+    if (exchange.EdnsFallback)
+      outcome.Details += "El servidor rechazó la pregunta con EDNS; se repitió sin EDNS\n";
   }
   outcome.Details += "Resultado: " + outcome.Result;
   if (exchanged && exchange.Answered) {

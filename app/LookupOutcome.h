@@ -41,9 +41,6 @@ struct TLookupOutcome {
 // of it) and its failure (Kind kNone for success).
 TLookupOutcome DescribeOutcome(const TzvDnsExchangeInfo& exchange, const TLookupFailure& failure);
 
-// The short name of a DNS response code ("NXDOMAIN"), "RCODE n" for unnamed ones.
-std::string ResponseCodeName(std::int32_t code);
-
 // "12 ms", "0,4 ms", "1,5 s": a time for a person, with the Spanish decimal comma.
 std::string FormatElapsed(std::int64_t microseconds);
 

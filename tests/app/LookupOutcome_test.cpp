@@ -65,5 +65,5 @@ TEST(FormatElapsed, TenthsBelowTenMillisecondsAndSecondsPastTen) {
   EXPECT_EQ(FormatElapsed(9'949), "9,9 ms");
   EXPECT_EQ(FormatElapsed(12'499), "12 ms");
   EXPECT_EQ(FormatElapsed(12'340'000), "12,3 s");
-  EXPECT_EQ(ResponseCodeName(12), "RCODE 12");
+  EXPECT_EQ(DnsResponseCodeName(12), "RCODE12");
 }
