@@ -4,12 +4,14 @@
 #  - an answer too long for a datagram (the server sets TC, the question goes again over
 #    TCP) beside dig and kdig asking over TCP at once (+tcp) and dig without EDNS, which
 #    also retries after the truncated datagram;
-#  - a UDP port nobody listens on (ICMP port unreachable) with a 3-second time-out.
+#  - a UDP port nobody listens on (ICMP port unreachable) with a 3-second time-out;
+#  - a lookup whose first datagram is lost (a relay drops every other question), each
+#    tool with its default time-out and tries.
 #
 #   bench/compare-network.sh [BUILD_DIR] [HYPERFINE_OPTION...]
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-source "$here/netns-bench.sh" compare-network hyperfine dig kdig -- "$@"
+source "$here/netns-bench.sh" compare-network hyperfine dig kdig drill python3 -- "$@"
 set -- "${bench_args[@]}"
 
 # Inside the namespace. Every command names the server explicitly.
@@ -27,3 +29,16 @@ hyperfine --shell=none --ignore-failure --warmup 3 --runs 30 "$@" \
   --command-name "pellamar-cli" "$cli -s 127.0.0.1 -p $closed -W 3 a host4.pellamar.test" \
   --command-name "dig" "dig @127.0.0.1 -p $closed host4.pellamar.test A +tries=1 +timeout=3" \
   --command-name "kdig" "kdig @127.0.0.1 -p $closed host4.pellamar.test A +retry=0 +timeout=3"
+
+# The relay loses the first datagram of each lookup and passes the second to NSD.
+relay_port=5301
+python3 "$here/drop-every-other.py" $relay_port 53 &
+relay=$!
+trap 'kill $relay 2>/dev/null' EXIT
+sleep 0.5
+echo "== the first datagram lost (default time-outs and tries) =="
+hyperfine --shell=none --warmup 1 --runs 10 "$@" \
+  --command-name "pellamar-cli" "$cli -s 127.0.0.1 -p $relay_port a host4.pellamar.test" \
+  --command-name "dig" "dig @127.0.0.1 -p $relay_port host4.pellamar.test A" \
+  --command-name "kdig" "kdig @127.0.0.1 -p $relay_port host4.pellamar.test A" \
+  --command-name "drill" "drill -p $relay_port host4.pellamar.test @127.0.0.1 A"
