@@ -47,6 +47,25 @@ TEST(DescribeOutcome, NamesEachOutcomeWithItsTimeTransportAndDetails) {
     EXPECT_NE(details.find(part), std::string::npos) << part << " not in " << details;
 }
 
+TEST(DescribeOutcome, RetriesAndAFallbackWithoutEdnsAreShownBesideTheTransport) {
+  TzvDnsExchangeInfo exchange{"127.0.0.1", 53, TzvDnsTransport::dtUdp, false, true, 0, 900'000};
+  exchange.Tries = 1;
+  TLookupOutcome outcome = DescribeOutcome(exchange, {});
+  EXPECT_EQ(outcome.Transport, "UDP");
+  EXPECT_NE(outcome.Details.find("Datagramas enviados: 1"), std::string::npos);
+  exchange.Tries = 3;
+  EXPECT_EQ(DescribeOutcome(exchange, {}).Transport, "UDP (3 intentos)");
+  exchange.EdnsFallback = true;
+  outcome = DescribeOutcome(exchange, {});
+  EXPECT_EQ(outcome.Transport, "UDP (3 intentos, sin EDNS)");
+  EXPECT_NE(outcome.Details.find("se repitió sin EDNS"), std::string::npos);
+  exchange.Tries = 1;
+  EXPECT_EQ(DescribeOutcome(exchange, {}).Transport, "UDP (sin EDNS)");
+  // An extended response code is named too.
+  EXPECT_EQ(DescribeOutcome(exchange, {TLookupFailureKind::kDns, 16, "Bad OPT version"}).Result,
+            "BADVERS");
+}
+
 TEST(ClassifyFailure, SortsTheLibrarysFailuresFromOthers) {
   const auto kind = [](auto failure) {
     return ClassifyFailure(std::make_exception_ptr(failure)).Kind;

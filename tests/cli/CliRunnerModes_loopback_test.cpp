@@ -131,6 +131,70 @@ TEST(CliModes, VerboseWritesTheExchangeOnStandardError) {
       << run.err;
 }
 
+TEST(CliExchange, NsidGenericTypesClassesAndTcpAgainstNsd) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const std::string nsid = RunAt127({"--nsid", "host4.pellamar.test"}).out;
+  const std::string section =
+      "====== Identificador del Servidor (NSID) ======\n"
+      "6e 73 64 2e 70 65 6c 6c 61 6d 61 72 2e 74 65 73 74 (\"nsd.pellamar.test\")\n\n";
+  EXPECT_EQ(nsid.substr(nsid.size() - std::min(nsid.size(), section.size())), section) << nsid;
+  EXPECT_EQ(PythonReads(RunAt127({"--json", "+nsid", "host4.pellamar.test"}).out,
+                        "(d['edns']['nsid'], d['edns']['udp'], d['tries'])"),
+            "({'text': 'nsd.pellamar.test', 'hex': '6e73642e70656c6c616d61722e74657374'}, "
+            "1232, 1)");
+
+  EXPECT_EQ(RunAt127({"generic.pellamar.test", "TYPE65400"}).out,
+            "====== Registros ======\ngeneric.pellamar.test, TYPE65400, \\# 4 0A000001\n\n");
+  EXPECT_EQ(RunAt127({"+short", "type65400", "generic.pellamar.test"}).out, "\\# 4 0A000001\n");
+  EXPECT_EQ(PythonReads(RunAt127({"--json", "generic.pellamar.test", "TYPE65400"}).out,
+                        "(d['answer'][0]['data'], d['answer'][0]['rdata_hex'])"),
+            "('\\\\# 4 0a000001', '0a000001')");
+
+  EXPECT_EQ(RunAt127({"-c", "ch", "txt", "version.bind"}).out,
+            "====== Textos ======\nversion.bind, \"pellamar-test-nsd\"\n\n");
+  EXPECT_EQ(PythonReads(RunAt127({"--json", "--tcp", "host4.pellamar.test"}).out,
+                        "(d['transport'], d['tries'], d['answer'][0]['data'])"),
+            "('TCP', 0, '127.0.0.44')");
+}
+
+TEST(CliExchange, TheConfiguredServersAreAskedInTurn) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // Nothing listens at .67; .65 is silent; .66 answers. All on one port.
+  ScriptedDnsResponder silent("127.0.0.65");
+  ScriptedDnsResponder answering("127.0.0.66", silent.Port());
+  silent.SetDefaultReply(ScriptedDnsResponder::Silence());
+  const auto configured = [](TStrings& servers) {
+    for (const char* server : {"127.0.0.67", "127.0.0.65", "127.0.0.66"}) servers.Add(server);
+  };
+  const std::string port = std::to_string(silent.Port());
+  const CliRun run =
+      RunCliCaptured({"-p", port, "-W", "3", "--json", "--verbose", "x.test"}, configured);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(PythonReads(run.out, "(d['server'], d['answer'][0]['data'], d['failed_servers'])"),
+            "('127.0.0.66', '127.0.0.99', [{'server': '127.0.0.67', 'error': 'Connection "
+            "refused (111)'}, {'server': '127.0.0.65', 'error': 'Timeout error occured (-1)'}])");
+  EXPECT_NE(run.err.find(";; server 127.0.0.65: Timeout error occured (-1); trying the next one"),
+            std::string::npos)
+      << run.err;
+  // The refused server gave its time to the others: .65 had half of the 3 s, so all
+  // three tries.
+  EXPECT_EQ(silent.RequestCount(), 3);
+  EXPECT_EQ(answering.RequestCount(), 1);
+}
+
+TEST(CliExchange, AServerThatRefusesEdnsIsAskedWithoutAndItIsSaid) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  ScriptedDnsResponder server("127.0.0.68");
+  server.Script({ScriptedDnsResponder::ResponseCode(1), ScriptedDnsResponder::Answer()});
+  const CliRun run = RunCliCaptured(
+      {"-s", "127.0.0.68", "-p", std::to_string(server.Port()), "--json", "--verbose", "x.test"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(PythonReads(run.out, "(d['edns_fallback'], d['edns'], d['tries'])"),
+            "(True, None, 2)");  // both questions count
+  EXPECT_NE(run.err.find("refused the question with EDNS; asked again without it"),
+            std::string::npos);
+}
+
 TEST(CliExitStatus, TellsTheCausesApart) {
   REQUIRE_LOOPBACK_NAMESPACE();
   EXPECT_EQ(RunAt127({"mx", "host4.pellamar.test"}).status, 0);  // answered, nothing to show
