@@ -285,15 +285,18 @@ bool HasOptRecord(const TzvDnsRecordList& section) {
                      [](const auto& record) { return record->RecordType == kzvDnsTypeOPT; });
 }
 
-// The section without its OPT records, the others kept in order.
-void RemoveOptRecords(TzvDnsRecordList& section) {
+// Takes the section's OPT records out, the others kept in order; `removed`, when given,
+// receives copies of what was taken.
+void RemoveOptRecords(TzvDnsRecordList& section, TzvDnsRecordList* removed = nullptr) {
   if (!HasOptRecord(section)) return;
   TzvDnsRecordList kept;
   for (const auto& record : section) {
-    if (record->RecordType == kzvDnsTypeOPT) continue;
     auto copy = record->Create();
     copy->Assign(record.get());
-    kept.Add(std::move(copy));
+    if (record->RecordType != kzvDnsTypeOPT)
+      kept.Add(std::move(copy));
+    else if (removed != nullptr)
+      removed->Add(std::move(copy));
   }
   section.Assign(&kept);
 }
@@ -509,8 +512,10 @@ void TzvDnsQuery::FollowReferral(TzvDnsMessage& req, TzvDnsMessage& resp, std::i
       const auto* name_server = RecordAs<TzvDnsNSRecord>(authorities.Items(i), kzvDnsTypeNS);
       if (name_server == nullptr) continue;
       const std::string target = name_server->NameServer;
-      if (const auto* glue =
-              RecordAs<TzvDnsARecord>(additional.FindItem(target, kzvDnsTypeA), kzvDnsTypeA)) {
+      const auto* glue =
+          RecordAs<TzvDnsARecord>(additional.FindItem(target, kzvDnsTypeA), kzvDnsTypeA);
+      // A record without data (of an update's class) carries no address to go to.
+      if (glue != nullptr && !glue->IPAddress.empty()) {
         SetServer(glue->IPAddress);
         QueryRecursive(req, resp, depth + 1);
         return;
@@ -578,6 +583,16 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
   exchange_time_out_ = time_out;
   TLentStream answer_lent(answer_bytes_);
   TMemoryStream& answer = answer_lent.Stream();
+  // A fallback without EDNS is for this server only: the request gets its OPT record
+  // back afterwards, so the next server of a referral walk is offered EDNS again.
+  TzvDnsRecordList taken_out;
+  auto put_back = ScopeExit([&] {
+    for (const auto& record : taken_out) {
+      auto copy = record->Create();
+      copy->Assign(record.get());
+      req.AdditionalRecords().Add(std::move(copy));
+    }
+  });
   for (;;) {
     last_exchange_.Edns = HasOptRecord(req.AdditionalRecords());
     ExchangeOnce(req, answer, time_out, started);
@@ -596,7 +611,7 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
         throw;
     }
     // The same question once more, without EDNS, within what is left of the time-out.
-    RemoveOptRecords(req.AdditionalRecords());
+    RemoveOptRecords(req.AdditionalRecords(), &taken_out);
     last_exchange_.EdnsFallback = true;
     last_exchange_.Answered = false;
     last_exchange_.ResponseCode = -1;
@@ -610,6 +625,7 @@ void TzvDnsQuery::ExchangeOnce(TzvDnsMessage& req, TMemoryStream& answer, std::i
       ScopeExit([&] { last_exchange_.ElapsedMicroseconds = MicrosecondsSince(started); });
   last_exchange_.Transport = TzvDnsTransport::dtUdp;
   last_exchange_.Truncated = false;
+  last_exchange_.Tries = 0;
   answer.Clear();
   // A new ID for every question sent, so that an answer to one exchange cannot pass for
   // the answer to another. Encoded first: a name that cannot be sent opens nothing.

@@ -116,7 +116,8 @@ struct TzvDnsExchangeInfo {
   std::int32_t ResponseCode = -1;
   // From the first send to the reply taken (TCP retry included), in microseconds.
   std::int64_t ElapsedMicroseconds = 0;
-  // Datagrams sent for the question (1 when the first was answered; 0 over TCP alone).
+  // Datagrams sent for the question as it was last asked (1 when the first was
+  // answered; 0 over TCP alone; after a fallback, those sent without EDNS).
   int Tries = 0;
   // The question carried an OPT record when it was last sent.
   bool Edns = false;

@@ -461,7 +461,7 @@ class FuzzedServerQuery : public TzvDnsQuery {
       if (last.Tries != 0 || last.EdnsFallback) std::abort();
       return;
     }
-    if (last.Tries != exchange_datagrams_) std::abort();
+    if (last.Tries != round_datagrams_) std::abort();
     if (last.EdnsFallback != (round_ == 1)) std::abort();
     if (requests_in_round_ > 0 && last.Edns != last_request_opt_) std::abort();
   }
@@ -474,11 +474,9 @@ class FuzzedServerQuery : public TzvDnsQuery {
       // Once: the first round asked with EDNS, the fallback's asks without.
       if (round_ != 0 || !round_opt_) std::abort();
       round_ = 1;
-      fell_back_in_lookup_ = true;
     } else {
       ++exchanges_;
       round_ = 0;
-      exchange_datagrams_ = 0;
       exchange_started_ = std::chrono::steady_clock::now();
     }
     ++rounds_;
@@ -501,7 +499,6 @@ class FuzzedServerQuery : public TzvDnsQuery {
       std::abort();  // a resend is the same question under the same ID
     }
     ++round_datagrams_;
-    ++exchange_datagrams_;
     if (round_datagrams_ > settings_.tries) std::abort();
   }
   void ReceiveDatagram(TMemoryStream& answer, std::int32_t time_out, std::string& from_address,
@@ -522,8 +519,9 @@ class FuzzedServerQuery : public TzvDnsQuery {
   void CloseDatagramExchange() override {
     if (settings_.tcp) return;
     if (round_datagrams_ == 0) std::abort();  // a round over UDP sends its question
-    // The component counts every datagram of the exchange, the fallback's included.
-    if (LastExchange().Tries != exchange_datagrams_) std::abort();
+    // The component counts the datagrams of the round that is running: after a fallback,
+    // those sent without EDNS.
+    if (LastExchange().Tries != round_datagrams_) std::abort();
     int least = 0;
     int most = 0;
     const auto elapsed =
@@ -607,7 +605,8 @@ class FuzzedServerQuery : public TzvDnsQuery {
     const bool opt = CarriesOpt(request);
     if (!RequestIsAsConfigured(request, settings_, opt)) std::abort();
     if (opt && (!settings_.edns || round_ == 1)) std::abort();
-    if (!opt && settings_.edns && round_ == 0 && !fell_back_in_lookup_) std::abort();
+    // A fallback is for its own exchange: the next one offers EDNS again.
+    if (!opt && settings_.edns && round_ == 0) std::abort();
     // The component says what it sent.
     if (LastExchange().Edns != opt) std::abort();
     // Both requests of a round (the datagram and the TCP retry after TC) ask alike.
@@ -633,10 +632,9 @@ class FuzzedServerQuery : public TzvDnsQuery {
   int exchanges_ = 0;
   int rounds_ = 0;
   int stream_exchanges_ = 0;
-  // The running exchange: its round (1 after the fallback), its datagrams in all rounds,
-  // and when its first round started.
+  // The running exchange: its round (1 after the fallback) and when its first round
+  // started.
   int round_ = 0;
-  int exchange_datagrams_ = 0;
   std::chrono::steady_clock::time_point exchange_started_;
   // The running round: its datagrams, the first of them, when it started, whether the
   // last thing that happened in it was a silence, the requests it made and whether the
@@ -648,8 +646,6 @@ class FuzzedServerQuery : public TzvDnsQuery {
   int requests_in_round_ = 0;
   bool last_request_opt_ = false;
   bool round_opt_ = false;
-  // A fallback happened in this lookup.
-  bool fell_back_in_lookup_ = false;
   // The peer serves this query's connection.
   bool serving_ = false;
   // Without the peer: the connection's script, and what it has not handed out yet.

@@ -582,3 +582,32 @@ TEST(InMemoryServer, ATcpAnswerToAnotherQuestionIsRefused) {
 }
 
 }  // namespace
+
+TEST(InMemoryServer, AFallbackWithoutEdnsIsForTheServerThatRefusedIt) {
+  InMemoryServerQuery query;
+  query.SetServer("10.0.0.1");
+  query.SetUseRecursiveQueries(true);
+  constexpr std::size_t kOptSize = 11;  // root name, type, class, TTL, no options
+  // 10.0.0.1 answers an EDNS question with a bare FORMERR, the plain one with a referral
+  // to ns.child at 10.0.0.2, which answers.
+  query.serve = [](const InMemoryServerQuery::Sent& sent) -> Bytes {
+    const bool edns = sent.request[11] != 0;
+    if (sent.server == "10.0.0.1" && edns) {
+      Bytes formerr(sent.request.begin(), sent.request.end() - kOptSize);
+      formerr[2] |= 0x80;
+      formerr[3] |= 1;
+      formerr[11] = 0;
+      return formerr;
+    }
+    if (sent.server == "10.0.0.1")
+      return AnswerOf(sent.request, false, {}, List(Ns("child", "ns.child")),
+                      List(A("ns.child", "10.0.0.2")));
+    return AnswerOf(sent.request, false, List(A("www.child", "10.9.9.9")));
+  };
+  ASSERT_NE(query.ResolveIP("www.child"), nullptr);
+  std::vector<std::string> route;
+  for (const auto& sent : query.sent)
+    route.push_back(sent.server + (sent.request[11] != 0 ? " edns" : ""));
+  EXPECT_EQ(route, (std::vector<std::string>{"10.0.0.1 edns", "10.0.0.1", "10.0.0.2 edns"}));
+  EXPECT_FALSE(query.LastExchange().EdnsFallback);
+}
