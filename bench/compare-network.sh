@@ -36,9 +36,11 @@ python3 "$here/drop-every-other.py" $relay_port 53 &
 relay=$!
 trap 'kill $relay 2>/dev/null' EXIT
 sleep 0.5
+# dig is given its documented defaults: it would take the namespace's resolv.conf options
+# (a 2-second time-out and one attempt, set for the tests' host-name lookups) instead.
 echo "== the first datagram lost (default time-outs and tries) =="
 hyperfine --shell=none --warmup 1 --runs 10 "$@" \
   --command-name "pellamar-cli" "$cli -s 127.0.0.1 -p $relay_port a host4.pellamar.test" \
-  --command-name "dig" "dig @127.0.0.1 -p $relay_port host4.pellamar.test A" \
+  --command-name "dig" "dig @127.0.0.1 -p $relay_port host4.pellamar.test A +timeout=5 +tries=3" \
   --command-name "kdig" "kdig @127.0.0.1 -p $relay_port host4.pellamar.test A" \
   --command-name "drill" "drill -p $relay_port host4.pellamar.test @127.0.0.1 A"

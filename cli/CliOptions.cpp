@@ -181,8 +181,9 @@ std::string PlusNames() {
   std::string names;
   for (const TOptionRow& row : kOptions) {
     const char* plus = std::strchr(row.Spellings, '+');
-    if (plus != nullptr)
-      names += (names.empty() ? "" : ", ") + std::string(plus, std::strcspn(plus, " "));
+    if (plus == nullptr) continue;
+    if (!names.empty()) names += ", ";
+    names.append(plus, std::strcspn(plus, " "));
   }
   const std::size_t last = names.rfind(", ");
   return last == std::string::npos ? names : names.replace(last, 2, " and ");
