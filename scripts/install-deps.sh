@@ -5,7 +5,7 @@
 set -uo pipefail
 
 declare -A groups=(
-  [build]="cmake ninja-build g++ pkg-config libidn2-dev"
+  [build]="cmake ninja-build g++ pkg-config libidn2-dev libssl-dev"
   [test]="libgtest-dev libgmock-dev clang libclang-rt-14-dev iproute2 util-linux"
   [fuzz]="clang libclang-rt-14-dev"
   [server]="nsd"

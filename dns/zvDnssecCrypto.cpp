@@ -1,0 +1,199 @@
+#include "dns/zvDnssecCrypto.h"
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/param_build.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+// OpenSSL's objects, freed however a check ends.
+template <class T, void (*Free)(T*)>
+struct TFree {
+  void operator()(T* object) const { Free(object); }
+};
+using TPkey = std::unique_ptr<EVP_PKEY, TFree<EVP_PKEY, EVP_PKEY_free>>;
+using TPkeyContext = std::unique_ptr<EVP_PKEY_CTX, TFree<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
+using TDigestContext = std::unique_ptr<EVP_MD_CTX, TFree<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using TParamBuilder = std::unique_ptr<OSSL_PARAM_BLD, TFree<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>>;
+using TParams = std::unique_ptr<OSSL_PARAM, TFree<OSSL_PARAM, OSSL_PARAM_free>>;
+using TBignum = std::unique_ptr<BIGNUM, TFree<BIGNUM, BN_free>>;
+using TEcdsaSignature = std::unique_ptr<ECDSA_SIG, TFree<ECDSA_SIG, ECDSA_SIG_free>>;
+
+using Bytes = std::span<const std::uint8_t>;
+
+// The largest RSA modulus a zone may sign with; a larger one would only make a hostile
+// answer cost more to check.
+constexpr std::size_t kMaxRsaModulusBytes = 4096 / 8;
+
+TBignum Bignum(Bytes bytes) {
+  return TBignum(BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr));
+}
+
+// A public key from the parameters `build` puts together, for the key type `name`.
+template <class Build>
+TPkey KeyFromParameters(const char* name, Build build) {
+  TParamBuilder builder(OSSL_PARAM_BLD_new());
+  if (!builder || !build(builder.get())) return nullptr;
+  TParams params(OSSL_PARAM_BLD_to_param(builder.get()));
+  TPkeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, name, nullptr));
+  EVP_PKEY* key = nullptr;
+  if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1 ||
+      EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1)
+    return nullptr;
+  return TPkey(key);
+}
+
+// RFC 3110: the exponent's length in one byte (or, after a zero, in two), the exponent,
+// then the modulus. `modulus_size` receives the modulus's length, which a signature
+// must match.
+TPkey RsaKey(Bytes wire, std::size_t& modulus_size) {
+  std::size_t at = 0;
+  if (wire.empty()) return nullptr;
+  std::size_t exponent_size = wire[0];
+  at = 1;
+  if (exponent_size == 0) {
+    if (wire.size() < 3) return nullptr;
+    exponent_size = std::size_t{wire[1]} << 8 | wire[2];
+    at = 3;
+  }
+  if (exponent_size == 0 || wire.size() - at <= exponent_size) return nullptr;
+  const Bytes exponent = wire.subspan(at, exponent_size);
+  const Bytes modulus = wire.subspan(at + exponent_size);
+  if (modulus.size() > kMaxRsaModulusBytes || modulus[0] == 0) return nullptr;
+  modulus_size = modulus.size();
+  const TBignum n = Bignum(modulus);
+  const TBignum e = Bignum(exponent);
+  if (!n || !e) return nullptr;
+  return KeyFromParameters("RSA", [&](OSSL_PARAM_BLD* builder) {
+    return OSSL_PARAM_BLD_push_BN(builder, OSSL_PKEY_PARAM_RSA_N, n.get()) == 1 &&
+           OSSL_PARAM_BLD_push_BN(builder, OSSL_PKEY_PARAM_RSA_E, e.get()) == 1;
+  });
+}
+
+// RFC 6605: the point's two coordinates, each as long as the curve's field.
+TPkey EcdsaKey(Bytes wire, const char* group, std::size_t coordinate_size) {
+  if (wire.size() != 2 * coordinate_size) return nullptr;
+  std::string point(1, '\x04');  // uncompressed
+  point.append(reinterpret_cast<const char*>(wire.data()), wire.size());
+  return KeyFromParameters("EC", [&](OSSL_PARAM_BLD* builder) {
+    return OSSL_PARAM_BLD_push_utf8_string(builder, OSSL_PKEY_PARAM_GROUP_NAME, group, 0) == 1 &&
+           OSSL_PARAM_BLD_push_octet_string(builder, OSSL_PKEY_PARAM_PUB_KEY, point.data(),
+                                            point.size()) == 1;
+  });
+}
+
+// RFC 6605's signature is r and s side by side; OpenSSL takes them DER-encoded.
+std::vector<std::uint8_t> EcdsaDer(Bytes signature) {
+  const std::size_t half = signature.size() / 2;
+  TEcdsaSignature pair(ECDSA_SIG_new());
+  BIGNUM* r = BN_bin2bn(signature.data(), static_cast<int>(half), nullptr);
+  BIGNUM* s = BN_bin2bn(signature.data() + half, static_cast<int>(half), nullptr);
+  if (!pair || r == nullptr || s == nullptr || ECDSA_SIG_set0(pair.get(), r, s) != 1) {
+    BN_free(r);
+    BN_free(s);
+    return {};
+  }
+  const int size = i2d_ECDSA_SIG(pair.get(), nullptr);
+  if (size <= 0) return {};
+  std::vector<std::uint8_t> der(static_cast<std::size_t>(size));
+  std::uint8_t* out = der.data();
+  if (i2d_ECDSA_SIG(pair.get(), &out) != size) return {};
+  return der;
+}
+
+TzvSignatureCheck Verify(EVP_PKEY* key, const EVP_MD* digest, Bytes data, Bytes signature) {
+  TDigestContext context(EVP_MD_CTX_new());
+  if (!context || EVP_DigestVerifyInit(context.get(), nullptr, digest, nullptr, key) != 1)
+    return TzvSignatureCheck::BadKey;
+  // One call: EdDSA takes the whole message at once, and the others do not mind.
+  const int result =
+      EVP_DigestVerify(context.get(), signature.data(), signature.size(), data.data(), data.size());
+  return result == 1 ? TzvSignatureCheck::Valid : TzvSignatureCheck::Invalid;
+}
+
+TzvSignatureCheck CheckRsa(const EVP_MD* digest, Bytes public_key, Bytes data, Bytes signature) {
+  std::size_t modulus_size = 0;
+  const TPkey key = RsaKey(public_key, modulus_size);
+  if (!key) return TzvSignatureCheck::BadKey;
+  if (signature.size() != modulus_size) return TzvSignatureCheck::BadSignature;
+  return Verify(key.get(), digest, data, signature);
+}
+
+TzvSignatureCheck CheckEcdsa(const char* group, std::size_t size, const EVP_MD* digest,
+                             Bytes public_key, Bytes data, Bytes signature) {
+  const TPkey key = EcdsaKey(public_key, group, size);
+  if (!key) return TzvSignatureCheck::BadKey;
+  if (signature.size() != 2 * size) return TzvSignatureCheck::BadSignature;
+  const std::vector<std::uint8_t> der = EcdsaDer(signature);
+  if (der.empty()) return TzvSignatureCheck::BadSignature;
+  return Verify(key.get(), digest, data, der);
+}
+
+TzvSignatureCheck CheckEddsa(int type, std::size_t key_size, std::size_t signature_size,
+                             Bytes public_key, Bytes data, Bytes signature) {
+  if (public_key.size() != key_size) return TzvSignatureCheck::BadKey;
+  const TPkey key(EVP_PKEY_new_raw_public_key(type, nullptr, public_key.data(), public_key.size()));
+  if (!key) return TzvSignatureCheck::BadKey;
+  if (signature.size() != signature_size) return TzvSignatureCheck::BadSignature;
+  return Verify(key.get(), nullptr, data, signature);
+}
+
+}  // namespace
+
+bool IsSupportedDnssecAlgorithm(std::uint8_t algorithm) {
+  switch (algorithm) {
+    case kzvDnssecRsaSha1:
+    case kzvDnssecRsaSha1Nsec3:
+    case kzvDnssecRsaSha256:
+    case kzvDnssecRsaSha512:
+    case kzvDnssecEcdsaP256:
+    case kzvDnssecEcdsaP384:
+    case kzvDnssecEd25519:
+    case kzvDnssecEd448:
+      return true;
+    default:
+      return false;
+  }
+}
+
+TzvSignatureCheck CheckDnssecSignature(std::uint8_t algorithm, Bytes public_key, Bytes data,
+                                       Bytes signature) {
+  switch (algorithm) {
+    case kzvDnssecRsaSha1:
+    case kzvDnssecRsaSha1Nsec3:
+      return CheckRsa(EVP_sha1(), public_key, data, signature);
+    case kzvDnssecRsaSha256:
+      return CheckRsa(EVP_sha256(), public_key, data, signature);
+    case kzvDnssecRsaSha512:
+      return CheckRsa(EVP_sha512(), public_key, data, signature);
+    case kzvDnssecEcdsaP256:
+      return CheckEcdsa("P-256", 32, EVP_sha256(), public_key, data, signature);
+    case kzvDnssecEcdsaP384:
+      return CheckEcdsa("P-384", 48, EVP_sha384(), public_key, data, signature);
+    case kzvDnssecEd25519:
+      return CheckEddsa(EVP_PKEY_ED25519, 32, 64, public_key, data, signature);
+    case kzvDnssecEd448:
+      return CheckEddsa(EVP_PKEY_ED448, 57, 114, public_key, data, signature);
+    default:
+      return TzvSignatureCheck::Unsupported;
+  }
+}
+
+std::optional<std::vector<std::uint8_t>> DnssecDigest(std::uint8_t digest_type, Bytes data) {
+  const EVP_MD* digest = digest_type == kzvDsDigestSha1     ? EVP_sha1()
+                         : digest_type == kzvDsDigestSha256 ? EVP_sha256()
+                         : digest_type == kzvDsDigestSha384 ? EVP_sha384()
+                                                            : nullptr;
+  if (digest == nullptr) return std::nullopt;
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(EVP_MD_get_size(digest)));
+  unsigned int size = 0;
+  if (EVP_Digest(data.data(), data.size(), out.data(), &size, digest, nullptr) != 1)
+    return std::nullopt;
+  out.resize(size);
+  return out;
+}
