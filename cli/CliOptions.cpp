@@ -380,8 +380,8 @@ TYPES (any letter case)
     caa    the certification authorities allowed to issue for a domain
     any    every record the server gives for the name
     TYPEnnn
-           the type with number nnn (1 to 65535); data of types without a form of
-           their own is shown as RFC 3597 gives it: \# 4 0A000001
+           (1 to 65535) the type numbered nnn; data without a form of its own
+           (\# 4 0A000001) is shown as RFC 3597 writes it
 
 OPTIONS
     @SERVER, -s, --server SERVER
