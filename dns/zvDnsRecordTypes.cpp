@@ -8,7 +8,11 @@
 #include <string_view>
 #include <typeinfo>
 
+#include "dns/zvDnsDsRecords.h"
+#include "dns/zvDnsKeyRecords.h"
+#include "dns/zvDnsNsecRecords.h"
 #include "dns/zvDnsOptRecord.h"
+#include "dns/zvDnsRrsigRecord.h"
 
 namespace {
 
@@ -25,10 +29,25 @@ struct TCodeName {
 // The types a question may ask by name. OPT is named when shown but not taken as a
 // question type: it is no data a server could hold.
 constexpr TCodeName kTypeNames[] = {
-    {kzvDnsTypeA, "A"},     {kzvDnsTypeNS, "NS"},     {kzvDnsTypeCNAME, "CNAME"},
-    {kzvDnsTypeSOA, "SOA"}, {kzvDnsTypePTR, "PTR"},   {kzvDnsTypeMX, "MX"},
-    {kzvDnsTypeTXT, "TXT"}, {kzvDnsTypeAAAA, "AAAA"}, {kzvDnsTypeSRV, "SRV"},
-    {kzvDnsTypeCAA, "CAA"}, {kzvDnsTypeANY, "ANY"},
+    {kzvDnsTypeA, "A"},
+    {kzvDnsTypeNS, "NS"},
+    {kzvDnsTypeCNAME, "CNAME"},
+    {kzvDnsTypeSOA, "SOA"},
+    {kzvDnsTypePTR, "PTR"},
+    {kzvDnsTypeMX, "MX"},
+    {kzvDnsTypeTXT, "TXT"},
+    {kzvDnsTypeAAAA, "AAAA"},
+    {kzvDnsTypeSRV, "SRV"},
+    {kzvDnsTypeCAA, "CAA"},
+    {kzvDnsTypeANY, "ANY"},
+    {kzvDnsTypeDS, "DS"},
+    {kzvDnsTypeRRSIG, "RRSIG"},
+    {kzvDnsTypeNSEC, "NSEC"},
+    {kzvDnsTypeDNSKEY, "DNSKEY"},
+    {kzvDnsTypeNSEC3, "NSEC3"},
+    {kzvDnsTypeNSEC3PARAM, "NSEC3PARAM"},
+    {kzvDnsTypeCDS, "CDS"},
+    {kzvDnsTypeCDNSKEY, "CDNSKEY"},
 };
 
 constexpr TCodeName kClassNames[] = {{rcInternet, "IN"}, {rcChaos, "CH"}, {rcHesiod, "HS"}};
@@ -276,6 +295,22 @@ std::unique_ptr<TzvDnsRecord> TzvDnsExtendedMessage::CreateRecord(std::int32_t r
       return std::make_unique<TzvDnsTXTStringsRecord>();
     case kzvDnsTypeOPT:
       return std::make_unique<TzvDnsOPTRecord>();
+    case kzvDnsTypeDS:
+      return std::make_unique<TzvDnsDSRecord>();
+    case kzvDnsTypeCDS:
+      return std::make_unique<TzvDnsCDSRecord>();
+    case kzvDnsTypeDNSKEY:
+      return std::make_unique<TzvDnsDNSKEYRecord>();
+    case kzvDnsTypeCDNSKEY:
+      return std::make_unique<TzvDnsCDNSKEYRecord>();
+    case kzvDnsTypeRRSIG:
+      return std::make_unique<TzvDnsRRSIGRecord>();
+    case kzvDnsTypeNSEC:
+      return std::make_unique<TzvDnsNSECRecord>();
+    case kzvDnsTypeNSEC3:
+      return std::make_unique<TzvDnsNSEC3Record>();
+    case kzvDnsTypeNSEC3PARAM:
+      return std::make_unique<TzvDnsNSEC3PARAMRecord>();
     default:
       break;
   }

@@ -16,6 +16,15 @@
 inline constexpr std::int32_t kzvDnsTypeAAAA = 28;
 inline constexpr std::int32_t kzvDnsTypeSRV = 33;
 inline constexpr std::int32_t kzvDnsTypeCAA = 257;
+// DNSSEC (RFC 4034, RFC 5155 for NSEC3, RFC 7344 for the child's copies CDS and CDNSKEY).
+inline constexpr std::int32_t kzvDnsTypeDS = 43;
+inline constexpr std::int32_t kzvDnsTypeRRSIG = 46;
+inline constexpr std::int32_t kzvDnsTypeNSEC = 47;
+inline constexpr std::int32_t kzvDnsTypeDNSKEY = 48;
+inline constexpr std::int32_t kzvDnsTypeNSEC3 = 50;
+inline constexpr std::int32_t kzvDnsTypeNSEC3PARAM = 51;
+inline constexpr std::int32_t kzvDnsTypeCDS = 59;
+inline constexpr std::int32_t kzvDnsTypeCDNSKEY = 60;
 // A question's wildcard type: every record the server holds for the name.
 inline constexpr std::int32_t kzvDnsTypeANY = 255;
 
@@ -102,8 +111,8 @@ class TzvDnsGenericRecord : public TzvDnsRecord {
 };
 
 // A message whose decoding makes the records above for their type codes (TXT included),
-// the codec's own record classes for theirs, and a generic record for every other code
-// (with RecordType set).
+// DNSSEC's records for theirs, the codec's own record classes for theirs, and a generic
+// record for every other code (with RecordType set).
 class TzvDnsExtendedMessage : public TzvDnsMessage {
  public:
   std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type) override;
