@@ -1,20 +1,26 @@
 // Feeds arbitrary datagrams to the message decoder the query component uses (the
-// extended message, which also makes the AAAA, SRV, CAA, multi-string TXT and OPT records, and
-// generic records for every other type). Beyond "no crash" it checks that only the codec's own
-// error escapes, that a fully decoded message holds as many records as its header announced and
-// keeps EDNS's rules (one OPT record at most, in the additional section, under the root, its
-// response-code bits in the header's), and that a decoded message that can be encoded again
-// decodes to the same sections (and encodes to the same bytes a second time); and that a
+// extended message, which also makes the AAAA, SRV, CAA, multi-string TXT and OPT records,
+// DNSSEC's records, and generic records for every other type). Beyond "no crash" it checks that
+// only the codec's own error escapes, that a fully decoded message holds as many records as its
+// header announced and keeps EDNS's rules (one OPT record at most, in the additional section, under
+// the root, its response-code bits in the header's), and that a decoded message that can be encoded
+// again decodes to the same sections (and encodes to the same bytes a second time); and that a
 // message decoded again and again, as the query component's are, shows exactly what a new
-// one shows.
+// one shows. DNSSEC's records read their type bitmaps sorted and without repeats, and their text
+// gives back the keys, digests and signatures they hold.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "base/Base64.h"
+#include "dns/zvDnsDsRecords.h"
+#include "dns/zvDnsKeyRecords.h"
 #include "dns/zvDnsMessage.h"
+#include "dns/zvDnsNsecRecords.h"
 #include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnsRrsigRecord.h"
 
 namespace {
 
@@ -67,6 +73,12 @@ bool NamesRepresentable(const TzvDnsRecord& record) {
     return Representable(soa->PrimaryNameServer) && Representable(soa->ResponsibleMailbox);
   }
   if (auto* srv = dynamic_cast<const TzvDnsSRVRecord*>(&record)) return Representable(srv->Target);
+  if (auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(&record)) {
+    return Representable(rrsig->SignerName);
+  }
+  if (auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(&record)) {
+    return Representable(nsec->NextDomainName);
+  }
   return true;
 }
 
@@ -133,6 +145,38 @@ bool SameFields(const TzvDnsRecord& x, const TzvDnsRecord& y) {
     }
     return true;
   }
+  if (auto* a = dynamic_cast<const TzvDnsDNSKEYRecord*>(&x)) {
+    auto* b = dynamic_cast<const TzvDnsDNSKEYRecord*>(&y);
+    return a->Flags == b->Flags && a->Protocol == b->Protocol && a->Algorithm == b->Algorithm &&
+           a->PublicKey == b->PublicKey;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsDSRecord*>(&x)) {
+    auto* b = dynamic_cast<const TzvDnsDSRecord*>(&y);
+    return a->KeyTag == b->KeyTag && a->Algorithm == b->Algorithm &&
+           a->DigestType == b->DigestType && a->Digest == b->Digest;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsRRSIGRecord*>(&x)) {
+    auto* b = dynamic_cast<const TzvDnsRRSIGRecord*>(&y);
+    return a->TypeCovered == b->TypeCovered && a->Algorithm == b->Algorithm &&
+           a->Labels == b->Labels && a->OriginalTTL == b->OriginalTTL &&
+           a->Expiration == b->Expiration && a->Inception == b->Inception &&
+           a->KeyTag == b->KeyTag && a->SignerName == b->SignerName && a->Signature == b->Signature;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsNSECRecord*>(&x)) {
+    auto* b = dynamic_cast<const TzvDnsNSECRecord*>(&y);
+    return a->NextDomainName == b->NextDomainName && a->Types == b->Types;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsNSEC3Record*>(&x)) {
+    auto* b = dynamic_cast<const TzvDnsNSEC3Record*>(&y);
+    return a->HashAlgorithm == b->HashAlgorithm && a->Flags == b->Flags &&
+           a->Iterations == b->Iterations && a->Salt == b->Salt &&
+           a->NextHashedOwner == b->NextHashedOwner && a->Types == b->Types;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsNSEC3PARAMRecord*>(&x)) {
+    auto* b = dynamic_cast<const TzvDnsNSEC3PARAMRecord*>(&y);
+    return a->HashAlgorithm == b->HashAlgorithm && a->Flags == b->Flags &&
+           a->Iterations == b->Iterations && a->Salt == b->Salt;
+  }
   if (auto* a = dynamic_cast<const TzvDnsGenericRecord*>(&x)) {
     return a->Data == dynamic_cast<const TzvDnsGenericRecord*>(&y)->Data;
   }
@@ -189,6 +233,58 @@ void CheckEdns(const TzvDnsMessage& message) {
   }
 }
 
+bool StrictlyIncreasing(const std::vector<std::uint16_t>& types) {
+  for (std::size_t i = 1; i < types.size(); ++i) {
+    if (types[i - 1] >= types[i]) return false;
+  }
+  return true;
+}
+
+// What follows the first `fields` words of a text, blanks and all.
+std::string AfterFields(const std::string& text, int fields) {
+  std::size_t at = 0;
+  for (int i = 0; i < fields && at != std::string::npos; ++i) {
+    at = text.find(' ', at);
+    if (at != std::string::npos) ++at;
+  }
+  return at == std::string::npos ? std::string() : text.substr(at);
+}
+
+// DNSSEC's records as a fully decoded message holds them: bitmaps sorted without repeats, a
+// hash in every NSEC3, and text from which the key and digest read back, split or whole.
+void CheckDnssec(const TzvDnsMessage& message) {
+  // Questions are left out: they have the records' classes but carry no data.
+  for (const TzvDnsRecordList* list :
+       {&message.Answers(), &message.Authorities(), &message.AdditionalRecords()}) {
+    for (const auto& record : *list) {
+      if (auto* key = dynamic_cast<const TzvDnsDNSKEYRecord*>(record.get())) {
+        FUZZ_CHECK(Base64Decode(AfterFields(key->PresentationText(), 3)) == key->PublicKey);
+        FUZZ_CHECK(Base64Decode(AfterFields(key->PresentationText(false), 3)) == key->PublicKey);
+        key->KeyTag();
+      } else if (auto* ds = dynamic_cast<const TzvDnsDSRecord*>(record.get())) {
+        std::string hex = AfterFields(ds->PresentationText(), 3);
+        std::erase(hex, ' ');
+        FUZZ_CHECK(hex == HexEncode(ds->Digest));
+      } else if (auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(record.get())) {
+        const std::string text = rrsig->PresentationText(false);
+        const std::string signature = Base64Encode(rrsig->Signature);
+        FUZZ_CHECK(text.size() >= signature.size() &&
+                   text.compare(text.size() - signature.size(), std::string::npos, signature) == 0);
+      } else if (auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(record.get())) {
+        FUZZ_CHECK(StrictlyIncreasing(nsec->Types));
+        nsec->PresentationText();
+      } else if (auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(record.get())) {
+        FUZZ_CHECK(StrictlyIncreasing(nsec3->Types) && !nsec3->NextHashedOwner.empty());
+        FUZZ_CHECK(AfterFields(nsec3->PresentationText(), 4).find(' ') ==
+                   (nsec3->Types.empty() ? std::string::npos
+                                         : (nsec3->NextHashedOwner.size() * 8 + 4) / 5));
+      } else if (auto* param = dynamic_cast<const TzvDnsNSEC3PARAMRecord*>(record.get())) {
+        param->PresentationText();
+      }
+    }
+  }
+}
+
 bool Encode(TzvDnsMessage& message, Bytes& out) {
   TMemoryStream stream;
   try {
@@ -224,6 +320,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(first.Authorities().Count() == header.AuthorityCount);
   FUZZ_CHECK(first.AdditionalRecords().Count() == header.AdditionalCount);
   CheckEdns(first);
+  CheckDnssec(first);
   if (!AllRepresentable(first)) return 0;
 
   Bytes built;
