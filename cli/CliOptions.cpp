@@ -36,7 +36,9 @@ std::optional<std::int32_t> NumberIn(const std::string& text, std::int64_t low, 
   return static_cast<std::int32_t>(value);
 }
 
-constexpr const char* kTypeList = "mx, a, aaaa, ptr, ns, txt, soa, cname, srv, caa, any or TYPEnnn";
+constexpr const char* kTypeList =
+    "mx, a, aaaa, ptr, ns, txt, soa, cname, srv, caa, ds, dnskey, rrsig, nsec, nsec3, "
+    "nsec3param, any or TYPEnnn";
 
 std::string UnknownType(const std::string& word) {
   std::string message = "unknown TYPE '" + word + "' (" + kTypeList + ")";
@@ -378,6 +380,12 @@ TYPES (any letter case)
     cname  the canonical name of an alias
     srv    services (_service._proto.domain)
     caa    the certification authorities allowed to issue for a domain
+    ds     the delegation signer records of a zone (at its parent)
+    dnskey the keys a zone signs with (DNSSEC)
+    rrsig  the signatures of a name's records
+    nsec   the next name of a signed zone and the types a name holds
+    nsec3  the same, over hashed names
+    nsec3param  the parameters of a zone's NSEC3 hashing
     any    every record the server gives for the name
     TYPEnnn
            (1 to 65535) the type numbered nnn; data without a form of its own

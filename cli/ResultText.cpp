@@ -1,7 +1,11 @@
 #include "cli/ResultText.h"
 
 #include "base/SysUtils.h"
+#include "dns/zvDnsDsRecords.h"
+#include "dns/zvDnsKeyRecords.h"
+#include "dns/zvDnsNsecRecords.h"
 #include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnsRrsigRecord.h"
 #include "dns/zvIdn.h"
 
 namespace {
@@ -182,6 +186,19 @@ std::string RecordDataText(const TzvDnsRecord& record) {
     return std::to_string(caa->Flags) + " " + EscapedName(caa->Tag) + " " + QuotedText(caa->Value);
   if (const auto* generic = dynamic_cast<const TzvDnsGenericRecord*>(&record))
     return generic->GenericText();
+  // DNSSEC's records, as dig shows them (long keys, digests and signatures in groups);
+  // the names in them escaped as every name is.
+  if (const auto* key = dynamic_cast<const TzvDnsDNSKEYRecord*>(&record))
+    return key->PresentationText();
+  if (const auto* ds = dynamic_cast<const TzvDnsDSRecord*>(&record)) return ds->PresentationText();
+  if (const auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(&record))
+    return EscapedName(rrsig->PresentationText());
+  if (const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(&record))
+    return EscapedName(nsec->PresentationText());
+  if (const auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(&record))
+    return nsec3->PresentationText();
+  if (const auto* param = dynamic_cast<const TzvDnsNSEC3PARAMRecord*>(&record))
+    return param->PresentationText();
   return "";
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "cli/CliRunner.h"
@@ -189,10 +190,52 @@ TEST(CliExchange, AServerThatRefusesEdnsIsAskedWithoutAndItIsSaid) {
   const CliRun run = RunCliCaptured(
       {"-s", "127.0.0.68", "-p", std::to_string(server.Port()), "--json", "--verbose", "x.test"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(PythonReads(run.out, "(d['edns_fallback'], d['edns'], d['tries'])"),
-            "(True, None, 1)");
+  EXPECT_EQ(PythonReads(run.out, "(d['edns_fallback'], d['edns'], d['tries'])"), "(True, None, 1)");
   EXPECT_NE(run.err.find("refused the question with EDNS; asked again without it"),
             std::string::npos);
+}
+
+// What a command printed on standard output.
+std::string Output(const std::string& command) {
+  std::string printed;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[512];
+  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) printed += buffer;
+  if (pipe != nullptr) pclose(pipe);
+  return printed;
+}
+
+TEST(CliDnssecTypes, ShowTheRecordsAsDigDoesWithTheirFieldsInJson) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  // The signed tree's resolver, keys made afresh for every run: dig is the reference.
+  const std::pair<const char*, const char*> questions[] = {{"dnskey", "ed.example"},
+                                                           {"ds", "ec.example"},
+                                                           {"rrsig", "www.rsa.example"},
+                                                           {"nsec", "ed.example"},
+                                                           {"nsec3param", "ec.example"}};
+  for (const auto& [type, name] : questions) {
+    const CliRun run = RunCliCaptured({"@127.0.0.53", "+short", "+dnssec", type, name});
+    EXPECT_EQ(run.status, 0) << type;
+    EXPECT_FALSE(run.out.empty()) << type;
+    const std::string dig =
+        Output(std::string("dig @127.0.0.53 +short +dnssec ") + name + " " + type + " 2>/dev/null");
+    // dig lists an RRset in no fixed order: compare the lines as sets.
+    auto lines = [](const std::string& text) {
+      std::multiset<std::string> set;
+      std::istringstream in(text);
+      for (std::string line; std::getline(in, line);) set.insert(line);
+      return set;
+    };
+    EXPECT_EQ(lines(run.out), lines(dig)) << type << " " << name;
+  }
+  const CliRun keys = RunCliCaptured({"@127.0.0.53", "--json", "dnskey", "ed.example"});
+  const CliRun ds = RunCliCaptured({"@127.0.0.53", "--json", "ds", "ed.example"});
+  EXPECT_EQ(PythonReads(keys.out, "sorted(r['algorithm'] for r in d['answer'])"), "[15, 15]");
+  // The DS names the key-signing key by its tag.
+  EXPECT_EQ(PythonReads(ds.out, "d['answer'][0]['key_tag']"),
+            PythonReads(keys.out, "[r['key_tag'] for r in d['answer'] if r['flags'] == 257][0]"));
+  EXPECT_EQ(PythonReads(ds.out, "(d['answer'][0]['digest_type'], len(d['answer'][0]['digest']))"),
+            "(2, 64)");
 }
 
 TEST(CliExitStatus, TellsTheCausesApart) {

@@ -100,7 +100,7 @@ option_words() {
   grep -E '^ +[-@]' | sed -E 's/^ +//; s/  .*//' | grep -oE -- '(^|[ ,])-{1,2}[A-Za-z0-9][-A-Za-z0-9]*' |
     tr -d ' ,'
 }
-type_words() { grep -E '^ +[a-z]+( |$)' | awk '{ print $1 }'; }
+type_words() { grep -E '^ +[a-z][a-z0-9]*( |$)' | awk '{ print $1 }'; }
 help=$("$cli" --help)
 help_options=$(section OPTIONS <<<"$help" | option_words)
 help_types=$(section 'TYPES.*' <<<"$help" | type_words)
