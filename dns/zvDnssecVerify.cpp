@@ -1,0 +1,186 @@
+#include "dns/zvDnssecVerify.h"
+
+#include <algorithm>
+#include <string>
+
+#include "base/SysUtils.h"
+#include "dns/zvDnsName.h"
+#include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnssecCrypto.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A name in wire form with its letters in lower case (labels only, never a length byte).
+Bytes CanonicalName(std::string_view name) {
+  TzvByteArray buffer(256);
+  TzvWireWriter writer(buffer.Bytes(), 0);
+  EncodeDnsName(name, writer);
+  Bytes wire(buffer.Data(), buffer.Data() + writer.Position());
+  for (std::size_t at = 0; at < wire.size() && wire[at] != 0; at += 1 + wire[at]) {
+    for (std::size_t i = at + 1; i <= at + wire[at]; ++i)
+      if (wire[i] >= 'A' && wire[i] <= 'Z') wire[i] = static_cast<std::uint8_t>(wire[i] + 32);
+  }
+  return wire;
+}
+
+// The offsets of a wire name's labels, the root's zero byte not counted.
+std::vector<std::size_t> Labels(const Bytes& wire) {
+  std::vector<std::size_t> starts;
+  for (std::size_t at = 0; at < wire.size() && wire[at] != 0; at += 1 + wire[at])
+    starts.push_back(at);
+  return starts;
+}
+
+// RFC 4034's label count: a leading "*" is not one.
+std::size_t LabelCount(const Bytes& wire) {
+  const std::size_t count = Labels(wire).size();
+  return count > 0 && wire[0] == 1 && wire[1] == '*' ? count - 1 : count;
+}
+
+// Whether `ancestor` is the name or one above it: its labels end the name's, starting at a
+// label of the name (not inside one).
+bool IsWithin(const Bytes& name, const Bytes& ancestor) {
+  if (ancestor.size() > name.size()) return false;
+  const std::size_t start = name.size() - ancestor.size();
+  if (!std::equal(ancestor.begin(), ancestor.end(), name.begin() + static_cast<long>(start)))
+    return false;
+  const auto labels = Labels(name);
+  return start == 0 || std::find(labels.begin(), labels.end(), start) != labels.end() ||
+         start == name.size() - 1;  // the root
+}
+
+// A record's data as the signer wrote it: names in the data of the types RFC 4034 lists
+// (less NSEC, as RFC 6840 says) in lower case, the rest as it came.
+Bytes CanonicalData(const TzvDnsRecord& record) {
+  std::unique_ptr<TzvDnsRecord> copy = record.Create();
+  copy->Assign(&record);
+  if (auto* ns = dynamic_cast<TzvDnsNSRecord*>(copy.get()))
+    ns->NameServer = LowerCase(ns->NameServer);
+  if (auto* cname = dynamic_cast<TzvDnsCNAMERecord*>(copy.get()))
+    cname->CanonicalName = LowerCase(cname->CanonicalName);
+  if (auto* ptr = dynamic_cast<TzvDnsPTRRecord*>(copy.get()))
+    ptr->DomainName = LowerCase(ptr->DomainName);
+  if (auto* mx = dynamic_cast<TzvDnsMXRecord*>(copy.get()))
+    mx->MailServer = LowerCase(mx->MailServer);
+  if (auto* srv = dynamic_cast<TzvDnsSRVRecord*>(copy.get())) srv->Target = LowerCase(srv->Target);
+  if (auto* rrsig = dynamic_cast<TzvDnsRRSIGRecord*>(copy.get()))
+    rrsig->SignerName = LowerCase(rrsig->SignerName);
+  if (auto* soa = dynamic_cast<TzvDnsSOARecord*>(copy.get())) {
+    soa->PrimaryNameServer = LowerCase(soa->PrimaryNameServer);
+    soa->ResponsibleMailbox = LowerCase(soa->ResponsibleMailbox);
+  }
+  TzvByteArray buffer(65535);
+  std::int32_t position = 0;
+  copy->BuildData(buffer, position);
+  return Bytes(buffer.Data(), buffer.Data() + position);
+}
+
+void Append(Bytes& out, std::span<const std::uint8_t> bytes) {
+  out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+void AppendWord(Bytes& out, std::uint32_t value, int bytes) {
+  for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+// RFC 4034 §3.1.5: times are serial numbers, so a signature stays comparable across the
+// 32-bit wrap.
+bool SerialBefore(std::uint32_t a, std::uint32_t b) {
+  return static_cast<std::int32_t>(a - b) < 0;
+}
+
+TzvRRsetVerdict Verdict(TzvRRsetCheck check, std::string reason) {
+  return {check, std::move(reason), nullptr};
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> RRsetSignedData(const TzvDnsRRSIGRecord& rrsig,
+                                          std::span<const TzvDnsRecord* const> rrset) {
+  Bytes data;
+  AppendWord(data, rrsig.TypeCovered, 2);
+  data.push_back(rrsig.Algorithm);
+  data.push_back(rrsig.Labels);
+  AppendWord(data, rrsig.OriginalTTL, 4);
+  AppendWord(data, rrsig.Expiration, 4);
+  AppendWord(data, rrsig.Inception, 4);
+  AppendWord(data, rrsig.KeyTag, 2);
+  Append(data, CanonicalName(rrsig.SignerName));
+  if (rrset.empty()) return data;
+
+  // One owner, class and type for the whole set: the first record's.
+  Bytes owner = CanonicalName(rrset.front()->Name);
+  if (LabelCount(owner) > rrsig.Labels) {
+    // Made from a wildcard: the signer signed "*." and the last Labels labels.
+    const auto labels = Labels(owner);
+    Bytes wildcard = {1, '*'};
+    wildcard.insert(wildcard.end(),
+                    owner.begin() + static_cast<long>(labels[labels.size() - rrsig.Labels]),
+                    owner.end());
+    owner = std::move(wildcard);
+  }
+  std::vector<Bytes> datas;
+  for (const TzvDnsRecord* record : rrset) datas.push_back(CanonicalData(*record));
+  std::sort(datas.begin(), datas.end());
+  datas.erase(std::unique(datas.begin(), datas.end()), datas.end());
+  for (const Bytes& rdata : datas) {
+    Append(data, owner);
+    AppendWord(data, rrsig.TypeCovered, 2);
+    AppendWord(data, static_cast<std::uint16_t>(rrset.front()->RecordClass), 2);
+    AppendWord(data, rrsig.OriginalTTL, 4);
+    AppendWord(data, static_cast<std::uint32_t>(rdata.size()), 2);
+    Append(data, rdata);
+  }
+  return data;
+}
+
+TzvRRsetVerdict VerifyRRset(std::span<const TzvDnsRecord* const> rrset,
+                            const TzvDnsRRSIGRecord& rrsig,
+                            std::span<const TzvDnsDNSKEYRecord* const> keys, std::uint32_t now) {
+  if (rrset.empty()) return Verdict(TzvRRsetCheck::Malformed, "no records to check");
+  for (const TzvDnsRecord* record : rrset) {
+    if (record->RecordType != rrsig.TypeCovered)
+      return Verdict(TzvRRsetCheck::Malformed, "RRSIG covers another type");
+  }
+  const Bytes owner = CanonicalName(rrset.front()->Name);
+  if (rrsig.Labels > LabelCount(owner))
+    return Verdict(TzvRRsetCheck::Malformed, "RRSIG has more labels than its owner");
+  const Bytes signer = CanonicalName(rrsig.SignerName);
+  if (!IsWithin(owner, signer))
+    return Verdict(TzvRRsetCheck::Malformed, "RRSIG signer is not the owner or above it");
+  if (SerialBefore(now, rrsig.Inception))
+    return Verdict(TzvRRsetCheck::NotYetValid, "RRSIG validity period has not begun");
+  if (SerialBefore(rrsig.Expiration, now))
+    return Verdict(TzvRRsetCheck::Expired, "RRSIG has expired");
+  if (!IsSupportedDnssecAlgorithm(rrsig.Algorithm))
+    return Verdict(TzvRRsetCheck::Unsupported,
+                   "algorithm " + std::to_string(rrsig.Algorithm) + " is not supported");
+
+  const Bytes signed_data = RRsetSignedData(rrsig, rrset);
+  bool key_found = false;
+  for (const TzvDnsDNSKEYRecord* key : keys) {
+    if (key->Algorithm != rrsig.Algorithm || key->Protocol != 3 ||
+        (key->Flags & kzvDnskeyZoneKey) == 0 || key->KeyTag() != rrsig.KeyTag ||
+        CanonicalName(key->Name) != signer)
+      continue;
+    key_found = true;
+    if (CheckDnssecSignature(rrsig.Algorithm, key->PublicKey, signed_data, rrsig.Signature) ==
+        TzvSignatureCheck::Valid)
+      return {TzvRRsetCheck::Valid, "", key};
+  }
+  if (!key_found)
+    return Verdict(TzvRRsetCheck::NoKey,
+                   "no DNSKEY matches the RRSIG's key tag " + std::to_string(rrsig.KeyTag));
+  return Verdict(TzvRRsetCheck::Invalid, "RRSIG failed to verify");
+}
+
+bool DsMatchesKey(const TzvDnsDSRecord& ds, const TzvDnsDNSKEYRecord& key, std::string_view owner) {
+  if (ds.Algorithm != key.Algorithm || ds.KeyTag != key.KeyTag()) return false;
+  Bytes data = CanonicalName(owner);
+  Append(data, CanonicalData(key));
+  const auto digest = DnssecDigest(ds.DigestType, data);
+  return digest.has_value() && *digest == ds.Digest;
+}
