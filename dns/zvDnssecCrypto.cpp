@@ -197,3 +197,17 @@ std::optional<std::vector<std::uint8_t>> DnssecDigest(std::uint8_t digest_type, 
   out.resize(size);
   return out;
 }
+
+std::optional<std::vector<std::uint8_t>> Nsec3Hash(std::uint8_t algorithm, std::uint16_t iterations,
+                                                   Bytes salt, Bytes name) {
+  if (algorithm != 1) return std::nullopt;
+  std::vector<std::uint8_t> input(name.begin(), name.end());
+  std::optional<std::vector<std::uint8_t>> hash;
+  for (int round = 0; round <= iterations; ++round) {
+    input.insert(input.end(), salt.begin(), salt.end());
+    hash = DnssecDigest(kzvDsDigestSha1, input);
+    if (!hash) return std::nullopt;
+    input = *hash;
+  }
+  return hash;
+}

@@ -49,3 +49,9 @@ TzvSignatureCheck CheckDnssecSignature(std::uint8_t algorithm,
 // record of `digest_type` holds; none for a type this build does not know.
 std::optional<std::vector<std::uint8_t>> DnssecDigest(std::uint8_t digest_type,
                                                       std::span<const std::uint8_t> data);
+
+// RFC 5155's hash of a name (its canonical wire form): SHA-1 of the name and the salt,
+// then `iterations` more times of the hash and the salt. None for another algorithm.
+std::optional<std::vector<std::uint8_t>> Nsec3Hash(std::uint8_t algorithm, std::uint16_t iterations,
+                                                   std::span<const std::uint8_t> salt,
+                                                   std::span<const std::uint8_t> name);

@@ -184,3 +184,12 @@ bool DsMatchesKey(const TzvDnsDSRecord& ds, const TzvDnsDNSKEYRecord& key, std::
   const auto digest = DnssecDigest(ds.DigestType, data);
   return digest.has_value() && *digest == ds.Digest;
 }
+
+std::vector<std::uint8_t> DnssecCanonicalName(std::string_view name) {
+  return CanonicalName(name);
+}
+
+bool IsDnsNameWithin(const std::vector<std::uint8_t>& name,
+                     const std::vector<std::uint8_t>& ancestor) {
+  return IsWithin(name, ancestor);
+}

@@ -50,3 +50,9 @@ TzvRRsetVerdict VerifyRRset(std::span<const TzvDnsRecord* const> rrset,
 
 // Whether the DS record's digest is that of the key (of the zone `owner`).
 bool DsMatchesKey(const TzvDnsDSRecord& ds, const TzvDnsDNSKEYRecord& key, std::string_view owner);
+
+// A name in canonical wire form (labels in lower case), and whether `name` is `ancestor`
+// or below it; both in that form.
+std::vector<std::uint8_t> DnssecCanonicalName(std::string_view name);
+bool IsDnsNameWithin(const std::vector<std::uint8_t>& name,
+                     const std::vector<std::uint8_t>& ancestor);

@@ -1,0 +1,448 @@
+#include "dns/zvDnssecChain.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "base/Base64.h"
+#include "base/SysUtils.h"
+#include "dns/zvDnsNsecRecords.h"
+#include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnsRrsigRecord.h"
+#include "dns/zvDnssecCrypto.h"
+#include "dns/zvDnssecVerify.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Records = std::vector<const TzvDnsRecord*>;
+using Signatures = std::vector<const TzvDnsRRSIGRecord*>;
+using Keys = std::vector<const TzvDnsDNSKEYRecord*>;
+
+// No chain of zones is longer than a name has labels; this bounds a hostile one.
+constexpr int kMaxChainDepth = 32;
+
+// KSK-2017 and KSK-2024, as IANA publishes them.
+constexpr const char* kRootAnchors =
+    ". IN DNSKEY 257 3 8 "
+    "AwEAAaz/tAm8yTn4Mfeh5eyI96WSVexTBAvkMgJzkKTOiW1vkIbzxeF3+/4RgWOq7HrxRixHlFlExOLAJr5emLvN"
+    "7SWXgnLh4+B5xQlNVz8Og8kvArMtNROxVQuCaSnIDdD5LKyWbRd2n9WGe2R8PzgCmr3EgVLrjyBxWezF0jLHwVN8"
+    "efS3rCj/EWgvIWgb9tarpVUDK/b58Da+sqqls3eNbuv7pr+eoZG+SrDK6nWeL3c6H5Apxz7LjVc1uTIdsIXxuOLY"
+    "A4/ilBmSVIzuDWfdRUfhHdY6+cn8HFRm+2hM8AnXGXws9555KrUB5qihylGa8subX2Nn6UwNR1AkUTV74bU=\n"
+    ". IN DNSKEY 257 3 8 "
+    "AwEAAa96jeuknZlaeSrvyAJj6ZHv28hhOKkx3rLGXVaC6rXTsDc449/cidltpkyGwCJNnOAlFNKF2jBosZBU5eeH"
+    "spaQWOmOElZsjICMQMC3aeHbGiShvZsx4wMYSjH8e7Vrhbu6irwCzVBApESjbUdpWWmEnhathWu1jo+siFUiRAAx"
+    "m9qyJNg/wOZqqzL/dL/q8PkcRU5oUKEpUge71M3ej2/7CPqpdVwuMoTvoB+ZOT4YeGyxMvHmbrxlFzGOHOijtzN+"
+    "u1TQNatX2XBuzZNQ1K+s2CXkPIZo7s6JgZyvaBevYtxPvYLw4z9mR7K2vaF18UYH9Z9GNUUeayffKC73PYc=\n";
+
+// Our text form of a name typed with a trailing dot: the root is the empty name.
+std::string WithoutRootDot(std::string name) {
+  if (!name.empty() && name.back() == '.' && (name.size() < 2 || name[name.size() - 2] != '\\'))
+    name.pop_back();
+  return name;
+}
+
+std::string ShownZone(const std::string& zone) {
+  return zone.empty() ? "." : zone;
+}
+
+Bytes HexDecode(const std::string& text) {
+  Bytes bytes;
+  auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  if (text.size() % 2 != 0) throw EzvDnsError("odd number of hex digits", kzvDnsErrInvalidSize);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int high = nibble(text[i]), low = nibble(text[i + 1]);
+    if (high < 0 || low < 0) throw EzvDnsError("not a hex digit", kzvDnsErrInvalidSize);
+    bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
+  }
+  return bytes;
+}
+
+Records RRsetIn(const TzvDnsRecordList& section, const Bytes& owner, std::int32_t type) {
+  Records records;
+  for (const auto& record : section)
+    if (record->RecordType == type && DnssecCanonicalName(record->Name) == owner)
+      records.push_back(record.get());
+  return records;
+}
+
+Signatures SignaturesIn(const TzvDnsRecordList& section, const Bytes& owner, std::int32_t type) {
+  Signatures signatures;
+  for (const auto& record : section) {
+    const auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(record.get());
+    if (rrsig != nullptr && rrsig->TypeCovered == type && DnssecCanonicalName(rrsig->Name) == owner)
+      signatures.push_back(rrsig);
+  }
+  return signatures;
+}
+
+Keys KeysIn(const Records& records) {
+  Keys keys;
+  for (const TzvDnsRecord* record : records)
+    if (const auto* key = dynamic_cast<const TzvDnsDNSKEYRecord*>(record)) keys.push_back(key);
+  return keys;
+}
+
+// The first signature that a key verifies, or the most telling failure.
+TzvRRsetVerdict VerifyWithAny(const Records& rrset, const Signatures& signatures, const Keys& keys,
+                              std::uint32_t now) {
+  if (signatures.empty()) return {TzvRRsetCheck::NoKey, "no RRSIG found", nullptr};
+  TzvRRsetVerdict last;
+  for (const TzvDnsRRSIGRecord* rrsig : signatures) {
+    TzvRRsetVerdict verdict = VerifyRRset(rrset, *rrsig, keys, now);
+    if (verdict.Check == TzvRRsetCheck::Valid) return verdict;
+    // A key that fits and fails says more than a key not found.
+    if (last.Reason.empty() || verdict.Check != TzvRRsetCheck::NoKey) last = std::move(verdict);
+  }
+  if (last.Check == TzvRRsetCheck::NoKey && signatures.size() > 0 && last.Reason.empty())
+    last.Reason = "no valid signature found";
+  return last;
+}
+
+TzvDnssecResult Result(TzvDnssecVerdict verdict, std::string reason) {
+  TzvDnssecResult result;
+  result.Verdict = verdict;
+  result.Reason = std::move(reason);
+  return result;
+}
+
+// What one record set is worth: bogus outweighs indeterminate, which outweighs insecure.
+int Weight(TzvDnssecVerdict verdict) {
+  switch (verdict) {
+    case TzvDnssecVerdict::Secure:
+      return 0;
+    case TzvDnssecVerdict::Insecure:
+      return 1;
+    case TzvDnssecVerdict::Indeterminate:
+      return 2;
+    case TzvDnssecVerdict::Bogus:
+      return 3;
+  }
+  return 3;
+}
+
+std::string KeyText(const TzvDnsDNSKEYRecord& key) {
+  return "DNSKEY " + std::to_string(key.KeyTag()) + "/" + std::to_string(key.Algorithm);
+}
+
+}  // namespace
+
+struct TzvDnssecValidator::TZone {
+  std::vector<const TzvDnsDNSKEYRecord*> Keys;
+};
+
+std::string DnssecVerdictText(TzvDnssecVerdict verdict) {
+  switch (verdict) {
+    case TzvDnssecVerdict::Secure:
+      return "secure";
+    case TzvDnssecVerdict::Insecure:
+      return "insecure";
+    case TzvDnssecVerdict::Bogus:
+      return "bogus";
+    case TzvDnssecVerdict::Indeterminate:
+      break;
+  }
+  return "indeterminate";
+}
+
+std::vector<std::unique_ptr<TzvDnsRecord>> BuiltInRootAnchors() {
+  return ReadTrustAnchors(kRootAnchors);
+}
+
+std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchors(const std::string& text) {
+  std::vector<std::unique_ptr<TzvDnsRecord>> anchors;
+  std::istringstream lines(text);
+  int number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    line = line.substr(0, line.find(';'));
+    std::istringstream words(line);
+    std::vector<std::string> fields;
+    for (std::string word; words >> word;) fields.push_back(word);
+    if (fields.empty()) continue;
+    auto fail = [number](const std::string& why) -> EzvDnsError {
+      return EzvDnsError("trust anchor line " + std::to_string(number) + ": " + why,
+                         kzvDnsErrInvalidSize);
+    };
+    std::size_t at = 1;
+    const auto digits = [](const std::string& word) {
+      return std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (at < fields.size() && digits(fields[at])) ++at;  // a time to live
+    if (at < fields.size() && SameText(fields[at], "IN")) ++at;
+    if (at >= fields.size()) throw fail("no record type");
+    const std::string type = fields[at++];
+    auto number_at = [&](std::size_t index, int most) {
+      if (index >= fields.size()) throw fail("a field is missing");
+      const auto value = TryStrToInt(fields[index]);
+      if (!value || *value < 0 || *value > most)
+        throw fail("'" + fields[index] + "' is not a number");
+      return *value;
+    };
+    auto rest = [&](std::size_t from) {
+      std::string joined;
+      for (std::size_t i = from; i < fields.size(); ++i) joined += fields[i];
+      if (joined.empty()) throw fail("a field is missing");
+      return joined;
+    };
+    try {
+      if (SameText(type, "DS")) {
+        auto ds = std::make_unique<TzvDnsDSRecord>();
+        ds->KeyTag = static_cast<std::uint16_t>(number_at(at, 65535));
+        ds->Algorithm = static_cast<std::uint8_t>(number_at(at + 1, 255));
+        ds->DigestType = static_cast<std::uint8_t>(number_at(at + 2, 255));
+        ds->Digest = HexDecode(rest(at + 3));
+        ds->Name = WithoutRootDot(fields[0]);
+        anchors.push_back(std::move(ds));
+      } else if (SameText(type, "DNSKEY")) {
+        auto key = std::make_unique<TzvDnsDNSKEYRecord>();
+        key->Flags = static_cast<std::uint16_t>(number_at(at, 65535));
+        key->Protocol = static_cast<std::uint8_t>(number_at(at + 1, 255));
+        key->Algorithm = static_cast<std::uint8_t>(number_at(at + 2, 255));
+        key->PublicKey = Base64Decode(rest(at + 3));
+        key->Name = WithoutRootDot(fields[0]);
+        anchors.push_back(std::move(key));
+      } else {
+        throw fail("a trust anchor is a DS or DNSKEY record, not " + type);
+      }
+    } catch (const EConvertError& e) {
+      throw fail(e.what());
+    } catch (const EzvDnsError& e) {
+      if (std::string(e.what()).rfind("trust anchor", 0) == 0) throw;
+      throw fail(e.what());
+    }
+  }
+  return anchors;
+}
+
+TzvDnssecValidator::TzvDnssecValidator(TzvDnssecAsk ask,
+                                       std::vector<std::unique_ptr<TzvDnsRecord>> anchors,
+                                       std::uint32_t now)
+    : ask_(std::move(ask)), anchors_(std::move(anchors)), now_(now) {}
+
+TzvDnssecValidator::~TzvDnssecValidator() = default;
+
+const TzvDnsMessage& TzvDnssecValidator::Ask(const std::string& name, std::int32_t type) {
+  answers_.push_back(ask_(name, type));
+  return *answers_.back();
+}
+
+TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) {
+  chain_.clear();
+  TzvDnssecResult overall = Result(TzvDnssecVerdict::Secure, "");
+  // The answer's record sets, each once (RRSIGs go with the set they cover).
+  std::vector<std::pair<Bytes, std::int32_t>> sets;
+  for (const auto& record : answer.Answers()) {
+    if (record->RecordType == kzvDnsTypeRRSIG) continue;
+    std::pair<Bytes, std::int32_t> set{DnssecCanonicalName(record->Name), record->RecordType};
+    if (std::find(sets.begin(), sets.end(), set) == sets.end()) sets.push_back(std::move(set));
+  }
+  if (sets.empty())
+    return Result(TzvDnssecVerdict::Indeterminate,
+                  "the denial of existence is not checked (no records in the answer)");
+  try {
+    for (const auto& [owner, type] : sets) {
+      const Records rrset = RRsetIn(answer.Answers(), owner, type);
+      const Signatures signatures = SignaturesIn(answer.Answers(), owner, type);
+      TzvDnssecResult result;
+      if (signatures.empty()) {
+        result = InsecurityOf(rrset.front()->Name);
+      } else {
+        const std::string signer = signatures.front()->SignerName;
+        const TZone* zone = ProvenZone(signer, result, 0);
+        if (zone != nullptr) {
+          const TzvRRsetVerdict verdict = VerifyWithAny(rrset, signatures, zone->Keys, now_);
+          const std::string what = rrset.front()->Name + "/" + DnsTypeText(type);
+          if (verdict.Check == TzvRRsetCheck::Valid) {
+            result = Result(TzvDnssecVerdict::Secure, "");
+            chain_.push_back(what + ": signed by " + KeyText(*verdict.Key));
+          } else {
+            result = Result(TzvDnssecVerdict::Bogus, what + ": " + verdict.Reason);
+          }
+        }
+      }
+      if (Weight(result.Verdict) > Weight(overall.Verdict)) overall = result;
+    }
+  } catch (const std::exception& e) {
+    overall =
+        Result(TzvDnssecVerdict::Indeterminate, std::string("a question failed: ") + e.what());
+  }
+  overall.Chain = chain_;
+  return overall;
+}
+
+const TzvDnssecValidator::TZone* TzvDnssecValidator::ProvenZone(const std::string& zone,
+                                                                TzvDnssecResult& result,
+                                                                int depth) {
+  const Bytes name = DnssecCanonicalName(zone);
+  const std::string key(name.begin(), name.end());
+  if (auto found = zones_.find(key); found != zones_.end()) return found->second.get();
+  if (depth > kMaxChainDepth) {
+    result = Result(TzvDnssecVerdict::Bogus, "the chain of trust is too long");
+    return nullptr;
+  }
+  const TzvDnsMessage& keys_answer = Ask(zone, kzvDnsTypeDNSKEY);
+  const Records key_set = RRsetIn(keys_answer.Answers(), name, kzvDnsTypeDNSKEY);
+  const Keys keys = KeysIn(key_set);
+  const std::string shown = ShownZone(zone);
+  if (keys.empty()) {
+    result = Result(TzvDnssecVerdict::Bogus, shown + ": no DNSKEY records");
+    return nullptr;
+  }
+
+  // The keys the parent (or a trust anchor) vouches for.
+  Keys entry;
+  bool anchored = false;
+  for (const auto& anchor : anchors_) {
+    if (DnssecCanonicalName(anchor->Name) != name) continue;
+    anchored = true;
+    for (const TzvDnsDNSKEYRecord* key : keys) {
+      if (const auto* ds = dynamic_cast<const TzvDnsDSRecord*>(anchor.get())) {
+        if (DsMatchesKey(*ds, *key, zone)) entry.push_back(key);
+      } else if (const auto* trusted = dynamic_cast<const TzvDnsDNSKEYRecord*>(anchor.get())) {
+        if (trusted->Algorithm == key->Algorithm && trusted->PublicKey == key->PublicKey)
+          entry.push_back(key);
+      }
+    }
+  }
+  if (anchored) {
+    if (entry.empty()) {
+      result = Result(TzvDnssecVerdict::Bogus, shown + ": no DNSKEY matches the trust anchor");
+      return nullptr;
+    }
+    chain_.push_back(shown + ": " + KeyText(*entry.front()) + " is a trust anchor");
+  } else {
+    const TzvDnsMessage& ds_answer = Ask(zone, kzvDnsTypeDS);
+    const Records ds_set = RRsetIn(ds_answer.Answers(), name, kzvDnsTypeDS);
+    if (ds_set.empty()) {
+      result = InsecurityOf(zone);
+      if (result.Verdict == TzvDnssecVerdict::Bogus &&
+          result.Reason.find("not signed") != std::string::npos)
+        result.Reason = shown + ": no DS records at its parent";
+      return nullptr;
+    }
+    const Signatures ds_signatures = SignaturesIn(ds_answer.Answers(), name, kzvDnsTypeDS);
+    if (ds_signatures.empty()) {
+      result = Result(TzvDnssecVerdict::Bogus, shown + ": its DS records are not signed");
+      return nullptr;
+    }
+    const std::string parent = ds_signatures.front()->SignerName;
+    const Bytes parent_name = DnssecCanonicalName(parent);
+    if (parent_name == name || !IsDnsNameWithin(name, parent_name)) {
+      result = Result(TzvDnssecVerdict::Bogus, shown + ": its DS records are signed by " +
+                                                   ShownZone(parent) + ", not a parent");
+      return nullptr;
+    }
+    const TZone* parent_zone = ProvenZone(parent, result, depth + 1);
+    if (parent_zone == nullptr) return nullptr;
+    const TzvRRsetVerdict ds_verdict =
+        VerifyWithAny(ds_set, ds_signatures, parent_zone->Keys, now_);
+    if (ds_verdict.Check != TzvRRsetCheck::Valid) {
+      result = Result(TzvDnssecVerdict::Bogus, shown + "/DS: " + ds_verdict.Reason);
+      return nullptr;
+    }
+    bool usable = false;
+    for (const TzvDnsRecord* record : ds_set) {
+      const auto* ds = dynamic_cast<const TzvDnsDSRecord*>(record);
+      if (ds == nullptr || !IsSupportedDnssecAlgorithm(ds->Algorithm) ||
+          !DnssecDigest(ds->DigestType, {}).has_value())
+        continue;
+      usable = true;
+      for (const TzvDnsDNSKEYRecord* key : keys)
+        if (DsMatchesKey(*ds, *key, zone) &&
+            std::find(entry.begin(), entry.end(), key) == entry.end())
+          entry.push_back(key);
+    }
+    if (!usable) {
+      // No DS this validator can use: the zone counts as unsigned (RFC 4035 §5.2).
+      result = Result(TzvDnssecVerdict::Insecure, "");
+      return nullptr;
+    }
+    if (entry.empty()) {
+      result = Result(TzvDnssecVerdict::Bogus, shown + ": DS does not match any DNSKEY");
+      return nullptr;
+    }
+    chain_.push_back(shown + ": " + KeyText(*entry.front()) + " matches a DS of " +
+                     ShownZone(parent));
+  }
+  const Signatures key_signatures = SignaturesIn(keys_answer.Answers(), name, kzvDnsTypeDNSKEY);
+  const TzvRRsetVerdict verdict = VerifyWithAny(key_set, key_signatures, entry, now_);
+  if (verdict.Check != TzvRRsetCheck::Valid) {
+    result = Result(TzvDnssecVerdict::Bogus, shown + "/DNSKEY: " + verdict.Reason);
+    return nullptr;
+  }
+  chain_.push_back(shown + ": DNSKEY set signed by " + KeyText(*verdict.Key));
+  auto proven = std::make_unique<TZone>();
+  proven->Keys = keys;
+  return (zones_[key] = std::move(proven)).get();
+}
+
+TzvDnssecResult TzvDnssecValidator::InsecurityOf(const std::string& name) {
+  // From the top down: the first delegation whose parent proves it has no DS makes
+  // everything below it unsigned.
+  const Bytes wire = DnssecCanonicalName(name);
+  std::vector<std::size_t> starts;
+  for (std::size_t at = 0; at < wire.size() && wire[at] != 0; at += 1 + wire[at])
+    starts.push_back(at);
+  for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
+    // The ancestor's text: the name's labels from this one on.
+    std::string ancestor;
+    for (std::size_t at = *start; at < wire.size() && wire[at] != 0; at += 1 + wire[at]) {
+      if (!ancestor.empty()) ancestor += '.';
+      ancestor.append(reinterpret_cast<const char*>(&wire[at + 1]), wire[at]);
+    }
+    const Bytes ancestor_name(wire.begin() + static_cast<long>(*start), wire.end());
+    const TzvDnsMessage& ds_answer = Ask(ancestor, kzvDnsTypeDS);
+    if (!RRsetIn(ds_answer.Answers(), ancestor_name, kzvDnsTypeDS).empty()) {
+      TzvDnssecResult result;
+      if (ProvenZone(ancestor, result, 0) == nullptr) return result;
+      continue;
+    }
+    // No DS: the parent's NSEC or NSEC3 for this very name tells a delegation (NS, no DS)
+    // from a name inside the zone.
+    for (const auto& record : ds_answer.Authorities()) {
+      std::vector<std::uint16_t> types;
+      bool matches = false;
+      if (const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(record.get())) {
+        matches = DnssecCanonicalName(nsec->Name) == ancestor_name;
+        types = nsec->Types;
+      } else if (const auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(record.get())) {
+        const auto hash =
+            Nsec3Hash(nsec3->HashAlgorithm, nsec3->Iterations, nsec3->Salt, ancestor_name);
+        const Bytes owner = DnssecCanonicalName(nsec3->Name);
+        matches = hash.has_value() && !owner.empty() &&
+                  SameText(std::string(owner.begin() + 1, owner.begin() + 1 + owner[0]),
+                           Base32HexEncode(*hash));
+        types = nsec3->Types;
+      }
+      if (!matches) continue;
+      const Bytes owner = DnssecCanonicalName(record->Name);
+      const Signatures signatures =
+          SignaturesIn(ds_answer.Authorities(), owner, record->RecordType);
+      if (signatures.empty())
+        return Result(TzvDnssecVerdict::Bogus, "the proof of no DS is not signed");
+      TzvDnssecResult result;
+      const TZone* parent = ProvenZone(signatures.front()->SignerName, result, 0);
+      if (parent == nullptr) return result;
+      const TzvRRsetVerdict verdict =
+          VerifyWithAny(RRsetIn(ds_answer.Authorities(), owner, record->RecordType), signatures,
+                        parent->Keys, now_);
+      if (verdict.Check != TzvRRsetCheck::Valid)
+        return Result(TzvDnssecVerdict::Bogus, "the proof of no DS: " + verdict.Reason);
+      const auto holds = [&types](std::int32_t type) {
+        return std::find(types.begin(), types.end(), static_cast<std::uint16_t>(type)) !=
+               types.end();
+      };
+      if (holds(kzvDnsTypeNS) && !holds(kzvDnsTypeDS) && !holds(kzvDnsTypeSOA)) {
+        chain_.push_back(ancestor + ": no DS, proven by its parent: unsigned delegation");
+        return Result(TzvDnssecVerdict::Insecure, "");
+      }
+      break;  // a name inside the zone: go on down
+    }
+  }
+  return Result(TzvDnssecVerdict::Bogus, name + ": the records are not signed");
+}

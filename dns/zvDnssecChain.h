@@ -1,0 +1,79 @@
+// DNSSEC's chain of trust, built by us: from the root's trust anchors down to the zone that
+// signed an answer, each zone's keys proven by its parent's DS records, each DS set by the
+// parent's keys. A zone whose parent proves (by NSEC or NSEC3) that it has no DS is
+// insecure, and so is everything below it. Questions for keys and DS records go through
+// a function the caller gives (the same server and exchange as the lookup's).
+//
+// Answers that deny a name or a type (NXDOMAIN, NODATA) are not judged yet: their verdict is
+// indeterminate, with the reason saying so.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dns/zvDnsDsRecords.h"
+#include "dns/zvDnsKeyRecords.h"
+#include "dns/zvDnsMessage.h"
+
+enum class TzvDnssecVerdict { Secure, Insecure, Bogus, Indeterminate };
+
+// "secure", "insecure", "bogus", "indeterminate".
+std::string DnssecVerdictText(TzvDnssecVerdict verdict);
+
+struct TzvDnssecResult {
+  TzvDnssecVerdict Verdict = TzvDnssecVerdict::Indeterminate;
+  std::string Reason;  // empty when secure or insecure
+  // What was proven, a line each: "ed.example: DNSKEY 10265/15 matches DS", ...
+  std::vector<std::string> Chain;
+};
+
+// The root's trust anchors: the keys IANA publishes (KSK-2017, tag 20326, and KSK-2024,
+// tag 38696), as DNSKEY records of ".".
+std::vector<std::unique_ptr<TzvDnsRecord>> BuiltInRootAnchors();
+
+// Trust anchors in zone-file form, a record a line (". IN DS 20326 8 2 E06D..." or
+// ". 172800 IN DNSKEY 257 3 8 AwEA..."), as unbound's anchor files and Debian's
+// /usr/share/dns/root.key hold them; ";" starts a comment. Other lines fail with the
+// codec's error naming the line.
+std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchors(const std::string& text);
+
+// Asks one question with the DNSSEC OK bit and gives the decoded answer (error replies
+// included); throws when no answer came.
+using TzvDnssecAsk =
+    std::function<std::unique_ptr<TzvDnsMessage>(const std::string& name, std::int32_t type)>;
+
+class TzvDnssecValidator {
+ public:
+  // `anchors`: DS or DNSKEY records (of any zone, the root's usually); `now` in seconds since
+  // 1970.
+  TzvDnssecValidator(TzvDnssecAsk ask, std::vector<std::unique_ptr<TzvDnsRecord>> anchors,
+                     std::uint32_t now);
+  ~TzvDnssecValidator();
+  TzvDnssecValidator(const TzvDnssecValidator&) = delete;
+  TzvDnssecValidator& operator=(const TzvDnssecValidator&) = delete;
+
+  // The verdict on every record set of the answer section (each must be secure for the
+  // answer to be; one bogus makes it bogus).
+  TzvDnssecResult ValidateAnswer(const TzvDnsMessage& answer);
+
+ private:
+  struct TZone;
+  // The zone's keys once proven, or null with `result` saying why (bogus, insecure or
+  // indeterminate).
+  const TZone* ProvenZone(const std::string& zone, TzvDnssecResult& result, int depth);
+  // Whether `name` is proven to sit in or below an unsigned delegation.
+  TzvDnssecResult InsecurityOf(const std::string& name);
+  const TzvDnsMessage& Ask(const std::string& name, std::int32_t type);
+
+  TzvDnssecAsk ask_;
+  std::vector<std::unique_ptr<TzvDnsRecord>> anchors_;
+  std::uint32_t now_;
+  // Every answer asked for, kept while records of them are in use.
+  std::vector<std::unique_ptr<TzvDnsMessage>> answers_;
+  std::map<std::string, std::unique_ptr<TZone>> zones_;
+  std::vector<std::string> chain_;
+};

@@ -1,0 +1,84 @@
+// The chain of trust on the signed test tree, through its non-validating resolver: the
+// verdict on each case beside the one delv gives (tests/dns/DnssecTree_loopback_test.cpp
+// checks delv's on the same names).
+#include "dns/zvDnssecChain.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "dns/zvDnsQuery.h"
+#include "dns/zvDnsRecordTypes.h"
+#include "tests/support/NetNamespace.h"
+
+namespace {
+
+// The resolver's answer with the DNSSEC OK bit, error replies included.
+std::unique_ptr<TzvDnsMessage> AskTree(const std::string& name, std::int32_t type) {
+  TzvDnsQuery query(nullptr);
+  query.SetServer("127.0.0.53");
+  query.SetDnssecOK(true);
+  try {
+    query.ResolveRecords(name, type);
+  } catch (const EzvDnsError& e) {
+    if (e.ErrorCode() < 1) throw;
+  }
+  auto copy = std::make_unique<TzvDnsExtendedMessage>();
+  copy->Answers().Assign(&query.Response().Answers());
+  copy->Authorities().Assign(&query.Response().Authorities());
+  copy->AdditionalRecords().Assign(&query.Response().AdditionalRecords());
+  return copy;
+}
+
+std::vector<std::unique_ptr<TzvDnsRecord>> TreeAnchors() {
+  std::ifstream file(std::string(std::getenv("PELLAMAR_NETNS_RUN")) + "/dnssec/root.anchor");
+  std::stringstream text;
+  text << file.rdbuf();
+  return ReadTrustAnchors(text.str());
+}
+
+TEST(DnssecChain, VerdictsOnTheSignedTree) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  struct TCase {
+    const char* name;
+    TzvDnssecVerdict verdict;
+    const char* reason;  // a part of it
+  };
+  using V = TzvDnssecVerdict;
+  const TCase cases[] = {
+      {"www.ed.example", V::Secure, ""},
+      {"www.ec.example", V::Secure, ""},
+      {"www.rsa.example", V::Secure, ""},
+      {"a.wild.ed.example", V::Secure, ""},
+      {"ok.edited.example", V::Secure, ""},
+      {"www.insecure.example", V::Insecure, ""},
+      {"www.bogus-ds.example", V::Bogus, "DS does not match any DNSKEY"},
+      {"www.expired.example", V::Bogus, "RRSIG has expired"},
+      {"www.edited.example", V::Bogus, "RRSIG failed to verify"},
+      {"nothing.ed.example", V::Indeterminate, "denial of existence is not checked"},
+  };
+  const auto now = static_cast<std::uint32_t>(std::time(nullptr));
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TzvDnssecValidator validator(AskTree, TreeAnchors(), now);
+    const auto answer = AskTree(c.name, kzvDnsTypeA);
+    const TzvDnssecResult result = validator.ValidateAnswer(*answer);
+    EXPECT_EQ(DnssecVerdictText(result.Verdict), DnssecVerdictText(c.verdict)) << result.Reason;
+    EXPECT_NE(result.Reason.find(c.reason), std::string::npos) << result.Reason;
+    if (c.verdict == V::Secure) {
+      // From the anchor down: the root, example, the zone, then the records.
+      ASSERT_GE(result.Chain.size(), 4u);
+      EXPECT_NE(result.Chain.front().find("trust anchor"), std::string::npos);
+    }
+  }
+  // The built-in root keys know nothing of this tree's root.
+  TzvDnssecValidator stranger(AskTree, BuiltInRootAnchors(), now);
+  const TzvDnssecResult result = stranger.ValidateAnswer(*AskTree("www.ed.example", kzvDnsTypeA));
+  EXPECT_EQ(result.Verdict, V::Bogus);
+  EXPECT_NE(result.Reason.find("no DNSKEY matches the trust anchor"), std::string::npos);
+}
+
+}  // namespace
