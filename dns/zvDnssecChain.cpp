@@ -125,6 +125,61 @@ int Weight(TzvDnssecVerdict verdict) {
   return 3;
 }
 
+// A canonical wire name's labels, the root's zero byte left out.
+std::vector<Bytes> LabelsOf(const Bytes& wire) {
+  std::vector<Bytes> labels;
+  for (std::size_t at = 0; at < wire.size() && wire[at] != 0; at += 1 + wire[at])
+    labels.emplace_back(wire.begin() + static_cast<long>(at) + 1,
+                        wire.begin() + static_cast<long>(at) + 1 + wire[at]);
+  return labels;
+}
+
+// The name made of the last `count` labels of `labels`.
+Bytes NameOf(const std::vector<Bytes>& labels, std::size_t count) {
+  Bytes wire;
+  for (std::size_t i = labels.size() - count; i < labels.size(); ++i) {
+    wire.push_back(static_cast<std::uint8_t>(labels[i].size()));
+    wire.insert(wire.end(), labels[i].begin(), labels[i].end());
+  }
+  wire.push_back(0);
+  return wire;
+}
+
+Bytes WildcardOf(const Bytes& name) {
+  Bytes wildcard = {1, '*'};
+  wildcard.insert(wildcard.end(), name.begin(), name.end());
+  return wildcard;
+}
+
+// RFC 4034 §6.1's order: label by label from the root, each compared as bytes.
+bool CanonicalLess(const Bytes& a, const Bytes& b) {
+  const auto la = LabelsOf(a), lb = LabelsOf(b);
+  return std::lexicographical_compare(la.rbegin(), la.rend(), lb.rbegin(), lb.rend());
+}
+
+// Whether `value` falls strictly between `owner` and `next` (the last record of a zone
+// wraps round to its first name).
+template <class Less>
+bool Between(const auto& owner, const auto& next, const auto& value, Less less) {
+  if (less(owner, next)) return less(owner, value) && less(value, next);
+  return less(owner, value) || less(value, next);
+}
+
+std::size_t CommonLabels(const Bytes& a, const Bytes& b) {
+  const auto la = LabelsOf(a), lb = LabelsOf(b);
+  std::size_t n = 0;
+  while (n < la.size() && n < lb.size() && la[la.size() - 1 - n] == lb[lb.size() - 1 - n]) ++n;
+  return n;
+}
+
+bool Holds(const std::vector<std::uint16_t>& types, std::int32_t type) {
+  return std::find(types.begin(), types.end(), static_cast<std::uint16_t>(type)) != types.end();
+}
+
+// RFC 9276: NSEC3 chains hashed more often than this are too costly to check; validators
+// treat them as insecure.
+constexpr std::uint16_t kMaxNsec3Iterations = 150;
+
 std::string KeyText(const TzvDnsDNSKEYRecord& key) {
   return "DNSKEY " + std::to_string(key.KeyTag()) + "/" + std::to_string(key.Algorithm);
 }
@@ -241,10 +296,17 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
     std::pair<Bytes, std::int32_t> set{DnssecCanonicalName(record->Name), record->RecordType};
     if (std::find(sets.begin(), sets.end(), set) == sets.end()) sets.push_back(std::move(set));
   }
-  if (sets.empty())
-    return Result(TzvDnssecVerdict::Indeterminate,
-                  "the denial of existence is not checked (no records in the answer)");
   try {
+    if (sets.empty()) {
+      // A denial: of the question's name, or of its type at that name.
+      if (answer.Queries().Count() == 0)
+        return Result(TzvDnssecVerdict::Indeterminate, "the answer holds no question");
+      const TzvDnsRecord& question = *answer.Queries().Items(0);
+      TzvDnssecResult result = DenialOf(answer, DnssecCanonicalName(question.Name),
+                                        question.RecordType, answer.Header().ResponseCode == 3);
+      result.Chain = chain_;
+      return result;
+    }
     for (const auto& [owner, type] : sets) {
       const Records rrset = RRsetIn(answer.Answers(), owner, type);
       const Signatures signatures = SignaturesIn(answer.Answers(), owner, type);
@@ -257,7 +319,14 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
         if (zone != nullptr) {
           const TzvRRsetVerdict verdict = VerifyWithAny(rrset, signatures, zone->Keys, now_);
           const std::string what = rrset.front()->Name + "/" + DnsTypeText(type);
-          if (verdict.Check == TzvRRsetCheck::Valid) {
+          const std::size_t labels =
+              LabelsOf(owner).size() - (owner.size() > 1 && owner[0] == 1 && owner[1] == '*');
+          if (verdict.Check == TzvRRsetCheck::Valid && signatures.front()->Labels < labels) {
+            // Made from a wildcard: only if no closer name exists.
+            result = DenialOf(answer, owner, type, false, signatures.front()->Labels);
+            if (result.Verdict == TzvDnssecVerdict::Secure)
+              chain_.push_back(what + ": signed by " + KeyText(*verdict.Key) + " (wildcard)");
+          } else if (verdict.Check == TzvRRsetCheck::Valid) {
             result = Result(TzvDnssecVerdict::Secure, "");
             chain_.push_back(what + ": signed by " + KeyText(*verdict.Key));
           } else {
@@ -443,6 +512,173 @@ TzvDnssecResult TzvDnssecValidator::InsecurityOf(const std::string& name) {
       }
       break;  // a name inside the zone: go on down
     }
+    // No NSEC3 for the name itself: an opt-out span over it proves it insecure.
+    const bool has_nsec3 =
+        std::any_of(ds_answer.Authorities().begin(), ds_answer.Authorities().end(),
+                    [](const auto& record) { return record->RecordType == kzvDnsTypeNSEC3; });
+    if (has_nsec3 && DenialOf(ds_answer, ancestor_name, kzvDnsTypeDS, false).Verdict ==
+                         TzvDnssecVerdict::Insecure) {
+      chain_.push_back(ancestor + ": no DS, under an NSEC3 opt-out span: unsigned delegation");
+      return Result(TzvDnssecVerdict::Insecure, "");
+    }
   }
   return Result(TzvDnssecVerdict::Bogus, name + ": the records are not signed");
+}
+
+TzvDnssecResult TzvDnssecValidator::DenialOf(const TzvDnsMessage& answer, const Bytes& name,
+                                             std::int32_t type, bool nxdomain,
+                                             int wildcard_labels) {
+  // The authority section's NSEC and NSEC3 sets, each checked with its signer's keys.
+  std::vector<const TzvDnsNSECRecord*> nsecs;
+  std::vector<const TzvDnsNSEC3Record*> nsec3s;
+  Bytes zone;
+  for (const auto& record : answer.Authorities()) {
+    const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(record.get());
+    const auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(record.get());
+    if (nsec == nullptr && nsec3 == nullptr) continue;
+    const Bytes owner = DnssecCanonicalName(record->Name);
+    const Signatures signatures = SignaturesIn(answer.Authorities(), owner, record->RecordType);
+    if (signatures.empty())
+      return Result(TzvDnssecVerdict::Bogus,
+                    "the denial's " + DnsTypeText(record->RecordType) + " records are not signed");
+    TzvDnssecResult result;
+    const TZone* signer = ProvenZone(signatures.front()->SignerName, result, 0);
+    if (signer == nullptr) return result;
+    const TzvRRsetVerdict verdict = VerifyWithAny(
+        RRsetIn(answer.Authorities(), owner, record->RecordType), signatures, signer->Keys, now_);
+    if (verdict.Check != TzvRRsetCheck::Valid)
+      return Result(TzvDnssecVerdict::Bogus,
+                    "the denial's " + DnsTypeText(record->RecordType) + ": " + verdict.Reason);
+    zone = DnssecCanonicalName(signatures.front()->SignerName);
+    if (nsec != nullptr) nsecs.push_back(nsec);
+    if (nsec3 != nullptr) nsec3s.push_back(nsec3);
+  }
+  if (nsecs.empty() && nsec3s.empty()) {
+    // No proof at all: right for a name in an unsigned zone, and only there.
+    std::string text;
+    for (const Bytes& label : LabelsOf(name))
+      text += (text.empty() ? "" : ".") + std::string(label.begin(), label.end());
+    TzvDnssecResult result = InsecurityOf(text);
+    if (result.Verdict == TzvDnssecVerdict::Bogus)
+      result.Reason = "no NSEC or NSEC3 record proves the denial";
+    return result;
+  }
+  const auto secure = [this](const std::string& proof) {
+    chain_.push_back("denial proven by " + proof);
+    return Result(TzvDnssecVerdict::Secure, "");
+  };
+  const std::vector<Bytes> labels = LabelsOf(name);
+
+  if (!nsecs.empty()) {
+    const auto matching = [&](const Bytes& wanted) -> const TzvDnsNSECRecord* {
+      for (const auto* nsec : nsecs)
+        if (DnssecCanonicalName(nsec->Name) == wanted) return nsec;
+      return nullptr;
+    };
+    const auto covering = [&](const Bytes& wanted) -> const TzvDnsNSECRecord* {
+      for (const auto* nsec : nsecs)
+        if (Between(DnssecCanonicalName(nsec->Name), DnssecCanonicalName(nsec->NextDomainName),
+                    wanted, CanonicalLess))
+          return nsec;
+      return nullptr;
+    };
+    if (wildcard_labels >= 0)
+      return covering(name) != nullptr
+                 ? secure("NSEC (no closer name than the wildcard)")
+                 : Result(TzvDnssecVerdict::Bogus, "no NSEC proves the name itself does not exist");
+    if (!nxdomain) {
+      if (const auto* nsec = matching(name)) {
+        if (!Holds(nsec->Types, type) && !Holds(nsec->Types, kzvDnsTypeCNAME))
+          return secure("NSEC (no such type)");
+        return Result(TzvDnssecVerdict::Bogus, "the NSEC says the type exists");
+      }
+    }
+    const auto* cover = covering(name);
+    if (cover == nullptr)
+      return Result(TzvDnssecVerdict::Bogus, "no NSEC proves the name does not exist");
+    // A name with nothing of its own but names below it (an empty non-terminal): the
+    // covering NSEC leads to one of them.
+    const Bytes next = DnssecCanonicalName(cover->NextDomainName);
+    if (!nxdomain && next != name && IsDnsNameWithin(next, name))
+      return secure("NSEC (a name with only names below it)");
+    // The closest encloser, and its wildcard, which must not exist (or, for NODATA made
+    // from a wildcard, must lack the type).
+    const std::size_t common =
+        std::max(CommonLabels(name, DnssecCanonicalName(cover->Name)),
+                 CommonLabels(name, DnssecCanonicalName(cover->NextDomainName)));
+    const Bytes wildcard = WildcardOf(NameOf(labels, std::min(common, labels.size())));
+    if (const auto* star = matching(wildcard)) {
+      if (!nxdomain && !Holds(star->Types, type) && !Holds(star->Types, kzvDnsTypeCNAME))
+        return secure("NSEC (no such type at the wildcard)");
+      return Result(TzvDnssecVerdict::Bogus, "a wildcard would have answered");
+    }
+    if (covering(wildcard) == nullptr)
+      return Result(TzvDnssecVerdict::Bogus, "no NSEC proves the wildcard does not exist");
+    return nxdomain ? secure("NSEC (no such name, no wildcard)")
+                    : Result(TzvDnssecVerdict::Bogus, "NODATA for a name that does not exist");
+  }
+
+  // NSEC3: names are compared by their hashes.
+  const TzvDnsNSEC3Record& params = *nsec3s.front();
+  if (params.Iterations > kMaxNsec3Iterations) return Result(TzvDnssecVerdict::Insecure, "");
+  const auto hash_of = [&](const Bytes& wanted) {
+    const auto hash = Nsec3Hash(params.HashAlgorithm, params.Iterations, params.Salt, wanted);
+    return hash ? LowerCase(Base32HexEncode(*hash)) : std::string();
+  };
+  const auto owner_hash = [](const TzvDnsNSEC3Record* nsec3) {
+    const Bytes owner = DnssecCanonicalName(nsec3->Name);
+    return owner.empty() ? std::string()
+                         : std::string(owner.begin() + 1, owner.begin() + 1 + owner[0]);
+  };
+  const auto matching = [&](const Bytes& wanted) -> const TzvDnsNSEC3Record* {
+    const std::string hash = hash_of(wanted);
+    for (const auto* nsec3 : nsec3s)
+      if (!hash.empty() && owner_hash(nsec3) == hash) return nsec3;
+    return nullptr;
+  };
+  const auto covering = [&](const Bytes& wanted) -> const TzvDnsNSEC3Record* {
+    const std::string hash = hash_of(wanted);
+    for (const auto* nsec3 : nsec3s)
+      if (!hash.empty() &&
+          Between(owner_hash(nsec3), LowerCase(Base32HexEncode(nsec3->NextHashedOwner)), hash,
+                  std::less<std::string>()))
+        return nsec3;
+    return nullptr;
+  };
+  if (!nxdomain && wildcard_labels < 0) {
+    if (const auto* nsec3 = matching(name)) {
+      if (!Holds(nsec3->Types, type) && !Holds(nsec3->Types, kzvDnsTypeCNAME))
+        return secure("NSEC3 (no such type)");
+      return Result(TzvDnssecVerdict::Bogus, "the NSEC3 says the type exists");
+    }
+  }
+  // The closest encloser proof: an ancestor that exists, the next closer name that does
+  // not, and (for no such name) no wildcard at the encloser.
+  const std::size_t zone_labels = LabelsOf(zone).size();
+  for (std::size_t count = labels.size() - 1; count >= zone_labels && count < labels.size();
+       --count) {
+    const Bytes encloser = NameOf(labels, count);
+    if (wildcard_labels >= 0 && count != static_cast<std::size_t>(wildcard_labels)) continue;
+    if (wildcard_labels < 0 && matching(encloser) == nullptr) continue;
+    const auto* next_closer = covering(NameOf(labels, count + 1));
+    if (next_closer == nullptr)
+      return Result(TzvDnssecVerdict::Bogus, "no NSEC3 proves the next closer name does not exist");
+    if (wildcard_labels >= 0) return secure("NSEC3 (no closer name than the wildcard)");
+    // No DS at a delegation an opt-out span covers: an unsigned delegation may be there.
+    if (!nxdomain && type == kzvDnsTypeDS && (next_closer->Flags & kzvNsec3OptOut) != 0)
+      return Result(TzvDnssecVerdict::Insecure, "");
+    const Bytes wildcard = WildcardOf(encloser);
+    if (const auto* star = matching(wildcard)) {
+      if (!nxdomain && !Holds(star->Types, type) && !Holds(star->Types, kzvDnsTypeCNAME))
+        return secure("NSEC3 (no such type at the wildcard)");
+      return Result(TzvDnssecVerdict::Bogus, "a wildcard would have answered");
+    }
+    if (covering(wildcard) != nullptr)
+      return nxdomain ? secure("NSEC3 (no such name, no wildcard)")
+                      : Result(TzvDnssecVerdict::Bogus, "NODATA for a name that does not exist");
+    // An opt-out span may hide unsigned delegations: their absence is not proven.
+    if ((next_closer->Flags & kzvNsec3OptOut) != 0) return Result(TzvDnssecVerdict::Insecure, "");
+    return Result(TzvDnssecVerdict::Bogus, "no NSEC3 proves the wildcard does not exist");
+  }
+  return Result(TzvDnssecVerdict::Bogus, "no NSEC3 proves a closest encloser");
 }

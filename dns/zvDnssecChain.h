@@ -4,8 +4,9 @@
 // insecure, and so is everything below it. Questions for keys and DS records go through
 // a function the caller gives (the same server and exchange as the lookup's).
 //
-// Answers that deny a name or a type (NXDOMAIN, NODATA) are not judged yet: their verdict is
-// indeterminate, with the reason saying so.
+// Answers that deny a name or a type (NXDOMAIN, NODATA) are judged by the NSEC or NSEC3
+// records of their authority section, and an answer made from a wildcard by the proof that
+// the name asked for does not exist itself.
 #pragma once
 
 #include <cstdint>
@@ -67,6 +68,11 @@ class TzvDnssecValidator {
   const TZone* ProvenZone(const std::string& zone, TzvDnssecResult& result, int depth);
   // Whether `name` is proven to sit in or below an unsigned delegation.
   TzvDnssecResult InsecurityOf(const std::string& name);
+  // The answer's proof that `name` (canonical wire form) has no records of `type`, or
+  // does not exist when `nxdomain`; with `wildcard_labels` (an answer made from a wildcard
+  // whose RRSIG has that many labels), that no closer name than the wildcard matched.
+  TzvDnssecResult DenialOf(const TzvDnsMessage& answer, const std::vector<std::uint8_t>& name,
+                           std::int32_t type, bool nxdomain, int wildcard_labels = -1);
   const TzvDnsMessage& Ask(const std::string& name, std::int32_t type);
 
   TzvDnssecAsk ask_;

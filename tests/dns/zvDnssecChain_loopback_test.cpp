@@ -27,6 +27,8 @@ std::unique_ptr<TzvDnsMessage> AskTree(const std::string& name, std::int32_t typ
     if (e.ErrorCode() < 1) throw;
   }
   auto copy = std::make_unique<TzvDnsExtendedMessage>();
+  copy->Header() = query.Response().Header();
+  copy->Queries().Assign(&query.Response().Queries());
   copy->Answers().Assign(&query.Response().Answers());
   copy->Authorities().Assign(&query.Response().Authorities());
   copy->AdditionalRecords().Assign(&query.Response().AdditionalRecords());
@@ -44,32 +46,44 @@ TEST(DnssecChain, VerdictsOnTheSignedTree) {
   REQUIRE_LOOPBACK_NAMESPACE();
   struct TCase {
     const char* name;
+    std::int32_t type;
     TzvDnssecVerdict verdict;
     const char* reason;  // a part of it
   };
   using V = TzvDnssecVerdict;
   const TCase cases[] = {
-      {"www.ed.example", V::Secure, ""},
-      {"www.ec.example", V::Secure, ""},
-      {"www.rsa.example", V::Secure, ""},
-      {"a.wild.ed.example", V::Secure, ""},
-      {"ok.edited.example", V::Secure, ""},
-      {"www.insecure.example", V::Insecure, ""},
-      {"www.bogus-ds.example", V::Bogus, "DS does not match any DNSKEY"},
-      {"www.expired.example", V::Bogus, "RRSIG has expired"},
-      {"www.edited.example", V::Bogus, "RRSIG failed to verify"},
-      {"nothing.ed.example", V::Indeterminate, "denial of existence is not checked"},
+      {"www.ed.example", kzvDnsTypeA, V::Secure, ""},
+      {"www.ec.example", kzvDnsTypeA, V::Secure, ""},
+      {"www.rsa.example", kzvDnsTypeA, V::Secure, ""},
+      {"a.wild.ed.example", kzvDnsTypeA, V::Secure, ""},
+      {"ok.edited.example", kzvDnsTypeA, V::Secure, ""},
+      // Denials: no such name, no such type (NSEC, NSEC3, opt-out, at a wildcard).
+      {"nothing.ed.example", kzvDnsTypeA, V::Secure, ""},
+      {"nothing.ec.example", kzvDnsTypeA, V::Secure, ""},
+      {"nothing.optout.example", kzvDnsTypeA, V::Secure, ""},
+      {"www.ed.example", kzvDnsTypeTXT, V::Secure, ""},
+      {"www.ec.example", kzvDnsTypeTXT, V::Secure, ""},
+      {"a.wild.ed.example", kzvDnsTypeTXT, V::Secure, ""},
+      {"sub.ed.example", kzvDnsTypeA, V::Secure, ""},
+      // Unsigned: a delegation without DS, and one inside an opt-out span.
+      {"www.insecure.example", kzvDnsTypeA, V::Insecure, ""},
+      {"nothing.insecure.example", kzvDnsTypeA, V::Insecure, ""},
+      {"www.unsigned.optout.example", kzvDnsTypeA, V::Insecure, ""},
+      {"www.bogus-ds.example", kzvDnsTypeA, V::Bogus, "DS does not match any DNSKEY"},
+      {"www.expired.example", kzvDnsTypeA, V::Bogus, "RRSIG has expired"},
+      {"www.edited.example", kzvDnsTypeA, V::Bogus, "RRSIG failed to verify"},
   };
   const auto now = static_cast<std::uint32_t>(std::time(nullptr));
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
     TzvDnssecValidator validator(AskTree, TreeAnchors(), now);
-    const auto answer = AskTree(c.name, kzvDnsTypeA);
+    SCOPED_TRACE(DnsTypeText(c.type));
+    const auto answer = AskTree(c.name, c.type);
     const TzvDnssecResult result = validator.ValidateAnswer(*answer);
     EXPECT_EQ(DnssecVerdictText(result.Verdict), DnssecVerdictText(c.verdict)) << result.Reason;
     EXPECT_NE(result.Reason.find(c.reason), std::string::npos) << result.Reason;
     if (c.verdict == V::Secure) {
-      // From the anchor down: the root, example, the zone, then the records.
+      // From the anchor down: the root, example, the zone, then the records or the denial.
       ASSERT_GE(result.Chain.size(), 4u);
       EXPECT_NE(result.Chain.front().find("trust anchor"), std::string::npos);
     }
