@@ -59,7 +59,7 @@ TEST(CliRunner, UsageErrorsPrintNothingOnStandardOutput) {
   const CliRun run = RunWithNoServers({"axfr", "pellamar.test"});
   EXPECT_EQ(run.err,
             "pellamar-cli: unknown TYPE 'axfr' (mx, a, aaaa, ptr, ns, txt, soa, cname, srv, "
-            "caa, any or TYPEnnn)\n" +
+            "caa, ds, dnskey, rrsig, nsec, nsec3, nsec3param, any or TYPEnnn)\n" +
                 CliUsage());
 }
 
