@@ -141,6 +141,11 @@ constexpr TOptionRow kOptions[] = {
     {"--nsid +nsid", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Nsid, true); }},
     {"--dnssec +dnssec", TArgKind::None,
      [](TParsed& p, TValue) { return Set(p.Options.Dnssec, true); }},
+    {"--trust-anchor", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       p.Options.Dnssec = true;
+       return Set(p.Options.TrustAnchorFile, *v);
+     }},
     {"-4", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Four, true); }},
     {"-6", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Six, true); }},
     {"-c --class +class", TArgKind::Value,
@@ -303,7 +308,8 @@ std::string CliUsage() {
   return "usage: pellamar-cli [@SERVER | -s SERVER] [-p PORT] [-W SECONDS] [-t TYPE]\n"
          "                    [-c CLASS] [--short | --json] [--verbose]\n"
          "                    [--tries N] [--tcp] [--no-edns | --bufsize N] [--nsid]\n"
-         "                    [--dnssec] [-4 | -6] [--follow-referrals[=DEPTH]]\n"
+         "                    [--dnssec] [--trust-anchor FILE] [-4 | -6]\n"
+         "                    [--follow-referrals[=DEPTH]]\n"
          "                    [--no-recursion] [TYPE] NAME [TYPE]\n"
          "       pellamar-cli [options] -x ADDRESS\n"
          "       pellamar-cli --list-dns\n"
@@ -322,8 +328,8 @@ SYNOPSIS
     pellamar-cli [@SERVER | -s SERVER] [-p PORT] [-W SECONDS] [-t TYPE]
                  [-c CLASS] [--short | --json] [--verbose]
                  [--tries N] [--tcp] [--no-edns | --bufsize N] [--nsid]
-                 [--dnssec] [-4 | -6] [--follow-referrals[=DEPTH]]
-                 [--no-recursion] [TYPE] NAME [TYPE]
+                 [--dnssec] [--trust-anchor FILE] [-4 | -6]
+                 [--follow-referrals[=DEPTH]] [--no-recursion] [TYPE] NAME [TYPE]
     pellamar-cli [options] -x ADDRESS
     pellamar-cli --list-dns
     pellamar-cli --help | --version
@@ -408,7 +414,13 @@ OPTIONS
     --no-edns, +noedns     send no OPT record (a plain 512-byte question)
     --bufsize, +bufsize=N  the UDP answer size EDNS offers, 512 to 65535 (default 1232)
     --nsid, +nsid          ask for the server's NSID and print it
-    --dnssec, +dnssec      set the DNSSEC OK bit (DNSSEC records in the answer)
+    --dnssec, +dnssec      ask for DNSSEC records (the DO and CD bits) and check the
+                           answer's chain of trust from the root's keys down: a line
+                           ";; DNSSEC: secure", insecure, bogus (exit status 5) or
+                           indeterminate, with the reason
+    --trust-anchor FILE    trust the DS or DNSKEY records of FILE (zone-file lines, as
+                           /usr/share/dns/root.key) instead of the built-in root keys;
+                           implies --dnssec
     -4, -6                 use only the server's IPv4 or IPv6 addresses when it is
                            given as a host name
     -x, --reverse ADDRESS  the host names of an IPv4 or IPv6 address (type ptr)
@@ -440,5 +452,7 @@ EXIT STATUS
     3  the system's DNS configuration cannot be read (or names no server)
     4  no usable answer: time-out, connection refused, unreachable, a malformed answer
        or a truncated one that could not be completed
+    5  --dnssec: the answer is bogus (signed, but the signatures or the chain of trust
+       do not hold); it is still printed
 )";
 }

@@ -40,7 +40,10 @@ struct TCliOptions {
   bool Edns = true;
   std::int32_t BufferSize = 1232;
   bool Nsid = false;
+  // DNSSEC: the DO and CD bits, and the answer checked from the trust anchors down (the
+  // root's built-in keys, or those of the file).
   bool Dnssec = false;
+  std::optional<std::string> TrustAnchorFile;
   // Over TCP from the start.
   bool Tcp = false;
   // 4 or 6 to restrict the addresses of a server given by name; 0 for any.

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <sstream>
 
 #include "base/Base64.h"
 #include "cli/CliOptions.h"
@@ -17,6 +21,7 @@
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnsRrsigRecord.h"
+#include "dns/zvDnssecChain.h"
 #include "dns/zvIdn.h"
 
 namespace {
@@ -62,6 +67,7 @@ void Lookup(TzvDnsQuery& query, const TCliOptions& options, const std::string& s
   query.SetEdnsBufferSize(static_cast<std::uint16_t>(options.BufferSize));
   query.SetRequestNsid(options.Nsid);
   query.SetDnssecOK(options.Dnssec);
+  query.SetCheckingDisabled(options.Dnssec);
   query.SetUseTcp(options.Tcp);
   query.SetAddressFamily(options.Family == 4   ? TzvAddressFamily::afIPv4
                          : options.Family == 6 ? TzvAddressFamily::afIPv6
@@ -128,6 +134,8 @@ std::vector<std::string> FlagNames(const TzvDnsMessageHeader& header) {
   if (header.IsTruncated) flags.emplace_back("tc");
   if (header.IsRecursionDesired) flags.emplace_back("rd");
   if (header.IsRecursionAvailable) flags.emplace_back("ra");
+  if (header.IsAuthenticData) flags.emplace_back("ad");
+  if (header.IsCheckingDisabled) flags.emplace_back("cd");
   return flags;
 }
 
@@ -274,7 +282,8 @@ void WriteJsonEdns(TJsonWriter& json, const TzvDnsOPTRecord* opt) {
 
 std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options,
                        const TOutcome& outcome,
-                       const std::vector<TFailedServer>& failed_servers = {}) {
+                       const std::vector<TFailedServer>& failed_servers = {},
+                       const TzvDnssecResult* dnssec = nullptr) {
   TJsonWriter json;
   json.BeginObject();
   json.Key("question");
@@ -325,6 +334,16 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
   WriteJsonSection(json, "answer", response != nullptr ? response->Answers() : empty);
   WriteJsonSection(json, "authority", response != nullptr ? response->Authorities() : empty);
   WriteJsonSection(json, "additional", response != nullptr ? response->AdditionalRecords() : empty);
+  json.Key("dnssec");
+  if (dnssec != nullptr)
+    json.String(DnssecVerdictText(dnssec->Verdict));
+  else
+    json.Null();
+  json.Key("dnssec_reason");
+  if (dnssec != nullptr && !dnssec->Reason.empty())
+    json.String(EscapedName(dnssec->Reason));
+  else
+    json.Null();
   json.Key("failed_servers");
   json.BeginArray();
   for (const TFailedServer& failed : failed_servers) {
@@ -492,6 +511,29 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
     return ReportEarlyFailure(options, out, err, kCliNoAnswer, e.what());
   }
 
+  // The trust anchors, read before anything is sent: a file that cannot be used is the
+  // command line's mistake.
+  std::vector<std::unique_ptr<TzvDnsRecord>> anchors;
+  if (options.TrustAnchorFile) {
+    std::ifstream file(*options.TrustAnchorFile);
+    std::stringstream text;
+    text << file.rdbuf();
+    try {
+      if (!file)
+        throw EzvDnsError("cannot read the trust anchors in " + *options.TrustAnchorFile,
+                          kzvDnsErrInvalidSize);
+      anchors = ReadTrustAnchors(text.str());
+      if (anchors.empty())
+        throw EzvDnsError(*options.TrustAnchorFile + " holds no trust anchor",
+                          kzvDnsErrInvalidSize);
+    } catch (const EzvDnsError& e) {
+      err << kProgram << EscapedName(e.Message()) << '\n';
+      return kCliUsageError;
+    }
+  } else if (options.Dnssec) {
+    anchors = BuiltInRootAnchors();
+  }
+
   // The server named, or else those configured, in their order.
   std::vector<std::string> servers;
   if (options.Server) {
@@ -532,14 +574,32 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
     err << kProgram << EscapedName(outcome.Failure) << '\n';
     return outcome.Status;
   }
+  // The answer's chain of trust, asked of the server that answered, as it was asked.
+  std::optional<TzvDnssecResult> dnssec;
+  if (options.Dnssec && outcome.Answered) {
+    TzvDnssecValidator validator(DnssecAskLike(query), std::move(anchors),
+                                 static_cast<std::uint32_t>(std::time(nullptr)));
+    dnssec = validator.ValidateAnswer(query.Response());
+    if (dnssec->Verdict == TzvDnssecVerdict::Bogus) outcome.Status = kCliBogus;
+  }
   if (options.Output == TCliOutput::coJson) {
-    out << JsonReport(&query.Response(), options, outcome, failed_servers) << '\n';
-  } else if (outcome.Status == kCliSuccess) {
+    out << JsonReport(&query.Response(), options, outcome, failed_servers,
+                      dnssec ? &*dnssec : nullptr)
+        << '\n';
+  } else if (outcome.Status == kCliSuccess || outcome.Status == kCliBogus) {
     WriteResults(out, query, options);
   } else if (options.Output == TCliOutput::coSections) {
     WriteLines(out, LookupErrorLines());
   }
-  if (options.Verbose) WriteVerbose(err, query, outcome, failed_servers);
+  if (dnssec && options.Output == TCliOutput::coSections)
+    out << ";; DNSSEC: " << DnssecVerdictText(dnssec->Verdict)
+        << (dnssec->Reason.empty() ? "" : " (" + EscapedName(dnssec->Reason) + ")") << '\n';
+  if (options.Verbose) {
+    WriteVerbose(err, query, outcome, failed_servers);
+    if (dnssec)
+      for (const std::string& step : dnssec->Chain)
+        err << ";; DNSSEC " << EscapedName(step) << '\n';
+  }
   if (!outcome.Failure.empty()) err << kProgram << EscapedName(outcome.Failure) << '\n';
   return outcome.Status;
 }

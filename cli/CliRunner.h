@@ -20,6 +20,7 @@ inline constexpr int kCliUsageError = 2;    // nothing could be sent: bad comman
 inline constexpr int kCliConfigFailed = 3;  // the DNS configuration cannot be read
 inline constexpr int kCliNoAnswer = 4;      // time-out, refused, unreachable, malformed
                                             // or truncated answer, ...
+inline constexpr int kCliBogus = 5;         // --dnssec: the answer is signed but wrong
 
 // Appends the machine's configured DNS servers to the list; failures pass to the caller.
 using TCliServerSource = std::function<void(TStrings& servers)>;

@@ -57,6 +57,8 @@ void TzvDnsMessageHeader::Clear() {
 
 void TzvDnsMessageHeader::ResetFlagsAndCounts() {
   IsRecursionAvailable = false;
+  IsAuthenticData = false;
+  IsCheckingDisabled = false;
   IsAuthoritativeAnswer = false;
   IsQuery = false;
   IsRecursionDesired = false;
@@ -77,6 +79,8 @@ void TzvDnsMessageHeader::Build(TzvByteArray& buffer, std::int32_t& position) co
   if (IsTruncated) flags |= 0x0200;
   if (IsRecursionDesired) flags |= 0x0100;
   if (IsRecursionAvailable) flags |= 0x0080;
+  if (IsAuthenticData) flags |= 0x0020;
+  if (IsCheckingDisabled) flags |= 0x0010;
   flags |= static_cast<std::uint16_t>(ResponseCode & 0x0F);
 
   TzvWireWriter writer(buffer.Bytes(), position);
@@ -122,6 +126,8 @@ void TzvDnsMessageHeader::SetFlags(std::uint16_t flags) {
   IsTruncated = (flags & 0x0200) != 0;
   IsRecursionDesired = (flags & 0x0100) != 0;
   IsRecursionAvailable = (flags & 0x0080) != 0;
+  IsAuthenticData = (flags & 0x0020) != 0;
+  IsCheckingDisabled = (flags & 0x0010) != 0;
   ResponseCode = flags & 0x0F;
 }
 

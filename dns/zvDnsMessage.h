@@ -52,6 +52,10 @@ class TzvDnsMessageHeader {
   void Parse(const TzvByteArray& buffer, std::int32_t& position);
 
   bool IsRecursionAvailable = false;
+  // DNSSEC's two header bits: the server validated the answer (AD), and the asker will
+  // validate it itself, so a validating server hands over data it would refuse (CD).
+  bool IsAuthenticData = false;
+  bool IsCheckingDisabled = false;
   bool IsAuthoritativeAnswer = false;
   bool IsQuery = false;
   bool IsRecursionDesired = false;

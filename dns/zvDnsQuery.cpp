@@ -843,6 +843,7 @@ void TzvDnsQuery::BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord
                                 const std::string& name) const {
   req.Header().IsQuery = true;
   req.Header().IsRecursionDesired = is_recursive_desired_;
+  req.Header().IsCheckingDisabled = checking_disabled_;
   // The name goes out in its A-label form; a name that has none stops the lookup here.
   question->Name = IdnToAscii(name);
   question->RecordClass = question_class_;

@@ -225,6 +225,10 @@ class TzvDnsQuery : public TzvUdpClient {
   void SetRequestNsid(bool value) { request_nsid_ = value; }
   bool DnssecOK() const { return dnssec_ok_; }
   void SetDnssecOK(bool value) { dnssec_ok_ = value; }
+  // The CD bit: a validating server in between hands over what it would refuse, for the
+  // caller to judge. Default false.
+  bool CheckingDisabled() const { return checking_disabled_; }
+  void SetCheckingDisabled(bool value) { checking_disabled_ = value; }
   // Ask over TCP from the start instead of UDP. Default false.
   bool UseTcp() const { return use_tcp_; }
   void SetUseTcp(bool value) { use_tcp_ = value; }
@@ -342,6 +346,7 @@ class TzvDnsQuery : public TzvUdpClient {
   std::uint16_t edns_buffer_size_ = 1232;
   bool request_nsid_ = false;
   bool dnssec_ok_ = false;
+  bool checking_disabled_ = false;
   bool use_tcp_ = false;
   TzvAddressFamily address_family_ = TzvAddressFamily::afAny;
   TzvDnsRecordClass question_class_ = rcInternet;

@@ -47,6 +47,13 @@ std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchors(const std::string& t
 using TzvDnssecAsk =
     std::function<std::unique_ptr<TzvDnsMessage>(const std::string& name, std::int32_t type)>;
 
+class TzvDnsQuery;
+
+// Asks like `lookup` does (its server as the last exchange reached it, port, time-out,
+// tries, EDNS buffer, TCP and address family), with the DO and CD bits, one component
+// per question. `lookup` is read when this is called, not afterwards.
+TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup);
+
 class TzvDnssecValidator {
  public:
   // `anchors`: DS or DNSKEY records (of any zone, the root's usually); `now` in seconds since

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "cli/CliRunner.h"
 #include "tests/cli/CliTestSupport.h"
@@ -214,7 +216,9 @@ TEST(CliDnssecTypes, ShowTheRecordsAsDigDoesWithTheirFieldsInJson) {
                                                            {"nsec", "ed.example"},
                                                            {"nsec3param", "ec.example"}};
   for (const auto& [type, name] : questions) {
-    const CliRun run = RunCliCaptured({"@127.0.0.53", "+short", "+dnssec", type, name});
+    const CliRun run = RunCliCaptured(
+        {"@127.0.0.53", "+short", "--trust-anchor",
+         std::string(std::getenv("PELLAMAR_NETNS_RUN")) + "/dnssec/root.anchor", type, name});
     EXPECT_EQ(run.status, 0) << type;
     EXPECT_FALSE(run.out.empty()) << type;
     const std::string dig =
@@ -236,6 +240,33 @@ TEST(CliDnssecTypes, ShowTheRecordsAsDigDoesWithTheirFieldsInJson) {
             PythonReads(keys.out, "[r['key_tag'] for r in d['answer'] if r['flags'] == 257][0]"));
   EXPECT_EQ(PythonReads(ds.out, "(d['answer'][0]['digest_type'], len(d['answer'][0]['digest']))"),
             "(2, 64)");
+}
+
+TEST(CliDnssec, TheVerdictFollowsTheAnswerAndBogusExitsWithFive) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const std::string anchor = std::string(std::getenv("PELLAMAR_NETNS_RUN")) + "/dnssec/root.anchor";
+  const std::tuple<const char*, int, const char*> cases[] = {
+      {"www.ed.example", 0, ";; DNSSEC: secure\n"},
+      {"www.insecure.example", 0, ";; DNSSEC: insecure\n"},
+      {"nothing.ec.example", 1, ";; DNSSEC: secure\n"},
+      {"www.bogus-ds.example", 5,
+       ";; DNSSEC: bogus (bogus-ds.example: DS does not match any DNSKEY)\n"}};
+  for (const auto& [name, status, line] : cases) {
+    const CliRun run = RunCliCaptured({"@127.0.0.53", "--trust-anchor", anchor, name});
+    EXPECT_EQ(run.status, status) << name;
+    EXPECT_TRUE(run.out.ends_with(line)) << run.out;
+  }
+  // A bogus answer is still shown, flagged.
+  const CliRun bogus =
+      RunCliCaptured({"@127.0.0.53", "--json", "--trust-anchor", anchor, "www.edited.example"});
+  EXPECT_EQ(bogus.status, 5);
+  EXPECT_EQ(PythonReads(bogus.out, "(d['dnssec'], d['dnssec_reason'], d['answer'][0]['data'])"),
+            "('bogus', 'www.edited.example/A: RRSIG failed to verify', '192.0.2.66')");
+  // Without --dnssec nothing is judged; an anchor file that cannot be used is a usage error.
+  EXPECT_EQ(PythonReads(RunCliCaptured({"@127.0.0.53", "--json", "www.ed.example"}).out,
+                        "(d['dnssec'], 'cd' in d['flags'])"),
+            "(None, False)");
+  EXPECT_EQ(RunCliCaptured({"@127.0.0.53", "--trust-anchor", "/nonexistent", "x"}).status, 2);
 }
 
 TEST(CliExitStatus, TellsTheCausesApart) {

@@ -133,7 +133,8 @@ TEST(CliRunner, JsonReportsAFailureBeforeAnyServerIsAsked) {
             "\"server\":null,\"port\":53,\"transport\":\"UDP\",\"truncated\":false,"
             "\"tries\":0,\"edns_fallback\":false,\"time_ms\":0.000,\"rcode\":null,"
             "\"flags\":[],\"edns\":null,\"error\":\"no DNS server configured\",\"answer\":[],"
-            "\"authority\":[],\"additional\":[],\"failed_servers\":[]}\n");
+            "\"authority\":[],\"additional\":[],\"dnssec\":null,\"dnssec_reason\":null,"
+            "\"failed_servers\":[]}\n");
   EXPECT_EQ(run.err, "pellamar-cli: no DNS server configured\n");
 }
 
