@@ -147,8 +147,10 @@ Bytes NameOf(const std::vector<Bytes>& labels, std::size_t count) {
 }
 
 Bytes WildcardOf(const Bytes& name) {
-  Bytes wildcard = {1, '*'};
-  wildcard.insert(wildcard.end(), name.begin(), name.end());
+  Bytes wildcard(name.size() + 2);
+  wildcard[0] = 1;
+  wildcard[1] = '*';
+  std::copy(name.begin(), name.end(), wildcard.begin() + 2);
   return wildcard;
 }
 
@@ -378,8 +380,8 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
       if (Weight(result.Verdict) > Weight(overall.Verdict)) overall = result;
     }
   } catch (const std::exception& e) {
-    overall =
-        Result(TzvDnssecVerdict::Indeterminate, std::string("a question failed: ") + e.what());
+    // A question that got no answer, or no library to check signatures with.
+    overall = Result(TzvDnssecVerdict::Indeterminate, e.what());
   }
   overall.Chain = chain_;
   return overall;

@@ -1,6 +1,7 @@
 #include "dns/zvDnssecVerify.h"
 
 #include <algorithm>
+#include <set>
 #include <string>
 
 #include "base/SysUtils.h"
@@ -77,6 +78,16 @@ Bytes CanonicalData(const TzvDnsRecord& record) {
   return Bytes(buffer.Data(), buffer.Data() + position);
 }
 
+// Records' data in canonical order: byte by byte, a shorter run first.
+struct TDataOrder {
+  bool operator()(const Bytes& a, const Bytes& b) const {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i)
+      if (a[i] != b[i]) return a[i] < b[i];
+    return a.size() < b.size();
+  }
+};
+
 void Append(Bytes& out, std::span<const std::uint8_t> bytes) {
   out.insert(out.end(), bytes.begin(), bytes.end());
 }
@@ -116,16 +127,16 @@ std::vector<std::uint8_t> RRsetSignedData(const TzvDnsRRSIGRecord& rrsig,
   if (LabelCount(owner) > rrsig.Labels) {
     // Made from a wildcard: the signer signed "*." and the last Labels labels.
     const auto labels = Labels(owner);
-    Bytes wildcard = {1, '*'};
-    wildcard.insert(wildcard.end(),
-                    owner.begin() + static_cast<long>(labels[labels.size() - rrsig.Labels]),
-                    owner.end());
+    const std::size_t from = labels[labels.size() - rrsig.Labels];
+    Bytes wildcard(owner.size() - from + 2);
+    wildcard[0] = 1;
+    wildcard[1] = '*';
+    std::copy(owner.begin() + static_cast<long>(from), owner.end(), wildcard.begin() + 2);
     owner = std::move(wildcard);
   }
-  std::vector<Bytes> datas;
-  for (const TzvDnsRecord* record : rrset) datas.push_back(CanonicalData(*record));
-  std::sort(datas.begin(), datas.end());
-  datas.erase(std::unique(datas.begin(), datas.end()), datas.end());
+  // Ordered by their data, each once.
+  std::set<Bytes, TDataOrder> datas;
+  for (const TzvDnsRecord* record : rrset) datas.insert(CanonicalData(*record));
   for (const Bytes& rdata : datas) {
     Append(data, owner);
     AppendWord(data, rrsig.TypeCovered, 2);
