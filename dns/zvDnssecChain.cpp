@@ -93,7 +93,12 @@ TzvRRsetVerdict VerifyWithAny(const Records& rrset, const Signatures& signatures
                               std::uint32_t now) {
   if (signatures.empty()) return {TzvRRsetCheck::NoKey, "no RRSIG found", nullptr};
   TzvRRsetVerdict last;
+  int tried = 0;
   for (const TzvDnsRRSIGRecord* rrsig : signatures) {
+    if (++tried > kzvMaxSignaturesPerRRset) {
+      last = {TzvRRsetCheck::Invalid, "too many RRSIGs over one record set", nullptr};
+      break;
+    }
     TzvRRsetVerdict verdict = VerifyRRset(rrset, *rrsig, keys, now);
     if (verdict.Check == TzvRRsetCheck::Valid) return verdict;
     // A key that fits and fails says more than a key not found.

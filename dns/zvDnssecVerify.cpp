@@ -171,18 +171,22 @@ TzvRRsetVerdict VerifyRRset(std::span<const TzvDnsRecord* const> rrset,
                    "algorithm " + std::to_string(rrsig.Algorithm) + " is not supported");
 
   const Bytes signed_data = RRsetSignedData(rrsig, rrset);
-  bool key_found = false;
+  int tried = 0;
   for (const TzvDnsDNSKEYRecord* key : keys) {
     if (key->Algorithm != rrsig.Algorithm || key->Protocol != 3 ||
         (key->Flags & kzvDnskeyZoneKey) == 0 || key->KeyTag() != rrsig.KeyTag ||
         CanonicalName(key->Name) != signer)
       continue;
-    key_found = true;
+    // A zone needs no more than a few keys under one tag; a hostile one could put
+    // hundreds there to make each signature cost hundreds of checks.
+    if (++tried > kzvMaxKeysPerTag)
+      return Verdict(TzvRRsetCheck::Invalid,
+                     "too many DNSKEYs share the key tag " + std::to_string(rrsig.KeyTag));
     if (CheckDnssecSignature(rrsig.Algorithm, key->PublicKey, signed_data, rrsig.Signature) ==
         TzvSignatureCheck::Valid)
       return {TzvRRsetCheck::Valid, "", key};
   }
-  if (!key_found)
+  if (tried == 0)
     return Verdict(TzvRRsetCheck::NoKey,
                    "no DNSKEY matches the RRSIG's key tag " + std::to_string(rrsig.KeyTag));
   return Verdict(TzvRRsetCheck::Invalid, "RRSIG failed to verify");

@@ -41,6 +41,11 @@ struct TzvRRsetVerdict {
 std::vector<std::uint8_t> RRsetSignedData(const TzvDnsRRSIGRecord& rrsig,
                                           std::span<const TzvDnsRecord* const> rrset);
 
+// The most keys of one tag tried for one signature, and the most signatures tried for one
+// RRset: bounds on the work a hostile zone can ask of a validator.
+inline constexpr int kzvMaxKeysPerTag = 4;
+inline constexpr int kzvMaxSignaturesPerRRset = 8;
+
 // Checks the RRset against one RRSIG with the zone's keys at `now` (seconds since 1970,
 // compared as RFC 4034's serial numbers). The RRSIG must cover the set's type, its signer
 // must be the owner or an ancestor of it, and its labels no more than the owner has.
