@@ -128,3 +128,23 @@ std::string HexEncode(std::span<const std::uint8_t> bytes) {
   }
   return text;
 }
+
+std::vector<std::uint8_t> HexDecode(std::string_view text) {
+  const auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  if (text.size() % 2 != 0) throw EConvertError("Invalid hex: an odd number of digits");
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(text.size() / 2);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int high = nibble(text[i]), low = nibble(text[i + 1]);
+    if (high < 0 || low < 0)
+      throw EConvertError("Invalid hex: '" + std::string(text.substr(high < 0 ? i : i + 1, 1)) +
+                          "' at position " + std::to_string(high < 0 ? i : i + 1));
+    bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
+  }
+  return bytes;
+}

@@ -25,3 +25,6 @@ std::string Base32HexEncode(std::span<const std::uint8_t> bytes);
 
 // Two upper-case hexadecimal digits a byte, without separators.
 std::string HexEncode(std::span<const std::uint8_t> bytes);
+// The bytes of hexadecimal digits in either case; an odd count or another character fails
+// with EConvertError.
+std::vector<std::uint8_t> HexDecode(std::string_view text);

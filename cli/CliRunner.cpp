@@ -123,10 +123,6 @@ struct TFailedServer {
   std::string Failure;
 };
 
-std::string ClassName(TzvDnsRecordClass record_class) {
-  return DnsClassText(record_class);
-}
-
 std::vector<std::string> FlagNames(const TzvDnsMessageHeader& header) {
   std::vector<std::string> flags;
   if (!header.IsQuery) flags.emplace_back("qr");
@@ -222,7 +218,7 @@ void WriteJsonSection(TJsonWriter& json, const char* key, const TzvDnsRecordList
     json.Key("type");
     json.String(DnsTypeText(record->RecordType));
     json.Key("class");
-    json.String(ClassName(record->RecordClass));
+    json.String(DnsClassText(record->RecordClass));
     json.Key("ttl");
     json.Number(record->TTL);
     WriteJsonDnssecFields(json, *record);
@@ -393,7 +389,7 @@ void WriteVerbose(std::ostream& err, const TzvDnsQuery& query, const TOutcome& o
     for (const auto& record : *records) {
       if (record->RecordType == kzvDnsTypeOPT) continue;
       err << EscapedName(record->Name) << '\t' << record->TTL << '\t'
-          << ClassName(record->RecordClass) << '\t' << DnsTypeText(record->RecordType) << '\t'
+          << DnsClassText(record->RecordClass) << '\t' << DnsTypeText(record->RecordType) << '\t'
           << RecordDataText(*record) << '\n';
     }
   }

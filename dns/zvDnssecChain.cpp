@@ -46,23 +46,6 @@ std::string ShownZone(const std::string& zone) {
   return zone.empty() ? "." : zone;
 }
 
-Bytes HexDecode(const std::string& text) {
-  Bytes bytes;
-  auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  if (text.size() % 2 != 0) throw EzvDnsError("odd number of hex digits", kzvDnsErrInvalidSize);
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = nibble(text[i]), low = nibble(text[i + 1]);
-    if (high < 0 || low < 0) throw EzvDnsError("not a hex digit", kzvDnsErrInvalidSize);
-    bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
-  }
-  return bytes;
-}
-
 Records RRsetIn(const TzvDnsRecordList& section, const Bytes& owner, std::int32_t type) {
   Records records;
   for (const auto& record : section)
@@ -104,8 +87,6 @@ TzvRRsetVerdict VerifyWithAny(const Records& rrset, const Signatures& signatures
     // A key that fits and fails says more than a key not found.
     if (last.Reason.empty() || verdict.Check != TzvRRsetCheck::NoKey) last = std::move(verdict);
   }
-  if (last.Check == TzvRRsetCheck::NoKey && signatures.size() > 0 && last.Reason.empty())
-    last.Reason = "no valid signature found";
   return last;
 }
 

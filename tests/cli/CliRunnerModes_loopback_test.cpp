@@ -23,6 +23,16 @@ CliRun RunAt127(std::vector<std::string> arguments) {
   return RunCliCaptured(arguments);
 }
 
+// What a command printed on standard output.
+std::string Output(const std::string& command) {
+  std::string printed;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[512];
+  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) printed += buffer;
+  if (pipe != nullptr) pclose(pipe);
+  return printed;
+}
+
 // Runs python3 on the JSON text with a script that reads it as `d` and prints one
 // value; returns what it printed, or "invalid JSON" when the parser refused the text.
 std::string PythonReads(const std::string& json, const std::string& expression) {
@@ -39,11 +49,7 @@ std::string PythonReads(const std::string& json, const std::string& expression) 
                            "    sys.exit()\n"
                            "print("
                         << expression << ")\n";
-  FILE* pipe = popen(("python3 " + script + " < " + data).c_str(), "r");
-  std::string printed;
-  char buffer[512];
-  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) printed += buffer;
-  if (pipe != nullptr) pclose(pipe);
+  std::string printed = Output("python3 " + script + " < " + data);
   std::filesystem::remove(data);
   std::filesystem::remove(script);
   if (!printed.empty() && printed.back() == '\n') printed.pop_back();
@@ -195,16 +201,6 @@ TEST(CliExchange, AServerThatRefusesEdnsIsAskedWithoutAndItIsSaid) {
   EXPECT_EQ(PythonReads(run.out, "(d['edns_fallback'], d['edns'], d['tries'])"), "(True, None, 1)");
   EXPECT_NE(run.err.find("refused the question with EDNS; asked again without it"),
             std::string::npos);
-}
-
-// What a command printed on standard output.
-std::string Output(const std::string& command) {
-  std::string printed;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[512];
-  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) printed += buffer;
-  if (pipe != nullptr) pclose(pipe);
-  return printed;
 }
 
 TEST(CliDnssecTypes, ShowTheRecordsAsDigDoesWithTheirFieldsInJson) {
