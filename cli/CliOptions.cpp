@@ -419,7 +419,8 @@ OPTIONS
                            ";; DNSSEC: secure", insecure, bogus (exit status 5) or
                            indeterminate, with the reason
     --trust-anchor FILE    trust the DS or DNSKEY records of FILE (zone-file lines, as
-                           /usr/share/dns/root.key) instead of the built-in root keys;
+                           /usr/share/dns/root.key) instead of the root's keys, which
+                           come from /usr/share/dns/root.key or else are built in;
                            implies --dnssec
     -4, -6                 use only the server's IPv4 or IPv6 addresses when it is
                            given as a host name

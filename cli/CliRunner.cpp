@@ -4,11 +4,9 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <sstream>
 
 #include "base/Base64.h"
 #include "cli/CliOptions.h"
@@ -511,23 +509,14 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
   // command line's mistake.
   std::vector<std::unique_ptr<TzvDnsRecord>> anchors;
   if (options.TrustAnchorFile) {
-    std::ifstream file(*options.TrustAnchorFile);
-    std::stringstream text;
-    text << file.rdbuf();
     try {
-      if (!file)
-        throw EzvDnsError("cannot read the trust anchors in " + *options.TrustAnchorFile,
-                          kzvDnsErrInvalidSize);
-      anchors = ReadTrustAnchors(text.str());
-      if (anchors.empty())
-        throw EzvDnsError(*options.TrustAnchorFile + " holds no trust anchor",
-                          kzvDnsErrInvalidSize);
+      anchors = ReadTrustAnchorFile(*options.TrustAnchorFile);
     } catch (const EzvDnsError& e) {
       err << kProgram << EscapedName(e.Message()) << '\n';
       return kCliUsageError;
     }
   } else if (options.Dnssec) {
-    anchors = BuiltInRootAnchors();
+    anchors = DefaultTrustAnchors();
   }
 
   // The server named, or else those configured, in their order.

@@ -1,9 +1,11 @@
 #include "dns/zvDnssecChain.h"
 
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 
 #include "base/Base64.h"
+#include "base/ScopeExit.h"
 #include "base/SysUtils.h"
 #include "dns/zvDnsNsecRecords.h"
 #include "dns/zvDnsQuery.h"
@@ -263,7 +265,25 @@ std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchors(const std::string& t
   return anchors;
 }
 
-TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup) {
+std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchorFile(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  if (!file) throw EzvDnsError("cannot read the trust anchors in " + path, kzvDnsErrInvalidSize);
+  auto anchors = ReadTrustAnchors(text.str());
+  if (anchors.empty()) throw EzvDnsError(path + " holds no trust anchor", kzvDnsErrInvalidSize);
+  return anchors;
+}
+
+std::vector<std::unique_ptr<TzvDnsRecord>> DefaultTrustAnchors(const std::string& file) {
+  try {
+    return ReadTrustAnchorFile(file);
+  } catch (const EzvDnsError&) {
+    return BuiltInRootAnchors();
+  }
+}
+
+TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup, std::function<void(TzvDnsQuery*)> asking) {
   const std::string server = lookup.LastExchange().ServerAddress.empty()
                                  ? lookup.Server()
                                  : lookup.LastExchange().ServerAddress;
@@ -284,6 +304,10 @@ TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup) {
     query.SetAddressFamily(family);
     query.SetDnssecOK(true);
     query.SetCheckingDisabled(true);
+    if (asking) asking(&query);
+    auto done = ScopeExit([&] {
+      if (asking) asking(nullptr);
+    });
     try {
       query.ResolveRecords(name, type);
     } catch (const EzvDnsError& e) {

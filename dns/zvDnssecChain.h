@@ -42,6 +42,19 @@ std::vector<std::unique_ptr<TzvDnsRecord>> BuiltInRootAnchors();
 // codec's error naming the line.
 std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchors(const std::string& text);
 
+// The trust anchors of a file in that form; fails with the codec's error, naming the file,
+// when it cannot be read or holds none.
+std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchorFile(const std::string& path);
+
+// Where Debian keeps the root's keys current (package dns-root-data).
+inline constexpr const char* kzvDebianRootKeyFile = "/usr/share/dns/root.key";
+
+// The root's keys as the system keeps them (`file`, Debian's copy), so a key rollover
+// reaches us with the system's updates; the built-in keys when that file is missing or
+// cannot be used.
+std::vector<std::unique_ptr<TzvDnsRecord>> DefaultTrustAnchors(
+    const std::string& file = kzvDebianRootKeyFile);
+
 // Asks one question with the DNSSEC OK bit and gives the decoded answer (error replies
 // included); throws when no answer came.
 using TzvDnssecAsk =
@@ -51,8 +64,11 @@ class TzvDnsQuery;
 
 // Asks like `lookup` does (its server as the last exchange reached it, port, time-out,
 // tries, EDNS buffer, TCP and address family), with the DO and CD bits, one component
-// per question. `lookup` is read when this is called, not afterwards.
-TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup);
+// per question. `lookup` is read when this is called, not afterwards. `asking`, when
+// given, is told of each question's component before it asks and with null once it is
+// done, so a caller can Abort the one that waits.
+TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup,
+                           std::function<void(TzvDnsQuery*)> asking = {});
 
 class TzvDnssecValidator {
  public:

@@ -5,30 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "tests/support/NetNamespace.h"
+#include "tests/support/SignedTree.h"
 
 namespace {
-
-// The tree's resolver, asked as a lookup would ask it.
-std::unique_ptr<TzvDnsMessage> AskTree(const std::string& name, std::int32_t type) {
-  TzvDnsQuery lookup(nullptr);
-  lookup.SetServer("127.0.0.53");
-  return DnssecAskLike(lookup)(name, type);
-}
-
-std::vector<std::unique_ptr<TzvDnsRecord>> TreeAnchors() {
-  std::ifstream file(std::string(std::getenv("PELLAMAR_NETNS_RUN")) + "/dnssec/root.anchor");
-  std::stringstream text;
-  text << file.rdbuf();
-  return ReadTrustAnchors(text.str());
-}
 
 TEST(DnssecChain, VerdictsOnTheSignedTree) {
   REQUIRE_LOOPBACK_NAMESPACE();

@@ -41,6 +41,30 @@ TEST(TrustAnchors, TheBuiltInRootKeysAreIanasTwo) {
   }
 }
 
+// The system's copy of the root's keys is read when it can be; anything else falls back to
+// the built-in keys rather than leaving the lookup with no anchor at all.
+TEST(TrustAnchors, TheSystemsFileComesFirstWhenUsable) {
+  const std::string dir = ::testing::TempDir();
+  const std::pair<const char*, std::vector<int>> cases[] = {
+      {". IN DS 12345 13 2 E06D44B80B8F1D39A95C0B0D7C65D08458E880409BBC683457104237C7F8EC8D\n",
+       {12345}},
+      {"; nothing but a comment\n", {20326, 38696}},
+      {". IN A 127.0.0.1\n", {20326, 38696}},
+  };
+  for (const auto& [text, tags] : cases) {
+    const std::string path = dir + "/root.key";
+    std::ofstream(path) << text;
+    EXPECT_EQ(TagsOf(DefaultTrustAnchors(path)), tags) << text;
+  }
+  EXPECT_EQ(TagsOf(DefaultTrustAnchors(dir + "/missing.key")), (std::vector<int>{20326, 38696}));
+  try {
+    ReadTrustAnchorFile(dir + "/missing.key");
+    ADD_FAILURE();
+  } catch (const EzvDnsError& e) {
+    EXPECT_NE(std::string(e.what()).find("cannot read the trust anchors in "), std::string::npos);
+  }
+}
+
 TEST(TrustAnchors, LinesInZoneFileFormAndTheirMistakes) {
   const auto anchors = ReadTrustAnchors(
       "; the root, as unbound writes it\n"
