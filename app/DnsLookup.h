@@ -11,6 +11,7 @@
 
 #include "base/Classes.h"
 #include "dns/zvDnsQuery.h"
+#include "dns/zvDnssecChain.h"
 
 class TDnsLookup {
  public:
@@ -28,6 +29,17 @@ class TDnsLookup {
   // IPv6 addresses, listed among the hosts. Lookups that do not offer it fail.
   virtual void ResolveAAAA(const std::string& name) {
     throw Exception("This lookup cannot ask for IPv6 addresses: " + name);
+  }
+
+  // DNSSEC: every question asks for the signatures (the DO and CD bits), and CheckDnssec
+  // judges the last answer. Lookups that cannot check ignore the setting.
+  virtual void SetDnssec(bool /*on*/) {}
+  // The verdict on the last lookup's answer, its chain of trust asked of the server that
+  // answered; indeterminate, with the reason, when it could not be judged.
+  virtual TzvDnssecResult CheckDnssec() {
+    TzvDnssecResult result;
+    result.Reason = "this lookup cannot check DNSSEC";
+    return result;
   }
 
   // Called while a lookup waits (from an event handled inside its wait): makes the wait

@@ -1,10 +1,18 @@
 #include "app/DnsQueryLookup.h"
 
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "dns/zvDnsQuery.h"
+#include "dns/zvDnssecChain.h"
+#include "net/zvSocketUtils.h"
 
 namespace {
+
+// A file of trust anchors to use instead of the root's keys, for a private tree or a
+// test bed; the window has no field for it.
+constexpr const char* kTrustAnchorVariable = "PELLAMAR_TRUST_ANCHOR";
 
 // The window's lookup, forwarded one to one to the query component.
 class TzvDnsQueryLookup : public TDnsLookup {
@@ -25,7 +33,42 @@ class TzvDnsQueryLookup : public TDnsLookup {
     query_->ResolveNS(name, first_name_server);
   }
 
-  void Abort() override { query_->Abort(); }
+  void SetDnssec(bool on) override {
+    // CD too: a validating resolver in the middle hands over what fails, for us to judge.
+    query_->SetDnssecOK(on);
+    query_->SetCheckingDisabled(on);
+  }
+
+  TzvDnssecResult CheckDnssec() override {
+    stopped_ = false;
+    try {
+      const char* file = std::getenv(kTrustAnchorVariable);
+      auto anchors =
+          file != nullptr && *file != '\0' ? ReadTrustAnchorFile(file) : DefaultTrustAnchors();
+      // The chain's questions each get their own component; the one that waits is the
+      // one Abort has to reach, and once stopped no further question is asked.
+      TzvDnssecValidator validator(
+          DnssecAskLike(*query_,
+                        [this](TzvDnsQuery* asking) {
+                          if (asking != nullptr && stopped_)
+                            throw EzvSocketError("The lookup was stopped", kzvErrAborted);
+                          asking_ = asking;
+                        }),
+          std::move(anchors), static_cast<std::uint32_t>(std::time(nullptr)));
+      return validator.ValidateAnswer(query_->Response());
+    } catch (const std::exception& e) {
+      asking_ = nullptr;
+      TzvDnssecResult result;
+      result.Reason = e.what();
+      return result;
+    }
+  }
+
+  void Abort() override {
+    stopped_ = true;
+    query_->Abort();
+    if (asking_ != nullptr) asking_->Abort();
+  }
   TzvDnsExchangeInfo LastExchange() const override { return query_->LastExchange(); }
 
   const TzvMailServerList& MailServers() const override { return query_->MailServers(); }
@@ -35,6 +78,8 @@ class TzvDnsQueryLookup : public TDnsLookup {
 
  private:
   std::unique_ptr<TzvDnsQuery> query_;
+  TzvDnsQuery* asking_ = nullptr;  // the chain's question that waits, if any
+  bool stopped_ = false;           // Abort came while the chain was checked
 };
 
 }  // namespace

@@ -38,7 +38,9 @@ inline constexpr int kClientWidth = kOuterWidth - 2 * kFrameBorder;
 inline constexpr int kClientHeight = kOuterHeight - 2 * kFrameBorder - kCaptionHeight;
 
 // The least widths of the status bar's panels; each grows to show its text.
-inline constexpr std::array<int, 4> kStatusPanelWidths = {200, 40, 40, 50};
+inline constexpr std::array<int, 5> kStatusPanelWidths = {200, 40, 40, 50, 90};
+// The DNSSEC panel's place among them.
+inline constexpr std::size_t kDnssecPanel = 4;
 
 // Panel1's margins and gaps, and the least size of its command buttons.
 inline constexpr int kPanelMarginLeft = 7;

@@ -152,3 +152,36 @@ TLookupOutcome DescribeOutcome(const TzvDnsExchangeInfo& exchange, const TLookup
 std::string DescribeWait(const std::string& server, const std::string& port) {
   return "Consultando " + server + ", puerto " + port + "…";
 }
+
+TDnssecOutcome DescribeDnssec(const TzvDnssecResult& result) {
+  TDnssecOutcome outcome;
+  switch (result.Verdict) {
+    case TzvDnssecVerdict::Secure:
+      outcome.Text = "DNSSEC: segura";
+      outcome.Details = "Firmada: la cadena de confianza llega desde el ancla hasta la respuesta";
+      break;
+    case TzvDnssecVerdict::Insecure:
+      outcome.Text = "DNSSEC: insegura";
+      outcome.Details = "Sin firmar: una delegación sin DS prueba que la zona no firma";
+      break;
+    case TzvDnssecVerdict::Bogus:
+      outcome.Text = "DNSSEC: falsa";
+      outcome.Details = "Firmada pero falsa: no se puede confiar en esta respuesta";
+      outcome.Alarm = true;
+      break;
+    case TzvDnssecVerdict::Indeterminate:
+      outcome.Text = "DNSSEC: indeterminada";
+      outcome.Details = "No se pudo reunir lo que la prueba necesita";
+      break;
+  }
+  // The reason and the chain come from the library in English, as delv gives them; they
+  // may quote names from the wire, shown by the formatters' rule.
+  if (!result.Reason.empty()) outcome.Details += "\nMotivo: " + EscapedName(result.Reason);
+  // A chain longer than a tooltip can show is cut: the whole of it is in pellamar-cli
+  // --verbose.
+  constexpr std::size_t kMostChainLines = 12;
+  for (std::size_t i = 0; i < result.Chain.size() && i < kMostChainLines; ++i)
+    outcome.Details += "\n" + EscapedName(result.Chain[i]);
+  if (result.Chain.size() > kMostChainLines) outcome.Details += "\n…";
+  return outcome;
+}

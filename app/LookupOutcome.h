@@ -9,6 +9,7 @@
 #include <string>
 
 #include "dns/zvDnsQuery.h"
+#include "dns/zvDnssecChain.h"
 
 // Why a lookup failed, in the terms the status bar tells apart.
 enum class TLookupFailureKind {
@@ -46,3 +47,14 @@ std::string FormatElapsed(std::int64_t microseconds);
 
 // The status text while a lookup waits: the server as typed and the port.
 std::string DescribeWait(const std::string& server, const std::string& port);
+
+// The DNSSEC verdict for the status bar: "DNSSEC: segura", "insegura", "falsa" or
+// "indeterminada"; the reason and the chain that was proven for its tooltip. Alarm is set
+// for "falsa", which the bar draws so that it cannot be missed.
+struct TDnssecOutcome {
+  std::string Text;
+  std::string Details;
+  bool Alarm = false;
+};
+
+TDnssecOutcome DescribeDnssec(const TzvDnssecResult& result);

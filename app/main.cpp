@@ -1,6 +1,7 @@
 #include "app/main.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -225,6 +226,7 @@ void TfrmMain::BuildStatusBar() {
   for (std::size_t i = 0; i < StatusPanels.size(); ++i)
     StatusBar1->addWidget(StatusPanels[i], i == 1 ? 1 : 0);
   StatusPanels.front()->setText(QString::fromLatin1(kPellamarWebAddress));
+  StatusPanels[kDnssecPanel]->hide();
   setStatusBar(StatusBar1);
 }
 
@@ -247,6 +249,12 @@ void TfrmMain::BuildPanel() {
   edtPort->setFixedWidth(EditWidthFor(*edtPort, kPortSample));
   edtTimeOut = MakeEdit(Panel1, "edtTimeOut", kDefaultTimeOut);
   edtTimeOut->setFixedWidth(EditWidthFor(*edtTimeOut, kTimeOutSample));
+  chkDnssec = MakeChild<QCheckBox>(Panel1);
+  chkDnssec->setObjectName(QStringLiteral("chkDnssec"));
+  chkDnssec->setText(QStringLiteral("DNSSEC"));
+  chkDnssec->setToolTip(
+      QStringLiteral("Pide las firmas y comprueba la cadena de confianza de la respuesta "
+                     "desde las claves de la raíz; el veredicto sale en la barra de estado."));
 
   Label1 = MakeCaption(Panel1, "Label1", "Servidor DNS :", edtDnsServer);
   Label3 = MakeCaption(Panel1, "Label3", "Nombre a Resolver :", edtName);
@@ -274,7 +282,11 @@ void TfrmMain::BuildPanel() {
   grid->addWidget(Label3, 1, 0, kCaption);
   grid->addWidget(edtName, 1, 1, 1, 5);
   grid->addWidget(Label2, 2, 0, kCaption);
-  grid->addWidget(cbNameType, 2, 1);
+  auto* type = new QHBoxLayout;  // the grid takes it over below
+  type->setSpacing(kPanelColumnGap);
+  type->addWidget(cbNameType, 1);
+  type->addWidget(chkDnssec);
+  grid->addLayout(type, 2, 1);
   grid->addWidget(Label6, 2, 2, kCaption);
   grid->addWidget(edtPort, 2, 3);
   grid->addWidget(Label4, 2, 4, kCaption);
@@ -291,7 +303,8 @@ void TfrmMain::BuildPanel() {
   // Tab order 0 to 7.
   setTabOrder(edtDnsServer, edtName);
   setTabOrder(edtName, cbNameType);
-  setTabOrder(cbNameType, edtPort);
+  setTabOrder(cbNameType, chkDnssec);
+  setTabOrder(chkDnssec, edtPort);
   setTabOrder(edtPort, edtTimeOut);
   setTabOrder(edtTimeOut, btnResolver);
   setTabOrder(btnResolver, btnListaDNS);
@@ -303,6 +316,7 @@ void TfrmMain::BuildPanel() {
   for (QLineEdit* field : {edtDnsServer, edtName, edtPort, edtTimeOut})
     connect(field, &QLineEdit::returnPressed, this, &TfrmMain::PressResolver);
   cbNameType->installEventFilter(this);
+  chkDnssec->installEventFilter(this);
 
   connect(btnResolver, &QPushButton::clicked, this,
           [this] { RunCommand([this] { btnResolverClick(); }); });
@@ -313,7 +327,7 @@ void TfrmMain::BuildPanel() {
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == cbNameType && event->type() == QEvent::KeyPress) {
+  if ((watched == cbNameType || watched == chkDnssec) && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
       PressResolver();
@@ -397,6 +411,7 @@ void TfrmMain::RunLookup() {
   FDnsQuery->SetServer(Text(edtDnsServer));
   FDnsQuery->SetPort(StrToInt(Text(edtPort)));
   FDnsQuery->SetTimeOut(TimeOutMilliseconds(Text(edtTimeOut)));
+  FDnsQuery->SetDnssec(chkDnssec->isChecked());
   const int type = cbNameType->currentIndex();
   if (type < 0 || type >= static_cast<int>(std::size(kQueryTypes)))
     throw Exception("No query type is selected");
@@ -416,15 +431,33 @@ void TfrmMain::ShowWaiting() {
     StatusPanels[i]->clear();
     StatusPanels[i]->setToolTip(QString());
   }
+  StatusPanels[kDnssecPanel]->hide();
 }
 
 void TfrmMain::ShowOutcome(const TLookupOutcome& outcome) {
   const std::string* texts[] = {&outcome.Result, &outcome.Time, &outcome.Transport};
   const QString details = QString::fromStdString(outcome.Details);
-  for (std::size_t i = 1; i < StatusPanels.size(); ++i) {
+  for (std::size_t i = 1; i <= std::size(texts); ++i) {
     StatusPanels[i]->setText(QString::fromStdString(*texts[i - 1]));
     StatusPanels[i]->setToolTip(details);
   }
+}
+
+void TfrmMain::ShowDnssec() {
+  QLabel* panel = StatusPanels[kDnssecPanel];
+  panel->setStyleSheet(QString());
+  panel->setText(QStringLiteral("DNSSEC: comprobando…"));
+  panel->setToolTip(QString());
+  panel->show();
+  const TDnssecOutcome verdict = DescribeDnssec(FDnsQuery->CheckDnssec());
+  panel->setText(QString::fromStdString(verdict.Text));
+  panel->setToolTip(QString::fromStdString(verdict.Details));
+  // A forged answer is the one thing in the bar that must not be overlooked: white on red
+  // in any theme, light or dark.
+  panel->setProperty("alarm", verdict.Alarm);
+  if (verdict.Alarm)
+    panel->setStyleSheet(QStringLiteral(
+        "QLabel { background-color: #c62828; color: white; font-weight: bold; padding: 0 4px; }"));
 }
 
 void TfrmMain::btnResolverClick() {
@@ -469,6 +502,12 @@ void TfrmMain::btnResolverClick() {
                                             ? FDnsQuery->LastExchange()
                                             : TzvDnsExchangeInfo{};
     ShowOutcome(DescribeOutcome(exchange, sorted));
+    // A denial (NXDOMAIN) is judged as well as an answer: its proof is signed too.
+    constexpr std::int32_t kNameError = 3;
+    const bool judged = sorted.Kind == TLookupFailureKind::kNone ||
+                        (sorted.Kind == TLookupFailureKind::kDns && exchange.Answered &&
+                         exchange.ResponseCode == kNameError);
+    if (chkDnssec->isChecked() && judged && FDnsQuery) ShowDnssec();
     if (failure) {
       // Every failure reads the same in the pane, whatever its cause; the status bar
       // tells them apart.

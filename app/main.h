@@ -15,6 +15,7 @@
 #include "app/LookupOutcome.h"
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -50,10 +51,13 @@ class TfrmMain : public QMainWindow {
   QPushButton* btnResolver;
   QPushButton* btnListaDNS;
   QPushButton* btnAcercaDe;
+  // Asks for the signatures and checks the answer's chain of trust; beside the type list.
+  QCheckBox* chkDnssec;
 
-  // The status bar's four panels: the web address, then the outcome of the last lookup
-  // (its result, how long the answer took, UDP or TCP), with the details in tooltips.
-  // While a lookup waits the second one names the server being asked.
+  // The status bar's panels: the web address, then the outcome of the last lookup (its
+  // result, how long the answer took, UDP or TCP), with the details in tooltips, and last
+  // the DNSSEC verdict, shown only after a lookup with chkDnssec on. While a lookup waits
+  // the second one names the server being asked.
   std::vector<QLabel*> StatusPanels;
   // Moves the keyboard focus to the result pane (F6), so its text can be selected and
   // copied without the mouse; offered in the pane's context menu too.
@@ -95,6 +99,8 @@ class TfrmMain : public QMainWindow {
   void PressResolver();
   void ShowWaiting();
   void ShowOutcome(const TLookupOutcome& outcome);
+  // Judges the answer just shown and puts the verdict in the DNSSEC panel.
+  void ShowDnssec();
 
   void AppendLines(const std::vector<std::string>& lines);
   void ShowMailServers();

@@ -4,7 +4,11 @@
 // network namespace the lookup is a real one against the loopback test server on
 // 127.0.0.1; anywhere else a built-in copy of that server's answer stands in, so the
 // picture never depends on a network. --dark draws both with a dark desktop theme.
-//   pellamar-screenshot [--dark] WINDOW.png [ABOUT.png]
+// --dnssec NAME draws an A lookup of NAME with the DNSSEC box on instead, asked of the
+// signed test tree's resolver (127.0.0.53) with the tree's own root key: only inside the
+// test namespace, where that tree runs.
+//   pellamar-screenshot [--dark] [--dnssec NAME] WINDOW.png [ABOUT.png]
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPalette>
@@ -113,10 +117,17 @@ QPalette DarkPalette() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool dark = argc > 1 && std::strcmp(argv[1], "--dark") == 0;
-  const int first = dark ? 2 : 1;
+  int first = 1;
+  const bool dark = argc > first && std::strcmp(argv[first], "--dark") == 0;
+  if (dark) ++first;
+  const char* dnssec_name = nullptr;
+  if (argc > first + 1 && std::strcmp(argv[first], "--dnssec") == 0) {
+    dnssec_name = argv[first + 1];
+    first += 2;
+  }
   if (argc - first < 1 || argc - first > 2) {
-    std::fprintf(stderr, "usage: pellamar-screenshot [--dark] WINDOW.png [ABOUT.png]\n");
+    std::fprintf(stderr,
+                 "usage: pellamar-screenshot [--dark] [--dnssec NAME] WINDOW.png [ABOUT.png]\n");
     return 2;
   }
   TApplication application(argc, argv);
@@ -129,6 +140,14 @@ int main(int argc, char** argv) {
 
   TLookupServices services = DefaultLookupServices();
   const bool real = RealLookupPossible();
+  if (dnssec_name != nullptr) {
+    const char* run = std::getenv("PELLAMAR_NETNS_RUN");
+    if (!real || run == nullptr) {
+      std::fprintf(stderr, "pellamar-screenshot: --dnssec needs the test namespace\n");
+      return 2;
+    }
+    setenv("PELLAMAR_TRUST_ANCHOR", (std::string(run) + "/dnssec/root.anchor").c_str(), 1);
+  }
   if (!real)
     services.CreateLookup = [] {
       return std::unique_ptr<TDnsLookup>(std::make_unique<TSampleLookup>());
@@ -136,9 +155,16 @@ int main(int argc, char** argv) {
 
   TfrmMain window(services);
   window.show();
-  window.edtDnsServer->setText("127.0.0.1");
-  window.edtName->setText("pellamar.test");
-  window.cbNameType->setCurrentIndex(0);
+  if (dnssec_name != nullptr) {
+    window.edtDnsServer->setText("127.0.0.53");
+    window.edtName->setText(QString::fromLocal8Bit(dnssec_name));
+    window.cbNameType->setCurrentIndex(1);
+    window.chkDnssec->setChecked(true);
+  } else {
+    window.edtDnsServer->setText("127.0.0.1");
+    window.edtName->setText("pellamar.test");
+    window.cbNameType->setCurrentIndex(0);
+  }
   window.btnResolver->click();
   // The pane follows its newest line; the picture shows the answer from its top.
   window.memResult->verticalScrollBar()->setValue(0);

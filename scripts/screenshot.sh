@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Makes the README's pictures: the main window after an MX lookup of pellamar.test
 # (docs/screenshot.png) and the about box (docs/about.png), then the same two with a dark
-# desktop theme (docs/screenshot-dark.png, docs/about-dark.png).
+# desktop theme (docs/screenshot-dark.png, docs/about-dark.png); then DNSSEC's verdicts on
+# the signed test tree, a secure answer and a forged one, light and dark
+# (docs/dnssec-secure.png, docs/dnssec-bogus.png and their -dark twins).
 #   scripts/screenshot.sh [--xvfb] [BUILD_DIR]     (BUILD_DIR defaults to build)
 # Qt's offscreen platform draws them unless --xvfb asks for a real window on a virtual X
 # display. Run as root, it runs inside the private test namespace, where the lookup is
@@ -29,4 +31,12 @@ fi
 tests/netns/run-in-netns.sh "${runner[@]}" "$shot" "$PWD/docs/screenshot.png" "$PWD/docs/about.png"
 tests/netns/run-in-netns.sh "${runner[@]}" "$shot" --dark "$PWD/docs/screenshot-dark.png" \
   "$PWD/docs/about-dark.png"
-echo "screenshot: wrote docs/screenshot.png, docs/about.png and their -dark twins"
+for theme in "" --dark; do
+  suffix=${theme:+-dark}
+  tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --dnssec www.ed.example \
+    "$PWD/docs/dnssec-secure$suffix.png"
+  tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --dnssec www.bogus-ds.example \
+    "$PWD/docs/dnssec-bogus$suffix.png"
+done
+echo "screenshot: wrote docs/screenshot.png, docs/about.png, docs/dnssec-secure.png," \
+  "docs/dnssec-bogus.png and their -dark twins"

@@ -86,3 +86,27 @@ TEST(FormatElapsed, TenthsBelowTenMillisecondsAndSecondsPastTen) {
   EXPECT_EQ(FormatElapsed(12'340'000), "12,3 s");
   EXPECT_EQ(DnsResponseCodeName(12), "RCODE12");
 }
+
+TEST(DescribeDnssec, OneSpanishWordPerVerdictAndOnlyForgeryRaisesTheAlarm) {
+  using V = TzvDnssecVerdict;
+  const std::pair<V, const char*> words[] = {{V::Secure, "DNSSEC: segura"},
+                                             {V::Insecure, "DNSSEC: insegura"},
+                                             {V::Bogus, "DNSSEC: falsa"},
+                                             {V::Indeterminate, "DNSSEC: indeterminada"}};
+  for (const auto& [verdict, text] : words) {
+    const TDnssecOutcome outcome = DescribeDnssec({verdict, "", {}});
+    EXPECT_EQ(outcome.Text, text);
+    EXPECT_EQ(outcome.Alarm, verdict == V::Bogus) << text;
+    EXPECT_EQ(outcome.Details.find("Motivo"), std::string::npos) << text;
+  }
+  // The reason comes from the wire's names: nothing in it reaches the tooltip raw. A long
+  // chain is cut.
+  TzvDnssecResult bogus{V::Bogus, "www\x1b[2J.example/A: RRSIG has expired", {}};
+  for (int i = 0; i < 20; ++i) bogus.Chain.push_back("step " + std::to_string(i));
+  const TDnssecOutcome outcome = DescribeDnssec(bogus);
+  EXPECT_NE(outcome.Details.find("Motivo: www\\027[2J.example/A: RRSIG has expired"),
+            std::string::npos)
+      << outcome.Details;
+  EXPECT_NE(outcome.Details.find("step 11\n…"), std::string::npos) << outcome.Details;
+  EXPECT_EQ(outcome.Details.find("step 12"), std::string::npos);
+}

@@ -5,6 +5,7 @@
 // first: the default server is never asked.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -20,8 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/FormLayout.h"
 #include "app/QtThreadWaiter.h"
 #include "app/main.h"
+#include "base/ScopeExit.h"
 #include "net/zvSocketUtils.h"
 #include "net/zvWinSock2.h"
 #include "tests/app/AppTestSupport.h"
@@ -303,6 +306,47 @@ TEST(LookupGuardAgainstAHangingHostLookup, TheWindowRunsOnAndACloseEndsIt) {
   EXPECT_GT(timer_ticks, 5) << "the window's events stood still during the host lookup";
   EXPECT_LT(close_took, 5000) << "the close did not end the host lookup";
   EXPECT_FALSE(window.isVisible());
+}
+
+// The DNSSEC box against the signed tree behind its non-validating resolver, trusting the
+// tree's own root key: delv's verdicts, in the status bar, with the answer still shown.
+TEST(DnssecAgainstSignedTree, TheVerdictShowsInTheStatusBar) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const char* run = std::getenv("PELLAMAR_NETNS_RUN");
+  ASSERT_NE(run, nullptr);
+  const std::string anchor = std::string(run) + "/dnssec/root.anchor";
+  setenv("PELLAMAR_TRUST_ANCHOR", anchor.c_str(), 1);
+  auto unset = ScopeExit([] { unsetenv("PELLAMAR_TRUST_ANCHOR"); });
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  const QLabel* panel = window.StatusPanels[frmMainLayout::kDnssecPanel];
+  EXPECT_FALSE(panel->isVisibleTo(&window));
+  window.chkDnssec->setChecked(true);
+  struct TCase {
+    const char* name;
+    const char* verdict;
+    const char* shown;  // in the pane (the answer) or the tooltip (the reason)
+  };
+  const TCase cases[] = {
+      {"www.ed.example", "DNSSEC: segura", "192.0.2.10"},
+      {"nothing.ed.example", "DNSSEC: segura", "====== Error ======"},
+      {"www.insecure.example", "DNSSEC: insegura", "192.0.2.50"},
+      {"www.bogus-ds.example", "DNSSEC: falsa", "192.0.2.51"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Lines lines = Resolve(window, 1, c.name, "127.0.0.53");
+    EXPECT_TRUE(panel->isVisibleTo(&window));
+    EXPECT_EQ(panel->text().toStdString(), c.verdict) << panel->toolTip().toStdString();
+    EXPECT_EQ(panel->property("alarm").toBool(), std::string(c.verdict) == "DNSSEC: falsa");
+    bool found = false;
+    for (const std::string& line : lines) found |= line.find(c.shown) != std::string::npos;
+    EXPECT_TRUE(found) << c.shown;
+  }
+  EXPECT_TRUE(panel->toolTip().contains("DS does not match any DNSKEY"));
+  window.chkDnssec->setChecked(false);
+  Resolve(window, 1, "www.ed.example", "127.0.0.53");
+  EXPECT_FALSE(panel->isVisibleTo(&window));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // back while a lookup waits.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
 #include <QFontInfo>
@@ -166,14 +167,15 @@ TEST(MainWindowDefaults, FieldsAndPaneHaveAFixedPitch) {
   }
 }
 
-TEST(MainWindowKeyboard, TabWalksTheEightControlsAndSkipsThePane) {
+TEST(MainWindowKeyboard, TabWalksTheControlsAndSkipsThePane) {
   TWindowUnderTest t;
   TfrmMain& w = t.window;
   ShowAndActivate(w);
   w.edtDnsServer->setFocus();
   QApplication::processEvents();
-  const std::vector<QWidget*> order = {w.edtName,     w.cbNameType,  w.edtPort,     w.edtTimeOut,
-                                       w.btnResolver, w.btnListaDNS, w.btnAcercaDe, w.edtDnsServer};
+  const std::vector<QWidget*> order = {w.edtName,     w.cbNameType,  w.chkDnssec,
+                                       w.edtPort,     w.edtTimeOut,  w.btnResolver,
+                                       w.btnListaDNS, w.btnAcercaDe, w.edtDnsServer};
   for (QWidget* next : order) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
