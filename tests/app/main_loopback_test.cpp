@@ -269,6 +269,32 @@ TEST(EscapeAgainstScriptedServer, StopsTheWaitAtOnceWithTheErrorLines) {
   EXPECT_TRUE(window.isVisible());
 }
 
+// The answer came, but the server is silent when the chain of trust is asked of it:
+// Escape ends that wait too, and the verdict says the check was stopped.
+TEST(EscapeAgainstScriptedServer, StopsTheDnssecCheckToo) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  ScriptedDnsResponder responder("127.0.0.68");
+  responder.Script({ScriptedDnsResponder::Answer()});
+  responder.SetDefaultReply(ScriptedDnsResponder::Silence());
+  TfrmMain window;
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  window.chkDnssec->setChecked(true);
+  const std::string port = std::to_string(responder.Port());
+  QTimer::singleShot(300, [] { QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Escape); });
+  QElapsedTimer clock;
+  clock.start();
+  const Lines lines = Resolve(window, 1, "quiet.pellamar.test", "127.0.0.68", port.c_str(), "60");
+  EXPECT_LT(clock.elapsed(), 30000) << "Escape did not stop the chain's question";
+  EXPECT_EQ(lines, (Lines{"====== Hosts ======", "quiet.pellamar.test, 127.0.0.99", ""}));
+  EXPECT_GE(responder.RequestCount(), 2);
+  const QLabel* panel = window.StatusPanels[frmMainLayout::kDnssecPanel];
+  EXPECT_EQ(panel->text(), "DNSSEC: indeterminada");
+  EXPECT_TRUE(panel->toolTip().contains("stopped")) << panel->toolTip().toStdString();
+}
+
 namespace {
 
 // A server typed as a host name whose lookup never ends (the system's address lookup is
