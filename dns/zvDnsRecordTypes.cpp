@@ -29,25 +29,16 @@ struct TCodeName {
 // The types a question may ask by name. OPT is named when shown but not taken as a
 // question type: it is no data a server could hold.
 constexpr TCodeName kTypeNames[] = {
-    {kzvDnsTypeA, "A"},
-    {kzvDnsTypeNS, "NS"},
-    {kzvDnsTypeCNAME, "CNAME"},
-    {kzvDnsTypeSOA, "SOA"},
-    {kzvDnsTypePTR, "PTR"},
-    {kzvDnsTypeMX, "MX"},
-    {kzvDnsTypeTXT, "TXT"},
-    {kzvDnsTypeAAAA, "AAAA"},
-    {kzvDnsTypeSRV, "SRV"},
-    {kzvDnsTypeCAA, "CAA"},
-    {kzvDnsTypeANY, "ANY"},
-    {kzvDnsTypeDS, "DS"},
-    {kzvDnsTypeRRSIG, "RRSIG"},
-    {kzvDnsTypeNSEC, "NSEC"},
-    {kzvDnsTypeDNSKEY, "DNSKEY"},
-    {kzvDnsTypeNSEC3, "NSEC3"},
-    {kzvDnsTypeNSEC3PARAM, "NSEC3PARAM"},
-    {kzvDnsTypeCDS, "CDS"},
-    {kzvDnsTypeCDNSKEY, "CDNSKEY"},
+    {kzvDnsTypeA, "A"},         {kzvDnsTypeNS, "NS"},
+    {kzvDnsTypeCNAME, "CNAME"}, {kzvDnsTypeSOA, "SOA"},
+    {kzvDnsTypePTR, "PTR"},     {kzvDnsTypeMX, "MX"},
+    {kzvDnsTypeTXT, "TXT"},     {kzvDnsTypeAAAA, "AAAA"},
+    {kzvDnsTypeSRV, "SRV"},     {kzvDnsTypeCAA, "CAA"},
+    {kzvDnsTypeDNAME, "DNAME"}, {kzvDnsTypeANY, "ANY"},
+    {kzvDnsTypeDS, "DS"},       {kzvDnsTypeRRSIG, "RRSIG"},
+    {kzvDnsTypeNSEC, "NSEC"},   {kzvDnsTypeDNSKEY, "DNSKEY"},
+    {kzvDnsTypeNSEC3, "NSEC3"}, {kzvDnsTypeNSEC3PARAM, "NSEC3PARAM"},
+    {kzvDnsTypeCDS, "CDS"},     {kzvDnsTypeCDNSKEY, "CDNSKEY"},
 };
 
 constexpr TCodeName kClassNames[] = {{rcInternet, "IN"}, {rcChaos, "CH"}, {rcHesiod, "HS"}};

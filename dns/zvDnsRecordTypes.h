@@ -16,6 +16,8 @@
 inline constexpr std::int32_t kzvDnsTypeAAAA = 28;
 inline constexpr std::int32_t kzvDnsTypeSRV = 33;
 inline constexpr std::int32_t kzvDnsTypeCAA = 257;
+// Known by name only: its data stays generic, which the chain of trust reads.
+inline constexpr std::int32_t kzvDnsTypeDNAME = 39;
 // DNSSEC (RFC 4034, RFC 5155 for NSEC3, RFC 7344 for the child's copies CDS and CDNSKEY).
 inline constexpr std::int32_t kzvDnsTypeDS = 43;
 inline constexpr std::int32_t kzvDnsTypeRRSIG = 46;

@@ -171,6 +171,26 @@ bool Holds(const std::vector<std::uint16_t>& types, std::int32_t type) {
 // treat them as insecure.
 constexpr std::uint16_t kMaxNsec3Iterations = 150;
 
+// A CNAME a server made from a DNAME carries no signature of its own (RFC 6672 §5.3.1): it
+// is proven by the DNAME's, when it says exactly what the DNAME makes of `owner`. The
+// DNAME's target is an uncompressed wire name, compared as canonical (lower-case) bytes.
+bool MadeFromDname(const TzvDnsMessage& answer, const Bytes& owner, const TzvDnsRecord& cname) {
+  const auto* alias = dynamic_cast<const TzvDnsCNAMERecord*>(&cname);
+  if (alias == nullptr) return false;
+  const Bytes target = DnssecCanonicalName(alias->CanonicalName);
+  for (const auto& record : answer.Answers()) {
+    const auto* dname = dynamic_cast<const TzvDnsGenericRecord*>(record.get());
+    if (dname == nullptr || dname->RecordType != kzvDnsTypeDNAME) continue;
+    const Bytes from = DnssecCanonicalName(dname->Name);
+    if (from == owner || !IsDnsNameWithin(owner, from)) continue;
+    Bytes made(owner.begin(), owner.end() - static_cast<long>(from.size()));
+    for (std::uint8_t byte : dname->Data)
+      made.push_back(byte >= 'A' && byte <= 'Z' ? static_cast<std::uint8_t>(byte + 32) : byte);
+    if (made == target) return true;
+  }
+  return false;
+}
+
 std::string KeyText(const TzvDnsDNSKEYRecord& key) {
   return "DNSKEY " + std::to_string(key.KeyTag()) + "/" + std::to_string(key.Algorithm);
 }
@@ -364,7 +384,11 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
       const Records rrset = RRsetIn(answer.Answers(), owner, type);
       const Signatures signatures = SignaturesIn(answer.Answers(), owner, type);
       TzvDnssecResult result;
-      if (signatures.empty()) {
+      if (signatures.empty() && rrset.size() == 1 && MadeFromDname(answer, owner, *rrset.front())) {
+        // Stands or falls with the DNAME's own record set, judged in this loop too.
+        chain_.push_back(rrset.front()->Name + "/CNAME: made from a DNAME");
+        result = Result(TzvDnssecVerdict::Secure, "");
+      } else if (signatures.empty()) {
         result = InsecurityOf(rrset.front()->Name);
       } else {
         const std::string signer = signatures.front()->SignerName;

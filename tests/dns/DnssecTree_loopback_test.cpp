@@ -106,6 +106,8 @@ TEST(DnssecTree, DelvAndWeReachTheSameVerdicts) {
         ";; resolution failed: RRSIG failed to verify"}},
       // Only the edited RRset is broken: the rest of its zone is still secure.
       {"ok.edited.example", "A", {kSecure, "192.0.2.54"}},
+      // A DNAME: the CNAME made from it is unsigned, the DNAME proves it.
+      {"www.alias.ed.example", "A", {kSecure, "DNAME\ted.example.", "192.0.2.10"}},
   };
 
   for (const TreeCase& c : cases) {
