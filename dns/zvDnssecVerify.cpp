@@ -125,9 +125,11 @@ std::vector<std::uint8_t> RRsetSignedData(const TzvDnsRRSIGRecord& rrsig,
   // One owner, class and type for the whole set: the first record's.
   Bytes owner = CanonicalName(rrset.front()->Name);
   if (LabelCount(owner) > rrsig.Labels) {
-    // Made from a wildcard: the signer signed "*." and the last Labels labels.
+    // Made from a wildcard: the signer signed "*." and the last Labels labels (with none,
+    // the root's wildcard: "*" and the zero byte).
     const auto labels = Labels(owner);
-    const std::size_t from = labels[labels.size() - rrsig.Labels];
+    const std::size_t from =
+        rrsig.Labels == 0 ? owner.size() - 1 : labels[labels.size() - rrsig.Labels];
     Bytes wildcard(owner.size() - from + 2);
     wildcard[0] = 1;
     wildcard[1] = '*';

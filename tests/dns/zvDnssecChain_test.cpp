@@ -1,12 +1,23 @@
 // Trust anchors: the built-in root keys (beside Debian's copy when it is there) and the
-// zone-file lines anchors are read from.
+// zone-file lines anchors are read from; and malformed DNSSEC records in a root zone signed
+// here, in the test, which must leave the answer bogus or indeterminate, never secure.
 #include "dns/zvDnssecChain.h"
+
+#include <openssl/evp.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "base/Base64.h"
+#include "dns/zvDnsNsecRecords.h"
+#include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnsRrsigRecord.h"
+#include "dns/zvDnssecCrypto.h"
+#include "dns/zvDnssecVerify.h"
 
 namespace {
 
@@ -92,6 +103,168 @@ TEST(TrustAnchors, LinesInZoneFileFormAndTheirMistakes) {
     } catch (const EzvDnsError& e) {
       EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
     }
+  }
+}
+
+// ---- malformed records ----
+
+constexpr std::uint32_t kNow = 1750000000;
+
+struct TKeyFree {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+
+// The root's Ed25519 key, made from a fixed seed, and its DNSKEY record as a case has
+// broken it (the record's algorithm and tag go into the signatures, so that only the broken
+// field can make them fail).
+struct TRootKey {
+  std::unique_ptr<EVP_PKEY, TKeyFree> secret;
+  TzvDnsDNSKEYRecord record;
+};
+
+TRootKey MakeRootKey() {
+  std::uint8_t seed[32];
+  for (std::uint8_t i = 0; i < sizeof seed; ++i) seed[i] = static_cast<std::uint8_t>(0x52 + i);
+  TRootKey key;
+  key.secret.reset(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed, sizeof seed));
+  std::size_t size = 32;
+  key.record.PublicKey.resize(size);
+  EVP_PKEY_get_raw_public_key(key.secret.get(), key.record.PublicKey.data(), &size);
+  key.record.Flags = kzvDnskeyZoneKey | kzvDnskeySecureEntryPoint;
+  key.record.Algorithm = kzvDnssecEd25519;
+  return key;
+}
+
+// Adds the RRSIG of the section's `owner`/`type` records, made with the root's key.
+void Sign(const TRootKey& key, TzvDnsRecordList& section, const std::string& owner,
+          std::int32_t type) {
+  std::vector<const TzvDnsRecord*> rrset;
+  for (const auto& record : section)
+    if (record->Name == owner && record->RecordType == type) rrset.push_back(record.get());
+  auto rrsig = std::make_unique<TzvDnsRRSIGRecord>();
+  rrsig->Name = owner;
+  rrsig->TypeCovered = static_cast<std::uint16_t>(type);
+  rrsig->Algorithm = key.record.Algorithm;
+  rrsig->Labels = static_cast<std::uint8_t>(
+      owner.empty() ? 0 : 1 + std::count(owner.begin(), owner.end(), '.'));
+  rrsig->Inception = kNow - 86400;
+  rrsig->Expiration = kNow + 86400;
+  rrsig->KeyTag = key.record.KeyTag();
+  const auto data = RRsetSignedData(*rrsig, rrset);
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key.secret.get());
+  std::size_t size = 64;
+  rrsig->Signature.resize(size);
+  EVP_DigestSign(context, rrsig->Signature.data(), &size, data.data(), data.size());
+  EVP_MD_CTX_free(context);
+  section.Add(std::move(rrsig));
+}
+
+template <class TRecord>
+TRecord* Add(TzvDnsRecordList& section, const std::string& owner) {
+  auto record = std::make_unique<TRecord>();
+  record->Name = owner;
+  TRecord* added = record.get();
+  section.Add(std::move(record));
+  return added;
+}
+
+TzvDnsRRSIGRecord& LastSignature(TzvDnsRecordList& section) {
+  return dynamic_cast<TzvDnsRRSIGRecord&>(*section[section.Count() - 1]);
+}
+
+// NODATA for www.example/AAAA, by the NSEC3 record of its hash (one iteration, no salt).
+void MakeNsec3Denial(const TRootKey& key, TzvDnsMessage& answer) {
+  answer.Answers().Clear();
+  answer.Queries()[0]->RecordType = kzvDnsTypeAAAA;
+  const auto hash = *Nsec3Hash(kzvNsec3HashSha1, 1, {}, DnssecCanonicalName("www.example"));
+  auto* nsec3 = Add<TzvDnsNSEC3Record>(answer.Authorities(), Base32HexEncode(hash));
+  nsec3->Iterations = 1;
+  nsec3->NextHashedOwner = hash;
+  nsec3->NextHashedOwner.back() ^= 1;
+  nsec3->Types = {kzvDnsTypeA, kzvDnsTypeRRSIG};
+  Sign(key, answer.Authorities(), nsec3->Name, kzvDnsTypeNSEC3);
+}
+
+TEST(DnssecChainMalformed, BrokenKeysSignaturesAndProofsAreNeverSecure) {
+  using KeyFault = void (*)(TzvDnsDNSKEYRecord&);
+  using AnswerFault = void (*)(const TRootKey&, TzvDnsMessage&);
+  struct TCase {
+    const char* what;
+    KeyFault key_fault;
+    AnswerFault answer_fault;
+    TzvDnssecVerdict verdict;
+    const char* reason;
+  };
+  const auto kSecure = TzvDnssecVerdict::Secure, kBogus = TzvDnssecVerdict::Bogus;
+  const TCase cases[] = {
+      {"intact", nullptr, nullptr, kSecure, ""},
+      {"Ed25519 key of 31 bytes", [](TzvDnsDNSKEYRecord& key) { key.PublicKey.pop_back(); },
+       nullptr, kBogus, "./DNSKEY: RRSIG failed to verify"},
+      {"P-256 key of 63 bytes",
+       [](TzvDnsDNSKEYRecord& key) {
+         key.Algorithm = kzvDnssecEcdsaP256;
+         key.PublicKey.resize(63, 0x11);
+       },
+       nullptr, kBogus, "./DNSKEY: RRSIG failed to verify"},
+      {"RSA exponent past the key",
+       [](TzvDnsDNSKEYRecord& key) {
+         key.Algorithm = kzvDnssecRsaSha256;
+         key.PublicKey = {5, 0x01, 0x00, 0x01};
+       },
+       nullptr, kBogus, "./DNSKEY: RRSIG failed to verify"},
+      {"signature a byte short", nullptr,
+       [](const TRootKey&, TzvDnsMessage& answer) {
+         LastSignature(answer.Answers()).Signature.pop_back();
+       },
+       kBogus, "www.example/A: RRSIG failed to verify"},
+      {"no signature", nullptr,
+       [](const TRootKey&, TzvDnsMessage& answer) {
+         LastSignature(answer.Answers()).Signature.clear();
+       },
+       kBogus, "www.example/A: RRSIG failed to verify"},
+      {"more labels than the owner", nullptr,
+       [](const TRootKey&, TzvDnsMessage& answer) { LastSignature(answer.Answers()).Labels = 3; },
+       kBogus, "www.example/A: RRSIG has more labels than its owner"},
+      // Zero labels say the root's wildcard made the records: the signed owner is "*.".
+      {"zero labels", nullptr,
+       [](const TRootKey&, TzvDnsMessage& answer) { LastSignature(answer.Answers()).Labels = 0; },
+       kBogus, "www.example/A: RRSIG failed to verify"},
+      {"NSEC3 proof", nullptr, MakeNsec3Denial, kSecure, ""},
+      // Refused when the validator writes it again for the signed data.
+      {"NSEC3 with an empty next hash", nullptr,
+       [](const TRootKey& key, TzvDnsMessage& answer) {
+         MakeNsec3Denial(key, answer);
+         dynamic_cast<TzvDnsNSEC3Record&>(*answer.Authorities()[0]).NextHashedOwner.clear();
+       },
+       TzvDnssecVerdict::Indeterminate, ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TRootKey key = MakeRootKey();
+    if (c.key_fault != nullptr) c.key_fault(key.record);
+    auto keys = std::make_shared<TzvDnsExtendedMessage>();
+    Add<TzvDnsDNSKEYRecord>(keys->Answers(), "")->Assign(&key.record);
+    Sign(key, keys->Answers(), "", kzvDnsTypeDNSKEY);
+    TzvDnsExtendedMessage answer;
+    Add<TzvDnsRecord>(answer.Queries(), "www.example")->RecordType = kzvDnsTypeA;
+    Add<TzvDnsARecord>(answer.Answers(), "www.example")->IPAddress = "192.0.2.1";
+    Sign(key, answer.Answers(), "www.example", kzvDnsTypeA);
+    if (c.answer_fault != nullptr) c.answer_fault(key, answer);
+
+    // The root's keys to their question; nothing (no DS, no proof) to any other.
+    const TzvDnssecAsk ask = [keys](const std::string& name, std::int32_t type) {
+      auto reply = std::make_unique<TzvDnsExtendedMessage>();
+      if (name.empty() && type == kzvDnsTypeDNSKEY) reply->Answers().Assign(&keys->Answers());
+      return std::unique_ptr<TzvDnsMessage>(std::move(reply));
+    };
+    std::vector<std::unique_ptr<TzvDnsRecord>> anchors;
+    anchors.push_back(std::make_unique<TzvDnsDNSKEYRecord>());
+    anchors.back()->Assign(&key.record);
+    TzvDnssecValidator validator(ask, std::move(anchors), kNow);
+    const TzvDnssecResult result = validator.ValidateAnswer(answer);
+    EXPECT_EQ(DnssecVerdictText(result.Verdict), DnssecVerdictText(c.verdict)) << result.Reason;
+    EXPECT_NE(result.Reason.find(c.reason), std::string::npos) << result.Reason;
   }
 }
 
