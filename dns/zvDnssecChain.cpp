@@ -23,6 +23,8 @@ using Keys = std::vector<const TzvDnsDNSKEYRecord*>;
 
 // No chain of zones is longer than a name has labels; this bounds a hostile one.
 constexpr int kMaxChainDepth = 32;
+// Nor does a chain need more questions than two (DS, DNSKEY) per label of the longest name.
+constexpr std::size_t kMaxQuestions = 2 * 127;
 
 // KSK-2017 and KSK-2024, as IANA publishes them.
 constexpr const char* kRootAnchors =
@@ -352,6 +354,12 @@ TzvDnssecValidator::TzvDnssecValidator(TzvDnssecAsk ask,
 TzvDnssecValidator::~TzvDnssecValidator() = default;
 
 const TzvDnsMessage& TzvDnssecValidator::Ask(const std::string& name, std::int32_t type) {
+  // A hostile server can make the proof of one zone's insecurity ask about the next one
+  // up, and so on without end; a real chain asks a few questions per zone.
+  if (answers_.size() >= kMaxQuestions)
+    throw EzvDnsError(
+        "the chain of trust needs more than " + std::to_string(kMaxQuestions) + " questions",
+        kzvDnsErrInvalidSize);
   answers_.push_back(ask_(name, type));
   return *answers_.back();
 }
@@ -359,14 +367,15 @@ const TzvDnsMessage& TzvDnssecValidator::Ask(const std::string& name, std::int32
 TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) {
   chain_.clear();
   TzvDnssecResult overall = Result(TzvDnssecVerdict::Secure, "");
-  // The answer's record sets, each once (RRSIGs go with the set they cover).
-  std::vector<std::pair<Bytes, std::int32_t>> sets;
-  for (const auto& record : answer.Answers()) {
-    if (record->RecordType == kzvDnsTypeRRSIG) continue;
-    std::pair<Bytes, std::int32_t> set{DnssecCanonicalName(record->Name), record->RecordType};
-    if (std::find(sets.begin(), sets.end(), set) == sets.end()) sets.push_back(std::move(set));
-  }
   try {
+    // The answer's record sets, each once (RRSIGs go with the set they cover). An owner
+    // name without a canonical form (a label over 63 bytes) ends in the catch below.
+    std::vector<std::pair<Bytes, std::int32_t>> sets;
+    for (const auto& record : answer.Answers()) {
+      if (record->RecordType == kzvDnsTypeRRSIG) continue;
+      std::pair<Bytes, std::int32_t> set{DnssecCanonicalName(record->Name), record->RecordType};
+      if (std::find(sets.begin(), sets.end(), set) == sets.end()) sets.push_back(std::move(set));
+    }
     if (sets.empty() && answer.Answers().Count() > 0)
       return Result(TzvDnssecVerdict::Indeterminate,
                     "signatures alone prove nothing: RRSIG records are not signed themselves");

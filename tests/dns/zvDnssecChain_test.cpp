@@ -269,3 +269,58 @@ TEST(DnssecChainMalformed, BrokenKeysSignaturesAndProofsAreNeverSecure) {
 }
 
 }  // namespace
+
+namespace {
+
+// A hostile server's tricks end in a verdict, never in an escaping error or a stack that
+// runs out: DS answers for one zone that come and go (each insecurity proof asks about
+// the zone above again), and an owner whose label is too long to have a canonical form.
+TEST(DnssecChain, HostileServersGetAVerdictWithinBoundedWork) {
+  long asked = 0;
+  const TzvDnssecAsk flapping = [&asked](const std::string& name, std::int32_t type) {
+    auto message = std::make_unique<TzvDnsExtendedMessage>();
+    if (type == kzvDnsTypeDNSKEY) {
+      auto key = std::make_unique<TzvDnsDNSKEYRecord>();
+      key->Name = name;
+      key->Flags = 257;
+      key->Algorithm = 15;
+      key->PublicKey.assign(32, 1);
+      message->Answers().Add(std::move(key));
+    } else if (asked % 2 == 1) {
+      auto ds = std::make_unique<TzvDnsDSRecord>();
+      ds->Name = name;
+      ds->Algorithm = 15;
+      ds->DigestType = 2;
+      ds->Digest.assign(32, 2);
+      message->Answers().Add(std::move(ds));
+    }
+    ++asked;
+    return std::unique_ptr<TzvDnsMessage>(std::move(message));
+  };
+  const auto answer = [](const std::string& owner) {
+    auto message = std::make_unique<TzvDnsExtendedMessage>();
+    auto a = std::make_unique<TzvDnsARecord>();
+    a->Name = owner;
+    a->IPAddress = "192.0.2.1";
+    message->Answers().Add(std::move(a));
+    auto sig = std::make_unique<TzvDnsRRSIGRecord>();
+    sig->Name = owner;
+    sig->TypeCovered = kzvDnsTypeA;
+    sig->Algorithm = 15;
+    sig->Labels = 2;
+    sig->SignerName = "a";
+    sig->Signature.assign(64, 0);
+    message->Answers().Add(std::move(sig));
+    return message;
+  };
+  TzvDnssecValidator validator(flapping, BuiltInRootAnchors(), 1750000000);
+  TzvDnssecResult result = validator.ValidateAnswer(*answer("www.a"));
+  EXPECT_NE(result.Verdict, TzvDnssecVerdict::Secure);
+  EXPECT_LE(asked, 254);
+
+  TzvDnssecValidator other(flapping, BuiltInRootAnchors(), 1750000000);
+  result = other.ValidateAnswer(*answer(std::string(64, 'x') + ".a"));
+  EXPECT_EQ(result.Verdict, TzvDnssecVerdict::Indeterminate) << result.Reason;
+}
+
+}  // namespace
