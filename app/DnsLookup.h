@@ -31,6 +31,16 @@ class TDnsLookup {
     throw Exception("This lookup cannot ask for IPv6 addresses: " + name);
   }
 
+  // A question of any other type (TXT, SOA, DS, ...): the answer's records stay in
+  // Answers() until the next lookup, and the aliases it went through in Aliases().
+  virtual void ResolveRecords(const std::string& name, std::int32_t type) {
+    throw Exception("This lookup cannot ask for type " + std::to_string(type) + ": " + name);
+  }
+  virtual const TzvDnsRecordList& Answers() const {
+    static const TzvDnsRecordList kNone;
+    return kNone;
+  }
+
   // DNSSEC: every question asks for the signatures (the DO and CD bits), and CheckDnssec
   // judges the last answer. Lookups that cannot check ignore the setting.
   virtual void SetDnssec(bool /*on*/) {}

@@ -28,6 +28,10 @@ class TzvDnsQueryLookup : public TDnsLookup {
   void ResolveIP(const std::string& name) override { query_->ResolveIP(name); }
   void ResolveHostName(const std::string& name) override { query_->ResolveHostName(name); }
   void ResolveAAAA(const std::string& name) override { query_->ResolveAAAA(name); }
+  void ResolveRecords(const std::string& name, std::int32_t type) override {
+    query_->ResolveRecords(name, type);
+  }
+  const TzvDnsRecordList& Answers() const override { return query_->Response().Answers(); }
   void ResolveNS(const std::string& name) override {
     std::string first_name_server;
     query_->ResolveNS(name, first_name_server);

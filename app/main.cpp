@@ -1,9 +1,12 @@
 #include "app/main.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
+#include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,27 +16,34 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QStringListModel>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTime>
 #include <QVBoxLayout>
 #include <cstdint>
 #include <exception>
 
 #include "app/FormLayout.h"
+#include "app/FormSettings.h"
 #include "app/QtThreadWaiter.h"
 #include "app/frmAcercaDeUnit.h"
 #include "base/ScopeExit.h"
 #include "base/SysUtils.h"
 #include "base/Version.h"
 #include "cli/ResultText.h"
+#include "dns/zvDnsRecordTypes.h"
 
 using namespace frmMainLayout;
 
@@ -49,15 +59,30 @@ constexpr const char* kDefaultTimeOut = "5";
 // one runs: the list and the dispatch both come from this table.
 struct TQueryType {
   const char* Caption;
+  std::int32_t Type;
+  // The lookup that gathers the type's result lists; null for the types whose records are
+  // listed as the answer holds them, under the companion's headings.
   void (TDnsLookup::*Resolve)(const std::string& name);
 };
 constexpr TQueryType kQueryTypes[] = {
-    {"MX (servidores de correo)", &TDnsLookup::ResolveMX},
-    {"A (direcciones IP)", &TDnsLookup::ResolveIP},
-    {"PTR (nombres de host)", &TDnsLookup::ResolveHostName},
-    {"NS (nombres de servidores)", &TDnsLookup::ResolveNS},
+    {"MX (servidores de correo)", kzvDnsTypeMX, &TDnsLookup::ResolveMX},
+    {"A (direcciones IP)", kzvDnsTypeA, &TDnsLookup::ResolveIP},
+    {"PTR (nombres de host)", kzvDnsTypePTR, &TDnsLookup::ResolveHostName},
+    {"NS (nombres de servidores)", kzvDnsTypeNS, &TDnsLookup::ResolveNS},
     // After the four of the original window, whose indices stay as they were.
-    {"AAAA (direcciones IPv6)", &TDnsLookup::ResolveAAAA},
+    {"AAAA (direcciones IPv6)", kzvDnsTypeAAAA, &TDnsLookup::ResolveAAAA},
+    {"TXT (textos)", kzvDnsTypeTXT, nullptr},
+    {"SOA (inicio de autoridad)", kzvDnsTypeSOA, nullptr},
+    {"CNAME (nombre canónico)", kzvDnsTypeCNAME, nullptr},
+    {"SRV (servicios)", kzvDnsTypeSRV, nullptr},
+    {"CAA (autoridades de certificación)", kzvDnsTypeCAA, nullptr},
+    {"DS (firmantes delegados)", kzvDnsTypeDS, nullptr},
+    {"DNSKEY (claves de zona)", kzvDnsTypeDNSKEY, nullptr},
+    {"RRSIG (firmas)", kzvDnsTypeRRSIG, nullptr},
+    {"NSEC (siguiente nombre firmado)", kzvDnsTypeNSEC, nullptr},
+    {"NSEC3 (siguiente nombre, con hash)", kzvDnsTypeNSEC3, nullptr},
+    {"NSEC3PARAM (parámetros de NSEC3)", kzvDnsTypeNSEC3PARAM, nullptr},
+    {"ANY (todos los registros)", kzvDnsTypeANY, nullptr},
 };
 
 QLabel* MakeCaption(QWidget* parent, const char* name, const char* text, QWidget* field) {
@@ -194,9 +219,28 @@ void TfrmMain::BuildResultPane() {
   addAction(actFocusResult);
   connect(actFocusResult, &QAction::triggered, this,
           [this] { memResult->setFocus(Qt::ShortcutFocusReason); });
+  actSaveResults = MakeChild<QAction>(this);
+  actSaveResults->setObjectName(QStringLiteral("actSaveResults"));
+  actSaveResults->setText(QStringLiteral("Guardar resultados…"));
+  actSaveResults->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  actSaveResults->setShortcutContext(Qt::WindowShortcut);
+  addAction(actSaveResults);
+  connect(actSaveResults, &QAction::triggered, this,
+          [this] { RunCommand([this] { SaveResultsAs(); }); });
+  actClearResults = MakeChild<QAction>(this);
+  actClearResults->setObjectName(QStringLiteral("actClearResults"));
+  actClearResults->setText(QStringLiteral("Limpiar"));
+  actClearResults->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+  actClearResults->setShortcutContext(Qt::WindowShortcut);
+  addAction(actClearResults);
+  connect(actClearResults, &QAction::triggered, this, &TfrmMain::ClearResults);
   memResult->setToolTip(
       QStringLiteral("Resultados: F6 lleva el teclado aquí para seleccionar y "
-                     "copiar (Ctrl+A, Ctrl+C); Tab vuelve a los campos."));
+                     "copiar (Ctrl+A, Ctrl+C); Tab vuelve a los campos. Ctrl+S los guarda "
+                     "en un fichero, Ctrl+L los borra. Doble clic (o Intro) en un servidor "
+                     "de «Listar DNS» lo pasa al campo del servidor."));
+  memResult->installEventFilter(this);
+  memResult->viewport()->installEventFilter(this);
   memResult->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(memResult, &QWidget::customContextMenuRequested, this, &TfrmMain::ShowResultMenu);
 }
@@ -206,6 +250,8 @@ void TfrmMain::ShowResultMenu(const QPoint& position) {
   std::unique_ptr<QMenu> menu(memResult->createStandardContextMenu(position));
   menu->addSeparator();
   menu->addAction(actFocusResult);
+  menu->addAction(actSaveResults);
+  menu->addAction(actClearResults);
   menu->exec(memResult->viewport()->mapToGlobal(position));
 }
 
@@ -237,6 +283,20 @@ void TfrmMain::BuildPanel() {
   Panel1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
   edtDnsServer = MakeEdit(Panel1, "edtDnsServer", kDefaultServer);
+  recent_model_ = new QStringListModel(this);  // owned by the window
+  RecentServerCompleter = new QCompleter(recent_model_, this);
+  RecentServerCompleter->setObjectName(QStringLiteral("RecentServerCompleter"));
+  RecentServerCompleter->setCaseSensitivity(Qt::CaseInsensitive);
+  RecentServerCompleter->setFilterMode(Qt::MatchContains);
+  edtDnsServer->setCompleter(RecentServerCompleter);
+  actRecentServers = edtDnsServer->addAction(
+      edtDnsServer->style()->standardIcon(QStyle::SP_ArrowDown), QLineEdit::TrailingPosition);
+  actRecentServers->setObjectName(QStringLiteral("actRecentServers"));
+  actRecentServers->setToolTip(QStringLiteral("Servidores recientes (flecha abajo)"));
+  connect(actRecentServers, &QAction::triggered, this, [this] {
+    RecentServerCompleter->setCompletionPrefix(QString());
+    RecentServerCompleter->complete();
+  });
   edtName = MakeEdit(Panel1, "edtName", kDefaultName);
   cbNameType = MakeChild<QComboBox>(Panel1);
   cbNameType->setObjectName(QStringLiteral("cbNameType"));
@@ -316,6 +376,7 @@ void TfrmMain::BuildPanel() {
   for (QLineEdit* field : {edtDnsServer, edtName, edtPort, edtTimeOut})
     connect(field, &QLineEdit::returnPressed, this, &TfrmMain::PressResolver);
   cbNameType->installEventFilter(this);
+  edtDnsServer->installEventFilter(this);
   chkDnssec->installEventFilter(this);
 
   connect(btnResolver, &QPushButton::clicked, this,
@@ -327,6 +388,22 @@ void TfrmMain::BuildPanel() {
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == edtDnsServer && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down &&
+      !RecentServerCompleter->popup()->isVisible()) {
+    actRecentServers->trigger();
+    return true;
+  }
+  if (watched == memResult->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+    if (TakeListedServer(memResult->cursorForPosition(at).block())) return true;
+  }
+  if (watched == memResult && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        TakeListedServer(memResult->textCursor().block()))
+      return true;
+  }
   if ((watched == cbNameType || watched == chkDnssec) && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
@@ -345,6 +422,93 @@ void TfrmMain::PressResolver() {
 void TfrmMain::FormCreate() {
   FDnsQuery = services_.CreateLookup();
   // The result pane already fills the client area between the panel and the status bar.
+  RestoreForm();
+}
+
+void TfrmMain::RestoreForm() {
+  const TFormSettings form = LoadFormSettings();
+  if (form.Server) edtDnsServer->setText(*form.Server);
+  if (form.Port) edtPort->setText(*form.Port);
+  if (form.TimeOut) edtTimeOut->setText(*form.TimeOut);
+  if (form.QueryType)
+    for (std::size_t i = 0; i < std::size(kQueryTypes); ++i)
+      if (form.QueryType->compare(QString::fromStdString(DnsTypeText(kQueryTypes[i].Type)),
+                                  Qt::CaseInsensitive) == 0)
+        cbNameType->setCurrentIndex(static_cast<int>(i));
+  if (form.Dnssec) chkDnssec->setChecked(*form.Dnssec);
+  // A geometry from another screen that no longer fits is put right by Qt.
+  if (!form.Geometry.isEmpty()) restoreGeometry(form.Geometry);
+  recent_servers_ = form.RecentServers;
+  recent_model_->setStringList(recent_servers_);
+}
+
+void TfrmMain::SaveForm() const {
+  TFormSettings form;
+  form.Server = edtDnsServer->text();
+  form.Port = edtPort->text();
+  form.TimeOut = edtTimeOut->text();
+  const int type = cbNameType->currentIndex();
+  if (type >= 0 && type < static_cast<int>(std::size(kQueryTypes)))
+    form.QueryType = QString::fromStdString(DnsTypeText(kQueryTypes[type].Type));
+  form.Dnssec = chkDnssec->isChecked();
+  form.Geometry = saveGeometry();
+  form.RecentServers = recent_servers_;
+  SaveFormSettings(form);
+}
+
+void TfrmMain::RememberServer() {
+  recent_servers_ = WithRecentServer(recent_servers_, edtDnsServer->text());
+  recent_model_->setStringList(recent_servers_);
+}
+
+bool TfrmMain::TakeListedServer(const QTextBlock& block) {
+  // A line " - X" belongs to a listing when the first line above it that is not of that
+  // form is the listing's heading (the error lines start with " - " too).
+  const QString prefix = QStringLiteral(" - ");
+  if (!block.isValid() || !block.text().startsWith(prefix)) return false;
+  QTextBlock above = block.previous();
+  while (above.isValid() && above.text().startsWith(prefix)) above = above.previous();
+  if (!above.isValid() || above.text().toStdString() != DnsServerListHeading()) return false;
+  edtDnsServer->setText(block.text().mid(prefix.size()));
+  edtDnsServer->setFocus(Qt::OtherFocusReason);
+  return true;
+}
+
+QString TfrmMain::SaveResults(const QString& path) const {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return file.errorString();
+  std::size_t next_header = 0;
+  const auto headers_before = [&](int line) {
+    for (; next_header < block_headers_.size() && block_headers_[next_header].first <= line;
+         ++next_header)
+      file.write(QByteArray::fromStdString(block_headers_[next_header].second + "\n"));
+  };
+  int line = 0;
+  for (QTextBlock block = memResult->document()->begin(); block.isValid() && line < result_lines_;
+       block = block.next(), ++line) {
+    headers_before(line);
+    file.write(block.text().toUtf8() + '\n');
+  }
+  headers_before(result_lines_);
+  if (!file.commit()) return file.errorString();
+  return QString();
+}
+
+void TfrmMain::SaveResultsAs() {
+  const QString path = QFileDialog::getSaveFileName(
+      this, QStringLiteral("Guardar resultados"), QStringLiteral("pellamar-resultados.txt"),
+      QStringLiteral("Texto (*.txt);;Todos los ficheros (*)"));
+  if (path.isEmpty()) return;
+  const QString failure = SaveResults(path);
+  if (!failure.isEmpty())
+    QMessageBox::warning(this, QApplication::applicationName(),
+                         QStringLiteral("No se pudo guardar %1: %2").arg(path, failure));
+}
+
+void TfrmMain::ClearResults() {
+  memResult->clear();
+  result_lines_ = 0;
+  block_headers_.clear();
 }
 
 bool TfrmMain::FormCloseQuery() {
@@ -355,6 +519,7 @@ bool TfrmMain::FormCloseQuery() {
     StopLookup();
     return false;
   }
+  SaveForm();
   FDnsQuery.reset();
   return true;
 }
@@ -415,7 +580,11 @@ void TfrmMain::RunLookup() {
   const int type = cbNameType->currentIndex();
   if (type < 0 || type >= static_cast<int>(std::size(kQueryTypes)))
     throw Exception("No query type is selected");
-  (FDnsQuery.get()->*kQueryTypes[type].Resolve)(Text(edtName));
+  running_type_ = type;
+  if (kQueryTypes[type].Resolve != nullptr)
+    (FDnsQuery.get()->*kQueryTypes[type].Resolve)(Text(edtName));
+  else
+    FDnsQuery->ResolveRecords(Text(edtName), kQueryTypes[type].Type);
 }
 
 void TfrmMain::StopLookup() {
@@ -488,6 +657,17 @@ void TfrmMain::btnResolverClick() {
         focused->setFocus(Qt::OtherFocusReason);
     });
     ShowWaiting();
+    // The saved file names each lookup's question above its lines; the pane keeps its
+    // own format.
+    const int type = cbNameType->currentIndex();
+    block_headers_.emplace_back(
+        result_lines_, "; " +
+                           (type >= 0 && type < static_cast<int>(std::size(kQueryTypes))
+                                ? DnsTypeText(kQueryTypes[type].Type)
+                                : std::string("?")) +
+                           " " + EscapedName(Text(edtName)) + " @" +
+                           EscapedName(Text(edtDnsServer)) + ", " +
+                           QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString());
     std::exception_ptr failure;
     try {
       RunLookup();
@@ -507,16 +687,20 @@ void TfrmMain::btnResolverClick() {
     const bool judged = sorted.Kind == TLookupFailureKind::kNone ||
                         (sorted.Kind == TLookupFailureKind::kDns && exchange.Answered &&
                          exchange.ResponseCode == kNameError);
+    if (sorted.Kind == TLookupFailureKind::kNone || exchange.Answered) RememberServer();
     if (chkDnssec->isChecked() && judged && FDnsQuery) ShowDnssec();
     if (failure) {
       // Every failure reads the same in the pane, whatever its cause; the status bar
       // tells them apart.
       AppendLines(LookupErrorLines());
-    } else {
+    } else if (kQueryTypes[running_type_].Resolve != nullptr) {
       ShowMailServers();
       ShowHosts();
       ShowNameServers();
       ShowAliases();
+    } else {
+      AppendLines(RecordResultLines(FDnsQuery->Answers(), kQueryTypes[running_type_].Type,
+                                    FDnsQuery->Aliases()));
     }
   }
 

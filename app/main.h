@@ -1,7 +1,9 @@
 // The program's main window and its entry point. TfrmMain collects a DNS server, a name,
 // a query type, a port and a time-out, runs one lookup per "&Resolver" and appends what
 // it found to a read-only result pane; "&Listar DNS" lists the machine's DNS servers and
-// "&Acerca de.." opens the about box. The pane is never cleared.
+// "&Acerca de.." opens the about box. The pane keeps every result until "Limpiar" empties
+// it; "Guardar resultados…" writes it to a file. The form, the window's geometry and the
+// servers that answered lately are remembered from one run to the next.
 #pragma once
 
 #include <QApplication>
@@ -17,12 +19,15 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QCompleter;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
+class QStringListModel;
+class QTextBlock;
 
 // The application's title: message boxes the program shows carry it.
 inline constexpr const char* kApplicationTitle = "Pellamar";
@@ -62,12 +67,27 @@ class TfrmMain : public QMainWindow {
   // Moves the keyboard focus to the result pane (F6), so its text can be selected and
   // copied without the mouse; offered in the pane's context menu too.
   QAction* actFocusResult;
+  // Ctrl+S and Ctrl+L, in the pane's context menu too.
+  QAction* actSaveResults;
+  QAction* actClearResults;
+  // The recent servers: a completer on edtDnsServer, opened by the Down key or the small
+  // arrow at the field's end.
+  QCompleter* RecentServerCompleter;
+  QAction* actRecentServers;
 
   void btnResolverClick();
   // Lets a failure to read the system's configuration pass to the caller: the button's
   // connection hands it to the application's failure report, after the heading is out.
   void btnListaDNSClick();
   void btnAcercaDeClick();
+
+  // Writes the pane to `path` as UTF-8 text, each lookup's lines after a header naming its
+  // question, server and time ("; MX pellamar.test @127.0.0.1, 12:03:41"); the failure's
+  // text, or empty when it was written.
+  QString SaveResults(const QString& path) const;
+  void ClearResults();
+  // The servers that answered lately, most recent first.
+  QStringList RecentServers() const { return recent_servers_; }
 
   // True while "&Resolver" waits for its answer; the three commands are disabled then.
   bool LookupRunning() const { return lookup_running_; }
@@ -94,6 +114,13 @@ class TfrmMain : public QMainWindow {
   void BuildStatusBar();
   void BuildResultPane();
   void ShowResultMenu(const QPoint& position);
+  void SaveResultsAs();
+  // The form as the last run left it, and back again when the window closes.
+  void RestoreForm();
+  void SaveForm() const;
+  void RememberServer();
+  // A line of "&Listar DNS"'s list puts its server into edtDnsServer; other lines do nothing.
+  bool TakeListedServer(const QTextBlock& block);
 
   // Enter in a field: "&Resolver", as if pressed (nothing while a lookup runs).
   void PressResolver();
@@ -120,6 +147,11 @@ class TfrmMain : public QMainWindow {
   bool close_requested_ = false;
   bool stop_requested_ = false;  // the running lookup was asked to stop
   int result_lines_ = 0;         // lines in memResult
+  int running_type_ = 0;         // the cbNameType entry the last lookup asked
+  // Where each lookup's lines start in memResult, with the header the saved file gives it.
+  std::vector<std::pair<int, std::string>> block_headers_;
+  QStringList recent_servers_;
+  QStringListModel* recent_model_ = nullptr;  // owned by the window
 };
 
 // The application object: it reports a failure that reaches the event loop in a message

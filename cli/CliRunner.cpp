@@ -410,13 +410,8 @@ void WriteResults(std::ostream& out, const TzvDnsQuery& query, const TCliOptions
     WriteLines(out, LookupResultLines(query.MailServers(), query.Hosts(), query.NameServers(),
                                       query.Aliases()));
   } else {
-    std::vector<std::string> lines =
-        RecordSectionLines(query.Response().Answers(), options.QueryType);
-    // Types without a heading of their own (ANY, TYPEnnn) list their records generally.
-    if (lines.empty()) lines = OtherRecordLines(query.Response().Answers(), options.QueryType);
-    WriteLines(out, lines);
-    // A CNAME question's own section already names every alias.
-    if (options.QueryType != kzvDnsTypeCNAME) WriteLines(out, AliasLines(query.Aliases()));
+    WriteLines(out,
+               RecordResultLines(query.Response().Answers(), options.QueryType, query.Aliases()));
   }
   if (options.Nsid) WriteLines(out, NsidLines(query.Response()));
 }

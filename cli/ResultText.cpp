@@ -310,3 +310,14 @@ std::vector<std::string> RecordSectionLines(const TzvDnsRecordList& records,
   if (!lines.empty()) lines.emplace_back();
   return lines;
 }
+
+std::vector<std::string> RecordResultLines(const TzvDnsRecordList& answers,
+                                           std::int32_t record_type, const TStrings& aliases) {
+  std::vector<std::string> lines = RecordSectionLines(answers, record_type);
+  if (lines.empty()) lines = OtherRecordLines(answers, record_type);
+  if (record_type != kzvDnsTypeCNAME) {
+    std::vector<std::string> alias_lines = AliasLines(aliases);
+    lines.insert(lines.end(), alias_lines.begin(), alias_lines.end());
+  }
+  return lines;
+}

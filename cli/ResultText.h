@@ -56,6 +56,13 @@ std::string QuotedText(const std::string& text);
 std::vector<std::string> OtherRecordLines(const TzvDnsRecordList& records,
                                           std::int32_t record_type);
 
+// What a question of a type without result lists found: its records under the type's
+// heading (or "====== Registros ======"), then the aliases the answer went through (not
+// for a CNAME question, whose own section already names them). Shared by the companion's
+// sections output and the window.
+std::vector<std::string> RecordResultLines(const TzvDnsRecordList& answers,
+                                           std::int32_t record_type, const TStrings& aliases);
+
 // An EDNS option's data as hex bytes with `separator` between them ("6e 73 31"), and as
 // text made safe (the NSID's usual form).
 std::string OptionHex(const TzvEdnsOption& option, const std::string& separator);

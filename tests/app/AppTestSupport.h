@@ -13,9 +13,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -28,10 +30,20 @@
 
 #include "app/main.h"
 
+// Every test starts with nothing remembered: the window keeps its form in a private
+// configuration folder, emptied before each test, never in the user's own.
+class TFreshSettings : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override {
+    QSettings(QStringLiteral("Pellamar"), QStringLiteral("pellamar")).clear();
+  }
+};
+
 class TQtTestEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+    ::testing::UnitTest::GetInstance()->listeners().Append(new TFreshSettings);
     application_ = std::make_unique<QApplication>(argc_, argv_);
     InitializeApplication(*application_);
   }
@@ -42,6 +54,7 @@ class TQtTestEnvironment : public ::testing::Environment {
   char name_[16] = "pellamar_tests";
   char* argv_[2] = {name_, nullptr};
   std::unique_ptr<QApplication> application_;
+  QTemporaryDir config_;
 };
 
 // gtest takes ownership of the environment.

@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "app/DnsLookup.h"
+#include "dns/zvDnsRecordTypes.h"
 #include "dns/zvRegistry.h"
 
 struct TLookupCall {
-  std::string Kind;  // "MX", "A", "PTR" or "NS"
+  std::string Kind;  // "MX", "A", "PTR", "NS", or the type asked for ("TXT")
   std::string Name;
   std::string Server;
   int Port;
@@ -41,6 +42,9 @@ class TScriptedLookup : public TDnsLookup {
   void ResolveIP(const std::string& name) override { Run("A", name); }
   void ResolveHostName(const std::string& name) override { Run("PTR", name); }
   void ResolveNS(const std::string& name) override { Run("NS", name); }
+  void ResolveRecords(const std::string& name, std::int32_t type) override {
+    Run(DnsTypeText(type).c_str(), name);
+  }
 
   // Counts the window's requests to stop waiting and passes them on to the test.
   int Aborts = 0;

@@ -334,6 +334,21 @@ TEST(LookupGuardAgainstAHangingHostLookup, TheWindowRunsOnAndACloseEndsIt) {
   EXPECT_FALSE(window.isVisible());
 }
 
+// The companion's types in the window, under the companion's headings.
+TEST(ResolverAgainstNsd, TxtAndSoaAreListedAsTheCompanionListsThem) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  EXPECT_EQ(Resolve(window, 5, "info.pellamar.test"),
+            (Lines{"====== Textos ======", "info.pellamar.test, \"Pellamar test zone\"", ""}));
+  const Lines soa = Resolve(window, 6, "pellamar.test");
+  ASSERT_EQ(soa.size(), 3u);
+  EXPECT_EQ(soa[0], "====== Inicio de Autoridad ======");
+  EXPECT_EQ(soa[1].rfind("pellamar.test, ns1.pellamar.test, hostmaster.pellamar.test, Serial ", 0),
+            0u);
+  EXPECT_EQ(window.RecentServers(), QStringList{"127.0.0.1"});
+}
+
 // The DNSSEC box against the signed tree behind its non-validating resolver, trusting the
 // tree's own root key: delv's verdicts, in the status bar, with the answer still shown.
 TEST(DnssecAgainstSignedTree, TheVerdictShowsInTheStatusBar) {

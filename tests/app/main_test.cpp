@@ -3,9 +3,12 @@
 // back while a lookup waits.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QCursor>
+#include <QFile>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
@@ -13,9 +16,12 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -134,7 +140,13 @@ TEST(MainWindowDefaults, CaptionsFieldsAndQueryTypes) {
   EXPECT_EQ(w.edtPort->text(), "53");
   EXPECT_EQ(w.edtTimeOut->text(), "5");
 
-  ASSERT_EQ(w.cbNameType->count(), 5);
+  // The companion's types after the first five, each caption starting with the type's name.
+  const QStringList types = {"MX",    "A",     "PTR",   "NS",         "AAAA", "TXT",
+                             "SOA",   "CNAME", "SRV",   "CAA",        "DS",   "DNSKEY",
+                             "RRSIG", "NSEC",  "NSEC3", "NSEC3PARAM", "ANY"};
+  ASSERT_EQ(w.cbNameType->count(), types.size());
+  for (int i = 0; i < types.size(); ++i)
+    EXPECT_TRUE(w.cbNameType->itemText(i).startsWith(types[i] + " (")) << i;
   EXPECT_EQ(w.cbNameType->itemText(0), "MX (servidores de correo)");
   EXPECT_EQ(w.cbNameType->itemText(1), "A (direcciones IP)");
   EXPECT_EQ(w.cbNameType->itemText(2), "PTR (nombres de host)");
@@ -604,4 +616,97 @@ TEST(StatusBar, NamesTheServerWithABusyCursorWhileWaitingThenTellsTheOutcome) {
   w.btnResolver->click();
   EXPECT_EQ(panels(), (std::vector<QString>{"datos no válidos", "", ""}));
   EXPECT_EQ(PaneLines(w), (Lines{kErrorLines[0], kErrorLines[1], kErrorLines[0], kErrorLines[1]}));
+}
+
+TEST(MainWindowMemory, TheFormAndRecentServersComeBackInTheNextWindow) {
+  QSize size;
+  {
+    TWindowUnderTest t;
+    TfrmMain& w = t.window;
+    ShowAndActivate(w);
+    w.cbNameType->setCurrentIndex(5);  // TXT
+    w.chkDnssec->setChecked(true);
+    w.edtPort->setText("5353");
+    w.edtTimeOut->setText("3");
+    // Twelve servers answer; the ten last are offered, the latest first, each once.
+    for (int i = 0; i < 12; ++i) {
+      w.edtDnsServer->setText(QStringLiteral("127.0.0.%1").arg(i % 11 + 1));
+      w.btnResolver->click();
+    }
+    EXPECT_EQ(w.RecentServers().size(), 10);
+    EXPECT_EQ(w.RecentServers().front(), "127.0.0.1");
+    EXPECT_EQ(w.RecentServers().count("127.0.0.1"), 1);
+    w.resize(w.size() + QSize(40, 30));
+    size = w.size();
+    w.close();
+  }
+  TWindowUnderTest t;
+  TfrmMain& w = t.window;
+  EXPECT_EQ(w.edtDnsServer->text(), "127.0.0.1");
+  EXPECT_EQ(w.edtPort->text(), "5353");
+  EXPECT_EQ(w.edtTimeOut->text(), "3");
+  EXPECT_TRUE(w.cbNameType->currentText().startsWith("TXT "));
+  EXPECT_TRUE(w.chkDnssec->isChecked());
+  EXPECT_EQ(w.size(), size);
+  ShowAndActivate(w);
+  w.edtDnsServer->setFocus();
+  QTest::keyClick(w.edtDnsServer, Qt::Key_Down);
+  ASSERT_TRUE(w.RecentServerCompleter->popup()->isVisible());
+  EXPECT_EQ(w.RecentServerCompleter->completionCount(), 10);
+  EXPECT_EQ(w.RecentServerCompleter->completionModel()->index(1, 0).data().toString(),
+            "127.0.0.11");
+}
+
+TEST(MainWindowResults, SavedWithHeadersClearedAndAListedServerTakenIntoTheForm) {
+  auto registry = std::make_shared<TzvMemoryRegistry>();
+  registry->WriteString(std::string(kDnsInterfacesKey) + "eth0", "NameServer", "127.0.0.53");
+  TWindowUnderTest t(registry);
+  TfrmMain& w = t.window;
+  ShowAndActivate(w);
+  t.lookup->Script = [](TScriptedLookup& lookup, const TLookupCall&) {
+    lookup.AddHost("www.pellamar.test", "127.0.0.7");
+  };
+  w.cbNameType->setCurrentIndex(1);
+  w.edtName->setText("www.pellamar.test");
+  w.btnResolver->click();
+  w.btnListaDNS->click();
+  t.lookup->Script = [](TScriptedLookup&, const TLookupCall&) { throw Exception("silent"); };
+  w.btnResolver->click();
+
+  // The error line starts like a listed server but is not one; the listed line is.
+  const QTextBlock error = w.memResult->document()->lastBlock();
+  ASSERT_EQ(error.text(), " - El servidor no responde.");
+  QTest::mouseDClick(w.memResult->viewport(), Qt::LeftButton, {},
+                     w.memResult->cursorRect(QTextCursor(error)).center());
+  EXPECT_EQ(w.edtDnsServer->text(), "192.168.0.1");
+  const QTextBlock listed = error.previous().previous();
+  ASSERT_EQ(listed.text(), " - 127.0.0.53");
+  QTest::mouseDClick(w.memResult->viewport(), Qt::LeftButton, {},
+                     w.memResult->cursorRect(QTextCursor(listed)).center());
+  EXPECT_EQ(w.edtDnsServer->text(), "127.0.0.53");
+
+  QTemporaryDir dir;
+  const QString path = dir.filePath("resultados.txt");
+  ASSERT_EQ(w.SaveResults(path), QString());
+  QFile saved(path);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n');
+  const QRegularExpression header(R"(^; A www\.pellamar\.test @192\.168\.0\.1, \d\d:\d\d:\d\d$)");
+  ASSERT_GE(lines.size(), 8);
+  EXPECT_TRUE(header.match(lines[0]).hasMatch()) << lines[0].toStdString();
+  EXPECT_EQ(lines[1], "====== Hosts ======");
+  EXPECT_EQ(lines[2], "www.pellamar.test, 127.0.0.7");
+  EXPECT_EQ(lines[4], "====== Servidores DNS Locales ======");
+  EXPECT_TRUE(header.match(lines[6]).hasMatch()) << lines[6].toStdString();
+  EXPECT_EQ(lines[7], "====== Error ======");
+  EXPECT_EQ(w.SaveResults(dir.filePath("no/such/folder/x.txt")).isEmpty(), false);
+
+  QTest::keyClick(&w, Qt::Key_L, Qt::ControlModifier);
+  EXPECT_TRUE(PaneLines(w).empty());
+  w.btnListaDNS->click();
+  EXPECT_EQ(PaneLines(w).front(), "====== Servidores DNS Locales ======");
+  ASSERT_EQ(w.SaveResults(path), QString());
+  saved.close();
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(saved.readAll(), "====== Servidores DNS Locales ======\n - 127.0.0.53\n");
 }
