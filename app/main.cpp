@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -75,13 +76,13 @@ constexpr TQueryType kQueryTypes[] = {
     {"SOA (inicio de autoridad)", kzvDnsTypeSOA, nullptr},
     {"CNAME (nombre canónico)", kzvDnsTypeCNAME, nullptr},
     {"SRV (servicios)", kzvDnsTypeSRV, nullptr},
-    {"CAA (autoridades de certificación)", kzvDnsTypeCAA, nullptr},
+    {"CAA (emisores de certificados)", kzvDnsTypeCAA, nullptr},
     {"DS (firmantes delegados)", kzvDnsTypeDS, nullptr},
     {"DNSKEY (claves de zona)", kzvDnsTypeDNSKEY, nullptr},
     {"RRSIG (firmas)", kzvDnsTypeRRSIG, nullptr},
-    {"NSEC (siguiente nombre firmado)", kzvDnsTypeNSEC, nullptr},
-    {"NSEC3 (siguiente nombre, con hash)", kzvDnsTypeNSEC3, nullptr},
-    {"NSEC3PARAM (parámetros de NSEC3)", kzvDnsTypeNSEC3PARAM, nullptr},
+    {"NSEC (denegación firmada)", kzvDnsTypeNSEC, nullptr},
+    {"NSEC3 (denegación con hash)", kzvDnsTypeNSEC3, nullptr},
+    {"NSEC3PARAM (parámetros)", kzvDnsTypeNSEC3PARAM, nullptr},
     {"ANY (todos los registros)", kzvDnsTypeANY, nullptr},
 };
 
@@ -132,6 +133,20 @@ int EditWidthFor(const QLineEdit& edit, const char* sample) {
   option.initFrom(&edit);
   option.lineWidth = edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &edit);
   return edit.style()->sizeFromContents(QStyle::CT_LineEdit, &option, inside, &edit).width();
+}
+
+// The small arrow a drop-down list shows, drawn by the desktop's style in the field's
+// colours, for the field's own drop-down of recent servers.
+QIcon DropDownArrow(const QLineEdit& field) {
+  const int size = field.style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, &field);
+  QPixmap arrow(size, size);
+  arrow.fill(Qt::transparent);
+  QPainter painter(&arrow);
+  QStyleOption option;
+  option.initFrom(&field);
+  option.rect = QRect(size / 4, size / 4, size / 2, size / 2);
+  field.style()->drawPrimitive(QStyle::PE_IndicatorArrowDown, &option, &painter, &field);
+  return QIcon(arrow);
 }
 
 std::string Text(const QLineEdit* edit) {
@@ -289,8 +304,8 @@ void TfrmMain::BuildPanel() {
   RecentServerCompleter->setCaseSensitivity(Qt::CaseInsensitive);
   RecentServerCompleter->setFilterMode(Qt::MatchContains);
   edtDnsServer->setCompleter(RecentServerCompleter);
-  actRecentServers = edtDnsServer->addAction(
-      edtDnsServer->style()->standardIcon(QStyle::SP_ArrowDown), QLineEdit::TrailingPosition);
+  actRecentServers =
+      edtDnsServer->addAction(DropDownArrow(*edtDnsServer), QLineEdit::TrailingPosition);
   actRecentServers->setObjectName(QStringLiteral("actRecentServers"));
   actRecentServers->setToolTip(QStringLiteral("Servidores recientes (flecha abajo)"));
   connect(actRecentServers, &QAction::triggered, this, [this] {

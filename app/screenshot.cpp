@@ -5,9 +5,10 @@
 // 127.0.0.1; anywhere else a built-in copy of that server's answer stands in, so the
 // picture never depends on a network. --dark draws both with a dark desktop theme.
 // --dnssec NAME draws an A lookup of NAME with the DNSSEC box on instead, asked of the
-// signed test tree's resolver (127.0.0.53) with the tree's own root key: only inside the
-// test namespace, where that tree runs.
-//   pellamar-screenshot [--dark] [--dnssec NAME] WINDOW.png [ABOUT.png]
+// signed test tree's resolver (127.0.0.53) with the tree's own root key; --txt NAME a TXT
+// lookup of NAME, after an MX one. Both only inside the test namespace, where the servers
+// run.
+//   pellamar-screenshot [--dark] [--dnssec NAME | --txt NAME] WINDOW.png [ABOUT.png]
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -121,13 +122,18 @@ int main(int argc, char** argv) {
   const bool dark = argc > first && std::strcmp(argv[first], "--dark") == 0;
   if (dark) ++first;
   const char* dnssec_name = nullptr;
+  const char* txt_name = nullptr;
   if (argc > first + 1 && std::strcmp(argv[first], "--dnssec") == 0) {
     dnssec_name = argv[first + 1];
+    first += 2;
+  } else if (argc > first + 1 && std::strcmp(argv[first], "--txt") == 0) {
+    txt_name = argv[first + 1];
     first += 2;
   }
   if (argc - first < 1 || argc - first > 2) {
     std::fprintf(stderr,
-                 "usage: pellamar-screenshot [--dark] [--dnssec NAME] WINDOW.png [ABOUT.png]\n");
+                 "usage: pellamar-screenshot [--dark] [--dnssec NAME | --txt NAME] "
+                 "WINDOW.png [ABOUT.png]\n");
     return 2;
   }
   TApplication application(argc, argv);
@@ -140,6 +146,10 @@ int main(int argc, char** argv) {
 
   TLookupServices services = DefaultLookupServices();
   const bool real = RealLookupPossible();
+  if ((dnssec_name != nullptr || txt_name != nullptr) && !real) {
+    std::fprintf(stderr, "pellamar-screenshot: --dnssec and --txt need the test namespace\n");
+    return 2;
+  }
   if (dnssec_name != nullptr) {
     const char* run = std::getenv("PELLAMAR_NETNS_RUN");
     if (!real || run == nullptr) {
@@ -160,14 +170,22 @@ int main(int argc, char** argv) {
     window.edtName->setText(QString::fromLocal8Bit(dnssec_name));
     window.cbNameType->setCurrentIndex(1);
     window.chkDnssec->setChecked(true);
+  } else if (txt_name != nullptr) {
+    window.edtDnsServer->setText("127.0.0.1");
+    window.edtName->setText("pellamar.test");
+    window.cbNameType->setCurrentIndex(0);
+    window.btnResolver->click();
+    window.edtName->setText(QString::fromLocal8Bit(txt_name));
+    window.cbNameType->setCurrentIndex(5);
   } else {
     window.edtDnsServer->setText("127.0.0.1");
     window.edtName->setText("pellamar.test");
     window.cbNameType->setCurrentIndex(0);
   }
   window.btnResolver->click();
-  // The pane follows its newest line; the picture shows the answer from its top.
-  window.memResult->verticalScrollBar()->setValue(0);
+  // The pane follows its newest line; the picture shows the answer from its top, or the
+  // newest answer under the older one.
+  if (txt_name == nullptr) window.memResult->verticalScrollBar()->setValue(0);
   QApplication::processEvents();
 
   int status = 0;

@@ -3,7 +3,9 @@
 # (docs/screenshot.png) and the about box (docs/about.png), then the same two with a dark
 # desktop theme (docs/screenshot-dark.png, docs/about-dark.png); then DNSSEC's verdicts on
 # the signed test tree, a secure answer and a forged one, light and dark
-# (docs/dnssec-secure.png, docs/dnssec-bogus.png and their -dark twins).
+# (docs/dnssec-secure.png, docs/dnssec-bogus.png and their -dark twins), and a TXT answer
+# after an MX one (docs/screenshot-txt.png, docs/screenshot-txt-dark.png). The window
+# remembers nothing here: its settings go to a scratch folder.
 #   scripts/screenshot.sh [--xvfb] [BUILD_DIR]     (BUILD_DIR defaults to build)
 # Qt's offscreen platform draws them unless --xvfb asks for a real window on a virtual X
 # display. Run as root, it runs inside the private test namespace, where the lookup is
@@ -19,6 +21,9 @@ build_dir=${1:-build}
 cmake -S . -B "$build_dir" -G Ninja >/dev/null
 cmake --build "$build_dir" --target pellamar-screenshot -j 2
 mkdir -p docs
+XDG_CONFIG_HOME=$(mktemp -d)
+export XDG_CONFIG_HOME
+trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
 shot="$PWD/$build_dir/app/pellamar-screenshot"
 
 if [ $xvfb -eq 1 ]; then
@@ -37,6 +42,8 @@ for theme in "" --dark; do
     "$PWD/docs/dnssec-secure$suffix.png"
   tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --dnssec www.bogus-ds.example \
     "$PWD/docs/dnssec-bogus$suffix.png"
+  tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --txt info.pellamar.test \
+    "$PWD/docs/screenshot-txt$suffix.png"
 done
 echo "screenshot: wrote docs/screenshot.png, docs/about.png, docs/dnssec-secure.png," \
-  "docs/dnssec-bogus.png and their -dark twins"
+  "docs/dnssec-bogus.png, docs/screenshot-txt.png and their -dark twins"
