@@ -21,18 +21,11 @@
 #include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnsRrsigRecord.h"
+#include "fuzz/FuzzCheck.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-#define FUZZ_CHECK(condition)                                                          \
-  do {                                                                                 \
-    if (!(condition)) {                                                                \
-      std::fprintf(stderr, "invariant broken at line %d: %s\n", __LINE__, #condition); \
-      std::abort();                                                                    \
-    }                                                                                  \
-  } while (0)
 
 // True when every section was decoded: no error, or only the reply's response code.
 // Any exception other than EzvDnsError passes through and is reported by the fuzzer.

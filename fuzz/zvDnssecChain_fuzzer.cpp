@@ -22,16 +22,9 @@
 #include "dns/zvDnssecChain.h"
 #include "dns/zvDnssecCrypto.h"
 #include "dns/zvDnssecVerify.h"
+#include "fuzz/FuzzCheck.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                          \
-  do {                                                                                 \
-    if (!(condition)) {                                                                \
-      std::fprintf(stderr, "invariant broken at line %d: %s\n", __LINE__, #condition); \
-      std::abort();                                                                    \
-    }                                                                                  \
-  } while (0)
 
 // Inside the window of the seeds' signatures (2023-11-14 to 2027-01-15).
 constexpr std::uint32_t kNow = 1750000000;
