@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Serves DNS over TLS and over HTTPS on loopback (run by run-in-netns.sh, inside the
+# namespace only), with a test CA and certificates made anew every time, everything under
+# $PELLAMAR_NETNS_RUN/tls. Four Unbound instances (tests/netns/tls/unbound.conf), each
+# answering for pellamar.test from the namespace's NSD (127.0.0.1) and refusing the rest:
+#
+#   127.0.0.80  853 TLS, 443 HTTPS, 53 plain  dns.pem (dns.pellamar.test): the server a
+#                                             client should trust
+#   127.0.0.81  853 TLS, 443 HTTPS, 53 plain  other.pem (other.pellamar.test): valid, but
+#                                             for another name; asked as dns.pellamar.test
+#                                             it must fail on the name
+#   127.0.0.82  853 TLS, 443 HTTPS, 53 plain  expired.pem (expired.pellamar.test): valid
+#                                             only in January 2020
+#   127.0.0.83  853 plain UDP and TCP         none: a server on the TLS port that a client
+#                                             must not take for an encrypted one
+#
+# The three certificates are signed by ca.pem and name their server both ways (DNS:name,
+# IP:address). HTTPS is Unbound's: HTTP/2 only, path /dns-query, POST and GET ?dns=.
+#
+# Files for the clients, in $PELLAMAR_NETNS_RUN/tls:
+#   ca.pem        "Pellamar Test CA", the CA to trust (EC P-256, thirty days)
+#   other-ca.pem  "Pellamar Other CA", unrelated: it signed nothing served here
+#   dns.pem, other.pem, expired.pem and their .key files: the servers' certificates
+#
+# /etc/hosts is covered (in this mount namespace only) by a copy that maps the three
+# names above to their addresses, so clients can be given the names.
+# Each server's pid is appended to $PELLAMAR_NETNS_RUN/pids; the script returns once all
+# four answer, the first with its certificate checked against ca.pem over TLS and HTTPS.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+templates=$here/tls
+
+fail() {
+  echo "start-tls: $*" >&2
+  exit 1
+}
+
+if [ "${PELLAMAR_NETNS_INNER:-}" != 1 ] || [ -z "${PELLAMAR_NETNS_RUN:-}" ]; then
+  fail "runs only inside the namespace made by tests/netns/run-in-netns.sh"
+fi
+find_tool() {
+  local path
+  path=$(command -v "$1" || true)
+  [ -n "$path" ] || path=/usr/sbin/$1
+  [ -x "$path" ] || fail "$1 is not installed (scripts/install-deps.sh server)"
+  echo "$path"
+}
+unbound_bin=$(find_tool unbound)
+openssl_bin=$(find_tool openssl)
+kdig_bin=$(find_tool kdig)
+
+top=$PELLAMAR_NETNS_RUN/tls
+# Once per namespace: a second run would make new keys while the first servers keep the ports.
+mkdir "$top" 2>/dev/null || fail "$top exists already (started twice in one namespace?)"
+mkdir -p "$top/ca-db/issued"
+: >"$top/ca-db/index.txt"
+echo 1000 >"$top/ca-db/serial"
+export TLS_DIR=$top
+ssl_conf=$templates/openssl.cnf
+ssl_log=$top/openssl.log
+
+# openssl with the test settings; its chatter goes to openssl.log, shown when it fails.
+ssl() {
+  "$openssl_bin" "$@" >>"$ssl_log" 2>&1 || {
+    cat "$ssl_log" >&2
+    fail "openssl $1 failed"
+  }
+}
+
+# new_ca FILE NAME: a self-signed CA, FILE.pem and FILE.key.
+new_ca() {
+  TLS_CN=$2 TLS_SAN='' ssl req -x509 -new -config "$ssl_conf" -extensions ca_ext \
+    -newkey ec -pkeyopt ec_paramgen_curve:P-256 -noenc -sha256 -days 30 \
+    -keyout "$top/$1.key" -out "$top/$1.pem"
+}
+
+# new_server FILE NAME ADDRESS [-startdate WHEN -enddate WHEN]: a server certificate
+# signed by the test CA for NAME and ADDRESS, FILE.pem and FILE.key.
+new_server() {
+  local file=$1 name=$2 address=$3
+  shift 3
+  export TLS_CN=$name TLS_SAN="DNS:$name, IP:$address"
+  ssl req -new -config "$ssl_conf" -newkey ec -pkeyopt ec_paramgen_curve:P-256 -noenc \
+    -keyout "$top/$file.key" -out "$top/$file.csr"
+  ssl ca -batch -config "$ssl_conf" -extensions server_ext -notext \
+    -in "$top/$file.csr" -out "$top/$file.pem" "$@"
+  unset TLS_CN TLS_SAN
+}
+
+# start_unbound NAME SETTING... : an instance in $top/unbound-NAME whose instance.conf
+# holds the given server settings, one per argument.
+start_unbound() {
+  local name=$1 dir=$top/unbound-$1
+  shift
+  mkdir "$dir"
+  sed -e "s|@RUN@|$dir|g" "$templates/unbound.conf" >"$dir/unbound.conf"
+  printf '    %s\n' "$@" >"$dir/instance.conf"
+  "$unbound_bin" -d -c "$dir/unbound.conf" >"$dir/stdout.log" 2>&1 &
+  echo $! >>"$PELLAMAR_NETNS_RUN/pids"
+}
+
+# The settings of a TLS instance on ADDRESS with the certificate FILE.pem.
+tls_instance() {
+  local address=$1 file=$2
+  tls_settings=(
+    "interface: $address@53" "interface: $address@853" "interface: $address@443"
+    "tls-port: 853" "https-port: 443"
+    "tls-service-pem: \"$top/$file.pem\"" "tls-service-key: \"$top/$file.key\""
+  )
+}
+
+new_ca ca "Pellamar Test CA"
+new_ca other-ca "Pellamar Other CA"
+new_server dns dns.pellamar.test 127.0.0.80
+new_server other other.pellamar.test 127.0.0.81
+# The whole window in the past; only "openssl ca" takes both ends.
+new_server expired expired.pellamar.test 127.0.0.82 \
+  -startdate 20200101000000Z -enddate 20200201000000Z
+
+tls_instance 127.0.0.80 dns
+start_unbound dns "${tls_settings[@]}"
+tls_instance 127.0.0.81 other
+start_unbound other "${tls_settings[@]}"
+tls_instance 127.0.0.82 expired
+start_unbound expired "${tls_settings[@]}"
+# Unbound takes every address on its TLS port (853 unless told otherwise) for a TLS one;
+# moved to ports this instance does not listen on, 853 here is plain DNS.
+start_unbound plain "interface: 127.0.0.83@853" "tls-port: 8853" "https-port: 8443"
+
+# The names of the certificates, for clients given a name rather than an address.
+hosts=/etc/hosts
+[ -L "$hosts" ] && hosts=$(readlink -f "$hosts")
+cp "$hosts" "$top/hosts"
+printf '%s\n' "127.0.0.80 dns.pellamar.test" "127.0.0.81 other.pellamar.test" \
+  "127.0.0.82 expired.pellamar.test" >>"$top/hosts"
+mount --bind "$top/hosts" "$hosts" || fail "cannot bind-mount $hosts"
+[ "$(getent hosts dns.pellamar.test | awk '{ print $1 }')" = 127.0.0.80 ] ||
+  fail "dns.pellamar.test does not resolve to 127.0.0.80 through $hosts"
+
+# wait_for INSTANCE KDIG-OPTION...: until kdig gets the test zone's TXT record with these
+# options; a server still silent after five seconds has failed.
+wait_for() {
+  local name=$1 deadline=$((SECONDS + 5))
+  shift
+  until "$kdig_bin" +timeout=1 +retry=0 +short "$@" info.pellamar.test TXT 2>/dev/null |
+    grep -qx '"Pellamar test zone"'; do
+    if [ $SECONDS -ge $deadline ]; then
+      echo "start-tls: the $name server does not answer kdig $*; its logs:" >&2
+      cat "$top/unbound-$name"/*.log >&2 2>/dev/null || true
+      return 1
+    fi
+    sleep 0.05
+  done
+}
+
+ca=$top/ca.pem
+wait_for dns @127.0.0.80 -p 853 +tls-ca="$ca" +tls-hostname=dns.pellamar.test
+wait_for dns @127.0.0.80 -p 443 +https=/dns-query +tls-ca="$ca" \
+  +tls-hostname=dns.pellamar.test
+wait_for other @127.0.0.81 -p 853 +tls-ca="$ca" +tls-hostname=other.pellamar.test
+# Its certificate has expired: only an unchecked TLS session can tell that it is up.
+wait_for expired @127.0.0.82 -p 853 +tls
+wait_for plain @127.0.0.83 -p 853
