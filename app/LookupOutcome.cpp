@@ -118,7 +118,7 @@ TLookupOutcome DescribeOutcome(const TzvDnsExchangeInfo& exchange, const TLookup
   outcome.Result = ResultOf(exchange, failure);
   const bool exchanged = !exchange.ServerAddress.empty();
   if (exchanged) {
-    const std::string transport = exchange.Transport == TzvDnsTransport::dtTcp ? "TCP" : "UDP";
+    const std::string transport = DnsTransportName(exchange.Transport);
     outcome.Details = "Servidor " + EscapedName(exchange.ServerAddress) + ", puerto " +
                       std::to_string(exchange.Port) + ", por " + transport;
     if (exchange.Truncated) outcome.Details += " (la respuesta UDP llegó truncada)";

@@ -57,6 +57,7 @@ struct TParsed {
   bool Short = false, Json = false;                     // the outputs, never both
   bool NoEdns = false, BufferSize = false;              // judged against --nsid, --dnssec
   bool Four = false, Six = false;                       // never both
+  bool PortGiven = false;                               // else DNS over TLS takes 853
 };
 
 enum class TArgKind {
@@ -98,6 +99,7 @@ constexpr TOptionRow kOptions[] = {
      [](TParsed& p, TValue v) { return Set(p.Options.Server, *v); }},
     {"-p --port", TArgKind::Value,
      [](TParsed& p, TValue v) {
+       p.PortGiven = true;
        return ReadNumber(*v, 1, 65535, p.Options.Port,
                          "the port must be a whole number from 1 to 65535");
      }},
@@ -131,6 +133,22 @@ constexpr TOptionRow kOptions[] = {
      }},
     {"--tcp +tcp +vc", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tcp, true); }},
     {"+notcp +novc", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tcp, false); }},
+    {"--tls +tls", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tls, true); }},
+    {"--tls-hostname +tls-hostname", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       p.Options.Tls = true;
+       return Set(p.Options.TlsHostName, *v);
+     }},
+    {"--tls-ca +tls-ca", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       p.Options.Tls = true;
+       return Set(p.Options.TlsCaFile, *v);
+     }},
+    {"--tls-insecure", TArgKind::None,
+     [](TParsed& p, TValue) {
+       p.Options.Tls = true;
+       return Set(p.Options.TlsInsecure, true);
+     }},
     {"--no-edns +noedns", TArgKind::None, [](TParsed& p, TValue) { return Set(p.NoEdns, true); }},
     {"--bufsize +bufsize", TArgKind::Value,
      [](TParsed& p, TValue v) {
@@ -254,6 +272,35 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     return fail("--list-dns takes no TYPE or NAME");
   if (parsed.ListDns) return done(TCliMode::cmListDns);
   if (parsed.Short && parsed.Json) return fail("--short and --json cannot be combined");
+  // tls://HOST[:PORT] names the server and the transport at once.
+  constexpr std::string_view kTlsScheme = "tls://";
+  if (options.Server && options.Server->rfind(kTlsScheme, 0) == 0) {
+    std::string host = options.Server->substr(kTlsScheme.size());
+    options.Tls = true;
+    // [::1]:853, host:853 or an address of IPv6 alone.
+    std::string port;
+    if (!host.empty() && host[0] == '[') {
+      const std::size_t close = host.find(']');
+      if (close == std::string::npos) return fail("unclosed '[' in the server " + *options.Server);
+      if (close + 1 < host.size()) {
+        if (host[close + 1] != ':') return fail("unexpected text after ']' in " + *options.Server);
+        port = host.substr(close + 2);
+      }
+      host = host.substr(1, close - 1);
+    } else if (host.find(':') == host.rfind(':') && host.find(':') != std::string::npos) {
+      port = host.substr(host.find(':') + 1);
+      host.resize(host.find(':'));
+    }
+    if (!port.empty()) {
+      parsed.PortGiven = true;
+      if (TError error = ReadNumber(port, 1, 65535, options.Port,
+                                    "the port must be a whole number from 1 to 65535"))
+        return fail(std::move(*error));
+    }
+    options.Server = host;
+  }
+  if (options.Tls && options.Tcp) return fail("--tls and --tcp cannot be combined");
+  if (options.Tls && !parsed.PortGiven) options.Port = 853;
   // No server could be asked at an empty address.
   if (options.Server && options.Server->empty()) return fail("the server must not be empty");
   if (parsed.Four && parsed.Six) return fail("-4 and -6 cannot be combined");
@@ -307,7 +354,8 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
 std::string CliUsage() {
   return "usage: pellamar-cli [@SERVER | -s SERVER] [-p PORT] [-W SECONDS] [-t TYPE]\n"
          "                    [-c CLASS] [--short | --json] [--verbose]\n"
-         "                    [--tries N] [--tcp] [--no-edns | --bufsize N] [--nsid]\n"
+         "                    [--tries N] [--tcp | --tls] [--no-edns | --bufsize N] [--nsid]\n"
+         "                    [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]\n"
          "                    [--dnssec] [--trust-anchor FILE] [-4 | -6]\n"
          "                    [--follow-referrals[=DEPTH]]\n"
          "                    [--no-recursion] [TYPE] NAME [TYPE]\n"
@@ -327,7 +375,8 @@ std::string CliHelp() {
 SYNOPSIS
     pellamar-cli [@SERVER | -s SERVER] [-p PORT] [-W SECONDS] [-t TYPE]
                  [-c CLASS] [--short | --json] [--verbose]
-                 [--tries N] [--tcp] [--no-edns | --bufsize N] [--nsid]
+                 [--tries N] [--tcp | --tls] [--no-edns | --bufsize N] [--nsid]
+                 [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]
                  [--dnssec] [--trust-anchor FILE] [-4 | -6]
                  [--follow-referrals[=DEPTH]] [--no-recursion] [TYPE] NAME [TYPE]
     pellamar-cli [options] -x ADDRESS
@@ -411,6 +460,16 @@ OPTIONS
                            id.server) or hs
     --tries, +tries=N      datagrams one question may take, 1 to 100 (default 3)
     --tcp, +tcp, +vc       ask over TCP from the start (+notcp, +novc: over UDP)
+    --tls, +tls            DNS over TLS (port 853 unless -p gives one), also with
+                           @tls://HOST[:PORT]; the server's certificate must chain to
+                           a trusted CA, be valid now and carry the server's name (or
+                           address): a failed check is an error (exit status 4)
+    --tls-hostname, +tls-hostname=NAME
+                           the name the certificate must carry (and SNI); implies --tls
+    --tls-ca, +tls-ca=FILE trust the CA certificates of FILE instead of the system's;
+                           implies --tls
+    --tls-insecure         DNS over TLS without checking the certificate at all; a line
+                           on standard error says so
     --no-edns, +noedns     send no OPT record (a plain 512-byte question)
     --bufsize, +bufsize=N  the UDP answer size EDNS offers, 512 to 65535 (default 1232)
     --nsid, +nsid          ask for the server's NSID and print it

@@ -46,6 +46,13 @@ struct TCliOptions {
   std::optional<std::string> TrustAnchorFile;
   // Over TCP from the start.
   bool Tcp = false;
+  // DNS over TLS (port 853 unless one is given): the certificate checked against
+  // TlsHostName, else the server's name, else its address; against the CAs of TlsCaFile,
+  // else the system's. TlsInsecure checks nothing, and says so.
+  bool Tls = false;
+  std::optional<std::string> TlsHostName;
+  std::optional<std::string> TlsCaFile;
+  bool TlsInsecure = false;
   // 4 or 6 to restrict the addresses of a server given by name; 0 for any.
   int Family = 0;
   // The question's class code: IN (1), CH (3) or HS (4).

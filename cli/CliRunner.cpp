@@ -67,6 +67,12 @@ void Lookup(TzvDnsQuery& query, const TCliOptions& options, const std::string& s
   query.SetDnssecOK(options.Dnssec);
   query.SetCheckingDisabled(options.Dnssec);
   query.SetUseTcp(options.Tcp);
+  query.SetUseTls(options.Tls);
+  TzvTlsSettings tls;
+  tls.HostName = options.TlsHostName.value_or("");
+  tls.CaFile = options.TlsCaFile.value_or("");
+  tls.Insecure = options.TlsInsecure;
+  query.SetTlsSettings(std::move(tls));
   query.SetAddressFamily(options.Family == 4   ? TzvAddressFamily::afIPv4
                          : options.Family == 6 ? TzvAddressFamily::afIPv6
                                                : TzvAddressFamily::afAny);
@@ -107,6 +113,7 @@ struct TOutcome {
   std::string Server;
   std::int32_t Port = 0;
   std::string Transport = "UDP";
+  TzvTlsInfo Tls;  // over TLS: what the session agreed
   bool Truncated = false;
   double Milliseconds = 0;
   int Tries = 0;
@@ -298,6 +305,19 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
   json.Number(outcome.Port);
   json.Key("transport");
   json.String(outcome.Transport);
+  if (options.Tls) {
+    json.Key("tls");
+    json.BeginObject();
+    json.Key("version");
+    json.String(outcome.Tls.Version);
+    json.Key("cipher");
+    json.String(outcome.Tls.Cipher);
+    json.Key("certificate");
+    json.String(EscapedName(outcome.Tls.Subject));
+    json.Key("certificate_checked");
+    json.Bool(!options.TlsInsecure);
+    json.EndObject();
+  }
   json.Key("truncated");
   json.Bool(outcome.Truncated);
   json.Key("tries");
@@ -363,6 +383,9 @@ void WriteVerbose(std::ostream& err, const TzvDnsQuery& query, const TOutcome& o
   err << ";; server " << EscapedName(outcome.Server) << " port " << outcome.Port << " over "
       << outcome.Transport << (outcome.Truncated ? " (UDP answer truncated)" : "") << ", " << time
       << " ms, " << outcome.Tries << (outcome.Tries == 1 ? " try" : " tries") << '\n';
+  if (!outcome.Tls.Version.empty())
+    err << ";; " << outcome.Tls.Version << ", " << outcome.Tls.Cipher << ", certificate "
+        << EscapedName(outcome.Tls.Subject) << '\n';
   if (outcome.EdnsFallback)
     err << ";; the server refused the question with EDNS; asked again without it\n";
   if (!outcome.Answered) {
@@ -457,7 +480,8 @@ TOutcome LookupWith(TzvDnsQuery& query, const TCliOptions& options, const std::s
   if (!exchange.ServerAddress.empty()) {
     outcome.Server = exchange.ServerAddress;
     outcome.Port = exchange.Port;
-    outcome.Transport = exchange.Transport == TzvDnsTransport::dtTcp ? "TCP" : "UDP";
+    outcome.Transport = DnsTransportName(exchange.Transport);
+    outcome.Tls = exchange.Tls;
     outcome.Truncated = exchange.Truncated;
     outcome.Milliseconds = static_cast<double>(exchange.ElapsedMicroseconds) / 1000.0;
   } else {
@@ -580,6 +604,8 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
       for (const std::string& step : dnssec->Chain)
         err << ";; DNSSEC " << EscapedName(step) << '\n';
   }
+  if (options.TlsInsecure && !outcome.Tls.Version.empty())
+    err << kProgram << "the server's TLS certificate was not checked (--tls-insecure)\n";
   if (!outcome.Failure.empty()) err << kProgram << EscapedName(outcome.Failure) << '\n';
   return outcome.Status;
 }

@@ -648,10 +648,10 @@ void TzvDnsQuery::ExchangeOnce(TzvDnsMessage& req, TMemoryStream& answer, std::i
     OpenDatagramExchange(address, port);
     last_exchange_.ServerAddress = address;
     last_exchange_.Port = port;
-    if (!use_tcp_) ExchangeDatagram(request, answer, address, port, time_out, started);
+    if (!use_tcp_ && !use_tls_) ExchangeDatagram(request, answer, address, port, time_out, started);
   }
-  if (use_tcp_) {
-    last_exchange_.Transport = TzvDnsTransport::dtTcp;
+  if (use_tcp_ || use_tls_) {
+    last_exchange_.Transport = use_tls_ ? TzvDnsTransport::dtTls : TzvDnsTransport::dtTcp;
     ExchangeStream(req, answer, address, port, time_out, started);
     return;
   }
@@ -822,18 +822,33 @@ void TzvDnsQuery::OpenStreamExchange(const std::string& address, std::int32_t po
   connection.SetLocalBinding(LocalBinding());
   connection.SetBitsPerSec(BitsPerSec());
   connection.Open(address, port);
+  if (!use_tls_) return;
+  TzvTlsSettings settings = tls_settings_;
+  settings.Address = address;
+  // The certificate is checked against the name the server was given by, when it was.
+  if (settings.HostName.empty() && Server() != address) settings.HostName = Server();
+  tls_ = std::make_unique<TzvTlsSession>(connection, std::move(settings));
+  tls_->Handshake();
+  last_exchange_.Tls = tls_->Info();
 }
 
 void TzvDnsQuery::SendStream(TMemoryStream& request) {
+  if (tls_ != nullptr) {
+    const auto position = static_cast<std::size_t>(request.Position());
+    tls_->Write(request.Memory() + position, static_cast<std::size_t>(request.Size()) - position);
+    return;
+  }
   stream_connection_->WriteData(&request);
 }
 
 bool TzvDnsQuery::ReceiveStream(TMemoryStream& answer, std::int64_t most) {
   answer.Seek(0, TSeekOrigin::soEnd);
+  if (tls_ != nullptr) return tls_->Read(&answer, most);
   return stream_connection_->ReadData(&answer, most);
 }
 
 void TzvDnsQuery::CloseStreamExchange() {
+  tls_.reset();
   stream_connection_->Close(false);
 }
 
@@ -929,4 +944,16 @@ void TzvDnsQuery::ExtractMailServers() {
 
 TzvMailServerInfo* TzvDnsQuery::GetMailServer() const {
   return mail_servers_->Count() > 0 ? mail_servers_->Items(0) : nullptr;
+}
+
+std::string DnsTransportName(TzvDnsTransport transport) {
+  switch (transport) {
+    case TzvDnsTransport::dtTcp:
+      return "TCP";
+    case TzvDnsTransport::dtTls:
+      return "TLS";
+    case TzvDnsTransport::dtUdp:
+      break;
+  }
+  return "UDP";
 }

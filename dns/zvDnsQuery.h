@@ -14,6 +14,7 @@
 
 #include "base/Classes.h"
 #include "dns/zvDnsMessage.h"
+#include "net/zvTls.h"
 #include "net/zvUdpClient.h"
 
 class TzvHostList;
@@ -94,7 +95,10 @@ class TzvMailServerList : public TzvHostList {
 // The query component
 
 // How the answer of an exchange travelled.
-enum class TzvDnsTransport { dtUdp, dtTcp };
+enum class TzvDnsTransport { dtUdp, dtTcp, dtTls };
+
+// "UDP", "TCP" or "TLS".
+std::string DnsTransportName(TzvDnsTransport transport);
 
 // Which addresses of a server given by host name may be used.
 enum class TzvAddressFamily { afAny, afIPv4, afIPv6 };
@@ -124,6 +128,8 @@ struct TzvDnsExchangeInfo {
   // The server refused the question with EDNS (FORMERR, NOTIMP or SERVFAIL and no OPT in
   // its answer), so it was asked again without.
   bool EdnsFallback = false;
+  // Over TLS: what the session agreed and whose certificate it checked.
+  TzvTlsInfo Tls = {};
 };
 
 // One DNS lookup of one of four kinds (MX, A, PTR, NS), or of AAAA records or any other
@@ -232,6 +238,13 @@ class TzvDnsQuery : public TzvUdpClient {
   // Ask over TCP from the start instead of UDP. Default false.
   bool UseTcp() const { return use_tcp_; }
   void SetUseTcp(bool value) { use_tcp_ = value; }
+  // DNS over TLS: the question goes over TCP inside TLS (the port is the caller's:
+  // 853 is DNS over TLS's), the certificate checked as TlsSettings says. HostName empty:
+  // the server's name when it was given as one, else its address. Default false.
+  bool UseTls() const { return use_tls_; }
+  void SetUseTls(bool value) { use_tls_ = value; }
+  const TzvTlsSettings& TlsSettings() const { return tls_settings_; }
+  void SetTlsSettings(TzvTlsSettings value) { tls_settings_ = std::move(value); }
   // The addresses a server given by host name may have. Default any (the system's
   // first choice).
   TzvAddressFamily AddressFamily() const { return address_family_; }
@@ -348,6 +361,9 @@ class TzvDnsQuery : public TzvUdpClient {
   bool dnssec_ok_ = false;
   bool checking_disabled_ = false;
   bool use_tcp_ = false;
+  bool use_tls_ = false;
+  TzvTlsSettings tls_settings_;
+  std::unique_ptr<TzvTlsSession> tls_;  // the running exchange's session, over TLS
   TzvAddressFamily address_family_ = TzvAddressFamily::afAny;
   TzvDnsRecordClass question_class_ = rcInternet;
   bool use_recursive_queries_ = false;

@@ -178,6 +178,41 @@ TEST(CliArguments, DigPlusOptions) {
   EXPECT_EQ(ParseOk({"--", "+odd.test"}).Name, "+odd.test");
 }
 
+// DNS over TLS: the options, the server's URL form, and port 853 unless one is given.
+TEST(CliArguments, TlsOptionsAndServerUrls) {
+  struct TCase {
+    std::vector<std::string> arguments;
+    const char* server;
+    int port;
+  };
+  const TCase cases[] = {
+      {{"--tls", "@127.0.0.80", "x"}, "127.0.0.80", 853},
+      {{"+tls", "-p", "8853", "@127.0.0.80", "x"}, "127.0.0.80", 8853},
+      {{"@tls://dns.pellamar.test", "x"}, "dns.pellamar.test", 853},
+      {{"-s", "tls://dns.pellamar.test:8853", "x"}, "dns.pellamar.test", 8853},
+      {{"@tls://[::1]:854", "x"}, "::1", 854},
+      {{"@tls://::1", "x"}, "::1", 853},
+  };
+  for (const TCase& c : cases) {
+    const TCliOptions options = ParseOk(c.arguments);
+    EXPECT_TRUE(options.Tls);
+    EXPECT_EQ(options.Server, c.server);
+    EXPECT_EQ(options.Port, c.port) << c.server;
+  }
+  const TCliOptions options =
+      ParseOk({"+tls-hostname=dns.pellamar.test", "--tls-ca", "ca.pem", "--tls-insecure", "x"});
+  EXPECT_TRUE(options.Tls && options.TlsInsecure);
+  EXPECT_EQ(options.TlsHostName, "dns.pellamar.test");
+  EXPECT_EQ(options.TlsCaFile, "ca.pem");
+  const std::pair<std::vector<std::string>, const char*> refused[] = {
+      {{"--tls", "--tcp", "x"}, "--tls and --tcp cannot be combined"},
+      {{"@tls://[::1", "x"}, "unclosed '['"},
+      {{"@tls://host:0", "x"}, "from 1 to 65535"},
+      {{"@tls://", "x"}, "the server must not be empty"}};
+  for (const auto& [arguments, message] : refused)
+    EXPECT_NE(ParseError(arguments).find(message), std::string::npos) << message;
+}
+
 TEST(CliArguments, TheExchangesOptionsInBothSpellings) {
   TCliOptions options = ParseOk({"x"});
   EXPECT_EQ(options.Tries, 3);

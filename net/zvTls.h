@@ -1,0 +1,76 @@
+// TLS over a connected stream, for DNS over TLS and over HTTPS: TLS 1.2 or 1.3 through
+// OpenSSL's libssl, loaded the first time an encrypted lookup needs it (a plain lookup
+// never pays for it). OpenSSL works on memory buffers here and the bytes travel through
+// the connection's own reads and writes, so every wait is the connection's: its time-out
+// counts from Open for the whole exchange, Abort ends it, and the window stays responsive.
+//
+// The server's certificate is checked as a browser checks it: a chain to a trusted CA
+// (the system's store, or the CA file given), valid now, and made out to the name asked
+// for (or to the address, when no name was given). A failed check is an error; nothing is
+// ever sent in plain text instead.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/zvSocket.h"
+
+// Library codes of TLS failures (see net/zvSocketUtils.h for the others).
+inline constexpr std::int32_t kzvErrTlsUnavailable = -9;   // libssl could not be loaded
+inline constexpr std::int32_t kzvErrTlsHandshake = -10;    // no TLS session came about
+inline constexpr std::int32_t kzvErrTlsCertificate = -11;  // the certificate check failed
+
+struct TzvTlsSettings {
+  // The name the certificate must carry, also sent as SNI; empty: check Address instead.
+  std::string HostName;
+  std::string Address;  // the server's numeric address
+  std::string CaFile;   // trust only the CAs of this file; empty: the system's store
+  // No certificate check at all; callers spell this out to the user.
+  bool Insecure = false;
+  // Protocols offered by ALPN ("h2", "http/1.1"), in order of preference; empty: none.
+  std::vector<std::string> Alpn;
+};
+
+// What the session agreed, for --verbose and the status bar.
+struct TzvTlsInfo {
+  std::string Version;  // "TLSv1.3"
+  std::string Cipher;   // "TLS_AES_256_GCM_SHA384"
+  std::string Subject;  // the certificate's subject, "/CN=dns.pellamar.test"
+  std::string Alpn;     // the protocol the server chose; empty: none
+};
+
+class TzvTlsSession {
+ public:
+  // `connection` must be open and outlive the session.
+  TzvTlsSession(TzvTcpClientConnection& connection, TzvTlsSettings settings);
+  ~TzvTlsSession();
+  TzvTlsSession(const TzvTlsSession&) = delete;
+  TzvTlsSession& operator=(const TzvTlsSession&) = delete;
+
+  // Runs the handshake and checks the certificate. Fails with kzvErrTlsCertificate and
+  // the reason ("certificate not trusted", "name mismatch", "expired"), kzvErrTlsHandshake,
+  // kzvErrTlsUnavailable, or the connection's own errors (time-out, Abort, reset).
+  void Handshake();
+  // Sends all of `data` encrypted.
+  void Write(const std::uint8_t* data, std::size_t size);
+  // Writes what arrives, decrypted, at `data`'s position (at most `most` bytes, waiting
+  // for some first); false once the server has closed the session.
+  bool Read(TStream* data, std::int64_t most);
+
+  const TzvTlsInfo& Info() const { return info_; }
+
+ private:
+  struct TState;
+  // Sends what OpenSSL has written to its outgoing buffer.
+  void Flush();
+  // Feeds what the connection receives to OpenSSL; false when the peer closed.
+  bool Fill();
+  [[noreturn]] void Fail(int result, const char* during);
+
+  TzvTcpClientConnection& connection_;
+  TzvTlsSettings settings_;
+  std::unique_ptr<TState> state_;
+  TzvTlsInfo info_;
+};
