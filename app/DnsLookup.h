@@ -41,6 +41,10 @@ class TDnsLookup {
     return kNone;
   }
 
+  // How the questions travel: UDP (TCP when the answer is truncated), TCP, or TLS with the
+  // certificate checked against the system's CAs. Lookups that cannot choose ignore it.
+  virtual void SetTransport(TzvDnsTransport /*transport*/) {}
+
   // DNSSEC: every question asks for the signatures (the DO and CD bits), and CheckDnssec
   // judges the last answer. Lookups that cannot check ignore the setting.
   virtual void SetDnssec(bool /*on*/) {}

@@ -37,6 +37,11 @@ class TzvDnsQueryLookup : public TDnsLookup {
     query_->ResolveNS(name, first_name_server);
   }
 
+  void SetTransport(TzvDnsTransport transport) override {
+    query_->SetUseTcp(transport == TzvDnsTransport::dtTcp);
+    query_->SetUseTls(transport == TzvDnsTransport::dtTls);
+  }
+
   void SetDnssec(bool on) override {
     // CD too: a validating resolver in the middle hands over what fails, for us to judge.
     query_->SetDnssecOK(on);

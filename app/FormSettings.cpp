@@ -49,6 +49,9 @@ TFormSettings LoadFormSettings() {
   form.QueryType = Text(settings, "form/type", [](const QString& t) {
     return !t.isEmpty() && t.size() <= 16 && FitsServer(t);
   });
+  form.Transport = Text(settings, "form/transport", [](const QString& t) {
+    return !t.isEmpty() && t.size() <= 8 && FitsServer(t);
+  });
   const QString dnssec = settings.value(QStringLiteral("form/dnssec")).toString();
   if (dnssec == u"true" || dnssec == u"false") form.Dnssec = dnssec == u"true";
   form.Geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
@@ -67,6 +70,7 @@ void SaveFormSettings(const TFormSettings& form) {
   put("form/port", form.Port);
   put("form/timeout", form.TimeOut);
   put("form/type", form.QueryType);
+  put("form/transport", form.Transport);
   if (form.Dnssec) settings.setValue(QStringLiteral("form/dnssec"), *form.Dnssec);
   settings.setValue(QStringLiteral("window/geometry"), form.Geometry);
   settings.setValue(QStringLiteral("servers/recent"), form.RecentServers);

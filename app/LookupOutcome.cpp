@@ -8,6 +8,7 @@
 #include "cli/ResultText.h"
 #include "dns/zvUtils.h"
 #include "net/zvSocketUtils.h"
+#include "net/zvTls.h"
 
 namespace {
 
@@ -26,6 +27,11 @@ std::string SocketFailureName(std::int32_t code) {
       return "detenida";
     case kzvErrInvalidHostAddress:
       return "dirección no válida";
+    case kzvErrTlsCertificate:
+      return "certificado rechazado";
+    case kzvErrTlsHandshake:
+    case kzvErrTlsUnavailable:
+      return "fallo de TLS";
     case kzvErrInvalidPort:
       return "puerto no válido";
     case kNetworkUnreachable:

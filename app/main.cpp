@@ -56,6 +56,18 @@ constexpr const char* kDefaultServer = "192.168.0.1";
 constexpr const char* kDefaultPort = "53";
 constexpr const char* kDefaultTimeOut = "5";
 
+// The transports cbTransport offers, with the port each one's servers listen on.
+struct TTransportChoice {
+  const char* Caption;
+  TzvDnsTransport Transport;
+  const char* Port;
+};
+constexpr TTransportChoice kTransports[] = {
+    {"UDP", TzvDnsTransport::dtUdp, "53"},
+    {"TCP", TzvDnsTransport::dtTcp, "53"},
+    {"TLS", TzvDnsTransport::dtTls, "853"},
+};
+
 // The query types cbNameType offers, in the order of its entries, with the lookup each
 // one runs: the list and the dispatch both come from this table.
 struct TQueryType {
@@ -324,6 +336,23 @@ void TfrmMain::BuildPanel() {
   edtPort->setFixedWidth(EditWidthFor(*edtPort, kPortSample));
   edtTimeOut = MakeEdit(Panel1, "edtTimeOut", kDefaultTimeOut);
   edtTimeOut->setFixedWidth(EditWidthFor(*edtTimeOut, kTimeOutSample));
+  cbTransport = MakeChild<QComboBox>(Panel1);
+  cbTransport->setObjectName(QStringLiteral("cbTransport"));
+  cbTransport->setEditable(false);
+  for (const TTransportChoice& choice : kTransports)
+    cbTransport->addItem(QString::fromLatin1(choice.Caption));
+  cbTransport->setToolTip(
+      QStringLiteral("Cómo viajan las preguntas: UDP (TCP si la respuesta no cabe), TCP, o "
+                     "TLS (DNS sobre TLS, puerto 853, con el certificado del servidor "
+                     "comprobado)."));
+  connect(cbTransport, &QComboBox::currentIndexChanged, this, [this](int index) {
+    // The port follows the transport while it is the previous one's own; a port the
+    // user typed stays.
+    if (index < 0) return;
+    if (edtPort->text() == QString::fromLatin1(kTransports[transport_].Port))
+      edtPort->setText(QString::fromLatin1(kTransports[index].Port));
+    transport_ = index;
+  });
   chkDnssec = MakeChild<QCheckBox>(Panel1);
   chkDnssec->setObjectName(QStringLiteral("chkDnssec"));
   chkDnssec->setText(QStringLiteral("DNSSEC"));
@@ -353,7 +382,11 @@ void TfrmMain::BuildPanel() {
   grid->setHorizontalSpacing(kPanelColumnGap);
   grid->setVerticalSpacing(kPanelRowGap);
   grid->addWidget(Label1, 0, 0, kCaption);
-  grid->addWidget(edtDnsServer, 0, 1, 1, 5);
+  auto* server = new QHBoxLayout;  // the grid takes it over below
+  server->setSpacing(kPanelColumnGap);
+  server->addWidget(edtDnsServer, 1);
+  server->addWidget(cbTransport);
+  grid->addLayout(server, 0, 1, 1, 5);
   grid->addWidget(Label3, 1, 0, kCaption);
   grid->addWidget(edtName, 1, 1, 1, 5);
   grid->addWidget(Label2, 2, 0, kCaption);
@@ -376,7 +409,8 @@ void TfrmMain::BuildPanel() {
   grid->addLayout(buttons, 3, 0, 1, 6);
 
   // Tab order 0 to 7.
-  setTabOrder(edtDnsServer, edtName);
+  setTabOrder(edtDnsServer, cbTransport);
+  setTabOrder(cbTransport, edtName);
   setTabOrder(edtName, cbNameType);
   setTabOrder(cbNameType, chkDnssec);
   setTabOrder(chkDnssec, edtPort);
@@ -391,6 +425,7 @@ void TfrmMain::BuildPanel() {
   for (QLineEdit* field : {edtDnsServer, edtName, edtPort, edtTimeOut})
     connect(field, &QLineEdit::returnPressed, this, &TfrmMain::PressResolver);
   cbNameType->installEventFilter(this);
+  cbTransport->installEventFilter(this);
   edtDnsServer->installEventFilter(this);
   chkDnssec->installEventFilter(this);
 
@@ -419,7 +454,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
         TakeListedServer(memResult->textCursor().block()))
       return true;
   }
-  if ((watched == cbNameType || watched == chkDnssec) && event->type() == QEvent::KeyPress) {
+  if ((watched == cbNameType || watched == cbTransport || watched == chkDnssec) &&
+      event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
       PressResolver();
@@ -451,6 +487,14 @@ void TfrmMain::RestoreForm() {
                                   Qt::CaseInsensitive) == 0)
         cbNameType->setCurrentIndex(static_cast<int>(i));
   if (form.Dnssec) chkDnssec->setChecked(*form.Dnssec);
+  if (form.Transport)
+    for (std::size_t i = 0; i < std::size(kTransports); ++i)
+      if (*form.Transport == QString::fromLatin1(kTransports[i].Caption)) {
+        // The remembered port stays as it was, whatever the transport's own.
+        transport_ = static_cast<int>(i);
+        const QSignalBlocker quiet(cbTransport);
+        cbTransport->setCurrentIndex(static_cast<int>(i));
+      }
   // A geometry from another screen that no longer fits is put right by Qt.
   if (!form.Geometry.isEmpty()) restoreGeometry(form.Geometry);
   recent_servers_ = form.RecentServers;
@@ -466,6 +510,7 @@ void TfrmMain::SaveForm() const {
   if (type >= 0 && type < static_cast<int>(std::size(kQueryTypes)))
     form.QueryType = QString::fromStdString(DnsTypeText(kQueryTypes[type].Type));
   form.Dnssec = chkDnssec->isChecked();
+  form.Transport = cbTransport->currentText();
   form.Geometry = saveGeometry();
   form.RecentServers = recent_servers_;
   SaveFormSettings(form);
@@ -592,6 +637,9 @@ void TfrmMain::RunLookup() {
   FDnsQuery->SetPort(StrToInt(Text(edtPort)));
   FDnsQuery->SetTimeOut(TimeOutMilliseconds(Text(edtTimeOut)));
   FDnsQuery->SetDnssec(chkDnssec->isChecked());
+  const int transport = cbTransport->currentIndex();
+  FDnsQuery->SetTransport(transport >= 0 ? kTransports[transport].Transport
+                                         : TzvDnsTransport::dtUdp);
   const int type = cbNameType->currentIndex();
   if (type < 0 || type >= static_cast<int>(std::size(kQueryTypes)))
     throw Exception("No query type is selected");

@@ -58,6 +58,8 @@ class TfrmMain : public QMainWindow {
   QPushButton* btnAcercaDe;
   // Asks for the signatures and checks the answer's chain of trust; beside the type list.
   QCheckBox* chkDnssec;
+  // UDP, TCP or TLS, beside the server; the port follows it unless one was typed.
+  QComboBox* cbTransport;
 
   // The status bar's panels: the web address, then the outcome of the last lookup (its
   // result, how long the answer took, UDP or TCP), with the details in tooltips, and last
@@ -148,6 +150,7 @@ class TfrmMain : public QMainWindow {
   bool stop_requested_ = false;  // the running lookup was asked to stop
   int result_lines_ = 0;         // lines in memResult
   int running_type_ = 0;         // the cbNameType entry the last lookup asked
+  int transport_ = 0;            // the cbTransport entry the port last followed
   // Where each lookup's lines start in memResult, with the header the saved file gives it.
   std::vector<std::pair<int, std::string>> block_headers_;
   QStringList recent_servers_;

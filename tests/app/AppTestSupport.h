@@ -97,7 +97,7 @@ inline void OnNextModal(std::function<void(QWidget*)> action) {
 inline void ExpectPanelShowsEverything(const QWidget& panel,
                                        const std::vector<std::pair<QLineEdit*, QString>>& samples) {
   const QList<QWidget*> controls = panel.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-  ASSERT_EQ(controls.size(), 14);
+  ASSERT_EQ(controls.size(), 15);
   for (QWidget* a : controls) {
     const std::string name = a->objectName().toStdString();
     EXPECT_TRUE(panel.rect().contains(a->geometry())) << name;

@@ -349,6 +349,25 @@ TEST(ResolverAgainstNsd, TxtAndSoaAreListedAsTheCompanionListsThem) {
   EXPECT_EQ(window.RecentServers(), QStringList{"127.0.0.1"});
 }
 
+// DNS over TLS from the window, trusting the namespace's test CA the way OpenSSL lets any
+// program be told (SSL_CERT_FILE): the answer, "TLS" in the bar; a server whose
+// certificate has expired gets the error lines and the reason in the tooltip.
+TEST(TlsAgainstUnbound, TheWindowAsksOverTlsAndRefusesAWrongCertificate) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const std::string ca = std::string(std::getenv("PELLAMAR_NETNS_RUN")) + "/tls/ca.pem";
+  setenv("SSL_CERT_FILE", ca.c_str(), 1);
+  auto unset = ScopeExit([] { unsetenv("SSL_CERT_FILE"); });
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  window.cbTransport->setCurrentText("TLS");
+  EXPECT_EQ(Resolve(window, 5, "info.pellamar.test", "dns.pellamar.test", "853"),
+            (Lines{"====== Textos ======", "info.pellamar.test, \"Pellamar test zone\"", ""}));
+  EXPECT_EQ(Panel(window, 3), "TLS");
+  EXPECT_EQ(Resolve(window, 5, "info.pellamar.test", "expired.pellamar.test", "853"), kErrorLines);
+  EXPECT_EQ(Panel(window, 1), "certificado rechazado");
+  EXPECT_TRUE(window.StatusPanels[1]->toolTip().contains("expired"));
+}
+
 // The DNSSEC box against the signed tree behind its non-validating resolver, trusting the
 // tree's own root key: delv's verdicts, in the status bar, with the answer still shown.
 TEST(DnssecAgainstSignedTree, TheVerdictShowsInTheStatusBar) {

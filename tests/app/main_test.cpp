@@ -87,12 +87,13 @@ TEST(MainWindowLayout, TheFieldsAndPaneStretchAndTheSmallestSizeShowsEverything)
   TfrmMain& w = t.window;
   ShowAndActivate(w);
   EXPECT_EQ(w.StatusPanels[0]->text(), "https://pellamar.example.org/");
-  const int server = w.edtDnsServer->width(), port = w.edtPort->width();
+  const int server = w.edtDnsServer->width(), name = w.edtName->width();
+  const int port = w.edtPort->width();
   const int panel = w.Panel1->height(), pane = w.memResult->height();
   w.resize(w.width() + 200, w.height() + 100);
   QTest::qWait(20);
   EXPECT_EQ(w.edtDnsServer->width(), server + 200);
-  EXPECT_EQ(w.edtName->width(), server + 200);
+  EXPECT_EQ(w.edtName->width(), name + 200);
   EXPECT_EQ(w.edtPort->width(), port);
   EXPECT_EQ(w.Panel1->height(), panel);
   EXPECT_EQ(w.memResult->height(), pane + 100);
@@ -185,9 +186,9 @@ TEST(MainWindowKeyboard, TabWalksTheControlsAndSkipsThePane) {
   ShowAndActivate(w);
   w.edtDnsServer->setFocus();
   QApplication::processEvents();
-  const std::vector<QWidget*> order = {w.edtName,     w.cbNameType,  w.chkDnssec,
-                                       w.edtPort,     w.edtTimeOut,  w.btnResolver,
-                                       w.btnListaDNS, w.btnAcercaDe, w.edtDnsServer};
+  const std::vector<QWidget*> order = {w.cbTransport, w.edtName,     w.cbNameType,  w.chkDnssec,
+                                       w.edtPort,     w.edtTimeOut,  w.btnResolver, w.btnListaDNS,
+                                       w.btnAcercaDe, w.edtDnsServer};
   for (QWidget* next : order) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
@@ -618,6 +619,20 @@ TEST(StatusBar, NamesTheServerWithABusyCursorWhileWaitingThenTellsTheOutcome) {
   EXPECT_EQ(PaneLines(w), (Lines{kErrorLines[0], kErrorLines[1], kErrorLines[0], kErrorLines[1]}));
 }
 
+TEST(MainWindowTransport, ThePortFollowsTheTransportUnlessOneWasTyped) {
+  TWindowUnderTest t;
+  TfrmMain& w = t.window;
+  EXPECT_EQ(w.cbTransport->currentText(), "UDP");
+  w.cbTransport->setCurrentText("TLS");
+  EXPECT_EQ(w.edtPort->text(), "853");
+  w.btnResolver->click();
+  w.cbTransport->setCurrentText("TCP");
+  EXPECT_EQ(w.edtPort->text(), "53");
+  w.edtPort->setText("5353");
+  w.cbTransport->setCurrentText("TLS");
+  EXPECT_EQ(w.edtPort->text(), "5353");
+}
+
 TEST(MainWindowMemory, TheFormAndRecentServersComeBackInTheNextWindow) {
   QSize size;
   {
@@ -626,6 +641,7 @@ TEST(MainWindowMemory, TheFormAndRecentServersComeBackInTheNextWindow) {
     ShowAndActivate(w);
     w.cbNameType->setCurrentIndex(5);  // TXT
     w.chkDnssec->setChecked(true);
+    w.cbTransport->setCurrentText("TLS");
     w.edtPort->setText("5353");
     w.edtTimeOut->setText("3");
     // Twelve servers answer; the ten last are offered, the latest first, each once.
@@ -647,6 +663,7 @@ TEST(MainWindowMemory, TheFormAndRecentServersComeBackInTheNextWindow) {
   EXPECT_EQ(w.edtTimeOut->text(), "3");
   EXPECT_TRUE(w.cbNameType->currentText().startsWith("TXT "));
   EXPECT_TRUE(w.chkDnssec->isChecked());
+  EXPECT_EQ(w.cbTransport->currentText(), "TLS");
   EXPECT_EQ(w.size(), size);
   ShowAndActivate(w);
   w.edtDnsServer->setFocus();
