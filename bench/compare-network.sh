@@ -6,7 +6,8 @@
 #    also retries after the truncated datagram;
 #  - a UDP port nobody listens on (ICMP port unreachable) with a 3-second time-out;
 #  - a lookup whose first datagram is lost (a relay drops every other question), each
-#    tool with its default time-out and tries.
+#    tool with its default time-out and tries;
+#  - a lookup over DNS over TLS with the certificate checked, beside kdig +tls and dig +tls.
 #
 #   bench/compare-network.sh [BUILD_DIR] [HYPERFINE_OPTION...]
 set -uo pipefail
@@ -44,3 +45,16 @@ hyperfine --shell=none --warmup 1 --runs 10 "$@" \
   --command-name "dig" "dig @127.0.0.1 -p $relay_port host4.pellamar.test A +timeout=5 +tries=3" \
   --command-name "kdig" "kdig @127.0.0.1 -p $relay_port host4.pellamar.test A" \
   --command-name "drill" "drill -p $relay_port host4.pellamar.test @127.0.0.1 A"
+
+# DNS over TLS to the namespace's Unbound (tests/netns/start-tls.sh), each tool checking
+# the certificate against the test CA for the server's name: one whole lookup, handshake
+# included.
+tls=$PELLAMAR_NETNS_RUN/tls
+echo "== DNS over TLS, certificate checked (Unbound on 127.0.0.80:853) =="
+hyperfine --shell=none --warmup 5 --runs 50 "$@" \
+  --command-name "pellamar-cli --tls" \
+  "$cli @127.0.0.80 --tls --tls-hostname dns.pellamar.test --tls-ca $tls/ca.pem txt info.pellamar.test" \
+  --command-name "kdig +tls" \
+  "kdig @127.0.0.80 +tls +tls-hostname=dns.pellamar.test +tls-ca=$tls/ca.pem info.pellamar.test TXT" \
+  --command-name "dig +tls" \
+  "dig @127.0.0.80 +tls +tls-hostname=dns.pellamar.test +tls-ca=$tls/ca.pem info.pellamar.test TXT"

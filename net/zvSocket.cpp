@@ -181,6 +181,19 @@ void TzvNetworkStream::EnableBroadcast() {
     RaiseLastSocketError();
 }
 
+void TzvNetworkStream::DisableDelay() {
+  const std::int32_t on = 1;
+  if (ws::setsockopt(Handle(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == ws::SOCKET_ERROR)
+    RaiseLastSocketError();
+  AcknowledgeAtOnce();
+}
+
+void TzvNetworkStream::AcknowledgeAtOnce() {
+  const std::int32_t on = 1;
+  // Linux turns quick acknowledgements off again by itself: a hint, re-armed per read.
+  ws::setsockopt(Handle(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+}
+
 void TzvNetworkStream::Listen() {
   peer_closed_ = false;
   ClearPendingAction();

@@ -44,6 +44,14 @@ class TzvNetworkStream : public TObject {
   // Binds to the first free port of [lowest, highest] (1..65535, else -3).
   virtual void BindRange(TzvIPAddress& address, int lowest, int highest);
   virtual void EnableBroadcast();
+  // Sends each write at once (TCP_NODELAY): a protocol of several small writes that each
+  // wait on the peer (a TLS handshake, then the question) would otherwise stall on the
+  // peer's delayed acknowledgements.
+  virtual void DisableDelay();
+  // Acknowledges what arrives at once rather than after the usual short delay, for the
+  // same protocols: a peer whose own small writes wait on our acknowledgement answers
+  // sooner. Linux drops the setting by itself, so it is made again after each read.
+  void AcknowledgeAtOnce();
   virtual void Listen();
   // Takes the first waiting connection; the listening socket is closed once it succeeded.
   virtual void Accept();

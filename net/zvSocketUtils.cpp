@@ -61,7 +61,9 @@ std::string SystemErrorText(std::int32_t code) {
   return Trim(buffer);
 }
 
-void RaiseSocketError(std::int32_t code) { throw EzvSocketError(SystemErrorText(code), code); }
+void RaiseSocketError(std::int32_t code) {
+  throw EzvSocketError(SystemErrorText(code), code);
+}
 
 void RaiseSocketErrorText(const std::string& text, std::int32_t code) {
   throw EzvSocketError(text, code);

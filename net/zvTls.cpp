@@ -154,12 +154,15 @@ void TzvTlsSession::Flush() {
 
 bool TzvTlsSession::Fill() {
   TMemoryStream in;
-  if (!connection_.ReadData(&in, kChunk) && in.Size() == 0) return false;
+  const bool more = connection_.ReadData(&in, kChunk);
+  connection_.GetNetworkStream().AcknowledgeAtOnce();
+  if (!more && in.Size() == 0) return false;
   return Ssl().BIO_write(state_->incoming, in.Memory(), static_cast<int>(in.Size())) > 0;
 }
 
 void TzvTlsSession::Handshake() {
   const TLibSsl& ssl = Ssl();
+  connection_.GetNetworkStream().DisableDelay();
   state_ = std::make_unique<TState>();
   state_->context = ssl.SSL_CTX_new(ssl.TLS_client_method());
   if (state_->context == nullptr) Fail(0, "set-up");
