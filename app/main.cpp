@@ -529,7 +529,14 @@ bool TfrmMain::TakeListedServer(const QTextBlock& block) {
   QTextBlock above = block.previous();
   while (above.isValid() && above.text().startsWith(prefix)) above = above.previous();
   if (!above.isValid() || above.text().toStdString() != DnsServerListHeading()) return false;
-  edtDnsServer->setText(block.text().mid(prefix.size()));
+  // A server on another port is listed as "ADDRESS -p PORT": each goes to its field.
+  QString server = block.text().mid(prefix.size());
+  const QString port_mark = QStringLiteral(" -p ");
+  if (const qsizetype at = server.indexOf(port_mark); at >= 0) {
+    edtPort->setText(server.mid(at + port_mark.size()));
+    server.truncate(at);
+  }
+  edtDnsServer->setText(server);
   edtDnsServer->setFocus(Qt::OtherFocusReason);
   return true;
 }
@@ -566,6 +573,8 @@ void TfrmMain::SaveResultsAs() {
 }
 
 void TfrmMain::ClearResults() {
+  // The running lookup's lines are still to come below its place in the pane.
+  if (lookup_running_) return;
   memResult->clear();
   result_lines_ = 0;
   block_headers_.clear();

@@ -676,7 +676,8 @@ TEST(MainWindowMemory, TheFormAndRecentServersComeBackInTheNextWindow) {
 
 TEST(MainWindowResults, SavedWithHeadersClearedAndAListedServerTakenIntoTheForm) {
   auto registry = std::make_shared<TzvMemoryRegistry>();
-  registry->WriteString(std::string(kDnsInterfacesKey) + "eth0", "NameServer", "127.0.0.53");
+  registry->WriteString(std::string(kDnsInterfacesKey) + "eth0", "NameServer",
+                        "127.0.0.53 127.0.0.54:5353");
   TWindowUnderTest t(registry);
   TfrmMain& w = t.window;
   ShowAndActivate(w);
@@ -697,9 +698,13 @@ TEST(MainWindowResults, SavedWithHeadersClearedAndAListedServerTakenIntoTheForm)
                      w.memResult->cursorRect(QTextCursor(error)).center());
   EXPECT_EQ(w.edtDnsServer->text(), "192.168.0.1");
   const QTextBlock listed = error.previous().previous();
-  ASSERT_EQ(listed.text(), " - 127.0.0.53");
+  ASSERT_EQ(listed.text(), " - 127.0.0.54 -p 5353");
   QTest::mouseDClick(w.memResult->viewport(), Qt::LeftButton, {},
                      w.memResult->cursorRect(QTextCursor(listed)).center());
+  EXPECT_EQ(w.edtDnsServer->text(), "127.0.0.54");
+  EXPECT_EQ(w.edtPort->text(), "5353");
+  QTest::mouseDClick(w.memResult->viewport(), Qt::LeftButton, {},
+                     w.memResult->cursorRect(QTextCursor(listed.previous())).center());
   EXPECT_EQ(w.edtDnsServer->text(), "127.0.0.53");
 
   QTemporaryDir dir;
@@ -709,13 +714,13 @@ TEST(MainWindowResults, SavedWithHeadersClearedAndAListedServerTakenIntoTheForm)
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
   const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n');
   const QRegularExpression header(R"(^; A www\.pellamar\.test @192\.168\.0\.1, \d\d:\d\d:\d\d$)");
-  ASSERT_GE(lines.size(), 8);
+  ASSERT_GE(lines.size(), 9);
   EXPECT_TRUE(header.match(lines[0]).hasMatch()) << lines[0].toStdString();
   EXPECT_EQ(lines[1], "====== Hosts ======");
   EXPECT_EQ(lines[2], "www.pellamar.test, 127.0.0.7");
   EXPECT_EQ(lines[4], "====== Servidores DNS Locales ======");
-  EXPECT_TRUE(header.match(lines[6]).hasMatch()) << lines[6].toStdString();
-  EXPECT_EQ(lines[7], "====== Error ======");
+  EXPECT_TRUE(header.match(lines[7]).hasMatch()) << lines[7].toStdString();
+  EXPECT_EQ(lines[8], "====== Error ======");
   EXPECT_EQ(w.SaveResults(dir.filePath("no/such/folder/x.txt")).isEmpty(), false);
 
   QTest::keyClick(&w, Qt::Key_L, Qt::ControlModifier);
@@ -725,5 +730,6 @@ TEST(MainWindowResults, SavedWithHeadersClearedAndAListedServerTakenIntoTheForm)
   ASSERT_EQ(w.SaveResults(path), QString());
   saved.close();
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-  EXPECT_EQ(saved.readAll(), "====== Servidores DNS Locales ======\n - 127.0.0.53\n");
+  EXPECT_EQ(saved.readAll(),
+            "====== Servidores DNS Locales ======\n - 127.0.0.53\n - 127.0.0.54 -p 5353\n");
 }
