@@ -300,7 +300,8 @@ TEST(CliArguments, NearSpellingsAreNotOptions) {
     EXPECT_EQ(ParseError({"x", word}),
               std::string("unknown option ") + word +
                   " (of dig's +options, pellamar-cli reads +short, +norecurse, +recurse, "
-                  "+tries, +tcp, +notcp, +noedns, +bufsize, +nsid, +dnssec and +class)");
+                  "+tries, +tcp, +notcp, +tls, +tls-hostname, +tls-ca, +noedns, +bufsize, "
+                  "+nsid, +dnssec and +class)");
   // A lone dash, plus or at-sign is a word, as is anything after "--".
   EXPECT_EQ(ParseOk({"mx", "-"}).Name, "-");
   EXPECT_EQ(ParseOk({"+"}).Name, "+");
