@@ -755,10 +755,9 @@ void TfrmMain::btnResolverClick() {
                                             : TzvDnsExchangeInfo{};
     ShowOutcome(DescribeOutcome(exchange, sorted));
     // A denial (NXDOMAIN) is judged as well as an answer: its proof is signed too.
-    constexpr std::int32_t kNameError = 3;
     const bool judged = sorted.Kind == TLookupFailureKind::kNone ||
                         (sorted.Kind == TLookupFailureKind::kDns && exchange.Answered &&
-                         exchange.ResponseCode == kNameError);
+                         exchange.ResponseCode == kzvDnsResponseNameError);
     if (sorted.Kind == TLookupFailureKind::kNone || exchange.Answered) RememberServer();
     if (chkDnssec->isChecked() && judged && FDnsQuery) ShowDnssec();
     if (failure) {

@@ -384,8 +384,9 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
       if (answer.Queries().Count() == 0)
         return Result(TzvDnssecVerdict::Indeterminate, "the answer holds no question");
       const TzvDnsRecord& question = *answer.Queries().Items(0);
-      TzvDnssecResult result = DenialOf(answer, DnssecCanonicalName(question.Name),
-                                        question.RecordType, answer.Header().ResponseCode == 3);
+      TzvDnssecResult result =
+          DenialOf(answer, DnssecCanonicalName(question.Name), question.RecordType,
+                   answer.Header().ResponseCode == kzvDnsResponseNameError);
       result.Chain = chain_;
       return result;
     }

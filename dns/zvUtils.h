@@ -22,6 +22,8 @@ inline constexpr const char* SzvDnsInvalidSize = "The size of the datagram is in
 inline constexpr const char* SzvDnsFormatError = "Format error";
 inline constexpr const char* SzvDnsServerFailure = "Server failure";
 inline constexpr const char* SzvDnsNameError = "No such name";
+// The response code of "No such name" (NXDOMAIN).
+inline constexpr std::int32_t kzvDnsResponseNameError = 3;
 inline constexpr const char* SzvDnsNotImplemented = "Not implemented";
 inline constexpr const char* SzvDnsRefused = "Refused";
 inline constexpr const char* SzvDnsUnspecifiedError = "Unspecified error";

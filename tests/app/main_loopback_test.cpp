@@ -354,7 +354,7 @@ TEST(ResolverAgainstNsd, TxtAndSoaAreListedAsTheCompanionListsThem) {
 // certificate has expired gets the error lines and the reason in the tooltip.
 TEST(TlsAgainstUnbound, TheWindowAsksOverTlsAndRefusesAWrongCertificate) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  const std::string ca = std::string(std::getenv("PELLAMAR_NETNS_RUN")) + "/tls/ca.pem";
+  const std::string ca = NetnsRunDir() + "/tls/ca.pem";
   setenv("SSL_CERT_FILE", ca.c_str(), 1);
   auto unset = ScopeExit([] { unsetenv("SSL_CERT_FILE"); });
   TQtWaiterInstallation waiter;
@@ -372,9 +372,7 @@ TEST(TlsAgainstUnbound, TheWindowAsksOverTlsAndRefusesAWrongCertificate) {
 // tree's own root key: delv's verdicts, in the status bar, with the answer still shown.
 TEST(DnssecAgainstSignedTree, TheVerdictShowsInTheStatusBar) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  const char* run = std::getenv("PELLAMAR_NETNS_RUN");
-  ASSERT_NE(run, nullptr);
-  const std::string anchor = std::string(run) + "/dnssec/root.anchor";
+  const std::string anchor = NetnsRunDir() + "/dnssec/root.anchor";
   setenv("PELLAMAR_TRUST_ANCHOR", anchor.c_str(), 1);
   auto unset = ScopeExit([] { unsetenv("PELLAMAR_TRUST_ANCHOR"); });
   TQtWaiterInstallation waiter;

@@ -4,8 +4,6 @@
 // own validator decides for it too: each case is judged by both, and the verdicts compared.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -31,35 +29,19 @@ constexpr const char* kSecureNegative = "\n; negative response, fully validated\
 constexpr const char* kUnsigned = "\n; unsigned answer\n";
 constexpr const char* kFailed = ";; resolution failed: ";
 
-std::string RunDir() {
-  const char* dir = std::getenv("PELLAMAR_NETNS_RUN");
-  return dir != nullptr ? dir : "";
-}
-
-// What a shell command prints on both streams, after a newline (so that a verdict on the
-// first line is found as a whole line too).
-std::string Output(const std::string& command) {
-  std::string out = "\n";
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return out;
-  std::array<char, 4096> buffer{};
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
-  pclose(pipe);
-  return out;
-}
-
 // delv's answer to one question; the timeout fails a case of a tree that stopped answering
 // instead of hanging it.
 std::string Delv(const std::string& anchor, const std::string& name, const std::string& type) {
-  return Output("timeout 30 delv @127.0.0.53 -a '" + anchor + "' +root=. " + name + " " + type);
+  // After a newline, so that a verdict on the first line is found as a whole line too.
+  return "\n" + CommandOutput("timeout 30 delv @127.0.0.53 -a '" + anchor + "' +root=. " + name +
+                              " " + type);
 }
 
 TEST(DnssecTree, DelvAndWeReachTheSameVerdicts) {
   REQUIRE_LOOPBACK_NAMESPACE();
   ASSERT_EQ(std::system("command -v delv >/dev/null 2>&1"), 0)
       << "delv is not installed (scripts/install-deps.sh server)";
-  const std::string anchor = RunDir() + "/dnssec/delv.anchor";
+  const std::string anchor = NetnsRunDir() + "/dnssec/delv.anchor";
   ASSERT_EQ(std::system(("test -s '" + anchor + "'").c_str()), 0)
       << anchor << " is missing: tests/netns/start-dnssec.sh did not run";
 
@@ -139,8 +121,8 @@ TEST(DnssecTree, DelvAndWeReachTheSameVerdicts) {
 // of the bogus-ds zone, a validating resolver would answer SERVFAIL; this one answers.
 TEST(DnssecTree, ResolverPassesSignaturesWithoutAd) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  const std::string out =
-      Output("timeout 30 dig @127.0.0.53 +dnssec +noall +comments +answer www.bogus-ds.example A");
+  const std::string out = CommandOutput(
+      "timeout 30 dig @127.0.0.53 +dnssec +noall +comments +answer www.bogus-ds.example A");
   EXPECT_NE(out.find("status: NOERROR"), std::string::npos) << out;
   EXPECT_NE(out.find("192.0.2.51"), std::string::npos) << out;
   EXPECT_NE(out.find("RRSIG\tA 13 "), std::string::npos) << out;

@@ -5,8 +5,6 @@
 // the case it stands for. Our own client's tests lean on these servers behaving so.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -28,23 +26,6 @@ struct ServerCase {
 
 constexpr const char* kData = "\"Pellamar test zone\"";
 
-std::string RunDir() {
-  const char* dir = std::getenv("PELLAMAR_NETNS_RUN");
-  return dir != nullptr ? dir : "";
-}
-
-// What a shell command prints on both streams.
-std::string Output(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return out;
-  std::array<char, 4096> buffer{};
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
-  pclose(pipe);
-  return out;
-}
-
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
@@ -55,7 +36,7 @@ TEST(TlsServers, KdigSeesEachServerAsIntended) {
   REQUIRE_LOOPBACK_NAMESPACE();
   ASSERT_EQ(std::system("command -v kdig >/dev/null 2>&1"), 0)
       << "kdig is not installed (scripts/install-deps.sh server)";
-  const std::string tls = RunDir() + "/tls";
+  const std::string tls = NetnsRunDir() + "/tls";
   ASSERT_EQ(std::system(("test -s '" + tls + "/ca.pem'").c_str()), 0)
       << tls << "/ca.pem is missing: tests/netns/start-tls.sh did not run";
 
@@ -105,7 +86,7 @@ TEST(TlsServers, KdigSeesEachServerAsIntended) {
     const std::string options = Replace(Replace(c.options, "{ca}", "'" + tls + "/ca.pem'"),
                                         "{other-ca}", "'" + tls + "/other-ca.pem'");
     const std::string out =
-        Output("timeout 10 kdig -d +timeout=2 +retry=0 " + options + " " + c.question);
+        CommandOutput("timeout 10 kdig -d +timeout=2 +retry=0 " + options + " " + c.question);
     for (const char* expected : c.expected)
       EXPECT_NE(out.find(expected), std::string::npos) << "missing: " << expected << "\n" << out;
     EXPECT_EQ(out.find(kData) != std::string::npos, c.answers) << out;

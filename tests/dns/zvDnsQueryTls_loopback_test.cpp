@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 
 #include "dns/zvDnsQuery.h"
@@ -15,8 +14,7 @@
 namespace {
 
 std::string TlsFile(const char* name) {
-  const char* run = std::getenv("PELLAMAR_NETNS_RUN");
-  return std::string(run != nullptr ? run : "") + "/tls/" + name;
+  return NetnsRunDir() + "/tls/" + name;
 }
 
 TEST(DnsOverTls, OnlyACertificateThatHoldsGetsTheQuestion) {

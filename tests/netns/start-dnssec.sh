@@ -32,21 +32,8 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 templates=$here/dnssec
 
-fail() {
-  echo "start-dnssec: $*" >&2
-  exit 1
-}
-
-if [ "${PELLAMAR_NETNS_INNER:-}" != 1 ] || [ -z "${PELLAMAR_NETNS_RUN:-}" ]; then
-  fail "runs only inside the namespace made by tests/netns/run-in-netns.sh"
-fi
-find_tool() {
-  local path
-  path=$(command -v "$1" || true)
-  [ -n "$path" ] || path=/usr/sbin/$1
-  [ -x "$path" ] || fail "$1 is not installed (scripts/install-deps.sh server)"
-  echo "$path"
-}
+starter=start-dnssec
+source "$here/starter-common.sh"
 nsd_bin=$(find_tool nsd)
 unbound_bin=$(find_tool unbound)
 keygen=$(find_tool ldns-keygen)

@@ -30,21 +30,8 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 templates=$here/tls
 
-fail() {
-  echo "start-tls: $*" >&2
-  exit 1
-}
-
-if [ "${PELLAMAR_NETNS_INNER:-}" != 1 ] || [ -z "${PELLAMAR_NETNS_RUN:-}" ]; then
-  fail "runs only inside the namespace made by tests/netns/run-in-netns.sh"
-fi
-find_tool() {
-  local path
-  path=$(command -v "$1" || true)
-  [ -n "$path" ] || path=/usr/sbin/$1
-  [ -x "$path" ] || fail "$1 is not installed (scripts/install-deps.sh server)"
-  echo "$path"
-}
+starter=start-tls
+source "$here/starter-common.sh"
 unbound_bin=$(find_tool unbound)
 openssl_bin=$(find_tool openssl)
 kdig_bin=$(find_tool kdig)

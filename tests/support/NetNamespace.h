@@ -5,13 +5,22 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 // True when this process runs inside the test namespace (./test.sh sets PELLAMAR_NETNS=1
 // only after the namespace, loopback and resolv.conf are in place).
 bool InLoopbackNamespace();
 
-#define REQUIRE_LOOPBACK_NAMESPACE()                                                     \
-  do {                                                                                   \
-    if (!InLoopbackNamespace())                                                          \
+// The namespace's scratch folder, where the loopback servers keep what they made (keys,
+// certificates, trust anchors); empty outside the namespace.
+std::string NetnsRunDir();
+
+// What a shell command prints on both streams (for the reference tools: delv, kdig).
+std::string CommandOutput(const std::string& command);
+
+#define REQUIRE_LOOPBACK_NAMESPACE()                                                   \
+  do {                                                                                 \
+    if (!InLoopbackNamespace())                                                        \
       GTEST_SKIP() << "needs the private network namespace: run through ./test.sh or " \
-                      "tests/netns/run-in-netns.sh";                                     \
+                      "tests/netns/run-in-netns.sh";                                   \
   } while (0)

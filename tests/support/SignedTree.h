@@ -2,15 +2,13 @@
 // non-validating resolver on 127.0.0.53 and trusted from the root key made for this run.
 #pragma once
 
-#include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnssecChain.h"
+#include "tests/support/NetNamespace.h"
 
 // A question to the tree's resolver, asked as a lookup with --dnssec would ask it.
 inline std::unique_ptr<TzvDnsMessage> AskTree(const std::string& name, std::int32_t type) {
@@ -20,6 +18,5 @@ inline std::unique_ptr<TzvDnsMessage> AskTree(const std::string& name, std::int3
 }
 
 inline std::vector<std::unique_ptr<TzvDnsRecord>> TreeAnchors() {
-  const char* run = std::getenv("PELLAMAR_NETNS_RUN");
-  return ReadTrustAnchorFile(std::string(run != nullptr ? run : "") + "/dnssec/root.anchor");
+  return ReadTrustAnchorFile(NetnsRunDir() + "/dnssec/root.anchor");
 }
