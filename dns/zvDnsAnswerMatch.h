@@ -1,0 +1,32 @@
+// Whether a received message answers a question that went out: the same ID, the QR bit,
+// and the question echoed (name in any letter case, type and class). The batch engine
+// (dns/zvDnsBatch.h) matches every datagram its sockets take with it; it holds the same
+// rules as the query component's own exchange, so that both take and drop alike.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+// What a datagram must echo to count as the answer to a request: the request's ID and,
+// when it asked one, its first question exactly as it went out (name, type and class as
+// wire bytes; requests write names uncompressed).
+struct TzvExpectedAnswer {
+  std::uint16_t ID = 0;
+  bool HasQuestion = false;
+  std::array<std::uint8_t, 256 + 4> Question{};
+  std::size_t QuestionLength = 0;
+};
+
+// The expectation of an encoded request. A request too short for its header, or whose
+// first question runs past its end, fails with the codec's size error.
+TzvExpectedAnswer ExpectedAnswerOf(std::span<const std::uint8_t> request);
+
+// Whether a datagram from the server answers the request. Anything that cannot be ours
+// is refused: too short to carry an ID, another ID, a question (QR clear), another
+// question. What is ours but damaged (a cut header, a question that cannot be read) is
+// taken, so that decoding reports it instead of the caller waiting for nothing. An error
+// reply without a question section, as servers send for requests they cannot parse,
+// counts as ours too.
+bool IsAnswerTo(std::span<const std::uint8_t> datagram, const TzvExpectedAnswer& expected);

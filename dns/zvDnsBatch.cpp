@@ -1,0 +1,525 @@
+#include "dns/zvDnsBatch.h"
+
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+
+#include "base/ScopeExit.h"
+#include "dns/zvDnsAnswerMatch.h"
+#include "dns/zvDnsOptRecord.h"
+#include "dns/zvIdn.h"
+#include "net/zvSocket.h"
+#include "net/zvSocketUtils.h"
+#include "net/zvWUtils.h"
+#include "net/zvWinSock2.h"
+
+namespace ws = zvWinSock2;
+
+// A question from the moment it is read until it is handed over. Slots are reused in
+// turn, so their buffers keep their memory from question to question.
+struct TzvDnsBatch::TSlot {
+  std::int64_t Index = -1;
+  TzvBatchQuestion Question;
+  std::vector<std::uint8_t> Request;
+  TzvExpectedAnswer Expected;
+  std::vector<std::uint8_t> Reply;
+  int Socket = 0;
+  bool HasId = false;
+  Clock::time_point FirstSent{};
+  int Sent = 0;
+  bool Done = false;
+  bool Truncated = false;
+  std::int32_t ErrorCode = 0;
+  std::string ErrorText;
+  std::int64_t ElapsedMicroseconds = 0;
+};
+
+namespace {
+
+// The first wait for an answer before a question goes again; each later one is twice the
+// wait before, as the query component does.
+constexpr std::chrono::milliseconds kFirstRetransmitWait{400};
+
+constexpr std::size_t kIdCount = 65536;
+constexpr std::size_t kMaxDatagramSize = 65535;
+
+constexpr const char* kTruncatedRetryFailed =
+    "The answer was truncated and its retry over TCP failed: %s";
+
+// The message a running Run's hidden window gets from Abort.
+constexpr std::uint32_t kAbortMessage = 3140;
+
+std::uint16_t IdOf(std::span<const std::uint8_t> message) {
+  return static_cast<std::uint16_t>(message[0] << 8 | message[1]);
+}
+
+void SetIdOf(std::vector<std::uint8_t>& message, std::uint16_t id) {
+  message[0] = static_cast<std::uint8_t>(id >> 8);
+  message[1] = static_cast<std::uint8_t>(id & 0xFF);
+}
+
+bool IsTruncatedAnswer(std::span<const std::uint8_t> answer) {
+  return answer.size() >= 4 && (answer[2] & 0x02) != 0;
+}
+
+std::int32_t CeilMilliseconds(std::chrono::steady_clock::duration duration) {
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
+  return ms <= 0 ? 0 : static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
+}
+
+std::int64_t Microseconds(std::chrono::steady_clock::duration duration) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(duration).count();
+}
+
+[[noreturn]] void RaiseLastError() {
+  RaiseSocketError(ws::WSAGetLastError());
+}
+
+}  // namespace
+
+TzvDnsBatch::TzvDnsBatch(TComponent* owner)
+    : TComponent(owner),
+      request_(std::make_unique<TzvDnsExtendedMessage>()),
+      answer_(std::make_unique<TzvBatchAnswer>()) {
+  ws::StartupSocket();
+  stream_connection_ = std::make_unique<TzvTcpClientConnection>();
+  stream_connection_->SetNetworkStream(std::make_unique<TzvNetworkStream>());
+}
+
+TzvDnsBatch::~TzvDnsBatch() {
+  stream_connection_.reset();
+  ws::CleanupSocket();
+}
+
+void TzvDnsBatch::SetConcurrency(int value) {
+  concurrency_ = std::clamp(value, 1, kMaxConcurrency);
+}
+
+void TzvDnsBatch::SetSocketCount(int value) {
+  socket_count_ = std::clamp(value, 1, kMaxSockets);
+}
+
+void TzvDnsBatch::Abort() {
+  abort_requested_.store(true);
+  std::lock_guard lock(window_lock_);
+  if (window_ != 0) PostMessage(window_, kAbortMessage, 0, 0);
+}
+
+TzvDnsBatch::TSlot& TzvDnsBatch::SlotOf(std::int64_t index) {
+  return slots_[static_cast<std::size_t>(index % concurrency_)];
+}
+
+void TzvDnsBatch::Run(const TNextQuestion& next, const TAnswerDone& done) {
+  // An Abort belongs to the run it stopped, not to this one.
+  abort_requested_.store(false);
+  stream_connection_->ResetAbort();
+  const auto check_abort = [this] {
+    if (abort_requested_.load()) RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+  };
+  if (port_ < 0 || port_ > 65535) RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
+  {
+    // The handler runs on this thread, in whatever wait Run is in (for datagrams, for the
+    // TCP retry, for the server's name), so the connection is stopped by its own thread.
+    std::lock_guard lock(window_lock_);
+    window_ = AllocateMessageWindow([this](const TMsg&) { stream_connection_->Abort(); });
+  }
+  auto drop_window = ScopeExit([this] {
+    HWND window = 0;
+    {
+      std::lock_guard lock(window_lock_);
+      std::swap(window, window_);
+    }
+    DeallocateMessageWindow(window);
+  });
+  // An Abort made before the window existed found nothing to post to.
+  if (abort_requested_.load()) stream_connection_->Abort();
+
+  server_address_ =
+      TzvHostResolver::ResolveHost(server_, time_out_, stream_connection_->AbortSignal());
+  check_abort();
+
+  // Everything the run needs is made here, sized by the window, never by the input.
+  slots_.clear();
+  slots_.resize(static_cast<std::size_t>(concurrency_));
+  ids_.assign(static_cast<std::size_t>(socket_count_), std::vector<std::int32_t>(kIdCount, 0));
+  next_index_ = 0;
+  oldest_ = 0;
+  input_ended_ = false;
+  tier_offset_.clear();
+  const auto time_out = std::chrono::milliseconds(time_out_);
+  auto resend_at = std::chrono::milliseconds(0);
+  auto wait = kFirstRetransmitWait;
+  for (int resend = 1; resend < tries_; ++resend) {
+    resend_at += wait;
+    wait *= 2;
+    if (resend_at >= time_out) break;
+    tier_offset_.push_back(resend_at);
+  }
+  tier_offset_.push_back(time_out);
+  tier_next_.assign(tier_offset_.size(), 0);
+
+  // One question, reused: its header and OPT record stay, its question and ID change.
+  request_->Queries().Clear();
+  request_->AdditionalRecords().Clear();
+  request_->Header().IsQuery = true;
+  request_->Header().IsRecursionDesired = is_recursive_desired_;
+  if (use_edns_) {
+    auto opt = std::make_unique<TzvDnsOPTRecord>();
+    opt->UDPPayloadSize = edns_buffer_size_;
+    request_->AdditionalRecords().Add(std::move(opt));
+  }
+
+  OpenDatagramSockets(server_address_, port_, socket_count_);
+  auto close = ScopeExit([this] { CloseDatagramSockets(); });
+  for (;;) {
+    check_abort();
+    FillWindow(next);
+    const Clock::time_point due = RunTimers(Clock::now());
+    DeliverReady(done);
+    if (input_ended_ && oldest_ == next_index_) return;
+    // Handing over made room: read on before waiting.
+    if (!input_ended_ && next_index_ < oldest_ + concurrency_) continue;
+    const std::int32_t wait_ms =
+        due == Clock::time_point::max() ? -1 : CeilMilliseconds(due - Clock::now());
+    const std::uint32_t ready = WaitForDatagrams(wait_ms);
+    check_abort();
+    ReceiveAll(ready);
+  }
+}
+
+void TzvDnsBatch::FillWindow(const TNextQuestion& next) {
+  while (!input_ended_ && next_index_ < oldest_ + concurrency_) {
+    TSlot& slot = SlotOf(next_index_);
+    slot.Question.Name.clear();
+    slot.Question.Type = kzvDnsTypeA;
+    if (!next(slot.Question)) {
+      input_ended_ = true;
+      return;
+    }
+    slot.Index = next_index_++;
+    slot.Sent = 0;
+    slot.Done = false;
+    slot.Truncated = false;
+    slot.ErrorCode = 0;
+    slot.ErrorText.clear();
+    slot.ElapsedMicroseconds = 0;
+    slot.Reply.clear();
+    StartQuestion(slot);
+  }
+}
+
+void TzvDnsBatch::StartQuestion(TSlot& slot) {
+  slot.Socket = static_cast<int>(slot.Index % socket_count_);
+  std::vector<std::int32_t>& ids = ids_[static_cast<std::size_t>(slot.Socket)];
+  // Unique among the questions in flight on the socket, so that an ID names one question.
+  // A failing random source fails the run: no question may go out with a guessable ID.
+  std::uint16_t id = 0;
+  do {
+    id = NewMessageID();
+  } while (ids[id] != 0);
+  try {
+    auto question = request_->CreateRecord(slot.Question.Type);
+    // A type without a class of its own gets the plain record, whose type must be set.
+    question->RecordType = slot.Question.Type;
+    question->Name = IdnToAscii(slot.Question.Name);
+    question->RecordClass = question_class_;
+    request_->Queries().Clear();
+    request_->Queries().Add(std::move(question));
+    request_->Header().ID = id;
+    request_bytes_.Clear();
+    request_->Build(request_bytes_);
+    slot.Request.assign(request_bytes_.Memory(), request_bytes_.Memory() + request_bytes_.Size());
+    slot.Expected = ExpectedAnswerOf(slot.Request);
+  } catch (const EzvSocketError& error) {
+    // A name that cannot be sent (an empty label, too long, no A-label form) is that
+    // question's failure alone.
+    Finish(slot, error.ErrorCode(), error.what());
+    return;
+  }
+  ids[id] = static_cast<std::int32_t>(slot.Index % concurrency_) + 1;
+  slot.HasId = true;
+  slot.FirstSent = Clock::now();
+  SendSlot(slot);
+}
+
+void TzvDnsBatch::SendSlot(TSlot& slot) {
+  try {
+    SendDatagram(slot.Socket, slot.Request);
+    ++slot.Sent;
+  } catch (const EzvSocketError& error) {
+    Finish(slot, error.ErrorCode(), error.what());
+  }
+}
+
+void TzvDnsBatch::ReleaseId(TSlot& slot) {
+  if (!slot.HasId) return;
+  ids_[static_cast<std::size_t>(slot.Socket)][IdOf(slot.Request)] = 0;
+  slot.HasId = false;
+}
+
+void TzvDnsBatch::Finish(TSlot& slot, std::int32_t error_code, const std::string& error_text) {
+  ReleaseId(slot);
+  slot.Done = true;
+  slot.ErrorCode = error_code;
+  slot.ErrorText = error_text;
+  if (slot.Sent > 0) slot.ElapsedMicroseconds = Microseconds(Clock::now() - slot.FirstSent);
+  if (error_code != 0) slot.Reply.clear();
+}
+
+void TzvDnsBatch::FailSocket(int socket, std::int32_t error_code, const std::string& error_text) {
+  for (std::int64_t index = oldest_; index < next_index_; ++index) {
+    TSlot& slot = SlotOf(index);
+    if (!slot.Done && slot.Socket == socket) Finish(slot, error_code, error_text);
+  }
+}
+
+TzvDnsBatch::Clock::time_point TzvDnsBatch::RunTimers(Clock::time_point now) {
+  Clock::time_point earliest = Clock::time_point::max();
+  const std::size_t time_out_tier = tier_offset_.size() - 1;
+  for (std::size_t tier = 0; tier < tier_offset_.size(); ++tier) {
+    std::int64_t& index = tier_next_[tier];
+    index = std::max(index, oldest_);
+    for (; index < next_index_; ++index) {
+      TSlot& slot = SlotOf(index);
+      // Done, or already sent again at this tier (resend `tier` is the datagram tier + 2).
+      if (slot.Done || (tier < time_out_tier && slot.Sent >= static_cast<int>(tier) + 2)) continue;
+      const Clock::time_point due = slot.FirstSent + tier_offset_[tier];
+      if (due > now) {
+        earliest = std::min(earliest, due);
+        break;
+      }
+      if (tier == time_out_tier)
+        Finish(slot, kzvErrTimeout, SzvTimeoutError);
+      else
+        SendSlot(slot);  // the same bytes under the same ID: any answer is the answer
+    }
+  }
+  return earliest;
+}
+
+void TzvDnsBatch::ReceiveAll(std::uint32_t ready) {
+  for (int socket = 0; socket < socket_count_; ++socket) {
+    if ((ready & (1u << socket)) == 0) continue;
+    try {
+      while (ReceiveDatagram(socket, datagram_)) TakeDatagram(socket, datagram_);
+    } catch (const EzvSocketError& error) {
+      // A connected socket reports an ICMP error (port unreachable) on its next receive
+      // without saying which datagram caused it: the server's port is closed for all of
+      // that socket's questions.
+      if (error.ErrorCode() == kzvErrAborted) throw;
+      FailSocket(socket, error.ErrorCode(), error.what());
+    }
+  }
+}
+
+void TzvDnsBatch::TakeDatagram(int socket, const std::vector<std::uint8_t>& datagram) {
+  if (datagram.size() < 2) return;
+  const std::int32_t entry = ids_[static_cast<std::size_t>(socket)][IdOf(datagram)];
+  if (entry == 0) return;  // no question in flight under this ID: late or forged
+  TSlot& slot = slots_[static_cast<std::size_t>(entry - 1)];
+  if (slot.Done || !IsAnswerTo(datagram, slot.Expected)) return;
+  ReleaseId(slot);
+  slot.Reply.assign(datagram.begin(), datagram.end());
+  if (IsTruncatedAnswer(datagram)) {
+    RetryOverTcp(slot);
+    return;
+  }
+  Finish(slot, 0, {});
+}
+
+void TzvDnsBatch::RetryOverTcp(TSlot& slot) {
+  slot.Truncated = true;
+  const std::int32_t left =
+      CeilMilliseconds(std::chrono::milliseconds(time_out_) - (Clock::now() - slot.FirstSent));
+  if (left == 0) {
+    Finish(slot, kzvErrTimeout, Format(kTruncatedRetryFailed, SzvTimeoutError));
+    return;
+  }
+  // Under a new ID of its own, as the query component's retry goes.
+  std::vector<std::uint8_t> request = slot.Request;
+  SetIdOf(request, NewMessageID());
+  const TzvExpectedAnswer expected = ExpectedAnswerOf(request);
+  try {
+    ExchangeStream(request, slot.Reply, left);
+  } catch (const EzvSocketError& error) {
+    if (error.ErrorCode() == kzvErrAborted && abort_requested_.load()) throw;
+    Finish(slot, error.ErrorCode(), Format(kTruncatedRetryFailed, error.what()));
+    return;
+  }
+  // One question per connection, so anything else than its answer is a broken server.
+  if (!IsAnswerTo(slot.Reply, expected)) {
+    Finish(slot, kzvDnsErrInvalidSize,
+           Format(kTruncatedRetryFailed, "The answer over TCP does not answer the question"));
+    return;
+  }
+  Finish(slot, 0, {});
+}
+
+void TzvDnsBatch::DeliverReady(const TAnswerDone& done) {
+  TzvBatchAnswer& answer = *answer_;
+  while (oldest_ < next_index_) {
+    TSlot& slot = SlotOf(oldest_);
+    if (!slot.Done) return;
+    ++oldest_;
+    answer.Index = slot.Index;
+    answer.Question.Type = slot.Question.Type;
+    answer.Question.Name.swap(slot.Question.Name);
+    answer.Tries = slot.Sent;
+    answer.Truncated = slot.Truncated;
+    answer.ElapsedMicroseconds = slot.ElapsedMicroseconds;
+    answer.ErrorCode = slot.ErrorCode;
+    answer.ErrorText = slot.ErrorText;
+    answer.Answered = false;
+    answer.ResponseCode = -1;
+    // Swapped, not copied: both buffers keep their memory for the questions to come.
+    answer.Bytes.swap(slot.Reply);
+    slot.Reply.clear();
+    if (answer.ErrorCode == 0) {
+      // Decoded in turn rather than on arrival: one message serves the whole batch.
+      request_bytes_.Clear();
+      request_bytes_.WriteBuffer(answer.Bytes.data(),
+                                 static_cast<std::int64_t>(answer.Bytes.size()));
+      request_bytes_.SetPosition(0);
+      try {
+        answer.Message.Parse(request_bytes_);
+        answer.Answered = true;
+        answer.ResponseCode = answer.Message.Header().ResponseCode;
+      } catch (const EzvDnsError& error) {
+        // An error reply decodes in full before its code is raised: it is an answer.
+        if (error.ErrorCode() > 0) {
+          answer.Answered = true;
+          answer.ResponseCode = error.ErrorCode();
+        } else {
+          answer.ErrorCode = error.ErrorCode();
+          answer.ErrorText = error.what();
+        }
+      }
+    } else {
+      answer.Message.Clear();
+    }
+    done(answer);
+  }
+}
+
+// ---- transport steps ----
+
+void TzvDnsBatch::OpenDatagramSockets(const std::string& address, std::int32_t port, int count) {
+  CloseDatagramSockets();
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  const int result = ws::getaddrinfo(address.c_str(), service.c_str(), &hints, &found);
+  if (result != 0 || found == nullptr)
+    RaiseSocketErrorText(SzvInvalidHostAddress, kzvErrInvalidHostAddress);
+  auto release = ScopeExit([found] { ws::freeaddrinfo(found); });
+  auto undo = ScopeExit([this] { CloseDatagramSockets(); });
+  for (int i = 0; i < count; ++i) {
+    const ws::TSocket socket =
+        ws::socket(found->ai_family, SOCK_DGRAM | SOCK_NONBLOCK, IPPROTO_UDP);
+    if (socket == ws::INVALID_SOCKET) RaiseLastError();
+    sockets_.push_back(socket);
+    // Connected, the socket is handed only the server's datagrams: the kernel drops a
+    // stranger's before they take room in the receive buffer, and reports the server's
+    // ICMP "port unreachable" on the next receive.
+    if (ws::connect(socket, found->ai_addr, found->ai_addrlen) == ws::SOCKET_ERROR)
+      RaiseLastError();
+  }
+  undo.Dismiss();
+}
+
+void TzvDnsBatch::SendDatagram(int socket, std::span<const std::uint8_t> datagram) {
+  const int sent = ws::send(sockets_[static_cast<std::size_t>(socket)], datagram.data(),
+                            static_cast<int>(datagram.size()), 0);
+  if (sent != ws::SOCKET_ERROR) return;
+  const int error = ws::WSAGetLastError();
+  // A full send buffer loses the datagram as the network might: it goes again in time.
+  if (error == kzvWouldBlock) return;
+  RaiseSocketError(error);
+}
+
+std::uint32_t TzvDnsBatch::WaitForDatagrams(std::int32_t time_out) {
+  std::array<pollfd, kMaxSockets + 1> fds{};
+  const std::size_t count = sockets_.size();
+  for (std::size_t i = 0; i < count; ++i) fds[i] = pollfd{sockets_[i], POLLIN, 0};
+  // The thread's messages wake the wait too: Abort's among them, and those of whatever
+  // else the thread runs, which every wait of the library keeps flowing.
+  fds[count] = pollfd{ThreadMessageFd(), POLLIN, 0};
+  const int polled = ws::SocketApi().poll(fds.data(), count + 1, time_out);
+  if (polled < 0) {
+    if (errno == EINTR) return 0;
+    RaiseSocketError(errno);
+  }
+  if (fds[count].revents != 0) {
+    TMsg message;
+    while (PeekMessage(message, 0, 0, 0, PM_REMOVE)) {
+      TranslateMessage(message);
+      DispatchMessage(message);
+    }
+  }
+  std::uint32_t ready = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (fds[i].revents != 0) ready |= 1u << i;
+  }
+  return ready;
+}
+
+bool TzvDnsBatch::ReceiveDatagram(int socket, std::vector<std::uint8_t>& datagram) {
+  // One buffer for every receive, as large as a datagram can be.
+  receive_buffer_.resize(kMaxDatagramSize);
+  const int received = ws::recv(sockets_[static_cast<std::size_t>(socket)], receive_buffer_.data(),
+                                static_cast<int>(receive_buffer_.size()), 0);
+  if (received == ws::SOCKET_ERROR) {
+    const int error = ws::WSAGetLastError();
+    if (error == kzvWouldBlock) return false;
+    RaiseSocketError(error);
+  }
+  datagram.assign(receive_buffer_.begin(), receive_buffer_.begin() + received);
+  return true;
+}
+
+void TzvDnsBatch::CloseDatagramSockets() {
+  for (const int socket : sockets_) ws::closesocket(socket);
+  sockets_.clear();
+}
+
+void TzvDnsBatch::ExchangeStream(std::span<const std::uint8_t> request,
+                                 std::vector<std::uint8_t>& answer, std::int32_t time_out) {
+  TzvTcpClientConnection& connection = *stream_connection_;
+  // One clock from the connect on: connect, send and receive share what is left.
+  connection.SetTimeOut(time_out);
+  auto close = ScopeExit([&connection] { connection.Close(false); });
+  connection.Open(server_address_, port_);
+  TMemoryStream framed;
+  const std::uint8_t length[2] = {static_cast<std::uint8_t>(request.size() >> 8),
+                                  static_cast<std::uint8_t>(request.size() & 0xFF)};
+  framed.WriteBuffer(length, 2);
+  framed.WriteBuffer(request.data(), static_cast<std::int64_t>(request.size()));
+  framed.SetPosition(0);
+  connection.WriteData(&framed);
+  // The length word first, then exactly the message it announces: whatever the server
+  // sends beyond that is never read.
+  TMemoryStream received;
+  std::size_t needed = 2;
+  bool length_known = false;
+  for (;;) {
+    const auto* bytes = received.Memory();
+    const auto size = static_cast<std::size_t>(received.Size());
+    if (!length_known && size >= 2) {
+      needed = 2 + ((std::size_t{bytes[0]} << 8) | bytes[1]);
+      length_known = true;
+      if (needed == 2)
+        throw EzvDnsError("The server sent an empty answer over TCP", kzvDnsErrInvalidSize);
+    }
+    if (length_known && size >= needed) break;
+    received.Seek(0, TSeekOrigin::soEnd);
+    if (!connection.ReadData(&received, static_cast<std::int64_t>(needed - size)))
+      RaiseSocketErrorText("The server closed the connection before the answer was complete",
+                           kzvConnectionReset);
+  }
+  answer.assign(received.Memory() + 2, received.Memory() + needed);
+}
