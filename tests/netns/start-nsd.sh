@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Starts the loopback DNS servers of the test namespace (run by run-in-netns.sh, inside
-# the namespace only): three NSD instances with their own configuration and files under
+# the namespace only): five NSD instances with their own configuration and files under
 # $PELLAMAR_NETNS_RUN, never the system's NSD configuration or service.
 #
 #   127.0.0.1:53  pellamar.test, 127.in-addr.arpa and ::/64 under ip6.arpa (also the
 #                 namespace's resolver)
 #   127.0.0.2:53  parent.test (referrals) and unglued-host.test
 #   127.0.0.3:53  glued.parent.test and unglued.parent.test (the children)
+#   127.0.0.4:53  batch.pellamar.test: h0 .. h4999, each with A 10.4.(i / 256).(i % 256)
+#   127.0.0.5:53  the same names with A 10.5.(i / 256).(i % 256), for comparing servers
 #
 # Each server's pid is appended to $PELLAMAR_NETNS_RUN/pids; the script returns once all
-# three answer. The zone files (tests/netns/nsd/*.zone) say what each record is for.
+# answer. The zone files (tests/netns/nsd/*.zone) say what each record is for; the batch
+# zones are written at start, into $PELLAMAR_NETNS_RUN/batch-zones-*, from the lines below.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 zones=$here/nsd
@@ -25,18 +28,18 @@ if [ ! -x "$nsd_bin" ]; then
   exit 1
 fi
 
-# start_instance NAME ADDRESS ZONE...
+# start_instance NAME ADDRESS ZONE... (the zone files are taken from $zone_dir when set)
 start_instance() {
-  local name=$1 address=$2
+  local name=$1 address=$2 zone_files=${zone_dir:-$zones}
   shift 2
   local dir=$PELLAMAR_NETNS_RUN/nsd-$name
   mkdir -p "$dir"
-  sed -e "s|@RUN@|$dir|g" -e "s|@ADDRESS@|$address|g" -e "s|@ZONES@|$zones|g" \
+  sed -e "s|@RUN@|$dir|g" -e "s|@ADDRESS@|$address|g" -e "s|@ZONES@|$zone_files|g" \
     "$zones/nsd.conf" >"$dir/nsd.conf"
   : >"$dir/zones.conf"
   local zone
   for zone in "$@"; do
-    printf 'zone:\n    name: "%s"\n    zonefile: "%s/%s.zone"\n' "$zone" "$zones" "$zone" \
+    printf 'zone:\n    name: "%s"\n    zonefile: "%s/%s.zone"\n' "$zone" "$zone_files" "$zone" \
       >>"$dir/zones.conf"
   done
   "$nsd_bin" -d -c "$dir/nsd.conf" >"$dir/stdout.log" 2>&1 &
@@ -70,11 +73,33 @@ wait_for() {
   done
 }
 
+# write_batch_zone DIR SECOND_OCTET: batch.pellamar.test with 5,000 hosts for the batch
+# engine's tests, generated rather than kept as 5,000 lines in the repository.
+write_batch_zone() {
+  local dir=$1 octet=$2
+  mkdir -p "$dir"
+  {
+    printf '$ORIGIN batch.pellamar.test.\n$TTL 300\n'
+    printf '@ IN SOA ns.batch.pellamar.test. hostmaster.pellamar.test. 1 3600 600 86400 300\n'
+    printf '@ IN NS ns.batch.pellamar.test.\nns IN A 127.0.0.%s\n' "$octet"
+    awk -v octet="$octet" 'BEGIN {
+      for (i = 0; i < 5000; i++) printf "h%d IN A 10.%d.%d.%d\n", i, octet, int(i / 256), i % 256
+    }'
+  } >"$dir/batch.pellamar.test.zone"
+}
+
+write_batch_zone "$PELLAMAR_NETNS_RUN/batch-zones-4" 4
+write_batch_zone "$PELLAMAR_NETNS_RUN/batch-zones-5" 5
+
 start_instance main 127.0.0.1 pellamar.test 127.in-addr.arpa \
   0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.ip6.arpa
 start_instance parent 127.0.0.2 parent.test unglued-host.test
 start_instance child 127.0.0.3 glued.parent.test unglued.parent.test
+zone_dir=$PELLAMAR_NETNS_RUN/batch-zones-4 start_instance batch 127.0.0.4 batch.pellamar.test
+zone_dir=$PELLAMAR_NETNS_RUN/batch-zones-5 start_instance batch2 127.0.0.5 batch.pellamar.test
 
 wait_for main 127.0.0.1 '\x08pellamar\x04test'
 wait_for parent 127.0.0.2 '\x06parent\x04test'
 wait_for child 127.0.0.3 '\x05glued\x06parent\x04test'
+wait_for batch 127.0.0.4 '\x05batch\x08pellamar\x04test'
+wait_for batch2 127.0.0.5 '\x05batch\x08pellamar\x04test'
