@@ -58,6 +58,16 @@ std::string Base64Encode(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
+std::string Base64UrlEncode(std::span<const std::uint8_t> bytes) {
+  std::string text = Base64Encode(bytes);
+  while (!text.empty() && text.back() == '=') text.pop_back();
+  for (char& c : text) {
+    if (c == '+') c = '-';
+    if (c == '/') c = '_';
+  }
+  return text;
+}
+
 std::vector<std::uint8_t> Base64Decode(std::string_view text) {
   std::vector<std::uint8_t> bytes;
   bytes.reserve(text.size() / 4 * 3);

@@ -11,6 +11,9 @@
 
 // Standard alphabet, padded with '=' to a multiple of four characters.
 std::string Base64Encode(std::span<const std::uint8_t> bytes);
+// The URL-safe alphabet ('-' and '_' for '+' and '/') without padding, as a URL's query
+// carries bytes (DNS over HTTPS's GET).
+std::string Base64UrlEncode(std::span<const std::uint8_t> bytes);
 
 // The bytes of a base64 text. Blanks (space, tab, CR, LF) may stand anywhere, as in a
 // key pasted from dig's split output or from a zone file; they are skipped. Anything else

@@ -14,6 +14,7 @@
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 #include "dns/zvRegistry.h"
+#include "net/zvHttps.h"
 #include "net/zvSocketUtils.h"
 
 namespace {
@@ -648,7 +649,13 @@ void TzvDnsQuery::ExchangeOnce(TzvDnsMessage& req, TMemoryStream& answer, std::i
     OpenDatagramExchange(address, port);
     last_exchange_.ServerAddress = address;
     last_exchange_.Port = port;
-    if (!use_tcp_ && !use_tls_) ExchangeDatagram(request, answer, address, port, time_out, started);
+    if (!use_tcp_ && !use_tls_ && !use_https_)
+      ExchangeDatagram(request, answer, address, port, time_out, started);
+  }
+  if (use_https_) {
+    last_exchange_.Transport = TzvDnsTransport::dtHttps;
+    ExchangeHttps(req, answer, address, port, time_out, started);
+    return;
   }
   if (use_tcp_ || use_tls_) {
     last_exchange_.Transport = use_tls_ ? TzvDnsTransport::dtTls : TzvDnsTransport::dtTcp;
@@ -771,6 +778,44 @@ void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
   }
 }
 
+void TzvDnsQuery::ExchangeHttps(TzvDnsMessage& req, TMemoryStream& answer,
+                                const std::string& address, std::int32_t port,
+                                std::int32_t time_out,
+                                std::chrono::steady_clock::time_point started) {
+  // ID 0, so that the same question is the same request to an HTTP cache; TLS keeps
+  // others from answering in its place.
+  req.Header().ID = 0;
+  TMemoryStream message;
+  req.Build(message);
+  TzvHttpsRequest request;
+  const auto bytes = StreamBytes(message);
+  request.Message.assign(bytes.begin(), bytes.end());
+  const TExpectedAnswer expected = ExpectedAnswerOf(bytes);
+  // The URL's host: the name the certificate is checked for, else the server as given.
+  const std::string host = tls_settings_.HostName.empty() ? Server() : tls_settings_.HostName;
+  request.Authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  if (port != 443) request.Authority += ":" + std::to_string(port);
+  request.Path = https_path_;
+  request.Get = https_get_;
+
+  auto close = ScopeExit([this] { CloseStreamExchange(); });
+  OpenStreamExchange(address, port, TimeLeft(time_out, started));
+  TzvHttpsChannel channel;
+  channel.Write = [this](const std::uint8_t* data, std::size_t size) {
+    TMemoryStream piece;
+    piece.WriteBuffer(data, static_cast<std::int64_t>(size));
+    piece.SetPosition(0);
+    SendStream(piece);
+  };
+  channel.Read = [this](TMemoryStream& received) { return ReceiveStream(received, 16384); };
+  TzvHttpsResponse response = ExchangeOverHttps(channel, last_exchange_.Tls.Alpn == "h2", request);
+  last_exchange_.Http = response.Version;
+  if (!IsAnswerTo(response.Body, expected))
+    throw EzvDnsError("The answer over HTTPS does not answer the question", kzvDnsErrInvalidSize);
+  answer.Clear();
+  answer.WriteBuffer(response.Body.data(), static_cast<std::int64_t>(response.Body.size()));
+}
+
 std::int32_t TzvDnsQuery::ExchangeTimeLeft() const {
   // With nothing left the step still runs, only without waiting: a step that needs no
   // wait (an address to open, a send the socket takes at once) should not fail for it.
@@ -822,9 +867,10 @@ void TzvDnsQuery::OpenStreamExchange(const std::string& address, std::int32_t po
   connection.SetLocalBinding(LocalBinding());
   connection.SetBitsPerSec(BitsPerSec());
   connection.Open(address, port);
-  if (!use_tls_) return;
+  if (!use_tls_ && !use_https_) return;
   TzvTlsSettings settings = tls_settings_;
   settings.Address = address;
+  if (use_https_) settings.Alpn = {"h2", "http/1.1"};
   // The certificate is checked against the name the server was given by, when it was.
   if (settings.HostName.empty() && Server() != address) settings.HostName = Server();
   tls_ = std::make_unique<TzvTlsSession>(connection, std::move(settings));
@@ -952,6 +998,8 @@ std::string DnsTransportName(TzvDnsTransport transport) {
       return "TCP";
     case TzvDnsTransport::dtTls:
       return "TLS";
+    case TzvDnsTransport::dtHttps:
+      return "HTTPS";
     case TzvDnsTransport::dtUdp:
       break;
   }

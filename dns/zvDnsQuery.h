@@ -95,9 +95,9 @@ class TzvMailServerList : public TzvHostList {
 // The query component
 
 // How the answer of an exchange travelled.
-enum class TzvDnsTransport { dtUdp, dtTcp, dtTls };
+enum class TzvDnsTransport { dtUdp, dtTcp, dtTls, dtHttps };
 
-// "UDP", "TCP" or "TLS".
+// "UDP", "TCP", "TLS" or "HTTPS".
 std::string DnsTransportName(TzvDnsTransport transport);
 
 // Which addresses of a server given by host name may be used.
@@ -130,6 +130,8 @@ struct TzvDnsExchangeInfo {
   bool EdnsFallback = false;
   // Over TLS: what the session agreed and whose certificate it checked.
   TzvTlsInfo Tls = {};
+  // Over HTTPS: the HTTP version the answer came by ("HTTP/2", "HTTP/1.1").
+  std::string Http = {};
 };
 
 // One DNS lookup of one of four kinds (MX, A, PTR, NS), or of AAAA records or any other
@@ -245,6 +247,16 @@ class TzvDnsQuery : public TzvUdpClient {
   void SetUseTls(bool value) { use_tls_ = value; }
   const TzvTlsSettings& TlsSettings() const { return tls_settings_; }
   void SetTlsSettings(TzvTlsSettings value) { tls_settings_ = std::move(value); }
+  // DNS over HTTPS: the question is sent under ID 0 to HttpsPath on the server (the
+  // port is the caller's: 443 is HTTPS's) inside TLS, checked as TlsSettings says; HTTP/2
+  // when the server offers it, HTTP/1.1 otherwise. POST, or GET with HttpsGet.
+  // Default false, "/dns-query", POST.
+  bool UseHttps() const { return use_https_; }
+  void SetUseHttps(bool value) { use_https_ = value; }
+  const std::string& HttpsPath() const { return https_path_; }
+  void SetHttpsPath(std::string value) { https_path_ = std::move(value); }
+  bool HttpsGet() const { return https_get_; }
+  void SetHttpsGet(bool value) { https_get_ = value; }
   // The addresses a server given by host name may have. Default any (the system's
   // first choice).
   TzvAddressFamily AddressFamily() const { return address_family_; }
@@ -327,6 +339,10 @@ class TzvDnsQuery : public TzvUdpClient {
   void ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer, const std::string& address,
                       std::int32_t port, std::int32_t time_out,
                       std::chrono::steady_clock::time_point started);
+  // The HTTPS exchange of SendQuery, in place of the datagram's.
+  void ExchangeHttps(TzvDnsMessage& req, TMemoryStream& answer, const std::string& address,
+                     std::int32_t port, std::int32_t time_out,
+                     std::chrono::steady_clock::time_point started);
   // What is left of the running exchange's time-out, in ms (-1: no limit; 0 when
   // nothing is).
   std::int32_t ExchangeTimeLeft() const;
@@ -364,6 +380,9 @@ class TzvDnsQuery : public TzvUdpClient {
   bool use_tls_ = false;
   TzvTlsSettings tls_settings_;
   std::unique_ptr<TzvTlsSession> tls_;  // the running exchange's session, over TLS
+  bool use_https_ = false;
+  std::string https_path_ = "/dns-query";
+  bool https_get_ = false;
   TzvAddressFamily address_family_ = TzvAddressFamily::afAny;
   TzvDnsRecordClass question_class_ = rcInternet;
   bool use_recursive_queries_ = false;

@@ -314,6 +314,13 @@ TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup, std::function<void(TzvDnsQ
   const bool edns = lookup.UseEdns(), tcp = lookup.UseTcp();
   const std::uint16_t buffer = lookup.EdnsBufferSize();
   const TzvAddressFamily family = lookup.AddressFamily();
+  // An encrypted lookup's chain goes the same way, its certificate checked for the same
+  // name: the server's name when it was given one, though the chain asks its address.
+  const bool tls = lookup.UseTls(), https = lookup.UseHttps(), https_get = lookup.HttpsGet();
+  const std::string https_path = lookup.HttpsPath();
+  TzvTlsSettings tls_settings = lookup.TlsSettings();
+  if (tls_settings.HostName.empty() && lookup.Server() != server)
+    tls_settings.HostName = lookup.Server();
   return [=](const std::string& name, std::int32_t type) {
     TzvDnsQuery query(nullptr);
     query.SetServer(server);
@@ -323,6 +330,11 @@ TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup, std::function<void(TzvDnsQ
     query.SetUseEdns(edns);
     query.SetEdnsBufferSize(buffer);
     query.SetUseTcp(tcp);
+    query.SetUseTls(tls);
+    query.SetUseHttps(https);
+    query.SetHttpsPath(https_path);
+    query.SetHttpsGet(https_get);
+    query.SetTlsSettings(tls_settings);
     query.SetAddressFamily(family);
     query.SetDnssecOK(true);
     query.SetCheckingDisabled(true);

@@ -63,7 +63,8 @@ using TzvDnssecAsk =
 class TzvDnsQuery;
 
 // Asks like `lookup` does (its server as the last exchange reached it, port, time-out,
-// tries, EDNS buffer, TCP and address family), with the DO and CD bits, one component
+// tries, EDNS buffer, transport and its TLS settings, address family), with the DO and
+// CD bits, one component
 // per question. `lookup` is read when this is called, not afterwards. `asking`, when
 // given, is told of each question's component before it asks and with null once it is
 // done, so a caller can Abort the one that waits.

@@ -1,6 +1,7 @@
-// DNS over TLS against the namespace's Unbound servers (tests/netns/start-tls.sh): an
-// answer from the server whose certificate holds, and a clear error, within the time-out,
-// from every one that must not be trusted. Nothing goes in plain text when TLS was asked.
+// DNS over TLS and over HTTPS against the namespace's servers (tests/netns/start-tls.sh):
+// an answer from the server whose certificate holds, and a clear error, within the
+// time-out, from every one that must not be trusted or does not answer as DNS over HTTPS
+// must. Nothing goes in plain text when TLS was asked.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,6 +9,8 @@
 
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnssecChain.h"
+#include "net/zvHttps.h"
 #include "net/zvSocketUtils.h"
 #include "tests/support/NetNamespace.h"
 
@@ -36,6 +39,8 @@ TEST(DnsOverTls, OnlyACertificateThatHoldsGetsTheQuestion) {
       {"127.0.0.82", "", "", true, 0, ""},
       // A plain DNS server on the TLS port: no handshake ever comes.
       {"127.0.0.83", "", "ca.pem", false, kzvErrTimeout, "is it a TLS server?"},
+      // A TLS server that takes the question and never answers.
+      {"http1.pellamar.test", "", "ca.pem", false, kzvErrTimeout, "Timeout"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.server);
@@ -60,6 +65,89 @@ TEST(DnsOverTls, OnlyACertificateThatHoldsGetsTheQuestion) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
+  }
+}
+
+TEST(DnsOverHttps, TheAnswerComesOnlyAsAWholeDnsMessageFromATrustedServer) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  struct TCase {
+    const char* server;  // Unbound speaks HTTP/2; http1.pellamar.test HTTP/1.1 only
+    const char* path;
+    bool get;
+    const char* ca;
+    std::int32_t code;     // 0: answered
+    const char* expected;  // the HTTP version, or a part of the error's message
+  };
+  const TCase cases[] = {
+      {"dns.pellamar.test", "/dns-query", false, "ca.pem", 0, "HTTP/2"},
+      {"dns.pellamar.test", "/dns-query", true, "ca.pem", 0, "HTTP/2"},
+      {"http1.pellamar.test", "/dns-query", false, "ca.pem", 0, "HTTP/1.1"},
+      {"http1.pellamar.test", "/dns-query", true, "ca.pem", 0, "HTTP/1.1"},
+      {"http1.pellamar.test", "/chunked", false, "ca.pem", 0, "HTTP/1.1"},  // after 100
+      {"http1.pellamar.test", "/close", false, "ca.pem", 0, "HTTP/1.1"},
+      {"dns.pellamar.test", "/dns-query", false, "other-ca.pem", kzvErrTlsCertificate,
+       "certificate not trusted"},
+      {"expired.pellamar.test", "/dns-query", false, "ca.pem", kzvErrTlsCertificate, "expired"},
+      {"dns.pellamar.test", "/elsewhere", false, "ca.pem", kzvErrHttp, "HTTP status 404"},
+      {"http1.pellamar.test", "/status/503", false, "ca.pem", kzvErrHttp, "HTTP status 503"},
+      {"http1.pellamar.test", "/html", true, "ca.pem", kzvErrHttp, "content type 'text/html'"},
+      {"http1.pellamar.test", "/big", false, "ca.pem", kzvErrHttp, "larger than 65535"},
+      {"http1.pellamar.test", "/big-chunked", false, "ca.pem", kzvErrHttp, "larger than 65535"},
+      {"http1.pellamar.test", "/stall", false, "ca.pem", kzvErrTimeout, "Timeout"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.server) + c.path + (c.get ? " GET" : " POST"));
+    TzvDnsQuery query(nullptr);
+    query.SetServer(c.server);
+    query.SetPort(443);
+    query.SetTimeOut(1500);
+    query.SetUseHttps(true);
+    query.SetHttpsPath(c.path);
+    query.SetHttpsGet(c.get);
+    TzvTlsSettings tls;
+    tls.CaFile = TlsFile(c.ca);
+    query.SetTlsSettings(tls);
+    const auto started = std::chrono::steady_clock::now();
+    try {
+      query.ResolveIP(c.server == std::string("dns.pellamar.test") ? "www.pellamar.test"
+                                                                   : "anything.pellamar.test");
+      EXPECT_EQ(c.code, 0);
+      EXPECT_EQ(query.Hosts().Count(), 1);
+      EXPECT_EQ(query.LastExchange().Transport, TzvDnsTransport::dtHttps);
+      EXPECT_EQ(query.LastExchange().Http, c.expected);
+    } catch (const EzvSocketError& e) {
+      EXPECT_EQ(e.ErrorCode(), c.code) << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
+  }
+}
+
+// The questions of a DNSSEC check go as the lookup went, to the name its certificate was
+// checked for, though they are sent to the address that answered.
+TEST(DnsOverHttps, TheChainOfTrustIsAskedTheSameWay) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  for (const bool https : {false, true}) {
+    TzvDnsQuery lookup(nullptr);
+    lookup.SetServer("dns.pellamar.test");
+    lookup.SetPort(https ? 443 : 853);
+    (https ? lookup.SetUseHttps(true) : lookup.SetUseTls(true));
+    lookup.SetHttpsGet(true);
+    TzvTlsSettings tls;
+    tls.CaFile = TlsFile("ca.pem");
+    lookup.SetTlsSettings(tls);
+    lookup.ResolveRecords("info.pellamar.test", kzvDnsTypeTXT);
+    std::string how;
+    auto ask = DnssecAskLike(lookup, [&](TzvDnsQuery* query) {
+      if (query != nullptr)
+        how = query->Server() + (query->UseTls() ? " TLS " : "") +
+              (query->UseHttps() ? " HTTPS " : "") + query->TlsSettings().HostName +
+              (query->HttpsGet() ? " GET" : "");
+    });
+    const auto answer = ask("info.pellamar.test", kzvDnsTypeTXT);
+    EXPECT_EQ(how, https ? "127.0.0.80 HTTPS dns.pellamar.test GET"
+                         : "127.0.0.80 TLS dns.pellamar.test GET");
+    EXPECT_EQ(answer->Answers().Count(), 1);
   }
 }
 

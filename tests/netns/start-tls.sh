@@ -13,6 +13,9 @@
 #                                             only in January 2020
 #   127.0.0.83  853 plain UDP and TCP         none: a server on the TLS port that a client
 #                                             must not take for an encrypted one
+#   127.0.0.84  443 HTTPS, HTTP/1.1 only;     http1.pem (http1.pellamar.test): not Unbound
+#               853 TLS that never answers    but tls/doh-http1.py, which answers well or
+#                                             badly by path (see there)
 #
 # The three certificates are signed by ca.pem and name their server both ways (DNS:name,
 # IP:address). HTTPS is Unbound's: HTTP/2 only, path /dns-query, POST and GET ?dns=.
@@ -103,6 +106,7 @@ new_server other other.pellamar.test 127.0.0.81
 # The whole window in the past; only "openssl ca" takes both ends.
 new_server expired expired.pellamar.test 127.0.0.82 \
   -startdate 20200101000000Z -enddate 20200201000000Z
+new_server http1 http1.pellamar.test 127.0.0.84
 
 tls_instance 127.0.0.80 dns
 start_unbound dns "${tls_settings[@]}"
@@ -113,13 +117,18 @@ start_unbound expired "${tls_settings[@]}"
 # Unbound takes every address on its TLS port (853 unless told otherwise) for a TLS one;
 # moved to ports this instance does not listen on, 853 here is plain DNS.
 start_unbound plain "interface: 127.0.0.83@853" "tls-port: 8853" "https-port: 8443"
+python_bin=$(command -v python3 || true)
+[ -n "$python_bin" ] || fail "python3 is not installed (scripts/install-deps.sh server)"
+"$python_bin" "$templates/doh-http1.py" 127.0.0.84 "$top/http1.pem" "$top/http1.key" \
+  >"$top/doh-http1.log" 2>&1 &
+echo $! >>"$PELLAMAR_NETNS_RUN/pids"
 
 # The names of the certificates, for clients given a name rather than an address.
 hosts=/etc/hosts
 [ -L "$hosts" ] && hosts=$(readlink -f "$hosts")
 cp "$hosts" "$top/hosts"
 printf '%s\n' "127.0.0.80 dns.pellamar.test" "127.0.0.81 other.pellamar.test" \
-  "127.0.0.82 expired.pellamar.test" >>"$top/hosts"
+  "127.0.0.82 expired.pellamar.test" "127.0.0.84 http1.pellamar.test" >>"$top/hosts"
 mount --bind "$top/hosts" "$hosts" || fail "cannot bind-mount $hosts"
 [ "$(getent hosts dns.pellamar.test | awk '{ print $1 }')" = 127.0.0.80 ] ||
   fail "dns.pellamar.test does not resolve to 127.0.0.80 through $hosts"
@@ -148,3 +157,13 @@ wait_for other @127.0.0.81 -p 853 +tls-ca="$ca" +tls-hostname=other.pellamar.tes
 # Its certificate has expired: only an unchecked TLS session can tell that it is up.
 wait_for expired @127.0.0.82 -p 853 +tls
 wait_for plain @127.0.0.83 -p 853
+# The HTTP/1.1 server is not a DNS server kdig could ask: its ports taking connections is
+# enough.
+deadline=$((SECONDS + 5))
+until (exec 3<>/dev/tcp/127.0.0.84/443 && exec 4<>/dev/tcp/127.0.0.84/853) 2>/dev/null; do
+  if [ $SECONDS -ge $deadline ]; then
+    cat "$top/doh-http1.log" >&2
+    fail "the HTTP/1.1 server on 127.0.0.84 does not take connections"
+  fi
+  sleep 0.05
+done
