@@ -41,8 +41,8 @@ class TDnsLookup {
     return kNone;
   }
 
-  // How the questions travel: UDP (TCP when the answer is truncated), TCP, or TLS with the
-  // certificate checked against the system's CAs. Lookups that cannot choose ignore it.
+  // How the questions travel: UDP (TCP when the answer is truncated), TCP, or TLS or HTTPS
+  // with the certificate checked against the system's CAs. Lookups that cannot choose ignore it.
   virtual void SetTransport(TzvDnsTransport /*transport*/) {}
 
   // DNSSEC: every question asks for the signatures (the DO and CD bits), and CheckDnssec

@@ -40,6 +40,7 @@ class TzvDnsQueryLookup : public TDnsLookup {
   void SetTransport(TzvDnsTransport transport) override {
     query_->SetUseTcp(transport == TzvDnsTransport::dtTcp);
     query_->SetUseTls(transport == TzvDnsTransport::dtTls);
+    query_->SetUseHttps(transport == TzvDnsTransport::dtHttps);
   }
 
   void SetDnssec(bool on) override {

@@ -18,9 +18,10 @@ struct TFormSettings {
   std::optional<QString> TimeOut;
   std::optional<QString> QueryType;  // the type's name ("TXT"); the window checks it is listed
   std::optional<bool> Dnssec;
-  std::optional<QString> Transport;  // "UDP", "TCP" or "TLS"; the window checks it is listed
-  QByteArray Geometry;               // as QWidget::saveGeometry gives it; empty for none
-  QStringList RecentServers;         // most recent first, at most kMostRecentServers
+  std::optional<QString>
+      Transport;              // "UDP", "TCP", "TLS" or "HTTPS"; the window checks it is listed
+  QByteArray Geometry;        // as QWidget::saveGeometry gives it; empty for none
+  QStringList RecentServers;  // most recent first, at most kMostRecentServers
 };
 
 TFormSettings LoadFormSettings();

@@ -7,6 +7,7 @@
 #include "base/SysUtils.h"
 #include "cli/ResultText.h"
 #include "dns/zvUtils.h"
+#include "net/zvHttps.h"
 #include "net/zvSocketUtils.h"
 #include "net/zvTls.h"
 
@@ -32,6 +33,8 @@ std::string SocketFailureName(std::int32_t code) {
     case kzvErrTlsHandshake:
     case kzvErrTlsUnavailable:
       return "fallo de TLS";
+    case kzvErrHttp:
+      return "respuesta HTTP no válida";
     case kzvErrInvalidPort:
       return "puerto no válido";
     case kNetworkUnreachable:

@@ -34,7 +34,7 @@ TLookupFailure ClassifyFailure(std::exception_ptr failure);
 struct TLookupOutcome {
   std::string Result;     // "NOERROR", "NXDOMAIN", "sin respuesta", "conexión rechazada", ...
   std::string Time;       // how long the answer took ("12 ms"); empty when none came
-  std::string Transport;  // "UDP" or "TCP"; empty when nothing was exchanged
+  std::string Transport;  // "UDP", "TCP", "TLS" or "HTTPS"; empty when nothing was exchanged
   std::string Details;    // several lines for a tooltip: server, transport, time, failure
 };
 

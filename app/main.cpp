@@ -66,6 +66,7 @@ constexpr TTransportChoice kTransports[] = {
     {"UDP", TzvDnsTransport::dtUdp, "53"},
     {"TCP", TzvDnsTransport::dtTcp, "53"},
     {"TLS", TzvDnsTransport::dtTls, "853"},
+    {"HTTPS", TzvDnsTransport::dtHttps, "443"},
 };
 
 // The query types cbNameType offers, in the order of its entries, with the lookup each
@@ -343,8 +344,8 @@ void TfrmMain::BuildPanel() {
     cbTransport->addItem(QString::fromLatin1(choice.Caption));
   cbTransport->setToolTip(
       QStringLiteral("Cómo viajan las preguntas: UDP (TCP si la respuesta no cabe), TCP, o "
-                     "TLS (DNS sobre TLS, puerto 853, con el certificado del servidor "
-                     "comprobado)."));
+                     "TLS (DNS sobre TLS, puerto 853) o HTTPS (DNS sobre HTTPS, puerto 443, "
+                     "ruta /dns-query), con el certificado del servidor comprobado."));
   connect(cbTransport, &QComboBox::currentIndexChanged, this, [this](int index) {
     // The port follows the transport while it is the previous one's own; a port the
     // user typed stays.

@@ -58,7 +58,7 @@ class TfrmMain : public QMainWindow {
   QPushButton* btnAcercaDe;
   // Asks for the signatures and checks the answer's chain of trust; beside the type list.
   QCheckBox* chkDnssec;
-  // UDP, TCP or TLS, beside the server; the port follows it unless one was typed.
+  // UDP, TCP, TLS or HTTPS, beside the server; the port follows it unless one was typed.
   QComboBox* cbTransport;
 
   // The status bar's panels: the web address, then the outcome of the last lookup (its

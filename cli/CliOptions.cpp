@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <sstream>
@@ -58,6 +59,7 @@ struct TParsed {
   bool NoEdns = false, BufferSize = false;              // judged against --nsid, --dnssec
   bool Four = false, Six = false;                       // never both
   bool PortGiven = false;                               // else DNS over TLS takes 853
+  bool TlsSettings = false;  // a TLS option: DNS over TLS, unless HTTPS was asked
 };
 
 enum class TArgKind {
@@ -82,6 +84,16 @@ TError ReadNumber(const std::string& text, std::int64_t low, std::int64_t high,
   const auto number = NumberIn(text, low, high);
   if (!number) return what + ", not '" + text + "'";
   target = *number;
+  return {};
+}
+
+// The path of a DNS over HTTPS URL: absolute, and nothing a request line could not carry.
+TError SetHttpsPath(TParsed& p, const std::string& path) {
+  if (path.empty() || path[0] != '/' ||
+      std::any_of(path.begin(), path.end(), [](unsigned char c) { return c <= ' ' || c >= 0x7F; }))
+    return "the HTTPS path must start with '/' and hold no blanks or control characters, not '" +
+           path + "'";
+  p.Options.HttpsPath = path;
   return {};
 }
 
@@ -134,19 +146,29 @@ constexpr TOptionRow kOptions[] = {
     {"--tcp +tcp +vc", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tcp, true); }},
     {"+notcp +novc", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tcp, false); }},
     {"--tls +tls", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tls, true); }},
+    {"--https +https", TArgKind::OptionalValue,
+     [](TParsed& p, TValue v) {
+       p.Options.Https = true;
+       return v ? SetHttpsPath(p, *v) : TError();
+     }},
+    {"--https-get +https-get", TArgKind::OptionalValue,
+     [](TParsed& p, TValue v) {
+       p.Options.Https = p.Options.HttpsGet = true;
+       return v ? SetHttpsPath(p, *v) : TError();
+     }},
     {"--tls-hostname +tls-hostname", TArgKind::Value,
      [](TParsed& p, TValue v) {
-       p.Options.Tls = true;
+       p.TlsSettings = true;
        return Set(p.Options.TlsHostName, *v);
      }},
     {"--tls-ca +tls-ca", TArgKind::Value,
      [](TParsed& p, TValue v) {
-       p.Options.Tls = true;
+       p.TlsSettings = true;
        return Set(p.Options.TlsCaFile, *v);
      }},
     {"--tls-insecure", TArgKind::None,
      [](TParsed& p, TValue) {
-       p.Options.Tls = true;
+       p.TlsSettings = true;
        return Set(p.Options.TlsInsecure, true);
      }},
     {"--no-edns +noedns", TArgKind::None, [](TParsed& p, TValue) { return Set(p.NoEdns, true); }},
@@ -272,11 +294,22 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     return fail("--list-dns takes no TYPE or NAME");
   if (parsed.ListDns) return done(TCliMode::cmListDns);
   if (parsed.Short && parsed.Json) return fail("--short and --json cannot be combined");
-  // tls://HOST[:PORT] names the server and the transport at once.
-  constexpr std::string_view kTlsScheme = "tls://";
-  if (options.Server && options.Server->rfind(kTlsScheme, 0) == 0) {
-    std::string host = options.Server->substr(kTlsScheme.size());
-    options.Tls = true;
+  // tls://HOST[:PORT] and https://HOST[:PORT]/PATH name the server and the transport at
+  // once.
+  constexpr std::string_view kTlsScheme = "tls://", kHttpsScheme = "https://";
+  const bool tls_url = options.Server && options.Server->rfind(kTlsScheme, 0) == 0;
+  const bool https_url = options.Server && options.Server->rfind(kHttpsScheme, 0) == 0;
+  if (tls_url || https_url) {
+    std::string host = options.Server->substr(tls_url ? kTlsScheme.size() : kHttpsScheme.size());
+    if (https_url) {
+      options.Https = true;
+      if (const std::size_t slash = host.find('/'); slash != std::string::npos) {
+        if (TError error = SetHttpsPath(parsed, host.substr(slash))) return fail(std::move(*error));
+        host.resize(slash);
+      }
+    } else {
+      options.Tls = true;
+    }
     // [::1]:853, host:853 or an address of IPv6 alone.
     std::string port;
     if (!host.empty() && host[0] == '[') {
@@ -299,8 +332,12 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     }
     options.Server = host;
   }
-  if (options.Tls && options.Tcp) return fail("--tls and --tcp cannot be combined");
+  if (parsed.TlsSettings && !options.Https) options.Tls = true;
+  if (options.Tls && options.Https) return fail("--tls and --https cannot be combined");
+  if ((options.Tls || options.Https) && options.Tcp)
+    return fail(std::string(options.Tls ? "--tls" : "--https") + " and --tcp cannot be combined");
   if (options.Tls && !parsed.PortGiven) options.Port = 853;
+  if (options.Https && !parsed.PortGiven) options.Port = 443;
   // No server could be asked at an empty address.
   if (options.Server && options.Server->empty()) return fail("the server must not be empty");
   if (parsed.Four && parsed.Six) return fail("-4 and -6 cannot be combined");
@@ -354,7 +391,8 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
 std::string CliUsage() {
   return "usage: pellamar-cli [@SERVER | -s SERVER] [-p PORT] [-W SECONDS] [-t TYPE]\n"
          "                    [-c CLASS] [--short | --json] [--verbose]\n"
-         "                    [--tries N] [--tcp | --tls] [--no-edns | --bufsize N] [--nsid]\n"
+         "                    [--tries N] [--tcp | --tls | --https[=PATH] | --https-get[=PATH]]\n"
+         "                    [--no-edns | --bufsize N] [--nsid]\n"
          "                    [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]\n"
          "                    [--dnssec] [--trust-anchor FILE] [-4 | -6]\n"
          "                    [--follow-referrals[=DEPTH]]\n"
@@ -375,7 +413,8 @@ std::string CliHelp() {
 SYNOPSIS
     pellamar-cli [@SERVER | -s SERVER] [-p PORT] [-W SECONDS] [-t TYPE]
                  [-c CLASS] [--short | --json] [--verbose]
-                 [--tries N] [--tcp | --tls] [--no-edns | --bufsize N] [--nsid]
+                 [--tries N] [--tcp | --tls | --https[=PATH] | --https-get[=PATH]]
+                 [--no-edns | --bufsize N] [--nsid]
                  [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]
                  [--dnssec] [--trust-anchor FILE] [-4 | -6]
                  [--follow-referrals[=DEPTH]] [--no-recursion] [TYPE] NAME [TYPE]
@@ -464,12 +503,22 @@ OPTIONS
                            @tls://HOST[:PORT]; the server's certificate must chain to
                            a trusted CA, be valid now and carry the server's name (or
                            address): a failed check is an error (exit status 4)
+    --https[=PATH], +https[=PATH]
+                           DNS over HTTPS (port 443 unless -p gives one): the question
+                           (ID 0) is POSTed as application/dns-message to PATH (default
+                           /dns-query), over HTTP/2 when the server offers it, else
+                           HTTP/1.1, also with @https://HOST[:PORT]/PATH; the certificate
+                           is checked as over TLS, and anything but a whole DNS answer
+                           (another status, content type or size) is an error (exit 4)
+    --https-get[=PATH], +https-get[=PATH]
+                           the same with GET and the question in ?dns= (base64url)
     --tls-hostname, +tls-hostname=NAME
                            the name the certificate must carry (and SNI); implies --tls
+                           unless --https is given
     --tls-ca, +tls-ca=FILE trust the CA certificates of FILE instead of the system's;
-                           implies --tls
-    --tls-insecure         DNS over TLS without checking the certificate at all; a line
-                           on standard error says so
+                           implies --tls unless --https is given
+    --tls-insecure         DNS over TLS or HTTPS without checking the certificate at
+                           all; a line on standard error says so
     --no-edns, +noedns     send no OPT record (a plain 512-byte question)
     --bufsize, +bufsize=N  the UDP answer size EDNS offers, 512 to 65535 (default 1232)
     --nsid, +nsid          ask for the server's NSID and print it

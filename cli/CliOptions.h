@@ -53,6 +53,11 @@ struct TCliOptions {
   std::optional<std::string> TlsHostName;
   std::optional<std::string> TlsCaFile;
   bool TlsInsecure = false;
+  // DNS over HTTPS (port 443 unless one is given) to HttpsPath, POST or with HttpsGet GET;
+  // its certificate checked as over TLS.
+  bool Https = false;
+  std::string HttpsPath = "/dns-query";
+  bool HttpsGet = false;
   // 4 or 6 to restrict the addresses of a server given by name; 0 for any.
   int Family = 0;
   // The question's class code: IN (1), CH (3) or HS (4).

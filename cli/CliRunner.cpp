@@ -68,6 +68,9 @@ void Lookup(TzvDnsQuery& query, const TCliOptions& options, const std::string& s
   query.SetCheckingDisabled(options.Dnssec);
   query.SetUseTcp(options.Tcp);
   query.SetUseTls(options.Tls);
+  query.SetUseHttps(options.Https);
+  query.SetHttpsPath(options.HttpsPath);
+  query.SetHttpsGet(options.HttpsGet);
   TzvTlsSettings tls;
   tls.HostName = options.TlsHostName.value_or("");
   tls.CaFile = options.TlsCaFile.value_or("");
@@ -113,7 +116,8 @@ struct TOutcome {
   std::string Server;
   std::int32_t Port = 0;
   std::string Transport = "UDP";
-  TzvTlsInfo Tls;  // over TLS: what the session agreed
+  TzvTlsInfo Tls;    // over TLS: what the session agreed
+  std::string Http;  // over HTTPS: the HTTP version of the answer
   bool Truncated = false;
   double Milliseconds = 0;
   int Tries = 0;
@@ -305,7 +309,18 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
   json.Number(outcome.Port);
   json.Key("transport");
   json.String(outcome.Transport);
-  if (options.Tls) {
+  if (options.Https) {
+    json.Key("https");
+    json.BeginObject();
+    json.Key("method");
+    json.String(options.HttpsGet ? "GET" : "POST");
+    json.Key("path");
+    json.String(EscapedName(options.HttpsPath));
+    json.Key("http");
+    json.String(outcome.Http);
+    json.EndObject();
+  }
+  if (options.Tls || options.Https) {
     json.Key("tls");
     json.BeginObject();
     json.Key("version");
@@ -386,6 +401,9 @@ void WriteVerbose(std::ostream& err, const TzvDnsQuery& query, const TOutcome& o
   if (!outcome.Tls.Version.empty())
     err << ";; " << outcome.Tls.Version << ", " << outcome.Tls.Cipher << ", certificate "
         << EscapedName(outcome.Tls.Subject) << '\n';
+  if (!outcome.Http.empty())
+    err << ";; " << outcome.Http << ' ' << (query.HttpsGet() ? "GET " : "POST ")
+        << EscapedName(query.HttpsPath()) << '\n';
   if (outcome.EdnsFallback)
     err << ";; the server refused the question with EDNS; asked again without it\n";
   if (!outcome.Answered) {
@@ -482,6 +500,7 @@ TOutcome LookupWith(TzvDnsQuery& query, const TCliOptions& options, const std::s
     outcome.Port = exchange.Port;
     outcome.Transport = DnsTransportName(exchange.Transport);
     outcome.Tls = exchange.Tls;
+    outcome.Http = exchange.Http;
     outcome.Truncated = exchange.Truncated;
     outcome.Milliseconds = static_cast<double>(exchange.ElapsedMicroseconds) / 1000.0;
   } else {

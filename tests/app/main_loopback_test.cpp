@@ -352,7 +352,7 @@ TEST(ResolverAgainstNsd, TxtAndSoaAreListedAsTheCompanionListsThem) {
 // DNS over TLS from the window, trusting the namespace's test CA the way OpenSSL lets any
 // program be told (SSL_CERT_FILE): the answer, "TLS" in the bar; a server whose
 // certificate has expired gets the error lines and the reason in the tooltip.
-TEST(TlsAgainstUnbound, TheWindowAsksOverTlsAndRefusesAWrongCertificate) {
+TEST(TlsAgainstUnbound, TheWindowAsksOverTlsAndHttpsAndRefusesAWrongCertificate) {
   REQUIRE_LOOPBACK_NAMESPACE();
   const std::string ca = NetnsRunDir() + "/tls/ca.pem";
   setenv("SSL_CERT_FILE", ca.c_str(), 1);
@@ -366,6 +366,16 @@ TEST(TlsAgainstUnbound, TheWindowAsksOverTlsAndRefusesAWrongCertificate) {
   EXPECT_EQ(Resolve(window, 5, "info.pellamar.test", "expired.pellamar.test", "853"), kErrorLines);
   EXPECT_EQ(Panel(window, 1), "certificado rechazado");
   EXPECT_TRUE(window.StatusPanels[1]->toolTip().contains("expired"));
+
+  // HTTPS: the port follows the choice; HTTP/2 from Unbound, HTTP/1.1 from the other.
+  window.edtPort->setText("853");
+  window.cbTransport->setCurrentText("HTTPS");
+  EXPECT_EQ(window.edtPort->text(), "443");
+  EXPECT_EQ(Resolve(window, 5, "info.pellamar.test", "dns.pellamar.test", "443"),
+            (Lines{"====== Textos ======", "info.pellamar.test, \"Pellamar test zone\"", ""}));
+  EXPECT_EQ(Panel(window, 3), "HTTPS");
+  EXPECT_EQ(Resolve(window, 1, "www.pellamar.test", "http1.pellamar.test", "443"),
+            (Lines{"====== Hosts ======", "www.pellamar.test, 192.0.2.84", ""}));
 }
 
 // The DNSSEC box against the signed tree behind its non-validating resolver, trusting the

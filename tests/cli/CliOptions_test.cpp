@@ -184,18 +184,30 @@ TEST(CliArguments, TlsOptionsAndServerUrls) {
     std::vector<std::string> arguments;
     const char* server;
     int port;
+    const char* https_path;  // empty: over TLS
+    bool get;
   };
   const TCase cases[] = {
-      {{"--tls", "@127.0.0.80", "x"}, "127.0.0.80", 853},
-      {{"+tls", "-p", "8853", "@127.0.0.80", "x"}, "127.0.0.80", 8853},
-      {{"@tls://dns.pellamar.test", "x"}, "dns.pellamar.test", 853},
-      {{"-s", "tls://dns.pellamar.test:8853", "x"}, "dns.pellamar.test", 8853},
-      {{"@tls://[::1]:854", "x"}, "::1", 854},
-      {{"@tls://::1", "x"}, "::1", 853},
+      {{"--tls", "@127.0.0.80", "x"}, "127.0.0.80", 853, "", false},
+      {{"+tls", "-p", "8853", "@127.0.0.80", "x"}, "127.0.0.80", 8853, "", false},
+      {{"@tls://dns.pellamar.test", "x"}, "dns.pellamar.test", 853, "", false},
+      {{"-s", "tls://dns.pellamar.test:8853", "x"}, "dns.pellamar.test", 8853, "", false},
+      {{"@tls://[::1]:854", "x"}, "::1", 854, "", false},
+      {{"@tls://::1", "x"}, "::1", 853, "", false},
+      {{"--https", "@127.0.0.80", "x"}, "127.0.0.80", 443, "/dns-query", false},
+      {{"+https=/q", "--tls-ca", "ca.pem", "@h", "x"}, "h", 443, "/q", false},
+      {{"--https-get", "-p", "8443", "@h", "x"}, "h", 8443, "/dns-query", true},
+      {{"@https://dns.pellamar.test", "x"}, "dns.pellamar.test", 443, "/dns-query", false},
+      {{"@https://[::1]:8443/a/b?c=d", "+https-get", "x"}, "::1", 8443, "/a/b?c=d", true},
   };
   for (const TCase& c : cases) {
     const TCliOptions options = ParseOk(c.arguments);
-    EXPECT_TRUE(options.Tls);
+    EXPECT_EQ(options.Tls, *c.https_path == '\0');
+    EXPECT_EQ(options.Https, *c.https_path != '\0');
+    if (options.Https) {
+      EXPECT_EQ(options.HttpsPath, c.https_path);
+    }
+    EXPECT_EQ(options.HttpsGet, c.get);
     EXPECT_EQ(options.Server, c.server);
     EXPECT_EQ(options.Port, c.port) << c.server;
   }
@@ -206,6 +218,10 @@ TEST(CliArguments, TlsOptionsAndServerUrls) {
   EXPECT_EQ(options.TlsCaFile, "ca.pem");
   const std::pair<std::vector<std::string>, const char*> refused[] = {
       {{"--tls", "--tcp", "x"}, "--tls and --tcp cannot be combined"},
+      {{"--https", "--tls", "x"}, "--tls and --https cannot be combined"},
+      {{"@https://h", "+tcp", "x"}, "--https and --tcp cannot be combined"},
+      {{"--https=dns-query", "x"}, "must start with '/'"},
+      {{"@https://h/a b", "x"}, "no blanks"},
       {{"@tls://[::1", "x"}, "unclosed '['"},
       {{"@tls://host:0", "x"}, "from 1 to 65535"},
       {{"@tls://", "x"}, "the server must not be empty"}};
@@ -297,11 +313,13 @@ TEST(CliArguments, NearSpellingsAreNotOptions) {
                            "--follow-referralsx", "--Help", "-P"})
     EXPECT_EQ(ParseError({word, "x"}), std::string("unknown option ") + word);
   for (const char* word : {"+trace", "+short=1", "+Short", "+norecur", "++short", "+nsid=1"})
-    EXPECT_EQ(ParseError({"x", word}),
-              std::string("unknown option ") + word +
-                  " (of dig's +options, pellamar-cli reads +short, +norecurse, +recurse, "
-                  "+tries, +tcp, +notcp, +tls, +tls-hostname, +tls-ca, +noedns, +bufsize, "
-                  "+nsid, +dnssec and +class)");
+    EXPECT_EQ(
+        ParseError({"x", word}),
+        std::string("unknown option ") + word +
+            " (of dig's +options, pellamar-cli reads +short, +norecurse, +recurse, "
+            "+tries, +tcp, +notcp, +tls, +https, +https-get, +tls-hostname, +tls-ca, +noedns, "
+            "+bufsize, "
+            "+nsid, +dnssec and +class)");
   // A lone dash, plus or at-sign is a word, as is anything after "--".
   EXPECT_EQ(ParseOk({"mx", "-"}).Name, "-");
   EXPECT_EQ(ParseOk({"+"}).Name, "+");
