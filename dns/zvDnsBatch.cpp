@@ -229,9 +229,9 @@ void TzvDnsBatch::StartQuestion(TSlot& slot) {
     request_->Queries().Clear();
     request_->Queries().Add(std::move(question));
     request_->Header().ID = id;
-    request_bytes_.Clear();
-    request_->Build(request_bytes_);
-    slot.Request.assign(request_bytes_.Memory(), request_bytes_.Memory() + request_bytes_.Size());
+    wire_bytes_.Clear();
+    request_->Build(wire_bytes_);
+    slot.Request.assign(wire_bytes_.Memory(), wire_bytes_.Memory() + wire_bytes_.Size());
     slot.Expected = ExpectedAnswerOf(slot.Request);
   } catch (const EzvSocketError& error) {
     // A name that cannot be sent (an empty label, too long, no A-label form) is that
@@ -379,12 +379,11 @@ void TzvDnsBatch::DeliverReady(const TAnswerDone& done) {
     slot.Reply.clear();
     if (answer.ErrorCode == 0) {
       // Decoded in turn rather than on arrival: one message serves the whole batch.
-      request_bytes_.Clear();
-      request_bytes_.WriteBuffer(answer.Bytes.data(),
-                                 static_cast<std::int64_t>(answer.Bytes.size()));
-      request_bytes_.SetPosition(0);
+      wire_bytes_.Clear();
+      wire_bytes_.WriteBuffer(answer.Bytes.data(), static_cast<std::int64_t>(answer.Bytes.size()));
+      wire_bytes_.SetPosition(0);
       try {
-        answer.Message.Parse(request_bytes_);
+        answer.Message.Parse(wire_bytes_);
         answer.Answered = true;
         answer.ResponseCode = answer.Message.Header().ResponseCode;
       } catch (const EzvDnsError& error) {

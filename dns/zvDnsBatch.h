@@ -213,7 +213,8 @@ class TzvDnsBatch : public TComponent {
   std::vector<Clock::duration> tier_offset_;
   std::vector<std::uint8_t> datagram_;
   std::unique_ptr<TzvDnsExtendedMessage> request_;
-  TMemoryStream request_bytes_;
+  // Where a question is encoded and an answer put for decoding, one at a time.
+  TMemoryStream wire_bytes_;
   std::unique_ptr<TzvBatchAnswer> answer_;
 
   // The real transport.
