@@ -97,6 +97,48 @@ TError SetHttpsPath(TParsed& p, const std::string& path) {
   return {};
 }
 
+// tls://HOST[:PORT] and https://HOST[:PORT]/PATH name the server and the transport at
+// once: `server` becomes the host alone, and the transport, port and path are set.
+TError ReadServerUrl(TParsed& parsed, std::string& server) {
+  TCliOptions& options = parsed.Options;
+  constexpr std::string_view kTlsScheme = "tls://", kHttpsScheme = "https://";
+  const bool tls_url = server.rfind(kTlsScheme, 0) == 0;
+  const bool https_url = server.rfind(kHttpsScheme, 0) == 0;
+  if (!tls_url && !https_url) return {};
+  std::string host = server.substr(tls_url ? kTlsScheme.size() : kHttpsScheme.size());
+  if (https_url) {
+    options.Https = true;
+    if (const std::size_t slash = host.find('/'); slash != std::string::npos) {
+      if (TError error = SetHttpsPath(parsed, host.substr(slash))) return error;
+      host.resize(slash);
+    }
+  } else {
+    options.Tls = true;
+  }
+  // [::1]:853, host:853 or an address of IPv6 alone.
+  std::string port;
+  if (!host.empty() && host[0] == '[') {
+    const std::size_t close = host.find(']');
+    if (close == std::string::npos) return "unclosed '[' in the server " + server;
+    if (close + 1 < host.size()) {
+      if (host[close + 1] != ':') return "unexpected text after ']' in " + server;
+      port = host.substr(close + 2);
+    }
+    host = host.substr(1, close - 1);
+  } else if (host.find(':') == host.rfind(':') && host.find(':') != std::string::npos) {
+    port = host.substr(host.find(':') + 1);
+    host.resize(host.find(':'));
+  }
+  if (!port.empty()) {
+    parsed.PortGiven = true;
+    if (TError error = ReadNumber(port, 1, 65535, options.Port,
+                                  "the port must be a whole number from 1 to 65535"))
+      return error;
+  }
+  server = host;
+  return {};
+}
+
 // One option: its spellings, whether it takes a value, and what it sets. A value that
 // cannot be used is refused where it stands, so the first mistake on the line is named.
 struct TOptionRow {
@@ -108,7 +150,10 @@ struct TOptionRow {
 // In the order of --help, which is also the order dig's names are listed in a refusal.
 constexpr TOptionRow kOptions[] = {
     {"-s --server", TArgKind::Value,
-     [](TParsed& p, TValue v) { return Set(p.Options.Server, *v); }},
+     [](TParsed& p, TValue v) {
+       p.Options.Servers.push_back(*v);
+       return TError();
+     }},
     {"-p --port", TArgKind::Value,
      [](TParsed& p, TValue v) {
        p.PortGiven = true;
@@ -267,7 +312,7 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
         (argument[0] != '-' && argument[0] != '+' && argument[0] != '@')) {
       positional.push_back(argument);
     } else if (argument[0] == '@') {
-      options.Server = argument.substr(1);
+      options.Servers.push_back(argument.substr(1));
     } else if (argument == "--") {
       options_ended = true;
     } else {
@@ -294,52 +339,18 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     return fail("--list-dns takes no TYPE or NAME");
   if (parsed.ListDns) return done(TCliMode::cmListDns);
   if (parsed.Short && parsed.Json) return fail("--short and --json cannot be combined");
-  // tls://HOST[:PORT] and https://HOST[:PORT]/PATH name the server and the transport at
-  // once.
-  constexpr std::string_view kTlsScheme = "tls://", kHttpsScheme = "https://";
-  const bool tls_url = options.Server && options.Server->rfind(kTlsScheme, 0) == 0;
-  const bool https_url = options.Server && options.Server->rfind(kHttpsScheme, 0) == 0;
-  if (tls_url || https_url) {
-    std::string host = options.Server->substr(tls_url ? kTlsScheme.size() : kHttpsScheme.size());
-    if (https_url) {
-      options.Https = true;
-      if (const std::size_t slash = host.find('/'); slash != std::string::npos) {
-        if (TError error = SetHttpsPath(parsed, host.substr(slash))) return fail(std::move(*error));
-        host.resize(slash);
-      }
-    } else {
-      options.Tls = true;
-    }
-    // [::1]:853, host:853 or an address of IPv6 alone.
-    std::string port;
-    if (!host.empty() && host[0] == '[') {
-      const std::size_t close = host.find(']');
-      if (close == std::string::npos) return fail("unclosed '[' in the server " + *options.Server);
-      if (close + 1 < host.size()) {
-        if (host[close + 1] != ':') return fail("unexpected text after ']' in " + *options.Server);
-        port = host.substr(close + 2);
-      }
-      host = host.substr(1, close - 1);
-    } else if (host.find(':') == host.rfind(':') && host.find(':') != std::string::npos) {
-      port = host.substr(host.find(':') + 1);
-      host.resize(host.find(':'));
-    }
-    if (!port.empty()) {
-      parsed.PortGiven = true;
-      if (TError error = ReadNumber(port, 1, 65535, options.Port,
-                                    "the port must be a whole number from 1 to 65535"))
-        return fail(std::move(*error));
-    }
-    options.Server = host;
+  for (std::string& server : options.Servers) {
+    if (TError error = ReadServerUrl(parsed, server)) return fail(std::move(*error));
+    // No server could be asked at an empty address.
+    if (server.empty()) return fail("the server must not be empty");
   }
+  if (!options.Servers.empty()) options.Server = options.Servers.front();
   if (parsed.TlsSettings && !options.Https) options.Tls = true;
   if (options.Tls && options.Https) return fail("--tls and --https cannot be combined");
   if ((options.Tls || options.Https) && options.Tcp)
     return fail(std::string(options.Tls ? "--tls" : "--https") + " and --tcp cannot be combined");
   if (options.Tls && !parsed.PortGiven) options.Port = 853;
   if (options.Https && !parsed.PortGiven) options.Port = 443;
-  // No server could be asked at an empty address.
-  if (options.Server && options.Server->empty()) return fail("the server must not be empty");
   if (parsed.Four && parsed.Six) return fail("-4 and -6 cannot be combined");
   if (parsed.Four || parsed.Six) {
     options.Family = parsed.Four ? 4 : 6;
@@ -488,7 +499,12 @@ TYPES (any letter case)
 OPTIONS
     @SERVER, -s, --server SERVER
                            the DNS server, as an address or a host name
-                           (default: the first server --list-dns finds)
+                           (default: the first server --list-dns finds); given
+                           more than once, every server is asked at once, each
+                           one's answer printed under ";; server SERVER", then
+                           whether they agree (records that differ, SOA serials
+                           side by side); --json gives one object a server, with
+                           "agree"; the exit status is the worst server's
     -p, --port PORT        the server's port, 1 to 65535 (default 53)
     -W, --timeout SECONDS  how long the whole lookup may last (default 5); with no
                            server named, it is shared out across the configured

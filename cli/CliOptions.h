@@ -22,6 +22,9 @@ enum class TCliOutput {
 struct TCliOptions {
   TCliMode Mode = TCliMode::cmLookup;
   std::optional<std::string> Server;  // none: the first server --list-dns finds
+  // Every server given (@a @b, -s repeated), in order; with two or more, each is asked
+  // the question at once and their answers are compared. Server is the first.
+  std::vector<std::string> Servers;
   std::int32_t Port = 53;
   std::int32_t TimeOutSeconds = 5;
   bool FollowReferrals = false;

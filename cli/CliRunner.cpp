@@ -2,16 +2,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <ctime>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <sstream>
+#include <thread>
 
 #include "base/Base64.h"
 #include "cli/CliOptions.h"
 #include "cli/JsonText.h"
 #include "cli/ResultText.h"
+#include "cli/SeveralServers.h"
 #include "dns/zvDnsDsRecords.h"
 #include "dns/zvDnsKeyRecords.h"
 #include "dns/zvDnsNsecRecords.h"
@@ -514,6 +518,14 @@ TOutcome LookupWith(TzvDnsQuery& query, const TCliOptions& options, const std::s
   return outcome;
 }
 
+// The keys DNSSEC checks start from: those of --trust-anchor's file, else the system's or
+// the built-in ones; none without --dnssec.
+std::vector<std::unique_ptr<TzvDnsRecord>> TrustAnchors(const TCliOptions& options) {
+  if (options.TrustAnchorFile) return ReadTrustAnchorFile(*options.TrustAnchorFile);
+  if (options.Dnssec) return DefaultTrustAnchors();
+  return {};
+}
+
 // Reports a lookup that failed before any server was asked: in the chosen output, and its
 // reason on standard error.
 int ReportEarlyFailure(const TCliOptions& options, std::ostream& out, std::ostream& err, int status,
@@ -528,6 +540,102 @@ int ReportEarlyFailure(const TCliOptions& options, std::ostream& out, std::ostre
   else if (options.Output == TCliOutput::coSections)
     WriteLines(out, LookupErrorLines());
   err << kProgram << EscapedName(failure) << '\n';
+  return status;
+}
+
+int ReportLookup(const TzvDnsQuery& query, const TCliOptions& options, TOutcome& outcome,
+                 const std::vector<TFailedServer>& failed_servers,
+                 std::vector<std::unique_ptr<TzvDnsRecord>> anchors, std::ostream& out,
+                 std::ostream& err) {
+  if (outcome.Status == kCliUsageError) {
+    err << kProgram << EscapedName(outcome.Failure) << '\n';
+    return outcome.Status;
+  }
+  // The answer's chain of trust, asked of the server that answered, as it was asked.
+  std::optional<TzvDnssecResult> dnssec;
+  if (options.Dnssec && outcome.Answered) {
+    TzvDnssecValidator validator(DnssecAskLike(query), std::move(anchors),
+                                 static_cast<std::uint32_t>(std::time(nullptr)));
+    dnssec = validator.ValidateAnswer(query.Response());
+    if (dnssec->Verdict == TzvDnssecVerdict::Bogus) outcome.Status = kCliBogus;
+  }
+  if (options.Output == TCliOutput::coJson) {
+    out << JsonReport(&query.Response(), options, outcome, failed_servers,
+                      dnssec ? &*dnssec : nullptr)
+        << '\n';
+  } else if (outcome.Status == kCliSuccess || outcome.Status == kCliBogus) {
+    WriteResults(out, query, options);
+  } else if (options.Output == TCliOutput::coSections) {
+    WriteLines(out, LookupErrorLines());
+  }
+  if (dnssec && options.Output == TCliOutput::coSections)
+    out << ";; DNSSEC: " << DnssecVerdictText(dnssec->Verdict)
+        << (dnssec->Reason.empty() ? "" : " (" + EscapedName(dnssec->Reason) + ")") << '\n';
+  if (options.Verbose) {
+    WriteVerbose(err, query, outcome, failed_servers);
+    if (dnssec)
+      for (const std::string& step : dnssec->Chain)
+        err << ";; DNSSEC " << EscapedName(step) << '\n';
+  }
+  if (options.TlsInsecure && !outcome.Tls.Version.empty())
+    err << kProgram << "the server's TLS certificate was not checked (--tls-insecure)\n";
+  if (!outcome.Failure.empty()) err << kProgram << EscapedName(outcome.Failure) << '\n';
+  return outcome.Status;
+}
+
+// The same question of every server given, all at once, so that a silent server costs
+// one time-out rather than one each; each server's report in the order given, under a
+// line naming it, then whether the answers agree. Exits with the worst server's status.
+int RunSeveral(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+  struct TRun {
+    std::ostringstream out, err;
+    int status = kCliNoAnswer;
+    TServerAnswer answer;
+  };
+  std::vector<TRun> runs(options.Servers.size());
+  const std::int64_t total_ms = std::int64_t{options.TimeOutSeconds} * 1000;
+  {
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      threads.emplace_back([&options, &run = runs[i], &server = options.Servers[i], total_ms] {
+        try {
+          TzvDnsQuery query(nullptr);
+          TOutcome outcome =
+              LookupWith(query, options, server, static_cast<std::int32_t>(total_ms));
+          run.answer = ServerAnswerOf(server, outcome.Answered ? &query.Response() : nullptr);
+          // The anchors were read once already: a second reading of the same file holds.
+          run.status =
+              ReportLookup(query, options, outcome, {}, TrustAnchors(options), run.out, run.err);
+        } catch (const std::exception& e) {
+          run.err << kProgram << EscapedName(e.what()) << '\n';
+        }
+      });
+    }
+  }
+  std::vector<TServerAnswer> answers;
+  for (const TRun& run : runs) answers.push_back(run.answer);
+  const bool agree = AnswersAgree(answers);
+  int status = kCliSuccess;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    std::string report = runs[i].out.str();
+    if (options.Output == TCliOutput::coJson) {
+      // One object a server, each saying whether all the servers agree.
+      if (report.size() >= 2 && report.compare(report.size() - 2, 2, "}\n") == 0)
+        report.insert(report.size() - 2, std::string(",\"agree\":") + (agree ? "true" : "false"));
+    } else {
+      out << ";; server " << EscapedName(options.Servers[i]) << '\n';
+    }
+    out << report;
+    // Each failure says which server it is about.
+    std::istringstream failures(runs[i].err.str());
+    for (std::string line; std::getline(failures, line);) {
+      if (line.rfind(kProgram, 0) == 0)
+        line.insert(std::strlen(kProgram), EscapedName(options.Servers[i]) + ": ");
+      err << line << '\n';
+    }
+    status = std::max(status, runs[i].status);
+  }
+  if (options.Output != TCliOutput::coJson) WriteLines(out, AgreementLines(answers));
   return status;
 }
 
@@ -546,16 +654,13 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
   // The trust anchors, read before anything is sent: a file that cannot be used is the
   // command line's mistake.
   std::vector<std::unique_ptr<TzvDnsRecord>> anchors;
-  if (options.TrustAnchorFile) {
-    try {
-      anchors = ReadTrustAnchorFile(*options.TrustAnchorFile);
-    } catch (const EzvDnsError& e) {
-      err << kProgram << EscapedName(e.Message()) << '\n';
-      return kCliUsageError;
-    }
-  } else if (options.Dnssec) {
-    anchors = DefaultTrustAnchors();
+  try {
+    anchors = TrustAnchors(options);
+  } catch (const EzvDnsError& e) {
+    err << kProgram << EscapedName(e.Message()) << '\n';
+    return kCliUsageError;
   }
+  if (options.Servers.size() > 1) return RunSeveral(options, out, err);
 
   // The server named, or else those configured, in their order.
   std::vector<std::string> servers;
@@ -593,40 +698,7 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
     failed_servers.push_back({outcome.Server, outcome.Failure});
   }
 
-  if (outcome.Status == kCliUsageError) {
-    err << kProgram << EscapedName(outcome.Failure) << '\n';
-    return outcome.Status;
-  }
-  // The answer's chain of trust, asked of the server that answered, as it was asked.
-  std::optional<TzvDnssecResult> dnssec;
-  if (options.Dnssec && outcome.Answered) {
-    TzvDnssecValidator validator(DnssecAskLike(query), std::move(anchors),
-                                 static_cast<std::uint32_t>(std::time(nullptr)));
-    dnssec = validator.ValidateAnswer(query.Response());
-    if (dnssec->Verdict == TzvDnssecVerdict::Bogus) outcome.Status = kCliBogus;
-  }
-  if (options.Output == TCliOutput::coJson) {
-    out << JsonReport(&query.Response(), options, outcome, failed_servers,
-                      dnssec ? &*dnssec : nullptr)
-        << '\n';
-  } else if (outcome.Status == kCliSuccess || outcome.Status == kCliBogus) {
-    WriteResults(out, query, options);
-  } else if (options.Output == TCliOutput::coSections) {
-    WriteLines(out, LookupErrorLines());
-  }
-  if (dnssec && options.Output == TCliOutput::coSections)
-    out << ";; DNSSEC: " << DnssecVerdictText(dnssec->Verdict)
-        << (dnssec->Reason.empty() ? "" : " (" + EscapedName(dnssec->Reason) + ")") << '\n';
-  if (options.Verbose) {
-    WriteVerbose(err, query, outcome, failed_servers);
-    if (dnssec)
-      for (const std::string& step : dnssec->Chain)
-        err << ";; DNSSEC " << EscapedName(step) << '\n';
-  }
-  if (options.TlsInsecure && !outcome.Tls.Version.empty())
-    err << kProgram << "the server's TLS certificate was not checked (--tls-insecure)\n";
-  if (!outcome.Failure.empty()) err << kProgram << EscapedName(outcome.Failure) << '\n';
-  return outcome.Status;
+  return ReportLookup(query, options, outcome, failed_servers, std::move(anchors), out, err);
 }
 
 int RunListing(std::ostream& out, std::ostream& err, const TCliServerSource& system_servers) {

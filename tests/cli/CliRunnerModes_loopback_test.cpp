@@ -3,6 +3,7 @@
 // Python's own parser, not by reading it back with our writer.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -189,6 +190,44 @@ TEST(CliExchange, TheConfiguredServersAreAskedInTurn) {
   // three tries.
   EXPECT_EQ(silent.RequestCount(), 3);
   EXPECT_EQ(answering.RequestCount(), 1);
+}
+
+// Two copies of batch.pellamar.test (serial 1 on .4, 2 on .5, other addresses) and a
+// silent server, all asked at once.
+TEST(CliSeveralServers, AskedAtOnceComparedAndASilentOneCostsOneTimeOut) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  ScriptedDnsResponder silent("127.0.0.69", 53);
+  silent.SetDefaultReply(ScriptedDnsResponder::Silence());
+  const auto started = std::chrono::steady_clock::now();
+  CliRun run = RunCliCaptured(
+      {"@127.0.0.4", "@127.0.0.5", "-s", "127.0.0.69", "-W", "1", "batch.pellamar.test", "soa"});
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1800));
+  EXPECT_EQ(run.status, 4);
+  EXPECT_NE(run.out.find(";; server 127.0.0.4\n====== Inicio de Autoridad ======\n"
+                         "batch.pellamar.test, ns.batch.pellamar.test, hostmaster.pellamar.test, "
+                         "Serial 1,"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(";; server 127.0.0.69\n====== Error ======\n"), std::string::npos);
+  const std::string differences =
+      ";; the answers differ:\n"
+      ";;   response: 127.0.0.4 NOERROR, 127.0.0.5 NOERROR, 127.0.0.69 no answer\n"
+      ";;   batch.pellamar.test SOA ns.batch.pellamar.test hostmaster.pellamar.test 1 3600 "
+      "600 86400 300  only from 127.0.0.4\n"
+      ";;   batch.pellamar.test SOA ns.batch.pellamar.test hostmaster.pellamar.test 2 3600 "
+      "600 86400 300  only from 127.0.0.5\n"
+      ";;   SOA serial: 127.0.0.4 1, 127.0.0.5 2, 127.0.0.69 -\n";
+  EXPECT_EQ(run.out.substr(run.out.find(";; the answers")), differences);
+  EXPECT_NE(run.err.find("pellamar-cli: 127.0.0.69: Timeout"), std::string::npos) << run.err;
+
+  run = RunCliCaptured({"@127.0.0.4", "@127.0.0.4", "--short", "h7.batch.pellamar.test"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            ";; server 127.0.0.4\n10.4.0.7\n;; server 127.0.0.4\n10.4.0.7\n;; the answers agree\n");
+  run = RunCliCaptured({"@127.0.0.4", "@127.0.0.5", "--json", "h7.batch.pellamar.test"});
+  EXPECT_EQ(PythonReads(run.out.substr(run.out.find('\n') + 1),
+                        "(d['server'], d['answer'][0]['data'], d['agree'])"),
+            "('127.0.0.5', '10.5.0.7', False)");
 }
 
 TEST(CliExchange, AServerThatRefusesEdnsIsAskedWithoutAndItIsSaid) {

@@ -80,7 +80,9 @@ write_batch_zone() {
   mkdir -p "$dir"
   {
     printf '$ORIGIN batch.pellamar.test.\n$TTL 300\n'
-    printf '@ IN SOA ns.batch.pellamar.test. hostmaster.pellamar.test. 1 3600 600 86400 300\n'
+    # The copy on 127.0.0.5 is one change ahead: serial 2 against 1.
+    printf '@ IN SOA ns.batch.pellamar.test. hostmaster.pellamar.test. %s 3600 600 86400 300\n' \
+      $((octet - 3))
     printf '@ IN NS ns.batch.pellamar.test.\nns IN A 127.0.0.%s\n' "$octet"
     awk -v octet="$octet" 'BEGIN {
       for (i = 0; i < 5000; i++) printf "h%d IN A 10.%d.%d.%d\n", i, octet, int(i / 256), i % 256

@@ -1,0 +1,84 @@
+#include "cli/SeveralServers.h"
+
+#include <algorithm>
+#include <map>
+
+#include "cli/ResultText.h"
+#include "dns/zvDnsMessage.h"
+#include "dns/zvDnsRecordTypes.h"
+#include "dns/zvUtils.h"
+
+namespace {
+
+std::string CodeText(const TServerAnswer& answer) {
+  return answer.Answered ? DnsResponseCodeName(answer.ResponseCode) : "no answer";
+}
+
+std::string Joined(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
+  return text;
+}
+
+}  // namespace
+
+TServerAnswer ServerAnswerOf(const std::string& server, const TzvDnsMessage* response) {
+  TServerAnswer answer;
+  answer.Server = server;
+  if (response == nullptr) return answer;
+  answer.Answered = true;
+  answer.ResponseCode = response->Header().ResponseCode;
+  for (const auto& record : response->Answers()) {
+    if (record->RecordType == kzvDnsTypeOPT) continue;
+    answer.Records.push_back(EscapedName(record->Name) + ' ' + DnsTypeText(record->RecordType) +
+                             ' ' + RecordDataText(*record));
+  }
+  std::sort(answer.Records.begin(), answer.Records.end());
+  answer.Records.erase(std::unique(answer.Records.begin(), answer.Records.end()),
+                       answer.Records.end());
+  for (const TzvDnsRecordList* section : {&response->Answers(), &response->Authorities()})
+    for (const auto& record : *section)
+      if (const auto* soa = dynamic_cast<const TzvDnsSOARecord*>(record.get());
+          soa != nullptr && !answer.Serial)
+        answer.Serial = soa->SerialNumber;
+  return answer;
+}
+
+std::vector<std::string> AgreementLines(const std::vector<TServerAnswer>& answers) {
+  std::vector<std::string> differences;
+  const auto same_code = [&](const TServerAnswer& a) {
+    return a.Answered == answers.front().Answered && a.ResponseCode == answers.front().ResponseCode;
+  };
+  if (!std::all_of(answers.begin(), answers.end(), same_code)) {
+    std::vector<std::string> codes;
+    for (const TServerAnswer& answer : answers)
+      codes.push_back(EscapedName(answer.Server) + ' ' + CodeText(answer));
+    differences.push_back(";;   response: " + Joined(codes));
+  }
+  // Each record with the servers holding it, in the records' order.
+  std::map<std::string, std::vector<std::string>> holders;
+  for (const TServerAnswer& answer : answers)
+    for (const std::string& record : answer.Records)
+      holders[record].push_back(EscapedName(answer.Server));
+  for (const auto& [record, servers] : holders)
+    if (servers.size() != answers.size())
+      differences.push_back(";;   " + record + "  only from " + Joined(servers));
+  const bool serials_differ = std::any_of(answers.begin(), answers.end(), [&](const auto& a) {
+    return a.Serial != answers.front().Serial;
+  });
+  if (serials_differ) {
+    std::vector<std::string> serials;
+    for (const TServerAnswer& answer : answers)
+      serials.push_back(EscapedName(answer.Server) + ' ' +
+                        (answer.Serial ? std::to_string(*answer.Serial) : "-"));
+    differences.push_back(";;   SOA serial: " + Joined(serials));
+  }
+  std::vector<std::string> lines = {differences.empty() ? ";; the answers agree"
+                                                        : ";; the answers differ:"};
+  lines.insert(lines.end(), differences.begin(), differences.end());
+  return lines;
+}
+
+bool AnswersAgree(const std::vector<TServerAnswer>& answers) {
+  return AgreementLines(answers).size() == 1;
+}
