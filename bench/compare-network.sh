@@ -7,7 +7,8 @@
 #  - a UDP port nobody listens on (ICMP port unreachable) with a 3-second time-out;
 #  - a lookup whose first datagram is lost (a relay drops every other question), each
 #    tool with its default time-out and tries;
-#  - a lookup over DNS over TLS with the certificate checked, beside kdig +tls and dig +tls.
+#  - a lookup over DNS over TLS with the certificate checked, beside kdig +tls and dig +tls;
+#  - a lookup over DNS over HTTPS (POST, HTTP/2), beside kdig +https and dig +https.
 #
 #   bench/compare-network.sh [BUILD_DIR] [HYPERFINE_OPTION...]
 set -uo pipefail
@@ -58,3 +59,12 @@ hyperfine --shell=none --warmup 5 --runs 50 "$@" \
   "kdig @127.0.0.80 +tls +tls-hostname=dns.pellamar.test +tls-ca=$tls/ca.pem info.pellamar.test TXT" \
   --command-name "dig +tls" \
   "dig @127.0.0.80 +tls +tls-hostname=dns.pellamar.test +tls-ca=$tls/ca.pem info.pellamar.test TXT"
+
+echo "== DNS over HTTPS, POST over HTTP/2, certificate checked (Unbound on 127.0.0.80:443) =="
+hyperfine --shell=none --warmup 5 --runs 50 "$@" \
+  --command-name "pellamar-cli --https" \
+  "$cli @127.0.0.80 --https --tls-hostname dns.pellamar.test --tls-ca $tls/ca.pem txt info.pellamar.test" \
+  --command-name "kdig +https" \
+  "kdig @127.0.0.80 +https +tls-hostname=dns.pellamar.test +tls-ca=$tls/ca.pem info.pellamar.test TXT" \
+  --command-name "dig +https" \
+  "dig @127.0.0.80 +https +tls-hostname=dns.pellamar.test +tls-ca=$tls/ca.pem info.pellamar.test TXT"
