@@ -1,0 +1,572 @@
+#include "dns/zvDnsTrace.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "base/ScopeExit.h"
+#include "base/SysUtils.h"
+#include "dns/zvDnsRecordTypes.h"
+#include "dns/zvIdn.h"
+#include "net/zvSocketUtils.h"
+
+namespace {
+
+// ---- names ----
+// Names are compared in the codec's text form without the last dot, ASCII letters in
+// lower case: "" is the root.
+
+std::string Canonical(const std::string& name) {
+  std::string text = LowerCase(name);
+  if (!text.empty() && text.back() == '.' && (text.size() < 2 || text[text.size() - 2] != '\\'))
+    text.pop_back();
+  return text;
+}
+
+// The labels, the last (the top-level one) first; "\." inside a label does not split it.
+std::vector<std::string> LabelsFromTop(const std::string& name) {
+  std::vector<std::string> labels;
+  std::string label;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '\\' && i + 1 < name.size()) {
+      label += name.substr(i, 2);
+      ++i;
+    } else if (name[i] == '.') {
+      labels.push_back(label);
+      label.clear();
+    } else {
+      label += name[i];
+    }
+  }
+  if (!name.empty()) labels.push_back(label);
+  std::reverse(labels.begin(), labels.end());
+  return labels;
+}
+
+// Whether name is zone or lies below it (both canonical).
+bool IsWithin(const std::string& name, const std::string& zone) {
+  const auto name_labels = LabelsFromTop(name), zone_labels = LabelsFromTop(zone);
+  return zone_labels.size() <= name_labels.size() &&
+         std::equal(zone_labels.begin(), zone_labels.end(), name_labels.begin());
+}
+
+bool IsBelow(const std::string& name, const std::string& zone) {
+  return name != zone && IsWithin(name, zone);
+}
+
+// dig's form: "." for the root, a dot after any other name.
+std::string Shown(const std::string& canonical) {
+  return canonical.empty() ? "." : canonical + ".";
+}
+
+bool IsIPv6Text(const std::string& text) {
+  in6_addr address;
+  return inet_pton(AF_INET6, text.c_str(), &address) == 1;
+}
+
+bool IsIPv4Text(const std::string& text) {
+  in_addr address;
+  return inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+// The address an A or AAAA record holds, or "".
+std::string AddressIn(const TzvDnsRecord& record) {
+  if (const auto* a = dynamic_cast<const TzvDnsARecord*>(&record)) return a->IPAddress;
+  if (const auto* aaaa = dynamic_cast<const TzvDnsAAAARecord*>(&record)) return aaaa->IPAddress;
+  return "";
+}
+
+// The addresses of name among the records (A before AAAA).
+std::vector<std::string> AddressesIn(const TzvDnsRecordList& records, const std::string& name) {
+  std::vector<std::string> v4, v6;
+  for (const auto& record : records) {
+    if (Canonical(record->Name) != name) continue;
+    const std::string address = AddressIn(*record);
+    if (address.empty()) continue;
+    (record->RecordType == kzvDnsTypeA ? v4 : v6).push_back(address);
+  }
+  v4.insert(v4.end(), v6.begin(), v6.end());
+  return v4;
+}
+
+[[noreturn]] void RaiseAborted() {
+  RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+}
+
+}  // namespace
+
+// ---- root hints ----
+
+TzvRootHints BuiltInRootHints() {
+  // IANA's named.root (last changed 2023-11, b.root-servers.net's new addresses).
+  return {
+      {"a.root-servers.net.", {"198.41.0.4", "2001:503:ba3e::2:30"}},
+      {"b.root-servers.net.", {"170.247.170.2", "2801:1b8:10::b"}},
+      {"c.root-servers.net.", {"192.33.4.12", "2001:500:2::c"}},
+      {"d.root-servers.net.", {"199.7.91.13", "2001:500:2d::d"}},
+      {"e.root-servers.net.", {"192.203.230.10", "2001:500:a8::e"}},
+      {"f.root-servers.net.", {"192.5.5.241", "2001:500:2f::f"}},
+      {"g.root-servers.net.", {"192.112.36.4", "2001:500:12::d0d"}},
+      {"h.root-servers.net.", {"198.97.190.53", "2001:500:1::53"}},
+      {"i.root-servers.net.", {"192.36.148.17", "2001:7fe::53"}},
+      {"j.root-servers.net.", {"192.58.128.30", "2001:503:c27::2:30"}},
+      {"k.root-servers.net.", {"193.0.14.129", "2001:7fd::1"}},
+      {"l.root-servers.net.", {"199.7.83.42", "2001:500:9f::42"}},
+      {"m.root-servers.net.", {"202.12.27.33", "2001:dc3::35"}},
+  };
+}
+
+TzvRootHints ReadRootHints(const std::string& text) {
+  TzvRootHints hints;
+  // An address line may come before the NS line that names its server; each waits here
+  // with its line number until the end.
+  struct TPending {
+    std::string name, address;
+    int line;
+  };
+  std::vector<TPending> addresses;
+  std::vector<int> ns_lines;
+  std::istringstream lines(text);
+  int number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    const auto fail = [number](const std::string& why) {
+      return EzvDnsError("root hints line " + std::to_string(number) + ": " + why,
+                         kzvDnsErrInvalidSize);
+    };
+    line = line.substr(0, line.find(';'));
+    std::istringstream words(line);
+    std::vector<std::string> fields;
+    for (std::string word; words >> word;) fields.push_back(word);
+    if (fields.empty()) continue;
+    // OWNER [TTL] [IN] TYPE DATA
+    std::size_t at = 1;
+    if (at < fields.size() && !fields[at].empty() &&
+        std::all_of(fields[at].begin(), fields[at].end(),
+                    [](char c) { return c >= '0' && c <= '9'; }))
+      ++at;
+    if (at < fields.size() && SameText(fields[at], "IN")) ++at;
+    if (at + 2 != fields.size())
+      throw fail("expected 'OWNER [TTL] [IN] NS|A|AAAA DATA', got '" + line + "'");
+    const std::string owner = Canonical(fields[0]);
+    std::string type = fields[at];
+    std::transform(type.begin(), type.end(), type.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const std::string& data = fields[at + 1];
+    if (type == "NS") {
+      if (!owner.empty()) throw fail("an NS record of '" + fields[0] + "', not of the root");
+      const std::string server = Canonical(data);
+      if (server.empty()) throw fail("the root cannot be a root server's name");
+      if (std::none_of(hints.begin(), hints.end(),
+                       [&](const TzvTraceServer& s) { return Canonical(s.Name) == server; })) {
+        hints.push_back({Shown(server), {}});
+        ns_lines.push_back(number);
+      }
+    } else if (type == "A" || type == "AAAA") {
+      if (type == "A" ? !IsIPv4Text(data) : !IsIPv6Text(data))
+        throw fail("'" + data + "' is not an " + (type == "A" ? "IPv4" : "IPv6") + " address");
+      addresses.push_back({owner, data, number});
+    } else {
+      throw fail("type " + fields[at] + " has no place in root hints (NS, A, AAAA)");
+    }
+  }
+  // IPv4 first, as the trace tries them.
+  for (const bool v6 : {false, true}) {
+    for (const TPending& pending : addresses) {
+      if (IsIPv6Text(pending.address) != v6) continue;
+      auto server = std::find_if(hints.begin(), hints.end(), [&](const TzvTraceServer& s) {
+        return Canonical(s.Name) == pending.name;
+      });
+      if (server == hints.end())
+        throw EzvDnsError("root hints line " + std::to_string(pending.line) + ": " +
+                              Shown(pending.name) + " is not named by an NS record of the root",
+                          kzvDnsErrInvalidSize);
+      server->Addresses.push_back(pending.address);
+    }
+  }
+  for (std::size_t i = 0; i < hints.size(); ++i) {
+    if (hints[i].Addresses.empty())
+      throw EzvDnsError("root hints line " + std::to_string(ns_lines[i]) + ": the root server " +
+                            hints[i].Name + " has no address",
+                        kzvDnsErrInvalidSize);
+  }
+  if (hints.empty()) throw EzvDnsError("the root hints name no root server", kzvDnsErrInvalidSize);
+  return hints;
+}
+
+TzvRootHints ReadRootHintsFile(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  if (!file) throw EzvDnsError("cannot read the root hints in " + path, kzvDnsErrInvalidSize);
+  try {
+    return ReadRootHints(text.str());
+  } catch (const EzvDnsError& error) {
+    throw EzvDnsError(path + ": " + error.what(), error.ErrorCode());
+  }
+}
+
+TzvRootHints DefaultRootHints(const std::string& file) {
+  try {
+    return ReadRootHintsFile(file);
+  } catch (const EzvDnsError&) {
+    return BuiltInRootHints();
+  }
+}
+
+std::string TraceOutcomeText(TzvTraceOutcome outcome) {
+  switch (outcome) {
+    case TzvTraceOutcome::Referral:
+      return "referral";
+    case TzvTraceOutcome::Answer:
+      return "answer";
+    case TzvTraceOutcome::Alias:
+      return "alias";
+    case TzvTraceOutcome::NameError:
+      return "NXDOMAIN";
+    case TzvTraceOutcome::NoData:
+      return "NODATA";
+    case TzvTraceOutcome::NoAnswer:
+      break;
+  }
+  return "no answer";
+}
+
+// ---- the exchanges ----
+
+// The lookup component with one more check: an Abort that came before the exchange opened
+// its socket ends it there. TzvDnsQuery forgets an Abort made before a lookup starts, and
+// the trace's questions follow one another without a gap for a caller to aim at.
+class TzvDnsTrace::TTraceQuery : public TzvDnsQuery {
+ public:
+  explicit TTraceQuery(const std::atomic<bool>& aborted)
+      : TzvDnsQuery(nullptr), aborted_(aborted) {}
+
+ protected:
+  void OpenDatagramExchange(std::string& address, std::int32_t& port) override {
+    if (aborted_) RaiseAborted();
+    TzvDnsQuery::OpenDatagramExchange(address, port);
+  }
+  void OpenStreamExchange(const std::string& address, std::int32_t port,
+                          std::int32_t time_out) override {
+    if (aborted_) RaiseAborted();
+    TzvDnsQuery::OpenStreamExchange(address, port, time_out);
+  }
+
+ private:
+  const std::atomic<bool>& aborted_;
+};
+
+TzvDnsTrace::TzvDnsTrace()
+    : root_hints_(BuiltInRootHints()), query_(std::make_unique<TTraceQuery>(aborted_)) {}
+
+TzvDnsTrace::~TzvDnsTrace() = default;
+
+void TzvDnsTrace::Abort() {
+  aborted_ = true;
+  query_->Abort();
+}
+
+std::unique_ptr<TzvDnsMessage> TzvDnsTrace::Ask(const std::string& server_address,
+                                                const TzvTraceQuestion& question) {
+  if (aborted_) RaiseAborted();
+  ++questions_;
+  auto answer = asker_ ? asker_(server_address, question) : AskWithQuery(server_address, question);
+  if (aborted_) RaiseAborted();
+  if (answer == nullptr) RaiseSocketErrorText("no answer", kzvErrTimeout);
+  return answer;
+}
+
+std::unique_ptr<TzvDnsMessage> TzvDnsTrace::AskWithQuery(const std::string& server_address,
+                                                         const TzvTraceQuestion& question) {
+  TzvDnsQuery& query = *query_;
+  query.SetServer(server_address);
+  query.SetPort(port_);
+  query.SetTimeOut(time_out_);
+  // Each zone's servers are asked as a resolver asks them: for what they hold themselves.
+  query.SetIsRecursiveDesired(false);
+  query.SetUseRecursiveQueries(false);
+  query.SetDnssecOK(question.Dnssec);
+  query.SetCheckingDisabled(question.Dnssec);
+  try {
+    query.ResolveRecords(question.Name, question.Type);
+  } catch (const EzvDnsError& error) {
+    // An error reply (NXDOMAIN above all) was decoded whole: the step shows it.
+    if (error.ErrorCode() <= 0 || !query.LastExchange().Answered) throw;
+  }
+  auto answer = std::make_unique<TzvDnsExtendedMessage>();
+  const TzvDnsMessage& response = query.Response();
+  answer->Header() = response.Header();
+  answer->Queries().Assign(&response.Queries());
+  answer->Answers().Assign(&response.Answers());
+  answer->Authorities().Assign(&response.Authorities());
+  answer->AdditionalRecords().Assign(&response.AdditionalRecords());
+  return answer;
+}
+
+// ---- the walk ----
+
+std::vector<TzvTraceStep> TzvDnsTrace::Run(const std::string& name, std::int32_t type,
+                                           std::function<void(const TzvTraceStep&)> on_step) {
+  steps_.clear();
+  questions_ = 0;
+  aborted_ = false;
+  on_step_ = std::move(on_step);
+  auto forget = ScopeExit([this] { on_step_ = {}; });
+  if (root_hints_.empty()) throw EzvDnsError("the trace has no root hints", kzvDnsErrTraceNoServer);
+  TraceName(Canonical(IdnToAscii(name)), type, 0);
+  return steps_;
+}
+
+std::shared_ptr<const TzvDnsMessage> TzvDnsTrace::TraceName(const std::string& traced,
+                                                            std::int32_t type, int level) {
+  std::string name = traced;
+  std::vector<std::string> aliases_seen{name};
+  for (;;) {
+    std::string zone;
+    std::vector<TzvTraceServer> servers = root_hints_;
+    std::vector<std::string> visited{zone};
+    for (;;) {
+      TzvTraceStep step = AskZone(zone, servers, name, type, level);
+      switch (step.Outcome) {
+        case TzvTraceOutcome::Referral: {
+          const std::string next = Canonical(step.NextZone);
+          // The step is shown before the error it leads to.
+          servers = [&] {
+            std::vector<TzvTraceServer> next_servers;
+            const TzvDnsMessage& response = *step.Response;
+            for (const auto& record : response.Authorities()) {
+              const auto* ns = dynamic_cast<const TzvDnsNSRecord*>(record.get());
+              if (ns == nullptr || Canonical(ns->Name) != next) continue;
+              const std::string server = Canonical(ns->NameServer);
+              if (std::any_of(next_servers.begin(), next_servers.end(),
+                              [&](const auto& s) { return Canonical(s.Name) == server; }))
+                continue;
+              // Glue is taken only from within the referring zone, whose servers may speak
+              // for it; addresses of other names are looked up by a trace of their own.
+              std::vector<std::string> glue;
+              if (IsWithin(server, zone)) glue = AddressesIn(response.AdditionalRecords(), server);
+              next_servers.push_back({Shown(server), glue});
+            }
+            return next_servers;
+          }();
+          Record(step);
+          if (std::find(visited.begin(), visited.end(), next) != visited.end())
+            throw EzvDnsError("referral loop: the servers of " + Shown(zone) + " refer " +
+                                  Shown(name) + " to " + Shown(next) +
+                                  ", which the trace has visited already",
+                              kzvDnsErrTraceLoop);
+          if (!IsBelow(next, zone) || !IsWithin(name, next))
+            throw EzvDnsError("referral loop: the servers of " + Shown(zone) + " refer " +
+                                  Shown(name) + " to " + Shown(next) +
+                                  ", which is not closer to it",
+                              kzvDnsErrTraceLoop);
+          visited.push_back(next);
+          zone = next;
+          continue;
+        }
+        case TzvTraceOutcome::Alias: {
+          Record(step);
+          if (!follow_aliases_) return step.Response;
+          const std::string target = Canonical(step.AliasTarget);
+          if (std::find(aliases_seen.begin(), aliases_seen.end(), target) != aliases_seen.end())
+            throw EzvDnsError("alias loop: " + Shown(name) + " leads back to " + Shown(target),
+                              kzvDnsErrTraceLoop);
+          if (static_cast<int>(aliases_seen.size()) > kMaxAliases)
+            throw EzvDnsError("the trace of " + Shown(traced) + " follows more than " +
+                                  std::to_string(kMaxAliases) + " aliases",
+                              kzvDnsErrTraceTooLong);
+          aliases_seen.push_back(target);
+          name = target;
+          break;  // from the root again, for the alias's target
+        }
+        default:
+          Record(step);
+          return step.Response;
+      }
+      break;
+    }
+  }
+}
+
+namespace {
+
+// The answer classified for name and type at zone (all canonical).
+TzvTraceOutcome Classify(const TzvDnsMessage& response, const std::string& name, std::int32_t type,
+                         std::string& next_zone, std::string& alias_target, std::string& lame) {
+  if (response.Header().ResponseCode == kzvDnsResponseNameError) return TzvTraceOutcome::NameError;
+  if (response.Header().ResponseCode != 0) {
+    lame = DnsResponseCodeName(response.Header().ResponseCode);
+    return TzvTraceOutcome::NoAnswer;
+  }
+  // The records for the name, through the CNAMEs the answer holds (a bounded walk: a
+  // CNAME chain inside one answer cannot be longer than its records).
+  std::string at = name;
+  for (int hops = 0; hops <= response.Answers().Count(); ++hops) {
+    const TzvDnsRecord* cname = nullptr;
+    bool found = false;
+    for (const auto& record : response.Answers()) {
+      if (Canonical(record->Name) != at) continue;
+      if (record->RecordType == type || type == kzvDnsTypeANY) found = true;
+      if (record->RecordType == kzvDnsTypeCNAME) cname = record.get();
+    }
+    if (found) return TzvTraceOutcome::Answer;
+    if (cname == nullptr || type == kzvDnsTypeCNAME) break;
+    at = Canonical(static_cast<const TzvDnsCNAMERecord*>(cname)->CanonicalName);
+  }
+  if (at != name) {
+    alias_target = at;
+    return TzvTraceOutcome::Alias;
+  }
+  if (response.Header().IsAuthoritativeAnswer) return TzvTraceOutcome::NoData;
+  for (const auto& record : response.Authorities()) {
+    if (record->RecordType == kzvDnsTypeNS && dynamic_cast<const TzvDnsNSRecord*>(record.get())) {
+      next_zone = Canonical(record->Name);
+      return TzvTraceOutcome::Referral;
+    }
+  }
+  lame = "neither an answer nor a referral";
+  return TzvTraceOutcome::NoAnswer;
+}
+
+}  // namespace
+
+TzvTraceStep TzvDnsTrace::AskZone(const std::string& zone, std::vector<TzvTraceServer>& servers,
+                                  const std::string& name, std::int32_t type, int level) {
+  if (static_cast<int>(steps_.size()) >= max_steps_)
+    throw EzvDnsError(
+        "the trace of " + Shown(name) + " takes more than " + std::to_string(max_steps_) + " steps",
+        kzvDnsErrTraceTooLong);
+  TzvTraceStep step;
+  step.Level = level;
+  step.Name = Shown(name);
+  step.Type = type;
+  step.Zone = Shown(zone);
+  // Servers with an address first; the others only when those fail, each looked up by a
+  // trace of its own (and given its addresses here for the steps after).
+  std::vector<std::size_t> order;
+  for (const bool glued : {true, false})
+    for (std::size_t i = 0; i < servers.size(); ++i)
+      if (servers[i].Addresses.empty() != glued) order.push_back(i);
+  for (const std::size_t index : order) {
+    if (servers[index].Addresses.empty()) {
+      if (level >= kMaxNesting) {
+        step.Failures.push_back(
+            servers[index].Name +
+            ": no glue, and its address would need a trace nested deeper than " +
+            std::to_string(kMaxNesting));
+        continue;
+      }
+      try {
+        servers[index].Addresses = AddressesOf(Canonical(servers[index].Name), level + 1);
+      } catch (const EzvSocketError& error) {
+        if (error.ErrorCode() == kzvErrAborted || error.ErrorCode() == kzvDnsErrTraceTooLong) throw;
+        step.Failures.push_back(servers[index].Name +
+                                ": its address was not found: " + error.what());
+        continue;
+      }
+      if (servers[index].Addresses.empty()) {
+        step.Failures.push_back(servers[index].Name + ": it has no address");
+        continue;
+      }
+    }
+    const TzvTraceServer& server = servers[index];
+    for (const std::string& address : UsableAddresses(server.Addresses)) {
+      if (questions_ >= max_questions_)
+        throw EzvDnsError("the trace of " + Shown(name) + " needs more than " +
+                              std::to_string(max_questions_) + " questions",
+                          kzvDnsErrTraceTooLong);
+      const std::string who = address + " (" + server.Name + ")";
+      std::unique_ptr<TzvDnsMessage> response;
+      const auto started = std::chrono::steady_clock::now();
+      try {
+        response = Ask(address, {name, type, false});
+      } catch (const EzvSocketError& error) {
+        if (error.ErrorCode() == kzvErrAborted) throw;
+        step.Failures.push_back(who + ": " + error.what());
+        continue;
+      }
+      const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+          std::chrono::steady_clock::now() - started);
+      std::string next_zone, alias_target, lame;
+      const TzvTraceOutcome outcome =
+          Classify(*response, name, type, next_zone, alias_target, lame);
+      if (outcome == TzvTraceOutcome::NoAnswer) {
+        step.Failures.push_back(who + ": " + lame);
+        continue;
+      }
+      step.ServerName = server.Name;
+      step.ServerAddress = address;
+      step.ElapsedMicroseconds = elapsed.count();
+      step.ResponseCode = response->Header().ResponseCode;
+      step.Outcome = outcome;
+      if (outcome == TzvTraceOutcome::Referral) step.NextZone = Shown(next_zone);
+      if (outcome == TzvTraceOutcome::Alias) step.AliasTarget = Shown(alias_target);
+      step.Response = std::move(response);
+      step.Servers = servers;
+      return step;
+    }
+  }
+  step.Servers = servers;
+  Record(step);
+  std::string why;
+  for (const std::string& failure : step.Failures) why += (why.empty() ? "" : "; ") + failure;
+  if (why.empty()) why = "no server has an address of the family asked for";
+  throw EzvDnsError("no server of " + step.Zone + " answered for " + step.Name + ": " + why,
+                    kzvDnsErrTraceNoServer);
+}
+
+std::vector<std::string> TzvDnsTrace::UsableAddresses(
+    const std::vector<std::string>& addresses) const {
+  std::vector<std::string> usable;
+  for (const bool v6 : {false, true}) {
+    if (v6 ? address_family_ == TzvAddressFamily::afIPv4
+           : address_family_ == TzvAddressFamily::afIPv6)
+      continue;
+    for (const std::string& address : addresses)
+      if (IsIPv6Text(address) == v6) usable.push_back(address);
+  }
+  return usable;
+}
+
+std::vector<std::string> TzvDnsTrace::AddressesOf(const std::string& server, int level) {
+  std::vector<std::string> addresses;
+  std::string last_error;
+  for (const std::int32_t type : {kzvDnsTypeA, kzvDnsTypeAAAA}) {
+    if (type == kzvDnsTypeA ? address_family_ == TzvAddressFamily::afIPv6
+                            : address_family_ == TzvAddressFamily::afIPv4)
+      continue;
+    // With any family, IPv6 is looked for only when there is no IPv4 address.
+    if (!addresses.empty()) break;
+    try {
+      const auto response = TraceName(server, type, level);
+      for (const auto& record : response->Answers())
+        if (record->RecordType == type && !AddressIn(*record).empty())
+          addresses.push_back(AddressIn(*record));
+    } catch (const EzvSocketError& error) {
+      if (error.ErrorCode() == kzvErrAborted || error.ErrorCode() == kzvDnsErrTraceTooLong) throw;
+      last_error = error.what();
+    }
+  }
+  if (addresses.empty() && !last_error.empty())
+    throw EzvDnsError(last_error, kzvDnsErrTraceNoServer);
+  return addresses;
+}
+
+void TzvDnsTrace::Record(TzvTraceStep& step) {
+  if (zone_check_ && step.Level == 0 && step.Response != nullptr) {
+    steps_.push_back(step);
+    step.Dnssec = zone_check_(step, steps_,
+                              [this](const std::string& address, const TzvTraceQuestion& question) {
+                                return Ask(address, question);
+                              });
+    steps_.back().Dnssec = step.Dnssec;
+  } else {
+    steps_.push_back(step);
+  }
+  if (on_step_) on_step_(steps_.back());
+}

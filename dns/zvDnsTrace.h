@@ -1,0 +1,203 @@
+// A trace from the root, as `dig +trace` shows one: the question goes without recursion to
+// a root server, then to a server of each zone the referrals lead to, until a zone answers
+// it or denies it. Every step is kept (zone, servers, the one that answered, time, response
+// code, the decoded answer) for a caller that prints the walk. Exchanges go through
+// TzvDnsQuery, so EDNS, retransmission and TCP on truncation are those of a lookup; a test
+// gives the trace an asker of its own instead and plays the servers without sockets.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dns/zvDnsMessage.h"
+#include "dns/zvDnsQuery.h"
+#include "dns/zvDnssecChain.h"
+
+// What ends a trace early, as EzvDnsError codes beside the codec's own.
+// A referral to a zone already visited, or to one not closer to the name.
+inline constexpr std::int32_t kzvDnsErrTraceLoop = -21;
+// More steps than MaxSteps, or more questions than MaxQuestions.
+inline constexpr std::int32_t kzvDnsErrTraceTooLong = -22;
+// No server of a zone gave a usable answer.
+inline constexpr std::int32_t kzvDnsErrTraceNoServer = -23;
+
+// A name server: its name (dig's form, "a.root-servers.net.") and the addresses known for
+// it, IPv4 before IPv6. A root hint is one of these.
+struct TzvTraceServer {
+  std::string Name;
+  std::vector<std::string> Addresses;
+  bool operator==(const TzvTraceServer&) const = default;
+};
+using TzvRootHints = std::vector<TzvTraceServer>;
+
+// The thirteen root servers with the IPv4 and IPv6 addresses IANA publishes in named.root.
+TzvRootHints BuiltInRootHints();
+// Root hints in named.root's form: ". 3600000 NS A.ROOT-SERVERS.NET." and
+// "A.ROOT-SERVERS.NET. 3600000 A 198.41.0.4" / "... AAAA 2001:503:ba3e::2:30" (TTL and
+// class IN optional); ";" starts a comment. A line of another form, an address of a name no
+// NS line names or a server without an address fails with EzvDnsError naming the line.
+TzvRootHints ReadRootHints(const std::string& text);
+// The root hints in a file of that form; also fails when it cannot be read.
+TzvRootHints ReadRootHintsFile(const std::string& path);
+// Where Debian keeps IANA's named.root (package dns-root-data).
+inline constexpr const char* kzvDebianRootHintsFile = "/usr/share/dns/root.hints";
+// The system's copy when it can be used, so a renumbered root server reaches us with the
+// system's updates; the built-in hints otherwise.
+TzvRootHints DefaultRootHints(const std::string& file = kzvDebianRootHintsFile);
+
+// The question of one exchange. Dnssec: with the DO and CD bits, for the DNSSEC check.
+struct TzvTraceQuestion {
+  std::string Name;
+  std::int32_t Type = 0;
+  bool Dnssec = false;
+};
+
+// Asks one server one question without recursion and gives the decoded answer, error
+// replies included (their response code in the header); throws EzvSocketError when no
+// usable answer came (time-out, refused port, malformed answer, Abort).
+using TzvTraceAsk = std::function<std::unique_ptr<TzvDnsMessage>(const std::string& server_address,
+                                                                 const TzvTraceQuestion& question)>;
+
+// How a step ended. Referral: the zone sent us on to NextZone. Answer: records of the
+// type for the name. Alias: a CNAME for the name and nothing of the type after it
+// (AliasTarget). NameError: NXDOMAIN. NoData: the zone holds the name but not the type.
+// NoAnswer: no server of the zone gave a usable answer.
+enum class TzvTraceOutcome { Referral, Answer, Alias, NameError, NoData, NoAnswer };
+
+// "referral", "answer", "alias", "NXDOMAIN", "NODATA", "no answer".
+std::string TraceOutcomeText(TzvTraceOutcome outcome);
+
+struct TzvTraceStep;
+
+// The DNSSEC verdict on a step's zone: given the step, the steps before it and an asker
+// that sends through the trace (dns/zvDnssecTrace.h makes one over the validator).
+using TzvTraceZoneCheck = std::function<TzvDnssecResult(
+    const TzvTraceStep& step, const std::vector<TzvTraceStep>& steps, const TzvTraceAsk& ask)>;
+
+// One question asked of one zone's servers.
+struct TzvTraceStep {
+  // 0 for the name traced; 1 for a trace nested in it that looks for the address of a name
+  // server the referral gave without glue; 2 for one nested in that.
+  int Level = 0;
+  // The question of this step: the name traced, a CNAME's target, or a name server's name.
+  std::string Name;
+  std::int32_t Type = 0;
+  // The zone whose servers were asked, in dig's form: ".", "example.".
+  std::string Zone;
+  // Its servers as the referral (or the root hints) gave them; a server found by a nested
+  // trace has its addresses here too.
+  std::vector<TzvTraceServer> Servers;
+  // The server that answered; empty with NoAnswer.
+  std::string ServerName;
+  std::string ServerAddress;
+  // The servers that were asked first and failed: "ADDRESS (NAME): reason".
+  std::vector<std::string> Failures;
+  // Of the exchange that was answered.
+  std::int64_t ElapsedMicroseconds = 0;
+  // The answer's response code; -1 with NoAnswer.
+  std::int32_t ResponseCode = -1;
+  TzvTraceOutcome Outcome = TzvTraceOutcome::NoAnswer;
+  // Referral: the zone referred to ("example."). Alias: the name the CNAME chain leads to.
+  std::string NextZone;
+  std::string AliasTarget;
+  // The answer as it was decoded (shared, never changed afterwards); null with NoAnswer.
+  std::shared_ptr<const TzvDnsMessage> Response;
+  // With a ZoneCheck: its verdict on Zone (steps of level 0 that were answered).
+  std::optional<TzvDnssecResult> Dnssec;
+};
+
+class TzvDnsTrace {
+ public:
+  static constexpr int kDefaultMaxSteps = 30;
+  static constexpr int kDefaultMaxQuestions = 100;
+  // Traces for glue-less name servers nest at most this deep; a server deeper down counts
+  // as one without an address.
+  static constexpr int kMaxNesting = 2;
+  // CNAMEs followed for one trace.
+  static constexpr int kMaxAliases = 8;
+
+  TzvDnsTrace();
+  ~TzvDnsTrace();
+  TzvDnsTrace(const TzvDnsTrace&) = delete;
+  TzvDnsTrace& operator=(const TzvDnsTrace&) = delete;
+
+  // Traces name's records of type from the root. Returns every step (on_step is told of
+  // each as it is made); a loop, a walk too long, no answer from a zone's servers or Abort
+  // fail with EzvDnsError / EzvSocketError, the steps up to there kept in Steps().
+  std::vector<TzvTraceStep> Run(const std::string& name, std::int32_t type,
+                                std::function<void(const TzvTraceStep&)> on_step = {});
+  // The steps of the last Run, also when it failed.
+  const std::vector<TzvTraceStep>& Steps() const { return steps_; }
+  // Ends the running trace from any thread: its waiting exchange at once (with the
+  // default asker), and before the next question otherwise; it fails with kzvErrAborted.
+  // A Run started afterwards runs normally.
+  void Abort();
+  // One question through the asker, counted in MaxQuestions; fails with kzvErrAborted
+  // once Abort was called.
+  std::unique_ptr<TzvDnsMessage> Ask(const std::string& server_address,
+                                     const TzvTraceQuestion& question);
+
+  // The servers' port (53) and the time-out of each question in ms (5000), also for the
+  // servers of one zone tried one after another.
+  std::int32_t Port() const { return port_; }
+  void SetPort(std::int32_t value) { port_ = value; }
+  std::int32_t TimeOut() const { return time_out_; }
+  void SetTimeOut(std::int32_t value) { time_out_ = value; }
+  // Which addresses of the servers are asked: IPv4 only, IPv6 only, or IPv4 first.
+  TzvAddressFamily AddressFamily() const { return address_family_; }
+  void SetAddressFamily(TzvAddressFamily value) { address_family_ = value; }
+  // Where the trace starts; built-in hints by default.
+  const TzvRootHints& RootHints() const { return root_hints_; }
+  void SetRootHints(TzvRootHints value) { root_hints_ = std::move(value); }
+  // Steps, and questions (servers that failed included), one Run may take.
+  int MaxSteps() const { return max_steps_; }
+  void SetMaxSteps(int value) { max_steps_ = value; }
+  int MaxQuestions() const { return max_questions_; }
+  void SetMaxQuestions(int value) { max_questions_ = value; }
+  // Whether a CNAME answer is traced on from the root for its target. Default true.
+  bool FollowAliases() const { return follow_aliases_; }
+  void SetFollowAliases(bool value) { follow_aliases_ = value; }
+  // Replaces the exchanges (for tests); null restores TzvDnsQuery's.
+  void SetAsker(TzvTraceAsk asker) { asker_ = std::move(asker); }
+  // The DNSSEC verdict for each answered step of level 0; none by default.
+  void SetZoneCheck(TzvTraceZoneCheck check) { zone_check_ = std::move(check); }
+
+ private:
+  class TTraceQuery;
+
+  // The walk for one name from the root; the final step's answer.
+  std::shared_ptr<const TzvDnsMessage> TraceName(const std::string& name, std::int32_t type,
+                                                 int level);
+  // Asks the question of the zone's servers in turn until one gives a usable answer, and
+  // records the step (also when none did, failing then).
+  TzvTraceStep AskZone(const std::string& zone, std::vector<TzvTraceServer>& servers,
+                       const std::string& name, std::int32_t type, int level);
+  // The addresses of a name server given without glue, by traces nested at level.
+  std::vector<std::string> AddressesOf(const std::string& server, int level);
+  // Adds the step to Steps(), with its DNSSEC verdict, and tells on_step.
+  void Record(TzvTraceStep& step);
+  std::vector<std::string> UsableAddresses(const std::vector<std::string>& addresses) const;
+  std::unique_ptr<TzvDnsMessage> AskWithQuery(const std::string& server_address,
+                                              const TzvTraceQuestion& question);
+
+  std::int32_t port_ = TzvDnsQuery::kDnsPort;
+  std::int32_t time_out_ = 5000;
+  TzvAddressFamily address_family_ = TzvAddressFamily::afAny;
+  TzvRootHints root_hints_;
+  int max_steps_ = kDefaultMaxSteps;
+  int max_questions_ = kDefaultMaxQuestions;
+  bool follow_aliases_ = true;
+  TzvTraceAsk asker_;
+  TzvTraceZoneCheck zone_check_;
+
+  std::vector<TzvTraceStep> steps_;
+  std::function<void(const TzvTraceStep&)> on_step_;
+  int questions_ = 0;
+  std::atomic<bool> aborted_{false};
+  std::unique_ptr<TTraceQuery> query_;
+};
