@@ -1,7 +1,7 @@
 // Whether a received message answers a question that went out: the same ID, the QR bit,
-// and the question echoed (name in any letter case, type and class). The batch engine
-// (dns/zvDnsBatch.h) matches every datagram its sockets take with it; it holds the same
-// rules as the query component's own exchange, so that both take and drop alike.
+// and the question echoed (name in any letter case, type and class). The query
+// component's exchanges and the batch engine (dns/zvDnsBatch.h) both match what arrives
+// with it, so that both take and drop alike.
 #pragma once
 
 #include <array>

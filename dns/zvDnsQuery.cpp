@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/ScopeExit.h"
+#include "dns/zvDnsAnswerMatch.h"
 #include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
@@ -112,119 +113,8 @@ class TLentStream {
   std::unique_ptr<TMemoryStream> stream_;
 };
 
-// A message's question starts right behind its fixed 12-byte header.
-constexpr std::int32_t kHeaderSize = 12;
-
-// What a datagram must echo to count as the answer to a request: the request's ID and,
-// when it asked one, its first question exactly as it went out (name, type and class as
-// wire bytes; the request writes names uncompressed).
-struct TExpectedAnswer {
-  std::uint16_t ID = 0;
-  bool HasQuestion = false;
-  std::array<std::uint8_t, 256 + 4> Question{};
-  std::size_t QuestionLength = 0;
-};
-
-// The first question of an encoded message: name and type through the codec, the class
-// as its wire word (the codec folds classes it does not know into IN, which would let a
-// different class pass for ours). Fails with the codec's error when it cannot be read.
-void ReadFirstQuestion(const TzvByteArray& bytes, std::string& name, std::int32_t& type,
-                       std::uint16_t& question_class) {
-  TzvDnsRecord question;
-  std::int32_t position = kHeaderSize;
-  question.ReadQuestion(bytes, position);
-  std::int32_t class_at = position - 2;
-  name = std::move(question.Name);
-  type = question.RecordType;
-  question_class = ByteArrayReadWord(bytes, class_at);
-}
-
 std::span<const std::uint8_t> StreamBytes(TMemoryStream& stream) {
   return {stream.Memory(), static_cast<std::size_t>(stream.Size())};
-}
-
-TExpectedAnswer ExpectedAnswerOf(std::span<const std::uint8_t> request) {
-  TExpectedAnswer expected;
-  TzvWireCursor cursor(request, 0);
-  expected.ID = cursor.ReadWord();
-  cursor.Skip(2);
-  if (cursor.ReadWord() == 0) return expected;
-  expected.HasQuestion = true;
-  // Labels up to the root's zero byte, then type and class.
-  std::size_t end = kHeaderSize;
-  while (end < request.size() && request[end] != 0) end += 1 + request[end];
-  end += 1 + 4;
-  if (end > request.size() || end - kHeaderSize > expected.Question.size())
-    throw EzvDnsError(SzvDnsInvalidSize, kzvDnsErrInvalidSize);
-  expected.QuestionLength = end - kHeaderSize;
-  std::copy(request.begin() + kHeaderSize, request.begin() + static_cast<std::ptrdiff_t>(end),
-            expected.Question.begin());
-  return expected;
-}
-
-// The question of a datagram compared through the codec: for names that use compression
-// or anything else than plain labels, which a straight comparison cannot follow.
-bool DecodedQuestionMatches(std::span<const std::uint8_t> datagram,
-                            const TExpectedAnswer& expected) {
-  std::string name;
-  std::int32_t type = 0;
-  std::uint16_t question_class = 0;
-  try {
-    ReadFirstQuestion(TzvByteArray(datagram), name, type, question_class);
-  } catch (const EzvDnsError&) {
-    return true;  // ours but damaged: decoding reports it
-  }
-  std::vector<std::uint8_t> request(kHeaderSize, 0);
-  request[5] = 1;
-  request.insert(request.end(), expected.Question.begin(),
-                 expected.Question.begin() + static_cast<std::ptrdiff_t>(expected.QuestionLength));
-  std::string expected_name;
-  std::int32_t expected_type = 0;
-  std::uint16_t expected_class = 0;
-  ReadFirstQuestion(TzvByteArray(request), expected_name, expected_type, expected_class);
-  return type == expected_type && question_class == expected_class && SameText(name, expected_name);
-}
-
-// Whether a datagram from the server answers the request. Anything that cannot be ours
-// is refused: too short to carry an ID, another ID, a question (QR clear), another
-// question. What is ours but damaged (a cut header, a question that cannot be read) is
-// taken, so that decoding reports it instead of the lookup waiting for nothing. An error
-// reply without a question section, as servers send for requests they cannot parse,
-// counts as ours too.
-bool IsAnswerTo(std::span<const std::uint8_t> datagram, const TExpectedAnswer& expected) {
-  if (datagram.size() < 2) return false;
-  TzvWireCursor cursor(datagram, 0);
-  if (cursor.ReadWord() != expected.ID) return false;
-  if (datagram.size() < static_cast<std::size_t>(kHeaderSize)) return true;
-  const std::uint16_t flags = cursor.ReadWord();
-  if ((flags & 0x8000) == 0) return false;
-  if (!expected.HasQuestion) return true;
-  const std::uint16_t question_count = cursor.ReadWord();
-  if (question_count == 0) return (flags & 0x000F) != 0;
-  // The usual echo: the same plain labels, letter case aside, then the same type and
-  // class, compared in place without decoding anything.
-  std::size_t at = kHeaderSize;
-  std::size_t j = 0;
-  for (;;) {
-    if (at >= datagram.size()) return true;  // cut short: ours but damaged
-    const std::uint8_t length = datagram[at];
-    if ((length & 0xC0) != 0) return DecodedQuestionMatches(datagram, expected);
-    if (at + 1 + length > datagram.size()) return true;
-    if (length != expected.Question[j]) return false;
-    const auto label = [](const std::uint8_t* bytes, std::size_t size) {
-      return std::string_view(reinterpret_cast<const char*>(bytes), size);
-    };
-    if (!SameText(label(datagram.data() + at + 1, length),
-                  label(expected.Question.data() + j + 1, length)))
-      return false;
-    at += 1 + length;
-    j += 1 + length;
-    if (length == 0) break;
-  }
-  if (at + 4 > datagram.size()) return true;
-  return std::equal(datagram.begin() + static_cast<std::ptrdiff_t>(at),
-                    datagram.begin() + static_cast<std::ptrdiff_t>(at + 4),
-                    expected.Question.begin() + static_cast<std::ptrdiff_t>(j));
 }
 
 // The record as the class its type code decodes into, or null. The integer compare
@@ -681,7 +571,7 @@ void TzvDnsQuery::ExchangeDatagram(TMemoryStream& request, TMemoryStream& answer
                                    std::int32_t time_out,
                                    std::chrono::steady_clock::time_point started) {
   using Clock = std::chrono::steady_clock;
-  const TExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request));
+  const TzvExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request));
   // Every datagram is the same question under the same ID, so an answer to any of them
   // is the answer, however late it comes.
   auto send = [&] {
@@ -743,7 +633,7 @@ void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
   request.SetPosition(0);
   request.WriteBuffer(prefix, 2);
   request.SetPosition(0);
-  const TExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request).subspan(2));
+  const TzvExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request).subspan(2));
 
   TMemoryStream received;
   auto close = ScopeExit([this] { CloseStreamExchange(); });
@@ -790,7 +680,7 @@ void TzvDnsQuery::ExchangeHttps(TzvDnsMessage& req, TMemoryStream& answer,
   TzvHttpsRequest request;
   const auto bytes = StreamBytes(message);
   request.Message.assign(bytes.begin(), bytes.end());
-  const TExpectedAnswer expected = ExpectedAnswerOf(bytes);
+  const TzvExpectedAnswer expected = ExpectedAnswerOf(bytes);
   // The URL's host: the name the certificate is checked for, else the server as given.
   const std::string host = tls_settings_.HostName.empty() ? Server() : tls_settings_.HostName;
   request.Authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
