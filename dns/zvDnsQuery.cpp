@@ -228,20 +228,14 @@ TzvMailServerInfo* TzvDnsQuery::ResolveMX(const std::string& name) {
   Clear();
   BuildQuestion(*request_, std::make_unique<TzvDnsMXRecord>(), GetMailDomain(name));
   Resolve();
-  // The hosts come first, so that each mail server finds its address among them.
-  ExtractHosts(response_->AdditionalRecords());
-  ExtractNameServers(response_->Authorities());
-  ExtractAliases();
-  ExtractMailServers();
+  ExtractResults(kzvDnsTypeMX, name);
   return GetMailServer();
 }
 
 TzvHostInfo* TzvDnsQuery::ResolveIP(const std::string& name) {
   Clear();
   QueryAddress(name, Server(), *request_, *response_);
-  ExtractHosts(response_->Answers());
-  ExtractNameServers(response_->Authorities());
-  ExtractAliases();
+  ExtractResults(kzvDnsTypeA, name);
   return hosts_->Count() > 0 ? hosts_->Items(0) : nullptr;
 }
 
@@ -249,13 +243,7 @@ TzvHostInfo* TzvDnsQuery::ResolveHostName(const std::string& name) {
   Clear();
   BuildQuestion(*request_, std::make_unique<TzvDnsPTRRecord>(), GetArpaName(name));
   Resolve();
-  TzvHostInfo* host = ExtractHostNames();
-  ExtractHosts(response_->AdditionalRecords());
-  ExtractNameServers(response_->Authorities());
-  ExtractAliases();
-  // The caller asked about this text; the host found answers for it.
-  if (host != nullptr) host->IPAddress = name;
-  return host;
+  return ExtractResults(kzvDnsTypePTR, name);
 }
 
 void TzvDnsQuery::ResolveNS(const std::string& name, std::string& first_name_server) {
@@ -263,9 +251,7 @@ void TzvDnsQuery::ResolveNS(const std::string& name, std::string& first_name_ser
   Clear();
   BuildQuestion(*request_, std::make_unique<TzvDnsNSRecord>(), name);
   Resolve();
-  ExtractNameServers(response_->Answers());
-  ExtractAliases();
-  ExtractHosts(response_->AdditionalRecords());
+  ExtractResults(kzvDnsTypeNS, name);
   if (name_servers_->Count() > 0) first_name_server = name_servers_->Strings(0);
 }
 
@@ -273,9 +259,7 @@ TzvHostInfo* TzvDnsQuery::ResolveAAAA(const std::string& name) {
   Clear();
   BuildQuestion(*request_, std::make_unique<TzvDnsAAAARecord>(), name);
   Resolve();
-  ExtractHosts(response_->Answers());
-  ExtractNameServers(response_->Authorities());
-  ExtractAliases();
+  ExtractResults(kzvDnsTypeAAAA, name);
   return hosts_->Count() > 0 ? hosts_->Items(0) : nullptr;
 }
 
@@ -286,10 +270,55 @@ int TzvDnsQuery::ResolveRecords(const std::string& name, std::int32_t record_typ
   question->RecordType = record_type;
   BuildQuestion(*request_, std::move(question), name);
   Resolve();
-  ExtractAliases();
+  ExtractResults(record_type, name);
   int count = 0;
   for (const auto& record : response_->Answers()) count += record->RecordType == record_type;
   return count;
+}
+
+void TzvDnsQuery::TakeAnswer(std::span<const std::uint8_t> answer, std::int32_t record_type,
+                             const std::string& name) {
+  Clear();
+  TMemoryStream bytes;
+  bytes.WriteBuffer(answer.data(), static_cast<std::int64_t>(answer.size()));
+  bytes.SetPosition(0);
+  response_->Parse(bytes);
+  ExtractResults(record_type, name);
+}
+
+TzvHostInfo* TzvDnsQuery::ExtractResults(std::int32_t record_type, const std::string& name) {
+  TzvHostInfo* host = nullptr;
+  switch (record_type) {
+    case kzvDnsTypeMX:
+      // The hosts come first, so that each mail server finds its address among them.
+      ExtractHosts(response_->AdditionalRecords());
+      ExtractNameServers(response_->Authorities());
+      ExtractAliases();
+      ExtractMailServers();
+      break;
+    case kzvDnsTypeA:
+    case kzvDnsTypeAAAA:
+      ExtractHosts(response_->Answers());
+      ExtractNameServers(response_->Authorities());
+      ExtractAliases();
+      break;
+    case kzvDnsTypePTR:
+      host = ExtractHostNames();
+      ExtractHosts(response_->AdditionalRecords());
+      ExtractNameServers(response_->Authorities());
+      ExtractAliases();
+      // The caller asked about this text; the host found answers for it.
+      if (host != nullptr) host->IPAddress = name;
+      break;
+    case kzvDnsTypeNS:
+      ExtractNameServers(response_->Answers());
+      ExtractAliases();
+      ExtractHosts(response_->AdditionalRecords());
+      break;
+    default:
+      ExtractAliases();
+  }
+  return host;
 }
 
 // ---- name preparation ----

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -177,6 +178,13 @@ class TzvDnsQuery : public TzvUdpClient {
   // type the answer section holds.
   int ResolveRecords(const std::string& name, std::int32_t record_type);
 
+  // Fills Response and the result lists from an answer that came another way (a batch
+  // asks many questions at once) as the lookup of `record_type` for `name` fills them from
+  // its own. Raises what decoding the answer raises, an error reply's code included
+  // (Response then holds what it carried).
+  void TakeAnswer(std::span<const std::uint8_t> answer, std::int32_t record_type,
+                  const std::string& name);
+
   // A mail address gives its domain (everything after the first "@"); any other text
   // comes back unchanged.
   static std::string GetMailDomain(const std::string& name);
@@ -327,6 +335,9 @@ class TzvDnsQuery : public TzvUdpClient {
   void ExtractAliases();
   void ExtractMailServers();
   TzvMailServerInfo* GetMailServer() const;
+  // The result lists of a lookup of `record_type` for `name`, from Response; the host a
+  // PTR answer names, or null.
+  TzvHostInfo* ExtractResults(std::int32_t record_type, const std::string& name);
 
  private:
   // The UDP exchange of SendQuery: sends the encoded request and leaves the answer taken
