@@ -59,7 +59,8 @@ struct TParsed {
   bool NoEdns = false, BufferSize = false;              // judged against --nsid, --dnssec
   bool Four = false, Six = false;                       // never both
   bool PortGiven = false;                               // else DNS over TLS takes 853
-  bool TlsSettings = false;  // a TLS option: DNS over TLS, unless HTTPS was asked
+  bool TlsSettings = false;          // a TLS option: DNS over TLS, unless HTTPS was asked
+  std::optional<std::string> Batch;  // -f FILE
 };
 
 enum class TArgKind {
@@ -153,6 +154,16 @@ constexpr TOptionRow kOptions[] = {
      [](TParsed& p, TValue v) {
        p.Options.Servers.push_back(*v);
        return TError();
+     }},
+    {"-f --file", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       if (v->empty()) return TError("-f takes a file name, or - for standard input");
+       return Set(p.Batch, *v);
+     }},
+    {"--concurrency", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       return ReadNumber(*v, 1, 10000, p.Options.Concurrency,
+                         "the concurrency must be a whole number from 1 to 10000");
      }},
     {"-p --port", TArgKind::Value,
      [](TParsed& p, TValue v) {
@@ -367,6 +378,27 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   if (parsed.Short) options.Output = TCliOutput::coShort;
   if (parsed.Json) options.Output = TCliOutput::coJson;
 
+  if (parsed.Batch) {
+    if (!positional.empty() || parsed.Reverse)
+      return fail("-f FILE takes its names from the file, not from the command line");
+    // What a batch does not do: each of these needs a lookup's own exchange.
+    const std::pair<bool, const char*> alone[] = {
+        {options.Servers.size() > 1, "several servers"},
+        {options.Tcp || options.Tls || options.Https, "--tcp, --tls and --https"},
+        {options.Dnssec, "--dnssec"},
+        {options.Nsid, "--nsid"},
+        {options.FollowReferrals, "--follow-referrals"},
+        {options.Family != 0, "-4 and -6"}};
+    for (const auto& [given, what] : alone)
+      if (given) return fail(std::string(what) + " cannot be combined with -f");
+    if (parsed.Type) {
+      const auto type = ParseQueryType(*parsed.Type);
+      if (!type) return fail(UnknownType(*parsed.Type));
+      options.QueryType = *type;
+    }
+    options.BatchFile = *parsed.Batch;
+    return done(TCliMode::cmBatch);
+  }
   if (parsed.Reverse) {
     if (!positional.empty() || parsed.Type) return fail("-x ADDRESS takes no TYPE or NAME");
     if (!IsIPAddressText(*parsed.Reverse))
@@ -409,6 +441,7 @@ std::string CliUsage() {
          "                    [--follow-referrals[=DEPTH]]\n"
          "                    [--no-recursion] [TYPE] NAME [TYPE]\n"
          "       pellamar-cli [options] -x ADDRESS\n"
+         "       pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE\n"
          "       pellamar-cli --list-dns\n"
          "       pellamar-cli --help | --version\n";
 }
@@ -430,6 +463,7 @@ SYNOPSIS
                  [--dnssec] [--trust-anchor FILE] [-4 | -6]
                  [--follow-referrals[=DEPTH]] [--no-recursion] [TYPE] NAME [TYPE]
     pellamar-cli [options] -x ADDRESS
+    pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE
     pellamar-cli --list-dns
     pellamar-cli --help | --version
 
@@ -549,6 +583,17 @@ OPTIONS
     -4, -6                 use only the server's IPv4 or IPv6 addresses when it is
                            given as a host name
     -x, --reverse ADDRESS  the host names of an IPv4 or IPv6 address (type ptr)
+    -f, --file FILE        a batch: one question a line of FILE (- for standard
+                           input), NAME, NAME TYPE or TYPE NAME (-t gives the type
+                           of a line without one; # starts a comment), asked of one
+                           server over UDP (TCP after a truncated answer), many at
+                           once; each answer in the file's order as a lookup of its
+                           own prints it, after a line ";; NAME TYPE" (--json: one
+                           object a line); a bad line is reported on standard error
+                           with its number and the rest go on; the exit status is
+                           the worst question's
+    --concurrency N        questions of a batch in flight at once, 1 to 10000
+                           (default 100)
     --short, +short        only the answer records' data, one per line
     --json                 one JSON object: question, server, port, transport,
                            truncated, tries, edns_fallback, time_ms, rcode, flags,

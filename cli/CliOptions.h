@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-enum class TCliMode { cmLookup, cmListDns, cmHelp, cmVersion };
+enum class TCliMode { cmLookup, cmBatch, cmListDns, cmHelp, cmVersion };
 
 // How a lookup's outcome is written on standard output.
 enum class TCliOutput {
@@ -25,6 +25,10 @@ struct TCliOptions {
   // Every server given (@a @b, -s repeated), in order; with two or more, each is asked
   // the question at once and their answers are compared. Server is the first.
   std::vector<std::string> Servers;
+  // A batch (-f): the questions of this file ("-": standard input), QueryType for the
+  // lines without a type, Concurrency of them in flight at once.
+  std::string BatchFile;
+  std::int32_t Concurrency = 100;
   std::int32_t Port = 53;
   std::int32_t TimeOutSeconds = 5;
   bool FollowReferrals = false;

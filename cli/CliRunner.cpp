@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
+#include <deque>
+#include <fstream>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -12,10 +15,12 @@
 #include <thread>
 
 #include "base/Base64.h"
+#include "cli/CliBatch.h"
 #include "cli/CliOptions.h"
 #include "cli/JsonText.h"
 #include "cli/ResultText.h"
 #include "cli/SeveralServers.h"
+#include "dns/zvDnsBatch.h"
 #include "dns/zvDnsDsRecords.h"
 #include "dns/zvDnsKeyRecords.h"
 #include "dns/zvDnsNsecRecords.h"
@@ -583,6 +588,15 @@ int ReportLookup(const TzvDnsQuery& query, const TCliOptions& options, TOutcome&
   return outcome.Status;
 }
 
+// Prefixes each "pellamar-cli: " line of `text` with `what` and writes it to err.
+void WriteFailures(std::ostream& err, const std::string& text, const std::string& what) {
+  std::istringstream failures(text);
+  for (std::string line; std::getline(failures, line);) {
+    if (line.rfind(kProgram, 0) == 0) line.insert(std::strlen(kProgram), what + ": ");
+    err << line << '\n';
+  }
+}
+
 // The same question of every server given, all at once, so that a silent server costs
 // one time-out rather than one each; each server's report in the order given, under a
 // line naming it, then whether the answers agree. Exits with the worst server's status.
@@ -627,15 +641,135 @@ int RunSeveral(const TCliOptions& options, std::ostream& out, std::ostream& err)
     }
     out << report;
     // Each failure says which server it is about.
-    std::istringstream failures(runs[i].err.str());
-    for (std::string line; std::getline(failures, line);) {
-      if (line.rfind(kProgram, 0) == 0)
-        line.insert(std::strlen(kProgram), EscapedName(options.Servers[i]) + ": ");
-      err << line << '\n';
-    }
+    WriteFailures(err, runs[i].err.str(), EscapedName(options.Servers[i]));
     status = std::max(status, runs[i].status);
   }
   if (options.Output != TCliOutput::coJson) WriteLines(out, AgreementLines(answers));
+  return status;
+}
+
+// A batch: the file's questions asked of one server, many at once, each reported in the
+// file's order as a lookup of its own would be (under a line naming the question in the
+// text outputs); a bad line is reported on standard error with its number and the rest
+// go on. Exits with the worst question's status.
+int RunBatch(const TCliOptions& options, std::ostream& out, std::ostream& err,
+             const TCliServerSource& system_servers) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (options.BatchFile != "-") {
+    file.open(options.BatchFile, std::ios::binary);
+    if (!file) {
+      err << kProgram << "cannot read " << EscapedName(options.BatchFile) << '\n';
+      return kCliUsageError;
+    }
+    in = &file;
+  }
+  std::string server = options.Server.value_or("");
+  if (server.empty()) {
+    try {
+      TStringList configured;
+      system_servers(configured);
+      for (const std::string& candidate : configured)
+        if (server.empty() && !candidate.empty()) server = candidate;
+    } catch (const std::exception& e) {
+      err << kProgram << EscapedName(e.what()) << '\n';
+      return kCliConfigFailed;
+    }
+    if (server.empty()) {
+      err << kProgram << "no DNS server configured\n";
+      return kCliConfigFailed;
+    }
+  }
+
+  TzvDnsBatch batch;
+  batch.SetServer(server);
+  batch.SetPort(options.Port);
+  batch.SetTimeOut(static_cast<std::int32_t>(
+      std::min<std::int64_t>(std::int64_t{options.TimeOutSeconds} * 1000, INT32_MAX)));
+  batch.SetTries(options.Tries);
+  batch.SetConcurrency(options.Concurrency);
+  batch.SetUseEdns(options.Edns);
+  batch.SetEdnsBufferSize(static_cast<std::uint16_t>(options.BufferSize));
+  batch.SetIsRecursiveDesired(options.RecursionDesired);
+  batch.SetQuestionClass(static_cast<TzvDnsRecordClass>(options.QueryClass));
+
+  // The lines of the questions in flight, oldest first: never more than the window.
+  std::deque<TBatchLine> asked;
+  TBatchReader reader(*in, options.QueryType);
+  int status = kCliSuccess;
+  auto next = [&](TzvBatchQuestion& question) {
+    while (std::optional<TBatchLine> line = reader.Next()) {
+      if (!line->Question) continue;
+      if (!line->Problem.empty()) {
+        err << kProgram << "line " << line->Number << ": " << line->Problem << '\n';
+        status = std::max(status, kCliUsageError);
+        continue;
+      }
+      // Asked as the lookup of its type asks it: a mail address's domain, an address's
+      // reverse name.
+      question.Type = line->Type;
+      question.Name = line->Type == kzvDnsTypeMX    ? TzvDnsQuery::GetMailDomain(line->Name)
+                      : line->Type == kzvDnsTypePTR ? TzvDnsQuery::GetArpaName(line->Name)
+                                                    : line->Name;
+      asked.push_back(std::move(*line));
+      return true;
+    }
+    return false;
+  };
+  TzvDnsQuery results(nullptr);  // holds each answer while it is written out
+  TCliOptions each = options;
+  std::ostringstream failures;
+  auto done = [&](const TzvBatchAnswer& answer) {
+    const TBatchLine line = std::move(asked.front());
+    asked.pop_front();
+    const std::string where = "line " + std::to_string(line.Number);
+    if (answer.ErrorCode == kzvDnsErrInvalidName) {
+      err << kProgram << where << ": " << EscapedName(answer.ErrorText) << '\n';
+      status = std::max(status, kCliUsageError);
+      return;
+    }
+    each.Name = line.Name;
+    each.QueryType = line.Type;
+    TOutcome outcome;
+    outcome.Server = server;
+    outcome.Port = options.Port;
+    outcome.Transport = answer.Truncated ? "TCP" : "UDP";
+    outcome.Truncated = answer.Truncated;
+    outcome.Tries = answer.Tries;
+    outcome.Milliseconds = static_cast<double>(answer.ElapsedMicroseconds) / 1000.0;
+    outcome.Answered = answer.Answered;
+    outcome.Status = kCliNoAnswer;
+    if (answer.Answered) {
+      try {
+        results.TakeAnswer(answer.Bytes, line.Type, line.Name);
+        outcome.Status = kCliSuccess;
+      } catch (const EzvDnsError& e) {
+        outcome.Answered = e.ErrorCode() >= 1 && e.ErrorCode() <= 4095;
+        if (outcome.Answered) {
+          outcome.ResponseCode = e.ErrorCode();
+          outcome.Status = kCliServerError;
+        }
+        outcome.Failure = e.Message() + " (" + std::to_string(e.ErrorCode()) + ")";
+      }
+    } else {
+      outcome.Failure = answer.ErrorText + " (" + std::to_string(answer.ErrorCode) + ")";
+    }
+    if (options.Output != TCliOutput::coJson)
+      out << ";; " << EscapedName(line.Name) << ' ' << DnsTypeText(line.Type) << '\n';
+    failures.str("");
+    status = std::max(status, ReportLookup(results, each, outcome, {}, {}, out, failures));
+    WriteFailures(err, failures.str(), where);
+  };
+  try {
+    batch.Run(next, done);
+  } catch (const std::exception& e) {
+    err << kProgram << EscapedName(e.what()) << '\n';
+    return kCliNoAnswer;
+  }
+  if (in->bad()) {
+    err << kProgram << "reading " << EscapedName(options.BatchFile) << " failed\n";
+    status = std::max(status, kCliUsageError);
+  }
   return status;
 }
 
@@ -759,6 +893,8 @@ int RunCliCommand(const std::vector<std::string>& arguments, std::ostream& out, 
       return kCliSuccess;
     case TCliMode::cmListDns:
       return RunListing(out, err, system_servers);
+    case TCliMode::cmBatch:
+      return RunBatch(options, out, err, system_servers);
     case TCliMode::cmLookup:
       break;
   }

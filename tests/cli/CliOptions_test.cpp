@@ -229,6 +229,22 @@ TEST(CliArguments, TlsOptionsAndServerUrls) {
     EXPECT_NE(ParseError(arguments).find(message), std::string::npos) << message;
 }
 
+TEST(CliArguments, ABatchTakesItsQuestionsFromTheFileAlone) {
+  const TCliOptions options = ParseOk({"-f", "names.txt", "-t", "mx", "--concurrency", "7"});
+  EXPECT_EQ(options.Mode, TCliMode::cmBatch);
+  EXPECT_EQ(options.BatchFile, "names.txt");
+  EXPECT_EQ(options.QueryType, kzvDnsTypeMX);
+  EXPECT_EQ(options.Concurrency, 7);
+  const std::pair<std::vector<std::string>, const char*> refused[] = {
+      {{"-f", "names.txt", "www.example"}, "not from the command line"},
+      {{"-f", "names.txt", "--tcp"}, "cannot be combined with -f"},
+      {{"-f", "names.txt", "@a", "@b"}, "several servers cannot be combined with -f"},
+      {{"-f", "names.txt", "--concurrency", "0"}, "from 1 to 10000"},
+      {{"-f", ""}, "-f takes a file name"}};
+  for (const auto& [arguments, message] : refused)
+    EXPECT_NE(ParseError(arguments).find(message), std::string::npos) << message;
+}
+
 TEST(CliArguments, TheExchangesOptionsInBothSpellings) {
   TCliOptions options = ParseOk({"x"});
   EXPECT_EQ(options.Tries, 3);

@@ -3,6 +3,7 @@
 // Python's own parser, not by reading it back with our writer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -228,6 +229,43 @@ TEST(CliSeveralServers, AskedAtOnceComparedAndASilentOneCostsOneTimeOut) {
   EXPECT_EQ(PythonReads(run.out.substr(run.out.find('\n') + 1),
                         "(d['server'], d['answer'][0]['data'], d['agree'])"),
             "('127.0.0.5', '10.5.0.7', False)");
+}
+
+// A batch file of good, bad and failing lines against the 5,000-name zone on 127.0.0.4,
+// a few in flight at once: every answer in the file's order, every bad line named.
+TEST(CliBatch, AnswersInTheFilesOrderAndBadLinesByNumber) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const std::string path = ::testing::TempDir() + "/pellamar-batch.txt";
+  {
+    std::ofstream file(path, std::ios::binary);
+    file << "# hosts\nh1.batch.pellamar.test\n\nbatch.pellamar.test SOA\nFOO x.test\n";
+    for (int i = 4990; i < 5000; ++i) file << "A h" << i << ".batch.pellamar.test\n";
+    file << "nothere.batch.pellamar.test\n" << std::string(2000, 'x') << "\n";
+    file << "h4.batch.pellamar.test aaaa\n" << std::string("\xff\x01\0", 3) << "\n";
+  }
+  CliRun run = RunCliCaptured({"@127.0.0.4", "--concurrency", "3", "--short", "-f", path});
+  EXPECT_EQ(run.status, kCliUsageError);  // the bad lines; NXDOMAIN gives 1
+  std::string expected =
+      ";; h1.batch.pellamar.test A\n10.4.0.1\n"
+      ";; batch.pellamar.test SOA\n"
+      "ns.batch.pellamar.test hostmaster.pellamar.test 1 3600 600 86400 300\n";
+  for (int i = 4990; i < 5000; ++i)
+    expected += ";; h" + std::to_string(i) + ".batch.pellamar.test A\n10.4." +
+                std::to_string(i / 256) + "." + std::to_string(i % 256) + "\n";
+  expected += ";; nothere.batch.pellamar.test A\n;; h4.batch.pellamar.test AAAA\n";
+  EXPECT_EQ(run.out, expected);
+  for (const char* line :
+       {"pellamar-cli: line 5: unknown TYPE 'x.test'", "pellamar-cli: line 16: No such name (3)",
+        "pellamar-cli: line 17: longer than 1024 bytes", "pellamar-cli: line 19: holds a NUL byte"})
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << " in\n" << run.err;
+
+  // JSON Lines from standard input's stand-in, one object a question.
+  run = RunCliCaptured({"@127.0.0.4", "--json", "-t", "soa", "-f", path});
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 14);
+  EXPECT_EQ(PythonReads(run.out.substr(0, run.out.find('\n')),
+                        "(d['question']['type'], d['authority'][0]['type'])"),
+            "('SOA', 'SOA')");
+  std::remove(path.c_str());
 }
 
 TEST(CliExchange, AServerThatRefusesEdnsIsAskedWithoutAndItIsSaid) {
