@@ -160,6 +160,13 @@ constexpr TOptionRow kOptions[] = {
        if (v->empty()) return TError("-f takes a file name, or - for standard input");
        return Set(p.Batch, *v);
      }},
+    {"--trace +trace", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.Trace, true); }},
+    {"--root-hints", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       p.Options.Trace = true;
+       return Set(p.Options.RootHintsFile, *v);
+     }},
     {"--concurrency", TArgKind::Value,
      [](TParsed& p, TValue v) {
        return ReadNumber(*v, 1, 10000, p.Options.Concurrency,
@@ -341,7 +348,7 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   }
 
   auto done = [&options](TCliMode mode) {
-    options.Mode = mode;
+    options.Mode = mode == TCliMode::cmLookup && options.Trace ? TCliMode::cmTrace : mode;
     return TCliParseResult{options, std::nullopt};
   };
   if (parsed.Help) return done(TCliMode::cmHelp);
@@ -388,7 +395,8 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
         {options.Dnssec, "--dnssec"},
         {options.Nsid, "--nsid"},
         {options.FollowReferrals, "--follow-referrals"},
-        {options.Family != 0, "-4 and -6"}};
+        {options.Family != 0, "-4 and -6"},
+        {options.Trace, "--trace"}};
     for (const auto& [given, what] : alone)
       if (given) return fail(std::string(what) + " cannot be combined with -f");
     if (parsed.Type) {
@@ -398,6 +406,14 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     }
     options.BatchFile = *parsed.Batch;
     return done(TCliMode::cmBatch);
+  }
+  if (options.Trace) {
+    if (!options.Servers.empty())
+      return fail("--trace starts at the root servers: it takes no @SERVER or -s");
+    if (options.Tcp || options.Tls || options.Https)
+      return fail("--trace asks each server itself: --tcp, --tls and --https cannot be combined");
+    if (options.Nsid || options.Output == TCliOutput::coShort)
+      return fail("--trace cannot be combined with --nsid or --short");
   }
   if (parsed.Reverse) {
     if (!positional.empty() || parsed.Type) return fail("-x ADDRESS takes no TYPE or NAME");
@@ -442,6 +458,7 @@ std::string CliUsage() {
          "                    [--no-recursion] [TYPE] NAME [TYPE]\n"
          "       pellamar-cli [options] -x ADDRESS\n"
          "       pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE\n"
+         "       pellamar-cli [options] --trace [--root-hints FILE] [TYPE] NAME [TYPE]\n"
          "       pellamar-cli --list-dns\n"
          "       pellamar-cli --help | --version\n";
 }
@@ -464,6 +481,7 @@ SYNOPSIS
                  [--follow-referrals[=DEPTH]] [--no-recursion] [TYPE] NAME [TYPE]
     pellamar-cli [options] -x ADDRESS
     pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE
+    pellamar-cli [options] --trace [--root-hints FILE] [TYPE] NAME [TYPE]
     pellamar-cli --list-dns
     pellamar-cli --help | --version
 
@@ -594,6 +612,17 @@ OPTIONS
                            the worst question's
     --concurrency N        questions of a batch in flight at once, 1 to 10000
                            (default 100)
+    --trace, +trace        follow the question from the root servers down, asking
+                           each zone's servers without recursion (the next server of a
+                           zone when one fails; name servers without glue traced too),
+                           and print each step: the referral or answer, then ";; zone
+                           ZONE: ADDRESS (SERVER) in MS ms: referral to NEXT" (answer,
+                           NXDOMAIN, NODATA); with --dnssec each zone's keys judged; a
+                           referral loop or a walk longer than 30 steps (or
+                           --follow-referrals=N) is an error (exit 4)
+    --root-hints FILE      the root servers in named.root's form, instead of
+                           /usr/share/dns/root.hints or the built-in IANA ones;
+                           implies --trace
     --short, +short        only the answer records' data, one per line
     --json                 one JSON object: question, server, port, transport,
                            truncated, tries, edns_fallback, time_ms, rcode, flags,

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-enum class TCliMode { cmLookup, cmBatch, cmListDns, cmHelp, cmVersion };
+enum class TCliMode { cmLookup, cmBatch, cmTrace, cmListDns, cmHelp, cmVersion };
 
 // How a lookup's outcome is written on standard output.
 enum class TCliOutput {
@@ -29,6 +29,10 @@ struct TCliOptions {
   // lines without a type, Concurrency of them in flight at once.
   std::string BatchFile;
   std::int32_t Concurrency = 100;
+  // A trace from the root servers (those of RootHintsFile, else the system's or the
+  // built-in ones) down to the answer, every step printed.
+  bool Trace = false;
+  std::optional<std::string> RootHintsFile;
   std::int32_t Port = 53;
   std::int32_t TimeOutSeconds = 5;
   bool FollowReferrals = false;

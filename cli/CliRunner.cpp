@@ -17,6 +17,7 @@
 #include "base/Base64.h"
 #include "cli/CliBatch.h"
 #include "cli/CliOptions.h"
+#include "cli/CliTrace.h"
 #include "cli/JsonText.h"
 #include "cli/ResultText.h"
 #include "cli/SeveralServers.h"
@@ -895,6 +896,8 @@ int RunCliCommand(const std::vector<std::string>& arguments, std::ostream& out, 
       return RunListing(out, err, system_servers);
     case TCliMode::cmBatch:
       return RunBatch(options, out, err, system_servers);
+    case TCliMode::cmTrace:
+      return RunTrace(options, out, err);
     case TCliMode::cmLookup:
       break;
   }

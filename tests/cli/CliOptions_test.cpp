@@ -173,7 +173,7 @@ TEST(CliArguments, DigPlusOptions) {
   EXPECT_FALSE(dig.RecursionDesired);
   EXPECT_EQ(dig.QueryType, kzvDnsTypeMX);
   EXPECT_TRUE(ParseOk({"--no-recursion", "+recurse", "x"}).RecursionDesired);
-  EXPECT_NE(ParseError({"x", "+trace"}).find("unknown option +trace"), std::string::npos);
+  EXPECT_NE(ParseError({"x", "+qr"}).find("unknown option +qr"), std::string::npos);
   EXPECT_FALSE(ParseError({"+short", "--json", "x"}).empty());
   EXPECT_EQ(ParseOk({"--", "+odd.test"}).Name, "+odd.test");
 }
@@ -229,7 +229,7 @@ TEST(CliArguments, TlsOptionsAndServerUrls) {
     EXPECT_NE(ParseError(arguments).find(message), std::string::npos) << message;
 }
 
-TEST(CliArguments, ABatchTakesItsQuestionsFromTheFileAlone) {
+TEST(CliArguments, ABatchAndATraceTakeTheirQuestionsAlone) {
   const TCliOptions options = ParseOk({"-f", "names.txt", "-t", "mx", "--concurrency", "7"});
   EXPECT_EQ(options.Mode, TCliMode::cmBatch);
   EXPECT_EQ(options.BatchFile, "names.txt");
@@ -240,7 +240,12 @@ TEST(CliArguments, ABatchTakesItsQuestionsFromTheFileAlone) {
       {{"-f", "names.txt", "--tcp"}, "cannot be combined with -f"},
       {{"-f", "names.txt", "@a", "@b"}, "several servers cannot be combined with -f"},
       {{"-f", "names.txt", "--concurrency", "0"}, "from 1 to 10000"},
-      {{"-f", ""}, "-f takes a file name"}};
+      {{"-f", ""}, "-f takes a file name"},
+      {{"-f", "names.txt", "--trace"}, "--trace cannot be combined with -f"},
+      {{"--trace", "@127.0.0.1", "x"}, "takes no @SERVER"},
+      {{"+trace", "--tls", "x"}, "--tcp, --tls and --https cannot be combined"},
+      {{"--root-hints", "h", "--short", "x"}, "--trace cannot be combined with --nsid or --short"}};
+  EXPECT_EQ(ParseOk({"--root-hints", "h", "-x", "::1"}).Mode, TCliMode::cmTrace);
   for (const auto& [arguments, message] : refused)
     EXPECT_NE(ParseError(arguments).find(message), std::string::npos) << message;
 }
@@ -328,11 +333,11 @@ TEST(CliArguments, NearSpellingsAreNotOptions) {
   for (const char* word : {"--verbose=1", "-hx", "-V2", "--serverx", "--short=yes", "---port",
                            "--follow-referralsx", "--Help", "-P"})
     EXPECT_EQ(ParseError({word, "x"}), std::string("unknown option ") + word);
-  for (const char* word : {"+trace", "+short=1", "+Short", "+norecur", "++short", "+nsid=1"})
+  for (const char* word : {"+qr", "+short=1", "+Short", "+norecur", "++short", "+nsid=1"})
     EXPECT_EQ(
         ParseError({"x", word}),
         std::string("unknown option ") + word +
-            " (of dig's +options, pellamar-cli reads +short, +norecurse, +recurse, "
+            " (of dig's +options, pellamar-cli reads +trace, +short, +norecurse, +recurse, "
             "+tries, +tcp, +notcp, +tls, +https, +https-get, +tls-hostname, +tls-ca, +noedns, "
             "+bufsize, "
             "+nsid, +dnssec and +class)");

@@ -268,6 +268,38 @@ TEST(CliBatch, AnswersInTheFilesOrderAndBadLinesByNumber) {
   std::remove(path.c_str());
 }
 
+// Traces through the signed tree (root 127.0.0.10, example. on .11, the children on .12)
+// and into parent.test's delegation back to its own server, from hints files.
+TEST(CliTrace, EachStepFromTheRootAndALoopEndsWithItsReason) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const std::string hints = ::testing::TempDir() + "/pellamar-cli.hints";
+  auto hints_for = [&](const char* server, const char* address) {
+    std::ofstream(hints) << ". 3600000 NS " << server << "\n"
+                         << server << " 3600000 A " << address << "\n";
+  };
+  hints_for("a.root-servers.example.", "127.0.0.10");
+  CliRun run = RunCliCaptured({"--root-hints", hints, "www.ed.example"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> zones;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind(";; zone ", 0) == 0) zones.push_back(line.substr(0, line.find(" in ")));
+  EXPECT_EQ(zones, (std::vector<std::string>{";; zone .: 127.0.0.10 (a.root-servers.example.)",
+                                             ";; zone example.: 127.0.0.11 (ns1.example.)",
+                                             ";; zone ed.example.: 127.0.0.12 (ns2.example.)"}));
+  EXPECT_NE(run.out.find("www.ed.example\t300\tIN\tA\t192.0.2.10\n;; zone ed.example."),
+            std::string::npos)
+      << run.out;
+
+  hints_for("ns.parent.test.", "127.0.0.2");
+  run = RunCliCaptured({"+trace", "--root-hints", hints, "--json", "www.loop.parent.test"});
+  EXPECT_EQ(run.status, kCliNoAnswer);
+  EXPECT_EQ(PythonReads(run.out, "([s['zone'] for s in d['steps']], d['error'][:14])"),
+            "(['.', 'loop.parent.test.'], 'referral loop:')");
+  EXPECT_NE(run.err.find("pellamar-cli: referral loop"), std::string::npos) << run.err;
+  std::remove(hints.c_str());
+}
+
 TEST(CliExchange, AServerThatRefusesEdnsIsAskedWithoutAndItIsSaid) {
   REQUIRE_LOOPBACK_NAMESPACE();
   ScriptedDnsResponder server("127.0.0.68");
