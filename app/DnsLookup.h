@@ -40,6 +40,9 @@ class TDnsLookup {
     static const TzvDnsRecordList kNone;
     return kNone;
   }
+  // The last lookup's answer as it was decoded, to compare servers by; null when the
+  // lookup keeps none or got none.
+  virtual const TzvDnsMessage* Response() const { return nullptr; }
 
   // How the questions travel: UDP (TCP when the answer is truncated), TCP, or TLS or HTTPS
   // with the certificate checked against the system's CAs. Lookups that cannot choose ignore it.

@@ -32,6 +32,9 @@ class TzvDnsQueryLookup : public TDnsLookup {
     query_->ResolveRecords(name, type);
   }
   const TzvDnsRecordList& Answers() const override { return query_->Response().Answers(); }
+  const TzvDnsMessage* Response() const override {
+    return query_->LastExchange().Answered ? &query_->Response() : nullptr;
+  }
   void ResolveNS(const std::string& name) override {
     std::string first_name_server;
     query_->ResolveNS(name, first_name_server);

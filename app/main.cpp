@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCompleter>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
@@ -33,8 +34,10 @@
 #include <QTextCursor>
 #include <QTime>
 #include <QVBoxLayout>
+#include <atomic>
 #include <cstdint>
 #include <exception>
+#include <thread>
 
 #include "app/FormLayout.h"
 #include "app/FormSettings.h"
@@ -44,6 +47,7 @@
 #include "base/SysUtils.h"
 #include "base/Version.h"
 #include "cli/ResultText.h"
+#include "cli/SeveralServers.h"
 #include "dns/zvDnsRecordTypes.h"
 
 using namespace frmMainLayout;
@@ -661,9 +665,10 @@ void TfrmMain::RunLookup() {
 }
 
 void TfrmMain::StopLookup() {
-  if (!lookup_running_ || !FDnsQuery) return;
+  if (!lookup_running_) return;
   stop_requested_ = true;
-  FDnsQuery->Abort();
+  if (FDnsQuery) FDnsQuery->Abort();
+  for (const auto& lookup : several_) lookup->Abort();
 }
 
 void TfrmMain::ShowWaiting() {
@@ -700,6 +705,102 @@ void TfrmMain::ShowDnssec() {
   if (verdict.Alarm)
     panel->setStyleSheet(QStringLiteral(
         "QLabel { background-color: #c62828; color: white; font-weight: bold; padding: 0 4px; }"));
+}
+
+namespace {
+
+// The servers of the server field: one, or several separated by spaces or commas.
+std::vector<std::string> ServersOf(const std::string& text) {
+  std::vector<std::string> servers;
+  std::string server;
+  for (const char c : text + ' ') {
+    if (c == ' ' || c == ',' || c == '\t') {
+      if (!server.empty()) servers.push_back(std::move(server));
+      server.clear();
+    } else {
+      server += c;
+    }
+  }
+  return servers;
+}
+
+}  // namespace
+
+void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
+  const int type = cbNameType->currentIndex();
+  if (type < 0 || type >= static_cast<int>(std::size(kQueryTypes)))
+    throw Exception("No query type is selected");
+  running_type_ = type;
+  const std::string name = Text(edtName);
+  const int port = StrToInt(Text(edtPort));
+  const int time_out = TimeOutMilliseconds(Text(edtTimeOut));
+  const int transport = cbTransport->currentIndex();
+  several_.clear();
+  auto forget = ScopeExit([this] { several_.clear(); });
+  for (const std::string& server : servers) {
+    std::unique_ptr<TDnsLookup> lookup = services_.CreateLookup();
+    lookup->SetServer(server);
+    lookup->SetPort(port);
+    lookup->SetTimeOut(time_out);
+    lookup->SetTransport(transport >= 0 ? kTransports[transport].Transport
+                                        : TzvDnsTransport::dtUdp);
+    several_.push_back(std::move(lookup));
+  }
+  // Each lookup waits in a thread of its own, so a silent server costs one time-out, not
+  // one each; the window handles its events meanwhile (Escape stops them all).
+  std::vector<std::exception_ptr> failures(servers.size());
+  QEventLoop waiting;
+  std::atomic<std::size_t> left = servers.size();
+  {
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+      threads.emplace_back([&, i] {
+        try {
+          TDnsLookup& lookup = *several_[i];
+          if (kQueryTypes[type].Resolve != nullptr)
+            (lookup.*kQueryTypes[type].Resolve)(name);
+          else
+            lookup.ResolveRecords(name, kQueryTypes[type].Type);
+        } catch (...) {
+          failures[i] = std::current_exception();
+        }
+        if (--left == 0)
+          QMetaObject::invokeMethod(
+              &waiting, [&waiting] { waiting.quit(); }, Qt::QueuedConnection);
+      });
+    }
+    waiting.exec();
+  }
+
+  std::vector<TServerAnswer> answers;
+  bool any_answer = false;
+  for (std::size_t i = 0; i < servers.size(); ++i) {
+    const TDnsLookup& lookup = *several_[i];
+    AppendLines({";; server " + EscapedName(servers[i])});
+    if (failures[i]) {
+      AppendLines(LookupErrorLines());
+    } else if (kQueryTypes[type].Resolve != nullptr) {
+      AppendLines(LookupResultLines(lookup.MailServers(), lookup.Hosts(), lookup.NameServers(),
+                                    lookup.Aliases()));
+    } else {
+      AppendLines(RecordResultLines(lookup.Answers(), kQueryTypes[type].Type, lookup.Aliases()));
+    }
+    answers.push_back(ServerAnswerOf(servers[i], lookup.Response()));
+    any_answer |= lookup.LastExchange().Answered;
+  }
+  const std::vector<std::string> agreement = AgreementLines(answers);
+  AppendLines(agreement);
+  // The bar: the first server's exchange, and whether the servers agree.
+  TLookupFailure first = ClassifyFailure(failures[0]);
+  if (failures[0] && stop_requested_) first.Kind = TLookupFailureKind::kStopped;
+  ShowOutcome(DescribeOutcome(several_[0]->LastExchange(), first));
+  const bool agree = AnswersAgree(answers);
+  StatusPanels[1]->setText(agree ? QStringLiteral("respuestas iguales")
+                                 : QStringLiteral("respuestas distintas"));
+  QStringList details;
+  for (const std::string& line : agreement) details << QString::fromStdString(line);
+  StatusPanels[1]->setToolTip(details.join(QLatin1Char('\n')));
+  if (any_answer) RememberServer();
 }
 
 void TfrmMain::btnResolverClick() {
@@ -741,38 +842,49 @@ void TfrmMain::btnResolverClick() {
                            " " + EscapedName(Text(edtName)) + " @" +
                            EscapedName(Text(edtDnsServer)) + ", " +
                            QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString());
-    std::exception_ptr failure;
-    try {
-      RunLookup();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    TLookupFailure sorted = ClassifyFailure(failure);
-    if (failure && stop_requested_) sorted.Kind = TLookupFailureKind::kStopped;
-    // A lookup turned away before it started (its fields) exchanged nothing: the last
-    // exchange on record is an older lookup's.
-    const TzvDnsExchangeInfo exchange = FDnsQuery && sorted.Kind != TLookupFailureKind::kInput
-                                            ? FDnsQuery->LastExchange()
-                                            : TzvDnsExchangeInfo{};
-    ShowOutcome(DescribeOutcome(exchange, sorted));
-    // A denial (NXDOMAIN) is judged as well as an answer: its proof is signed too.
-    const bool judged = sorted.Kind == TLookupFailureKind::kNone ||
-                        (sorted.Kind == TLookupFailureKind::kDns && exchange.Answered &&
-                         exchange.ResponseCode == kzvDnsResponseNameError);
-    if (sorted.Kind == TLookupFailureKind::kNone || exchange.Answered) RememberServer();
-    if (chkDnssec->isChecked() && judged && FDnsQuery) ShowDnssec();
-    if (failure) {
-      // Every failure reads the same in the pane, whatever its cause; the status bar
-      // tells them apart.
-      AppendLines(LookupErrorLines());
-    } else if (kQueryTypes[running_type_].Resolve != nullptr) {
-      ShowMailServers();
-      ShowHosts();
-      ShowNameServers();
-      ShowAliases();
+    const std::vector<std::string> servers = ServersOf(Text(edtDnsServer));
+    if (servers.size() > 1) {
+      try {
+        ResolveSeveral(servers);
+      } catch (...) {
+        // Turned away before anything was asked (a field that does not fit).
+        ShowOutcome(DescribeOutcome({}, ClassifyFailure(std::current_exception())));
+        AppendLines(LookupErrorLines());
+      }
     } else {
-      AppendLines(RecordResultLines(FDnsQuery->Answers(), kQueryTypes[running_type_].Type,
-                                    FDnsQuery->Aliases()));
+      std::exception_ptr failure;
+      try {
+        RunLookup();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      TLookupFailure sorted = ClassifyFailure(failure);
+      if (failure && stop_requested_) sorted.Kind = TLookupFailureKind::kStopped;
+      // A lookup turned away before it started (its fields) exchanged nothing: the last
+      // exchange on record is an older lookup's.
+      const TzvDnsExchangeInfo exchange = FDnsQuery && sorted.Kind != TLookupFailureKind::kInput
+                                              ? FDnsQuery->LastExchange()
+                                              : TzvDnsExchangeInfo{};
+      ShowOutcome(DescribeOutcome(exchange, sorted));
+      // A denial (NXDOMAIN) is judged as well as an answer: its proof is signed too.
+      const bool judged = sorted.Kind == TLookupFailureKind::kNone ||
+                          (sorted.Kind == TLookupFailureKind::kDns && exchange.Answered &&
+                           exchange.ResponseCode == kzvDnsResponseNameError);
+      if (sorted.Kind == TLookupFailureKind::kNone || exchange.Answered) RememberServer();
+      if (chkDnssec->isChecked() && judged && FDnsQuery) ShowDnssec();
+      if (failure) {
+        // Every failure reads the same in the pane, whatever its cause; the status bar
+        // tells them apart.
+        AppendLines(LookupErrorLines());
+      } else if (kQueryTypes[running_type_].Resolve != nullptr) {
+        ShowMailServers();
+        ShowHosts();
+        ShowNameServers();
+        ShowAliases();
+      } else {
+        AppendLines(RecordResultLines(FDnsQuery->Answers(), kQueryTypes[running_type_].Type,
+                                      FDnsQuery->Aliases()));
+      }
     }
   }
 

@@ -143,8 +143,15 @@ class TfrmMain : public QMainWindow {
   template <class Command>
   void RunCommand(Command command);
 
+  // Asks the question of every server at once, one lookup and thread each, while the
+  // window keeps handling its events; shows each server's lines under a line naming it,
+  // then whether they agree.
+  void ResolveSeveral(const std::vector<std::string>& servers);
+
   TLookupServices services_;
   std::unique_ptr<TDnsLookup> FDnsQuery;
+  // The lookups of a question asked of several servers, while it runs.
+  std::vector<std::unique_ptr<TDnsLookup>> several_;
   bool lookup_running_ = false;
   bool close_requested_ = false;
   bool stop_requested_ = false;  // the running lookup was asked to stop

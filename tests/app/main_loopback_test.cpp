@@ -378,6 +378,46 @@ TEST(TlsAgainstUnbound, TheWindowAsksOverTlsAndHttpsAndRefusesAWrongCertificate)
             (Lines{"====== Hosts ======", "www.pellamar.test, 192.0.2.84", ""}));
 }
 
+// Several servers in the field: each one's lines under its name, then whether they agree;
+// the silent one costs one time-out, as all are asked at once.
+TEST(SeveralServersAgainstNsd, EachServersBlockAndTheirAgreement) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  ScriptedDnsResponder silent("127.0.0.70", 53);
+  silent.SetDefaultReply(ScriptedDnsResponder::Silence());
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  const auto started = std::chrono::steady_clock::now();
+  const Lines lines =
+      Resolve(window, 1, "h7.batch.pellamar.test", "127.0.0.4, 127.0.0.5 127.0.0.70", "53", "1");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1800));
+  EXPECT_EQ(lines,
+            (Lines{";; server 127.0.0.4",
+                   "====== Hosts ======",
+                   "h7.batch.pellamar.test, 10.4.0.7",
+                   "",
+                   "====== Nombre Servidores ======",
+                   "ns.batch.pellamar.test",
+                   "",
+                   ";; server 127.0.0.5",
+                   "====== Hosts ======",
+                   "h7.batch.pellamar.test, 10.5.0.7",
+                   "",
+                   "====== Nombre Servidores ======",
+                   "ns.batch.pellamar.test",
+                   "",
+                   ";; server 127.0.0.70",
+                   kErrorLines[0],
+                   kErrorLines[1],
+                   ";; the answers differ:",
+                   ";;   response: 127.0.0.4 NOERROR, 127.0.0.5 NOERROR, 127.0.0.70 no answer",
+                   ";;   h7.batch.pellamar.test A 10.4.0.7  only from 127.0.0.4",
+                   ";;   h7.batch.pellamar.test A 10.5.0.7  only from 127.0.0.5"}));
+  EXPECT_EQ(Panel(window, 1), "respuestas distintas");
+  EXPECT_EQ(Resolve(window, 6, "batch.pellamar.test", "127.0.0.4,127.0.0.4").back(),
+            ";; the answers agree");
+  EXPECT_EQ(Panel(window, 1), "respuestas iguales");
+}
+
 // The DNSSEC box against the signed tree behind its non-validating resolver, trusting the
 // tree's own root key: delv's verdicts, in the status bar, with the answer still shown.
 TEST(DnssecAgainstSignedTree, TheVerdictShowsInTheStatusBar) {
