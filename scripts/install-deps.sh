@@ -12,7 +12,7 @@ declare -A groups=(
   # tests hold them to: openssl makes the TLS servers' certificates, kdig asks over TLS/HTTPS.
   [server]="nsd ldnsutils unbound bind9-dnsutils knot-dnsutils openssl python3"
   [app]="qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-liberation2"
-  [bench]="libbenchmark-dev libldns-dev libc-ares-dev ldnsutils bind9-dnsutils knot-dnsutils hyperfine"
+  [bench]="libbenchmark-dev libldns-dev libc-ares-dev ldnsutils bind9-dnsutils knot-dnsutils hyperfine dnsperf time"
   # Building the .deb (dpkg-shlibdeps) and checking what it holds: the metainfo and
   # .desktop validators, man for the man pages, bash-completion for the completion.
   [package]="dpkg-dev appstream desktop-file-utils man-db groff-base bash-completion gzip"
