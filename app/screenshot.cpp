@@ -123,7 +123,15 @@ int main(int argc, char** argv) {
   if (dark) ++first;
   const char* dnssec_name = nullptr;
   const char* txt_name = nullptr;
-  if (argc > first + 1 && std::strcmp(argv[first], "--dnssec") == 0) {
+  const char* several_name = nullptr;
+  const char* https_name = nullptr;
+  if (argc > first + 1 && std::strcmp(argv[first], "--several") == 0) {
+    several_name = argv[first + 1];
+    first += 2;
+  } else if (argc > first + 1 && std::strcmp(argv[first], "--https") == 0) {
+    https_name = argv[first + 1];
+    first += 2;
+  } else if (argc > first + 1 && std::strcmp(argv[first], "--dnssec") == 0) {
     dnssec_name = argv[first + 1];
     first += 2;
   } else if (argc > first + 1 && std::strcmp(argv[first], "--txt") == 0) {
@@ -132,8 +140,8 @@ int main(int argc, char** argv) {
   }
   if (argc - first < 1 || argc - first > 2) {
     std::fprintf(stderr,
-                 "usage: pellamar-screenshot [--dark] [--dnssec NAME | --txt NAME] "
-                 "WINDOW.png [ABOUT.png]\n");
+                 "usage: pellamar-screenshot [--dark] [--dnssec NAME | --txt NAME | "
+                 "--several NAME | --https NAME] WINDOW.png [ABOUT.png]\n");
     return 2;
   }
   TApplication application(argc, argv);
@@ -146,9 +154,18 @@ int main(int argc, char** argv) {
 
   TLookupServices services = DefaultLookupServices();
   const bool real = RealLookupPossible();
-  if ((dnssec_name != nullptr || txt_name != nullptr) && !real) {
-    std::fprintf(stderr, "pellamar-screenshot: --dnssec and --txt need the test namespace\n");
+  if ((dnssec_name != nullptr || txt_name != nullptr || several_name != nullptr ||
+       https_name != nullptr) &&
+      !real) {
+    std::fprintf(stderr,
+                 "pellamar-screenshot: --dnssec, --txt, --several and --https need the test "
+                 "namespace\n");
     return 2;
+  }
+  if (https_name != nullptr) {
+    // The test servers' certificates come from the namespace's own CA.
+    const char* run = std::getenv("PELLAMAR_NETNS_RUN");
+    if (run != nullptr) setenv("SSL_CERT_FILE", (std::string(run) + "/tls/ca.pem").c_str(), 1);
   }
   if (dnssec_name != nullptr) {
     const char* run = std::getenv("PELLAMAR_NETNS_RUN");
@@ -170,6 +187,16 @@ int main(int argc, char** argv) {
     window.edtName->setText(QString::fromLocal8Bit(dnssec_name));
     window.cbNameType->setCurrentIndex(1);
     window.chkDnssec->setChecked(true);
+  } else if (several_name != nullptr) {
+    // The batch zone's two copies, one change apart.
+    window.edtDnsServer->setText("127.0.0.4, 127.0.0.5");
+    window.edtName->setText(QString::fromLocal8Bit(several_name));
+    window.cbNameType->setCurrentIndex(6);
+  } else if (https_name != nullptr) {
+    window.cbTransport->setCurrentText("HTTPS");
+    window.edtDnsServer->setText("dns.pellamar.test");
+    window.edtName->setText(QString::fromLocal8Bit(https_name));
+    window.cbNameType->setCurrentIndex(5);
   } else if (txt_name != nullptr) {
     window.edtDnsServer->setText("127.0.0.1");
     window.edtName->setText("pellamar.test");
@@ -185,7 +212,8 @@ int main(int argc, char** argv) {
   window.btnResolver->click();
   // The pane follows its newest line; the picture shows the answer from its top, or the
   // newest answer under the older one.
-  if (txt_name == nullptr) window.memResult->verticalScrollBar()->setValue(0);
+  if (txt_name == nullptr && several_name == nullptr)
+    window.memResult->verticalScrollBar()->setValue(0);
   QApplication::processEvents();
 
   int status = 0;

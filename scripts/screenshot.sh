@@ -4,7 +4,9 @@
 # desktop theme (docs/screenshot-dark.png, docs/about-dark.png); then DNSSEC's verdicts on
 # the signed test tree, a secure answer and a forged one, light and dark
 # (docs/dnssec-secure.png, docs/dnssec-bogus.png and their -dark twins), and a TXT answer
-# after an MX one (docs/screenshot-txt.png, docs/screenshot-txt-dark.png). The window
+# after an MX one (docs/screenshot-txt.png, docs/screenshot-txt-dark.png), the SOA of the
+# batch zone asked of its two servers at once (docs/screenshot-several.png) and a TXT
+# answer over DNS over HTTPS (docs/screenshot-https.png), with their -dark twins. The window
 # remembers nothing here: its settings go to a scratch folder.
 #   scripts/screenshot.sh [--xvfb] [BUILD_DIR]     (BUILD_DIR defaults to build)
 # Qt's offscreen platform draws them unless --xvfb asks for a real window on a virtual X
@@ -44,6 +46,11 @@ for theme in "" --dark; do
     "$PWD/docs/dnssec-bogus$suffix.png"
   tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --txt info.pellamar.test \
     "$PWD/docs/screenshot-txt$suffix.png"
+  tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --several batch.pellamar.test \
+    "$PWD/docs/screenshot-several$suffix.png"
+  tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --https info.pellamar.test \
+    "$PWD/docs/screenshot-https$suffix.png"
 done
 echo "screenshot: wrote docs/screenshot.png, docs/about.png, docs/dnssec-secure.png," \
-  "docs/dnssec-bogus.png, docs/screenshot-txt.png and their -dark twins"
+  "docs/dnssec-bogus.png, docs/screenshot-txt.png, docs/screenshot-several.png," \
+  "docs/screenshot-https.png and their -dark twins"
