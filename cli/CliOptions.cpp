@@ -607,7 +607,8 @@ OPTIONS
                            server over UDP (TCP after a truncated answer), many at
                            once; each answer in the file's order as a lookup of its
                            own prints it, after a line ";; NAME TYPE" (--json: one
-                           object a line); a bad line is reported on standard error
+                           object a line; --short: one line a question, NAME TYPE
+                           and the data, or ";; NXDOMAIN" and such); a bad line is reported on standard error
                            with its number and the rest go on; the exit status is
                            the worst question's
     --concurrency N        questions of a batch in flight at once, 1 to 10000

@@ -719,7 +719,7 @@ int RunBatch(const TCliOptions& options, std::ostream& out, std::ostream& err,
   };
   TzvDnsQuery results(nullptr);  // holds each answer while it is written out
   TCliOptions each = options;
-  std::ostringstream failures;
+  std::ostringstream failures, short_lines;
   auto done = [&](const TzvBatchAnswer& answer) {
     const TBatchLine line = std::move(asked.front());
     asked.pop_front();
@@ -755,10 +755,24 @@ int RunBatch(const TCliOptions& options, std::ostream& out, std::ostream& err,
     } else {
       outcome.Failure = answer.ErrorText + " (" + std::to_string(answer.ErrorCode) + ")";
     }
-    if (options.Output != TCliOutput::coJson)
-      out << ";; " << EscapedName(line.Name) << ' ' << DnsTypeText(line.Type) << '\n';
+    const std::string question = EscapedName(line.Name) + ' ' + DnsTypeText(line.Type);
     failures.str("");
-    status = std::max(status, ReportLookup(results, each, outcome, {}, {}, out, failures));
+    if (options.Output == TCliOutput::coShort) {
+      // One line a question: the question, then its answers' data (or why there is none).
+      short_lines.str("");
+      status =
+          std::max(status, ReportLookup(results, each, outcome, {}, {}, short_lines, failures));
+      out << question;
+      std::istringstream data(short_lines.str());
+      for (std::string item; std::getline(data, item);) out << ' ' << item;
+      if (!outcome.Failure.empty())
+        out << " ;; "
+            << (outcome.Answered ? DnsResponseCodeName(outcome.ResponseCode) : "no answer");
+      out << '\n';
+    } else {
+      if (options.Output != TCliOutput::coJson) out << ";; " << question << '\n';
+      status = std::max(status, ReportLookup(results, each, outcome, {}, {}, out, failures));
+    }
     WriteFailures(err, failures.str(), where);
   };
   try {

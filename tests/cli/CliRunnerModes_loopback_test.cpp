@@ -246,13 +246,13 @@ TEST(CliBatch, AnswersInTheFilesOrderAndBadLinesByNumber) {
   CliRun run = RunCliCaptured({"@127.0.0.4", "--concurrency", "3", "--short", "-f", path});
   EXPECT_EQ(run.status, kCliUsageError);  // the bad lines; NXDOMAIN gives 1
   std::string expected =
-      ";; h1.batch.pellamar.test A\n10.4.0.1\n"
-      ";; batch.pellamar.test SOA\n"
-      "ns.batch.pellamar.test hostmaster.pellamar.test 1 3600 600 86400 300\n";
+      "h1.batch.pellamar.test A 10.4.0.1\n"
+      "batch.pellamar.test SOA ns.batch.pellamar.test hostmaster.pellamar.test 1 3600 600 "
+      "86400 300\n";
   for (int i = 4990; i < 5000; ++i)
-    expected += ";; h" + std::to_string(i) + ".batch.pellamar.test A\n10.4." +
-                std::to_string(i / 256) + "." + std::to_string(i % 256) + "\n";
-  expected += ";; nothere.batch.pellamar.test A\n;; h4.batch.pellamar.test AAAA\n";
+    expected += "h" + std::to_string(i) + ".batch.pellamar.test A 10.4." + std::to_string(i / 256) +
+                "." + std::to_string(i % 256) + "\n";
+  expected += "nothere.batch.pellamar.test A ;; NXDOMAIN\nh4.batch.pellamar.test AAAA\n";
   EXPECT_EQ(run.out, expected);
   for (const char* line :
        {"pellamar-cli: line 5: unknown TYPE 'x.test'", "pellamar-cli: line 16: No such name (3)",
