@@ -1,8 +1,8 @@
 // The trace from the root against the namespace's servers: the signed tree (root on
-// 127.0.0.10, example. on .11, its children on .12) with DNSSEC verdicts per zone, and the
-// referral servers of start-nsd.sh taken as a root (127.0.0.2): a delegation without glue
-// and one that refers back to itself. Root hints are written into a temporary file here,
-// so nothing is ever sent to the built-in ones.
+// 127.0.0.10, example. on .11, its children on .12) with each outcome and the DNSSEC
+// verdicts per zone, the referral servers of start-nsd.sh taken as a root (127.0.0.2) for a
+// delegation without glue, and Abort. Root hints are given here, so nothing is ever sent to
+// the built-in ones.
 #include "dns/zvDnsTrace.h"
 
 #include <arpa/inet.h>
@@ -44,11 +44,16 @@ Lines Column(const std::vector<TzvTraceStep>& steps, std::string TzvTraceStep::*
   return out;
 }
 
+// The walk down the signed tree, three servers deep. The first root server given, on a
+// closed port, fails at once (ICMP port unreachable) and the next one is asked.
 TEST(TraceLoopback, WalksTheSignedTreeThreeServersDeep) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  auto trace = TraceFrom("a.root-servers.example.", "127.0.0.10");
+  TzvDnsTrace trace;
+  trace.SetRootHints(
+      ReadRootHints(". NS closed.test.\n. NS a.root-servers.example.\n"
+                    "closed.test. A 127.0.0.99\na.root-servers.example. A 127.0.0.10\n"));
   const auto started = std::chrono::steady_clock::now();
-  const auto steps = trace->Run("www.ed.example", kzvDnsTypeA);
+  const auto steps = trace.Run("www.ed.example", kzvDnsTypeA);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_EQ(Column(steps, &TzvTraceStep::Zone), (Lines{".", "example.", "ed.example."}));
   EXPECT_EQ(Column(steps, &TzvTraceStep::ServerAddress),
@@ -57,20 +62,19 @@ TEST(TraceLoopback, WalksTheSignedTreeThreeServersDeep) {
             (Lines{"a.root-servers.example.", "ns1.example.", "ns2.example."}));
   EXPECT_EQ(Column(steps, &TzvTraceStep::NextZone), (Lines{"example.", "ed.example.", ""}));
   ASSERT_EQ(steps.size(), 3u);
+  ASSERT_EQ(steps[0].Failures.size(), 1u);
+  EXPECT_EQ(steps[0].Failures[0].rfind("127.0.0.99 (closed.test.): ", 0), 0u)
+      << steps[0].Failures[0];
   EXPECT_EQ(steps[1].Servers, (std::vector<TzvTraceServer>{{"ns1.example.", {"127.0.0.11"}}}));
   const TzvTraceStep& last = steps.back();
   EXPECT_EQ(last.Outcome, TzvTraceOutcome::Answer);
-  EXPECT_EQ(last.ResponseCode, 0);
   EXPECT_TRUE(last.Response->Header().IsAuthoritativeAnswer);
   EXPECT_FALSE(last.Response->Header().IsRecursionDesired);  // asked as a resolver asks
   const auto* a = dynamic_cast<const TzvDnsARecord*>(
       last.Response->Answers().FindItem("www.ed.example", kzvDnsTypeA));
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->IPAddress, "192.0.2.10");
-  for (const auto& step : steps) {
-    EXPECT_TRUE(step.Failures.empty()) << step.Zone;
-    EXPECT_GT(step.ElapsedMicroseconds, 0) << step.Zone;
-  }
+  for (const auto& step : steps) EXPECT_GT(step.ElapsedMicroseconds, 0) << step.Zone;
 }
 
 TEST(TraceLoopback, EndsAtDenialsOfTheTree) {
@@ -92,6 +96,7 @@ TEST(TraceLoopback, EndsAtDenialsOfTheTree) {
     const auto steps = trace->Run(c.name, c.type);
     EXPECT_EQ(steps.back().Outcome, c.outcome) << c.name;
     EXPECT_EQ(steps.back().Zone, c.zone) << c.name;
+    EXPECT_EQ(steps.back().ResponseCode, c.outcome == TzvTraceOutcome::NameError ? 3 : 0);
   }
 }
 
@@ -124,8 +129,8 @@ TEST(TraceLoopback, JudgesEachZonesKeys) {
 }
 
 // parent.test (127.0.0.2) as the root: unglued.parent.test's server has no glue, so its
-// address is traced from the root first; loop.parent.test is delegated back to 127.0.0.2.
-TEST(TraceLoopback, FindsAGluelessServerAndStopsAtALoop) {
+// address is traced from the root first.
+TEST(TraceLoopback, FindsAGluelessServer) {
   REQUIRE_LOOPBACK_NAMESPACE();
   auto trace = TraceFrom("ns.parent.test.", "127.0.0.2");
   Lines told;
@@ -136,37 +141,10 @@ TEST(TraceLoopback, FindsAGluelessServerAndStopsAtALoop) {
             (Lines{"0 . www.unglued.parent.test. 127.0.0.2", "1 . ns.unglued-host.test. 127.0.0.2",
                    "0 unglued.parent.test. www.unglued.parent.test. 127.0.0.3"}));
   EXPECT_EQ(steps.back().Outcome, TzvTraceOutcome::Answer);
-
-  try {
-    trace->Run("www.loop.parent.test", kzvDnsTypeA);
-    ADD_FAILURE() << "the loop was followed";
-  } catch (const EzvDnsError& error) {
-    EXPECT_EQ(error.ErrorCode(), kzvDnsErrTraceLoop);
-    EXPECT_STREQ(error.what(),
-                 "referral loop: the servers of loop.parent.test. refer www.loop.parent.test. to "
-                 "loop.parent.test., which the trace has visited already");
-  }
-  EXPECT_EQ(Column(trace->Steps(), &TzvTraceStep::Zone), (Lines{".", "loop.parent.test."}));
 }
 
-// A root server on a closed port fails at once (ICMP port unreachable) and the next one
-// is asked.
-TEST(TraceLoopback, PassesOverAClosedServer) {
-  REQUIRE_LOOPBACK_NAMESPACE();
-  auto trace = std::make_unique<TzvDnsTrace>();
-  trace->SetRootHints(
-      ReadRootHints(". NS closed.test.\n. NS a.root-servers.example.\n"
-                    "closed.test. A 127.0.0.99\n"
-                    "a.root-servers.example. A 127.0.0.10\n"));
-  const auto steps = trace->Run("www.example", kzvDnsTypeA);
-  ASSERT_EQ(steps.size(), 2u);
-  ASSERT_EQ(steps[0].Failures.size(), 1u);
-  EXPECT_EQ(steps[0].Failures[0].rfind("127.0.0.99 (closed.test.): ", 0), 0u)
-      << steps[0].Failures[0];
-  EXPECT_EQ(steps[0].ServerAddress, "127.0.0.10");
-}
-
-// A server that never answers: Abort from another thread ends the wait at once.
+// A server that never answers: Abort from another thread ends the wait at once, and the
+// next Run runs normally.
 TEST(TraceLoopback, AbortFromAnotherThreadEndsTheWait) {
   REQUIRE_LOOPBACK_NAMESPACE();
   const int silent = socket(AF_INET, SOCK_DGRAM, 0);
@@ -194,6 +172,9 @@ TEST(TraceLoopback, AbortFromAnotherThreadEndsTheWait) {
   stopper.join();
   close(silent);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  trace->SetRootHints({{"a.root-servers.example.", {"127.0.0.10"}}});
+  trace->SetPort(53);
+  EXPECT_EQ(trace->Run("www.example", kzvDnsTypeA).back().Outcome, TzvTraceOutcome::Answer);
 }
 
 }  // namespace
