@@ -75,8 +75,9 @@ TEST(DnsOverHttps, TheAnswerComesOnlyAsAWholeDnsMessageFromATrustedServer) {
     const char* path;
     bool get;
     const char* ca;
-    std::int32_t code;     // 0: answered
-    const char* expected;  // the HTTP version, or a part of the error's message
+    std::int32_t code;           // 0: answered
+    const char* expected;        // the HTTP version, or a part of the error's message
+    const char* host_name = "";  // the name to check, beside the server's own
   };
   const TCase cases[] = {
       {"dns.pellamar.test", "/dns-query", false, "ca.pem", 0, "HTTP/2"},
@@ -88,6 +89,8 @@ TEST(DnsOverHttps, TheAnswerComesOnlyAsAWholeDnsMessageFromATrustedServer) {
       {"dns.pellamar.test", "/dns-query", false, "other-ca.pem", kzvErrTlsCertificate,
        "certificate not trusted"},
       {"expired.pellamar.test", "/dns-query", false, "ca.pem", kzvErrTlsCertificate, "expired"},
+      {"127.0.0.81", "/dns-query", false, "ca.pem", kzvErrTlsCertificate, "name mismatch",
+       "dns.pellamar.test"},
       {"dns.pellamar.test", "/elsewhere", false, "ca.pem", kzvErrHttp, "HTTP status 404"},
       {"http1.pellamar.test", "/status/503", false, "ca.pem", kzvErrHttp, "HTTP status 503"},
       {"http1.pellamar.test", "/html", true, "ca.pem", kzvErrHttp, "content type 'text/html'"},
@@ -105,6 +108,7 @@ TEST(DnsOverHttps, TheAnswerComesOnlyAsAWholeDnsMessageFromATrustedServer) {
     query.SetHttpsPath(c.path);
     query.SetHttpsGet(c.get);
     TzvTlsSettings tls;
+    tls.HostName = c.host_name;
     tls.CaFile = TlsFile(c.ca);
     query.SetTlsSettings(tls);
     const auto started = std::chrono::steady_clock::now();
