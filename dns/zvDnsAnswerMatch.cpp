@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dns/zvDnsMessage.h"
+#include "net/zvSocketUtils.h"
 
 namespace {
 
@@ -105,4 +106,30 @@ bool IsAnswerTo(std::span<const std::uint8_t> datagram, const TzvExpectedAnswer&
   return std::equal(datagram.begin() + static_cast<std::ptrdiff_t>(at),
                     datagram.begin() + static_cast<std::ptrdiff_t>(at + 4),
                     expected.Question.begin() + static_cast<std::ptrdiff_t>(j));
+}
+
+bool IsTruncatedAnswer(std::span<const std::uint8_t> answer) {
+  return answer.size() >= 4 && (answer[2] & 0x02) != 0;
+}
+
+std::vector<std::uint8_t> ReadStreamMessage(
+    const std::function<bool(TMemoryStream& received, std::int64_t most)>& read) {
+  TMemoryStream received;
+  std::size_t needed = 2;
+  bool length_known = false;
+  for (;;) {
+    const std::uint8_t* bytes = received.Memory();
+    const auto size = static_cast<std::size_t>(received.Size());
+    if (!length_known && size >= 2) {
+      needed = 2 + ((std::size_t{bytes[0]} << 8) | bytes[1]);
+      length_known = true;
+      if (needed == 2)
+        throw EzvDnsError("The server sent an empty answer over TCP", kzvDnsErrInvalidSize);
+    }
+    if (length_known && size >= needed) break;
+    if (!read(received, static_cast<std::int64_t>(needed - size)))
+      RaiseSocketErrorText("The server closed the connection before the answer was complete",
+                           kzvConnectionReset);
+  }
+  return {received.Memory() + 2, received.Memory() + needed};
 }

@@ -1,13 +1,18 @@
 // Whether a received message answers a question that went out: the same ID, the QR bit,
 // and the question echoed (name in any letter case, type and class). The query
 // component's exchanges and the batch engine (dns/zvDnsBatch.h) both match what arrives
-// with it, so that both take and drop alike.
+// with it, so that both take and drop alike; they share the reading of a truncated
+// answer and of one that comes over a stream too.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
+#include <vector>
+
+#include "base/Classes.h"
 
 // What a datagram must echo to count as the answer to a request: the request's ID and,
 // when it asked one, its first question exactly as it went out (name, type and class as
@@ -30,3 +35,15 @@ TzvExpectedAnswer ExpectedAnswerOf(std::span<const std::uint8_t> request);
 // reply without a question section, as servers send for requests they cannot parse,
 // counts as ours too.
 bool IsAnswerTo(std::span<const std::uint8_t> datagram, const TzvExpectedAnswer& expected);
+
+// Whether an answer came with TC set: it did not fit, and the question goes again over TCP.
+bool IsTruncatedAnswer(std::span<const std::uint8_t> answer);
+
+// One message as it comes over a stream, behind its length word. `read` appends what
+// arrives to the stream, at most `most` bytes (waiting for some first), and is false once
+// the peer has closed. Only the length word and exactly the message it announces are
+// read: whatever the server sends beyond that is never read, however much it is. Fails
+// with the codec's size error for an empty message, and with kzvConnectionReset when the
+// stream ends before the message does.
+std::vector<std::uint8_t> ReadStreamMessage(
+    const std::function<bool(TMemoryStream& received, std::int64_t most)>& read);

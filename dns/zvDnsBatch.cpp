@@ -61,10 +61,6 @@ void SetIdOf(std::vector<std::uint8_t>& message, std::uint16_t id) {
   message[1] = static_cast<std::uint8_t>(id & 0xFF);
 }
 
-bool IsTruncatedAnswer(std::span<const std::uint8_t> answer) {
-  return answer.size() >= 4 && (answer[2] & 0x02) != 0;
-}
-
 std::int32_t CeilMilliseconds(std::chrono::steady_clock::duration duration) {
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
   return ms <= 0 ? 0 : static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
@@ -500,25 +496,8 @@ void TzvDnsBatch::ExchangeStream(std::span<const std::uint8_t> request,
   framed.WriteBuffer(request.data(), static_cast<std::int64_t>(request.size()));
   framed.SetPosition(0);
   connection.WriteData(&framed);
-  // The length word first, then exactly the message it announces: whatever the server
-  // sends beyond that is never read.
-  TMemoryStream received;
-  std::size_t needed = 2;
-  bool length_known = false;
-  for (;;) {
-    const auto* bytes = received.Memory();
-    const auto size = static_cast<std::size_t>(received.Size());
-    if (!length_known && size >= 2) {
-      needed = 2 + ((std::size_t{bytes[0]} << 8) | bytes[1]);
-      length_known = true;
-      if (needed == 2)
-        throw EzvDnsError("The server sent an empty answer over TCP", kzvDnsErrInvalidSize);
-    }
-    if (length_known && size >= needed) break;
+  answer = ReadStreamMessage([&connection](TMemoryStream& received, std::int64_t most) {
     received.Seek(0, TSeekOrigin::soEnd);
-    if (!connection.ReadData(&received, static_cast<std::int64_t>(needed - size)))
-      RaiseSocketErrorText("The server closed the connection before the answer was complete",
-                           kzvConnectionReset);
-  }
-  answer.assign(received.Memory() + 2, received.Memory() + needed);
+    return connection.ReadData(&received, most);
+  });
 }

@@ -128,10 +128,6 @@ const Record* RecordAs(const TzvDnsRecord* record, std::int32_t type) {
 }
 
 // The TC flag of a datagram taken as the answer: the server had more to say than fits.
-bool IsTruncatedAnswer(std::span<const std::uint8_t> answer) {
-  return answer.size() >= 4 && (answer[2] & 0x02) != 0;
-}
-
 std::int64_t MicrosecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
                                                                start)
@@ -664,37 +660,18 @@ void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
   request.SetPosition(0);
   const TzvExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request).subspan(2));
 
-  TMemoryStream received;
   auto close = ScopeExit([this] { CloseStreamExchange(); });
-  {
-    // The retry is part of the one exchange: it gets what the datagram left of the
-    // time-out, not a time-out of its own.
-    OpenStreamExchange(address, port, TimeLeft(time_out, started));
-    SendStream(request);
-    // The length word first, then exactly the message it announces: whatever the server
-    // sends beyond that is never read, however much it is.
-    std::size_t needed = 2;
-    bool length_known = false;
-    for (;;) {
-      const auto bytes = StreamBytes(received);
-      if (!length_known && bytes.size() >= 2) {
-        needed = 2 + ((std::size_t{bytes[0]} << 8) | bytes[1]);
-        length_known = true;
-        if (needed == 2)
-          throw EzvDnsError("The server sent an empty answer over TCP", kzvDnsErrInvalidSize);
-      }
-      if (length_known && bytes.size() >= needed) break;
-      if (!ReceiveStream(received, static_cast<std::int64_t>(needed - bytes.size())))
-        RaiseSocketErrorText("The server closed the connection before the answer was complete",
-                             kzvConnectionReset);
-    }
-    const auto message = StreamBytes(received).subspan(2, needed - 2);
-    // One question per connection, so anything else than its answer is a broken server.
-    if (!IsAnswerTo(message, expected))
-      throw EzvDnsError("The answer over TCP does not answer the question", kzvDnsErrInvalidSize);
-    answer.Clear();
-    answer.WriteBuffer(message.data(), static_cast<std::int64_t>(message.size()));
-  }
+  // The retry is part of the one exchange: it gets what the datagram left of the
+  // time-out, not a time-out of its own.
+  OpenStreamExchange(address, port, TimeLeft(time_out, started));
+  SendStream(request);
+  const std::vector<std::uint8_t> message = ReadStreamMessage(
+      [this](TMemoryStream& received, std::int64_t most) { return ReceiveStream(received, most); });
+  // One question per connection, so anything else than its answer is a broken server.
+  if (!IsAnswerTo(message, expected))
+    throw EzvDnsError("The answer over TCP does not answer the question", kzvDnsErrInvalidSize);
+  answer.Clear();
+  answer.WriteBuffer(message.data(), static_cast<std::int64_t>(message.size()));
 }
 
 void TzvDnsQuery::ExchangeHttps(TzvDnsMessage& req, TMemoryStream& answer,
