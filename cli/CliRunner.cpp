@@ -51,9 +51,7 @@ bool HasResultLists(std::int32_t type) {
 // into a message that is thrown away: a name the wire cannot carry (a label over 63
 // bytes, a name over 255, no A-label form) fails here, before any server is asked.
 void CheckQuestion(const TCliOptions& options) {
-  std::string name = options.Name;
-  if (options.QueryType == kzvDnsTypeMX) name = TzvDnsQuery::GetMailDomain(name);
-  if (options.QueryType == kzvDnsTypePTR) name = TzvDnsQuery::GetArpaName(name);
+  const std::string name = TzvDnsQuery::NameAsked(options.Name, options.QueryType);
   TzvDnsExtendedMessage message;
   std::unique_ptr<TzvDnsRecord> question = message.CreateRecord(options.QueryType);
   question->RecordType = options.QueryType;
@@ -437,9 +435,7 @@ void WriteVerbose(std::ostream& err, const TzvDnsQuery& query, const TOutcome& o
     err << ";; " << title << ":\n";
     for (const auto& record : *records) {
       if (record->RecordType == kzvDnsTypeOPT) continue;
-      err << EscapedName(record->Name) << '\t' << record->TTL << '\t'
-          << DnsClassText(record->RecordClass) << '\t' << DnsTypeText(record->RecordType) << '\t'
-          << RecordDataText(*record) << '\n';
+      err << RecordLine(*record) << '\n';
     }
   }
 }
@@ -709,9 +705,7 @@ int RunBatch(const TCliOptions& options, std::ostream& out, std::ostream& err,
       // Asked as the lookup of its type asks it: a mail address's domain, an address's
       // reverse name.
       question.Type = line->Type;
-      question.Name = line->Type == kzvDnsTypeMX    ? TzvDnsQuery::GetMailDomain(line->Name)
-                      : line->Type == kzvDnsTypePTR ? TzvDnsQuery::GetArpaName(line->Name)
-                                                    : line->Name;
+      question.Name = TzvDnsQuery::NameAsked(line->Name, line->Type);
       asked.push_back(std::move(*line));
       return true;
     }

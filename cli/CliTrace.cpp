@@ -25,12 +25,6 @@ const TzvDnsRecordList& ShownRecords(const TzvTraceStep& step) {
   return step.Response->Authorities();
 }
 
-std::string RecordLine(const TzvDnsRecord& record) {
-  return EscapedName(record.Name) + '\t' + std::to_string(record.TTL) + '\t' +
-         DnsClassText(record.RecordClass) + '\t' + DnsTypeText(record.RecordType) + '\t' +
-         RecordDataText(record);
-}
-
 std::string Milliseconds(std::int64_t microseconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", static_cast<double>(microseconds) / 1000.0);
@@ -144,10 +138,7 @@ int RunTrace(const TCliOptions& options, std::ostream& out, std::ostream& err) {
                                                : TzvAddressFamily::afAny);
   if (options.FollowReferrals) trace.SetMaxSteps(options.MaxRecursiveQueries);
   const bool json = options.Output == TCliOutput::coJson;
-  const std::string name =
-      options.QueryType == kzvDnsTypePTR  ? TzvDnsQuery::GetArpaName(options.Name)
-      : options.QueryType == kzvDnsTypeMX ? TzvDnsQuery::GetMailDomain(options.Name)
-                                          : options.Name;
+  const std::string name = TzvDnsQuery::NameAsked(options.Name, options.QueryType);
   std::string failure;
   int status = kCliSuccess;
   try {

@@ -145,6 +145,12 @@ std::string ShownName(const std::string& name) {
                          : EscapedName(name) + " (" + EscapedName(unicode) + ")";
 }
 
+std::string RecordLine(const TzvDnsRecord& record) {
+  return EscapedName(record.Name) + '\t' + std::to_string(record.TTL) + '\t' +
+         DnsClassText(record.RecordClass) + '\t' + DnsTypeText(record.RecordType) + '\t' +
+         RecordDataText(record);
+}
+
 std::string QuotedText(const std::string& text) {
   std::string quoted = "\"";
   quoted += SafeText(text, TEscape::String, '"');

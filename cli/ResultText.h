@@ -46,6 +46,8 @@ std::vector<std::string> RecordSectionLines(const TzvDnsRecordList& records,
 // "\"uno\" \"dos\"", "0 issue \"ca.test\""); names and texts shown safely as above. A type
 // the codec does not decode gives the empty text.
 std::string RecordDataText(const TzvDnsRecord& record);
+// A whole record as a line of dig's sections: name, TTL, class, type and data, tab apart.
+std::string RecordLine(const TzvDnsRecord& record);
 // A character-string in double quotes, with '"' and '\' escaped and other bytes as names.
 std::string QuotedText(const std::string& text);
 

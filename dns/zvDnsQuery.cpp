@@ -319,6 +319,12 @@ TzvHostInfo* TzvDnsQuery::ExtractResults(std::int32_t record_type, const std::st
 
 // ---- name preparation ----
 
+std::string TzvDnsQuery::NameAsked(const std::string& name, std::int32_t record_type) {
+  if (record_type == kzvDnsTypeMX) return GetMailDomain(name);
+  if (record_type == kzvDnsTypePTR) return GetArpaName(name);
+  return name;
+}
+
 std::string TzvDnsQuery::GetMailDomain(const std::string& name) {
   const std::size_t at = name.find('@');
   return at == std::string::npos ? name : name.substr(at + 1);

@@ -193,6 +193,9 @@ class TzvDnsQuery : public TzvUdpClient {
   // comes back unchanged. An IPv6 address gives its 32 nibbles, lowest first, under
   // "ip6.arpa" ("::1" gives "1.0.0. ... .0.ip6.arpa").
   static std::string GetArpaName(const std::string& name);
+  // The name a lookup of `record_type` asks for `name`: the mail domain for MX, the
+  // reverse name for PTR, the name itself otherwise.
+  static std::string NameAsked(const std::string& name, std::int32_t record_type);
 
   // Stops the lookup that is running: its host lookup, UDP or TCP wait ends at once and
   // the lookup fails with "The lookup was stopped" (kzvErrAborted). Meant to be called
