@@ -103,6 +103,14 @@ constexpr TQueryType kQueryTypes[] = {
     {"ANY (todos los registros)", kzvDnsTypeANY, nullptr},
 };
 
+// Asks `lookup` the question of the cbNameType entry `type` for `name`.
+void AskQueryType(TDnsLookup& lookup, int type, const std::string& name) {
+  if (kQueryTypes[type].Resolve != nullptr)
+    (lookup.*kQueryTypes[type].Resolve)(name);
+  else
+    lookup.ResolveRecords(name, kQueryTypes[type].Type);
+}
+
 QLabel* MakeCaption(QWidget* parent, const char* name, const char* text, QWidget* field) {
   auto* label = MakeChild<QLabel>(parent);
   label->setObjectName(QString::fromLatin1(name));
@@ -647,21 +655,25 @@ void TfrmMain::ShowAliases() {
 
 void TfrmMain::RunLookup() {
   if (!FDnsQuery) throw Exception("The window is closing");
-  FDnsQuery->SetServer(Text(edtDnsServer));
-  FDnsQuery->SetPort(StrToInt(Text(edtPort)));
-  FDnsQuery->SetTimeOut(TimeOutMilliseconds(Text(edtTimeOut)));
+  ConfigureLookup(*FDnsQuery, Text(edtDnsServer));
   FDnsQuery->SetDnssec(chkDnssec->isChecked());
+  AskQueryType(*FDnsQuery, SelectedQueryType(), Text(edtName));
+}
+
+void TfrmMain::ConfigureLookup(TDnsLookup& lookup, const std::string& server) const {
+  lookup.SetServer(server);
+  lookup.SetPort(StrToInt(Text(edtPort)));
+  lookup.SetTimeOut(TimeOutMilliseconds(Text(edtTimeOut)));
   const int transport = cbTransport->currentIndex();
-  FDnsQuery->SetTransport(transport >= 0 ? kTransports[transport].Transport
-                                         : TzvDnsTransport::dtUdp);
+  lookup.SetTransport(transport >= 0 ? kTransports[transport].Transport : TzvDnsTransport::dtUdp);
+}
+
+int TfrmMain::SelectedQueryType() {
   const int type = cbNameType->currentIndex();
   if (type < 0 || type >= static_cast<int>(std::size(kQueryTypes)))
     throw Exception("No query type is selected");
   running_type_ = type;
-  if (kQueryTypes[type].Resolve != nullptr)
-    (FDnsQuery.get()->*kQueryTypes[type].Resolve)(Text(edtName));
-  else
-    FDnsQuery->ResolveRecords(Text(edtName), kQueryTypes[type].Type);
+  return type;
 }
 
 void TfrmMain::StopLookup() {
@@ -727,24 +739,13 @@ std::vector<std::string> ServersOf(const std::string& text) {
 }  // namespace
 
 void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
-  const int type = cbNameType->currentIndex();
-  if (type < 0 || type >= static_cast<int>(std::size(kQueryTypes)))
-    throw Exception("No query type is selected");
-  running_type_ = type;
+  const int type = SelectedQueryType();
   const std::string name = Text(edtName);
-  const int port = StrToInt(Text(edtPort));
-  const int time_out = TimeOutMilliseconds(Text(edtTimeOut));
-  const int transport = cbTransport->currentIndex();
   several_.clear();
   auto forget = ScopeExit([this] { several_.clear(); });
   for (const std::string& server : servers) {
-    std::unique_ptr<TDnsLookup> lookup = services_.CreateLookup();
-    lookup->SetServer(server);
-    lookup->SetPort(port);
-    lookup->SetTimeOut(time_out);
-    lookup->SetTransport(transport >= 0 ? kTransports[transport].Transport
-                                        : TzvDnsTransport::dtUdp);
-    several_.push_back(std::move(lookup));
+    several_.push_back(services_.CreateLookup());
+    ConfigureLookup(*several_.back(), server);
   }
   // Each lookup waits in a thread of its own, so a silent server costs one time-out, not
   // one each; the window handles its events meanwhile (Escape stops them all).
@@ -756,11 +757,7 @@ void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
     for (std::size_t i = 0; i < servers.size(); ++i) {
       threads.emplace_back([&, i] {
         try {
-          TDnsLookup& lookup = *several_[i];
-          if (kQueryTypes[type].Resolve != nullptr)
-            (lookup.*kQueryTypes[type].Resolve)(name);
-          else
-            lookup.ResolveRecords(name, kQueryTypes[type].Type);
+          AskQueryType(*several_[i], type, name);
         } catch (...) {
           failures[i] = std::current_exception();
         }

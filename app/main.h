@@ -147,6 +147,10 @@ class TfrmMain : public QMainWindow {
   // window keeps handling its events; shows each server's lines under a line naming it,
   // then whether they agree.
   void ResolveSeveral(const std::vector<std::string>& servers);
+  // Copies the server, the port, the time-out and the transport of the form into a lookup.
+  void ConfigureLookup(TDnsLookup& lookup, const std::string& server) const;
+  // The cbNameType entry chosen, kept as the running lookup's; fails when there is none.
+  int SelectedQueryType();
 
   TLookupServices services_;
   std::unique_ptr<TDnsLookup> FDnsQuery;
