@@ -146,9 +146,10 @@ std::string ShownName(const std::string& name) {
 }
 
 std::string RecordLine(const TzvDnsRecord& record) {
-  return EscapedName(record.Name) + '\t' + std::to_string(record.TTL) + '\t' +
-         DnsClassText(record.RecordClass) + '\t' + DnsTypeText(record.RecordType) + '\t' +
-         RecordDataText(record);
+  // The root owns records too (its SOA in a denial from a root server): dig writes it ".".
+  return (record.Name.empty() ? std::string(".") : EscapedName(record.Name)) + '\t' +
+         std::to_string(record.TTL) + '\t' + DnsClassText(record.RecordClass) + '\t' +
+         DnsTypeText(record.RecordType) + '\t' + RecordDataText(record);
 }
 
 std::string QuotedText(const std::string& text) {

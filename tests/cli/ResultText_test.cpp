@@ -172,4 +172,12 @@ TEST(HostileNames, NoFormatterLetsAControlThrough) {
   EXPECT_EQ(QuotedText("\xE2\x80\x8B\\\""), R"("\226\128\139\\\"")");
 }
 
+TEST(ResultText, ARecordLineNamesTheRootAsDigDoes) {
+  TzvDnsNSRecord ns;
+  ns.Name = "";
+  ns.TTL = 518400;
+  ns.NameServer = "a.root-servers.net";
+  EXPECT_EQ(RecordLine(ns), ".\t518400\tIN\tNS\ta.root-servers.net");
+}
+
 }  // namespace
