@@ -16,9 +16,16 @@
 #   127.0.0.84  443 HTTPS, HTTP/1.1 only;     http1.pem (http1.pellamar.test): not Unbound
 #               853 TLS that never answers    but tls/doh-http1.py, which answers well or
 #                                             badly by path (see there)
+#   127.0.0.85  853 TLS, 443 HTTP/2,          names-*.pem, chosen by the name the client
+#               4431-4434 HTTP/2 floods       sends: tls/tls-hostile.py (see there)
 #
 # The three certificates are signed by ca.pem and name their server both ways (DNS:name,
 # IP:address). HTTPS is Unbound's: HTTP/2 only, path /dns-query, POST and GET ?dns=.
+# The names-*.pem, also signed by ca.pem, are asked by name at 127.0.0.85 (no /etc/hosts
+# entry): names-san (DNS:san.enc.test) and names-wildcard (DNS:*.enc.test, asked as
+# any.enc.test) as a client must accept them; names-cn-only (cn-only.enc.test only in the
+# CN), names-partial (DNS:d*.enc.test, asked as dns.enc.test) and names-cn-wildcard
+# (*.enc.test only in the CN, asked as cnwild.enc.test) as it must refuse them.
 #
 # Files for the clients, in $PELLAMAR_NETNS_RUN/tls:
 #   ca.pem        "Pellamar Test CA", the CA to trust (EC P-256, thirty days)
@@ -64,17 +71,27 @@ new_ca() {
     -keyout "$top/$1.key" -out "$top/$1.pem"
 }
 
+# new_certificate FILE CN SAN [-startdate WHEN -enddate WHEN]: a server certificate
+# signed by the test CA with the subject CN and the subjectAltName SAN (empty: none),
+# FILE.pem and FILE.key.
+new_certificate() {
+  local file=$1 extensions=server_ext
+  export TLS_CN=$2 TLS_SAN=$3
+  shift 3
+  [ -n "$TLS_SAN" ] || extensions=server_cn_only_ext
+  ssl req -new -config "$ssl_conf" -newkey ec -pkeyopt ec_paramgen_curve:P-256 -noenc \
+    -keyout "$top/$file.key" -out "$top/$file.csr"
+  ssl ca -batch -config "$ssl_conf" -extensions "$extensions" -notext \
+    -in "$top/$file.csr" -out "$top/$file.pem" "$@"
+  unset TLS_CN TLS_SAN
+}
+
 # new_server FILE NAME ADDRESS [-startdate WHEN -enddate WHEN]: a server certificate
-# signed by the test CA for NAME and ADDRESS, FILE.pem and FILE.key.
+# for NAME and ADDRESS.
 new_server() {
   local file=$1 name=$2 address=$3
   shift 3
-  export TLS_CN=$name TLS_SAN="DNS:$name, IP:$address"
-  ssl req -new -config "$ssl_conf" -newkey ec -pkeyopt ec_paramgen_curve:P-256 -noenc \
-    -keyout "$top/$file.key" -out "$top/$file.csr"
-  ssl ca -batch -config "$ssl_conf" -extensions server_ext -notext \
-    -in "$top/$file.csr" -out "$top/$file.pem" "$@"
-  unset TLS_CN TLS_SAN
+  new_certificate "$file" "$name" "DNS:$name, IP:$address" "$@"
 }
 
 # start_unbound NAME SETTING... : an instance in $top/unbound-NAME whose instance.conf
@@ -107,6 +124,12 @@ new_server other other.pellamar.test 127.0.0.81
 new_server expired expired.pellamar.test 127.0.0.82 \
   -startdate 20200101000000Z -enddate 20200201000000Z
 new_server http1 http1.pellamar.test 127.0.0.84
+# The names of tls-hostile.py's certificates, each asked by the name beside it.
+new_certificate names-san san.enc.test DNS:san.enc.test
+new_certificate names-wildcard "Wildcard" "DNS:*.enc.test"
+new_certificate names-cn-only cn-only.enc.test ""
+new_certificate names-partial "d*.enc.test" "DNS:d*.enc.test"
+new_certificate names-cn-wildcard "*.enc.test" ""
 
 tls_instance 127.0.0.80 dns
 start_unbound dns "${tls_settings[@]}"
@@ -121,6 +144,10 @@ python_bin=$(command -v python3 || true)
 [ -n "$python_bin" ] || fail "python3 is not installed (scripts/install-deps.sh server)"
 "$python_bin" "$templates/doh-http1.py" 127.0.0.84 "$top/http1.pem" "$top/http1.key" \
   >"$top/doh-http1.log" 2>&1 &
+echo $! >>"$PELLAMAR_NETNS_RUN/pids"
+"$python_bin" "$templates/tls-hostile.py" 127.0.0.85 "$top" san.enc.test=names-san \
+  any.enc.test=names-wildcard cn-only.enc.test=names-cn-only dns.enc.test=names-partial \
+  cnwild.enc.test=names-cn-wildcard >"$top/tls-hostile.log" 2>&1 &
 echo $! >>"$PELLAMAR_NETNS_RUN/pids"
 
 # The names of the certificates, for clients given a name rather than an address.
@@ -142,7 +169,7 @@ wait_for() {
     grep -qx '"Pellamar test zone"'; do
     if [ $SECONDS -ge $deadline ]; then
       echo "start-tls: the $name server does not answer kdig $*; its logs:" >&2
-      cat "$top/unbound-$name"/*.log >&2 2>/dev/null || true
+      cat "$top/unbound-$name"/*.log "$top/$name.log" >&2 2>/dev/null || true
       return 1
     fi
     sleep 0.05
@@ -166,4 +193,14 @@ until (exec 3<>/dev/tcp/127.0.0.84/443 && exec 4<>/dev/tcp/127.0.0.84/853) 2>/de
     fail "the HTTP/1.1 server on 127.0.0.84 does not take connections"
   fi
   sleep 0.05
+done
+wait_for tls-hostile @127.0.0.85 -p 853 +tls-ca="$ca" +tls-hostname=san.enc.test
+for port in 443 4431 4432 4433 4434; do
+  until (exec 3<>/dev/tcp/127.0.0.85/$port) 2>/dev/null; do
+    if [ $SECONDS -ge $deadline ]; then
+      cat "$top/tls-hostile.log" >&2
+      fail "tls-hostile.py on 127.0.0.85 does not take connections on port $port"
+    fi
+    sleep 0.05
+  done
 done

@@ -14,6 +14,7 @@ On ADDRESS:443 (ALPN "http/1.1" only), by path:
     /big            200 application/dns-message, 70,000 bytes with Content-Length
     /big-chunked    the same in chunks, no length given
     /stall          reads the request and never answers
+    /flood-1xx      "100 Continue" without end (for a minute at most)
 On ADDRESS:853 a TLS server that completes the handshake, reads, and never answers.
 """
 import base64
@@ -96,6 +97,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.chunked(answer_to(question) + bytes(70000))
         elif path == "/stall":
             time.sleep(3600)
+        elif path == "/flood-1xx":
+            until = time.monotonic() + 60
+            while time.monotonic() < until:
+                self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n" * 1000)
         else:
             self.send(404, "text/plain", b"not here\n")
 
