@@ -894,6 +894,9 @@ bool TzvTcpClientConnection::ReadData(TStream* data, std::int64_t most) {
   if (most == 0) return true;  // nothing asked for: no reason to wait
   TzvNetworkStream& stream = GetNetworkStream();
   for (;;) {
+    // Checked before every read, not only when a wait begins: a peer that never lets the
+    // socket run dry never lets a wait run out, and its flood would outlast the time-out.
+    if (TimeOut() != -1 && ElapsedSince(OperationStart()) > std::max(TimeOut(), 0)) RaiseTimeout();
     const std::int64_t before = data->Size();
     stream.Read(data, most);
     if (data->Size() > before) return true;

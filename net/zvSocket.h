@@ -388,7 +388,8 @@ class TzvTcpClientConnection : public TzvSyncConnection {
   // connection: ECONNREFUSED) or the time-out.
   void Open(const std::string& host, int port);
   // Appends what has arrived to `data` (waiting for something first); false once the
-  // peer has closed its side and nothing more came.
+  // peer has closed its side and nothing more came. Once the time-out has run out it
+  // fails, however much is waiting to be read.
   bool ReadData(TStream* data) override;
   // The same, taking at most `most` bytes (a negative `most`: no bound) and leaving the
   // rest with the socket.

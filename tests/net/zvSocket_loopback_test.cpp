@@ -15,6 +15,7 @@
 #include "net/zvSocketUtils.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/SocketApiSeam.h"
+#include "tests/support/TcpPeers.h"
 #include "tests/support/TransportTestHelpers.h"
 #include "tests/support/UdpPeers.h"
 
@@ -280,6 +281,35 @@ void ConnectOnLoopback(TcpEnd& server, TcpEnd& client) {
   client.Stream().Connect(*target, server.Stream().LocalPort());
   ASSERT_TRUE(WaitReadable(server.connection->Socket().Handle()));
   server.Stream().Accept();
+}
+
+// A peer faster than its reader (which takes a little at a time, as one with work to do
+// on each piece) never lets the socket run dry: every read finds data waiting, so no wait
+// is ever left to run out, and still the connection's one time-out ends the reading.
+TEST(TcpClientConnectionLoopback, AFloodEndsAtTheTimeOut) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TcpLoopbackPeer peer("127.0.0.1", 0, [](TcpLoopbackPeer::Session& session) {
+    const TcpLoopbackPeer::Bytes chunk(64 * 1024, 0);
+    for (const auto until = Clock::now() + std::chrono::seconds(10);
+         Clock::now() < until && session.Send(chunk);) {
+    }
+  });
+  TzvTcpClientConnection connection;
+  connection.SetNetworkStream(std::make_unique<TzvNetworkStream>());
+  connection.SetTimeOut(1000);
+  const auto started = Clock::now();
+  connection.Open("127.0.0.1", peer.Port());
+  const TcpLoopbackPeer::Bytes request = TcpLoopbackPeer::Framed({0});
+  TMemoryStream out;
+  out.WriteBuffer(request.data(), static_cast<std::int64_t>(request.size()));
+  out.SetPosition(0);
+  connection.WriteData(&out);
+  EXPECT_EQ(CodeOf([&] {
+              for (TMemoryStream in; connection.ReadData(&in, 64); in.Clear()) {
+              }
+            }),
+            kzvErrTimeout);
+  EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(1500));
 }
 
 TEST(StreamSocketLoopback, ConnectAcceptWriteAndRead) {
