@@ -29,6 +29,7 @@ namespace {
   X(SSL_set_bio)                      \
   X(SSL_set_connect_state)            \
   X(SSL_set1_host)                    \
+  X(SSL_set_hostflags)                \
   X(SSL_get0_param)                   \
   X(SSL_set_alpn_protos)              \
   X(SSL_get0_alpn_selected)           \
@@ -190,6 +191,12 @@ void TzvTlsSession::Handshake() {
     ssl.SSL_ctrl(state_->ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
                  const_cast<char*>(settings_.HostName.c_str()));
   if (!settings_.Insecure) {
+    // Names as RFC 9525 has them: only from the subjectAltName (a CN naming the host is
+    // not enough), and a wildcard only as the whole left-most label ("*.example", never
+    // "d*.example"), one label deep.
+    if (by_name)
+      ssl.SSL_set_hostflags(
+          state_->ssl, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT | X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     const bool set =
         by_name
             ? ssl.SSL_set1_host(state_->ssl, settings_.HostName.c_str()) == 1

@@ -6,8 +6,9 @@
 //
 // The server's certificate is checked as a browser checks it: a chain to a trusted CA
 // (the system's store, or the CA file given), valid now, and made out to the name asked
-// for (or to the address, when no name was given). A failed check is an error; nothing is
-// ever sent in plain text instead.
+// for (or to the address, when no name was given) in its subjectAltName, where a wildcard
+// stands only for a whole left-most label. A failed check is an error; nothing is ever
+// sent in plain text instead.
 #pragma once
 
 #include <cstdint>

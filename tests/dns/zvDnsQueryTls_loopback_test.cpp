@@ -41,9 +41,16 @@ TEST(DnsOverTls, OnlyACertificateThatHoldsGetsTheQuestion) {
       {"127.0.0.83", "", "ca.pem", false, kzvErrTimeout, "is it a TLS server?"},
       // A TLS server that takes the question and never answers.
       {"http1.pellamar.test", "", "ca.pem", false, kzvErrTimeout, "Timeout"},
+      // Names only from the subjectAltName, a wildcard only as a whole left-most label
+      // (kdig, through GnuTLS, still takes a CN when there is no subjectAltName).
+      {"127.0.0.85", "san.enc.test", "ca.pem", false, 0, ""},  // DNS:san.enc.test
+      {"127.0.0.85", "any.enc.test", "ca.pem", false, 0, ""},  // DNS:*.enc.test
+      {"127.0.0.85", "cn-only.enc.test", "ca.pem", false, kzvErrTlsCertificate, "name mismatch"},
+      {"127.0.0.85", "dns.enc.test", "ca.pem", false, kzvErrTlsCertificate, "name mismatch"},
+      {"127.0.0.85", "cnwild.enc.test", "ca.pem", false, kzvErrTlsCertificate, "name mismatch"},
   };
   for (const TCase& c : cases) {
-    SCOPED_TRACE(c.server);
+    SCOPED_TRACE(std::string(c.server) + " " + c.host_name);
     TzvDnsQuery query(nullptr);
     query.SetServer(c.server);
     query.SetPort(853);
@@ -78,6 +85,7 @@ TEST(DnsOverHttps, TheAnswerComesOnlyAsAWholeDnsMessageFromATrustedServer) {
     std::int32_t code;           // 0: answered
     const char* expected;        // the HTTP version, or a part of the error's message
     const char* host_name = "";  // the name to check, beside the server's own
+    std::int32_t port = 443;
   };
   const TCase cases[] = {
       {"dns.pellamar.test", "/dns-query", false, "ca.pem", 0, "HTTP/2"},
@@ -97,12 +105,17 @@ TEST(DnsOverHttps, TheAnswerComesOnlyAsAWholeDnsMessageFromATrustedServer) {
       {"http1.pellamar.test", "/big", false, "ca.pem", kzvErrHttp, "larger than 65535"},
       {"http1.pellamar.test", "/big-chunked", false, "ca.pem", kzvErrHttp, "larger than 65535"},
       {"http1.pellamar.test", "/stall", false, "ca.pem", kzvErrTimeout, "Timeout"},
+      // tls-hostile.py: the certificate the name asked picks, as over TLS.
+      {"127.0.0.85", "/dns-query", false, "ca.pem", 0, "HTTP/2", "any.enc.test"},
+      {"127.0.0.85", "/dns-query", false, "ca.pem", kzvErrTlsCertificate, "name mismatch",
+       "cn-only.enc.test"},
   };
   for (const TCase& c : cases) {
-    SCOPED_TRACE(std::string(c.server) + c.path + (c.get ? " GET" : " POST"));
+    SCOPED_TRACE(std::string(c.server) + ":" + std::to_string(c.port) + c.path +
+                 (c.get ? " GET " : " POST ") + c.host_name);
     TzvDnsQuery query(nullptr);
     query.SetServer(c.server);
-    query.SetPort(443);
+    query.SetPort(c.port);
     query.SetTimeOut(1500);
     query.SetUseHttps(true);
     query.SetHttpsPath(c.path);
