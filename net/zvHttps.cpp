@@ -148,6 +148,14 @@ class TResponseReader {
 
 constexpr std::size_t kMostLine = 8192;
 constexpr int kMostHeaders = 100;
+// Informational answers (1xx) passed over before the real one: a server has a reason for
+// one or two (100 Continue, 103 Early Hints), none for an endless run of them.
+constexpr int kMostInformational = 8;
+
+std::string TooManyInformational() {
+  return "the server sent more than " + std::to_string(kMostInformational) +
+         " informational answers (1xx) before its answer";
+}
 
 TzvHttpsResponse ExchangeHttp1(const TzvHttpsChannel& channel, const TzvHttpsRequest& request) {
   std::string head = (request.Get ? "GET " : "POST ") + Target(request) + " HTTP/1.1\r\n" +
@@ -169,7 +177,9 @@ TzvHttpsResponse ExchangeHttp1(const TzvHttpsChannel& channel, const TzvHttpsReq
   std::int64_t length = -1;
   bool chunked = false;
   // Informational answers (100 Continue) come before the real one and are passed over.
+  int informational = 0;
   do {
+    if (informational++ > kMostInformational) Refuse(TooManyInformational());
     const std::string_view line = reader.Line(kMostLine, "the server's status line");
     if (line.size() < 12 || line.substr(0, 7) != "HTTP/1." || line[8] != ' ' ||
         (line.size() > 12 && line[12] != ' '))
@@ -240,6 +250,8 @@ TzvHttpsResponse ExchangeHttp1(const TzvHttpsChannel& channel, const TzvHttpsReq
   X(nghttp2_session_callbacks_set_on_header_callback)          \
   X(nghttp2_session_callbacks_set_on_data_chunk_recv_callback) \
   X(nghttp2_session_callbacks_set_on_stream_close_callback)    \
+  X(nghttp2_session_callbacks_set_on_begin_frame_callback)     \
+  X(nghttp2_session_callbacks_set_on_frame_recv_callback)      \
   X(nghttp2_session_client_new)                                \
   X(nghttp2_session_del)                                       \
   X(nghttp2_submit_settings)                                   \
@@ -290,7 +302,47 @@ struct TStreamState {
   bool closed = false;
   std::uint32_t close_code = 0;
   std::string failure;  // why a callback stopped the session
+  // What came so far, against the bounds below.
+  int frames = 0;
+  int informational = 0;
+  int empty_data = 0;
 };
+
+// An answer of at most 65,535 bytes takes a handful of frames (the settings, a header
+// block, a few DATA frames, a window update or two); a server that sends more without
+// end would keep the exchange going as long as it likes. Every frame of the connection
+// counts, its one stream's and the connection's own (PING, SETTINGS, WINDOW_UPDATE).
+constexpr int kMostFrames = 1000;
+// DATA frames without a byte of the body (padding only, or nothing): one may end the
+// stream, a few are harmless.
+constexpr int kMostEmptyData = 8;
+
+int Stop(TStreamState& state, std::string reason) {
+  state.failure = std::move(reason);
+  return NGHTTP2_ERR_CALLBACK_FAILURE;
+}
+
+int OnBeginFrame(nghttp2_session*, const nghttp2_frame_hd*, void* user_data) {
+  auto& state = *static_cast<TStreamState*>(user_data);
+  if (++state.frames > kMostFrames)
+    return Stop(state, "the server sent more than " + std::to_string(kMostFrames) +
+                           " HTTP/2 frames without completing its answer");
+  return 0;
+}
+
+int OnFrame(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
+  auto& state = *static_cast<TStreamState*>(user_data);
+  if (frame->hd.stream_id != state.stream) return 0;
+  // A header block has been read whole, so :status is that of this block.
+  if (frame->hd.type == NGHTTP2_HEADERS && state.status >= 100 && state.status < 200 &&
+      ++state.informational > kMostInformational)
+    return Stop(state, TooManyInformational());
+  if (frame->hd.type == NGHTTP2_DATA && frame->hd.length <= frame->data.padlen &&
+      ++state.empty_data > kMostEmptyData)
+    return Stop(state, "the server sent more than " + std::to_string(kMostEmptyData) +
+                           " empty DATA frames");
+  return 0;
+}
 
 int OnHeader(nghttp2_session*, const nghttp2_frame* frame, const std::uint8_t* name,
              std::size_t name_length, const std::uint8_t* value, std::size_t value_length,
@@ -367,6 +419,8 @@ TzvHttpsResponse ExchangeHttp2(const TzvHttpsChannel& channel, const TzvHttpsReq
   h2.nghttp2_session_callbacks_set_on_header_callback(callbacks, OnHeader);
   h2.nghttp2_session_callbacks_set_on_data_chunk_recv_callback(callbacks, OnData);
   h2.nghttp2_session_callbacks_set_on_stream_close_callback(callbacks, OnClose);
+  h2.nghttp2_session_callbacks_set_on_begin_frame_callback(callbacks, OnBeginFrame);
+  h2.nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, OnFrame);
   nghttp2_session* session = nullptr;
   const int made = h2.nghttp2_session_client_new(&session, callbacks, &state);
   h2.nghttp2_session_callbacks_del(callbacks);

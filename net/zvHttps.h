@@ -9,7 +9,9 @@
 //
 // Anything but a complete 200 answer of type application/dns-message, at most 65,535
 // bytes long (the most a DNS message can be), is an error with the reason; a server that
-// sends more is cut off as soon as it passes the bound, never read to its end.
+// sends more is cut off as soon as it passes the bound, never read to its end, and so is
+// one that sends without end what carries no answer: informational (1xx) answers, and
+// over HTTP/2 empty DATA frames or frames of any kind beyond what an answer needs.
 #pragma once
 
 #include <cstdint>

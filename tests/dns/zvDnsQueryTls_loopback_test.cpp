@@ -105,10 +105,16 @@ TEST(DnsOverHttps, TheAnswerComesOnlyAsAWholeDnsMessageFromATrustedServer) {
       {"http1.pellamar.test", "/big", false, "ca.pem", kzvErrHttp, "larger than 65535"},
       {"http1.pellamar.test", "/big-chunked", false, "ca.pem", kzvErrHttp, "larger than 65535"},
       {"http1.pellamar.test", "/stall", false, "ca.pem", kzvErrTimeout, "Timeout"},
-      // tls-hostile.py: the certificate the name asked picks, as over TLS.
+      {"http1.pellamar.test", "/flood-1xx", false, "ca.pem", kzvErrHttp, "more than 8 inform"},
+      // tls-hostile.py: the certificate the name asked picks, as over TLS; after the
+      // question, floods by port: 1xx HEADERS, empty DATA, WINDOW_UPDATE, PING.
       {"127.0.0.85", "/dns-query", false, "ca.pem", 0, "HTTP/2", "any.enc.test"},
       {"127.0.0.85", "/dns-query", false, "ca.pem", kzvErrTlsCertificate, "name mismatch",
        "cn-only.enc.test"},
+      {"127.0.0.85", "/", false, "ca.pem", kzvErrHttp, "more than 8 inform", "san.enc.test", 4431},
+      {"127.0.0.85", "/", false, "ca.pem", kzvErrHttp, "8 empty DATA", "san.enc.test", 4432},
+      {"127.0.0.85", "/", false, "ca.pem", kzvErrHttp, "1000 HTTP/2 frames", "san.enc.test", 4433},
+      {"127.0.0.85", "/", false, "ca.pem", kzvErrHttp, "1000 HTTP/2 frames", "san.enc.test", 4434},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::string(c.server) + ":" + std::to_string(c.port) + c.path +
