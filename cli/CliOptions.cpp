@@ -408,8 +408,10 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     return done(TCliMode::cmBatch);
   }
   if (options.Trace) {
-    if (!options.Servers.empty())
-      return fail("--trace starts at the root servers: it takes no @SERVER or -s");
+    // A server given is the resolver asked for the root servers, as dig @SERVER +trace.
+    if (!options.Servers.empty() && options.RootHintsFile)
+      return fail(
+          "--trace takes the root servers from --root-hints FILE or from @SERVER, not both");
     if (options.Tcp || options.Tls || options.Https)
       return fail("--trace asks each server itself: --tcp, --tls and --https cannot be combined");
     if (options.Nsid || options.Output == TCliOutput::coShort)

@@ -20,6 +20,7 @@
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnssecTrace.h"
 #include "tests/support/NetNamespace.h"
+#include "tests/support/ScriptedDnsResponder.h"
 #include "tests/support/SignedTree.h"
 
 namespace {
@@ -141,6 +142,42 @@ TEST(TraceLoopback, FindsAGluelessServer) {
             (Lines{"0 . www.unglued.parent.test. 127.0.0.2", "1 . ns.unglued-host.test. 127.0.0.2",
                    "0 unglued.parent.test. www.unglued.parent.test. 127.0.0.3"}));
   EXPECT_EQ(steps.back().Outcome, TzvTraceOutcome::Answer);
+}
+
+// A referral to twenty servers with glue, none answering (each bound, silent): only the
+// zone's first four are asked, each within the time-out, and the step says how many were
+// left, where every one of them used to cost a time-out.
+TEST(TraceLoopback, ManySilentServersCostAFewTimeOuts) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  ScriptedDnsResponder root("127.0.0.181");
+  std::vector<ScriptedDnsResponder::NameServer> servers;
+  std::vector<int> silent;
+  for (int i = 1; i <= 20; ++i) {
+    servers.push_back({"ns" + std::to_string(i) + ".dead.test", "127.0.1." + std::to_string(i)});
+    silent.push_back(socket(AF_INET, SOCK_DGRAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(root.Port());
+    inet_pton(AF_INET, servers.back().glue.c_str(), &address.sin_addr);
+    ASSERT_EQ(bind(silent.back(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  }
+  root.SetDefaultReply(ScriptedDnsResponder::Referral(servers));
+  TzvDnsTrace trace;
+  trace.SetRootHints({{"root.test.", {"127.0.0.181"}}});
+  trace.SetPort(root.Port());
+  trace.SetTimeOut(1000);
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    trace.Run("www.dead.test", kzvDnsTypeA);
+    ADD_FAILURE() << "answered";
+  } catch (const EzvDnsError& error) {
+    EXPECT_EQ(error.ErrorCode(), kzvDnsErrTraceNoServer) << error.what();
+    EXPECT_NE(std::string(error.what()).find("16 more servers of www.dead.test. not asked"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));  // no hang
+  for (const int socket : silent) close(socket);
 }
 
 // A server that never answers: Abort from another thread ends the wait at once, and the

@@ -7,8 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include "dns/zvDnsRecordTypes.h"
@@ -59,6 +63,38 @@ TEST(RootHints, BadFilesNameTheLine) {
     }
   }
   EXPECT_THROW(ReadRootHintsFile("/nonexistent/root.hints"), EzvDnsError);
+}
+
+// Hostile hints and anchor files are refused without being read whole: nothing past 1 MiB
+// is read (so /dev/zero ends), and hints naming too many servers or addresses stop there.
+TEST(RootHints, HostileFilesAreRefusedWithinTheirBounds) {
+  const std::string big = ::testing::TempDir() + "/pellamar-comments.txt";
+  {
+    std::ofstream out(big);
+    for (int i = 0; i < 40000; ++i) out << "; a file of 2 MB that holds nothing but comments\n";
+  }
+  std::string servers, addresses = ". NS r.test.\n";
+  for (int i = 0; i < 300; ++i) servers += ". NS r" + std::to_string(i) + ".test.\n";
+  for (int i = 0; i < 1100; ++i)
+    addresses +=
+        "r.test. A 127.2." + std::to_string(i / 256) + "." + std::to_string(i % 256) + "\n";
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[] { ReadRootHintsFile("/dev/zero"); }, "root hints in /dev/zero: longer than 1 MiB"},
+      {[&] { ReadRootHintsFile(big); }, "root hints in " + big + ": longer than 1 MiB"},
+      {[] { ReadTrustAnchorFile("/dev/zero"); }, "trust anchors in /dev/zero: longer than 1 MiB"},
+      {[&] { ReadTrustAnchorFile(big); }, "trust anchors in " + big + ": longer than 1 MiB"},
+      {[&] { ReadRootHints(servers); }, "line 257: more than 256 root servers"},
+      {[&] { ReadRootHints(addresses); }, "line 1026: more than 1024 addresses"},
+  };
+  for (const auto& [read, why] : cases) {
+    try {
+      read();
+      ADD_FAILURE() << "accepted: " << why;
+    } catch (const EzvDnsError& error) {
+      EXPECT_NE(std::string(error.what()).find(why), std::string::npos) << error.what();
+    }
+  }
+  std::remove(big.c_str());
 }
 
 // ---- scripted servers ----
@@ -291,11 +327,91 @@ TEST(Trace, StopsAfterMaxStepsAndMaxQuestions) {
   for (int i = 0; i < 40; ++i) many.push_back({"r" + std::to_string(i) + ".", {"10.9.0.1"}});
   TScriptedTrace silent(many);
   silent.servers["10.9.0.1"] = Silent();
-  silent.trace.SetMaxQuestions(7);
+  silent.trace.SetMaxQuestions(3);
   std::tie(code, what) = silent.RunError("x.test");
   EXPECT_EQ(code, kzvDnsErrTraceTooLong);
-  EXPECT_NE(what.find("needs more than 7 questions"), std::string::npos) << what;
-  EXPECT_EQ(silent.asked.size(), 7u);
+  EXPECT_NE(what.find("needs more than 3 questions"), std::string::npos) << what;
+  EXPECT_EQ(silent.asked.size(), 3u);
+}
+
+// The whole walk has its own bound: servers that each answer late, every referral one
+// label deeper, end the trace once TotalTimeOut is spent, long before MaxSteps.
+TEST(Trace, EndsWithinItsTotalTimeOut) {
+  TScriptedTrace t;
+  Lines zones = {"n"};
+  for (int i = 0; i < 40; ++i) zones.push_back("l" + std::to_string(i) + "." + zones.back());
+  std::size_t step = 0;
+  t.servers["10.0.0.1"] = [&](const TzvTraceQuestion& q) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string& zone = zones[step++];
+    return Refers(zone, {"ns." + zone}, {{"ns." + zone, {"10.0.0.1"}}})(q);
+  };
+  t.trace.SetTotalTimeOut(400);
+  const auto started = std::chrono::steady_clock::now();
+  const auto [code, what] = t.RunError(zones.back());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));  // no hang
+  EXPECT_EQ(code, kzvDnsErrTraceTooLong);
+  EXPECT_NE(what.find("longer than its bound of 0.4 s"), std::string::npos) << what;
+  EXPECT_LT(t.asked.size(), 10u);
+}
+
+// Without a hints file: the system's file when it can be read, else the root servers a
+// resolver gives (". NS" asked with recursion; their addresses from its additional section,
+// or asked of it), else the built-in list. The choice says which, and why the others failed.
+TEST(RootHints, ChosenFromTheSystemFileThenAResolverThenBuiltIn) {
+  const std::string system = ::testing::TempDir() + "/pellamar-system.hints";
+  std::ofstream(system) << ". NS sys.test.\nsys.test. A 127.0.0.30\n";
+  const auto resolver = [](bool glued) -> TServer {
+    return [glued](const TzvTraceQuestion& q) {
+      EXPECT_TRUE(q.Recursive) << q.Name;
+      auto m = Reply(q, false);
+      if (q.Type == kzvDnsTypeNS) {
+        auto ns = std::make_unique<TzvDnsNSRecord>();
+        ns->Name = ".";
+        ns->NameServer = "a.lab.test";
+        m->Answers().Add(std::move(ns));
+        if (glued) AddAddress(m->AdditionalRecords(), "a.lab.test", "127.0.0.10");
+      } else {
+        AddAddress(m->Answers(), q.Name, "127.0.0.10");
+      }
+      return m;
+    };
+  };
+  using S = TzvRootHintsSource;
+  struct TCase {
+    std::string file;
+    std::map<std::string, TServer> servers;  // 10.0.0.1 and 10.0.0.53 are the resolvers
+    S source;
+    std::string from;
+    std::size_t failures, asked;
+  };
+  const TCase cases[] = {
+      {system, {{"10.0.0.53", resolver(true)}}, S::SystemFile, system, 0, 0},
+      {"/nonexistent", {{"10.0.0.53", resolver(true)}}, S::Resolver, "10.0.0.53", 2, 2},
+      {"/nonexistent",
+       {{"10.0.0.1", Fails(5)}, {"10.0.0.53", resolver(false)}},
+       S::Resolver,
+       "10.0.0.53",
+       2,
+       3},
+      {"/nonexistent", {{"10.0.0.1", Silent()}, {"10.0.0.53", Fails(0)}}, S::BuiltIn, "", 3, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.from + " " + std::to_string(c.asked));
+    TScriptedTrace t;
+    t.servers = c.servers;
+    const TzvRootHintsChoice choice = t.trace.ChooseRootHints({"10.0.0.1", "10.0.0.53"}, c.file);
+    EXPECT_EQ(choice.Source, c.source);
+    EXPECT_EQ(choice.From, c.from);
+    EXPECT_EQ(choice.Failures.size(), c.failures);
+    EXPECT_EQ(t.asked.size(), c.asked);
+    const TzvRootHints expected = c.source == S::Resolver
+                                      ? TzvRootHints{{"a.lab.test.", {"127.0.0.10"}}}
+                                  : c.source == S::BuiltIn ? BuiltInRootHints()
+                                                           : ReadRootHintsFile(system);
+    EXPECT_EQ(choice.Hints, expected);
+  }
+  std::remove(system.c_str());
 }
 
 // ---- name servers without glue ----
