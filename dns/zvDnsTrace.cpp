@@ -580,16 +580,19 @@ TzvTraceStep TzvDnsTrace::AskZone(const std::string& zone, std::vector<TzvTraceS
   for (const bool glued : {true, false})
     for (std::size_t i = 0; i < servers.size(); ++i)
       if (servers[i].Addresses.empty() != glued) order.push_back(i);
+  // Servers that cost a question or a nested trace; one without an address of the family
+  // asked costs nothing and is passed over.
   int tried = 0;
-  for (const std::size_t index : order) {
+  for (std::size_t position = 0; position < order.size(); ++position) {
+    const std::size_t index = order[position];
     if (tried == kMaxServersPerZone) {
-      step.Failures.push_back(std::to_string(order.size() - tried) + " more server" +
-                              (order.size() - tried == 1 ? "" : "s") + " of " + step.Zone +
-                              " not asked: a zone's first " + std::to_string(kMaxServersPerZone) +
-                              " are");
+      const std::size_t left = order.size() - position;
+      step.Failures.push_back(std::to_string(left) + " more server" + (left == 1 ? "" : "s") +
+                              " of " + step.Zone + " not asked: a zone's first " +
+                              std::to_string(kMaxServersPerZone) + " are");
       break;
     }
-    ++tried;
+    bool counted = false;
     if (servers[index].Addresses.empty()) {
       if (level >= kMaxNesting) {
         step.Failures.push_back(
@@ -598,6 +601,8 @@ TzvTraceStep TzvDnsTrace::AskZone(const std::string& zone, std::vector<TzvTraceS
             std::to_string(kMaxNesting));
         continue;
       }
+      ++tried;
+      counted = true;
       try {
         servers[index].Addresses = AddressesOf(Canonical(servers[index].Name), level + 1);
       } catch (const EzvSocketError& error) {
@@ -616,6 +621,7 @@ TzvTraceStep TzvDnsTrace::AskZone(const std::string& zone, std::vector<TzvTraceS
     // machine, however many the referral lists.
     std::vector<std::string> addresses = UsableAddresses(server.Addresses);
     if (addresses.size() > kMaxAddressesPerServer) addresses.resize(kMaxAddressesPerServer);
+    if (!counted && !addresses.empty()) ++tried;
     for (const std::string& address : addresses) {
       if (questions_ >= max_questions_)
         throw EzvDnsError("the trace of " + Shown(name) + " needs more than " +
