@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <tuple>
-
 namespace {
 
 TEST(StrToInt, ReadsWhatAPersonTypes) {
@@ -29,30 +25,6 @@ TEST(StrToInt, RefusesWhatIsNotAnInteger) {
   } catch (const EConvertError& e) {
     EXPECT_STREQ(e.what(), "'5s' is not a valid integer value");
   }
-}
-
-// A file of exactly max_bytes is read whole; one byte more, an endless device or a file
-// that cannot be read is refused with the path and the reason.
-TEST(ReadFileAtMost, TakesUpToItsBoundAndRefusesTheRest) {
-  const std::string path = ::testing::TempDir() + "/pellamar-bounded.txt";
-  std::ofstream(path) << std::string(100, 'x');
-  EXPECT_EQ(ReadFileAtMost(path, 100), std::string(100, 'x'));
-  EXPECT_EQ(ReadFileAtMost("/dev/null", 100), "");
-  const std::tuple<std::string, std::size_t, std::string> refused[] = {
-      {path, 99, path + ": longer than 99 bytes"},
-      {"/dev/zero", 1024 * 1024, "/dev/zero: longer than 1 MiB"},
-      {"/nonexistent/file", 10, "/nonexistent/file: No such file or directory"},
-      {"/", 10, "/: Is a directory"},
-  };
-  for (const auto& [file, bound, why] : refused) {
-    try {
-      ReadFileAtMost(file, bound);
-      ADD_FAILURE() << "read: " << file;
-    } catch (const EFileError& e) {
-      EXPECT_EQ(std::string(e.what()).rfind(why, 0), 0u) << e.what();
-    }
-  }
-  std::remove(path.c_str());
 }
 
 TEST(Text, TrimAndCaseHelpers) {

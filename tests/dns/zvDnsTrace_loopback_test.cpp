@@ -144,9 +144,9 @@ TEST(TraceLoopback, FindsAGluelessServer) {
   EXPECT_EQ(steps.back().Outcome, TzvTraceOutcome::Answer);
 }
 
-// A referral to twenty servers with glue, none answering (each bound, silent): only the
+// A referral to twenty servers with glue, none answering (each bound and silent): the
 // zone's first four are asked, each within the time-out, and the step says how many were
-// left, where every one of them used to cost a time-out.
+// left, where every one used to cost a time-out.
 TEST(TraceLoopback, ManySilentServersCostAFewTimeOuts) {
   REQUIRE_LOOPBACK_NAMESPACE();
   ScriptedDnsResponder root("127.0.0.181");
@@ -154,11 +154,9 @@ TEST(TraceLoopback, ManySilentServersCostAFewTimeOuts) {
   std::vector<int> silent;
   for (int i = 1; i <= 20; ++i) {
     servers.push_back({"ns" + std::to_string(i) + ".dead.test", "127.0.1." + std::to_string(i)});
-    silent.push_back(socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(root.Port());
+    sockaddr_in address{AF_INET, htons(root.Port()), {}, {}};
     inet_pton(AF_INET, servers.back().glue.c_str(), &address.sin_addr);
+    silent.push_back(socket(AF_INET, SOCK_DGRAM, 0));
     ASSERT_EQ(bind(silent.back(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   }
   root.SetDefaultReply(ScriptedDnsResponder::Referral(servers));
@@ -167,16 +165,11 @@ TEST(TraceLoopback, ManySilentServersCostAFewTimeOuts) {
   trace.SetPort(root.Port());
   trace.SetTimeOut(1000);
   const auto started = std::chrono::steady_clock::now();
-  try {
-    trace.Run("www.dead.test", kzvDnsTypeA);
-    ADD_FAILURE() << "answered";
-  } catch (const EzvDnsError& error) {
-    EXPECT_EQ(error.ErrorCode(), kzvDnsErrTraceNoServer) << error.what();
-    EXPECT_NE(std::string(error.what()).find("16 more servers of www.dead.test. not asked"),
-              std::string::npos)
-        << error.what();
-  }
+  EXPECT_THROW(trace.Run("www.dead.test", kzvDnsTypeA), EzvDnsError);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));  // no hang
+  ASSERT_EQ(trace.Steps().size(), 2u);
+  EXPECT_EQ(trace.Steps()[1].Failures.back(),
+            "16 more servers of www.dead.test. not asked: a zone's first 4 are");
   for (const int socket : silent) close(socket);
 }
 
