@@ -405,15 +405,6 @@ std::optional<TzvRootHints> TzvDnsTrace::PrimeFromEach(const std::vector<std::st
   return std::nullopt;
 }
 
-TzvRootHints TzvDnsTrace::PrimeRootHints(const std::vector<std::string>& resolvers) {
-  std::string from;
-  std::vector<std::string> failures;
-  if (auto hints = PrimeFromEach(resolvers, from, failures)) return std::move(*hints);
-  std::string why;
-  for (const std::string& failure : failures) why += (why.empty() ? "" : "; ") + failure;
-  throw EzvDnsError("no root servers from a resolver: " + why, kzvDnsErrTraceNoServer);
-}
-
 TzvRootHintsChoice TzvDnsTrace::ChooseRootHints(const std::vector<std::string>& resolvers,
                                                 const std::string& system_file) {
   TzvRootHintsChoice choice;

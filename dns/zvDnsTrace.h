@@ -22,7 +22,7 @@
 // What ends a trace early, as EzvDnsError codes beside the codec's own.
 // A referral to a zone already visited, or to one not closer to the name.
 inline constexpr std::int32_t kzvDnsErrTraceLoop = -21;
-// More steps than MaxSteps, or more questions than MaxQuestions.
+// More steps than MaxSteps, more questions than MaxQuestions, or longer than TotalTimeOut.
 inline constexpr std::int32_t kzvDnsErrTraceTooLong = -22;
 // No server of a zone gave a usable answer.
 inline constexpr std::int32_t kzvDnsErrTraceNoServer = -23;
@@ -179,15 +179,13 @@ class TzvDnsTrace {
   std::unique_ptr<TzvDnsMessage> Ask(const std::string& server_address,
                                      const TzvTraceQuestion& question);
 
-  // The root servers as a resolver knows them, as dig +trace and resolvers prime: ". NS"
-  // asked with recursion of each resolver in turn (at most kMaxPrimingResolvers) until one
-  // answers with the root's NS records; their addresses from its additional section, or
-  // asked of the same resolver for the first kMaxServersPerZone names when it gave none.
-  // Servers without an address are left out. Fails with EzvDnsError naming each
-  // resolver's failure. The asking counts in TotalTimeOut of the Run that follows.
-  TzvRootHints PrimeRootHints(const std::vector<std::string>& resolvers);
   // The root hints when the user named no file, in this order: the system's file when it
-  // can be read, else the resolvers' answer (PrimeRootHints), else the built-in list.
+  // can be read; else the root servers as a resolver knows them, as dig +trace and
+  // resolvers prime: ". NS" asked with recursion of each resolver in turn (at most
+  // kMaxPrimingResolvers) until one answers with the root's NS records, their addresses
+  // from its additional section or, when it gave none, asked of it for the first
+  // kMaxServersPerZone names (servers left without an address are dropped); else the
+  // built-in list. The asking counts in TotalTimeOut of the Run that follows.
   TzvRootHintsChoice ChooseRootHints(const std::vector<std::string>& resolvers,
                                      const std::string& system_file = kzvDebianRootHintsFile);
 
@@ -264,7 +262,7 @@ class TzvDnsTrace {
   std::vector<TzvTraceStep> steps_;
   std::function<void(const TzvTraceStep&)> on_step_;
   int questions_ = 0;
-  // When the running trace started; PrimeRootHints starts it for the Run that follows.
+  // When the running trace started; priming starts it for the Run that follows.
   std::chrono::steady_clock::time_point started_;
   bool primed_ = false;
   std::atomic<bool> aborted_{false};
