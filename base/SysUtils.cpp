@@ -1,9 +1,17 @@
 #include "base/SysUtils.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <vector>
+
+#include "base/ScopeExit.h"
 
 namespace {
 
@@ -141,4 +149,28 @@ char32_t Utf8CodePoint(std::string_view text, std::size_t at, std::size_t length
 bool IsHiddenCharacter(char32_t c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x200B && c <= 0x200F) ||
          (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+std::string ReadFileAtMost(const std::string& path, std::size_t max_bytes) {
+  const auto failed = [&path](int error) { return EFileError(path + ": " + std::strerror(error)); };
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) throw failed(errno);
+  auto close_file = ScopeExit([file] { close(file); });
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    // One byte beyond the limit tells a file of exactly max_bytes from a longer one.
+    const std::size_t room = max_bytes + 1 - text.size();
+    const ssize_t got = read(file, buffer, std::min(sizeof buffer, room));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw failed(errno);
+    if (got == 0) return text;
+    text.append(buffer, static_cast<std::size_t>(got));
+    if (text.size() > max_bytes) {
+      const std::string limit = max_bytes % (1024 * 1024) == 0 && max_bytes > 0
+                                    ? std::to_string(max_bytes / (1024 * 1024)) + " MiB"
+                                    : std::to_string(max_bytes) + " bytes";
+      throw EFileError(path + ": longer than " + limit + ", more than such a file can hold");
+    }
+  }
 }

@@ -60,3 +60,15 @@ char32_t Utf8CodePoint(std::string_view text, std::size_t at, std::size_t length
 // so one name can pass for another) and the characters of no width (U+200B to U+200D,
 // U+FEFF) that hide inside a name.
 bool IsHiddenCharacter(char32_t code_point);
+
+// A file that could not be read, or that holds more than its reader takes.
+class EFileError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The whole content of the file at path, when it holds at most max_bytes: never more than
+// max_bytes + 1 bytes are read, so a huge file, /dev/zero or an endless pipe costs no more
+// than that before it is refused. Fails with EFileError "PATH: ..." when the file cannot be
+// opened or read (the system's reason) or holds more than max_bytes.
+std::string ReadFileAtMost(const std::string& path, std::size_t max_bytes);

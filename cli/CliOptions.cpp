@@ -408,8 +408,10 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     return done(TCliMode::cmBatch);
   }
   if (options.Trace) {
-    if (!options.Servers.empty())
-      return fail("--trace starts at the root servers: it takes no @SERVER or -s");
+    // A server given is the resolver asked for the root servers, as dig @SERVER +trace.
+    if (!options.Servers.empty() && options.RootHintsFile)
+      return fail(
+          "--trace takes the root servers from --root-hints FILE or from @SERVER, not both");
     if (options.Tcp || options.Tls || options.Https)
       return fail("--trace asks each server itself: --tcp, --tls and --https cannot be combined");
     if (options.Nsid || options.Output == TCliOutput::coShort)
@@ -458,7 +460,8 @@ std::string CliUsage() {
          "                    [--no-recursion] [TYPE] NAME [TYPE]\n"
          "       pellamar-cli [options] -x ADDRESS\n"
          "       pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE\n"
-         "       pellamar-cli [options] --trace [--root-hints FILE] [TYPE] NAME [TYPE]\n"
+         "       pellamar-cli [options] --trace [@RESOLVER | --root-hints FILE]\n"
+         "                    [TYPE] NAME [TYPE]\n"
          "       pellamar-cli --list-dns\n"
          "       pellamar-cli --help | --version\n";
 }
@@ -481,7 +484,7 @@ SYNOPSIS
                  [--follow-referrals[=DEPTH]] [--no-recursion] [TYPE] NAME [TYPE]
     pellamar-cli [options] -x ADDRESS
     pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE
-    pellamar-cli [options] --trace [--root-hints FILE] [TYPE] NAME [TYPE]
+    pellamar-cli [options] --trace [@RESOLVER | --root-hints FILE] [TYPE] NAME [TYPE]
     pellamar-cli --list-dns
     pellamar-cli --help | --version
 
@@ -595,9 +598,9 @@ OPTIONS
                            ";; DNSSEC: secure", insecure, bogus (exit status 5) or
                            indeterminate, with the reason
     --trust-anchor FILE    trust the DS or DNSKEY records of FILE (zone-file lines, as
-                           /usr/share/dns/root.key) instead of the root's keys, which
-                           come from /usr/share/dns/root.key or else are built in;
-                           implies --dnssec
+                           /usr/share/dns/root.key, at most 1 MiB) instead of the root's
+                           keys, which come from /usr/share/dns/root.key or else are
+                           built in; implies --dnssec
     -4, -6                 use only the server's IPv4 or IPv6 addresses when it is
                            given as a host name
     -x, --reverse ADDRESS  the host names of an IPv4 or IPv6 address (type ptr)
@@ -618,12 +621,17 @@ OPTIONS
                            zone when one fails; name servers without glue traced too),
                            and print each step: the referral or answer, then ";; zone
                            ZONE: ADDRESS (SERVER) in MS ms: referral to NEXT" (answer,
-                           NXDOMAIN, NODATA); with --dnssec each zone's keys judged; a
-                           referral loop or a walk longer than 30 steps (or
-                           --follow-referrals=N) is an error (exit 4)
-    --root-hints FILE      the root servers in named.root's form, instead of
-                           /usr/share/dns/root.hints or the built-in IANA ones;
-                           implies --trace
+                           NXDOMAIN, NODATA); with --dnssec each zone's keys judged; at
+                           most 4 servers of a zone are asked (2 addresses of each),
+                           each within -W; a referral loop, a walk longer than 30
+                           steps (or --follow-referrals=N) or than 6 x -W in all (30 s
+                           with the default -W) is an error (exit 4). The root servers
+                           come from --root-hints FILE, else /usr/share/dns/root.hints,
+                           else the resolver (@RESOLVER, else the configured ones)
+                           asked for ". NS" as dig does, else the built-in IANA list;
+                           the first line (";; root hints from ...") says which
+    --root-hints FILE      the root servers in named.root's form (at most 1 MiB, 256
+                           servers and 1,024 addresses); implies --trace
     --short, +short        only the answer records' data, one per line
     --json                 one JSON object: question, server, port, transport,
                            truncated, tries, edns_fallback, time_ms, rcode, flags,

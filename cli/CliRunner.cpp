@@ -905,7 +905,7 @@ int RunCliCommand(const std::vector<std::string>& arguments, std::ostream& out, 
     case TCliMode::cmBatch:
       return RunBatch(options, out, err, system_servers);
     case TCliMode::cmTrace:
-      return RunTrace(options, out, err);
+      return RunTrace(options, system_servers, out, err);
     case TCliMode::cmLookup:
       break;
   }

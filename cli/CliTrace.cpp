@@ -1,5 +1,8 @@
 #include "cli/CliTrace.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -114,13 +117,72 @@ void WriteStepJson(TJsonWriter& json, const TzvTraceStep& step) {
   json.EndObject();
 }
 
+bool IsAddressText(const std::string& text) {
+  unsigned char octets[16];
+  return inet_pton(AF_INET, text.c_str(), octets) == 1 ||
+         inet_pton(AF_INET6, text.c_str(), octets) == 1;
+}
+
+// The resolvers asked for the root servers: those given with @, else the configured ones
+// (their addresses; a configuration that cannot be read leaves none, and says why).
+std::vector<std::string> PrimingResolvers(const TCliOptions& options,
+                                          const TCliServerSource& system_servers,
+                                          std::vector<std::string>& failures) {
+  if (!options.Servers.empty()) return options.Servers;
+  std::vector<std::string> resolvers;
+  try {
+    TStringList configured;
+    system_servers(configured);
+    for (const std::string& server : configured)
+      if (IsAddressText(server)) resolvers.push_back(server);
+  } catch (const std::exception& e) {
+    failures.push_back(std::string("the configured resolvers: ") + e.what());
+  }
+  return resolvers;
+}
+
+void WriteRootHintsJson(TJsonWriter& json, const TzvRootHintsChoice& choice) {
+  static const char* const kSources[] = {"file", "system file", "resolver", "built-in"};
+  json.BeginObject();
+  json.Key("source");
+  json.String(kSources[static_cast<int>(choice.Source)]);
+  json.Key("from");
+  choice.From.empty() ? json.Null() : json.String(EscapedName(choice.From));
+  json.Key("servers");
+  json.Number(static_cast<std::int64_t>(choice.Hints.size()));
+  json.Key("failures");
+  json.BeginArray();
+  for (const std::string& failure : choice.Failures) json.String(EscapedName(failure));
+  json.EndArray();
+  json.EndObject();
+}
+
 }  // namespace
 
-int RunTrace(const TCliOptions& options, std::ostream& out, std::ostream& err) {
+int RunTrace(const TCliOptions& options, const TCliServerSource& system_servers, std::ostream& out,
+             std::ostream& err) {
   TzvDnsTrace trace;
+  trace.SetPort(options.Port);
+  const std::int64_t time_out_ms = std::int64_t{options.TimeOutSeconds} * 1000;
+  trace.SetTimeOut(static_cast<std::int32_t>(std::min<std::int64_t>(time_out_ms, INT32_MAX)));
+  trace.SetTotalTimeOut(static_cast<std::int32_t>(
+      std::min<std::int64_t>(time_out_ms * kCliTraceTimeOuts, INT32_MAX)));
+  trace.SetAddressFamily(options.Family == 4   ? TzvAddressFamily::afIPv4
+                         : options.Family == 6 ? TzvAddressFamily::afIPv6
+                                               : TzvAddressFamily::afAny);
+  TzvRootHintsChoice hints;
   try {
-    trace.SetRootHints(options.RootHintsFile ? ReadRootHintsFile(*options.RootHintsFile)
-                                             : DefaultRootHints());
+    if (options.RootHintsFile) {
+      hints.Hints = ReadRootHintsFile(*options.RootHintsFile);
+      hints.Source = TzvRootHintsSource::File;
+      hints.From = *options.RootHintsFile;
+    } else {
+      std::vector<std::string> failures;
+      const auto resolvers = PrimingResolvers(options, system_servers, failures);
+      hints = trace.ChooseRootHints(resolvers);
+      hints.Failures.insert(hints.Failures.begin(), failures.begin(), failures.end());
+    }
+    trace.SetRootHints(hints.Hints);
     if (options.Dnssec)
       trace.SetZoneCheck(DnssecTraceCheck(options.TrustAnchorFile
                                               ? ReadTrustAnchorFile(*options.TrustAnchorFile)
@@ -130,14 +192,15 @@ int RunTrace(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     err << kProgram << EscapedName(e.Message()) << '\n';
     return kCliUsageError;
   }
-  trace.SetPort(options.Port);
-  trace.SetTimeOut(static_cast<std::int32_t>(
-      std::min<std::int64_t>(std::int64_t{options.TimeOutSeconds} * 1000, INT32_MAX)));
-  trace.SetAddressFamily(options.Family == 4   ? TzvAddressFamily::afIPv4
-                         : options.Family == 6 ? TzvAddressFamily::afIPv6
-                                               : TzvAddressFamily::afAny);
   if (options.FollowReferrals) trace.SetMaxSteps(options.MaxRecursiveQueries);
   const bool json = options.Output == TCliOutput::coJson;
+  // Where the walk starts is said first: a trace from the built-in list on a network
+  // that cannot reach it is otherwise a puzzle.
+  if (options.Verbose) {
+    for (const std::string& failure : hints.Failures) err << ";; " << EscapedName(failure) << '\n';
+    err << ";; " << EscapedName(RootHintsSourceText(hints)) << '\n';
+  }
+  if (!json) out << ";; " << EscapedName(RootHintsSourceText(hints)) << "\n\n";
   const std::string name = TzvDnsQuery::NameAsked(options.Name, options.QueryType);
   std::string failure;
   int status = kCliSuccess;
@@ -168,6 +231,8 @@ int RunTrace(const TCliOptions& options, std::ostream& out, std::ostream& err) {
     writer.Key("type");
     writer.String(DnsTypeText(options.QueryType));
     writer.EndObject();
+    writer.Key("root_hints");
+    WriteRootHintsJson(writer, hints);
     writer.Key("steps");
     writer.BeginArray();
     for (const TzvTraceStep& step : steps) WriteStepJson(writer, step);

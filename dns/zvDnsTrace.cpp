@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <fstream>
 #include <sstream>
 
 #include "base/ScopeExit.h"
@@ -163,12 +162,18 @@ TzvRootHints ReadRootHints(const std::string& text) {
       if (server.empty()) throw fail("the root cannot be a root server's name");
       if (std::none_of(hints.begin(), hints.end(),
                        [&](const TzvTraceServer& s) { return Canonical(s.Name) == server; })) {
+        if (hints.size() == kzvMaxRootServers)
+          throw fail("more than " + std::to_string(kzvMaxRootServers) +
+                     " root servers; root hints name a few (IANA's 13)");
         hints.push_back({Shown(server), {}});
         ns_lines.push_back(number);
       }
     } else if (type == "A" || type == "AAAA") {
       if (type == "A" ? !IsIPv4Text(data) : !IsIPv6Text(data))
         throw fail("'" + data + "' is not an " + (type == "A" ? "IPv4" : "IPv6") + " address");
+      if (addresses.size() == kzvMaxRootHintsAddresses)
+        throw fail("more than " + std::to_string(kzvMaxRootHintsAddresses) +
+                   " addresses; root hints hold a few (IANA's 26)");
       addresses.push_back({owner, data, number});
     } else {
       throw fail("type " + fields[at] + " has no place in root hints (NS, A, AAAA)");
@@ -199,12 +204,14 @@ TzvRootHints ReadRootHints(const std::string& text) {
 }
 
 TzvRootHints ReadRootHintsFile(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  if (!file) throw EzvDnsError("cannot read the root hints in " + path, kzvDnsErrInvalidSize);
+  std::string text;
   try {
-    return ReadRootHints(text.str());
+    text = ReadFileAtMost(path, kzvMaxRootHintsBytes);
+  } catch (const EFileError& error) {
+    throw EzvDnsError("cannot read the root hints in " + error.Message(), kzvDnsErrInvalidSize);
+  }
+  try {
+    return ReadRootHints(text);
   } catch (const EzvDnsError& error) {
     throw EzvDnsError(path + ": " + error.what(), error.ErrorCode());
   }
@@ -216,6 +223,19 @@ TzvRootHints DefaultRootHints(const std::string& file) {
   } catch (const EzvDnsError&) {
     return BuiltInRootHints();
   }
+}
+
+std::string RootHintsSourceText(const TzvRootHintsChoice& choice) {
+  switch (choice.Source) {
+    case TzvRootHintsSource::File:
+    case TzvRootHintsSource::SystemFile:
+      return "root hints from " + choice.From;
+    case TzvRootHintsSource::Resolver:
+      return "root hints from the resolver " + choice.From;
+    case TzvRootHintsSource::BuiltIn:
+      break;
+  }
+  return "root hints built in";
 }
 
 std::string TraceOutcomeText(TzvTraceOutcome outcome) {
@@ -271,9 +291,22 @@ void TzvDnsTrace::Abort() {
   query_->Abort();
 }
 
+std::int32_t TzvDnsTrace::QuestionTimeOut() const {
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - started_)
+                         .count();
+  const std::int64_t left = std::int64_t{total_time_out_} - spent;
+  if (left <= 0)
+    throw EzvDnsError("the trace took longer than its bound of " +
+                          Format("%.1f", total_time_out_ / 1000.0) + " s",
+                      kzvDnsErrTraceTooLong);
+  return static_cast<std::int32_t>(std::min<std::int64_t>(left, time_out_));
+}
+
 std::unique_ptr<TzvDnsMessage> TzvDnsTrace::Ask(const std::string& server_address,
                                                 const TzvTraceQuestion& question) {
   if (aborted_) RaiseAborted();
+  QuestionTimeOut();
   ++questions_;
   auto answer = asker_ ? asker_(server_address, question) : AskWithQuery(server_address, question);
   if (aborted_) RaiseAborted();
@@ -286,9 +319,9 @@ std::unique_ptr<TzvDnsMessage> TzvDnsTrace::AskWithQuery(const std::string& serv
   TzvDnsQuery& query = *query_;
   query.SetServer(server_address);
   query.SetPort(port_);
-  query.SetTimeOut(time_out_);
+  query.SetTimeOut(QuestionTimeOut());
   // Each zone's servers are asked as a resolver asks them: for what they hold themselves.
-  query.SetIsRecursiveDesired(false);
+  query.SetIsRecursiveDesired(question.Recursive);
   query.SetUseRecursiveQueries(false);
   query.SetDnssecOK(question.Dnssec);
   query.SetCheckingDisabled(question.Dnssec);
@@ -308,13 +341,99 @@ std::unique_ptr<TzvDnsMessage> TzvDnsTrace::AskWithQuery(const std::string& serv
   return answer;
 }
 
+// ---- priming ----
+
+TzvRootHints TzvDnsTrace::PrimeFrom(const std::string& resolver) {
+  const auto answer = Ask(resolver, {"", kzvDnsTypeNS, false, true});
+  if (answer->Header().ResponseCode != 0)
+    throw EzvDnsError(DnsResponseCodeName(answer->Header().ResponseCode), kzvDnsErrTraceNoServer);
+  TzvRootHints hints;
+  for (const auto& record : answer->Answers()) {
+    const auto* ns = dynamic_cast<const TzvDnsNSRecord*>(record.get());
+    if (ns == nullptr || !Canonical(ns->Name).empty()) continue;
+    const std::string server = Canonical(ns->NameServer);
+    if (server.empty() || hints.size() == kzvMaxRootServers ||
+        std::any_of(hints.begin(), hints.end(),
+                    [&](const TzvTraceServer& s) { return Canonical(s.Name) == server; }))
+      continue;
+    hints.push_back({Shown(server), AddressesIn(answer->AdditionalRecords(), server)});
+  }
+  if (hints.empty()) throw EzvDnsError("no NS records of the root", kzvDnsErrTraceNoServer);
+  const bool any_address = std::any_of(
+      hints.begin(), hints.end(), [](const TzvTraceServer& s) { return !s.Addresses.empty(); });
+  if (!any_address) {
+    // The addresses asked of the same resolver, of as many servers as a zone's step tries.
+    const std::int32_t type =
+        address_family_ == TzvAddressFamily::afIPv6 ? kzvDnsTypeAAAA : kzvDnsTypeA;
+    for (std::size_t i = 0; i < hints.size() && i < kMaxServersPerZone; ++i) {
+      try {
+        const auto addresses = Ask(resolver, {Canonical(hints[i].Name), type, false, true});
+        if (addresses->Header().ResponseCode == 0)
+          hints[i].Addresses = AddressesIn(addresses->Answers(), Canonical(hints[i].Name));
+      } catch (const EzvSocketError& error) {
+        if (error.ErrorCode() == kzvErrAborted || error.ErrorCode() == kzvDnsErrTraceTooLong) throw;
+      }
+    }
+  }
+  std::erase_if(hints, [](const TzvTraceServer& s) { return s.Addresses.empty(); });
+  if (hints.empty()) throw EzvDnsError("no address of a root server", kzvDnsErrTraceNoServer);
+  return hints;
+}
+
+void TzvDnsTrace::StartClock() {
+  questions_ = 0;
+  aborted_ = false;
+  started_ = std::chrono::steady_clock::now();
+}
+
+std::optional<TzvRootHints> TzvDnsTrace::PrimeFromEach(const std::vector<std::string>& resolvers,
+                                                       std::string& from,
+                                                       std::vector<std::string>& failures) {
+  StartClock();
+  primed_ = true;
+  for (std::size_t i = 0; i < resolvers.size() && i < kMaxPrimingResolvers; ++i) {
+    try {
+      auto hints = PrimeFrom(resolvers[i]);
+      from = resolvers[i];
+      return hints;
+    } catch (const EzvSocketError& error) {
+      if (error.ErrorCode() == kzvErrAborted || error.ErrorCode() == kzvDnsErrTraceTooLong) throw;
+      failures.push_back("the resolver " + resolvers[i] + ": " + error.what());
+    }
+  }
+  if (resolvers.empty()) failures.push_back("no resolver to ask for the root servers");
+  return std::nullopt;
+}
+
+TzvRootHintsChoice TzvDnsTrace::ChooseRootHints(const std::vector<std::string>& resolvers,
+                                                const std::string& system_file) {
+  TzvRootHintsChoice choice;
+  try {
+    choice.Hints = ReadRootHintsFile(system_file);
+    choice.Source = TzvRootHintsSource::SystemFile;
+    choice.From = system_file;
+    return choice;
+  } catch (const EzvDnsError& error) {
+    choice.Failures.push_back(error.what());
+  }
+  if (auto hints = PrimeFromEach(resolvers, choice.From, choice.Failures)) {
+    choice.Hints = std::move(*hints);
+    choice.Source = TzvRootHintsSource::Resolver;
+    return choice;
+  }
+  choice.Hints = BuiltInRootHints();
+  choice.Source = TzvRootHintsSource::BuiltIn;
+  return choice;
+}
+
 // ---- the walk ----
 
 std::vector<TzvTraceStep> TzvDnsTrace::Run(const std::string& name, std::int32_t type,
                                            std::function<void(const TzvTraceStep&)> on_step) {
   steps_.clear();
-  questions_ = 0;
-  aborted_ = false;
+  // Priming just before counts in the same bound; a Run of its own starts the clock.
+  if (!primed_) StartClock();
+  primed_ = false;
   on_step_ = std::move(on_step);
   auto forget = ScopeExit([this] { on_step_ = {}; });
   if (root_hints_.empty()) throw EzvDnsError("the trace has no root hints", kzvDnsErrTraceNoServer);
@@ -452,7 +571,19 @@ TzvTraceStep TzvDnsTrace::AskZone(const std::string& zone, std::vector<TzvTraceS
   for (const bool glued : {true, false})
     for (std::size_t i = 0; i < servers.size(); ++i)
       if (servers[i].Addresses.empty() != glued) order.push_back(i);
-  for (const std::size_t index : order) {
+  // Servers that cost a question or a nested trace; one without an address of the family
+  // asked costs nothing and is passed over.
+  int tried = 0;
+  for (std::size_t position = 0; position < order.size(); ++position) {
+    const std::size_t index = order[position];
+    if (tried == kMaxServersPerZone) {
+      const std::size_t left = order.size() - position;
+      step.Failures.push_back(std::to_string(left) + " more server" + (left == 1 ? "" : "s") +
+                              " of " + step.Zone + " not asked: a zone's first " +
+                              std::to_string(kMaxServersPerZone) + " are");
+      break;
+    }
+    bool counted = false;
     if (servers[index].Addresses.empty()) {
       if (level >= kMaxNesting) {
         step.Failures.push_back(
@@ -461,6 +592,8 @@ TzvTraceStep TzvDnsTrace::AskZone(const std::string& zone, std::vector<TzvTraceS
             std::to_string(kMaxNesting));
         continue;
       }
+      ++tried;
+      counted = true;
       try {
         servers[index].Addresses = AddressesOf(Canonical(servers[index].Name), level + 1);
       } catch (const EzvSocketError& error) {
@@ -475,7 +608,12 @@ TzvTraceStep TzvDnsTrace::AskZone(const std::string& zone, std::vector<TzvTraceS
       }
     }
     const TzvTraceServer& server = servers[index];
-    for (const std::string& address : UsableAddresses(server.Addresses)) {
+    // A server's first addresses (IPv4 first): more of them are more time-outs of one
+    // machine, however many the referral lists.
+    std::vector<std::string> addresses = UsableAddresses(server.Addresses);
+    if (addresses.size() > kMaxAddressesPerServer) addresses.resize(kMaxAddressesPerServer);
+    if (!counted && !addresses.empty()) ++tried;
+    for (const std::string& address : addresses) {
       if (questions_ >= max_questions_)
         throw EzvDnsError("the trace of " + Shown(name) + " needs more than " +
                               std::to_string(max_questions_) + " questions",
@@ -486,7 +624,7 @@ TzvTraceStep TzvDnsTrace::AskZone(const std::string& zone, std::vector<TzvTraceS
       try {
         response = Ask(address, {name, type, false});
       } catch (const EzvSocketError& error) {
-        if (error.ErrorCode() == kzvErrAborted) throw;
+        if (error.ErrorCode() == kzvErrAborted || error.ErrorCode() == kzvDnsErrTraceTooLong) throw;
         step.Failures.push_back(who + ": " + error.what());
         continue;
       }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,7 +22,7 @@
 // What ends a trace early, as EzvDnsError codes beside the codec's own.
 // A referral to a zone already visited, or to one not closer to the name.
 inline constexpr std::int32_t kzvDnsErrTraceLoop = -21;
-// More steps than MaxSteps, or more questions than MaxQuestions.
+// More steps than MaxSteps, more questions than MaxQuestions, or longer than TotalTimeOut.
 inline constexpr std::int32_t kzvDnsErrTraceTooLong = -22;
 // No server of a zone gave a usable answer.
 inline constexpr std::int32_t kzvDnsErrTraceNoServer = -23;
@@ -37,12 +38,19 @@ using TzvRootHints = std::vector<TzvTraceServer>;
 
 // The thirteen root servers with the IPv4 and IPv6 addresses IANA publishes in named.root.
 TzvRootHints BuiltInRootHints();
+// What root hints may hold: IANA's named.root is 3 KB with 13 servers and 26 addresses, so
+// a file far beyond that is a mistake or an attack, refused before it costs anything.
+inline constexpr std::size_t kzvMaxRootHintsBytes = 1024 * 1024;
+inline constexpr std::size_t kzvMaxRootServers = 256;
+inline constexpr std::size_t kzvMaxRootHintsAddresses = 1024;
 // Root hints in named.root's form: ". 3600000 NS A.ROOT-SERVERS.NET." and
 // "A.ROOT-SERVERS.NET. 3600000 A 198.41.0.4" / "... AAAA 2001:503:ba3e::2:30" (TTL and
 // class IN optional); ";" starts a comment. A line of another form, an address of a name no
-// NS line names or a server without an address fails with EzvDnsError naming the line.
+// NS line names, a server without an address, or more than kzvMaxRootServers servers or
+// kzvMaxRootHintsAddresses addresses fails with EzvDnsError naming the line.
 TzvRootHints ReadRootHints(const std::string& text);
-// The root hints in a file of that form; also fails when it cannot be read.
+// The root hints in a file of that form; also fails when it cannot be read or is longer
+// than kzvMaxRootHintsBytes (of which no more is read).
 TzvRootHints ReadRootHintsFile(const std::string& path);
 // Where Debian keeps IANA's named.root (package dns-root-data).
 inline constexpr const char* kzvDebianRootHintsFile = "/usr/share/dns/root.hints";
@@ -50,14 +58,34 @@ inline constexpr const char* kzvDebianRootHintsFile = "/usr/share/dns/root.hints
 // system's updates; the built-in hints otherwise.
 TzvRootHints DefaultRootHints(const std::string& file = kzvDebianRootHintsFile);
 
+// Where a trace's root hints came from: a file the user named, the system's copy, the
+// answer of a resolver (priming), or the built-in list.
+enum class TzvRootHintsSource { File, SystemFile, Resolver, BuiltIn };
+
+// The root hints a trace starts from and their source. From: the file's path or the
+// resolver's address ("" when built in). Failures: the sources tried first and why each
+// gave nothing ("/usr/share/dns/root.hints: No such file or directory", "the resolver
+// 127.0.0.1: REFUSED").
+struct TzvRootHintsChoice {
+  TzvRootHints Hints;
+  TzvRootHintsSource Source = TzvRootHintsSource::BuiltIn;
+  std::string From;
+  std::vector<std::string> Failures;
+};
+
+// "root hints from FILE", "root hints from the resolver ADDRESS", "root hints built in".
+std::string RootHintsSourceText(const TzvRootHintsChoice& choice);
+
 // The question of one exchange. Dnssec: with the DO and CD bits, for the DNSSEC check.
+// Recursive: with the RD bit, for a resolver (the root servers asked of it).
 struct TzvTraceQuestion {
   std::string Name;
   std::int32_t Type = 0;
   bool Dnssec = false;
+  bool Recursive = false;
 };
 
-// Asks one server one question without recursion and gives the decoded answer, error
+// Asks one server one question (without recursion unless asked) and gives the decoded answer, error
 // replies included (their response code in the header); throws EzvSocketError when no
 // usable answer came (time-out, refused port, malformed answer, Abort).
 using TzvTraceAsk = std::function<std::unique_ptr<TzvDnsMessage>(const std::string& server_address,
@@ -120,6 +148,14 @@ class TzvDnsTrace {
   static constexpr int kMaxNesting = 2;
   // CNAMEs followed for one trace.
   static constexpr int kMaxAliases = 8;
+  // Servers of one zone asked before the step fails, and addresses of each server asked: a
+  // referral to a hundred silent servers costs four time-outs, not a hundred.
+  static constexpr int kMaxServersPerZone = 4;
+  static constexpr std::size_t kMaxAddressesPerServer = 2;
+  // The whole trace's bound by default, in ms.
+  static constexpr std::int32_t kDefaultTotalTimeOut = 30000;
+  // Resolvers asked for the root servers, in turn, at most (resolv.conf's three).
+  static constexpr int kMaxPrimingResolvers = 3;
 
   TzvDnsTrace();
   ~TzvDnsTrace();
@@ -127,8 +163,9 @@ class TzvDnsTrace {
   TzvDnsTrace& operator=(const TzvDnsTrace&) = delete;
 
   // Traces name's records of type from the root. Returns every step (on_step is told of
-  // each as it is made); a loop, a walk too long, no answer from a zone's servers or Abort
-  // fail with EzvDnsError / EzvSocketError, the steps up to there kept in Steps().
+  // each as it is made); a loop, a walk too long (in steps, questions or TotalTimeOut), no
+  // answer from a zone's servers or Abort fail with EzvDnsError / EzvSocketError, the steps
+  // up to there kept in Steps().
   std::vector<TzvTraceStep> Run(const std::string& name, std::int32_t type,
                                 std::function<void(const TzvTraceStep&)> on_step = {});
   // The steps of the last Run, also when it failed.
@@ -142,12 +179,27 @@ class TzvDnsTrace {
   std::unique_ptr<TzvDnsMessage> Ask(const std::string& server_address,
                                      const TzvTraceQuestion& question);
 
+  // The root hints when the user named no file, in this order: the system's file when it
+  // can be read; else the root servers as a resolver knows them, as dig +trace and
+  // resolvers prime: ". NS" asked with recursion of each resolver in turn (at most
+  // kMaxPrimingResolvers) until one answers with the root's NS records, their addresses
+  // from its additional section or, when it gave none, asked of it for the first
+  // kMaxServersPerZone names (servers left without an address are dropped); else the
+  // built-in list. The asking counts in TotalTimeOut of the Run that follows.
+  TzvRootHintsChoice ChooseRootHints(const std::vector<std::string>& resolvers,
+                                     const std::string& system_file = kzvDebianRootHintsFile);
+
   // The servers' port (53) and the time-out of each question in ms (5000), also for the
-  // servers of one zone tried one after another.
+  // servers of one zone tried one after another (at most kMaxServersPerZone of them).
   std::int32_t Port() const { return port_; }
   void SetPort(std::int32_t value) { port_ = value; }
   std::int32_t TimeOut() const { return time_out_; }
   void SetTimeOut(std::int32_t value) { time_out_ = value; }
+  // The bound of one Run in ms, every question and DNSSEC check in it together (and the
+  // resolver's priming just before it): no question outlasts it, and none is asked once it
+  // is over (the trace fails with kzvDnsErrTraceTooLong). kDefaultTotalTimeOut by default.
+  std::int32_t TotalTimeOut() const { return total_time_out_; }
+  void SetTotalTimeOut(std::int32_t value) { total_time_out_ = value; }
   // Which addresses of the servers are asked: IPv4 only, IPv6 only, or IPv4 first.
   TzvAddressFamily AddressFamily() const { return address_family_; }
   void SetAddressFamily(TzvAddressFamily value) { address_family_ = value; }
@@ -184,9 +236,21 @@ class TzvDnsTrace {
   std::vector<std::string> UsableAddresses(const std::vector<std::string>& addresses) const;
   std::unique_ptr<TzvDnsMessage> AskWithQuery(const std::string& server_address,
                                               const TzvTraceQuestion& question);
+  // Starts a trace's count of questions and its clock, and forgets an earlier Abort.
+  void StartClock();
+  // The root servers one resolver gives; fails with the reason.
+  TzvRootHints PrimeFrom(const std::string& resolver);
+  // The first resolver's that gives root servers (from names it), each failure before it
+  // added to failures; none when every one failed.
+  std::optional<TzvRootHints> PrimeFromEach(const std::vector<std::string>& resolvers,
+                                            std::string& from, std::vector<std::string>& failures);
+  // What is left of TotalTimeOut since the trace started, in ms (at most the time-out of
+  // one question); fails with kzvDnsErrTraceTooLong once nothing is.
+  std::int32_t QuestionTimeOut() const;
 
   std::int32_t port_ = TzvDnsQuery::kDnsPort;
   std::int32_t time_out_ = 5000;
+  std::int32_t total_time_out_ = kDefaultTotalTimeOut;
   TzvAddressFamily address_family_ = TzvAddressFamily::afAny;
   TzvRootHints root_hints_;
   int max_steps_ = kDefaultMaxSteps;
@@ -198,6 +262,9 @@ class TzvDnsTrace {
   std::vector<TzvTraceStep> steps_;
   std::function<void(const TzvTraceStep&)> on_step_;
   int questions_ = 0;
+  // When the running trace started; priming starts it for the Run that follows.
+  std::chrono::steady_clock::time_point started_;
+  bool primed_ = false;
   std::atomic<bool> aborted_{false};
   std::unique_ptr<TTraceQuery> query_;
 };

@@ -288,11 +288,15 @@ std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchors(const std::string& t
 }
 
 std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchorFile(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  if (!file) throw EzvDnsError("cannot read the trust anchors in " + path, kzvDnsErrInvalidSize);
-  auto anchors = ReadTrustAnchors(text.str());
+  // A few keys take a few kilobytes; the rest of a longer file is never read.
+  constexpr std::size_t kMaxBytes = 1024 * 1024;
+  std::string text;
+  try {
+    text = ReadFileAtMost(path, kMaxBytes);
+  } catch (const EFileError& error) {
+    throw EzvDnsError("cannot read the trust anchors in " + error.Message(), kzvDnsErrInvalidSize);
+  }
+  auto anchors = ReadTrustAnchors(text);
   if (anchors.empty()) throw EzvDnsError(path + " holds no trust anchor", kzvDnsErrInvalidSize);
   return anchors;
 }

@@ -242,7 +242,7 @@ TEST(CliArguments, ABatchAndATraceTakeTheirQuestionsAlone) {
       {{"-f", "names.txt", "--concurrency", "0"}, "from 1 to 10000"},
       {{"-f", ""}, "-f takes a file name"},
       {{"-f", "names.txt", "--trace"}, "--trace cannot be combined with -f"},
-      {{"--trace", "@127.0.0.1", "x"}, "takes no @SERVER"},
+      {{"--trace", "@127.0.0.1", "--root-hints", "h", "x"}, "--root-hints FILE or from @SERVER"},
       {{"+trace", "--tls", "x"}, "--tcp, --tls and --https cannot be combined"},
       {{"--root-hints", "h", "--short", "x"}, "--trace cannot be combined with --nsid or --short"}};
   EXPECT_EQ(ParseOk({"--root-hints", "h", "-x", "::1"}).Mode, TCliMode::cmTrace);

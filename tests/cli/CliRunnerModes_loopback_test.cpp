@@ -300,6 +300,23 @@ TEST(CliTrace, EachStepFromTheRootAndALoopEndsWithItsReason) {
   std::remove(hints.c_str());
 }
 
+// No hints file: the resolver named with @ (the signed tree's Unbound, which recurses from
+// the lab root) gives the root servers, and the walk starts at the lab root, saying so.
+// (The namespace covers any system root.hints, so the resolver is what is asked.)
+TEST(CliTrace, WithoutHintsTheResolverGivesTheRootServers) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  CliRun run = RunCliCaptured({"@127.0.0.53", "--trace", "www.ed.example"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind(";; root hints from the resolver 127.0.0.53\n", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find(";; zone .: 127.0.0.10 (a.root-servers.example.)"), std::string::npos)
+      << run.out;
+  run = RunCliCaptured({"@127.0.0.53", "--trace", "--json", "www.ed.example"});
+  EXPECT_EQ(PythonReads(run.out,
+                        "(d['root_hints']['source'], d['root_hints']['from'], "
+                        "[s['server'] for s in d['steps']])"),
+            "('resolver', '127.0.0.53', ['127.0.0.10', '127.0.0.11', '127.0.0.12'])");
+}
+
 TEST(CliExchange, AServerThatRefusesEdnsIsAskedWithoutAndItIsSaid) {
   REQUIRE_LOOPBACK_NAMESPACE();
   ScriptedDnsResponder server("127.0.0.68");

@@ -20,6 +20,7 @@
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnssecTrace.h"
 #include "tests/support/NetNamespace.h"
+#include "tests/support/ScriptedDnsResponder.h"
 #include "tests/support/SignedTree.h"
 
 namespace {
@@ -141,6 +142,35 @@ TEST(TraceLoopback, FindsAGluelessServer) {
             (Lines{"0 . www.unglued.parent.test. 127.0.0.2", "1 . ns.unglued-host.test. 127.0.0.2",
                    "0 unglued.parent.test. www.unglued.parent.test. 127.0.0.3"}));
   EXPECT_EQ(steps.back().Outcome, TzvTraceOutcome::Answer);
+}
+
+// A referral to twenty servers with glue, none answering (each bound and silent): the
+// zone's first four are asked, each within the time-out, and the step says how many were
+// left, where every one used to cost a time-out.
+TEST(TraceLoopback, ManySilentServersCostAFewTimeOuts) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  ScriptedDnsResponder root("127.0.0.181");
+  std::vector<ScriptedDnsResponder::NameServer> servers;
+  std::vector<int> silent;
+  for (int i = 1; i <= 20; ++i) {
+    servers.push_back({"ns" + std::to_string(i) + ".dead.test", "127.0.1." + std::to_string(i)});
+    sockaddr_in address{AF_INET, htons(root.Port()), {}, {}};
+    inet_pton(AF_INET, servers.back().glue.c_str(), &address.sin_addr);
+    silent.push_back(socket(AF_INET, SOCK_DGRAM, 0));
+    ASSERT_EQ(bind(silent.back(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  }
+  root.SetDefaultReply(ScriptedDnsResponder::Referral(servers));
+  TzvDnsTrace trace;
+  trace.SetRootHints({{"root.test.", {"127.0.0.181"}}});
+  trace.SetPort(root.Port());
+  trace.SetTimeOut(1000);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_THROW(trace.Run("www.dead.test", kzvDnsTypeA), EzvDnsError);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));  // no hang
+  ASSERT_EQ(trace.Steps().size(), 2u);
+  EXPECT_EQ(trace.Steps()[1].Failures.back(),
+            "16 more servers of www.dead.test. not asked: a zone's first 4 are");
+  for (const int socket : silent) close(socket);
 }
 
 // A server that never answers: Abort from another thread ends the wait at once, and the

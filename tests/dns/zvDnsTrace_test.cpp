@@ -7,8 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include "dns/zvDnsRecordTypes.h"
@@ -59,6 +63,33 @@ TEST(RootHints, BadFilesNameTheLine) {
     }
   }
   EXPECT_THROW(ReadRootHintsFile("/nonexistent/root.hints"), EzvDnsError);
+}
+
+// Hostile hints and anchor files are refused without being read whole: nothing past 1 MiB
+// is read (so /dev/zero ends), and hints naming too many servers stop there.
+TEST(RootHints, HostileFilesAreRefusedWithinTheirBounds) {
+  const std::string big = ::testing::TempDir() + "/pellamar-comments.txt";
+  {
+    std::ofstream out(big);
+    for (int i = 0; i < 40000; ++i) out << "; a file of 2 MB that holds nothing but comments\n";
+  }
+  std::string servers;
+  for (int i = 0; i < 300; ++i) servers += ". NS r" + std::to_string(i) + ".test.\n";
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[] { ReadRootHintsFile("/dev/zero"); }, "root hints in /dev/zero: longer than 1 MiB"},
+      {[] { ReadTrustAnchorFile("/dev/zero"); }, "trust anchors in /dev/zero: longer than 1 MiB"},
+      {[&] { ReadTrustAnchorFile(big); }, "trust anchors in " + big + ": longer than 1 MiB"},
+      {[&] { ReadRootHints(servers); }, "line 257: more than 256 root servers"},
+  };
+  for (const auto& [read, why] : cases) {
+    try {
+      read();
+      ADD_FAILURE() << "accepted: " << why;
+    } catch (const EzvDnsError& error) {
+      EXPECT_NE(std::string(error.what()).find(why), std::string::npos) << error.what();
+    }
+  }
+  std::remove(big.c_str());
 }
 
 // ---- scripted servers ----
@@ -291,11 +322,83 @@ TEST(Trace, StopsAfterMaxStepsAndMaxQuestions) {
   for (int i = 0; i < 40; ++i) many.push_back({"r" + std::to_string(i) + ".", {"10.9.0.1"}});
   TScriptedTrace silent(many);
   silent.servers["10.9.0.1"] = Silent();
-  silent.trace.SetMaxQuestions(7);
+  silent.trace.SetMaxQuestions(3);
   std::tie(code, what) = silent.RunError("x.test");
   EXPECT_EQ(code, kzvDnsErrTraceTooLong);
-  EXPECT_NE(what.find("needs more than 7 questions"), std::string::npos) << what;
-  EXPECT_EQ(silent.asked.size(), 7u);
+  EXPECT_NE(what.find("needs more than 3 questions"), std::string::npos) << what;
+  EXPECT_EQ(silent.asked.size(), 3u);
+}
+
+// The whole walk has its own bound: servers that each answer late, every referral one
+// label deeper, end the trace once TotalTimeOut is spent, long before MaxSteps.
+TEST(Trace, EndsWithinItsTotalTimeOut) {
+  TScriptedTrace t;
+  Lines zones = {"n"};
+  for (int i = 0; i < 40; ++i) zones.push_back("l" + std::to_string(i) + "." + zones.back());
+  std::size_t step = 0;
+  t.servers["10.0.0.1"] = [&](const TzvTraceQuestion& q) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string& zone = zones[step++];
+    return Refers(zone, {"ns." + zone}, {{"ns." + zone, {"10.0.0.1"}}})(q);
+  };
+  t.trace.SetTotalTimeOut(400);
+  const auto started = std::chrono::steady_clock::now();
+  const auto [code, what] = t.RunError(zones.back());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));  // no hang
+  EXPECT_EQ(code, kzvDnsErrTraceTooLong);
+  EXPECT_NE(what.find("longer than its bound of 0.4 s"), std::string::npos) << what;
+  EXPECT_LT(t.asked.size(), 10u);
+}
+
+// Without a hints file: the system's file when it can be read, else the root servers a
+// resolver gives (". NS" asked with recursion; their addresses from its additional section,
+// or asked of it), else the built-in list. The choice says which.
+TEST(RootHints, ChosenFromTheSystemFileThenAResolverThenBuiltIn) {
+  const std::string system = ::testing::TempDir() + "/pellamar-system.hints";
+  std::ofstream(system) << ". NS sys.test.\nsys.test. A 127.0.0.30\n";
+  const auto resolver = [](bool glued) -> TServer {
+    return [glued](const TzvTraceQuestion& q) {
+      EXPECT_TRUE(q.Recursive);
+      auto m = Reply(q, false);
+      auto ns = std::make_unique<TzvDnsNSRecord>();
+      ns->Name = ".";
+      ns->NameServer = "a.lab.test";
+      if (q.Type == kzvDnsTypeNS) m->Answers().Add(std::move(ns));
+      if (q.Type == kzvDnsTypeA) AddAddress(m->Answers(), q.Name, "127.0.0.10");
+      if (glued) AddAddress(m->AdditionalRecords(), "a.lab.test", "127.0.0.10");
+      return m;
+    };
+  };
+  struct TCase {
+    std::string file;
+    std::map<std::string, TServer> servers;  // of the resolvers 10.0.0.1 and 10.0.0.53
+    std::string said;
+    Lines asked;
+  };
+  const std::string via_53 = "root hints from the resolver 10.0.0.53";
+  const TCase cases[] = {
+      {system, {}, "root hints from " + system, {}},
+      {"/none", {{"10.0.0.53", resolver(true)}}, via_53, {"10.0.0.1 ", "10.0.0.53 "}},
+      {"/none",
+       {{"10.0.0.1", Fails(5)}, {"10.0.0.53", resolver(false)}},
+       via_53,
+       {"10.0.0.1 ", "10.0.0.53 ", "10.0.0.53 a.lab.test"}},
+      {"/none",
+       {{"10.0.0.1", Silent()}, {"10.0.0.53", Fails(0)}},
+       "root hints built in",
+       {"10.0.0.1 ", "10.0.0.53 "}},
+  };
+  for (const auto& c : cases) {
+    TScriptedTrace t;
+    t.servers = c.servers;
+    const TzvRootHintsChoice choice = t.trace.ChooseRootHints({"10.0.0.1", "10.0.0.53"}, c.file);
+    EXPECT_EQ(RootHintsSourceText(choice), c.said);
+    EXPECT_EQ(t.asked, c.asked) << c.said;
+    if (c.said == via_53) {
+      EXPECT_EQ(choice.Hints, (TzvRootHints{{"a.lab.test.", {"127.0.0.10"}}}));
+    }
+  }
+  std::remove(system.c_str());
 }
 
 // ---- name servers without glue ----

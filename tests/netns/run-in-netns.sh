@@ -39,6 +39,13 @@ if [ ! -e "$resolv" ]; then
 fi
 mount --bind "$run_dir/resolv.conf" "$resolv" ||
   { echo "run-in-netns: cannot bind-mount resolv.conf" >&2; exit 1; }
+# The system's root hints (dns-root-data) name the public root servers: covered by an empty
+# file, so a trace without hints takes its root servers from a loopback resolver instead.
+if [ -e /usr/share/dns/root.hints ]; then
+  : >"$run_dir/root.hints"
+  mount --bind "$run_dir/root.hints" /usr/share/dns/root.hints ||
+    { echo "run-in-netns: cannot bind-mount root.hints" >&2; exit 1; }
+fi
 
 stop_servers() {
   if [ -f "$run_dir/pids" ]; then
