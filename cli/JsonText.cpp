@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "base/SysUtils.h"
 
@@ -29,7 +30,18 @@ bool IsPlain(char c) {
 // Appends the text as a JSON string literal. Runs of plain bytes, nearly every byte of a
 // report, are copied whole rather than a byte at a time.
 void AppendQuoted(std::string& out, std::string_view text) {
-  out.reserve(out.size() + text.size() + 2);
+  std::size_t first = 0;
+  while (first < text.size() && IsPlain(text[first])) ++first;
+  if (first == text.size()) {
+    // Nothing to escape, nearly every key and string: the quotes and the text in one copy.
+    const std::size_t at = out.size();
+    out.resize(at + text.size() + 2);
+    char* to = out.data() + at;
+    to[0] = '"';
+    std::memcpy(to + 1, text.data(), text.size());
+    to[text.size() + 1] = '"';
+    return;
+  }
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
     std::size_t plain = i;
