@@ -150,8 +150,9 @@ void TzvDnsBatch::Run(const TNextQuestion& next, const TAnswerDone& done) {
   };
   if (port_ < 0 || port_ > 65535) RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
   {
-    // The handler runs on this thread, in whatever wait Run is in (for datagrams, for the
-    // TCP retry, for the server's name), so the connection is stopped by its own thread.
+    // The handler runs on this thread, in whatever wait Run is in (for datagrams or for the
+    // server's name), so the lookup's signal is set by its own thread. A TCP retry's
+    // ending is posted here too: it only wakes the wait for datagrams.
     std::lock_guard lock(window_lock_);
     window_ = AllocateMessageWindow([this](const TMsg& message) {
       if (message.message == kAbortMessage) stream_connection_->Abort();
