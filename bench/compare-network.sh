@@ -9,14 +9,12 @@
 #    tool with its default time-out and tries;
 #  - a lookup over DNS over TLS with the certificate checked, beside kdig +tls and dig +tls;
 #  - a lookup over DNS over HTTPS (POST, HTTP/2), beside kdig +https and dig +https;
-#  - a batch of 2,000 names of the 5,000-name zone beside dig -f, with dnsperf's rate
-#    against the same server as the ceiling, CPU per question and peak memory;
 #  - a trace from the root over the signed tree's three servers beside drill -T.
 #
 #   bench/compare-network.sh [BUILD_DIR] [HYPERFINE_OPTION...]
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-source "$here/netns-bench.sh" compare-network hyperfine dig kdig drill python3 dnsperf -- "$@"
+source "$here/netns-bench.sh" compare-network hyperfine dig kdig drill python3 -- "$@"
 set -- "${bench_args[@]}"
 
 # Inside the namespace. Every command names the server explicitly.
@@ -72,31 +70,7 @@ hyperfine --shell=none --warmup 5 --runs 50 "$@" \
   --command-name "dig +https" \
   "dig @127.0.0.80 +https +tls-hostname=dns.pellamar.test +tls-ca=$tls/ca.pem info.pellamar.test TXT"
 
-# A batch: 2,000 names of batch.pellamar.test (127.0.0.4), the same file for every tool.
-names=$(mktemp)
-for i in $(seq 0 1999); do echo "h$i.batch.pellamar.test A"; done >"$names"
-echo "== a batch of 2,000 A questions (NSD on 127.0.0.4) =="
-hyperfine --shell=none --warmup 3 --runs 20 "$@" \
-  --command-name "pellamar-cli -f" "$cli -s 127.0.0.4 -f $names --short" \
-  --command-name "dig -f" "dig @127.0.0.4 -f $names +short"
-echo "-- CPU per question and peak memory (GNU time, one run each) --"
-per_question() {
-  local name=$1
-  shift
-  /usr/bin/time -f '%U %S %M' -o "$names.time" "$@" >/dev/null 2>&1
-  read -r user sys peak <"$names.time"
-  awk -v n="$name" -v u="$user" -v s="$sys" -v p="$peak" \
-    'BEGIN { printf "  %-16s %6.1f us CPU a question, peak %d KiB\n", n, (u + s) * 1e6 / 2000, p }'
-}
-per_question "pellamar-cli -f" "$cli" -s 127.0.0.4 -f "$names" --short
-per_question "dig -f" dig @127.0.0.4 -f "$names" +short
-echo "-- dnsperf against the same server: the ceiling --"
-# dnsperf looks the server up with AI_ADDRCONFIG, which counts no loopback address: a
-# private one on lo (this namespace's lo, nothing leaves it) lets it take 127.0.0.4.
-ip addr add 10.255.255.1/32 dev lo 2>/dev/null || true
-dnsperf -f inet -s 127.0.0.4 -d "$names" -l 5 -c 4 -q 100 2>&1 |
-  grep -E 'Queries (sent|completed|per second)'
-rm -f "$names" "$names.time"
+# The batch (-f) beside dig -f and dnsperf is bench/compare-batch.sh.
 
 # A trace from the root of the signed tree: 127.0.0.10, then example. on .11, then
 # ed.example. on .12 (tests/netns/start-dnssec.sh), from the same hints file.

@@ -1,6 +1,9 @@
 #include "cli/JsonText.h"
 
+#include <array>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "base/SysUtils.h"
 
@@ -12,11 +15,40 @@ void AppendUnicodeEscape(std::string& out, char32_t c) {
   out += escape;
 }
 
-}  // namespace
+// The bytes a JSON string holds as they are: printable ASCII but the quote and the
+// backslash. A table, as every byte of a report is looked up in it.
+constexpr auto kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x7F; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
 
-std::string JsonQuoted(std::string_view text) {
-  std::string out = "\"";
+bool IsPlain(char c) {
+  return kPlain[static_cast<unsigned char>(c)];
+}
+
+// Appends the text as a JSON string literal. Runs of plain bytes, nearly every byte of a
+// report, are copied whole rather than a byte at a time.
+void AppendQuoted(std::string& out, std::string_view text) {
+  std::size_t first = 0;
+  while (first < text.size() && IsPlain(text[first])) ++first;
+  if (first == text.size()) {
+    // Nothing to escape, nearly every key and string: the quotes and the text in one copy.
+    const std::size_t at = out.size();
+    out.resize(at + text.size() + 2);
+    char* to = out.data() + at;
+    to[0] = '"';
+    std::memcpy(to + 1, text.data(), text.size());
+    to[text.size() + 1] = '"';
+    return;
+  }
+  out += '"';
   for (std::size_t i = 0; i < text.size();) {
+    std::size_t plain = i;
+    while (plain < text.size() && IsPlain(text[plain])) ++plain;
+    out.append(text.data() + i, plain - i);
+    i = plain;
+    if (i == text.size()) break;
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       const std::size_t length = Utf8SequenceLength(text, i);
@@ -47,16 +79,25 @@ std::string JsonQuoted(std::string_view text) {
       case '\t':
         out += "\\t";
         break;
-      default:
-        if (c < 0x20 || c == 0x7F)
-          AppendUnicodeEscape(out, c);
-        else
-          out += static_cast<char>(c);
+      default:  // the other control characters and DEL
+        AppendUnicodeEscape(out, c);
     }
     ++i;
   }
   out += '"';
+}
+
+}  // namespace
+
+std::string JsonQuoted(std::string_view text) {
+  std::string out;
+  AppendQuoted(out, text);
   return out;
+}
+
+TJsonWriter::TJsonWriter() {
+  // A lookup's report is some hundreds of bytes: made once rather than grown step by step.
+  text_.reserve(1024);
 }
 
 void TJsonWriter::BeforeValue() {
@@ -94,24 +135,32 @@ void TJsonWriter::EndArray() {
 
 void TJsonWriter::Key(std::string_view name) {
   BeforeValue();
-  text_ += JsonQuoted(name);
+  AppendQuoted(text_, name);
   text_ += ':';
   after_key_ = true;
 }
 
 void TJsonWriter::String(std::string_view text) {
   BeforeValue();
-  text_ += JsonQuoted(text);
+  AppendQuoted(text_, text);
 }
 
 void TJsonWriter::Number(std::int64_t value) {
   BeforeValue();
-  text_ += std::to_string(value);
+  char number[24];
+  text_.append(number, std::to_chars(number, number + sizeof number, value).ptr);
 }
 
 void TJsonWriter::Fixed(double value, int decimals) {
   BeforeValue();
-  char number[64];
+  // As printf's "%.*f" writes it, without its format parsing.
+  char number[384];
+  const auto written =
+      std::to_chars(number, number + sizeof number, value, std::chars_format::fixed, decimals);
+  if (written.ec == std::errc{}) {
+    text_.append(number, written.ptr);
+    return;
+  }
   std::snprintf(number, sizeof number, "%.*f", decimals, value);
   text_ += number;
 }

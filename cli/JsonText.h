@@ -12,6 +12,7 @@
 
 class TJsonWriter {
  public:
+  TJsonWriter();
   void BeginObject();
   void EndObject();
   void BeginArray();
@@ -32,7 +33,7 @@ class TJsonWriter {
   void BeforeValue();
   std::string text_;
   // One entry per open container: whether it already holds a value.
-  std::vector<bool> has_value_;
+  std::vector<char> has_value_;
   bool after_key_ = false;
 };
 

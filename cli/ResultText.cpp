@@ -1,5 +1,7 @@
 #include "cli/ResultText.h"
 
+#include <algorithm>
+
 #include "base/SysUtils.h"
 #include "dns/zvDnsDsRecords.h"
 #include "dns/zvDnsKeyRecords.h"
@@ -33,6 +35,12 @@ void AppendEscapedByte(std::string& out, unsigned char c) {
 // it passes; in a character-string it is doubled, and so is `quote`, when given, escaped.
 enum class TEscape { Name, String };
 std::string SafeText(std::string_view text, TEscape kind, char quote = 0) {
+  // Printable ASCII with nothing to double, nearly every name and text: as it is.
+  if (std::all_of(text.begin(), text.end(), [kind, quote](char c) {
+        return c >= 0x20 && c < 0x7F &&
+               (kind == TEscape::Name || (c != '\\' && (quote == 0 || c != quote)));
+      }))
+    return std::string(text);
   const bool utf8 = IsUtf8(text);
   std::string out;
   out.reserve(text.size());

@@ -32,9 +32,26 @@ struct TzvDnsBatch::TSlot {
   int Sent = 0;
   bool Done = false;
   bool Truncated = false;
+  // Its TCP retry is queued or running: the retry's own time-out ends it, not the timers.
+  bool Streaming = false;
   std::int32_t ErrorCode = 0;
   std::string ErrorText;
   std::int64_t ElapsedMicroseconds = 0;
+};
+
+// A TCP retry, run on its own thread. The thread writes only Answer, ErrorCode,
+// ErrorText and then Done; Run's thread reads them once Done is set.
+struct TzvDnsBatch::TStream {
+  std::size_t Slot = 0;
+  std::vector<std::uint8_t> Request;  // the slot's question under a new ID
+  std::int32_t TimeOut = 0;
+  Clock::time_point Deadline{};
+  std::vector<std::uint8_t> Answer;
+  std::int32_t ErrorCode = 0;
+  std::string ErrorText;
+  std::atomic<bool> Done{false};
+  HWND Window = 0;  // the thread's hidden window, for Abort (under window_lock_)
+  std::thread Thread;
 };
 
 namespace {
@@ -49,8 +66,22 @@ constexpr std::size_t kMaxDatagramSize = 65535;
 constexpr const char* kTruncatedRetryFailed =
     "The answer was truncated and its retry over TCP failed: %s";
 
-// The message a running Run's hidden window gets from Abort.
+// The message a running Run's hidden window, or a retry's, gets from Abort; and the one
+// a retry posts to Run's when it has ended, to wake its wait.
 constexpr std::uint32_t kAbortMessage = 3140;
+constexpr std::uint32_t kStreamEndedMessage = 3141;
+
+// What one answer takes of a socket's receive buffer, as the kernel counts it: its bytes
+// rounded up to the allocation that holds them, and the socket buffer's own bookkeeping
+// (about 800 bytes for a short answer and 2,300 for one of 1,232 bytes on Linux); this
+// errs on the large side.
+std::int64_t ReceiveCost(std::int64_t answer_bytes) {
+  return 1024 + 2 * answer_bytes;
+}
+
+// The most a socket's receive buffer is asked for; the kernel grants at most its
+// net.core.rmem_max (twice that, in its own count).
+constexpr std::int64_t kMostReceiveBytes = 64 << 20;
 
 std::uint16_t IdOf(std::span<const std::uint8_t> message) {
   return static_cast<std::uint16_t>(message[0] << 8 | message[1]);
@@ -102,6 +133,8 @@ void TzvDnsBatch::Abort() {
   abort_requested_.store(true);
   std::lock_guard lock(window_lock_);
   if (window_ != 0) PostMessage(window_, kAbortMessage, 0, 0);
+  for (const auto& stream : streams_)
+    if (stream->Window != 0) PostMessage(stream->Window, kAbortMessage, 0, 0);
 }
 
 TzvDnsBatch::TSlot& TzvDnsBatch::SlotOf(std::int64_t index) {
@@ -117,10 +150,13 @@ void TzvDnsBatch::Run(const TNextQuestion& next, const TAnswerDone& done) {
   };
   if (port_ < 0 || port_ > 65535) RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
   {
-    // The handler runs on this thread, in whatever wait Run is in (for datagrams, for the
-    // TCP retry, for the server's name), so the connection is stopped by its own thread.
+    // The handler runs on this thread, in whatever wait Run is in (for datagrams or for the
+    // server's name), so the lookup's signal is set by its own thread. A TCP retry's
+    // ending is posted here too: it only wakes the wait for datagrams.
     std::lock_guard lock(window_lock_);
-    window_ = AllocateMessageWindow([this](const TMsg&) { stream_connection_->Abort(); });
+    window_ = AllocateMessageWindow([this](const TMsg& message) {
+      if (message.message == kAbortMessage) stream_connection_->Abort();
+    });
   }
   auto drop_window = ScopeExit([this] {
     HWND window = 0;
@@ -141,6 +177,9 @@ void TzvDnsBatch::Run(const TNextQuestion& next, const TAnswerDone& done) {
   slots_.clear();
   slots_.resize(static_cast<std::size_t>(concurrency_));
   ids_.assign(static_cast<std::size_t>(socket_count_), std::vector<std::int32_t>(kIdCount, 0));
+  awaiting_.assign(static_cast<std::size_t>(socket_count_), 0);
+  stream_queue_.clear();
+  streams_stopped_.store(false);
   next_index_ = 0;
   oldest_ = 0;
   input_ended_ = false;
@@ -168,16 +207,27 @@ void TzvDnsBatch::Run(const TNextQuestion& next, const TAnswerDone& done) {
     request_->AdditionalRecords().Add(std::move(opt));
   }
 
-  OpenDatagramSockets(server_address_, port_, socket_count_);
-  auto close = ScopeExit([this] { CloseDatagramSockets(); });
+  // Each socket's buffer asked to hold the answers of its share of the window, each as
+  // large as the question allows; what it was granted bounds the questions it awaits.
+  const std::int64_t answer_cost = ReceiveCost(use_edns_ ? edns_buffer_size_ : 512);
+  const std::int64_t share = (concurrency_ + socket_count_ - 1) / socket_count_;
+  const std::int64_t granted = OpenDatagramSockets(
+      server_address_, port_, socket_count_, std::min(share * answer_cost, kMostReceiveBytes));
+  socket_room_ = std::max<std::int64_t>(1, granted / answer_cost);
+  auto close = ScopeExit([this] {
+    StopStreams();
+    CloseDatagramSockets();
+  });
   for (;;) {
     check_abort();
     FillWindow(next);
-    const Clock::time_point due = RunTimers(Clock::now());
+    const Clock::time_point timers = RunTimers(Clock::now());
+    CollectStreams();
+    const Clock::time_point due = std::min(timers, StartStreams());
     DeliverReady(done);
     if (input_ended_ && oldest_ == next_index_) return;
     // Handing over made room: read on before waiting.
-    if (!input_ended_ && next_index_ < oldest_ + concurrency_) continue;
+    if (!input_ended_ && HasRoom()) continue;
     const std::int32_t wait_ms =
         due == Clock::time_point::max() ? -1 : CeilMilliseconds(due - Clock::now());
     const std::uint32_t ready = WaitForDatagrams(wait_ms);
@@ -186,8 +236,13 @@ void TzvDnsBatch::Run(const TNextQuestion& next, const TAnswerDone& done) {
   }
 }
 
+bool TzvDnsBatch::HasRoom() const {
+  return next_index_ < oldest_ + concurrency_ &&
+         awaiting_[static_cast<std::size_t>(next_index_ % socket_count_)] < socket_room_;
+}
+
 void TzvDnsBatch::FillWindow(const TNextQuestion& next) {
-  while (!input_ended_ && next_index_ < oldest_ + concurrency_) {
+  while (!input_ended_ && HasRoom()) {
     TSlot& slot = SlotOf(next_index_);
     slot.Question.Name.clear();
     slot.Question.Type = kzvDnsTypeA;
@@ -199,6 +254,7 @@ void TzvDnsBatch::FillWindow(const TNextQuestion& next) {
     slot.Sent = 0;
     slot.Done = false;
     slot.Truncated = false;
+    slot.Streaming = false;
     slot.ErrorCode = 0;
     slot.ErrorText.clear();
     slot.ElapsedMicroseconds = 0;
@@ -237,6 +293,7 @@ void TzvDnsBatch::StartQuestion(TSlot& slot) {
   }
   ids[id] = static_cast<std::int32_t>(slot.Index % concurrency_) + 1;
   slot.HasId = true;
+  ++awaiting_[static_cast<std::size_t>(slot.Socket)];
   slot.FirstSent = Clock::now();
   SendSlot(slot);
 }
@@ -254,6 +311,7 @@ void TzvDnsBatch::ReleaseId(TSlot& slot) {
   if (!slot.HasId) return;
   ids_[static_cast<std::size_t>(slot.Socket)][IdOf(slot.Request)] = 0;
   slot.HasId = false;
+  --awaiting_[static_cast<std::size_t>(slot.Socket)];
 }
 
 void TzvDnsBatch::Finish(TSlot& slot, std::int32_t error_code, const std::string& error_text) {
@@ -268,7 +326,8 @@ void TzvDnsBatch::Finish(TSlot& slot, std::int32_t error_code, const std::string
 void TzvDnsBatch::FailSocket(int socket, std::int32_t error_code, const std::string& error_text) {
   for (std::int64_t index = oldest_; index < next_index_; ++index) {
     TSlot& slot = SlotOf(index);
-    if (!slot.Done && slot.Socket == socket) Finish(slot, error_code, error_text);
+    if (!slot.Done && !slot.Streaming && slot.Socket == socket)
+      Finish(slot, error_code, error_text);
   }
 }
 
@@ -281,7 +340,9 @@ TzvDnsBatch::Clock::time_point TzvDnsBatch::RunTimers(Clock::time_point now) {
     for (; index < next_index_; ++index) {
       TSlot& slot = SlotOf(index);
       // Done, or already sent again at this tier (resend `tier` is the datagram tier + 2).
-      if (slot.Done || (tier < time_out_tier && slot.Sent >= static_cast<int>(tier) + 2)) continue;
+      if (slot.Done || slot.Streaming ||
+          (tier < time_out_tier && slot.Sent >= static_cast<int>(tier) + 2))
+        continue;
       const Clock::time_point due = slot.FirstSent + tier_offset_[tier];
       if (due > now) {
         earliest = std::min(earliest, due);
@@ -328,30 +389,131 @@ void TzvDnsBatch::TakeDatagram(int socket, const std::vector<std::uint8_t>& data
 
 void TzvDnsBatch::RetryOverTcp(TSlot& slot) {
   slot.Truncated = true;
-  const std::int32_t left =
-      CeilMilliseconds(std::chrono::milliseconds(time_out_) - (Clock::now() - slot.FirstSent));
-  if (left == 0) {
-    Finish(slot, kzvErrTimeout, Format(kTruncatedRetryFailed, SzvTimeoutError));
-    return;
+  slot.Streaming = true;
+  stream_queue_.push_back(static_cast<std::size_t>(slot.Index % concurrency_));
+}
+
+TzvDnsBatch::Clock::time_point TzvDnsBatch::StartStreams() {
+  std::size_t started = 0;
+  for (; started < stream_queue_.size() && streams_.size() < kMaxStreams; ++started) {
+    TSlot& slot = slots_[stream_queue_[started]];
+    const Clock::duration left =
+        std::chrono::milliseconds(time_out_) - (Clock::now() - slot.FirstSent);
+    const std::int32_t left_ms = CeilMilliseconds(left);
+    if (left_ms == 0) {
+      slot.Streaming = false;
+      Finish(slot, kzvErrTimeout, Format(kTruncatedRetryFailed, SzvTimeoutError));
+      continue;
+    }
+    auto stream = std::make_unique<TStream>();
+    stream->Slot = stream_queue_[started];
+    // Under a new ID of its own, as the query component's retry goes.
+    stream->Request = slot.Request;
+    SetIdOf(stream->Request, NewMessageID());
+    stream->TimeOut = left_ms;
+    stream->Deadline = Clock::now() + std::chrono::milliseconds(left_ms);
+    TStream& running = *stream;
+    {
+      std::lock_guard lock(window_lock_);
+      streams_.push_back(std::move(stream));
+    }
+    try {
+      running.Thread = std::thread([this, &running] { RunStream(running); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the question fails, the batch goes on.
+      {
+        std::lock_guard lock(window_lock_);
+        streams_.pop_back();
+      }
+      slot.Streaming = false;
+      Finish(slot, kzvErrTimeout, Format(kTruncatedRetryFailed, "no thread for the retry"));
+    }
   }
-  // Under a new ID of its own, as the query component's retry goes.
-  std::vector<std::uint8_t> request = slot.Request;
-  SetIdOf(request, NewMessageID());
-  const TzvExpectedAnswer expected = ExpectedAnswerOf(request);
+  stream_queue_.erase(stream_queue_.begin(),
+                      stream_queue_.begin() + static_cast<std::ptrdiff_t>(started));
+  // Each retry's own time-out ends it; the wait looks again then at the latest.
+  Clock::time_point earliest = Clock::time_point::max();
+  for (const auto& stream : streams_) earliest = std::min(earliest, stream->Deadline);
+  return earliest;
+}
+
+void TzvDnsBatch::RunStream(TStream& stream) {
+  // The connection and its hidden window belong to this thread, so that Abort, posting to
+  // the window, has the connection stopped by the thread that uses it.
+  TzvTcpClientConnection connection;
+  connection.SetNetworkStream(std::make_unique<TzvNetworkStream>());
   try {
-    ExchangeStream(request, slot.Reply, left);
+    HWND window = AllocateMessageWindow([&connection](const TMsg& message) {
+      if (message.message == kAbortMessage) connection.Abort();
+    });
+    {
+      std::lock_guard lock(window_lock_);
+      stream.Window = window;
+    }
+    auto drop_window = ScopeExit([this, &stream] {
+      HWND window = 0;
+      {
+        std::lock_guard lock(window_lock_);
+        std::swap(window, stream.Window);
+      }
+      DeallocateMessageWindow(window);
+    });
+    // An Abort or the end of the run before the window was there found nothing to post to.
+    if (abort_requested_.load() || streams_stopped_.load())
+      RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+    ExchangeStream(connection, stream.Request, stream.Answer, stream.TimeOut);
   } catch (const EzvSocketError& error) {
-    if (error.ErrorCode() == kzvErrAborted && abort_requested_.load()) throw;
-    Finish(slot, error.ErrorCode(), Format(kTruncatedRetryFailed, error.what()));
-    return;
+    stream.ErrorCode = error.ErrorCode();
+    stream.ErrorText = error.what();
+  } catch (const std::exception& error) {
+    stream.ErrorCode = kzvDnsErrInvalidSize;
+    stream.ErrorText = error.what();
   }
-  // One question per connection, so anything else than its answer is a broken server.
-  if (!IsAnswerTo(slot.Reply, expected)) {
-    Finish(slot, kzvDnsErrInvalidSize,
-           Format(kTruncatedRetryFailed, "The answer over TCP does not answer the question"));
-    return;
+  stream.Done.store(true);
+  std::lock_guard lock(window_lock_);
+  if (window_ != 0) PostMessage(window_, kStreamEndedMessage, 0, 0);
+}
+
+void TzvDnsBatch::CollectStreams() {
+  for (std::size_t i = 0; i < streams_.size();) {
+    TStream& stream = *streams_[i];
+    if (!stream.Done.load()) {
+      ++i;
+      continue;
+    }
+    stream.Thread.join();
+    TSlot& slot = slots_[stream.Slot];
+    slot.Streaming = false;
+    slot.Reply.swap(stream.Answer);
+    if (stream.ErrorCode != 0) {
+      // Aborted by the run's own Abort: Run raises it.
+      if (stream.ErrorCode == kzvErrAborted && abort_requested_.load())
+        RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+      Finish(slot, stream.ErrorCode, Format(kTruncatedRetryFailed, stream.ErrorText.c_str()));
+    } else if (!IsAnswerTo(slot.Reply, ExpectedAnswerOf(stream.Request))) {
+      // One question per connection, so anything else than its answer is a broken server.
+      Finish(slot, kzvDnsErrInvalidSize,
+             Format(kTruncatedRetryFailed, "The answer over TCP does not answer the question"));
+    } else {
+      Finish(slot, 0, {});
+    }
+    std::lock_guard lock(window_lock_);
+    streams_.erase(streams_.begin() + static_cast<std::ptrdiff_t>(i));
   }
-  Finish(slot, 0, {});
+}
+
+void TzvDnsBatch::StopStreams() {
+  streams_stopped_.store(true);
+  {
+    std::lock_guard lock(window_lock_);
+    for (const auto& stream : streams_)
+      if (stream->Window != 0) PostMessage(stream->Window, kAbortMessage, 0, 0);
+  }
+  for (const auto& stream : streams_)
+    if (stream->Thread.joinable()) stream->Thread.join();
+  std::lock_guard lock(window_lock_);
+  streams_.clear();
+  stream_queue_.clear();
 }
 
 void TzvDnsBatch::DeliverReady(const TAnswerDone& done) {
@@ -401,7 +563,8 @@ void TzvDnsBatch::DeliverReady(const TAnswerDone& done) {
 
 // ---- transport steps ----
 
-void TzvDnsBatch::OpenDatagramSockets(const std::string& address, std::int32_t port, int count) {
+std::int64_t TzvDnsBatch::OpenDatagramSockets(const std::string& address, std::int32_t port,
+                                              int count, std::int64_t receive_bytes) {
   CloseDatagramSockets();
   addrinfo hints{};
   hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
@@ -413,6 +576,7 @@ void TzvDnsBatch::OpenDatagramSockets(const std::string& address, std::int32_t p
     RaiseSocketErrorText(SzvInvalidHostAddress, kzvErrInvalidHostAddress);
   auto release = ScopeExit([found] { ws::freeaddrinfo(found); });
   auto undo = ScopeExit([this] { CloseDatagramSockets(); });
+  std::int64_t granted = INT64_MAX;
   for (int i = 0; i < count; ++i) {
     const ws::TSocket socket =
         ws::socket(found->ai_family, SOCK_DGRAM | SOCK_NONBLOCK, IPPROTO_UDP);
@@ -423,8 +587,17 @@ void TzvDnsBatch::OpenDatagramSockets(const std::string& address, std::int32_t p
     // ICMP "port unreachable" on the next receive.
     if (ws::connect(socket, found->ai_addr, found->ai_addrlen) == ws::SOCKET_ERROR)
       RaiseLastError();
+    // Asked for, then read back: the kernel grants what its limit allows, and a socket
+    // whose size cannot be set keeps its default.
+    int size = static_cast<int>(std::min<std::int64_t>(receive_bytes, INT32_MAX));
+    ws::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    socklen_t length = sizeof size;
+    if (ws::SocketApi().getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, &length) != 0)
+      RaiseSocketError(errno);
+    granted = std::min<std::int64_t>(granted, size);
   }
   undo.Dismiss();
+  return granted;
 }
 
 void TzvDnsBatch::SendDatagram(int socket, std::span<const std::uint8_t> datagram) {
@@ -482,9 +655,9 @@ void TzvDnsBatch::CloseDatagramSockets() {
   sockets_.clear();
 }
 
-void TzvDnsBatch::ExchangeStream(std::span<const std::uint8_t> request,
+void TzvDnsBatch::ExchangeStream(TzvTcpClientConnection& connection,
+                                 std::span<const std::uint8_t> request,
                                  std::vector<std::uint8_t>& answer, std::int32_t time_out) {
-  TzvTcpClientConnection& connection = *stream_connection_;
   // One clock from the connect on: connect, send and receive share what is left.
   connection.SetTimeOut(time_out);
   auto close = ScopeExit([&connection] { connection.Close(false); });

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/Classes.h"
@@ -63,9 +64,13 @@ struct TzvBatchAnswer {
 // the query component does (after 0.4 s, then twice the wait before, at most Tries
 // datagrams within TimeOut from its first one); an answer is taken only from the server's
 // address and port (the sockets are connected), under an ID in flight on that socket, and
-// when it echoes its question. An answer with TC set is asked for again over TCP within
-// what is left of that question's time-out, while the others wait. A failed question
-// never stops the batch: it is handed over with its error in its turn.
+// when it echoes its question. A socket never has more questions awaiting a datagram than
+// its receive buffer holds answers of the largest size asked for, so that a burst of
+// answers from a healthy server is never dropped by our own kernel, however large the
+// window. An answer with TC set is asked for again over TCP on a thread of its own
+// (kMaxStreams at once, the rest queued), within what is left of that question's time-out,
+// while the others go on: a stalled connection costs its own question only. A failed
+// question never stops the batch: it is handed over with its error in its turn.
 class TzvDnsBatch : public TComponent {
  public:
   // Fills the next question and returns true, or returns false at the end of the input.
@@ -76,6 +81,8 @@ class TzvDnsBatch : public TComponent {
   static constexpr std::int32_t kDnsPort = 53;
   static constexpr int kMaxConcurrency = 10000;
   static constexpr int kMaxSockets = 16;
+  // TCP retries of truncated answers in progress at once.
+  static constexpr int kMaxStreams = 32;
 
   explicit TzvDnsBatch(TComponent* owner = nullptr);
   ~TzvDnsBatch() override;
@@ -130,8 +137,11 @@ class TzvDnsBatch : public TComponent {
  protected:
   // The transport steps, each a thin call into the system (UDP) or the net layer's TCP
   // connection. Tests replace them to play a server without sockets.
-  // Opens `count` UDP sockets connected to address and port.
-  virtual void OpenDatagramSockets(const std::string& address, std::int32_t port, int count);
+  // Opens `count` UDP sockets connected to address and port, each asking for a receive
+  // buffer of `receive_bytes`; returns the bytes the smallest buffer was granted (the
+  // kernel's count, its bookkeeping included).
+  virtual std::int64_t OpenDatagramSockets(const std::string& address, std::int32_t port, int count,
+                                           std::int64_t receive_bytes);
   // Sends one datagram on a socket; raises the socket's error (a refused port).
   virtual void SendDatagram(int socket, std::span<const std::uint8_t> datagram);
   // Waits at most time_out ms (0: only looks) for datagrams, or for Abort. Returns the
@@ -142,10 +152,12 @@ class TzvDnsBatch : public TComponent {
   // kzvConnectionRefused once the server's port turned out closed.
   virtual bool ReceiveDatagram(int socket, std::vector<std::uint8_t>& datagram);
   virtual void CloseDatagramSockets();
-  // One question over TCP to the server: sends `request` behind its length word and
-  // leaves the one message that comes back in `answer`, everything within time_out ms;
-  // raises the time-out, the connection's error or kzvErrAborted.
-  virtual void ExchangeStream(std::span<const std::uint8_t> request,
+  // One question over TCP to the server on `connection`: sends `request` behind its length
+  // word and leaves the one message that comes back in `answer`, everything within
+  // time_out ms; raises the time-out, the connection's error or kzvErrAborted. Called on a
+  // retry's own thread, several at once.
+  virtual void ExchangeStream(TzvTcpClientConnection& connection,
+                              std::span<const std::uint8_t> request,
                               std::vector<std::uint8_t>& answer, std::int32_t time_out);
 
   // Whether Abort was called since Run started, for steps that wait.
@@ -155,6 +167,7 @@ class TzvDnsBatch : public TComponent {
 
  private:
   struct TSlot;
+  struct TStream;
   using Clock = std::chrono::steady_clock;
 
   // The slot of a question in flight or waiting to be handed over.
@@ -170,8 +183,20 @@ class TzvDnsBatch : public TComponent {
   // Takes what waits on the sockets of `ready`.
   void ReceiveAll(std::uint32_t ready);
   void TakeDatagram(int socket, const std::vector<std::uint8_t>& datagram);
-  // The TCP retry of a truncated answer, within what is left of the slot's time-out.
+  // Whether the next question may be sent: the window and its socket have room.
+  bool HasRoom() const;
+  // The TCP retry of a truncated answer, within what is left of the slot's time-out:
+  // queued, and started at once while fewer than kMaxStreams run.
   void RetryOverTcp(TSlot& slot);
+  // Starts the queued retries there is room for; gives when the first running one must
+  // have ended.
+  Clock::time_point StartStreams();
+  // A retry's thread: the exchange on a connection of its own.
+  void RunStream(TStream& stream);
+  // Finishes the questions whose retries have ended.
+  void CollectStreams();
+  // Stops every retry still running and waits for its thread.
+  void StopStreams();
   // Resends and time-outs that are due; gives when the next one falls due.
   Clock::time_point RunTimers(Clock::time_point now);
   void Finish(TSlot& slot, std::int32_t error_code, const std::string& error_text);
@@ -206,6 +231,14 @@ class TzvDnsBatch : public TComponent {
   // none): a datagram's ID finds its question without a search, and a fresh ID is drawn
   // again while it is taken.
   std::vector<std::vector<std::int32_t>> ids_;
+  // For each socket, its questions awaiting a datagram; at most socket_room_ of them.
+  std::vector<int> awaiting_;
+  std::int64_t socket_room_ = 0;
+  // The TCP retries running (their hidden windows under window_lock_), and the slots of
+  // those waiting for a free one, oldest first.
+  std::vector<std::unique_ptr<TStream>> streams_;
+  std::vector<std::size_t> stream_queue_;
+  std::atomic<bool> streams_stopped_{false};
   // One per timer tier (each resend, then the time-out): the oldest question that has not
   // passed it. Every question shares the same schedule from its first datagram, and
   // questions start in input order, so each tier falls due in input order too.
@@ -220,5 +253,6 @@ class TzvDnsBatch : public TComponent {
   // The real transport.
   std::vector<int> sockets_;
   std::vector<std::uint8_t> receive_buffer_;
+  // Holds the abort signal of the server's name lookup.
   std::unique_ptr<TzvTcpClientConnection> stream_connection_;
 };

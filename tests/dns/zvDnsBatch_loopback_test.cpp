@@ -73,12 +73,16 @@ TEST(BatchZone, EveryHostAnsweredWithItsOwnAddressInOrder) {
   struct TCase {
     const char* Server;
     int Octet;  // the second octet of the server's addresses
-    int Count, Concurrency;
+    int Count, Concurrency, Sockets;
   };
-  for (const TCase c : {TCase{"127.0.0.4", 4, 5000, 1000}, TCase{"127.0.0.5", 5, 200, 1}}) {
-    SCOPED_TRACE(c.Server);
+  // The whole zone in flight at once on one socket: a burst of answers no socket's default
+  // buffer holds.
+  for (const TCase c : {TCase{"127.0.0.4", 4, 5000, 1000, 4}, TCase{"127.0.0.4", 4, 5000, 10000, 1},
+                        TCase{"127.0.0.5", 5, 200, 1, 4}}) {
+    SCOPED_TRACE(std::string(c.Server) + " at " + std::to_string(c.Concurrency));
     TzvDnsBatch batch;
     batch.SetConcurrency(c.Concurrency);
+    batch.SetSocketCount(c.Sockets);
     // A name past the zone's last host: NXDOMAIN is an answer like the others.
     auto names = Hosts(c.Count);
     names.push_back("h5000.batch.pellamar.test");
@@ -114,6 +118,35 @@ TEST(BatchZone, AnswerTooLongForTheBufferComesInFullOverTcp) {
       EXPECT_EQ(seen[i].Addresses.size(), addresses[i]) << seen[i].Name;
     }
     EXPECT_EQ(seen[0].Addresses, std::vector<std::string>{"127.0.0.44"});
+  }
+}
+
+// One answer in a hundred truncated, its retry over TCP to a server that takes the
+// connection and never answers: those questions fail on their own time-out, every other is
+// answered (their answers do not pile up unread meanwhile), and the batch takes one
+// time-out, not one for each stalled retry. The window holds every question: one still
+// waiting holds the window by design.
+TEST(BatchFaults, StalledTcpRetryCostsItsOwnQuestionOnly) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  Responder responder;
+  std::vector<Responder::Reply> replies(2000, Responder::Answer());
+  for (std::size_t i = 50; i < replies.size(); i += 100) replies[i] = Responder::Truncated();
+  responder.Script(replies);
+  TcpLoopbackPeer peer(responder.Address(), responder.Port(),
+                       [](TcpLoopbackPeer::Session& session) { session.Sleep(30s); });
+  TzvDnsBatch batch;
+  batch.SetTimeOut(1000);
+  batch.SetConcurrency(2000);
+  const auto started = Clock::now();
+  const auto seen = RunNames(batch, responder.Address(), responder.Port(), Hosts(2000));
+  EXPECT_LT(Clock::now() - started, 4s);
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    const bool stalled = i % 100 == 50;
+    EXPECT_EQ(seen[i].Answered, !stalled) << seen[i].Name << ": error " << seen[i].ErrorCode;
+    EXPECT_EQ(seen[i].Truncated, stalled) << seen[i].Name;
+    if (stalled) {
+      EXPECT_EQ(seen[i].ErrorCode, kzvErrTimeout) << seen[i].Name;
+    }
   }
 }
 

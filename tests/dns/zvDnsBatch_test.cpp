@@ -5,11 +5,13 @@
 #include "dns/zvDnsBatch.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -18,6 +20,7 @@
 
 #include "dns/zvDnsAnswerMatch.h"
 #include "dns/zvDnsOptRecord.h"
+#include "net/zvMessages.h"
 #include "net/zvSocketUtils.h"
 #include "tests/support/MessageBytes.h"
 
@@ -85,7 +88,9 @@ class TPlayedBatch : public TzvDnsBatch {
   std::int64_t Datagrams = 0;
 
  protected:
-  void OpenDatagramSockets(const std::string&, std::int32_t, int) override {}
+  std::int64_t OpenDatagramSockets(const std::string&, std::int32_t, int, std::int64_t) override {
+    return INT64_MAX;  // room for any window
+  }
   void SendDatagram(int socket, std::span<const std::uint8_t> datagram) override {
     TDatagram request{socket, Bytes(datagram.begin(), datagram.end())};
     ++Datagrams;
@@ -96,9 +101,14 @@ class TPlayedBatch : public TzvDnsBatch {
     if (Reversed) std::reverse(pending_.begin(), pending_.end());
     std::uint32_t ready = ReceiveError != 0 ? 1u : 0u;
     for (const TDatagram& reply : pending_) ready |= 1u << reply.Socket;
-    // Nothing comes: the wait lasts as long as it was asked to.
+    // Nothing comes: the wait lasts as long as it was asked to, or until a TCP retry's
+    // thread tells that it has ended.
     EXPECT_GE(time_out, 0) << "a wait for ever";
-    if (ready == 0) std::this_thread::sleep_for(std::chrono::milliseconds(std::max(time_out, 0)));
+    if (ready == 0) {
+      pollfd wake{ThreadMessageFd(), POLLIN, 0};
+      poll(&wake, 1, std::max(time_out, 0));
+      for (TMsg message; PeekMessage(message, 0, 0, 0, PM_REMOVE);) DispatchMessage(message);
+    }
     return ready;
   }
   bool ReceiveDatagram(int socket, std::vector<std::uint8_t>& datagram) override {
@@ -111,14 +121,18 @@ class TPlayedBatch : public TzvDnsBatch {
     return true;
   }
   void CloseDatagramSockets() override {}
-  void ExchangeStream(std::span<const std::uint8_t> request, std::vector<std::uint8_t>& answer,
-                      std::int32_t) override {
-    TcpRequests.emplace_back(request.begin(), request.end());
-    answer = RespondOverTcp(TcpRequests.back());
+  void ExchangeStream(TzvTcpClientConnection&, std::span<const std::uint8_t> request,
+                      std::vector<std::uint8_t>& answer, std::int32_t) override {
+    {
+      std::lock_guard lock(tcp_lock_);  // each retry on a thread of its own
+      TcpRequests.emplace_back(request.begin(), request.end());
+    }
+    answer = RespondOverTcp(Bytes(request.begin(), request.end()));
   }
 
  private:
   std::vector<TDatagram> pending_;
+  std::mutex tcp_lock_;
 };
 
 // What the caller kept of one answer.
