@@ -143,6 +143,18 @@ same "completing -- offers the long options" "$(grep -E '^--' <<<"$help_options"
 same "nothing is offered after TYPE and NAME" "" "$(complete_words pellamar-cli mx pellamar.test '')"
 same "nothing is offered after --list-dns" "" "$(complete_words pellamar-cli --list-dns '')"
 
+# ---- configuring without GoogleTest ----
+# ./run.sh configures as below on a machine with only what it installs: the window builds
+# without the test framework, while ./test.sh, which asks for the suite, stops at once.
+configure() {
+  cmake -S . -B "$work/configure-$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DPELLAMAR_TESTS="$1"
+}
+check "run.sh's configuration needs no GoogleTest" \
+  bash -c "$(declare -f configure); work=$work; configure AUTO | grep -q 'No test suite'"
+check "a configuration that asks for the suite stops without GoogleTest" \
+  bash -c "$(declare -f configure); work=$work; ! configure ON"
+
 # ---- the Debian package ----
 if ! deb=$(scripts/build-deb.sh "$build_dir" 2>"$work/why"); then
   fail "scripts/build-deb.sh builds the package"
