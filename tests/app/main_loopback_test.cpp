@@ -113,7 +113,7 @@ TEST(ResolverAgainstNsd, PtrShowsBothNamesOfAnAddress) {
   TQtWaiterInstallation waiter;
   TfrmMain window;
   const Lines expected = {"====== Hosts ======",
-                          "first.pellamar.test, 47.0.0.127.in-addr.arpa",
+                          "first.pellamar.test, 127.0.0.47",
                           "second.pellamar.test, 127.0.0.47",
                           "",
                           "====== Nombre Servidores ======",
