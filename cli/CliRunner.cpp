@@ -193,12 +193,12 @@ void WriteJsonDnssecFields(TJsonWriter& json, const TzvDnsRecord& record) {
                        {"inception", rrsig->Inception},
                        {"key_tag", rrsig->KeyTag}});
     json.Key("signer");
-    json.String(EscapedName(rrsig->SignerName));
+    json.String(DomainText(rrsig->SignerName));
     json.Key("signature");
     json.String(Base64Encode(rrsig->Signature));
   } else if (const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(&record)) {
     json.Key("next");
-    json.String(EscapedName(nsec->NextDomainName));
+    json.String(DomainText(nsec->NextDomainName));
     JsonTypes(json, nsec->Types);
   } else if (const auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(&record)) {
     JsonNumbers(json, {{"hash_algorithm", nsec3->HashAlgorithm},
@@ -226,7 +226,7 @@ void WriteJsonSection(TJsonWriter& json, const char* key, const TzvDnsRecordList
     if (record->RecordType == kzvDnsTypeOPT) continue;
     json.BeginObject();
     json.Key("name");
-    json.String(EscapedName(record->Name));
+    json.String(DomainText(record->Name));
     const std::string unicode = IdnToUnicode(record->Name);
     if (!unicode.empty()) {
       json.Key("name_unicode");

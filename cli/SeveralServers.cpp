@@ -30,7 +30,7 @@ TServerAnswer ServerAnswerOf(const std::string& server, const TzvDnsMessage* res
   answer.ResponseCode = response->Header().ResponseCode;
   for (const auto& record : response->Answers()) {
     if (record->RecordType == kzvDnsTypeOPT) continue;
-    answer.Records.push_back(EscapedName(record->Name) + ' ' + DnsTypeText(record->RecordType) +
+    answer.Records.push_back(DomainText(record->Name) + ' ' + DnsTypeText(record->RecordType) +
                              ' ' + RecordDataText(*record));
   }
   std::sort(answer.Records.begin(), answer.Records.end());

@@ -122,6 +122,15 @@ TEST(ResolverAgainstNsd, PtrShowsBothNamesOfAnAddress) {
   EXPECT_EQ(Resolve(window, 2, "127.0.0.47"), expected);
 }
 
+TEST(ResolverAgainstNsd, TheRootAsANameShowsAsADot) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  EXPECT_EQ(Resolve(window, 0, "nullmx.pellamar.test").at(1), "., Preference 0, ");
+  EXPECT_EQ(Resolve(window, 8, "_none._tcp.pellamar.test").at(1),
+            "_none._tcp.pellamar.test, Priority 0, Weight 0, Port 0, .");
+}
+
 TEST(ResolverAgainstNsd, NsShowsTheServersAndTheirAddresses) {
   REQUIRE_LOOPBACK_NAMESPACE();
   TQtWaiterInstallation waiter;

@@ -96,6 +96,9 @@ TEST(CliModes, ShortPrintsTheAnswerDataOnly) {
   EXPECT_EQ(RunAt127({"--short", "multi.pellamar.test"}).out, "127.0.0.45\n127.0.0.46\n");
   EXPECT_EQ(RunAt127({"--short", "alias2.pellamar.test"}).out,
             "www.pellamar.test\nhost4.pellamar.test\n127.0.0.44\n");
+  // A null MX and a service that is not there name the root.
+  EXPECT_EQ(RunAt127({"--short", "mx", "nullmx.pellamar.test"}).out, "0 .\n");
+  EXPECT_EQ(RunAt127({"--short", "srv", "_none._tcp.pellamar.test"}).out, "0 0 0 .\n");
   const CliRun failed = RunAt127({"--short", "nosuch.pellamar.test"});
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.out, "");
