@@ -49,6 +49,7 @@
 #include "cli/ResultText.h"
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsRecordTypes.h"
+#include "net/zvSocketUtils.h"
 
 using namespace frmMainLayout;
 
@@ -739,6 +740,9 @@ std::vector<std::string> ServersOf(const std::string& text) {
 }  // namespace
 
 void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
+  if (servers.size() > kMostServers)
+    throw EConvertError(Format("The server field names %zu servers; at most %zu are asked",
+                               servers.size(), kMostServers));
   const int type = SelectedQueryType();
   const std::string name = Text(edtName);
   several_.clear();
@@ -747,25 +751,24 @@ void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
     several_.push_back(services_.CreateLookup());
     ConfigureLookup(*several_.back(), server);
   }
-  // Each lookup waits in a thread of its own, so a silent server costs one time-out, not
-  // one each; the window handles its events meanwhile (Escape stops them all).
+  // The lookups wait in threads of their own, up to kServersAtOnce at a time, so a silent
+  // server costs one time-out, not one each; the window handles its events meanwhile.
+  // Escape stops those that wait, and those still waiting for a place are not asked.
   std::vector<std::exception_ptr> failures(servers.size());
   QEventLoop waiting;
-  std::atomic<std::size_t> left = servers.size();
   {
-    std::vector<std::jthread> threads;
-    for (std::size_t i = 0; i < servers.size(); ++i) {
-      threads.emplace_back([&, i] {
+    const std::jthread asking([&] {
+      AskEachServer(servers.size(), [&](std::size_t i) {
         try {
+          if (stop_requested_) throw EzvSocketError("The lookup was stopped", kzvErrAborted);
           AskQueryType(*several_[i], type, name);
         } catch (...) {
           failures[i] = std::current_exception();
         }
-        if (--left == 0)
-          QMetaObject::invokeMethod(
-              &waiting, [&waiting] { waiting.quit(); }, Qt::QueuedConnection);
       });
-    }
+      QMetaObject::invokeMethod(
+          &waiting, [&waiting] { waiting.quit(); }, Qt::QueuedConnection);
+    });
     waiting.exec();
   }
 

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QMainWindow>
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <string>
@@ -143,9 +144,9 @@ class TfrmMain : public QMainWindow {
   template <class Command>
   void RunCommand(Command command);
 
-  // Asks the question of every server at once, one lookup and thread each, while the
-  // window keeps handling its events; shows each server's lines under a line naming it,
-  // then whether they agree.
+  // Asks the question of every server at once (kServersAtOnce at a time, at most
+  // kMostServers in all), one lookup each, while the window keeps handling its events;
+  // shows each server's lines under a line naming it, then whether they agree.
   void ResolveSeveral(const std::vector<std::string>& servers);
   // Copies the server, the port, the time-out and the transport of the form into a lookup.
   void ConfigureLookup(TDnsLookup& lookup, const std::string& server) const;
@@ -158,10 +159,11 @@ class TfrmMain : public QMainWindow {
   std::vector<std::unique_ptr<TDnsLookup>> several_;
   bool lookup_running_ = false;
   bool close_requested_ = false;
-  bool stop_requested_ = false;  // the running lookup was asked to stop
-  int result_lines_ = 0;         // lines in memResult
-  int running_type_ = 0;         // the cbNameType entry the last lookup asked
-  int transport_ = 0;            // the cbTransport entry the port last followed
+  // The running lookup was asked to stop; read by the threads of several servers too.
+  std::atomic<bool> stop_requested_ = false;
+  int result_lines_ = 0;  // lines in memResult
+  int running_type_ = 0;  // the cbNameType entry the last lookup asked
+  int transport_ = 0;     // the cbTransport entry the port last followed
   // Where each lookup's lines start in memResult, with the header the saved file gives it.
   std::vector<std::pair<int, std::string>> block_headers_;
   QStringList recent_servers_;

@@ -12,7 +12,6 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
-#include <thread>
 
 #include "base/Base64.h"
 #include "cli/CliBatch.h"
@@ -594,9 +593,10 @@ void WriteFailures(std::ostream& err, const std::string& text, const std::string
   }
 }
 
-// The same question of every server given, all at once, so that a silent server costs
-// one time-out rather than one each; each server's report in the order given, under a
-// line naming it, then whether the answers agree. Exits with the worst server's status.
+// The same question of every server given, all at once (up to kServersAtOnce), so that a
+// silent server costs one time-out rather than one each; each server's report in the
+// order given, under a line naming it, then whether the answers agree. Exits with the
+// worst server's status.
 int RunSeveral(const TCliOptions& options, std::ostream& out, std::ostream& err) {
   struct TRun {
     std::ostringstream out, err;
@@ -605,24 +605,20 @@ int RunSeveral(const TCliOptions& options, std::ostream& out, std::ostream& err)
   };
   std::vector<TRun> runs(options.Servers.size());
   const std::int64_t total_ms = std::int64_t{options.TimeOutSeconds} * 1000;
-  {
-    std::vector<std::jthread> threads;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-      threads.emplace_back([&options, &run = runs[i], &server = options.Servers[i], total_ms] {
-        try {
-          TzvDnsQuery query(nullptr);
-          TOutcome outcome =
-              LookupWith(query, options, server, static_cast<std::int32_t>(total_ms));
-          run.answer = ServerAnswerOf(server, outcome.Answered ? &query.Response() : nullptr);
-          // The anchors were read once already: a second reading of the same file holds.
-          run.status =
-              ReportLookup(query, options, outcome, {}, TrustAnchors(options), run.out, run.err);
-        } catch (const std::exception& e) {
-          run.err << kProgram << EscapedName(e.what()) << '\n';
-        }
-      });
+  AskEachServer(runs.size(), [&options, &runs, total_ms](std::size_t i) {
+    TRun& run = runs[i];
+    const std::string& server = options.Servers[i];
+    try {
+      TzvDnsQuery query(nullptr);
+      TOutcome outcome = LookupWith(query, options, server, static_cast<std::int32_t>(total_ms));
+      run.answer = ServerAnswerOf(server, outcome.Answered ? &query.Response() : nullptr);
+      // The anchors were read once already: a second reading of the same file holds.
+      run.status =
+          ReportLookup(query, options, outcome, {}, TrustAnchors(options), run.out, run.err);
+    } catch (const std::exception& e) {
+      run.err << kProgram << EscapedName(e.what()) << '\n';
     }
-  }
+  });
   std::vector<TServerAnswer> answers;
   for (const TRun& run : runs) answers.push_back(run.answer);
   const bool agree = AnswersAgree(answers);

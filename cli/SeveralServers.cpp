@@ -1,7 +1,9 @@
 #include "cli/SeveralServers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "cli/ResultText.h"
 #include "dns/zvDnsMessage.h"
@@ -81,4 +83,14 @@ std::vector<std::string> AgreementLines(const std::vector<TServerAnswer>& answer
 
 bool AnswersAgree(const std::vector<TServerAnswer>& answers) {
   return AgreementLines(answers).size() == 1;
+}
+
+void AskEachServer(std::size_t count, const std::function<void(std::size_t)>& ask) {
+  std::atomic<std::size_t> next = 0;
+  std::vector<std::jthread> threads;
+  threads.reserve(std::min(count, kServersAtOnce));
+  for (std::size_t i = 0; i < std::min(count, kServersAtOnce); ++i)
+    threads.emplace_back([&] {
+      for (std::size_t server = next++; server < count; server = next++) ask(server);
+    });
 }

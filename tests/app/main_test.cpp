@@ -674,6 +674,31 @@ TEST(MainWindowMemory, TheFormAndRecentServersComeBackInTheNextWindow) {
             "127.0.0.11");
 }
 
+TEST(SeveralServers, AskedAFewDozenAtATimeAndNeverMoreThanTheLimit) {
+  std::atomic<int> asking = 0, most = 0, asked = 0;
+  TLookupServices services;
+  services.CreateLookup = [&]() -> std::unique_ptr<TDnsLookup> {
+    auto lookup = std::make_unique<TScriptedLookup>();
+    lookup->Script = [&](TScriptedLookup&, const TLookupCall&) {
+      most = std::max<int>(most, ++asking);  // a bound is checked, not the exact peak
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      ++asked;
+      --asking;
+    };
+    return lookup;
+  };
+  TfrmMain w(services);
+  for (const int servers : {200, 1001}) {
+    w.edtDnsServer->setText(QStringLiteral("127.0.0.1 ").repeated(servers));
+    w.btnResolver->click();
+  }
+  EXPECT_EQ(asked, 200);
+  EXPECT_LE(most, 64);
+  const Lines pane = PaneLines(w);
+  EXPECT_EQ(Lines(pane.end() - 2, pane.end()), kErrorLines);
+  EXPECT_EQ(w.StatusPanels[1]->text(), "datos no válidos");
+}
+
 TEST(MainWindowResults, SavedWithHeadersClearedAndAListedServerTakenIntoTheForm) {
   auto registry = std::make_shared<TzvMemoryRegistry>();
   registry->WriteString(std::string(kDnsInterfacesKey) + "eth0", "NameServer",

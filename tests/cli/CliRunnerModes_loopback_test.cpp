@@ -234,6 +234,23 @@ TEST(CliSeveralServers, AskedAtOnceComparedAndASilentOneCostsOneTimeOut) {
             "('127.0.0.5', '10.5.0.7', False)");
 }
 
+// Many copies of one server: up to the limit every one is asked (a few dozen at a time)
+// and answers; one more is refused before anything is sent.
+TEST(CliSeveralServers, AsManyAsTheLimitAreAllAskedAndOneMoreIsAUsageError) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  std::vector<std::string> arguments(1000, "@127.0.0.1");
+  arguments.insert(arguments.end(), {"--short", "host4.pellamar.test"});
+  CliRun run = RunCliCaptured(arguments);
+  EXPECT_EQ(run.status, 0);
+  std::string each;
+  for (int i = 0; i < 1000; ++i) each += ";; server 127.0.0.1\n127.0.0.44\n";
+  EXPECT_EQ(run.out, each + ";; the answers agree\n");
+  arguments.push_back("@127.0.0.1");
+  run = RunCliCaptured(arguments);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("at most 1000 servers"), std::string::npos) << run.err;
+}
+
 // A batch file of good, bad and failing lines against the 5,000-name zone on 127.0.0.4,
 // a few in flight at once: every answer in the file's order, every bad line named.
 TEST(CliBatch, AnswersInTheFilesOrderAndBadLinesByNumber) {
