@@ -25,6 +25,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStringListModel>
@@ -34,6 +35,7 @@
 #include <QTextCursor>
 #include <QTime>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -509,10 +511,31 @@ void TfrmMain::RestoreForm() {
         const QSignalBlocker quiet(cbTransport);
         cbTransport->setCurrentIndex(static_cast<int>(i));
       }
-  // A geometry from another screen that no longer fits is put right by Qt.
-  if (!form.Geometry.isEmpty()) restoreGeometry(form.Geometry);
+  if (!form.Geometry.isEmpty() && restoreGeometry(form.Geometry)) {
+    FitIntoScreen();
+    fit_when_shown_ = true;
+  }
   recent_servers_ = form.RecentServers;
   recent_model_->setStringList(recent_servers_);
+}
+
+void TfrmMain::FitIntoScreen() {
+  // A geometry saved on a larger screen, or written into the file by anyone, may be
+  // bigger than any screen (a window of 60,000 pixels square would take gigabytes): the
+  // window is fitted into the free part of the screen it lands on, or of its own screen
+  // when it lands on none, keeping the size that shows every control.
+  const QRect frame = frameGeometry();
+  const QScreen* screen = QGuiApplication::screenAt(frame.center());
+  if (screen == nullptr) screen = this->screen();
+  if (screen == nullptr) return;
+  const QRect available = screen->availableGeometry();
+  const QSize border = frame.size() - size();
+  resize(size().boundedTo(available.size() - border).expandedTo(minimumSizeHint()));
+  const QSize outer = size() + border;
+  move(std::clamp(frame.x(), available.left(),
+                  std::max(available.left(), available.right() + 1 - outer.width())),
+       std::clamp(frame.y(), available.top(),
+                  std::max(available.top(), available.bottom() + 1 - outer.height())));
 }
 
 void TfrmMain::SaveForm() const {
@@ -605,6 +628,13 @@ bool TfrmMain::FormCloseQuery() {
   SaveForm();
   FDnsQuery.reset();
   return true;
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!fit_when_shown_ || event->spontaneous()) return;
+  fit_when_shown_ = false;
+  FitIntoScreen();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {

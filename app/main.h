@@ -104,6 +104,7 @@ class TfrmMain : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -121,6 +122,9 @@ class TfrmMain : public QMainWindow {
   // The form as the last run left it, and back again when the window closes.
   void RestoreForm();
   void SaveForm() const;
+  // Shrinks and moves the window, with its frame once it is shown, into the available
+  // part of its screen.
+  void FitIntoScreen();
   void RememberServer();
   // A line of "&Listar DNS"'s list puts its server into edtDnsServer; other lines do nothing.
   bool TakeListedServer(const QTextBlock& block);
@@ -159,6 +163,7 @@ class TfrmMain : public QMainWindow {
   std::vector<std::unique_ptr<TDnsLookup>> several_;
   bool lookup_running_ = false;
   bool close_requested_ = false;
+  bool fit_when_shown_ = false;  // a restored geometry, fitted again once the frame is known
   // The running lookup was asked to stop; read by the threads of several servers too.
   std::atomic<bool> stop_requested_ = false;
   int result_lines_ = 0;  // lines in memResult

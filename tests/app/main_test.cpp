@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -672,6 +673,20 @@ TEST(MainWindowMemory, TheFormAndRecentServersComeBackInTheNextWindow) {
   EXPECT_EQ(w.RecentServerCompleter->completionCount(), 10);
   EXPECT_EQ(w.RecentServerCompleter->completionModel()->index(1, 0).data().toString(),
             "127.0.0.11");
+}
+
+TEST(MainWindowMemory, AHostileFileGivesAWindowThatFitsTheScreenAndTenRecentServers) {
+  QWidget huge;
+  huge.setGeometry(40, 40, 60000, 60000);
+  QSettings settings(QStringLiteral("Pellamar"), QStringLiteral("pellamar"));
+  settings.setValue(QStringLiteral("window/geometry"), huge.saveGeometry());
+  settings.setValue(QStringLiteral("servers/recent"),
+                    QString(".1,.2,.3,.4,.5,.6,.7,.8,.9,.10,.11").split(','));
+  settings.sync();
+  TWindowUnderTest t;
+  ShowAndActivate(t.window);
+  EXPECT_TRUE(t.window.screen()->availableGeometry().contains(t.window.frameGeometry()));
+  EXPECT_EQ(t.window.RecentServers().size(), 10);
 }
 
 TEST(SeveralServers, AskedAFewDozenAtATimeAndNeverMoreThanTheLimit) {
