@@ -340,6 +340,15 @@ void TfrmMain::BuildPanel() {
     RecentServerCompleter->setCompletionPrefix(QString());
     RecentServerCompleter->complete();
   });
+  // The list is placed where it covers no field, and closes on Escape and as soon as the
+  // focus leaves the server field: left open, it would take what is typed elsewhere into
+  // the server field.
+  RecentServerCompleter->popup()->installEventFilter(this);
+  RecentServerCompleter->popup()->setAttribute(Qt::WA_NoMouseReplay);
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    QAbstractItemView* popup = RecentServerCompleter->popup();
+    if (popup->isVisible() && now != edtDnsServer && now != popup) popup->hide();
+  });
   edtName = MakeEdit(Panel1, "edtName", kDefaultName);
   cbNameType = MakeChild<QComboBox>(Panel1);
   cbNameType->setObjectName(QStringLiteral("cbNameType"));
@@ -453,7 +462,81 @@ void TfrmMain::BuildPanel() {
           [this] { RunCommand([this] { btnAcercaDeClick(); }); });
 }
 
+void TfrmMain::PlaceRecentServers() {
+  // Under the whole form, over the result pane, where nothing is typed; above the server
+  // field when the screen has more room there. It keeps the server field's width, and its
+  // height fits the room it is given.
+  QAbstractItemView* popup = RecentServerCompleter->popup();
+  const QScreen* screen = edtDnsServer->screen();
+  if (screen == nullptr) return;
+  const QRect available = screen->availableGeometry();
+  const QPoint field = edtDnsServer->mapToGlobal(QPoint(0, 0));
+  const int below = Panel1->mapToGlobal(QPoint(0, Panel1->height())).y();
+  const int room_below = available.bottom() + 1 - below;
+  const int room_above = field.y() - available.top();
+  QRect place(QPoint(field.x(), below), popup->size());
+  if (place.height() > room_below && room_above > room_below) {
+    place.setHeight(std::min(place.height(), room_above));
+    place.moveBottom(field.y() - 1);
+  } else {
+    place.setHeight(std::min(place.height(), std::max(room_below, 0)));
+  }
+  if (popup->geometry() != place) popup->setGeometry(place);
+}
+
+bool TfrmMain::RecentServersClickedOutside(const QMouseEvent& press) {
+  QAbstractItemView* popup = RecentServerCompleter->popup();
+  if (popup->rect().contains(press.position().toPoint())) return false;
+  popup->hide();
+  // The click that closed the list goes where it was aimed, as if the list had not been
+  // open. (The completer would swallow it, and Qt's own replay of it depends on the
+  // platform's grab, so it is off.)
+  const QPointF global = press.globalPosition();
+  const QPoint inside = mapFromGlobal(global.toPoint());
+  QWidget* target = rect().contains(inside) ? childAt(inside) : nullptr;
+  if (target == nullptr) return true;
+  // Qt gives the focus on a click from the window system only: this one is handed on.
+  for (QWidget* taker = target; taker != nullptr && taker != this; taker = taker->parentWidget())
+    if (taker->isEnabled() && (taker->focusPolicy() & Qt::ClickFocus) == Qt::ClickFocus) {
+      taker->setFocus(Qt::MouseFocusReason);
+      break;
+    }
+  QMouseEvent replay(QEvent::MouseButtonPress, target->mapFromGlobal(global), global,
+                     press.button(), press.buttons(), press.modifiers());
+  QCoreApplication::sendEvent(target, &replay);
+  return true;
+}
+
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == RecentServerCompleter->popup()) {
+    switch (event->type()) {
+      case QEvent::Show:
+      case QEvent::Move:
+      case QEvent::Resize:
+        // The completer puts its list under the field, on the name field, each time the
+        // list changes.
+        PlaceRecentServers();
+        break;
+      case QEvent::ShortcutOverride:
+        // Escape is the window's shortcut for stopping a lookup, which would take the key
+        // before the list could see it.
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+          event->accept();
+          return true;
+        }
+        break;
+      case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+          RecentServerCompleter->popup()->hide();
+          return true;
+        }
+        break;
+      case QEvent::MouseButtonPress:
+        return RecentServersClickedOutside(*static_cast<QMouseEvent*>(event));
+      default:
+        break;
+    }
+  }
   if (watched == edtDnsServer && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down &&
       !RecentServerCompleter->popup()->isVisible()) {

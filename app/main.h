@@ -21,6 +21,7 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QCompleter;
+class QMouseEvent;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -129,6 +130,11 @@ class TfrmMain : public QMainWindow {
   // A line of "&Listar DNS"'s list puts its server into edtDnsServer; other lines do nothing.
   bool TakeListedServer(const QTextBlock& block);
 
+  // Puts the open list of recent servers where it covers none of the form's fields.
+  void PlaceRecentServers();
+  // A press on the open list outside it: closes the list and hands the press to what
+  // is under it. False for a press inside the list.
+  bool RecentServersClickedOutside(const QMouseEvent& press);
   // Enter in a field: "&Resolver", as if pressed (nothing while a lookup runs).
   void PressResolver();
   void ShowWaiting();

@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QWindow>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -687,6 +688,40 @@ TEST(MainWindowMemory, AHostileFileGivesAWindowThatFitsTheScreenAndTenRecentServ
   ShowAndActivate(t.window);
   EXPECT_TRUE(t.window.screen()->availableGeometry().contains(t.window.frameGeometry()));
   EXPECT_EQ(t.window.RecentServers().size(), 10);
+}
+
+// The list of recent servers, opened by the Down key, covers no field; Escape closes it,
+// so does the focus going elsewhere, and a click on the name field lands there, so that
+// what is typed next goes into the name field, not into the server field.
+TEST(RecentServers, TheListCoversNoFieldAndClosesOnEscapeFocusAndAClickThatGoesWhereAimed) {
+  TWindowUnderTest t;
+  TfrmMain& w = t.window;
+  ShowAndActivate(w);
+  w.btnResolver->click();
+  QWindow* window = w.windowHandle();
+  QAbstractItemView* popup = w.RecentServerCompleter->popup();
+  const auto open = [&] {
+    w.edtDnsServer->setFocus();
+    QTest::keyClick(window, Qt::Key_Down);
+    return popup->isVisible();
+  };
+  ASSERT_TRUE(open());
+  for (const QWidget* field : std::initializer_list<const QWidget*>{
+           w.edtDnsServer, w.cbTransport, w.edtName, w.cbNameType, w.edtPort, w.edtTimeOut})
+    EXPECT_FALSE(
+        popup->geometry().intersects(QRect(field->mapToGlobal(QPoint(0, 0)), field->size())));
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_FALSE(popup->isVisible());
+  ASSERT_TRUE(open());
+  w.edtTimeOut->setFocus();
+  EXPECT_FALSE(popup->isVisible());
+  ASSERT_TRUE(open());
+  QTest::mouseClick(window, Qt::LeftButton, {}, w.edtName->mapTo(&w, w.edtName->rect().center()));
+  EXPECT_FALSE(popup->isVisible());
+  QTest::keyClick(window, Qt::Key_End);
+  QTest::keyClick(window, 'x');
+  EXPECT_EQ(w.edtName->text(), "example.orgx");
+  EXPECT_EQ(w.edtDnsServer->text(), "192.168.0.1");
 }
 
 TEST(SeveralServers, AskedAFewDozenAtATimeAndNeverMoreThanTheLimit) {
