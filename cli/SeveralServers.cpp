@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <system_error>
 #include <thread>
 
 #include "cli/ResultText.h"
@@ -87,10 +88,16 @@ bool AnswersAgree(const std::vector<TServerAnswer>& answers) {
 
 void AskEachServer(std::size_t count, const std::function<void(std::size_t)>& ask) {
   std::atomic<std::size_t> next = 0;
+  const auto take_servers = [&] {
+    for (std::size_t server = next++; server < count; server = next++) ask(server);
+  };
   std::vector<std::jthread> threads;
   threads.reserve(std::min(count, kServersAtOnce));
-  for (std::size_t i = 0; i < std::min(count, kServersAtOnce); ++i)
-    threads.emplace_back([&] {
-      for (std::size_t server = next++; server < count; server = next++) ask(server);
-    });
+  // A system short of threads gives fewer places, never a failure: the threads there are
+  // take the others' servers, and without any this one asks them all in turn.
+  try {
+    while (threads.size() < std::min(count, kServersAtOnce)) threads.emplace_back(take_servers);
+  } catch (const std::system_error&) {
+  }
+  if (threads.empty()) take_servers();
 }

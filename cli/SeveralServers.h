@@ -20,8 +20,8 @@ inline constexpr std::size_t kMostServers = 1000;
 inline constexpr std::size_t kServersAtOnce = 64;
 
 // Calls ask(0) to ask(count - 1), each from one of at most kServersAtOnce threads that
-// take the servers in order as places come free, and returns when every call has
-// returned. `ask` must not throw.
+// take the servers in order as places come free (fewer when the system has no more to
+// give), and returns when every call has returned. `ask` must not throw.
 void AskEachServer(std::size_t count, const std::function<void(std::size_t)>& ask);
 
 // What one server answered, reduced to what is compared.
