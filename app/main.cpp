@@ -25,8 +25,8 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
-#include <QShowEvent>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QStringListModel>
 #include <QStyle>
@@ -236,7 +236,11 @@ TfrmMain::TfrmMain(TLookupServices services, QWidget* parent)
   FormCreate();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+  // The focus moves while the window's widgets are taken down, after this part of it is
+  // gone.
+  disconnect(focus_watch_);
+}
 
 void TfrmMain::BuildResultPane() {
   memResult = MakeChild<QPlainTextEdit>(this);
@@ -345,7 +349,7 @@ void TfrmMain::BuildPanel() {
   // the server field.
   RecentServerCompleter->popup()->installEventFilter(this);
   RecentServerCompleter->popup()->setAttribute(Qt::WA_NoMouseReplay);
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+  focus_watch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     QAbstractItemView* popup = RecentServerCompleter->popup();
     if (popup->isVisible() && now != edtDnsServer && now != popup) popup->hide();
   });

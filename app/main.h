@@ -179,6 +179,7 @@ class TfrmMain : public QMainWindow {
   std::vector<std::pair<int, std::string>> block_headers_;
   QStringList recent_servers_;
   QStringListModel* recent_model_ = nullptr;  // owned by the window
+  QMetaObject::Connection focus_watch_;       // closes the recent servers' list
 };
 
 // The application object: it reports a failure that reaches the event loop in a message
