@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QStringListModel>
 #include <QStyle>
@@ -34,6 +35,7 @@
 #include <QTextCursor>
 #include <QTime>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -49,6 +51,7 @@
 #include "cli/ResultText.h"
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsRecordTypes.h"
+#include "net/zvSocketUtils.h"
 
 using namespace frmMainLayout;
 
@@ -233,7 +236,11 @@ TfrmMain::TfrmMain(TLookupServices services, QWidget* parent)
   FormCreate();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+  // The focus moves while the window's widgets are taken down, after this part of it is
+  // gone.
+  disconnect(focus_watch_);
+}
 
 void TfrmMain::BuildResultPane() {
   memResult = MakeChild<QPlainTextEdit>(this);
@@ -336,6 +343,15 @@ void TfrmMain::BuildPanel() {
   connect(actRecentServers, &QAction::triggered, this, [this] {
     RecentServerCompleter->setCompletionPrefix(QString());
     RecentServerCompleter->complete();
+  });
+  // The list is placed where it covers no field, and closes on Escape and as soon as the
+  // focus leaves the server field: left open, it would take what is typed elsewhere into
+  // the server field.
+  RecentServerCompleter->popup()->installEventFilter(this);
+  RecentServerCompleter->popup()->setAttribute(Qt::WA_NoMouseReplay);
+  focus_watch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    QAbstractItemView* popup = RecentServerCompleter->popup();
+    if (popup->isVisible() && now != edtDnsServer && now != popup) popup->hide();
   });
   edtName = MakeEdit(Panel1, "edtName", kDefaultName);
   cbNameType = MakeChild<QComboBox>(Panel1);
@@ -450,7 +466,81 @@ void TfrmMain::BuildPanel() {
           [this] { RunCommand([this] { btnAcercaDeClick(); }); });
 }
 
+void TfrmMain::PlaceRecentServers() {
+  // Under the whole form, over the result pane, where nothing is typed; above the server
+  // field when the screen has more room there. It keeps the server field's width, and its
+  // height fits the room it is given.
+  QAbstractItemView* popup = RecentServerCompleter->popup();
+  const QScreen* screen = edtDnsServer->screen();
+  if (screen == nullptr) return;
+  const QRect available = screen->availableGeometry();
+  const QPoint field = edtDnsServer->mapToGlobal(QPoint(0, 0));
+  const int below = Panel1->mapToGlobal(QPoint(0, Panel1->height())).y();
+  const int room_below = available.bottom() + 1 - below;
+  const int room_above = field.y() - available.top();
+  QRect place(QPoint(field.x(), below), popup->size());
+  if (place.height() > room_below && room_above > room_below) {
+    place.setHeight(std::min(place.height(), room_above));
+    place.moveBottom(field.y() - 1);
+  } else {
+    place.setHeight(std::min(place.height(), std::max(room_below, 0)));
+  }
+  if (popup->geometry() != place) popup->setGeometry(place);
+}
+
+bool TfrmMain::RecentServersClickedOutside(const QMouseEvent& press) {
+  QAbstractItemView* popup = RecentServerCompleter->popup();
+  if (popup->rect().contains(press.position().toPoint())) return false;
+  popup->hide();
+  // The click that closed the list goes where it was aimed, as if the list had not been
+  // open. (The completer would swallow it, and Qt's own replay of it depends on the
+  // platform's grab, so it is off.)
+  const QPointF global = press.globalPosition();
+  const QPoint inside = mapFromGlobal(global.toPoint());
+  QWidget* target = rect().contains(inside) ? childAt(inside) : nullptr;
+  if (target == nullptr) return true;
+  // Qt gives the focus on a click from the window system only: this one is handed on.
+  for (QWidget* taker = target; taker != nullptr && taker != this; taker = taker->parentWidget())
+    if (taker->isEnabled() && (taker->focusPolicy() & Qt::ClickFocus) == Qt::ClickFocus) {
+      taker->setFocus(Qt::MouseFocusReason);
+      break;
+    }
+  QMouseEvent replay(QEvent::MouseButtonPress, target->mapFromGlobal(global), global,
+                     press.button(), press.buttons(), press.modifiers());
+  QCoreApplication::sendEvent(target, &replay);
+  return true;
+}
+
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == RecentServerCompleter->popup()) {
+    switch (event->type()) {
+      case QEvent::Show:
+      case QEvent::Move:
+      case QEvent::Resize:
+        // The completer puts its list under the field, on the name field, each time the
+        // list changes.
+        PlaceRecentServers();
+        break;
+      case QEvent::ShortcutOverride:
+        // Escape is the window's shortcut for stopping a lookup, which would take the key
+        // before the list could see it.
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+          event->accept();
+          return true;
+        }
+        break;
+      case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+          RecentServerCompleter->popup()->hide();
+          return true;
+        }
+        break;
+      case QEvent::MouseButtonPress:
+        return RecentServersClickedOutside(*static_cast<QMouseEvent*>(event));
+      default:
+        break;
+    }
+  }
   if (watched == edtDnsServer && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down &&
       !RecentServerCompleter->popup()->isVisible()) {
@@ -508,10 +598,31 @@ void TfrmMain::RestoreForm() {
         const QSignalBlocker quiet(cbTransport);
         cbTransport->setCurrentIndex(static_cast<int>(i));
       }
-  // A geometry from another screen that no longer fits is put right by Qt.
-  if (!form.Geometry.isEmpty()) restoreGeometry(form.Geometry);
+  if (!form.Geometry.isEmpty() && restoreGeometry(form.Geometry)) {
+    FitIntoScreen();
+    fit_when_shown_ = true;
+  }
   recent_servers_ = form.RecentServers;
   recent_model_->setStringList(recent_servers_);
+}
+
+void TfrmMain::FitIntoScreen() {
+  // A geometry saved on a larger screen, or written into the file by anyone, may be
+  // bigger than any screen (a window of 60,000 pixels square would take gigabytes): the
+  // window is fitted into the free part of the screen it lands on, or of its own screen
+  // when it lands on none, keeping the size that shows every control.
+  const QRect frame = frameGeometry();
+  const QScreen* screen = QGuiApplication::screenAt(frame.center());
+  if (screen == nullptr) screen = this->screen();
+  if (screen == nullptr) return;
+  const QRect available = screen->availableGeometry();
+  const QSize border = frame.size() - size();
+  resize(size().boundedTo(available.size() - border).expandedTo(minimumSizeHint()));
+  const QSize outer = size() + border;
+  move(std::clamp(frame.x(), available.left(),
+                  std::max(available.left(), available.right() + 1 - outer.width())),
+       std::clamp(frame.y(), available.top(),
+                  std::max(available.top(), available.bottom() + 1 - outer.height())));
 }
 
 void TfrmMain::SaveForm() const {
@@ -604,6 +715,13 @@ bool TfrmMain::FormCloseQuery() {
   SaveForm();
   FDnsQuery.reset();
   return true;
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!fit_when_shown_ || event->spontaneous()) return;
+  fit_when_shown_ = false;
+  FitIntoScreen();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
@@ -739,6 +857,9 @@ std::vector<std::string> ServersOf(const std::string& text) {
 }  // namespace
 
 void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
+  if (servers.size() > kMostServers)
+    throw EConvertError(Format("The server field names %zu servers; at most %zu are asked",
+                               servers.size(), kMostServers));
   const int type = SelectedQueryType();
   const std::string name = Text(edtName);
   several_.clear();
@@ -747,25 +868,24 @@ void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
     several_.push_back(services_.CreateLookup());
     ConfigureLookup(*several_.back(), server);
   }
-  // Each lookup waits in a thread of its own, so a silent server costs one time-out, not
-  // one each; the window handles its events meanwhile (Escape stops them all).
+  // The lookups wait in threads of their own, up to kServersAtOnce at a time, so a silent
+  // server costs one time-out, not one each; the window handles its events meanwhile.
+  // Escape stops those that wait, and those still waiting for a place are not asked.
   std::vector<std::exception_ptr> failures(servers.size());
   QEventLoop waiting;
-  std::atomic<std::size_t> left = servers.size();
   {
-    std::vector<std::jthread> threads;
-    for (std::size_t i = 0; i < servers.size(); ++i) {
-      threads.emplace_back([&, i] {
+    const std::jthread asking([&] {
+      AskEachServer(servers.size(), [&](std::size_t i) {
         try {
+          if (stop_requested_) throw EzvSocketError("The lookup was stopped", kzvErrAborted);
           AskQueryType(*several_[i], type, name);
         } catch (...) {
           failures[i] = std::current_exception();
         }
-        if (--left == 0)
-          QMetaObject::invokeMethod(
-              &waiting, [&waiting] { waiting.quit(); }, Qt::QueuedConnection);
       });
-    }
+      QMetaObject::invokeMethod(
+          &waiting, [&waiting] { waiting.quit(); }, Qt::QueuedConnection);
+    });
     waiting.exec();
   }
 

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QMainWindow>
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QCompleter;
+class QMouseEvent;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -103,6 +105,7 @@ class TfrmMain : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -120,10 +123,18 @@ class TfrmMain : public QMainWindow {
   // The form as the last run left it, and back again when the window closes.
   void RestoreForm();
   void SaveForm() const;
+  // Shrinks and moves the window, with its frame once it is shown, into the available
+  // part of its screen.
+  void FitIntoScreen();
   void RememberServer();
   // A line of "&Listar DNS"'s list puts its server into edtDnsServer; other lines do nothing.
   bool TakeListedServer(const QTextBlock& block);
 
+  // Puts the open list of recent servers where it covers none of the form's fields.
+  void PlaceRecentServers();
+  // A press on the open list outside it: closes the list and hands the press to what
+  // is under it. False for a press inside the list.
+  bool RecentServersClickedOutside(const QMouseEvent& press);
   // Enter in a field: "&Resolver", as if pressed (nothing while a lookup runs).
   void PressResolver();
   void ShowWaiting();
@@ -143,9 +154,9 @@ class TfrmMain : public QMainWindow {
   template <class Command>
   void RunCommand(Command command);
 
-  // Asks the question of every server at once, one lookup and thread each, while the
-  // window keeps handling its events; shows each server's lines under a line naming it,
-  // then whether they agree.
+  // Asks the question of every server at once (kServersAtOnce at a time, at most
+  // kMostServers in all), one lookup each, while the window keeps handling its events;
+  // shows each server's lines under a line naming it, then whether they agree.
   void ResolveSeveral(const std::vector<std::string>& servers);
   // Copies the server, the port, the time-out and the transport of the form into a lookup.
   void ConfigureLookup(TDnsLookup& lookup, const std::string& server) const;
@@ -158,14 +169,17 @@ class TfrmMain : public QMainWindow {
   std::vector<std::unique_ptr<TDnsLookup>> several_;
   bool lookup_running_ = false;
   bool close_requested_ = false;
-  bool stop_requested_ = false;  // the running lookup was asked to stop
-  int result_lines_ = 0;         // lines in memResult
-  int running_type_ = 0;         // the cbNameType entry the last lookup asked
-  int transport_ = 0;            // the cbTransport entry the port last followed
+  bool fit_when_shown_ = false;  // a restored geometry, fitted again once the frame is known
+  // The running lookup was asked to stop; read by the threads of several servers too.
+  std::atomic<bool> stop_requested_ = false;
+  int result_lines_ = 0;  // lines in memResult
+  int running_type_ = 0;  // the cbNameType entry the last lookup asked
+  int transport_ = 0;     // the cbTransport entry the port last followed
   // Where each lookup's lines start in memResult, with the header the saved file gives it.
   std::vector<std::pair<int, std::string>> block_headers_;
   QStringList recent_servers_;
   QStringListModel* recent_model_ = nullptr;  // owned by the window
+  QMetaObject::Connection focus_watch_;       // closes the recent servers' list
 };
 
 // The application object: it reports a failure that reaches the event loop in a message

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/Version.h"
+#include "cli/SeveralServers.h"
 #include "dns/zvDnsRecordTypes.h"
 
 namespace {
@@ -362,6 +363,9 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     // No server could be asked at an empty address.
     if (server.empty()) return fail("the server must not be empty");
   }
+  if (options.Servers.size() > kMostServers)
+    return fail("at most " + std::to_string(kMostServers) + " servers can be asked at once (" +
+                std::to_string(options.Servers.size()) + " given)");
   if (!options.Servers.empty()) options.Server = options.Servers.front();
   if (parsed.TlsSettings && !options.Https) options.Tls = true;
   if (options.Tls && options.Https) return fail("--tls and --https cannot be combined");
@@ -555,11 +559,13 @@ OPTIONS
     @SERVER, -s, --server SERVER
                            the DNS server, as an address or a host name
                            (default: the first server --list-dns finds); given
-                           more than once, every server is asked at once, each
-                           one's answer printed under ";; server SERVER", then
-                           whether they agree (records that differ, SOA serials
-                           side by side); --json gives one object a server, with
-                           "agree"; the exit status is the worst server's
+                           more than once (at most 1000 servers), every server
+                           is asked at once (64 at a time, the others as places
+                           come free), each one's answer printed under
+                           ";; server SERVER", then whether they agree (records
+                           that differ, SOA serials side by side); --json gives
+                           one object a server, with "agree"; the exit status is
+                           the worst server's
     -p, --port PORT        the server's port, 1 to 65535 (default 53)
     -W, --timeout SECONDS  how long the whole lookup may last (default 5); with no
                            server named, it is shared out across the configured

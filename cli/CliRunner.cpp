@@ -12,7 +12,6 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
-#include <thread>
 
 #include "base/Base64.h"
 #include "cli/CliBatch.h"
@@ -206,12 +205,12 @@ void WriteJsonDnssecFields(TJsonWriter& json, const TzvDnsRecord& record) {
                        {"inception", rrsig->Inception},
                        {"key_tag", rrsig->KeyTag}});
     json.Key("signer");
-    json.String(EscapedName(rrsig->SignerName));
+    json.String(DomainText(rrsig->SignerName));
     json.Key("signature");
     json.String(Base64Encode(rrsig->Signature));
   } else if (const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(&record)) {
     json.Key("next");
-    json.String(EscapedName(nsec->NextDomainName));
+    json.String(DomainText(nsec->NextDomainName));
     JsonTypes(json, nsec->Types);
   } else if (const auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(&record)) {
     JsonNumbers(json, {{"hash_algorithm", nsec3->HashAlgorithm},
@@ -239,7 +238,7 @@ void WriteJsonSection(TJsonWriter& json, const char* key, const TzvDnsRecordList
     if (record->RecordType == kzvDnsTypeOPT) continue;
     json.BeginObject();
     json.Key("name");
-    json.String(EscapedName(record->Name));
+    json.String(DomainText(record->Name));
     const std::string unicode = IdnToUnicode(record->Name);
     if (!unicode.empty()) {
       json.Key("name_unicode");
@@ -607,9 +606,10 @@ void WriteFailures(std::ostream& err, const std::string& text, const std::string
   }
 }
 
-// The same question of every server given, all at once, so that a silent server costs
-// one time-out rather than one each; each server's report in the order given, under a
-// line naming it, then whether the answers agree. Exits with the worst server's status.
+// The same question of every server given, all at once (up to kServersAtOnce), so that a
+// silent server costs one time-out rather than one each; each server's report in the
+// order given, under a line naming it, then whether the answers agree. Exits with the
+// worst server's status.
 int RunSeveral(const TCliOptions& options, std::ostream& out, std::ostream& err) {
   struct TRun {
     std::ostringstream out, err;
@@ -618,24 +618,20 @@ int RunSeveral(const TCliOptions& options, std::ostream& out, std::ostream& err)
   };
   std::vector<TRun> runs(options.Servers.size());
   const std::int64_t total_ms = std::int64_t{options.TimeOutSeconds} * 1000;
-  {
-    std::vector<std::jthread> threads;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-      threads.emplace_back([&options, &run = runs[i], &server = options.Servers[i], total_ms] {
-        try {
-          TzvDnsQuery query(nullptr);
-          TOutcome outcome =
-              LookupWith(query, options, server, static_cast<std::int32_t>(total_ms));
-          run.answer = ServerAnswerOf(server, outcome.Answered ? &query.Response() : nullptr);
-          // The anchors were read once already: a second reading of the same file holds.
-          run.status =
-              ReportLookup(query, options, outcome, {}, TrustAnchors(options), run.out, run.err);
-        } catch (const std::exception& e) {
-          run.err << kProgram << EscapedName(e.what()) << '\n';
-        }
-      });
+  AskEachServer(runs.size(), [&options, &runs, total_ms](std::size_t i) {
+    TRun& run = runs[i];
+    const std::string& server = options.Servers[i];
+    try {
+      TzvDnsQuery query(nullptr);
+      TOutcome outcome = LookupWith(query, options, server, static_cast<std::int32_t>(total_ms));
+      run.answer = ServerAnswerOf(server, outcome.Answered ? &query.Response() : nullptr);
+      // The anchors were read once already: a second reading of the same file holds.
+      run.status =
+          ReportLookup(query, options, outcome, {}, TrustAnchors(options), run.out, run.err);
+    } catch (const std::exception& e) {
+      run.err << kProgram << EscapedName(e.what()) << '\n';
     }
-  }
+  });
   std::vector<TServerAnswer> answers;
   for (const TRun& run : runs) answers.push_back(run.answer);
   const bool agree = AnswersAgree(answers);

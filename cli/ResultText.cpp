@@ -147,17 +147,20 @@ std::string EscapedName(const std::string& name) {
   return SafeText(name, TEscape::Name);
 }
 
+std::string DomainText(const std::string& name) {
+  return name.empty() ? std::string(".") : EscapedName(name);
+}
+
 std::string ShownName(const std::string& name) {
   const std::string unicode = IdnToUnicode(name);
-  return unicode.empty() ? EscapedName(name)
-                         : EscapedName(name) + " (" + EscapedName(unicode) + ")";
+  return unicode.empty() ? DomainText(name) : EscapedName(name) + " (" + EscapedName(unicode) + ")";
 }
 
 std::string RecordLine(const TzvDnsRecord& record) {
-  // The root owns records too (its SOA in a denial from a root server): dig writes it ".".
-  return (record.Name.empty() ? std::string(".") : EscapedName(record.Name)) + '\t' +
-         std::to_string(record.TTL) + '\t' + DnsClassText(record.RecordClass) + '\t' +
-         DnsTypeText(record.RecordType) + '\t' + RecordDataText(record);
+  // The root owns records too (its SOA in a denial from a root server).
+  return DomainText(record.Name) + '\t' + std::to_string(record.TTL) + '\t' +
+         DnsClassText(record.RecordClass) + '\t' + DnsTypeText(record.RecordType) + '\t' +
+         RecordDataText(record);
 }
 
 std::string QuotedText(const std::string& text) {
@@ -171,15 +174,15 @@ std::string RecordDataText(const TzvDnsRecord& record) {
   if (const auto* a = dynamic_cast<const TzvDnsARecord*>(&record)) return a->IPAddress;
   if (const auto* aaaa = dynamic_cast<const TzvDnsAAAARecord*>(&record)) return aaaa->IPAddress;
   if (const auto* ns = dynamic_cast<const TzvDnsNSRecord*>(&record))
-    return EscapedName(ns->NameServer);
+    return DomainText(ns->NameServer);
   if (const auto* cname = dynamic_cast<const TzvDnsCNAMERecord*>(&record))
-    return EscapedName(cname->CanonicalName);
+    return DomainText(cname->CanonicalName);
   if (const auto* ptr = dynamic_cast<const TzvDnsPTRRecord*>(&record))
-    return EscapedName(ptr->DomainName);
+    return DomainText(ptr->DomainName);
   if (const auto* mx = dynamic_cast<const TzvDnsMXRecord*>(&record))
-    return std::to_string(mx->Preference) + " " + EscapedName(mx->MailServer);
+    return std::to_string(mx->Preference) + " " + DomainText(mx->MailServer);
   if (const auto* soa = dynamic_cast<const TzvDnsSOARecord*>(&record)) {
-    return EscapedName(soa->PrimaryNameServer) + " " + EscapedName(soa->ResponsibleMailbox) + " " +
+    return DomainText(soa->PrimaryNameServer) + " " + DomainText(soa->ResponsibleMailbox) + " " +
            std::to_string(soa->SerialNumber) + " " + std::to_string(soa->Refresh) + " " +
            std::to_string(soa->Retry) + " " + std::to_string(soa->Expire) + " " +
            std::to_string(soa->MinimumTTL);
@@ -195,7 +198,7 @@ std::string RecordDataText(const TzvDnsRecord& record) {
   if (const auto* txt = dynamic_cast<const TzvDnsTXTRecord*>(&record)) return QuotedText(txt->Text);
   if (const auto* srv = dynamic_cast<const TzvDnsSRVRecord*>(&record)) {
     return std::to_string(srv->Priority) + " " + std::to_string(srv->Weight) + " " +
-           std::to_string(srv->Port) + " " + EscapedName(srv->Target);
+           std::to_string(srv->Port) + " " + DomainText(srv->Target);
   }
   if (const auto* caa = dynamic_cast<const TzvDnsCAARecord*>(&record))
     return std::to_string(caa->Flags) + " " + EscapedName(caa->Tag) + " " + QuotedText(caa->Value);
@@ -303,7 +306,7 @@ std::vector<std::string> RecordSectionLines(const TzvDnsRecordList& records,
     if (record->RecordType != record_type) continue;
     std::string line = ShownName(record->Name) + ", ";
     if (const auto* soa = dynamic_cast<const TzvDnsSOARecord*>(record.get())) {
-      line += EscapedName(soa->PrimaryNameServer) + ", " + EscapedName(soa->ResponsibleMailbox) +
+      line += DomainText(soa->PrimaryNameServer) + ", " + DomainText(soa->ResponsibleMailbox) +
               ", Serial " + std::to_string(soa->SerialNumber) + ", Refresh " +
               std::to_string(soa->Refresh) + ", Retry " + std::to_string(soa->Retry) + ", Expire " +
               std::to_string(soa->Expire) + ", Minimum " + std::to_string(soa->MinimumTTL);

@@ -20,6 +20,10 @@
 // way: "xn--caf-dma.test (café.test)".
 std::string EscapedName(const std::string& name);
 std::string ShownName(const std::string& name);
+// A domain name from an answer escaped as above, with the root (the empty name) written
+// "." as dig writes it: a null MX ("0 ."), an SRV target "." that says there is no such
+// service, a record the root owns. ShownName writes the root so too.
+std::string DomainText(const std::string& name);
 
 // Each section is a heading, one line per entry in list order and one empty line; an
 // empty list gives no lines at all.

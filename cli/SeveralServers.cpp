@@ -1,7 +1,10 @@
 #include "cli/SeveralServers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
+#include <system_error>
+#include <thread>
 
 #include "cli/ResultText.h"
 #include "dns/zvDnsMessage.h"
@@ -30,7 +33,7 @@ TServerAnswer ServerAnswerOf(const std::string& server, const TzvDnsMessage* res
   answer.ResponseCode = response->Header().ResponseCode;
   for (const auto& record : response->Answers()) {
     if (record->RecordType == kzvDnsTypeOPT) continue;
-    answer.Records.push_back(EscapedName(record->Name) + ' ' + DnsTypeText(record->RecordType) +
+    answer.Records.push_back(DomainText(record->Name) + ' ' + DnsTypeText(record->RecordType) +
                              ' ' + RecordDataText(*record));
   }
   std::sort(answer.Records.begin(), answer.Records.end());
@@ -81,4 +84,20 @@ std::vector<std::string> AgreementLines(const std::vector<TServerAnswer>& answer
 
 bool AnswersAgree(const std::vector<TServerAnswer>& answers) {
   return AgreementLines(answers).size() == 1;
+}
+
+void AskEachServer(std::size_t count, const std::function<void(std::size_t)>& ask) {
+  std::atomic<std::size_t> next = 0;
+  const auto take_servers = [&] {
+    for (std::size_t server = next++; server < count; server = next++) ask(server);
+  };
+  std::vector<std::jthread> threads;
+  threads.reserve(std::min(count, kServersAtOnce));
+  // A system short of threads gives fewer places, never a failure: the threads there are
+  // take the others' servers, and without any this one asks them all in turn.
+  try {
+    while (threads.size() < std::min(count, kServersAtOnce)) threads.emplace_back(take_servers);
+  } catch (const std::system_error&) {
+  }
+  if (threads.empty()) take_servers();
 }

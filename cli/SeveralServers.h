@@ -2,12 +2,27 @@
 // every name server, does a resolver say what the authoritative server says?
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 class TzvDnsMessage;
+
+// The most servers one question may be asked of (more is a usage error), and how many of
+// them are asked at once: each one asked holds a thread and its sockets, so the others
+// wait for a place and a silent one among them costs another time-out. What every
+// server's answer holds is kept until all have answered, so the first bound is also
+// what bounds the memory.
+inline constexpr std::size_t kMostServers = 1000;
+inline constexpr std::size_t kServersAtOnce = 64;
+
+// Calls ask(0) to ask(count - 1), each from one of at most kServersAtOnce threads that
+// take the servers in order as places come free (fewer when the system has no more to
+// give), and returns when every call has returned. `ask` must not throw.
+void AskEachServer(std::size_t count, const std::function<void(std::size_t)>& ask);
 
 // What one server answered, reduced to what is compared.
 struct TServerAnswer {

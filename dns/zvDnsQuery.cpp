@@ -298,14 +298,17 @@ TzvHostInfo* TzvDnsQuery::ExtractResults(std::int32_t record_type, const std::st
       ExtractNameServers(response_->Authorities());
       ExtractAliases();
       break;
-    case kzvDnsTypePTR:
+    case kzvDnsTypePTR: {
       host = ExtractHostNames();
+      // The caller asked about this text, and every name the PTR records gave (the first
+      // hosts of the list) answers for it, however many the address has.
+      const int names = hosts_->Count();
+      for (int i = 0; i < names; ++i) hosts_->Items(i)->IPAddress = name;
       ExtractHosts(response_->AdditionalRecords());
       ExtractNameServers(response_->Authorities());
       ExtractAliases();
-      // The caller asked about this text; the host found answers for it.
-      if (host != nullptr) host->IPAddress = name;
       break;
+    }
     case kzvDnsTypeNS:
       ExtractNameServers(response_->Answers());
       ExtractAliases();

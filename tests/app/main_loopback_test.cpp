@@ -113,13 +113,22 @@ TEST(ResolverAgainstNsd, PtrShowsBothNamesOfAnAddress) {
   TQtWaiterInstallation waiter;
   TfrmMain window;
   const Lines expected = {"====== Hosts ======",
-                          "first.pellamar.test, 47.0.0.127.in-addr.arpa",
+                          "first.pellamar.test, 127.0.0.47",
                           "second.pellamar.test, 127.0.0.47",
                           "",
                           "====== Nombre Servidores ======",
                           "ns1.pellamar.test",
                           ""};
   EXPECT_EQ(Resolve(window, 2, "127.0.0.47"), expected);
+}
+
+TEST(ResolverAgainstNsd, TheRootAsANameShowsAsADot) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  EXPECT_EQ(Resolve(window, 0, "nullmx.pellamar.test").at(1), "., Preference 0, ");
+  EXPECT_EQ(Resolve(window, 8, "_none._tcp.pellamar.test").at(1),
+            "_none._tcp.pellamar.test, Priority 0, Weight 0, Port 0, .");
 }
 
 TEST(ResolverAgainstNsd, NsShowsTheServersAndTheirAddresses) {

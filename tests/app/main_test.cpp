@@ -18,10 +18,12 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QWindow>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -672,6 +674,79 @@ TEST(MainWindowMemory, TheFormAndRecentServersComeBackInTheNextWindow) {
   EXPECT_EQ(w.RecentServerCompleter->completionCount(), 10);
   EXPECT_EQ(w.RecentServerCompleter->completionModel()->index(1, 0).data().toString(),
             "127.0.0.11");
+}
+
+TEST(MainWindowMemory, AHostileFileGivesAWindowThatFitsTheScreenAndTenRecentServers) {
+  QWidget huge;
+  huge.setGeometry(40, 40, 60000, 60000);
+  QSettings settings(QStringLiteral("Pellamar"), QStringLiteral("pellamar"));
+  settings.setValue(QStringLiteral("window/geometry"), huge.saveGeometry());
+  settings.setValue(QStringLiteral("servers/recent"),
+                    QString(".1,.2,.3,.4,.5,.6,.7,.8,.9,.10,.11").split(','));
+  settings.sync();
+  TWindowUnderTest t;
+  ShowAndActivate(t.window);
+  EXPECT_TRUE(t.window.screen()->availableGeometry().contains(t.window.frameGeometry()));
+  EXPECT_EQ(t.window.RecentServers().size(), 10);
+}
+
+// The list of recent servers, opened by the Down key, covers no field; Escape closes it,
+// so does the focus going elsewhere, and a click on the name field lands there, so that
+// what is typed next goes into the name field, not into the server field.
+TEST(RecentServers, TheListCoversNoFieldAndClosesOnEscapeFocusAndAClickThatGoesWhereAimed) {
+  TWindowUnderTest t;
+  TfrmMain& w = t.window;
+  ShowAndActivate(w);
+  w.btnResolver->click();
+  QWindow* window = w.windowHandle();
+  QAbstractItemView* popup = w.RecentServerCompleter->popup();
+  const auto open = [&] {
+    w.edtDnsServer->setFocus();
+    QTest::keyClick(window, Qt::Key_Down);
+    return popup->isVisible();
+  };
+  ASSERT_TRUE(open());
+  for (const QWidget* field : std::initializer_list<const QWidget*>{
+           w.edtDnsServer, w.cbTransport, w.edtName, w.cbNameType, w.edtPort, w.edtTimeOut})
+    EXPECT_FALSE(
+        popup->geometry().intersects(QRect(field->mapToGlobal(QPoint(0, 0)), field->size())));
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_FALSE(popup->isVisible());
+  ASSERT_TRUE(open());
+  w.edtTimeOut->setFocus();
+  EXPECT_FALSE(popup->isVisible());
+  ASSERT_TRUE(open());
+  QTest::mouseClick(window, Qt::LeftButton, {}, w.edtName->mapTo(&w, w.edtName->rect().center()));
+  EXPECT_FALSE(popup->isVisible());
+  QTest::keyClick(window, Qt::Key_End);
+  QTest::keyClick(window, 'x');
+  EXPECT_EQ(w.edtName->text(), "example.orgx");
+  EXPECT_EQ(w.edtDnsServer->text(), "192.168.0.1");
+}
+
+TEST(SeveralServers, AskedAFewDozenAtATimeAndNeverMoreThanTheLimit) {
+  std::atomic<int> asking = 0, most = 0, asked = 0;
+  TLookupServices services;
+  services.CreateLookup = [&]() -> std::unique_ptr<TDnsLookup> {
+    auto lookup = std::make_unique<TScriptedLookup>();
+    lookup->Script = [&](TScriptedLookup&, const TLookupCall&) {
+      most = std::max<int>(most, ++asking);  // a bound is checked, not the exact peak
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      ++asked;
+      --asking;
+    };
+    return lookup;
+  };
+  TfrmMain w(services);
+  for (const int servers : {200, 1001}) {
+    w.edtDnsServer->setText(QStringLiteral("127.0.0.1 ").repeated(servers));
+    w.btnResolver->click();
+  }
+  EXPECT_EQ(asked, 200);
+  EXPECT_LE(most, 64);
+  const Lines pane = PaneLines(w);
+  EXPECT_EQ(Lines(pane.end() - 2, pane.end()), kErrorLines);
+  EXPECT_EQ(w.StatusPanels[1]->text(), "datos no válidos");
 }
 
 TEST(MainWindowResults, SavedWithHeadersClearedAndAListedServerTakenIntoTheForm) {

@@ -96,6 +96,9 @@ TEST(CliModes, ShortPrintsTheAnswerDataOnly) {
   EXPECT_EQ(RunAt127({"--short", "multi.pellamar.test"}).out, "127.0.0.45\n127.0.0.46\n");
   EXPECT_EQ(RunAt127({"--short", "alias2.pellamar.test"}).out,
             "www.pellamar.test\nhost4.pellamar.test\n127.0.0.44\n");
+  // A null MX and a service that is not there name the root.
+  EXPECT_EQ(RunAt127({"--short", "mx", "nullmx.pellamar.test"}).out, "0 .\n");
+  EXPECT_EQ(RunAt127({"--short", "srv", "_none._tcp.pellamar.test"}).out, "0 0 0 .\n");
   const CliRun failed = RunAt127({"--short", "nosuch.pellamar.test"});
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.out, "");
@@ -229,6 +232,23 @@ TEST(CliSeveralServers, AskedAtOnceComparedAndASilentOneCostsOneTimeOut) {
   EXPECT_EQ(PythonReads(run.out.substr(run.out.find('\n') + 1),
                         "(d['server'], d['answer'][0]['data'], d['agree'])"),
             "('127.0.0.5', '10.5.0.7', False)");
+}
+
+// Many copies of one server: up to the limit every one is asked (a few dozen at a time)
+// and answers; one more is refused before anything is sent.
+TEST(CliSeveralServers, AsManyAsTheLimitAreAllAskedAndOneMoreIsAUsageError) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  std::vector<std::string> arguments(1000, "@127.0.0.1");
+  arguments.insert(arguments.end(), {"--short", "host4.pellamar.test"});
+  CliRun run = RunCliCaptured(arguments);
+  EXPECT_EQ(run.status, 0);
+  std::string each;
+  for (int i = 0; i < 1000; ++i) each += ";; server 127.0.0.1\n127.0.0.44\n";
+  EXPECT_EQ(run.out, each + ";; the answers agree\n");
+  arguments.push_back("@127.0.0.1");
+  run = RunCliCaptured(arguments);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("at most 1000 servers"), std::string::npos) << run.err;
 }
 
 // A batch file of good, bad and failing lines against the 5,000-name zone on 127.0.0.4,

@@ -4,6 +4,7 @@
 
 #include "base/SysUtils.h"
 #include "cli/JsonText.h"
+#include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 
 namespace {
@@ -172,12 +173,19 @@ TEST(HostileNames, NoFormatterLetsAControlThrough) {
   EXPECT_EQ(QuotedText("\xE2\x80\x8B\\\""), R"("\226\128\139\\\"")");
 }
 
-TEST(ResultText, ARecordLineNamesTheRootAsDigDoes) {
+TEST(ResultText, TheRootIsWrittenAsADotWhereverANameIsShown) {
   TzvDnsNSRecord ns;
   ns.Name = "";
   ns.TTL = 518400;
   ns.NameServer = "a.root-servers.net";
   EXPECT_EQ(RecordLine(ns), ".\t518400\tIN\tNS\ta.root-servers.net");
+  // A null MX and an SRV record saying there is no such service name the root.
+  EXPECT_EQ(RecordDataText(TzvDnsMXRecord()), "0 .");
+  EXPECT_EQ(RecordDataText(TzvDnsSRVRecord()), "0 0 0 .");
+  EXPECT_EQ(RecordDataText(TzvDnsSOARecord()), ". . 0 0 0 0 0");
+  TzvMailServerList mail;
+  AddMx(mail, "", 0, "");
+  EXPECT_EQ(MailServerLines(mail)[1], "., Preference 0, ");
 }
 
 }  // namespace

@@ -187,13 +187,13 @@ TEST(NsdLookups, ResolveIPListsTheAliasesItPassed) {
   EXPECT_EQ(Strings(query->Aliases()), (Lines{"alias2.pellamar.test", "www.pellamar.test"}));
 }
 
-TEST(NsdLookups, ResolveHostNameWithTwoPtrRecordsReturnsTheSecondWithTheTextAsked) {
+TEST(NsdLookups, ResolveHostNameWithTwoPtrRecordsGivesBothTheTextAskedAndReturnsTheSecond) {
   REQUIRE_LOOPBACK_NAMESPACE();
   auto query = QueryOf("127.0.0.1");
   TzvHostInfo* host = query->ResolveHostName("127.0.0.47");
   EXPECT_EQ(query->Request().Queries().Items(0)->Name, "47.0.0.127.in-addr.arpa");
-  EXPECT_EQ(Hosts(*query), (Lines{"first.pellamar.test 47.0.0.127.in-addr.arpa",
-                                  "second.pellamar.test 127.0.0.47"}));
+  EXPECT_EQ(Hosts(*query),
+            (Lines{"first.pellamar.test 127.0.0.47", "second.pellamar.test 127.0.0.47"}));
   EXPECT_EQ(host, query->Hosts().Items(1));
   EXPECT_EQ(Strings(query->NameServers()), (Lines{"ns1.pellamar.test"}));
 

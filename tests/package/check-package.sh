@@ -143,6 +143,19 @@ same "completing -- offers the long options" "$(grep -E '^--' <<<"$help_options"
 same "nothing is offered after TYPE and NAME" "" "$(complete_words pellamar-cli mx pellamar.test '')"
 same "nothing is offered after --list-dns" "" "$(complete_words pellamar-cli --list-dns '')"
 
+# ---- configuring without GoogleTest ----
+# run.sh's configuration, on a machine with only what run.sh installs, builds the window
+# without the test framework; test.sh's, which is there for the suite, stops at once.
+configure_as() {
+  local line
+  line=$(grep -m1 -E '^cmake -S \. -B build ' "$1" | sed -E 's/ *(>|&&).*//')
+  [ -n "$line" ] || return 2
+  ${line/-B build/-B $work/configure-$1} -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON
+}
+check "run.sh's configuration needs no GoogleTest" configure_as run.sh
+check "test.sh's configuration stops without GoogleTest" \
+  bash -c "$(declare -f configure_as); work=$work configure_as test.sh; [ \$? -eq 1 ]"
+
 # ---- the Debian package ----
 if ! deb=$(scripts/build-deb.sh "$build_dir" 2>"$work/why"); then
   fail "scripts/build-deb.sh builds the package"
