@@ -240,7 +240,7 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
   // account for every byte: data its fields leave over is malformed, not padding to skip,
   // or a five-byte A record would pass for the four bytes read of it.
   if (data < position && typeid(*this) != typeid(TzvDnsRecord)) {
-    throw EzvDnsError(Format(SzvDnsDataLeftOver, position - data, RecordType),
+    throw EzvDnsError(Format(SzvDnsDataLeftOver, RecordType, data - start, DataLength),
                       kzvDnsErrInvalidSize);
   }
 }

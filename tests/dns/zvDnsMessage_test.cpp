@@ -492,10 +492,12 @@ TEST(ParseMessage, SkipsUnknownTypesByRdLengthAndRefusesUnreadData) {
   EXPECT_EQ(dynamic_cast<TzvDnsARecord*>(message.AdditionalRecords()[0])->IPAddress, "10.0.0.1");
 
   // An A record of six bytes is malformed, not the address of its first four.
-  EXPECT_EQ(DnsErrorOf([&] {
-              ParseBytes(message, OneAnswer(kzvDnsTypeA, 1, {1, 2, 3, 4, 5, 6}, -1, true));
-            }),
-            std::make_pair(-1, std::string("Malformed record: 2 bytes after the data of type 1")));
+  EXPECT_EQ(
+      DnsErrorOf([&] {
+        ParseBytes(message, OneAnswer(kzvDnsTypeA, 1, {1, 2, 3, 4, 5, 6}, -1, true));
+      }),
+      std::make_pair(
+          -1, std::string("Malformed record of type 1: its fields take 4 of its 6 data bytes")));
 }
 
 // Each type's data decodes to its class, and with a byte too many (or its fixed fields cut
