@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <typeinfo>
 
 #include "base/ScopeExit.h"
 #include "dns/zvDnsName.h"
@@ -230,13 +231,18 @@ void TzvDnsRecord::ReadRecordRest(const TzvByteArray& buffer, std::int32_t& posi
   cursor.Skip(static_cast<std::size_t>(DataLength));
   position = cursor.Position();
   if (DataLength == 0 && (wire_class == kClassNone || wire_class == kClassAny)) return;
-  // The parser reads from a copy; whatever it leaves unread is skipped, so the next
-  // record starts where the data length says.
   std::int32_t data = start;
   decoding_names_ = names;
   auto forget_names = ScopeExit([this] { decoding_names_ = nullptr; });
   ParseData(buffer, data);
   if (data > position) RaiseDnsInvalidSize();
+  // A record of a type the codec has no class for keeps its data opaque. A typed one must
+  // account for every byte: data its fields leave over is malformed, not padding to skip,
+  // or a five-byte A record would pass for the four bytes read of it.
+  if (data < position && typeid(*this) != typeid(TzvDnsRecord)) {
+    throw EzvDnsError(Format(SzvDnsDataLeftOver, RecordType, data - start, DataLength),
+                      kzvDnsErrInvalidSize);
+  }
 }
 
 TzvWireCursor TzvDnsRecord::DataCursor(const TzvByteArray& buffer, std::int32_t position) const {
@@ -615,6 +621,10 @@ void TzvDnsTXTRecord::BuildData(TzvByteArray& buffer, std::int32_t& position) {
 
 void TzvDnsTXTRecord::ParseData(const TzvByteArray& buffer, std::int32_t& position) {
   TzvDnsRecord::ParseData(buffer, position);
-  // Only the first character-string is kept; the rest goes with the unread data.
+  const std::size_t end = DataEnd(buffer, position);
   Text = ReadCharacterString(buffer, position);
+  // Only the first character-string is kept; the others must still be whole strings.
+  TzvWireCursor rest(buffer.Bytes().first(end), position);
+  while (rest.Remaining() > 0) rest.Skip(rest.ReadByte());
+  position = rest.Position();
 }

@@ -76,7 +76,8 @@ class TzvDnsMessageHeader {
 
 // One question or resource record. The base class carries what every record shares and
 // treats its data as opaque (skipped when read, nothing written); the typed records
-// below read and write their own data.
+// below read and write their own data, and a received one whose fields leave some of its
+// data unread is malformed.
 class TzvDnsRecord : public TPersistent {
  public:
   std::string ClassName() const override { return "TzvDnsRecord"; }

@@ -101,9 +101,10 @@ using TEcdsaSignature = std::unique_ptr<ECDSA_SIG, TECDSA_SIG_freeFree>;
 
 using Bytes = std::span<const std::uint8_t>;
 
-// The largest RSA modulus a zone may sign with; a larger one would only make a hostile
-// answer cost more to check.
+// The largest RSA modulus and exponent a zone may sign with (RFC 3110 limits both to 4096
+// bits); larger ones would only make a hostile answer cost more to check.
 constexpr std::size_t kMaxRsaModulusBytes = 4096 / 8;
+constexpr std::size_t kMaxRsaExponentBytes = 4096 / 8;
 
 TBignum Bignum(Bytes bytes) {
   return TBignum(Crypto().BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr));
@@ -139,6 +140,9 @@ TPkey RsaKey(Bytes wire, std::size_t& modulus_size) {
   if (exponent_size == 0 || wire.size() - at <= exponent_size) return nullptr;
   const Bytes exponent = wire.subspan(at, exponent_size);
   const Bytes modulus = wire.subspan(at + exponent_size);
+  // Refused before OpenSSL sees them: with a long exponent every check of a signature costs
+  // as much as making one. Leading zeros are malformed (RFC 3110), so the length is the size.
+  if (exponent.size() > kMaxRsaExponentBytes || exponent[0] == 0) return nullptr;
   if (modulus.size() > kMaxRsaModulusBytes || modulus[0] == 0) return nullptr;
   modulus_size = modulus.size();
   const TBignum n = Bignum(modulus);

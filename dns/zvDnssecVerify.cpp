@@ -156,16 +156,32 @@ TzvRRsetVerdict VerifyRRset(std::span<const TzvDnsRecord* const> rrset,
                             const TzvDnsRRSIGRecord& rrsig,
                             std::span<const TzvDnsDNSKEYRecord* const> keys, std::uint32_t now) {
   if (rrset.empty()) return Verdict(TzvRRsetCheck::Malformed, "no records to check");
+  // The signed data takes the first record's owner and class for the whole set, so a record
+  // of another owner or class would be vouched for under a name it does not have.
+  const Bytes owner = CanonicalName(rrset.front()->Name);
+  const TzvDnsRecordClass record_class = rrset.front()->RecordClass;
   for (const TzvDnsRecord* record : rrset) {
     if (record->RecordType != rrsig.TypeCovered)
       return Verdict(TzvRRsetCheck::Malformed, "RRSIG covers another type");
+    if (record->RecordClass != record_class || CanonicalName(record->Name) != owner)
+      return Verdict(TzvRRsetCheck::Malformed, "the records are not one RRset");
   }
-  const Bytes owner = CanonicalName(rrset.front()->Name);
+  if (rrsig.RecordClass != record_class || CanonicalName(rrsig.Name) != owner)
+    return Verdict(TzvRRsetCheck::Malformed, "RRSIG belongs to another owner or class");
   if (rrsig.Labels > LabelCount(owner))
     return Verdict(TzvRRsetCheck::Malformed, "RRSIG has more labels than its owner");
   const Bytes signer = CanonicalName(rrsig.SignerName);
   if (!IsWithin(owner, signer))
     return Verdict(TzvRRsetCheck::Malformed, "RRSIG signer is not the owner or above it");
+  // A wildcard is expanded only inside its zone: fewer labels than the signer has would make
+  // the answer come from a "*" above the zone that signed it.
+  if (rrsig.Labels < LabelCount(signer))
+    return Verdict(TzvRRsetCheck::Malformed, "RRSIG claims a wildcard above its signer");
+  // A zone's keys are signed by the zone itself, and its DS records by its parent.
+  if (rrsig.TypeCovered == kzvDnsTypeDNSKEY && signer != owner)
+    return Verdict(TzvRRsetCheck::Malformed, "DNSKEY RRSIG is not signed by its own zone");
+  if (rrsig.TypeCovered == kzvDnsTypeDS && signer == owner)
+    return Verdict(TzvRRsetCheck::Malformed, "DS RRSIG is signed by the child zone");
   if (SerialBefore(now, rrsig.Inception))
     return Verdict(TzvRRsetCheck::NotYetValid, "RRSIG validity period has not begun");
   if (SerialBefore(rrsig.Expiration, now))
@@ -174,7 +190,9 @@ TzvRRsetVerdict VerifyRRset(std::span<const TzvDnsRecord* const> rrset,
     return Verdict(TzvRRsetCheck::Unsupported,
                    "algorithm " + std::to_string(rrsig.Algorithm) + " is not supported");
 
-  const Bytes signed_data = RRsetSignedData(rrsig, rrset);
+  // Put together only once a key fits: a signature no key answers to costs no more than
+  // the checks above, however large the set it claims to cover.
+  Bytes signed_data;
   int tried = 0;
   for (const TzvDnsDNSKEYRecord* key : keys) {
     if (key->Algorithm != rrsig.Algorithm || key->Protocol != 3 ||
@@ -186,6 +204,7 @@ TzvRRsetVerdict VerifyRRset(std::span<const TzvDnsRecord* const> rrset,
     if (++tried > kzvMaxKeysPerTag)
       return Verdict(TzvRRsetCheck::Invalid,
                      "too many DNSKEYs share the key tag " + std::to_string(rrsig.KeyTag));
+    if (tried == 1) signed_data = RRsetSignedData(rrsig, rrset);
     if (CheckDnssecSignature(rrsig.Algorithm, key->PublicKey, signed_data, rrsig.Signature) ==
         TzvSignatureCheck::Valid)
       return {TzvRRsetCheck::Valid, "", key};

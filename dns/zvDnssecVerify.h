@@ -47,8 +47,10 @@ inline constexpr int kzvMaxKeysPerTag = 4;
 inline constexpr int kzvMaxSignaturesPerRRset = 8;
 
 // Checks the RRset against one RRSIG with the zone's keys at `now` (seconds since 1970,
-// compared as RFC 4034's serial numbers). The RRSIG must cover the set's type, its signer
-// must be the owner or an ancestor of it, and its labels no more than the owner has.
+// compared as RFC 4034's serial numbers). The records must be one set (one owner, class and
+// type), the RRSIG of that owner and class and of that type; its signer must be the owner or
+// an ancestor of it (the owner itself for DNSKEY, an ancestor for DS), and its labels no more
+// than the owner has and no fewer than the signer has.
 TzvRRsetVerdict VerifyRRset(std::span<const TzvDnsRecord* const> rrset,
                             const TzvDnsRRSIGRecord& rrsig,
                             std::span<const TzvDnsDNSKEYRecord* const> keys, std::uint32_t now);

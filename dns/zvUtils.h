@@ -37,6 +37,11 @@ inline constexpr const char* SzvDnsOptMoreThanOne = "more than one in the messag
 inline constexpr const char* SzvDnsOptNotRoot = "owner name is not the root";
 inline constexpr const char* SzvDnsOptOptionPastEnd = "an option runs past the record's data";
 
+// A received record whose fields end before its data does (code -1): its type, the bytes
+// its fields take and its data length.
+inline constexpr const char* SzvDnsDataLeftOver =
+    "Malformed record of type %d: its fields take %d of its %d data bytes";
+
 // Encoding refusals: the message would not fit its buffer, or a name breaks the limits
 // of the wire form (a longer label would read back as a compression pointer).
 inline constexpr const char* SzvDnsMessageTooLong = "The message is longer than %d bytes";

@@ -6,16 +6,22 @@
 // answer's signatures up to the root, whose key (an Ed25519 key made from a fixed seed, the
 // one the seeds are signed with) is the trust anchor.
 //
-// Beyond "no crash, no hang": nothing escapes ValidateAnswer but the codec's error for an
-// answer whose owner names have no canonical form (a failed question makes the verdict
-// indeterminate); the validator asks only for keys and DS records; a secure verdict
+// Beyond "no crash, no hang": nothing escapes ValidateAnswer (a failed question makes the
+// verdict indeterminate); the validator asks only for keys and DS records; a secure verdict
 // was reached from the trust anchor and, for records, through a signature; an insecure one
-// has no reason, a bogus or indeterminate one always has.
+// has no reason, a bogus or indeterminate one always has. And a secure chain stays secure
+// after a change only where no signature reaches: a few bytes of the messages it read are
+// changed in turn (where is drawn from the input), and a verdict still secure means that
+// every record set of their answer and authority sections that a signature of the chain's
+// keys verified is still there, record for record in canonical form, under such a signature.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dns/zvDnsRecordTypes.h"
@@ -25,6 +31,8 @@
 #include "fuzz/FuzzCheck.h"
 
 namespace {
+
+using Bytes = std::vector<std::uint8_t>;
 
 // Inside the window of the seeds' signatures (2023-11-14 to 2027-01-15).
 constexpr std::uint32_t kNow = 1750000000;
@@ -89,14 +97,12 @@ bool Holds(const TzvDnsMessage& answer, bool signature) {
   return false;
 }
 
-}  // namespace
+using Messages = std::vector<std::span<const std::uint8_t>>;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto messages = SplitMessages({data, size});
-  if (messages.empty()) return 0;
-  const std::unique_ptr<TzvDnsMessage> answer = Decode(messages.front());
-  if (answer == nullptr) return 0;
-
+// The verdict on the first message with the others as the answers to the validator's
+// questions, in turn; `asked` receives how many of them it used.
+TzvDnssecResult Validate(const TzvDnsMessage& answer, const Messages& messages,
+                         std::size_t& asked) {
   std::size_t next = 1;
   TzvDnssecAsk ask = [&](const std::string&, std::int32_t type) -> std::unique_ptr<TzvDnsMessage> {
     FUZZ_CHECK(type == kzvDnsTypeDNSKEY || type == kzvDnsTypeDS);
@@ -107,8 +113,127 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   TzvDnssecValidator validator(ask, Anchors(), kNow);
   // Every failure of the validator's own becomes a verdict: nothing may escape.
-  const TzvDnssecResult result = validator.ValidateAnswer(*answer);
+  TzvDnssecResult result = validator.ValidateAnswer(answer);
+  asked = next - 1;
+  return result;
+}
 
+// One record set of a message: section, owner in canonical form, type and class.
+using SetKey = std::tuple<int, Bytes, std::int32_t, int>;
+
+// The canonical forms a message's record sets were verified in: for each set of the answer
+// and authority sections, the data each RRSIG over it signed (its fields, then the set's
+// records) that one of `keys` verifies. A record whose owner has no canonical form belongs
+// to no set.
+std::map<SetKey, std::vector<Bytes>> SignedSets(const TzvDnsMessage& message,
+                                                const std::vector<const TzvDnsDNSKEYRecord*>& keys,
+                                                bool verify) {
+  std::map<SetKey, std::vector<Bytes>> signed_sets;
+  const TzvDnsRecordList* sections[] = {&message.Answers(), &message.Authorities()};
+  for (int section = 0; section < 2; ++section) {
+    std::map<SetKey, std::vector<const TzvDnsRecord*>> sets;
+    std::vector<std::pair<SetKey, const TzvDnsRRSIGRecord*>> signatures;
+    for (const auto& record : *sections[section]) {
+      try {
+        const Bytes owner = DnssecCanonicalName(record->Name);
+        if (const auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(record.get())) {
+          signatures.emplace_back(SetKey{section, owner, rrsig->TypeCovered, rrsig->RecordClass},
+                                  rrsig);
+        } else {
+          sets[SetKey{section, owner, record->RecordType, record->RecordClass}].push_back(
+              record.get());
+        }
+      } catch (const EzvDnsError&) {
+      }
+    }
+    for (const auto& [set, rrsig] : signatures) {
+      const auto records = sets.find(set);
+      if (records == sets.end()) continue;
+      try {
+        if (verify &&
+            VerifyRRset(records->second, *rrsig, keys, kNow).Check != TzvRRsetCheck::Valid)
+          continue;
+        Bytes data = RRsetSignedData(*rrsig, records->second);
+        data.insert(data.end(), rrsig->Signature.begin(), rrsig->Signature.end());
+        signed_sets[set].push_back(std::move(data));
+      } catch (const EzvDnsError&) {
+      }
+    }
+  }
+  return signed_sets;
+}
+
+// Whether every set `before` holds is still signed as it was in `after` (the sets of the
+// changed message under every RRSIG, verified or not): one of its signed forms is there.
+bool StillSigned(const std::map<SetKey, std::vector<Bytes>>& before,
+                 const std::map<SetKey, std::vector<Bytes>>& after) {
+  for (const auto& [set, forms] : before) {
+    const auto now = after.find(set);
+    if (now == after.end()) return false;
+    bool kept = false;
+    for (const Bytes& form : forms)
+      kept = kept || std::find(now->second.begin(), now->second.end(), form) != now->second.end();
+    if (!kept) return false;
+  }
+  return true;
+}
+
+// FNV-1a, to draw the changes from the input itself (so a crash reproduces from it).
+std::uint64_t Hash(std::span<const std::uint8_t> bytes) {
+  std::uint64_t hash = 14695981039346656037u;
+  for (const std::uint8_t b : bytes) hash = (hash ^ b) * 1099511628211u;
+  return hash;
+}
+
+constexpr int kChangesPerSecureChain = 8;
+
+// The secure chain of `messages` (of which the validator read `asked` replies) with one
+// byte changed at a time: secure again only if no signed set was touched.
+void CheckChangesAfterSigning(std::span<const std::uint8_t> input, const Messages& messages,
+                              std::size_t asked) {
+  std::vector<std::unique_ptr<TzvDnsMessage>> decoded;
+  std::vector<const TzvDnsDNSKEYRecord*> keys;
+  const auto anchors = Anchors();
+  keys.push_back(dynamic_cast<const TzvDnsDNSKEYRecord*>(anchors.front().get()));
+  for (std::size_t i = 0; i <= asked; ++i) {
+    decoded.push_back(Decode(messages[i]));
+    if (decoded.back() == nullptr) continue;
+    for (const TzvDnsRecordList* list : {&decoded.back()->Answers(), &decoded.back()->Authorities(),
+                                         &decoded.back()->AdditionalRecords()})
+      for (const auto& record : *list)
+        if (const auto* key = dynamic_cast<const TzvDnsDNSKEYRecord*>(record.get()))
+          keys.push_back(key);
+  }
+  std::uint64_t draw = Hash(input);
+  for (int change = 0; change < kChangesPerSecureChain; ++change) {
+    draw = draw * 6364136223846793005u + 1442695040888963407u;
+    const std::size_t which = static_cast<std::size_t>(draw >> 40) % (asked + 1);
+    if (decoded[which] == nullptr || messages[which].empty()) continue;
+    Bytes changed(messages[which].begin(), messages[which].end());
+    changed[static_cast<std::size_t>(draw >> 8) % changed.size()] ^=
+        static_cast<std::uint8_t>(1 + (draw >> 32) % 255);
+    const std::unique_ptr<TzvDnsMessage> message = Decode(changed);
+    if (message == nullptr) continue;
+    Messages chain = messages;
+    chain[which] = changed;
+    std::size_t unused = 0;
+    const TzvDnsMessage& answer = which == 0 ? *message : *decoded[0];
+    if (Validate(answer, chain, unused).Verdict != TzvDnssecVerdict::Secure) continue;
+    FUZZ_CHECK(
+        StillSigned(SignedSets(*decoded[which], keys, true), SignedSets(*message, keys, false)));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto messages = SplitMessages({data, size});
+  if (messages.empty()) return 0;
+  const std::unique_ptr<TzvDnsMessage> answer = Decode(messages.front());
+  if (answer == nullptr) return 0;
+
+  std::size_t asked = 0;
+  const TzvDnssecResult result = Validate(*answer, messages, asked);
   switch (result.Verdict) {
     case TzvDnssecVerdict::Secure: {
       FUZZ_CHECK(result.Reason.empty());
@@ -118,6 +243,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (const std::string& line : result.Chain)
         anchored = anchored || line.ends_with(" is a trust anchor");
       FUZZ_CHECK(anchored);
+      CheckChangesAfterSigning({data, size}, messages, asked);
       break;
     }
     case TzvDnssecVerdict::Insecure:

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "bench/fixtures/MxAnswerFixture.h"
+#include "dns/zvDnsRecordTypes.h"
 #include "tests/support/FailingRandomSource.h"
 #include "tests/support/MessageBytes.h"
 #include "tests/support/Sanitizers.h"
@@ -481,7 +482,7 @@ Bytes OneAnswer(std::uint16_t type, std::uint16_t klass, const Bytes& data, int 
   return bytes;
 }
 
-TEST(ParseMessage, SkipsUnknownTypesAndUnreadDataByRdLength) {
+TEST(ParseMessage, SkipsUnknownTypesByRdLengthAndRefusesUnreadData) {
   TzvDnsMessage message;
   ParseBytes(message, OneAnswer(28, 1, Bytes(16, 0xAA), -1, true));
   const TzvDnsRecord* unknown = message.Answers()[0];
@@ -490,9 +491,75 @@ TEST(ParseMessage, SkipsUnknownTypesAndUnreadDataByRdLength) {
   EXPECT_EQ(unknown->DataLength, 16);
   EXPECT_EQ(dynamic_cast<TzvDnsARecord*>(message.AdditionalRecords()[0])->IPAddress, "10.0.0.1");
 
-  ParseBytes(message, OneAnswer(kzvDnsTypeA, 1, {1, 2, 3, 4, 5, 6}, -1, true));
-  EXPECT_EQ(dynamic_cast<TzvDnsARecord*>(message.Answers()[0])->IPAddress, "1.2.3.4");
-  EXPECT_EQ(message.AdditionalRecords().Count(), 1);
+  // An A record of six bytes is malformed, not the address of its first four.
+  EXPECT_EQ(
+      DnsErrorOf([&] {
+        ParseBytes(message, OneAnswer(kzvDnsTypeA, 1, {1, 2, 3, 4, 5, 6}, -1, true));
+      }),
+      std::make_pair(
+          -1, std::string("Malformed record of type 1: its fields take 4 of its 6 data bytes")));
+}
+
+// Each type's data decodes to its class, and with a byte too many (or its fixed fields cut
+// short) is the codec's size error. Every case is an additional record owned by the root.
+TEST(ParseMessage, RecordDataMustBeExactlyWhatItsFieldsTake) {
+  struct Case {
+    std::uint16_t type;
+    Bytes data;
+    const char* decoded;
+    Bytes malformed;     // none: no length of the data can be wrong
+    bool plain = false;  // through the plain codec rather than the extended one
+  };
+  const auto plus = [](Bytes bytes, std::uint8_t more) {
+    bytes.push_back(more);
+    return bytes;
+  };
+  const Bytes name = {1, 'n', 0}, soa = plus(Bytes(21, 0), 1), rrsig = plus(Bytes(18, 1), 0);
+  const Case cases[] = {
+      {1, {1, 2, 3, 4}, "TzvDnsARecord", {1, 2, 3, 4, 5}},
+      {2, name, "TzvDnsNSRecord", plus(name, 0)},
+      {5, name, "TzvDnsCNAMERecord", plus(name, 1)},
+      {6, soa, "TzvDnsSOARecord", plus(soa, 0)},
+      {12, name, "TzvDnsPTRRecord", plus(name, 0)},
+      {15, {0, 10, 0}, "TzvDnsMXRecord", {0, 10, 0, 0}},
+      {16, {2, 'a', 'b', 1, 'c'}, "TzvDnsTXTRecord", {2, 'a', 'b', 2, 'c'}, true},
+      {16, {2, 'a', 'b', 1, 'c'}, "TzvDnsTXTStringsRecord", {2, 'a', 'b', 2, 'c'}},
+      {28, Bytes(16, 1), "TzvDnsAAAARecord", Bytes(17, 1)},
+      {28, Bytes(17, 1), "TzvDnsRecord", {}, true},  // kept opaque by the plain codec
+      {33, {0, 1, 0, 2, 0, 3, 0}, "TzvDnsSRVRecord", {0, 1, 0, 2, 0, 3, 0, 9}},
+      {39, name, "TzvDnsGenericRecord", {}},
+      {41, {0, 10, 0, 1, 0xEE}, "TzvDnsOPTRecord", {0, 10, 0, 2, 0xEE}},
+      {43, {0, 1, 8, 2, 0xAA}, "TzvDnsDSRecord", {0, 1, 8}},
+      {46, rrsig, "TzvDnsRRSIGRecord", Bytes(17, 1)},
+      {47, {0, 0, 1, 0x40}, "TzvDnsNSECRecord", {0, 0, 1, 0x40, 0}},
+      {48, {1, 1, 3, 15, 0xAA}, "TzvDnsDNSKEYRecord", {1, 1, 3}},
+      {50, {1, 0, 0, 0, 0, 1, 0xAA}, "TzvDnsNSEC3Record", {1, 0, 0, 0, 0, 1}},
+      {51, {1, 0, 0, 0, 0}, "TzvDnsNSEC3PARAMRecord", {1, 0, 0, 0, 0, 7}},
+      {59, {0, 1, 8, 2, 0xAA}, "TzvDnsCDSRecord", {0, 1}},
+      {60, {1, 1, 3, 15, 0xAA}, "TzvDnsCDNSKEYRecord", {1}},
+      {257, {0, 5, 'i', 's', 's', 'u', 'e'}, "TzvDnsCAARecord", {0, 5, 'i', 's', 's', 'u'}},
+      {65280, {1, 2, 3}, "TzvDnsGenericRecord", {}},
+  };
+  for (const Case& c : cases) {
+    for (const Bytes* data : {&c.data, &c.malformed}) {
+      if (data->empty()) continue;
+      Bytes bytes;
+      Put(bytes, {0x0001, 0x8180, 0, 0, 0, 1});
+      bytes.push_back(0x00);
+      Put(bytes, {c.type, 1, 0, 60, static_cast<std::uint16_t>(data->size())});
+      bytes.insert(bytes.end(), data->begin(), data->end());
+      std::unique_ptr<TzvDnsMessage> message =
+          c.plain ? std::make_unique<TzvDnsMessage>() : std::make_unique<TzvDnsExtendedMessage>();
+      const auto error = DnsErrorOf([&] { ParseBytes(*message, bytes); });
+      if (data == &c.malformed) {
+        EXPECT_EQ(error.first, -1) << c.type << " of " << data->size() << " bytes";
+        continue;
+      }
+      ASSERT_EQ(error.first, 0) << c.type << ": " << error.second;
+      EXPECT_EQ(message->AdditionalRecords()[0]->ClassName(), c.decoded) << c.type;
+      EXPECT_EQ(message->AdditionalRecords()[0]->RecordType, c.type);
+    }
+  }
 }
 
 TEST(ParseMessage, RejectsDataThatOverrunsRdLengthOrTheDatagram) {

@@ -156,6 +156,15 @@ TEST(DnssecSignatures, MalformedRsaKeysAreRefused) {
   Bytes huge{1, 3};
   huge.resize(2 + 513, 0xFF);
   EXPECT_EQ(CheckDnssecSignature(kzvDnssecRsaSha256, huge, data, Bytes(513)), Check::BadKey);
+  // An exponent past 4096 bits, and one with a leading zero, before a 2048-bit modulus.
+  Bytes long_exponent{0, 0x02, 0x01};
+  long_exponent.resize(3 + 513 + 256, 0xFF);
+  EXPECT_EQ(CheckDnssecSignature(kzvDnssecRsaSha256, long_exponent, data, Bytes(256)),
+            Check::BadKey);
+  Bytes padded_exponent{2, 0, 3};
+  padded_exponent.resize(3 + 256, 0xFF);
+  EXPECT_EQ(CheckDnssecSignature(kzvDnssecRsaSha256, padded_exponent, data, Bytes(256)),
+            Check::BadKey);
 }
 
 TEST(DsDigests, TheRootKeysDigestIsTheOneIanaPublishes) {
