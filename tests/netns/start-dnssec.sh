@@ -187,7 +187,7 @@ sign edited.example. edited.example ECDSAP256SHA256 "" ""
 sign kid.d.cases.example. kid.d.cases.example ECDSAP256SHA256 "" ""
 cat "$keys/kid.d.cases.example.ds" >>"$work/cases.example.zone"
 sign cases.example. cases.example ECDSAP256SHA256 "" ""
-sign evil.example. evil.example ECDSAP256SHA256 "" ""
+sign evil.example. evil.example ED25519 "" ""
 sign evil3.example. evil3.example ECDSAP256SHA256 "" "" "${nsec3[@]}"
 sign evil151.example. evil151.example ECDSAP256SHA256 "" "" -n -a 1 -s AABBCCDD -t 151
 
