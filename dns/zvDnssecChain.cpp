@@ -316,6 +316,9 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
                       "referral to " + ShownZone(DnssecCanonicalName(cut->Name)) +
                           (cut->Name.empty() ? "" : ".") + ", not an answer");
     }
+    if (question.RecordType == kzvDnsTypeRRSIG)
+      return Result(TzvDnssecVerdict::Indeterminate,
+                    "signatures alone prove nothing: RRSIG records are not signed themselves");
     const Bytes name = DnssecCanonicalName(question.Name);
     if (!AnchorOver(name))
       return Result(TzvDnssecVerdict::Indeterminate,
@@ -344,9 +347,6 @@ TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer) {
     std::pair<Bytes, std::int32_t> set{DnssecCanonicalName(record->Name), record->RecordType};
     if (std::find(sets.begin(), sets.end(), set) == sets.end()) sets.push_back(std::move(set));
   }
-  if (sets.empty() && answer.Answers().Count() > 0)
-    return Result(TzvDnssecVerdict::Indeterminate,
-                  "signatures alone prove nothing: RRSIG records are not signed themselves");
 
   // From the question's name along its CNAME and DNAME records to the chain's end: the
   // sets met on the way are the answer, each with whether a DNAME made it.

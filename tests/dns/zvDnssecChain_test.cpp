@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "base/Base64.h"
 #include "dns/zvDnsNsecRecords.h"
+#include "dns/zvDnsQuery.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnsRrsigRecord.h"
 #include "dns/zvDnssecCrypto.h"
@@ -554,6 +556,38 @@ TEST(DnssecChain, AnUnansweredQuestionDoesNotUndoABogusFinding) {
         << result.Reason;
     EXPECT_TRUE(result.Covered);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// One deadline bounds a lookup and its chain: each chain question waits at most what is
+// left of it, and none is asked once it has passed (nothing is sent here: the question is
+// stopped as it is about to go).
+TEST(DnssecChain, ChainQuestionsWaitNoLongerThanTheLookupsDeadline) {
+  TzvDnsQuery lookup(nullptr);
+  lookup.SetServer("127.0.0.1");
+  lookup.SetTimeOut(5000);
+  std::int32_t waits = -1;
+  const auto stop = [&waits](TzvDnsQuery* query) {
+    if (query == nullptr) return;
+    waits = query->TimeOut();
+    throw EzvSocketError("stopped", kzvErrAborted);
+  };
+  const auto now = std::chrono::steady_clock::now();
+  EXPECT_THROW(DnssecAskLike(lookup, stop, now + std::chrono::milliseconds(800))("x", 1),
+               EzvSocketError);
+  EXPECT_GT(waits, 0);
+  EXPECT_LE(waits, 800);
+  waits = -1;
+  try {
+    DnssecAskLike(lookup, stop, now - std::chrono::milliseconds(1))("x", 1);
+    ADD_FAILURE();
+  } catch (const EzvSocketError& e) {
+    EXPECT_EQ(e.ErrorCode(), kzvErrTimeout);
+  }
+  EXPECT_EQ(waits, -1);
 }
 
 }  // namespace
