@@ -378,7 +378,8 @@ TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer) {
       for (const TzvDnsRecord* record : RRsetIn(answer.Answers(), sets[i].first, kzvDnsTypeDNAME))
         if (const auto* dname = dynamic_cast<const TzvDnsGenericRecord*>(record)) {
           made = MadeByDname(name, sets[i].first, *dname);
-          chain.emplace_back(i, false);
+          if (std::find(chain.begin(), chain.end(), std::pair{i, false}) == chain.end())
+            chain.emplace_back(i, false);
           break;
         }
     }
@@ -641,6 +642,13 @@ TzvDnssecValidator::TProofs TzvDnssecValidator::ProofsIn(const TzvDnsMessage& an
   }
   for (const auto& [owner, type] : sets) {
     const Records rrset = RRsetIn(answer.Authorities(), owner, type);
+    // A name has one NSEC (and a hash one NSEC3): a set of more is no zone's own.
+    if (rrset.size() > 1) {
+      proofs.Failure = Result(TzvDnssecVerdict::Bogus,
+                              "the denial's " + DnsTypeText(type) + " set holds " +
+                                  std::to_string(rrset.size()) + " records where a name has one");
+      return proofs;
+    }
     const auto [signer, signatures] =
         SignerOf(SignaturesIn(answer.Authorities(), owner, type), name);
     const TVerified verified = Verify(rrset, signatures, zone.Keys);

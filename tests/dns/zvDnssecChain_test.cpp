@@ -455,6 +455,15 @@ TEST(DnssecChain, AnswersThatMustNotPassAsSecure) {
          tree.SignExample(answer.Authorities(), "sub.example", kzvDnsTypeNSEC);
        },
        V::Bogus, "no NSEC proves", true},
+      // KeyTrap's set: a name has one NSEC, so many records at one owner are no proof.
+      {"an NSEC set of two records",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         AddNsec(answer.Authorities(), "www.example", "x.example", {kzvDnsTypeTXT});
+         AddNsec(answer.Authorities(), "www.example", "y.example", {kzvDnsTypeTXT});
+         tree.SignExample(answer.Authorities(), "www.example", kzvDnsTypeNSEC);
+       },
+       V::Bogus, "the denial's NSEC set holds 2 records where a name has one", true},
       // The wildcard's genuine RRSIG after one that claims the owner's labels: the one that
       // verifies says the answer was made from *.example, and nothing proves www absent.
       {"a wildcard behind a junk RRSIG",
