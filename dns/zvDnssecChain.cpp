@@ -391,6 +391,9 @@ TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer) {
       if (cname.size() != 1 || record == nullptr)
         return Result(TzvDnssecVerdict::Bogus, TextOf(name) + ": more than one CNAME");
       const Bytes target = DnssecCanonicalName(record->CanonicalName);
+      if (std::any_of(chain.begin(), chain.end(),
+                      [&](const auto& link) { return link.first == *alias; }))
+        return Result(TzvDnssecVerdict::Bogus, TextOf(name) + ": the CNAME chain loops");
       chain.emplace_back(*alias, made && *made == target);
       name = target;
     } else {
@@ -597,7 +600,7 @@ TzvDnssecResult TzvDnssecValidator::InsecurityOf(const Bytes& name) {
       return Result(TzvDnssecVerdict::Insecure, "");
     }
     if (nsec3s.Empty() && !proofs.Nsec3s.empty()) {
-      chain_.push_back(shown + ": NSEC3 of more than 150 iterations: unsigned");
+      chain_.push_back(shown + ": NSEC3 hashed more than 150 times (or not with SHA-1): unsigned");
       return Result(TzvDnssecVerdict::Insecure, "");
     }
     // A name inside the zone: no cut here, on down; a name that does not exist holds
@@ -700,7 +703,7 @@ TzvDnssecResult TzvDnssecValidator::DenialOf(const TzvDnsMessage& answer, const 
   }
   TzvNsec3Records nsec3s(proofs.Nsec3s, proofs.Zone);
   if (nsec3s.Empty()) {
-    chain_.push_back(what + ": NSEC3 of more than 150 iterations: unsigned");
+    chain_.push_back(what + ": NSEC3 hashed more than 150 times (or not with SHA-1): unsigned");
     return Result(TzvDnssecVerdict::Insecure, "");
   }
   const TzvNsec3Proof proof =
