@@ -8,14 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "base/Base64.h"
 #include "dns/zvDnsNsecRecords.h"
-#include "dns/zvDnsQuery.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnsRrsigRecord.h"
 #include "dns/zvDnssecCrypto.h"
@@ -542,61 +540,5 @@ TEST(DnssecChain, TheChainEndsWhereItsServerOrItsAnchorsEnd) {
   EXPECT_EQ(std::adjacent_find(asked.begin(), asked.end()), asked.end());
 }
 
-// A question that gets no answer leaves a validation undecided (a failed check, under a
-// trust anchor), but not one whose answer was already found bogus.
-TEST(DnssecChain, AnUnansweredQuestionDoesNotUndoABogusFinding) {
-  const TTree tree;
-  const TzvDnssecAsk silent_below = [&tree](const std::string& name, std::int32_t type) {
-    if (name == "other.example") throw EzvDnsError("Timeout error occured", -1);
-    return tree.Answer(name, type);
-  };
-  for (const bool broken : {true, false}) {
-    SCOPED_TRACE(broken);
-    TzvDnsExtendedMessage answer;
-    Add<TzvDnsRecord>(answer.Queries(), "www.example")->RecordType = kzvDnsTypeA;
-    Add<TzvDnsCNAMERecord>(answer.Answers(), "www.example")->CanonicalName = "a.other.example";
-    tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
-    if (broken) LastSignature(answer.Answers()).Signature[0] ^= 1;
-    Add<TzvDnsARecord>(answer.Answers(), "a.other.example")->IPAddress = "192.0.2.1";
-    Sign(tree.example, answer.Answers(), "a.other.example", kzvDnsTypeA, "other.example");
-    TzvDnssecValidator validator(silent_below, tree.Anchors(), kNow);
-    const TzvDnssecResult result = validator.ValidateAnswer(answer);
-    EXPECT_EQ(DnssecVerdictText(result.Verdict), broken ? "bogus" : "indeterminate")
-        << result.Reason;
-    EXPECT_TRUE(result.Covered);
-  }
-}
-
 }  // namespace
 
-namespace {
-
-// One deadline bounds a lookup and its chain: each chain question waits at most what is
-// left of it, and none is asked once it has passed (nothing is sent here: the question is
-// stopped as it is about to go).
-TEST(DnssecChain, ChainQuestionsWaitNoLongerThanTheLookupsDeadline) {
-  TzvDnsQuery lookup(nullptr);
-  lookup.SetServer("127.0.0.1");
-  lookup.SetTimeOut(5000);
-  std::int32_t waits = -1;
-  const auto stop = [&waits](TzvDnsQuery* query) {
-    if (query == nullptr) return;
-    waits = query->TimeOut();
-    throw EzvSocketError("stopped", kzvErrAborted);
-  };
-  const auto now = std::chrono::steady_clock::now();
-  EXPECT_THROW(DnssecAskLike(lookup, stop, now + std::chrono::milliseconds(800))("x", 1),
-               EzvSocketError);
-  EXPECT_GT(waits, 0);
-  EXPECT_LE(waits, 800);
-  waits = -1;
-  try {
-    DnssecAskLike(lookup, stop, now - std::chrono::milliseconds(1))("x", 1);
-    ADD_FAILURE();
-  } catch (const EzvSocketError& e) {
-    EXPECT_EQ(e.ErrorCode(), kzvErrTimeout);
-  }
-  EXPECT_EQ(waits, -1);
-}
-
-}  // namespace
