@@ -133,6 +133,41 @@ bool IsOwnReply(const TzvDnsMessage& answer, const Bytes& zone) {
   return false;
 }
 
+// The delegation a reply without answers points to (NS records and no SOA), if it is one.
+const TzvDnsRecord* ReferralIn(const TzvDnsMessage& answer) {
+  if (answer.Answers().Count() != 0) return nullptr;
+  const TzvDnsRecord* cut = nullptr;
+  for (const auto& record : answer.Authorities()) {
+    if (record->RecordType == kzvDnsTypeSOA) return nullptr;
+    if (record->RecordType == kzvDnsTypeNS) cut = record.get();
+  }
+  return cut;
+}
+
+std::string ReferralText(const TzvDnsRecord& cut) {
+  return "referral to " + ShownZone(DnssecCanonicalName(cut.Name)) + (cut.Name.empty() ? "" : ".");
+}
+
+// Whether the answer says anything of the chain's end: NXDOMAIN, the SOA of a zone the end
+// lies in, or NSEC or NSEC3 records signed by such a zone beside no referral towards it
+// (a referral's proofs speak of the delegation's DS). A server that does not serve the
+// end's zone answers with the CNAME alone: that is no claim that the target is empty.
+bool ClaimsDenialOf(const TzvDnsMessage& answer, const Bytes& end) {
+  if (answer.Header().ResponseCode == kzvDnsResponseNameError) return true;
+  bool proofs = false, referral = false;
+  for (const auto& record : answer.Authorities()) {
+    const Bytes owner = DnssecCanonicalName(record->Name);
+    if (record->RecordType == kzvDnsTypeSOA && IsDnsNameWithin(end, owner)) return true;
+    if (record->RecordType == kzvDnsTypeNS && IsDnsNameWithin(end, owner)) referral = true;
+    const auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(record.get());
+    if (rrsig != nullptr &&
+        (rrsig->TypeCovered == kzvDnsTypeNSEC || rrsig->TypeCovered == kzvDnsTypeNSEC3) &&
+        IsDnsNameWithin(end, DnssecCanonicalName(rrsig->SignerName)))
+      proofs = true;
+  }
+  return proofs && !referral;
+}
+
 TzvDnssecResult NotAnsweredFor(const Bytes& zone) {
   return Result(TzvDnssecVerdict::Indeterminate,
                 "this server does not answer for the parent zone of " + ShownZone(zone));
@@ -294,6 +329,8 @@ TzvDnssecValidator::TVerified TzvDnssecValidator::Verify(const Records& rrset,
 TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) {
   chain_.clear();
   checks_left_ = kMaxChecks;
+  aliases_left_ = kMaxAliases;
+  chased_.clear();
   TzvDnssecResult found = Result(TzvDnssecVerdict::Secure, "");
   bool covered = false;
   try {
@@ -304,18 +341,8 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
       return Result(TzvDnssecVerdict::Indeterminate,
                     "an error reply (" + DnsResponseCodeName(answer.Header().ResponseCode) +
                         ") carries nothing to validate");
-    if (answer.Answers().Count() == 0) {
-      const TzvDnsRecord* cut = nullptr;
-      for (const auto& record : answer.Authorities()) {
-        if (record->RecordType == kzvDnsTypeSOA) cut = nullptr;
-        if (record->RecordType == kzvDnsTypeSOA) break;
-        if (record->RecordType == kzvDnsTypeNS) cut = record.get();
-      }
-      if (cut != nullptr)
-        return Result(TzvDnssecVerdict::Indeterminate,
-                      "referral to " + ShownZone(DnssecCanonicalName(cut->Name)) +
-                          (cut->Name.empty() ? "" : ".") + ", not an answer");
-    }
+    if (const TzvDnsRecord* cut = ReferralIn(answer))
+      return Result(TzvDnssecVerdict::Indeterminate, ReferralText(*cut) + ", not an answer");
     if (question.RecordType == kzvDnsTypeRRSIG)
       return Result(TzvDnssecVerdict::Indeterminate,
                     "signatures alone prove nothing: RRSIG records are not signed themselves");
@@ -324,7 +351,8 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
       return Result(TzvDnssecVerdict::Indeterminate,
                     "no trust anchor at or above " + ShownZone(name));
     covered = true;
-    found = Judge(answer);
+    chased_.push_back(name);
+    found = Judge(answer, name, question.RecordType);
   } catch (const std::exception& e) {
     // A question that got no answer, or no library to check signatures with: a bogus
     // finding stands, anything else is left undecided.
@@ -336,9 +364,8 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
   return found;
 }
 
-TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer) {
-  const TzvDnsRecord& question = *answer.Queries().Items(0);
-  const std::int32_t type = question.RecordType;
+TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer, const Bytes& asked,
+                                          std::int32_t type) {
   // The answer's record sets, each once (RRSIGs go with the set they cover). An owner
   // name without a canonical form (a label over 63 bytes) ends in the caller's catch.
   std::vector<std::pair<Bytes, std::int32_t>> sets;
@@ -356,9 +383,9 @@ TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer) {
       if (sets[i].first == owner && sets[i].second == set_type) return i;
     return std::nullopt;
   };
-  Bytes name = DnssecCanonicalName(question.Name);
-  bool answered = false;
-  for (int step = 0; step <= kMaxAliases && !answered; ++step) {
+  Bytes name = asked;
+  bool answered = false, too_long = false;
+  while (!answered) {
     if (type == kzvDnsTypeANY) {
       for (std::size_t i = 0; i < sets.size(); ++i)
         if (sets[i].first == name) chain.emplace_back(i, false), answered = true;
@@ -385,6 +412,10 @@ TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer) {
     }
     const auto alias = set_of(name, kzvDnsTypeCNAME);
     if (!alias && !made) break;
+    if (aliases_left_-- == 0) {
+      too_long = true;
+      break;
+    }
     if (alias) {
       const Records cname = RRsetIn(answer.Answers(), name, kzvDnsTypeCNAME);
       const auto* record = dynamic_cast<const TzvDnsCNAMERecord*>(cname.front());
@@ -415,10 +446,42 @@ TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer) {
     weigh(JudgeSet(answer, sets[index].first, sets[index].second, from_dname));
     if (overall.Verdict == TzvDnssecVerdict::Bogus) return overall;
   }
-  // The chain's end without the type asked: its denial, judged in its own zone.
-  if (!answered)
+  // The chain's end without the type asked: its denial, judged in its own zone; or, when
+  // the answer says nothing of an end it moved to, that end's own answer.
+  if (too_long)
+    weigh(Result(
+        TzvDnssecVerdict::Indeterminate,
+        "the chain of CNAME and DNAME records is longer than " + std::to_string(kMaxAliases)));
+  else if (!answered && name != asked && !ClaimsDenialOf(answer, name))
+    weigh(ChaseTo(name, type));
+  else if (!answered)
     weigh(DenialOf(answer, name, type, answer.Header().ResponseCode == kzvDnsResponseNameError));
   return overall;
+}
+
+TzvDnssecResult TzvDnssecValidator::ChaseTo(const Bytes& end, std::int32_t type) {
+  if (std::find(chased_.begin(), chased_.end(), end) != chased_.end())
+    return Result(TzvDnssecVerdict::Bogus, TextOf(end) + ": the CNAME chain loops");
+  const std::string unanswered = "the CNAME's target " + TextOf(end) + " was not answered";
+  if (chased_.size() > static_cast<std::size_t>(kMaxChases))
+    return Result(TzvDnssecVerdict::Indeterminate, unanswered +
+                                                       " (the chain leaves its answers more than " +
+                                                       std::to_string(kMaxChases) + " times)");
+  chased_.push_back(end);
+  const TzvDnsMessage* reply = nullptr;
+  try {
+    reply = &Ask(end, type);
+  } catch (const std::exception& e) {
+    // A time-out, or no questions left: nothing is known of the target, nothing is wrong.
+    return Result(TzvDnssecVerdict::Indeterminate, unanswered + " (" + e.what() + ")");
+  }
+  if (IsErrorReply(*reply))
+    return Result(TzvDnssecVerdict::Indeterminate,
+                  unanswered + " (" + DnsResponseCodeName(reply->Header().ResponseCode) + ")");
+  if (const TzvDnsRecord* cut = ReferralIn(*reply))
+    return Result(TzvDnssecVerdict::Indeterminate, unanswered + " (" + ReferralText(*cut) + ")");
+  chain_.push_back(TextOf(end) + "/" + DnsTypeText(type) + ": asked for itself");
+  return Judge(*reply, end, type);
 }
 
 TzvDnssecResult TzvDnssecValidator::JudgeSet(const TzvDnsMessage& answer, const Bytes& owner,

@@ -6,11 +6,13 @@
 //
 // An answer is followed along its CNAME and DNAME records from the question's name to the
 // end of the chain; each record set on the way is judged, and the end's denial when it has
-// no records of the type asked. Denials (NXDOMAIN, NODATA) are judged by the NSEC or NSEC3
-// records of the authority section signed by the zone the name lies in
-// (dns/zvDnssecNsec.h, dns/zvDnssecNsec3.h), and an answer made from a wildcard by the
-// proof that no closer name existed. Without a trust anchor at or above a name, an error
-// reply or a referral, there is nothing to judge: the verdict is indeterminate.
+// no records of the type asked. An end the answer says nothing of (a server that does not
+// serve the target's zone gives the CNAME alone) is asked for itself, and that answer is
+// judged in turn; left unanswered, the end gets no verdict rather than a bogus one. Denials
+// (NXDOMAIN, NODATA) are judged by the NSEC or NSEC3 records of the authority section signed by the
+// zone the name lies in (dns/zvDnssecNsec.h, dns/zvDnssecNsec3.h), and an answer made from a
+// wildcard by the proof that no closer name existed. Without a trust anchor at or above a name, an
+// error reply or a referral, there is nothing to judge: the verdict is indeterminate.
 #pragma once
 
 #include <chrono>
@@ -80,13 +82,20 @@ class TzvDnssecValidator {
   TzvDnssecResult ValidateAnswer(const TzvDnsMessage& answer);
 
   static constexpr int kMaxChecks = 64;
+  // The most times a chain's end is asked for itself in a validation.
+  static constexpr int kMaxChases = 8;
 
  private:
   struct TZone;
   struct TProofs;
   using TName = std::vector<std::uint8_t>;
 
-  TzvDnssecResult Judge(const TzvDnsMessage& answer);
+  // The answer's chain from `name` (its question's, or the end it was asked for) to its
+  // end, and what it holds for `type` there.
+  TzvDnssecResult Judge(const TzvDnsMessage& answer, const TName& name, std::int32_t type);
+  // The chain's end asked for itself, and its answer judged; indeterminate when the
+  // question gets no usable answer.
+  TzvDnssecResult ChaseTo(const TName& end, std::int32_t type);
   TzvDnssecResult JudgeSet(const TzvDnsMessage& answer, const TName& owner, std::int32_t type,
                            bool from_dname);
   // The zone's keys once proven, or why not (bogus, insecure or indeterminate); remembered
@@ -117,6 +126,10 @@ class TzvDnssecValidator {
   std::vector<std::unique_ptr<TzvDnsRecord>> anchors_;
   std::uint32_t now_;
   int checks_left_ = kMaxChecks;
+  // CNAME and DNAME records still to be followed, over the answer and those of its ends.
+  int aliases_left_ = 0;
+  // The question's name and each end asked for: a chain that comes back to one loops.
+  std::vector<TName> chased_;
   // Every answer asked for, by name and type: no question is asked twice.
   std::map<std::pair<TName, std::int32_t>, std::unique_ptr<TzvDnsMessage>> answers_;
   std::map<TName, std::unique_ptr<TZone>> zones_;

@@ -342,7 +342,7 @@ namespace {
 struct TTree {
   TRootKey root = MakeRootKey();
   TRootKey example = MakeRootKey(0x21);
-  TzvDnsExtendedMessage root_keys, ds, example_keys;
+  TzvDnsExtendedMessage root_keys, ds, example_keys, cdn;
   TTree() {
     Add<TzvDnsDNSKEYRecord>(root_keys.Answers(), "")->Assign(&root.record);
     Sign(root, root_keys.Answers(), "", kzvDnsTypeDNSKEY);
@@ -362,10 +362,15 @@ struct TTree {
     ds_record->DigestType = kzvDsDigestSha256;
     ds_record->Digest = *DnssecDigest(kzvDsDigestSha256, data);
     Sign(root, ds.Answers(), "example", kzvDnsTypeDS);
+    Add<TzvDnsARecord>(cdn.Answers(), "cdn.example")->IPAddress = "192.0.2.3";
+    SignExample(cdn.Answers(), "cdn.example", kzvDnsTypeA);
   }
-  // As a resolver answers: every zone's keys and DS; nothing for any other question.
+  // As a resolver answers: every zone's keys and DS, cdn.example's signed address and
+  // REFUSED for lost.example; nothing for any other question.
   std::unique_ptr<TzvDnsMessage> Answer(const std::string& name, std::int32_t type) const {
     auto reply = std::make_unique<TzvDnsExtendedMessage>();
+    if (name == "cdn.example" && type == kzvDnsTypeA) reply->Answers().Assign(&cdn.Answers());
+    if (name == "lost.example") reply->Header().ResponseCode = 5;
     if (name.empty() && type == kzvDnsTypeDNSKEY) reply->Answers().Assign(&root_keys.Answers());
     if (name == "example" && type == kzvDnsTypeDS) reply->Answers().Assign(&ds.Answers());
     if (name == "example" && type == kzvDnsTypeDNSKEY)
@@ -431,6 +436,22 @@ TEST(DnssecChain, AnswersThatMustNotPassAsSecure) {
          tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
        },
        V::Bogus, "gone.example/A: no NSEC or NSEC3 record proves the denial", true},
+      // A server that does not serve the target's zone gives the CNAME alone: the target
+      // is asked for itself, and its own answer judged.
+      {"a CNAME whose target was not chased",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         Add<TzvDnsCNAMERecord>(answer.Answers(), "www.example")->CanonicalName = "cdn.example";
+         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
+       },
+       V::Secure, "", true},
+      {"a CNAME whose target is not answered",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         Add<TzvDnsCNAMERecord>(answer.Answers(), "www.example")->CanonicalName = "lost.example";
+         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
+       },
+       V::Indeterminate, "the CNAME's target lost.example was not answered (REFUSED)", true},
       // An NSEC made from a wildcard (fewer RRSIG labels than its owner has) names nothing.
       {"a wildcard's NSEC as proof of NXDOMAIN",
        [](const TTree& tree, TzvDnsMessage& answer) {
@@ -541,4 +562,3 @@ TEST(DnssecChain, TheChainEndsWhereItsServerOrItsAnchorsEnd) {
 }
 
 }  // namespace
-
