@@ -1,7 +1,9 @@
 #include "app/DnsQueryLookup.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "dns/zvDnsQuery.h"
@@ -24,11 +26,24 @@ class TzvDnsQueryLookup : public TDnsLookup {
   void SetTimeOut(int milliseconds) override { query_->SetTimeOut(milliseconds); }
 
   // What the lookups return is not needed: the window reads only the result lists.
-  void ResolveMX(const std::string& name) override { query_->ResolveMX(name); }
-  void ResolveIP(const std::string& name) override { query_->ResolveIP(name); }
-  void ResolveHostName(const std::string& name) override { query_->ResolveHostName(name); }
-  void ResolveAAAA(const std::string& name) override { query_->ResolveAAAA(name); }
+  void ResolveMX(const std::string& name) override {
+    Start();
+    query_->ResolveMX(name);
+  }
+  void ResolveIP(const std::string& name) override {
+    Start();
+    query_->ResolveIP(name);
+  }
+  void ResolveHostName(const std::string& name) override {
+    Start();
+    query_->ResolveHostName(name);
+  }
+  void ResolveAAAA(const std::string& name) override {
+    Start();
+    query_->ResolveAAAA(name);
+  }
   void ResolveRecords(const std::string& name, std::int32_t type) override {
+    Start();
     query_->ResolveRecords(name, type);
   }
   const TzvDnsRecordList& Answers() const override { return query_->Response().Answers(); }
@@ -36,6 +51,7 @@ class TzvDnsQueryLookup : public TDnsLookup {
     return query_->LastExchange().Answered ? &query_->Response() : nullptr;
   }
   void ResolveNS(const std::string& name) override {
+    Start();
     std::string first_name_server;
     query_->ResolveNS(name, first_name_server);
   }
@@ -61,12 +77,14 @@ class TzvDnsQueryLookup : public TDnsLookup {
       // The chain's questions each get their own component; the one that waits is the
       // one Abort has to reach, and once stopped no further question is asked.
       TzvDnssecValidator validator(
-          DnssecAskLike(*query_,
-                        [this](TzvDnsQuery* asking) {
-                          if (asking != nullptr && stopped_)
-                            throw EzvSocketError("The lookup was stopped", kzvErrAborted);
-                          asking_ = asking;
-                        }),
+          DnssecAskLike(
+              *query_,
+              [this](TzvDnsQuery* asking) {
+                if (asking != nullptr && stopped_)
+                  throw EzvSocketError("The lookup was stopped", kzvErrAborted);
+                asking_ = asking;
+              },
+              deadline_),
           std::move(anchors), static_cast<std::uint32_t>(std::time(nullptr)));
       return validator.ValidateAnswer(query_->Response());
     } catch (const std::exception& e) {
@@ -90,7 +108,17 @@ class TzvDnsQueryLookup : public TDnsLookup {
   const TStrings& Aliases() const override { return query_->Aliases(); }
 
  private:
+  // The lookup's time-out runs from here and bounds its chain of trust too, as
+  // pellamar-cli's -W does: the check ends when the lookup's time is up.
+  void Start() {
+    const std::int32_t time_out = query_->TimeOut();
+    deadline_.reset();
+    if (time_out >= 0)
+      deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(time_out);
+  }
+
   std::unique_ptr<TzvDnsQuery> query_;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
   TzvDnsQuery* asking_ = nullptr;  // the chain's question that waits, if any
   bool stopped_ = false;           // Abort came while the chain was checked
 };

@@ -602,7 +602,8 @@ OPTIONS
     --dnssec, +dnssec      ask for DNSSEC records (the DO and CD bits) and check the
                            answer's chain of trust from the root's keys down: a line
                            ";; DNSSEC: secure", insecure, bogus (exit status 5) or
-                           indeterminate, with the reason
+                           indeterminate, with the reason (exit status 5 too under
+                           a trust anchor: the answer could not be checked)
     --trust-anchor FILE    trust the DS or DNSKEY records of FILE (zone-file lines, as
                            /usr/share/dns/root.key, at most 1 MiB) instead of the root's
                            keys, which come from /usr/share/dns/root.key or else are

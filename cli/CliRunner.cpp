@@ -557,10 +557,12 @@ int ReportEarlyFailure(const TCliOptions& options, std::ostream& out, std::ostre
   return status;
 }
 
+// `deadline`: the end of the lookup's time-out, which its chain of trust shares.
 int ReportLookup(const TzvDnsQuery& query, const TCliOptions& options, TOutcome& outcome,
                  const std::vector<TFailedServer>& failed_servers,
                  std::vector<std::unique_ptr<TzvDnsRecord>> anchors, std::ostream& out,
-                 std::ostream& err) {
+                 std::ostream& err,
+                 std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
   if (outcome.Status == kCliUsageError) {
     err << kProgram << EscapedName(outcome.Failure) << '\n';
     return outcome.Status;
@@ -568,10 +570,13 @@ int ReportLookup(const TzvDnsQuery& query, const TCliOptions& options, TOutcome&
   // The answer's chain of trust, asked of the server that answered, as it was asked.
   std::optional<TzvDnssecResult> dnssec;
   if (options.Dnssec && outcome.Answered) {
-    TzvDnssecValidator validator(DnssecAskLike(query), std::move(anchors),
+    TzvDnssecValidator validator(DnssecAskLike(query, {}, deadline), std::move(anchors),
                                  static_cast<std::uint32_t>(std::time(nullptr)));
     dnssec = validator.ValidateAnswer(query.Response());
-    if (dnssec->Verdict == TzvDnssecVerdict::Bogus) outcome.Status = kCliBogus;
+    // Under a trust anchor, an answer that could not be checked fails the check too.
+    if (dnssec->Verdict == TzvDnssecVerdict::Bogus ||
+        (dnssec->Verdict == TzvDnssecVerdict::Indeterminate && dnssec->Covered))
+      outcome.Status = kCliBogus;
   }
   if (options.Output == TCliOutput::coJson) {
     out << JsonReport(&query.Response(), options, outcome, failed_servers,
@@ -622,12 +627,13 @@ int RunSeveral(const TCliOptions& options, std::ostream& out, std::ostream& err)
     TRun& run = runs[i];
     const std::string& server = options.Servers[i];
     try {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(total_ms);
       TzvDnsQuery query(nullptr);
       TOutcome outcome = LookupWith(query, options, server, static_cast<std::int32_t>(total_ms));
       run.answer = ServerAnswerOf(server, outcome.Answered ? &query.Response() : nullptr);
       // The anchors were read once already: a second reading of the same file holds.
-      run.status =
-          ReportLookup(query, options, outcome, {}, TrustAnchors(options), run.out, run.err);
+      run.status = ReportLookup(query, options, outcome, {}, TrustAnchors(options), run.out,
+                                run.err, deadline);
     } catch (const std::exception& e) {
       run.err << kProgram << EscapedName(e.what()) << '\n';
     }
@@ -850,7 +856,8 @@ int RunLookup(const TCliOptions& options, std::ostream& out, std::ostream& err,
     failed_servers.push_back({outcome.Server, outcome.Failure});
   }
 
-  return ReportLookup(query, options, outcome, failed_servers, std::move(anchors), out, err);
+  return ReportLookup(query, options, outcome, failed_servers, std::move(anchors), out, err,
+                      started + std::chrono::milliseconds(total_ms));
 }
 
 int RunListing(std::ostream& out, std::ostream& err, const TCliServerSource& system_servers) {

@@ -1,18 +1,18 @@
 #include "dns/zvDnssecChain.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <climits>
 
-#include "base/Base64.h"
 #include "base/ScopeExit.h"
-#include "base/SysUtils.h"
+#include "dns/zvDnsName.h"
 #include "dns/zvDnsNsecRecords.h"
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnsRecordTypes.h"
-#include "dns/zvDnsRrsigRecord.h"
 #include "dns/zvDnssecCrypto.h"
+#include "dns/zvDnssecNsec.h"
+#include "dns/zvDnssecNsec3.h"
 #include "dns/zvDnssecVerify.h"
+#include "net/zvSocketUtils.h"
 
 namespace {
 
@@ -21,33 +21,21 @@ using Records = std::vector<const TzvDnsRecord*>;
 using Signatures = std::vector<const TzvDnsRRSIGRecord*>;
 using Keys = std::vector<const TzvDnsDNSKEYRecord*>;
 
-// No chain of zones is longer than a name has labels; this bounds a hostile one.
-constexpr int kMaxChainDepth = 32;
 // Nor does a chain need more questions than two (DS, DNSKEY) per label of the longest name.
 constexpr std::size_t kMaxQuestions = 2 * 127;
+// The longest chain of CNAME and DNAME records followed from the question's name.
+constexpr int kMaxAliases = 16;
 
-// KSK-2017 and KSK-2024, as IANA publishes them.
-constexpr const char* kRootAnchors =
-    ". IN DNSKEY 257 3 8 "
-    "AwEAAaz/tAm8yTn4Mfeh5eyI96WSVexTBAvkMgJzkKTOiW1vkIbzxeF3+/4RgWOq7HrxRixHlFlExOLAJr5emLvN"
-    "7SWXgnLh4+B5xQlNVz8Og8kvArMtNROxVQuCaSnIDdD5LKyWbRd2n9WGe2R8PzgCmr3EgVLrjyBxWezF0jLHwVN8"
-    "efS3rCj/EWgvIWgb9tarpVUDK/b58Da+sqqls3eNbuv7pr+eoZG+SrDK6nWeL3c6H5Apxz7LjVc1uTIdsIXxuOLY"
-    "A4/ilBmSVIzuDWfdRUfhHdY6+cn8HFRm+2hM8AnXGXws9555KrUB5qihylGa8subX2Nn6UwNR1AkUTV74bU=\n"
-    ". IN DNSKEY 257 3 8 "
-    "AwEAAa96jeuknZlaeSrvyAJj6ZHv28hhOKkx3rLGXVaC6rXTsDc449/cidltpkyGwCJNnOAlFNKF2jBosZBU5eeH"
-    "spaQWOmOElZsjICMQMC3aeHbGiShvZsx4wMYSjH8e7Vrhbu6irwCzVBApESjbUdpWWmEnhathWu1jo+siFUiRAAx"
-    "m9qyJNg/wOZqqzL/dL/q8PkcRU5oUKEpUge71M3ej2/7CPqpdVwuMoTvoB+ZOT4YeGyxMvHmbrxlFzGOHOijtzN+"
-    "u1TQNatX2XBuzZNQ1K+s2CXkPIZo7s6JgZyvaBevYtxPvYLw4z9mR7K2vaF18UYH9Z9GNUUeayffKC73PYc=\n";
-
-// Our text form of a name typed with a trailing dot: the root is the empty name.
-std::string WithoutRootDot(std::string name) {
-  if (!name.empty() && name.back() == '.' && (name.size() < 2 || name[name.size() - 2] != '\\'))
-    name.pop_back();
-  return name;
+// A canonical wire name in our text form (dig's escapes; the root is the empty name).
+std::string TextOf(const Bytes& wire) {
+  std::string text;
+  DecodeDnsName(wire, 0, text);
+  return text;
 }
 
-std::string ShownZone(const std::string& zone) {
-  return zone.empty() ? "." : zone;
+// A zone as the chain's lines show it: the root as ".".
+std::string ShownZone(const Bytes& zone) {
+  return zone.size() <= 1 ? "." : TextOf(zone);
 }
 
 Records RRsetIn(const TzvDnsRecordList& section, const Bytes& owner, std::int32_t type) {
@@ -68,30 +56,26 @@ Signatures SignaturesIn(const TzvDnsRecordList& section, const Bytes& owner, std
   return signatures;
 }
 
+// The deepest signer at or above `owner` that the signatures name, and its signatures
+// alone: the zone the records lie in. One naming a signer elsewhere is no signature of
+// this set.
+std::pair<Bytes, Signatures> SignerOf(const Signatures& signatures, const Bytes& owner) {
+  Bytes signer;
+  for (const TzvDnsRRSIGRecord* rrsig : signatures) {
+    const Bytes name = DnssecCanonicalName(rrsig->SignerName);
+    if (IsDnsNameWithin(owner, name) && name.size() > signer.size()) signer = name;
+  }
+  Signatures own;
+  for (const TzvDnsRRSIGRecord* rrsig : signatures)
+    if (!signer.empty() && DnssecCanonicalName(rrsig->SignerName) == signer) own.push_back(rrsig);
+  return {signer, own};
+}
+
 Keys KeysIn(const Records& records) {
   Keys keys;
   for (const TzvDnsRecord* record : records)
     if (const auto* key = dynamic_cast<const TzvDnsDNSKEYRecord*>(record)) keys.push_back(key);
   return keys;
-}
-
-// The first signature that a key verifies, or the most telling failure.
-TzvRRsetVerdict VerifyWithAny(const Records& rrset, const Signatures& signatures, const Keys& keys,
-                              std::uint32_t now) {
-  if (signatures.empty()) return {TzvRRsetCheck::NoKey, "no RRSIG found", nullptr};
-  TzvRRsetVerdict last;
-  int tried = 0;
-  for (const TzvDnsRRSIGRecord* rrsig : signatures) {
-    if (++tried > kzvMaxSignaturesPerRRset) {
-      last = {TzvRRsetCheck::Invalid, "too many RRSIGs over one record set", nullptr};
-      break;
-    }
-    TzvRRsetVerdict verdict = VerifyRRset(rrset, *rrsig, keys, now);
-    if (verdict.Check == TzvRRsetCheck::Valid) return verdict;
-    // A key that fits and fails says more than a key not found.
-    if (last.Reason.empty() || verdict.Check != TzvRRsetCheck::NoKey) last = std::move(verdict);
-  }
-  return last;
 }
 
 TzvDnssecResult Result(TzvDnssecVerdict verdict, std::string reason) {
@@ -116,91 +100,99 @@ int Weight(TzvDnssecVerdict verdict) {
   return 3;
 }
 
-// A canonical wire name's labels, the root's zero byte left out.
-std::vector<Bytes> LabelsOf(const Bytes& wire) {
-  std::vector<Bytes> labels;
-  for (std::size_t at = 0; at < wire.size() && wire[at] != 0; at += 1 + wire[at])
-    labels.emplace_back(wire.begin() + static_cast<long>(at) + 1,
-                        wire.begin() + static_cast<long>(at) + 1 + wire[at]);
-  return labels;
+// RFC 4034's label count of an owner: a leading "*" is not one.
+std::size_t LabelCount(const Bytes& owner) {
+  return DnssecLabelsOf(owner).size() - (owner.size() > 1 && owner[0] == 1 && owner[1] == '*');
 }
 
-// The name made of the last `count` labels of `labels`.
-Bytes NameOf(const std::vector<Bytes>& labels, std::size_t count) {
-  Bytes wire;
-  for (std::size_t i = labels.size() - count; i < labels.size(); ++i) {
-    wire.push_back(static_cast<std::uint8_t>(labels[i].size()));
-    wire.insert(wire.end(), labels[i].begin(), labels[i].end());
-  }
-  wire.push_back(0);
-  return wire;
-}
-
-Bytes WildcardOf(const Bytes& name) {
-  Bytes wildcard(name.size() + 2);
-  wildcard[0] = 1;
-  wildcard[1] = '*';
-  std::copy(name.begin(), name.end(), wildcard.begin() + 2);
-  return wildcard;
-}
-
-// RFC 4034 §6.1's order: label by label from the root, each compared as bytes.
-bool CanonicalLess(const Bytes& a, const Bytes& b) {
-  const auto la = LabelsOf(a), lb = LabelsOf(b);
-  return std::lexicographical_compare(la.rbegin(), la.rend(), lb.rbegin(), lb.rend());
-}
-
-// Whether `value` falls strictly between `owner` and `next` (the last record of a zone
-// wraps round to its first name).
-template <class Less>
-bool Between(const auto& owner, const auto& next, const auto& value, Less less) {
-  if (less(owner, next)) return less(owner, value) && less(value, next);
-  return less(owner, value) || less(value, next);
-}
-
-std::size_t CommonLabels(const Bytes& a, const Bytes& b) {
-  const auto la = LabelsOf(a), lb = LabelsOf(b);
-  std::size_t n = 0;
-  while (n < la.size() && n < lb.size() && la[la.size() - 1 - n] == lb[lb.size() - 1 - n]) ++n;
-  return n;
-}
-
-bool Holds(const std::vector<std::uint16_t>& types, std::int32_t type) {
-  return std::find(types.begin(), types.end(), static_cast<std::uint16_t>(type)) != types.end();
-}
-
-// RFC 9276: NSEC3 chains hashed more often than this are too costly to check; validators
-// treat them as insecure.
-constexpr std::uint16_t kMaxNsec3Iterations = 150;
-
-// A CNAME a server made from a DNAME carries no signature of its own (RFC 6672 §5.3.1): it
-// is proven by the DNAME's, when it says exactly what the DNAME makes of `owner`. The
-// DNAME's target is an uncompressed wire name, compared as canonical (lower-case) bytes.
-bool MadeFromDname(const TzvDnsMessage& answer, const Bytes& owner, const TzvDnsRecord& cname) {
-  const auto* alias = dynamic_cast<const TzvDnsCNAMERecord*>(&cname);
-  if (alias == nullptr) return false;
-  const Bytes target = DnssecCanonicalName(alias->CanonicalName);
-  for (const auto& record : answer.Answers()) {
-    const auto* dname = dynamic_cast<const TzvDnsGenericRecord*>(record.get());
-    if (dname == nullptr || dname->RecordType != kzvDnsTypeDNAME) continue;
-    const Bytes from = DnssecCanonicalName(dname->Name);
-    if (from == owner || !IsDnsNameWithin(owner, from)) continue;
-    Bytes made(owner.begin(), owner.end() - static_cast<long>(from.size()));
-    for (std::uint8_t byte : dname->Data)
-      made.push_back(byte >= 'A' && byte <= 'Z' ? static_cast<std::uint8_t>(byte + 32) : byte);
-    if (made == target) return true;
-  }
-  return false;
+// What a DNAME at `from` makes of `name` (below it): its target in place of `from`.
+Bytes MadeByDname(const Bytes& name, const Bytes& from, const TzvDnsGenericRecord& dname) {
+  Bytes made(name.begin(), name.end() - static_cast<long>(from.size()));
+  for (std::uint8_t byte : dname.Data)
+    made.push_back(byte >= 'A' && byte <= 'Z' ? static_cast<std::uint8_t>(byte + 32) : byte);
+  return made;
 }
 
 std::string KeyText(const TzvDnsDNSKEYRecord& key) {
   return "DNSKEY " + std::to_string(key.KeyTag()) + "/" + std::to_string(key.Algorithm);
 }
 
+bool IsErrorReply(const TzvDnsMessage& answer) {
+  const auto code = answer.Header().ResponseCode;
+  return code != 0 && code != kzvDnsResponseNameError;
+}
+
+// Whether the reply is its server's own for `zone`: its SOA, or a proof signed by it.
+bool IsOwnReply(const TzvDnsMessage& answer, const Bytes& zone) {
+  for (const auto& record : answer.Authorities()) {
+    if (record->RecordType == kzvDnsTypeSOA && DnssecCanonicalName(record->Name) == zone)
+      return true;
+    const auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(record.get());
+    if (rrsig != nullptr && DnssecCanonicalName(rrsig->SignerName) == zone) return true;
+  }
+  return false;
+}
+
+// The delegation a reply without answers points to (NS records and no SOA), if it is one.
+const TzvDnsRecord* ReferralIn(const TzvDnsMessage& answer) {
+  if (answer.Answers().Count() != 0) return nullptr;
+  const TzvDnsRecord* cut = nullptr;
+  for (const auto& record : answer.Authorities()) {
+    if (record->RecordType == kzvDnsTypeSOA) return nullptr;
+    if (record->RecordType == kzvDnsTypeNS) cut = record.get();
+  }
+  return cut;
+}
+
+std::string ReferralText(const TzvDnsRecord& cut) {
+  return "referral to " + ShownZone(DnssecCanonicalName(cut.Name)) + (cut.Name.empty() ? "" : ".");
+}
+
+// Whether the answer says anything of the chain's end: NXDOMAIN, the SOA of a zone the end
+// lies in, or NSEC or NSEC3 records signed by such a zone beside no referral towards it
+// (a referral's proofs speak of the delegation's DS). A server that does not serve the
+// end's zone answers with the CNAME alone: that is no claim that the target is empty.
+bool ClaimsDenialOf(const TzvDnsMessage& answer, const Bytes& end) {
+  if (answer.Header().ResponseCode == kzvDnsResponseNameError) return true;
+  bool proofs = false, referral = false;
+  for (const auto& record : answer.Authorities()) {
+    const Bytes owner = DnssecCanonicalName(record->Name);
+    if (record->RecordType == kzvDnsTypeSOA && IsDnsNameWithin(end, owner)) return true;
+    if (record->RecordType == kzvDnsTypeNS && IsDnsNameWithin(end, owner)) referral = true;
+    const auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(record.get());
+    if (rrsig != nullptr &&
+        (rrsig->TypeCovered == kzvDnsTypeNSEC || rrsig->TypeCovered == kzvDnsTypeNSEC3) &&
+        IsDnsNameWithin(end, DnssecCanonicalName(rrsig->SignerName)))
+      proofs = true;
+  }
+  return proofs && !referral;
+}
+
+TzvDnssecResult NotAnsweredFor(const Bytes& zone) {
+  return Result(TzvDnssecVerdict::Indeterminate,
+                "this server does not answer for the parent zone of " + ShownZone(zone));
+}
+
 }  // namespace
 
 struct TzvDnssecValidator::TZone {
+  TzvDnssecResult Result = ::Result(TzvDnssecVerdict::Indeterminate, "");
   std::vector<const TzvDnsDNSKEYRecord*> Keys;
+  // Being proven: a chain that comes back to it is a loop.
+  bool Busy = true;
+};
+
+struct TzvDnssecValidator::TProofs {
+  Bytes Zone;  // the signer of the records below; empty when none was found
+  std::vector<const TzvDnsNSECRecord*> Nsecs;
+  std::vector<const TzvDnsNSEC3Record*> Nsec3s;
+  // Why the records cannot be used (the zone not proven, a signature that fails).
+  std::optional<TzvDnssecResult> Failure;
+};
+
+struct TzvDnssecValidator::TVerified {
+  TzvRRsetVerdict Verdict;
+  const TzvDnsRRSIGRecord* Signature = nullptr;  // the one that verified
 };
 
 std::string DnssecVerdictText(TzvDnssecVerdict verdict) {
@@ -217,99 +209,8 @@ std::string DnssecVerdictText(TzvDnssecVerdict verdict) {
   return "indeterminate";
 }
 
-std::vector<std::unique_ptr<TzvDnsRecord>> BuiltInRootAnchors() {
-  return ReadTrustAnchors(kRootAnchors);
-}
-
-std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchors(const std::string& text) {
-  std::vector<std::unique_ptr<TzvDnsRecord>> anchors;
-  std::istringstream lines(text);
-  int number = 0;
-  for (std::string line; std::getline(lines, line);) {
-    ++number;
-    line = line.substr(0, line.find(';'));
-    std::istringstream words(line);
-    std::vector<std::string> fields;
-    for (std::string word; words >> word;) fields.push_back(word);
-    if (fields.empty()) continue;
-    auto fail = [number](const std::string& why) -> EzvDnsError {
-      return EzvDnsError("trust anchor line " + std::to_string(number) + ": " + why,
-                         kzvDnsErrInvalidSize);
-    };
-    std::size_t at = 1;
-    const auto digits = [](const std::string& word) {
-      return std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    if (at < fields.size() && digits(fields[at])) ++at;  // a time to live
-    if (at < fields.size() && SameText(fields[at], "IN")) ++at;
-    if (at >= fields.size()) throw fail("no record type");
-    const std::string type = fields[at++];
-    auto number_at = [&](std::size_t index, int most) {
-      if (index >= fields.size()) throw fail("a field is missing");
-      const auto value = TryStrToInt(fields[index]);
-      if (!value || *value < 0 || *value > most)
-        throw fail("'" + fields[index] + "' is not a number");
-      return *value;
-    };
-    auto rest = [&](std::size_t from) {
-      std::string joined;
-      for (std::size_t i = from; i < fields.size(); ++i) joined += fields[i];
-      if (joined.empty()) throw fail("a field is missing");
-      return joined;
-    };
-    try {
-      if (SameText(type, "DS")) {
-        auto ds = std::make_unique<TzvDnsDSRecord>();
-        ds->KeyTag = static_cast<std::uint16_t>(number_at(at, 65535));
-        ds->Algorithm = static_cast<std::uint8_t>(number_at(at + 1, 255));
-        ds->DigestType = static_cast<std::uint8_t>(number_at(at + 2, 255));
-        ds->Digest = HexDecode(rest(at + 3));
-        ds->Name = WithoutRootDot(fields[0]);
-        anchors.push_back(std::move(ds));
-      } else if (SameText(type, "DNSKEY")) {
-        auto key = std::make_unique<TzvDnsDNSKEYRecord>();
-        key->Flags = static_cast<std::uint16_t>(number_at(at, 65535));
-        key->Protocol = static_cast<std::uint8_t>(number_at(at + 1, 255));
-        key->Algorithm = static_cast<std::uint8_t>(number_at(at + 2, 255));
-        key->PublicKey = Base64Decode(rest(at + 3));
-        key->Name = WithoutRootDot(fields[0]);
-        anchors.push_back(std::move(key));
-      } else {
-        throw fail("a trust anchor is a DS or DNSKEY record, not " + type);
-      }
-    } catch (const EConvertError& e) {
-      throw fail(e.what());
-    } catch (const EzvDnsError& e) {
-      if (std::string(e.what()).rfind("trust anchor", 0) == 0) throw;
-      throw fail(e.what());
-    }
-  }
-  return anchors;
-}
-
-std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchorFile(const std::string& path) {
-  // A few keys take a few kilobytes; the rest of a longer file is never read.
-  constexpr std::size_t kMaxBytes = 1024 * 1024;
-  std::string text;
-  try {
-    text = ReadFileAtMost(path, kMaxBytes);
-  } catch (const EFileError& error) {
-    throw EzvDnsError("cannot read the trust anchors in " + error.Message(), kzvDnsErrInvalidSize);
-  }
-  auto anchors = ReadTrustAnchors(text);
-  if (anchors.empty()) throw EzvDnsError(path + " holds no trust anchor", kzvDnsErrInvalidSize);
-  return anchors;
-}
-
-std::vector<std::unique_ptr<TzvDnsRecord>> DefaultTrustAnchors(const std::string& file) {
-  try {
-    return ReadTrustAnchorFile(file);
-  } catch (const EzvDnsError&) {
-    return BuiltInRootAnchors();
-  }
-}
-
-TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup, std::function<void(TzvDnsQuery*)> asking) {
+TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup, std::function<void(TzvDnsQuery*)> asking,
+                           std::optional<std::chrono::steady_clock::time_point> deadline) {
   const std::string server = lookup.LastExchange().ServerAddress.empty()
                                  ? lookup.Server()
                                  : lookup.LastExchange().ServerAddress;
@@ -330,6 +231,14 @@ TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup, std::function<void(TzvDnsQ
     query.SetServer(server);
     query.SetPort(port);
     query.SetTimeOut(time_out);
+    if (deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            *deadline - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) RaiseSocketErrorText(SzvTimeoutError, kzvErrTimeout);
+      const std::int64_t wait = time_out < 0 ? left : std::min<std::int64_t>(time_out, left);
+      query.SetTimeOut(static_cast<std::int32_t>(std::min<std::int64_t>(wait, INT32_MAX)));
+    }
     query.SetTries(tries);
     query.SetUseEdns(edns);
     query.SetEdnsBufferSize(buffer);
@@ -369,154 +278,318 @@ TzvDnssecValidator::TzvDnssecValidator(TzvDnssecAsk ask,
 
 TzvDnssecValidator::~TzvDnssecValidator() = default;
 
-const TzvDnsMessage& TzvDnssecValidator::Ask(const std::string& name, std::int32_t type) {
+const TzvDnsMessage& TzvDnssecValidator::Ask(const Bytes& name, std::int32_t type) {
+  auto& answer = answers_[{name, type}];
+  if (answer != nullptr) return *answer;
   // A hostile server can make the proof of one zone's insecurity ask about the next one
-  // up, and so on without end; a real chain asks a few questions per zone.
-  if (answers_.size() >= kMaxQuestions)
+  // up, and so on; a real chain asks a few questions per zone.
+  if (answers_.size() > kMaxQuestions)
     throw EzvDnsError(
         "the chain of trust needs more than " + std::to_string(kMaxQuestions) + " questions",
         kzvDnsErrInvalidSize);
-  answers_.push_back(ask_(name, type));
-  return *answers_.back();
+  answer = ask_(TextOf(name), type);
+  return *answer;
+}
+
+std::optional<Bytes> TzvDnssecValidator::AnchorOver(const Bytes& name) const {
+  std::optional<Bytes> deepest;
+  for (const auto& anchor : anchors_) {
+    const Bytes zone = DnssecCanonicalName(anchor->Name);
+    if (IsDnsNameWithin(name, zone) && (!deepest || zone.size() > deepest->size())) deepest = zone;
+  }
+  return deepest;
+}
+
+TzvDnssecValidator::TVerified TzvDnssecValidator::Verify(const Records& rrset,
+                                                         const Signatures& signatures,
+                                                         const Keys& keys) {
+  if (signatures.empty()) return {{TzvRRsetCheck::NoKey, "no RRSIG found", nullptr}, nullptr};
+  TVerified last;
+  int tried = 0;
+  for (const TzvDnsRRSIGRecord* rrsig : signatures) {
+    if (tried++ == kzvMaxSignaturesPerRRset) {
+      last.Verdict = {TzvRRsetCheck::Invalid, "too many RRSIGs over one record set", nullptr};
+      break;
+    }
+    if (checks_left_ == 0) {
+      last.Verdict = {TzvRRsetCheck::Invalid,
+                      "more than " + std::to_string(kMaxChecks) + " signatures to check", nullptr};
+      break;
+    }
+    --checks_left_;
+    TzvRRsetVerdict verdict = VerifyRRset(rrset, *rrsig, keys, now_);
+    if (verdict.Check == TzvRRsetCheck::Valid) return {std::move(verdict), rrsig};
+    // A key that fits and fails says more than a key not found.
+    if (last.Verdict.Reason.empty() || verdict.Check != TzvRRsetCheck::NoKey)
+      last.Verdict = std::move(verdict);
+  }
+  return last;
 }
 
 TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) {
   chain_.clear();
-  TzvDnssecResult overall = Result(TzvDnssecVerdict::Secure, "");
+  checks_left_ = kMaxChecks;
+  aliases_left_ = kMaxAliases;
+  chased_.clear();
+  TzvDnssecResult found = Result(TzvDnssecVerdict::Secure, "");
+  bool covered = false;
   try {
-    // The answer's record sets, each once (RRSIGs go with the set they cover). An owner
-    // name without a canonical form (a label over 63 bytes) ends in the catch below.
-    std::vector<std::pair<Bytes, std::int32_t>> sets;
-    for (const auto& record : answer.Answers()) {
-      if (record->RecordType == kzvDnsTypeRRSIG) continue;
-      std::pair<Bytes, std::int32_t> set{DnssecCanonicalName(record->Name), record->RecordType};
-      if (std::find(sets.begin(), sets.end(), set) == sets.end()) sets.push_back(std::move(set));
-    }
-    if (sets.empty() && answer.Answers().Count() > 0)
+    if (answer.Queries().Count() == 0)
+      return Result(TzvDnssecVerdict::Indeterminate, "the answer holds no question");
+    const TzvDnsRecord& question = *answer.Queries().Items(0);
+    if (IsErrorReply(answer))
+      return Result(TzvDnssecVerdict::Indeterminate,
+                    "an error reply (" + DnsResponseCodeName(answer.Header().ResponseCode) +
+                        ") carries nothing to validate");
+    if (const TzvDnsRecord* cut = ReferralIn(answer))
+      return Result(TzvDnssecVerdict::Indeterminate, ReferralText(*cut) + ", not an answer");
+    if (question.RecordType == kzvDnsTypeRRSIG)
       return Result(TzvDnssecVerdict::Indeterminate,
                     "signatures alone prove nothing: RRSIG records are not signed themselves");
-    if (sets.empty()) {
-      // A denial: of the question's name, or of its type at that name.
-      if (answer.Queries().Count() == 0)
-        return Result(TzvDnssecVerdict::Indeterminate, "the answer holds no question");
-      const TzvDnsRecord& question = *answer.Queries().Items(0);
-      TzvDnssecResult result =
-          DenialOf(answer, DnssecCanonicalName(question.Name), question.RecordType,
-                   answer.Header().ResponseCode == kzvDnsResponseNameError);
-      result.Chain = chain_;
-      return result;
-    }
-    for (const auto& [owner, type] : sets) {
-      const Records rrset = RRsetIn(answer.Answers(), owner, type);
-      const Signatures signatures = SignaturesIn(answer.Answers(), owner, type);
-      TzvDnssecResult result;
-      if (signatures.empty() && rrset.size() == 1 && MadeFromDname(answer, owner, *rrset.front())) {
-        // Stands or falls with the DNAME's own record set, judged in this loop too.
-        chain_.push_back(rrset.front()->Name + "/CNAME: made from a DNAME");
-        result = Result(TzvDnssecVerdict::Secure, "");
-      } else if (signatures.empty()) {
-        result = InsecurityOf(rrset.front()->Name);
-      } else {
-        const std::string signer = signatures.front()->SignerName;
-        const TZone* zone = ProvenZone(signer, result, 0);
-        if (zone != nullptr) {
-          const TzvRRsetVerdict verdict = VerifyWithAny(rrset, signatures, zone->Keys, now_);
-          const std::string what = rrset.front()->Name + "/" + DnsTypeText(type);
-          const std::size_t labels =
-              LabelsOf(owner).size() - (owner.size() > 1 && owner[0] == 1 && owner[1] == '*');
-          if (verdict.Check == TzvRRsetCheck::Valid && signatures.front()->Labels < labels) {
-            // Made from a wildcard: only if no closer name exists.
-            result = DenialOf(answer, owner, type, false, signatures.front()->Labels);
-            if (result.Verdict == TzvDnssecVerdict::Secure)
-              chain_.push_back(what + ": signed by " + KeyText(*verdict.Key) + " (wildcard)");
-          } else if (verdict.Check == TzvRRsetCheck::Valid) {
-            result = Result(TzvDnssecVerdict::Secure, "");
-            chain_.push_back(what + ": signed by " + KeyText(*verdict.Key));
-          } else {
-            result = Result(TzvDnssecVerdict::Bogus, what + ": " + verdict.Reason);
-          }
-        }
-      }
-      if (Weight(result.Verdict) > Weight(overall.Verdict)) overall = result;
-    }
+    const Bytes name = DnssecCanonicalName(question.Name);
+    if (!AnchorOver(name))
+      return Result(TzvDnssecVerdict::Indeterminate,
+                    "no trust anchor at or above " + ShownZone(name));
+    covered = true;
+    chased_.push_back(name);
+    found = Judge(answer, name, question.RecordType);
   } catch (const std::exception& e) {
-    // A question that got no answer, or no library to check signatures with.
-    overall = Result(TzvDnssecVerdict::Indeterminate, e.what());
+    // A question that got no answer, or no library to check signatures with: a bogus
+    // finding stands, anything else is left undecided.
+    if (found.Verdict != TzvDnssecVerdict::Bogus)
+      found = Result(TzvDnssecVerdict::Indeterminate, e.what());
   }
-  overall.Chain = chain_;
+  found.Chain = chain_;
+  found.Covered = covered;
+  return found;
+}
+
+TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer, const Bytes& asked,
+                                          std::int32_t type) {
+  // The answer's record sets, each once (RRSIGs go with the set they cover). An owner
+  // name without a canonical form (a label over 63 bytes) ends in the caller's catch.
+  std::vector<std::pair<Bytes, std::int32_t>> sets;
+  for (const auto& record : answer.Answers()) {
+    if (record->RecordType == kzvDnsTypeRRSIG) continue;
+    std::pair<Bytes, std::int32_t> set{DnssecCanonicalName(record->Name), record->RecordType};
+    if (std::find(sets.begin(), sets.end(), set) == sets.end()) sets.push_back(std::move(set));
+  }
+
+  // From the question's name along its CNAME and DNAME records to the chain's end: the
+  // sets met on the way are the answer, each with whether a DNAME made it.
+  std::vector<std::pair<std::size_t, bool>> chain;
+  const auto set_of = [&](const Bytes& owner, std::int32_t set_type) -> std::optional<std::size_t> {
+    for (std::size_t i = 0; i < sets.size(); ++i)
+      if (sets[i].first == owner && sets[i].second == set_type) return i;
+    return std::nullopt;
+  };
+  Bytes name = asked;
+  bool answered = false, too_long = false;
+  while (!answered) {
+    if (type == kzvDnsTypeANY) {
+      for (std::size_t i = 0; i < sets.size(); ++i)
+        if (sets[i].first == name) chain.emplace_back(i, false), answered = true;
+      break;
+    }
+    if (const auto exact = set_of(name, type)) {
+      chain.emplace_back(*exact, false);
+      answered = true;
+      break;
+    }
+    // A DNAME above the name, and the CNAME it makes (unsigned, proven by the DNAME).
+    std::optional<Bytes> made;
+    for (std::size_t i = 0; i < sets.size() && !made; ++i) {
+      if (sets[i].second != kzvDnsTypeDNAME || sets[i].first == name ||
+          !IsDnsNameWithin(name, sets[i].first))
+        continue;
+      for (const TzvDnsRecord* record : RRsetIn(answer.Answers(), sets[i].first, kzvDnsTypeDNAME))
+        if (const auto* dname = dynamic_cast<const TzvDnsGenericRecord*>(record)) {
+          made = MadeByDname(name, sets[i].first, *dname);
+          if (std::find(chain.begin(), chain.end(), std::pair{i, false}) == chain.end())
+            chain.emplace_back(i, false);
+          break;
+        }
+    }
+    const auto alias = set_of(name, kzvDnsTypeCNAME);
+    if (!alias && !made) break;
+    if (aliases_left_-- == 0) {
+      too_long = true;
+      break;
+    }
+    if (alias) {
+      const Records cname = RRsetIn(answer.Answers(), name, kzvDnsTypeCNAME);
+      const auto* record = dynamic_cast<const TzvDnsCNAMERecord*>(cname.front());
+      if (cname.size() != 1 || record == nullptr)
+        return Result(TzvDnssecVerdict::Bogus, TextOf(name) + ": more than one CNAME");
+      const Bytes target = DnssecCanonicalName(record->CanonicalName);
+      if (std::any_of(chain.begin(), chain.end(),
+                      [&](const auto& link) { return link.first == *alias; }))
+        return Result(TzvDnssecVerdict::Bogus, TextOf(name) + ": the CNAME chain loops");
+      chain.emplace_back(*alias, made && *made == target);
+      name = target;
+    } else {
+      name = *made;
+    }
+  }
+  // Anything else in the answer section answers another question: taken as part of this
+  // answer, a genuine set of another name would pass for this one's.
+  for (std::size_t i = 0; i < sets.size(); ++i)
+    if (std::none_of(chain.begin(), chain.end(), [i](const auto& link) { return link.first == i; }))
+      return Result(TzvDnssecVerdict::Bogus, TextOf(sets[i].first) + "/" +
+                                                 DnsTypeText(sets[i].second) +
+                                                 " does not answer the question");
+  TzvDnssecResult overall = Result(TzvDnssecVerdict::Secure, "");
+  const auto weigh = [&overall](TzvDnssecResult result) {
+    if (Weight(result.Verdict) > Weight(overall.Verdict)) overall = std::move(result);
+  };
+  for (const auto& [index, from_dname] : chain) {
+    weigh(JudgeSet(answer, sets[index].first, sets[index].second, from_dname));
+    if (overall.Verdict == TzvDnssecVerdict::Bogus) return overall;
+  }
+  // The chain's end without the type asked: its denial, judged in its own zone; or, when
+  // the answer says nothing of an end it moved to, that end's own answer.
+  if (too_long)
+    weigh(Result(
+        TzvDnssecVerdict::Indeterminate,
+        "the chain of CNAME and DNAME records is longer than " + std::to_string(kMaxAliases)));
+  else if (!answered && name != asked && !ClaimsDenialOf(answer, name))
+    weigh(ChaseTo(name, type));
+  else if (!answered)
+    weigh(DenialOf(answer, name, type, answer.Header().ResponseCode == kzvDnsResponseNameError));
   return overall;
 }
 
-const TzvDnssecValidator::TZone* TzvDnssecValidator::ProvenZone(const std::string& zone,
-                                                                TzvDnssecResult& result,
-                                                                int depth) {
-  const Bytes name = DnssecCanonicalName(zone);
-  const std::string key(name.begin(), name.end());
-  if (auto found = zones_.find(key); found != zones_.end()) return found->second.get();
-  if (depth > kMaxChainDepth) {
-    result = Result(TzvDnssecVerdict::Bogus, "the chain of trust is too long");
-    return nullptr;
+TzvDnssecResult TzvDnssecValidator::ChaseTo(const Bytes& end, std::int32_t type) {
+  if (std::find(chased_.begin(), chased_.end(), end) != chased_.end())
+    return Result(TzvDnssecVerdict::Bogus, TextOf(end) + ": the CNAME chain loops");
+  const std::string unanswered = "the CNAME's target " + TextOf(end) + " was not answered";
+  if (chased_.size() > static_cast<std::size_t>(kMaxChases))
+    return Result(TzvDnssecVerdict::Indeterminate, unanswered +
+                                                       " (the chain leaves its answers more than " +
+                                                       std::to_string(kMaxChases) + " times)");
+  chased_.push_back(end);
+  const TzvDnsMessage* reply = nullptr;
+  try {
+    reply = &Ask(end, type);
+  } catch (const std::exception& e) {
+    // A time-out, or no questions left: nothing is known of the target, nothing is wrong.
+    return Result(TzvDnssecVerdict::Indeterminate, unanswered + " (" + e.what() + ")");
   }
-  const TzvDnsMessage& keys_answer = Ask(zone, kzvDnsTypeDNSKEY);
-  const Records key_set = RRsetIn(keys_answer.Answers(), name, kzvDnsTypeDNSKEY);
-  const Keys keys = KeysIn(key_set);
+  if (IsErrorReply(*reply))
+    return Result(TzvDnssecVerdict::Indeterminate,
+                  unanswered + " (" + DnsResponseCodeName(reply->Header().ResponseCode) + ")");
+  if (const TzvDnsRecord* cut = ReferralIn(*reply))
+    return Result(TzvDnssecVerdict::Indeterminate, unanswered + " (" + ReferralText(*cut) + ")");
+  chain_.push_back(TextOf(end) + "/" + DnsTypeText(type) + ": asked for itself");
+  return Judge(*reply, end, type);
+}
+
+TzvDnssecResult TzvDnssecValidator::JudgeSet(const TzvDnsMessage& answer, const Bytes& owner,
+                                             std::int32_t type, bool from_dname) {
+  const Records rrset = RRsetIn(answer.Answers(), owner, type);
+  const std::string what = rrset.front()->Name + "/" + DnsTypeText(type);
+  const auto [signer, signatures] = SignerOf(SignaturesIn(answer.Answers(), owner, type), owner);
+  if (signatures.empty() && from_dname) {
+    // Stands or falls with the DNAME's own record set, judged in the chain too.
+    chain_.push_back(rrset.front()->Name + "/CNAME: made from a DNAME");
+    return Result(TzvDnssecVerdict::Secure, "");
+  }
+  if (signatures.empty()) {
+    TzvDnssecResult result = InsecurityOf(owner);
+    if (result.Verdict == TzvDnssecVerdict::Bogus) result.Reason = what + ": " + result.Reason;
+    return result;
+  }
+  const TZone& zone = ProvenZone(signer);
+  if (zone.Result.Verdict != TzvDnssecVerdict::Secure) return zone.Result;
+  const TVerified verified = Verify(rrset, signatures, zone.Keys);
+  if (verified.Verdict.Check != TzvRRsetCheck::Valid)
+    return Result(TzvDnssecVerdict::Bogus, what + ": " + verified.Verdict.Reason);
+  // Made from a wildcard, as the signature that verified says: only if no closer name
+  // exists.
+  if (verified.Signature->Labels < LabelCount(owner)) {
+    TzvDnssecResult result =
+        WildcardExpansionIsProven(answer, owner, signer, verified.Signature->Labels);
+    if (result.Verdict == TzvDnssecVerdict::Secure)
+      chain_.push_back(what + ": signed by " + KeyText(*verified.Verdict.Key) + " (wildcard)");
+    return result;
+  }
+  chain_.push_back(what + ": signed by " + KeyText(*verified.Verdict.Key));
+  return Result(TzvDnssecVerdict::Secure, "");
+}
+
+const TzvDnssecValidator::TZone& TzvDnssecValidator::ProvenZone(const Bytes& zone) {
+  if (auto found = zones_.find(zone); found != zones_.end()) {
+    if (found->second->Busy)
+      found->second->Result =
+          Result(TzvDnssecVerdict::Bogus, ShownZone(zone) + ": the chain of trust loops");
+    return *found->second;
+  }
+  TZone& entry = *(zones_[zone] = std::make_unique<TZone>());
+  auto done = ScopeExit([&entry] { entry.Busy = false; });
+  entry.Result = ProveZone(zone, entry);
+  return entry;
+}
+
+TzvDnssecResult TzvDnssecValidator::ProveZone(const Bytes& zone, TZone& proven) {
   const std::string shown = ShownZone(zone);
-  if (keys.empty()) {
-    result = Result(TzvDnssecVerdict::Bogus, shown + ": no DNSKEY records");
-    return nullptr;
-  }
+  const std::optional<Bytes> anchor = AnchorOver(zone);
+  if (!anchor)
+    return Result(TzvDnssecVerdict::Indeterminate, "no trust anchor at or above " + shown);
+  const TzvDnsMessage& keys_answer = Ask(zone, kzvDnsTypeDNSKEY);
+  if (IsErrorReply(keys_answer))
+    return Result(TzvDnssecVerdict::Indeterminate,
+                  "this server does not answer for " + shown + " (" +
+                      DnsResponseCodeName(keys_answer.Header().ResponseCode) + ")");
+  const Records key_set = RRsetIn(keys_answer.Answers(), zone, kzvDnsTypeDNSKEY);
+  const Keys keys = KeysIn(key_set);
 
   // The keys the parent (or a trust anchor) vouches for.
   Keys entry;
-  bool anchored = false;
-  for (const auto& anchor : anchors_) {
-    if (DnssecCanonicalName(anchor->Name) != name) continue;
-    anchored = true;
-    for (const TzvDnsDNSKEYRecord* key : keys) {
-      if (const auto* ds = dynamic_cast<const TzvDnsDSRecord*>(anchor.get())) {
-        if (DsMatchesKey(*ds, *key, zone)) entry.push_back(key);
-      } else if (const auto* trusted = dynamic_cast<const TzvDnsDNSKEYRecord*>(anchor.get())) {
-        if (trusted->Algorithm == key->Algorithm && trusted->PublicKey == key->PublicKey)
-          entry.push_back(key);
+  if (*anchor == zone) {
+    if (keys.empty()) return Result(TzvDnssecVerdict::Bogus, shown + ": no DNSKEY records");
+    for (const auto& trusted : anchors_) {
+      if (DnssecCanonicalName(trusted->Name) != zone) continue;
+      for (const TzvDnsDNSKEYRecord* key : keys) {
+        if (const auto* ds = dynamic_cast<const TzvDnsDSRecord*>(trusted.get())) {
+          if (DsMatchesKey(*ds, *key, TextOf(zone))) entry.push_back(key);
+        } else if (const auto* anchor_key =
+                       dynamic_cast<const TzvDnsDNSKEYRecord*>(trusted.get())) {
+          if (anchor_key->Algorithm == key->Algorithm && anchor_key->PublicKey == key->PublicKey)
+            entry.push_back(key);
+        }
       }
     }
-  }
-  if (anchored) {
-    if (entry.empty()) {
-      result = Result(TzvDnssecVerdict::Bogus, shown + ": no DNSKEY matches the trust anchor");
-      return nullptr;
-    }
+    if (entry.empty())
+      return Result(TzvDnssecVerdict::Bogus, shown + ": no DNSKEY matches the trust anchor");
     chain_.push_back(shown + ": " + KeyText(*entry.front()) + " is a trust anchor");
   } else {
     const TzvDnsMessage& ds_answer = Ask(zone, kzvDnsTypeDS);
-    const Records ds_set = RRsetIn(ds_answer.Answers(), name, kzvDnsTypeDS);
+    const Records ds_set = RRsetIn(ds_answer.Answers(), zone, kzvDnsTypeDS);
     if (ds_set.empty()) {
-      result = InsecurityOf(zone);
-      if (result.Verdict == TzvDnssecVerdict::Bogus &&
-          result.Reason.find("not signed") != std::string::npos)
-        result.Reason = shown + ": no DS records at its parent";
-      return nullptr;
+      // A server of the zone alone answers for its DS with its own apex: the parent's
+      // word is not there to be had.
+      if (IsErrorReply(ds_answer) || IsOwnReply(ds_answer, zone)) return NotAnsweredFor(zone);
+      TzvDnssecResult result = InsecurityOf(zone);
+      if (result.Verdict == TzvDnssecVerdict::Bogus)
+        result.Reason = shown + ": no DS records at its parent (" + result.Reason + ")";
+      return result;
     }
-    const Signatures ds_signatures = SignaturesIn(ds_answer.Answers(), name, kzvDnsTypeDS);
-    if (ds_signatures.empty()) {
-      result = Result(TzvDnssecVerdict::Bogus, shown + ": its DS records are not signed");
-      return nullptr;
+    Bytes parent;
+    Signatures ds_signatures;
+    for (const TzvDnsRRSIGRecord* rrsig : SignaturesIn(ds_answer.Answers(), zone, kzvDnsTypeDS)) {
+      const Bytes signer = DnssecCanonicalName(rrsig->SignerName);
+      if (signer == zone || !IsDnsNameWithin(zone, signer) || !IsDnsNameWithin(signer, *anchor))
+        continue;
+      if (signer.size() > parent.size()) ds_signatures.clear(), parent = signer;
+      if (signer == parent) ds_signatures.push_back(rrsig);
     }
-    const std::string parent = ds_signatures.front()->SignerName;
-    const Bytes parent_name = DnssecCanonicalName(parent);
-    if (parent_name == name || !IsDnsNameWithin(name, parent_name)) {
-      result = Result(TzvDnssecVerdict::Bogus, shown + ": its DS records are signed by " +
-                                                   ShownZone(parent) + ", not a parent");
-      return nullptr;
-    }
-    const TZone* parent_zone = ProvenZone(parent, result, depth + 1);
-    if (parent_zone == nullptr) return nullptr;
-    const TzvRRsetVerdict ds_verdict =
-        VerifyWithAny(ds_set, ds_signatures, parent_zone->Keys, now_);
-    if (ds_verdict.Check != TzvRRsetCheck::Valid) {
-      result = Result(TzvDnssecVerdict::Bogus, shown + "/DS: " + ds_verdict.Reason);
-      return nullptr;
-    }
+    if (ds_signatures.empty())
+      return Result(TzvDnssecVerdict::Bogus, shown + ": its DS records are not signed by a parent");
+    const TZone& parent_zone = ProvenZone(parent);
+    if (parent_zone.Result.Verdict != TzvDnssecVerdict::Secure) return parent_zone.Result;
+    const TVerified ds_verified = Verify(ds_set, ds_signatures, parent_zone.Keys);
+    if (ds_verified.Verdict.Check != TzvRRsetCheck::Valid)
+      return Result(TzvDnssecVerdict::Bogus, shown + "/DS: " + ds_verified.Verdict.Reason);
     bool usable = false;
     for (const TzvDnsRecord* record : ds_set) {
       const auto* ds = dynamic_cast<const TzvDnsDSRecord*>(record);
@@ -525,263 +598,207 @@ const TzvDnssecValidator::TZone* TzvDnssecValidator::ProvenZone(const std::strin
         continue;
       usable = true;
       for (const TzvDnsDNSKEYRecord* key : keys)
-        if (DsMatchesKey(*ds, *key, zone) &&
+        if (DsMatchesKey(*ds, *key, TextOf(zone)) &&
             std::find(entry.begin(), entry.end(), key) == entry.end())
           entry.push_back(key);
     }
+    // No DS this validator can use: the zone counts as unsigned (RFC 4035 §5.2).
     if (!usable) {
-      // No DS this validator can use: the zone counts as unsigned (RFC 4035 §5.2).
-      result = Result(TzvDnssecVerdict::Insecure, "");
-      return nullptr;
+      chain_.push_back(shown + ": no DS of an algorithm checked here: unsigned");
+      return Result(TzvDnssecVerdict::Insecure, "");
     }
-    if (entry.empty()) {
-      result = Result(TzvDnssecVerdict::Bogus, shown + ": DS does not match any DNSKEY");
-      return nullptr;
-    }
+    if (keys.empty()) return Result(TzvDnssecVerdict::Bogus, shown + ": no DNSKEY records");
+    if (entry.empty())
+      return Result(TzvDnssecVerdict::Bogus, shown + ": DS does not match any DNSKEY");
     chain_.push_back(shown + ": " + KeyText(*entry.front()) + " matches a DS of " +
                      ShownZone(parent));
   }
-  const Signatures key_signatures = SignaturesIn(keys_answer.Answers(), name, kzvDnsTypeDNSKEY);
-  const TzvRRsetVerdict verdict = VerifyWithAny(key_set, key_signatures, entry, now_);
-  if (verdict.Check != TzvRRsetCheck::Valid) {
-    result = Result(TzvDnssecVerdict::Bogus, shown + "/DNSKEY: " + verdict.Reason);
-    return nullptr;
-  }
-  chain_.push_back(shown + ": DNSKEY set signed by " + KeyText(*verdict.Key));
-  auto proven = std::make_unique<TZone>();
-  proven->Keys = keys;
-  return (zones_[key] = std::move(proven)).get();
+  const Signatures key_signatures = SignaturesIn(keys_answer.Answers(), zone, kzvDnsTypeDNSKEY);
+  const TVerified verified = Verify(key_set, key_signatures, entry);
+  if (verified.Verdict.Check != TzvRRsetCheck::Valid)
+    return Result(TzvDnssecVerdict::Bogus, shown + "/DNSKEY: " + verified.Verdict.Reason);
+  chain_.push_back(shown + ": DNSKEY set signed by " + KeyText(*verified.Verdict.Key));
+  proven.Keys = keys;
+  return Result(TzvDnssecVerdict::Secure, "");
 }
 
-TzvDnssecResult TzvDnssecValidator::InsecurityOf(const std::string& name) {
-  // From the top down: the first delegation whose parent proves it has no DS makes
-  // everything below it unsigned.
-  const Bytes wire = DnssecCanonicalName(name);
-  std::vector<std::size_t> starts;
-  for (std::size_t at = 0; at < wire.size() && wire[at] != 0; at += 1 + wire[at])
-    starts.push_back(at);
-  for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
-    // The ancestor's text: the name's labels from this one on.
-    std::string ancestor;
-    for (std::size_t at = *start; at < wire.size() && wire[at] != 0; at += 1 + wire[at]) {
-      if (!ancestor.empty()) ancestor += '.';
-      ancestor.append(reinterpret_cast<const char*>(&wire[at + 1]), wire[at]);
-    }
-    const Bytes ancestor_name(wire.begin() + static_cast<long>(*start), wire.end());
-    const TzvDnsMessage& ds_answer = Ask(ancestor, kzvDnsTypeDS);
-    if (!RRsetIn(ds_answer.Answers(), ancestor_name, kzvDnsTypeDS).empty()) {
-      TzvDnssecResult result;
-      if (ProvenZone(ancestor, result, 0) == nullptr) return result;
+TzvDnssecResult TzvDnssecValidator::InsecurityOf(const Bytes& name) {
+  // From the trust anchor down: the first delegation whose parent proves, itself, that it
+  // has no DS makes everything below it unsigned.
+  const std::optional<Bytes> anchor = AnchorOver(name);
+  if (!anchor)
+    return Result(TzvDnssecVerdict::Indeterminate,
+                  "no trust anchor at or above " + ShownZone(name));
+  Bytes zone = *anchor;
+  if (const TZone& top = ProvenZone(zone); top.Result.Verdict != TzvDnssecVerdict::Secure)
+    return top.Result;
+  const auto labels = DnssecLabelsOf(name);
+  for (std::size_t count = DnssecLabelsOf(zone).size() + 1; count <= labels.size(); ++count) {
+    const Bytes below = DnssecNameOf(labels, count);
+    const std::string shown = ShownZone(below);
+    if (auto known = zones_.find(below); known != zones_.end() && !known->second->Busy) {
+      if (known->second->Result.Verdict != TzvDnssecVerdict::Secure) return known->second->Result;
+      zone = below;
       continue;
     }
-    // No DS: the parent's NSEC or NSEC3 for this very name tells a delegation (NS, no DS)
-    // from a name inside the zone.
-    for (const auto& record : ds_answer.Authorities()) {
-      std::vector<std::uint16_t> types;
-      bool matches = false;
-      if (const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(record.get())) {
-        matches = DnssecCanonicalName(nsec->Name) == ancestor_name;
-        types = nsec->Types;
-      } else if (const auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(record.get())) {
-        const auto hash =
-            Nsec3Hash(nsec3->HashAlgorithm, nsec3->Iterations, nsec3->Salt, ancestor_name);
-        const Bytes owner = DnssecCanonicalName(nsec3->Name);
-        matches = hash.has_value() && !owner.empty() &&
-                  SameText(std::string(owner.begin() + 1, owner.begin() + 1 + owner[0]),
-                           Base32HexEncode(*hash));
-        types = nsec3->Types;
-      }
-      if (!matches) continue;
-      const Bytes owner = DnssecCanonicalName(record->Name);
-      const Signatures signatures =
-          SignaturesIn(ds_answer.Authorities(), owner, record->RecordType);
-      if (signatures.empty())
-        return Result(TzvDnssecVerdict::Bogus, "the proof of no DS is not signed");
-      TzvDnssecResult result;
-      const TZone* parent = ProvenZone(signatures.front()->SignerName, result, 0);
-      if (parent == nullptr) return result;
-      const TzvRRsetVerdict verdict =
-          VerifyWithAny(RRsetIn(ds_answer.Authorities(), owner, record->RecordType), signatures,
-                        parent->Keys, now_);
-      if (verdict.Check != TzvRRsetCheck::Valid)
-        return Result(TzvDnssecVerdict::Bogus, "the proof of no DS: " + verdict.Reason);
-      const auto holds = [&types](std::int32_t type) {
-        return std::find(types.begin(), types.end(), static_cast<std::uint16_t>(type)) !=
-               types.end();
-      };
-      if (holds(kzvDnsTypeNS) && !holds(kzvDnsTypeDS) && !holds(kzvDnsTypeSOA)) {
-        chain_.push_back(ancestor + ": no DS, proven by its parent: unsigned delegation");
-        return Result(TzvDnssecVerdict::Insecure, "");
-      }
-      break;  // a name inside the zone: go on down
+    const TzvDnsMessage& ds_answer = Ask(below, kzvDnsTypeDS);
+    if (IsErrorReply(ds_answer)) return NotAnsweredFor(below);
+    if (!RRsetIn(ds_answer.Answers(), below, kzvDnsTypeDS).empty()) {
+      const TZone& child = ProvenZone(below);
+      if (child.Result.Verdict != TzvDnssecVerdict::Secure) return child.Result;
+      zone = below;
+      continue;
     }
-    // No NSEC3 for the name itself: an opt-out span over it proves it insecure.
-    const bool has_nsec3 =
-        std::any_of(ds_answer.Authorities().begin(), ds_answer.Authorities().end(),
-                    [](const auto& record) { return record->RecordType == kzvDnsTypeNSEC3; });
-    if (has_nsec3 && DenialOf(ds_answer, ancestor_name, kzvDnsTypeDS, false).Verdict ==
-                         TzvDnssecVerdict::Insecure) {
-      chain_.push_back(ancestor + ": no DS, under an NSEC3 opt-out span: unsigned delegation");
+    TProofs proofs = ProofsIn(ds_answer, below);
+    if (proofs.Failure) return *proofs.Failure;
+    if (proofs.Zone != zone) {
+      if (IsOwnReply(ds_answer, below)) return NotAnsweredFor(below);
+      return Result(TzvDnssecVerdict::Bogus,
+                    "no proof signed by " + ShownZone(zone) + " that " + shown + " has no DS");
+    }
+    TzvNsec3Records nsec3s(proofs.Nsec3s, zone);
+    if (NsecProvesInsecureDelegation(proofs.Nsecs, below) ||
+        (!nsec3s.Empty() && Nsec3ProvesInsecureDelegation(nsec3s, below) != TzvNsec3Proof::None)) {
+      chain_.push_back(shown + ": no DS, proven by " + ShownZone(zone) + ": unsigned delegation");
       return Result(TzvDnssecVerdict::Insecure, "");
     }
+    if (nsec3s.Empty() && !proofs.Nsec3s.empty()) {
+      chain_.push_back(shown + ": NSEC3 hashed more than 150 times (or not with SHA-1): unsigned");
+      return Result(TzvDnssecVerdict::Insecure, "");
+    }
+    // A name inside the zone: no cut here, on down; a name that does not exist holds
+    // nothing below it either.
+    if (NsecProvesNameError(proofs.Nsecs, below) ||
+        (!nsec3s.Empty() && Nsec3ProvesNameError(nsec3s, below) == TzvNsec3Proof::Proven))
+      break;
+    if (!NsecProvesNoData(proofs.Nsecs, below, kzvDnsTypeDS) &&
+        (nsec3s.Empty() || Nsec3ProvesNoData(nsec3s, below, kzvDnsTypeDS) != TzvNsec3Proof::Proven))
+      return Result(TzvDnssecVerdict::Bogus,
+                    "no proof signed by " + ShownZone(zone) + " that " + shown + " has no DS");
   }
-  return Result(TzvDnssecVerdict::Bogus, name + ": the records are not signed");
+  return Result(TzvDnssecVerdict::Bogus,
+                "the records are not signed, in the signed zone " + ShownZone(zone));
+}
+
+TzvDnssecValidator::TProofs TzvDnssecValidator::ProofsIn(const TzvDnsMessage& answer,
+                                                         const Bytes& name) {
+  // The sets, each once, and the zone that signed them: the deepest at or above the name.
+  // A denial proves nothing outside the zone that signs it.
+  TProofs proofs;
+  std::vector<std::pair<Bytes, std::int32_t>> sets;
+  for (const auto& record : answer.Authorities()) {
+    if (record->RecordType != kzvDnsTypeNSEC && record->RecordType != kzvDnsTypeNSEC3) continue;
+    std::pair<Bytes, std::int32_t> set{DnssecCanonicalName(record->Name), record->RecordType};
+    if (std::find(sets.begin(), sets.end(), set) != sets.end()) continue;
+    const Bytes signer =
+        SignerOf(SignaturesIn(answer.Authorities(), set.first, set.second), name).first;
+    // An NSEC3's owner is a hash directly below its zone.
+    const bool placed = set.second == kzvDnsTypeNSEC ||
+                        (set.first.size() > set.first[0] + 1u &&
+                         Bytes(set.first.begin() + 1 + set.first[0], set.first.end()) == signer);
+    if (signer.empty() || !placed) continue;
+    if (signer.size() > proofs.Zone.size()) sets.clear(), proofs.Zone = signer;
+    if (signer == proofs.Zone) sets.push_back(std::move(set));
+  }
+  if (proofs.Zone.empty()) return proofs;
+  const TZone& zone = ProvenZone(proofs.Zone);
+  if (zone.Result.Verdict != TzvDnssecVerdict::Secure) {
+    proofs.Failure = zone.Result;
+    return proofs;
+  }
+  for (const auto& [owner, type] : sets) {
+    const Records rrset = RRsetIn(answer.Authorities(), owner, type);
+    // A name has one NSEC (and a hash one NSEC3): a set of more is no zone's own.
+    if (rrset.size() > 1) {
+      proofs.Failure = Result(TzvDnssecVerdict::Bogus,
+                              "the denial's " + DnsTypeText(type) + " set holds " +
+                                  std::to_string(rrset.size()) + " records where a name has one");
+      return proofs;
+    }
+    const auto [signer, signatures] =
+        SignerOf(SignaturesIn(answer.Authorities(), owner, type), name);
+    const TVerified verified = Verify(rrset, signatures, zone.Keys);
+    if (verified.Verdict.Check != TzvRRsetCheck::Valid) {
+      proofs.Failure = Result(TzvDnssecVerdict::Bogus,
+                              "the denial's " + DnsTypeText(type) + ": " + verified.Verdict.Reason);
+      return proofs;
+    }
+    // Made from a wildcard, its owner is not a name that was signed: it proves nothing.
+    if (verified.Signature->Labels < LabelCount(owner)) continue;
+    for (const TzvDnsRecord* record : rrset) {
+      if (const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(record))
+        proofs.Nsecs.push_back(nsec);
+      else if (const auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(record))
+        proofs.Nsec3s.push_back(nsec3);
+    }
+  }
+  return proofs;
 }
 
 TzvDnssecResult TzvDnssecValidator::DenialOf(const TzvDnsMessage& answer, const Bytes& name,
-                                             std::int32_t type, bool nxdomain,
-                                             int wildcard_labels) {
-  // The authority section's NSEC and NSEC3 sets, each checked with its signer's keys.
-  std::vector<const TzvDnsNSECRecord*> nsecs;
-  std::vector<const TzvDnsNSEC3Record*> nsec3s;
-  Bytes zone;
-  for (const auto& record : answer.Authorities()) {
-    const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(record.get());
-    const auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(record.get());
-    if (nsec == nullptr && nsec3 == nullptr) continue;
-    const Bytes owner = DnssecCanonicalName(record->Name);
-    const Signatures signatures = SignaturesIn(answer.Authorities(), owner, record->RecordType);
-    if (signatures.empty())
-      return Result(TzvDnssecVerdict::Bogus,
-                    "the denial's " + DnsTypeText(record->RecordType) + " records are not signed");
-    TzvDnssecResult result;
-    const TZone* signer = ProvenZone(signatures.front()->SignerName, result, 0);
-    if (signer == nullptr) return result;
-    const TzvRRsetVerdict verdict = VerifyWithAny(
-        RRsetIn(answer.Authorities(), owner, record->RecordType), signatures, signer->Keys, now_);
-    if (verdict.Check != TzvRRsetCheck::Valid)
-      return Result(TzvDnssecVerdict::Bogus,
-                    "the denial's " + DnsTypeText(record->RecordType) + ": " + verdict.Reason);
-    zone = DnssecCanonicalName(signatures.front()->SignerName);
-    if (nsec != nullptr) nsecs.push_back(nsec);
-    if (nsec3 != nullptr) nsec3s.push_back(nsec3);
-  }
-  if (nsecs.empty() && nsec3s.empty()) {
+                                             std::int32_t type, bool nxdomain) {
+  TProofs proofs = ProofsIn(answer, name);
+  if (proofs.Failure) return *proofs.Failure;
+  const std::string what = TextOf(name) + "/" + DnsTypeText(type);
+  if (proofs.Nsecs.empty() && proofs.Nsec3s.empty()) {
     // No proof at all: right for a name in an unsigned zone, and only there.
-    std::string text;
-    for (const Bytes& label : LabelsOf(name))
-      text += (text.empty() ? "" : ".") + std::string(label.begin(), label.end());
-    TzvDnssecResult result = InsecurityOf(text);
+    TzvDnssecResult result = InsecurityOf(name);
     if (result.Verdict == TzvDnssecVerdict::Bogus)
-      result.Reason = "no NSEC or NSEC3 record proves the denial";
+      result.Reason = what + ": no NSEC or NSEC3 record proves the denial";
     return result;
   }
-  const auto secure = [this](const std::string& proof) {
-    chain_.push_back("denial proven by " + proof);
+  const auto secure = [this, &what](const std::string& proof) {
+    chain_.push_back(what + ": denial proven by " + proof);
     return Result(TzvDnssecVerdict::Secure, "");
   };
-  const std::vector<Bytes> labels = LabelsOf(name);
+  const auto bogus = [&what](const std::string& why) {
+    return Result(TzvDnssecVerdict::Bogus, what + ": " + why);
+  };
+  if (!proofs.Nsecs.empty()) {
+    if (nxdomain)
+      return NsecProvesNameError(proofs.Nsecs, name)
+                 ? secure("NSEC (no such name, no wildcard)")
+                 : bogus("no NSEC proves the name and its wildcard do not exist");
+    return NsecProvesNoData(proofs.Nsecs, name, type) ||
+                   NsecProvesWildcardNoData(proofs.Nsecs, name, type)
+               ? secure("NSEC (no such type)")
+               : bogus("no NSEC proves the type does not exist");
+  }
+  TzvNsec3Records nsec3s(proofs.Nsec3s, proofs.Zone);
+  if (nsec3s.Empty()) {
+    chain_.push_back(what + ": NSEC3 hashed more than 150 times (or not with SHA-1): unsigned");
+    return Result(TzvDnssecVerdict::Insecure, "");
+  }
+  const TzvNsec3Proof proof =
+      nxdomain ? Nsec3ProvesNameError(nsec3s, name) : Nsec3ProvesNoData(nsec3s, name, type);
+  if (proof == TzvNsec3Proof::OptOut) {
+    chain_.push_back(what + ": under an NSEC3 opt-out span: unsigned");
+    return Result(TzvDnssecVerdict::Insecure, "");
+  }
+  if (proof == TzvNsec3Proof::Proven)
+    return secure(nxdomain ? "NSEC3 (no such name, no wildcard)" : "NSEC3 (no such type)");
+  return bogus(nxdomain ? "no NSEC3 proves the name and its wildcard do not exist"
+                        : "no NSEC3 proves the type does not exist");
+}
 
-  if (!nsecs.empty()) {
-    const auto matching = [&](const Bytes& wanted) -> const TzvDnsNSECRecord* {
-      for (const auto* nsec : nsecs)
-        if (DnssecCanonicalName(nsec->Name) == wanted) return nsec;
-      return nullptr;
-    };
-    const auto covering = [&](const Bytes& wanted) -> const TzvDnsNSECRecord* {
-      for (const auto* nsec : nsecs)
-        if (Between(DnssecCanonicalName(nsec->Name), DnssecCanonicalName(nsec->NextDomainName),
-                    wanted, CanonicalLess))
-          return nsec;
-      return nullptr;
-    };
-    if (wildcard_labels >= 0)
-      return covering(name) != nullptr
-                 ? secure("NSEC (no closer name than the wildcard)")
-                 : Result(TzvDnssecVerdict::Bogus, "no NSEC proves the name itself does not exist");
-    if (!nxdomain) {
-      if (const auto* nsec = matching(name)) {
-        if (!Holds(nsec->Types, type) && !Holds(nsec->Types, kzvDnsTypeCNAME))
-          return secure("NSEC (no such type)");
-        return Result(TzvDnssecVerdict::Bogus, "the NSEC says the type exists");
-      }
-    }
-    const auto* cover = covering(name);
-    if (cover == nullptr)
-      return Result(TzvDnssecVerdict::Bogus, "no NSEC proves the name does not exist");
-    // A name with nothing of its own but names below it (an empty non-terminal): the
-    // covering NSEC leads to one of them.
-    const Bytes next = DnssecCanonicalName(cover->NextDomainName);
-    if (!nxdomain && next != name && IsDnsNameWithin(next, name))
-      return secure("NSEC (a name with only names below it)");
-    // The closest encloser, and its wildcard, which must not exist (or, for NODATA made
-    // from a wildcard, must lack the type).
-    const std::size_t common =
-        std::max(CommonLabels(name, DnssecCanonicalName(cover->Name)),
-                 CommonLabels(name, DnssecCanonicalName(cover->NextDomainName)));
-    const Bytes wildcard = WildcardOf(NameOf(labels, std::min(common, labels.size())));
-    if (const auto* star = matching(wildcard)) {
-      if (!nxdomain && !Holds(star->Types, type) && !Holds(star->Types, kzvDnsTypeCNAME))
-        return secure("NSEC (no such type at the wildcard)");
-      return Result(TzvDnssecVerdict::Bogus, "a wildcard would have answered");
-    }
-    if (covering(wildcard) == nullptr)
-      return Result(TzvDnssecVerdict::Bogus, "no NSEC proves the wildcard does not exist");
-    return nxdomain ? secure("NSEC (no such name, no wildcard)")
-                    : Result(TzvDnssecVerdict::Bogus, "NODATA for a name that does not exist");
+TzvDnssecResult TzvDnssecValidator::WildcardExpansionIsProven(const TzvDnsMessage& answer,
+                                                              const Bytes& owner, const Bytes& zone,
+                                                              std::size_t labels) {
+  TProofs proofs = ProofsIn(answer, owner);
+  if (proofs.Failure) return *proofs.Failure;
+  const std::string what = TextOf(owner) + ": made from a wildcard, ";
+  if (proofs.Zone != zone)
+    return Result(TzvDnssecVerdict::Bogus,
+                  what + "no proof from its zone that no closer name exists");
+  if (NsecProvesWildcardExpansion(proofs.Nsecs, owner, labels))
+    return Result(TzvDnssecVerdict::Secure, "");
+  TzvNsec3Records nsec3s(proofs.Nsec3s, zone);
+  const TzvNsec3Proof proof =
+      nsec3s.Empty() ? TzvNsec3Proof::None : Nsec3ProvesWildcardExpansion(nsec3s, owner, labels);
+  if (proof == TzvNsec3Proof::OptOut) {
+    chain_.push_back(what + "under an NSEC3 opt-out span: unsigned");
+    return Result(TzvDnssecVerdict::Insecure, "");
   }
-
-  // NSEC3: names are compared by their hashes.
-  const TzvDnsNSEC3Record& params = *nsec3s.front();
-  if (params.Iterations > kMaxNsec3Iterations) return Result(TzvDnssecVerdict::Insecure, "");
-  const auto hash_of = [&](const Bytes& wanted) {
-    const auto hash = Nsec3Hash(params.HashAlgorithm, params.Iterations, params.Salt, wanted);
-    return hash ? LowerCase(Base32HexEncode(*hash)) : std::string();
-  };
-  const auto owner_hash = [](const TzvDnsNSEC3Record* nsec3) {
-    const Bytes owner = DnssecCanonicalName(nsec3->Name);
-    return owner.empty() ? std::string()
-                         : std::string(owner.begin() + 1, owner.begin() + 1 + owner[0]);
-  };
-  const auto matching = [&](const Bytes& wanted) -> const TzvDnsNSEC3Record* {
-    const std::string hash = hash_of(wanted);
-    for (const auto* nsec3 : nsec3s)
-      if (!hash.empty() && owner_hash(nsec3) == hash) return nsec3;
-    return nullptr;
-  };
-  const auto covering = [&](const Bytes& wanted) -> const TzvDnsNSEC3Record* {
-    const std::string hash = hash_of(wanted);
-    for (const auto* nsec3 : nsec3s)
-      if (!hash.empty() &&
-          Between(owner_hash(nsec3), LowerCase(Base32HexEncode(nsec3->NextHashedOwner)), hash,
-                  std::less<std::string>()))
-        return nsec3;
-    return nullptr;
-  };
-  if (!nxdomain && wildcard_labels < 0) {
-    if (const auto* nsec3 = matching(name)) {
-      if (!Holds(nsec3->Types, type) && !Holds(nsec3->Types, kzvDnsTypeCNAME))
-        return secure("NSEC3 (no such type)");
-      return Result(TzvDnssecVerdict::Bogus, "the NSEC3 says the type exists");
-    }
-  }
-  // The closest encloser proof: an ancestor that exists, the next closer name that does
-  // not, and (for no such name) no wildcard at the encloser.
-  const std::size_t zone_labels = LabelsOf(zone).size();
-  for (std::size_t count = labels.size() - 1; count >= zone_labels && count < labels.size();
-       --count) {
-    const Bytes encloser = NameOf(labels, count);
-    if (wildcard_labels >= 0 && count != static_cast<std::size_t>(wildcard_labels)) continue;
-    if (wildcard_labels < 0 && matching(encloser) == nullptr) continue;
-    const auto* next_closer = covering(NameOf(labels, count + 1));
-    if (next_closer == nullptr)
-      return Result(TzvDnssecVerdict::Bogus, "no NSEC3 proves the next closer name does not exist");
-    if (wildcard_labels >= 0) return secure("NSEC3 (no closer name than the wildcard)");
-    // No DS at a delegation an opt-out span covers: an unsigned delegation may be there.
-    if (!nxdomain && type == kzvDnsTypeDS && (next_closer->Flags & kzvNsec3OptOut) != 0)
-      return Result(TzvDnssecVerdict::Insecure, "");
-    const Bytes wildcard = WildcardOf(encloser);
-    if (const auto* star = matching(wildcard)) {
-      if (!nxdomain && !Holds(star->Types, type) && !Holds(star->Types, kzvDnsTypeCNAME))
-        return secure("NSEC3 (no such type at the wildcard)");
-      return Result(TzvDnssecVerdict::Bogus, "a wildcard would have answered");
-    }
-    if (covering(wildcard) != nullptr)
-      return nxdomain ? secure("NSEC3 (no such name, no wildcard)")
-                      : Result(TzvDnssecVerdict::Bogus, "NODATA for a name that does not exist");
-    // An opt-out span may hide unsigned delegations: their absence is not proven.
-    if ((next_closer->Flags & kzvNsec3OptOut) != 0) return Result(TzvDnssecVerdict::Insecure, "");
-    return Result(TzvDnssecVerdict::Bogus, "no NSEC3 proves the wildcard does not exist");
-  }
-  return Result(TzvDnssecVerdict::Bogus, "no NSEC3 proves a closest encloser");
+  if (proof == TzvNsec3Proof::Proven) return Result(TzvDnssecVerdict::Secure, "");
+  return Result(TzvDnssecVerdict::Bogus, what + "no NSEC or NSEC3 proves no closer name exists");
 }

@@ -4,21 +4,31 @@
 // insecure, and so is everything below it. Questions for keys and DS records go through
 // a function the caller gives (the same server and exchange as the lookup's).
 //
-// Answers that deny a name or a type (NXDOMAIN, NODATA) are judged by the NSEC or NSEC3
-// records of their authority section, and an answer made from a wildcard by the proof that
-// the name asked for does not exist itself.
+// An answer is followed along its CNAME and DNAME records from the question's name to the
+// end of the chain; each record set on the way is judged, and the end's denial when it has
+// no records of the type asked. An end the answer says nothing of (a server that does not
+// serve the target's zone gives the CNAME alone) is asked for itself, and that answer is
+// judged in turn; left unanswered, the end gets no verdict rather than a bogus one. Denials
+// (NXDOMAIN, NODATA) are judged by the NSEC or NSEC3 records of the authority section signed by the
+// zone the name lies in (dns/zvDnssecNsec.h, dns/zvDnssecNsec3.h), and an answer made from a
+// wildcard by the proof that no closer name existed. Without a trust anchor at or above a name, an
+// error reply or a referral, there is nothing to judge: the verdict is indeterminate.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "dns/zvDnsDsRecords.h"
 #include "dns/zvDnsKeyRecords.h"
 #include "dns/zvDnsMessage.h"
+#include "dns/zvDnsRrsigRecord.h"
+#include "dns/zvDnssecAnchors.h"
 
 enum class TzvDnssecVerdict { Secure, Insecure, Bogus, Indeterminate };
 
@@ -30,30 +40,11 @@ struct TzvDnssecResult {
   std::string Reason;  // empty when secure or insecure
   // What was proven, a line each: "ed.example: DNSKEY 10265/15 matches DS", ...
   std::vector<std::string> Chain;
+  // A trust anchor covers the answer's name, so it had to be proven secure or insecure:
+  // left indeterminate (a chain question that got no answer, a server that does not
+  // answer for a parent zone) it is a failed check, not a success.
+  bool Covered = false;
 };
-
-// The root's trust anchors: the keys IANA publishes (KSK-2017, tag 20326, and KSK-2024,
-// tag 38696), as DNSKEY records of ".".
-std::vector<std::unique_ptr<TzvDnsRecord>> BuiltInRootAnchors();
-
-// Trust anchors in zone-file form, a record a line (". IN DS 20326 8 2 E06D..." or
-// ". 172800 IN DNSKEY 257 3 8 AwEA..."), as unbound's anchor files and Debian's
-// /usr/share/dns/root.key hold them; ";" starts a comment. Other lines fail with the
-// codec's error naming the line.
-std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchors(const std::string& text);
-
-// The trust anchors of a file in that form; fails with the codec's error, naming the file,
-// when it cannot be read or holds none.
-std::vector<std::unique_ptr<TzvDnsRecord>> ReadTrustAnchorFile(const std::string& path);
-
-// Where Debian keeps the root's keys current (package dns-root-data).
-inline constexpr const char* kzvDebianRootKeyFile = "/usr/share/dns/root.key";
-
-// The root's keys as the system keeps them (`file`, Debian's copy), so a key rollover
-// reaches us with the system's updates; the built-in keys when that file is missing or
-// cannot be used.
-std::vector<std::unique_ptr<TzvDnsRecord>> DefaultTrustAnchors(
-    const std::string& file = kzvDebianRootKeyFile);
 
 // Asks one question with the DNSSEC OK bit and gives the decoded answer (error replies
 // included); throws when no answer came.
@@ -67,9 +58,12 @@ class TzvDnsQuery;
 // CD bits, one component
 // per question. `lookup` is read when this is called, not afterwards. `asking`, when
 // given, is told of each question's component before it asks and with null once it is
-// done, so a caller can Abort the one that waits.
-TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup,
-                           std::function<void(TzvDnsQuery*)> asking = {});
+// done, so a caller can Abort the one that waits. With a `deadline` (the lookup's own, so
+// that one time-out bounds the lookup and its chain together) each question waits at most
+// what is left of it, and none is asked once it has passed.
+TzvDnssecAsk DnssecAskLike(
+    const TzvDnsQuery& lookup, std::function<void(TzvDnsQuery*)> asking = {},
+    std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
 class TzvDnssecValidator {
  public:
@@ -81,29 +75,63 @@ class TzvDnssecValidator {
   TzvDnssecValidator(const TzvDnssecValidator&) = delete;
   TzvDnssecValidator& operator=(const TzvDnssecValidator&) = delete;
 
-  // The verdict on every record set of the answer section (each must be secure for the
-  // answer to be; one bogus makes it bogus).
+  // The verdict on the answer: every record set of its chain from the question's name,
+  // and the denial at the chain's end when it ends without the type asked (one bogus set
+  // makes it bogus). Each set is verified once; a validation checks at most
+  // kMaxChecks signatures.
   TzvDnssecResult ValidateAnswer(const TzvDnsMessage& answer);
+
+  static constexpr int kMaxChecks = 64;
+  // The most times a chain's end is asked for itself in a validation.
+  static constexpr int kMaxChases = 8;
 
  private:
   struct TZone;
-  // The zone's keys once proven, or null with `result` saying why (bogus, insecure or
-  // indeterminate).
-  const TZone* ProvenZone(const std::string& zone, TzvDnssecResult& result, int depth);
-  // Whether `name` is proven to sit in or below an unsigned delegation.
-  TzvDnssecResult InsecurityOf(const std::string& name);
-  // The answer's proof that `name` (canonical wire form) has no records of `type`, or
-  // does not exist when `nxdomain`; with `wildcard_labels` (an answer made from a wildcard
-  // whose RRSIG has that many labels), that no closer name than the wildcard matched.
-  TzvDnssecResult DenialOf(const TzvDnsMessage& answer, const std::vector<std::uint8_t>& name,
-                           std::int32_t type, bool nxdomain, int wildcard_labels = -1);
-  const TzvDnsMessage& Ask(const std::string& name, std::int32_t type);
+  struct TProofs;
+  using TName = std::vector<std::uint8_t>;
+
+  // The answer's chain from `name` (its question's, or the end it was asked for) to its
+  // end, and what it holds for `type` there.
+  TzvDnssecResult Judge(const TzvDnsMessage& answer, const TName& name, std::int32_t type);
+  // The chain's end asked for itself, and its answer judged; indeterminate when the
+  // question gets no usable answer.
+  TzvDnssecResult ChaseTo(const TName& end, std::int32_t type);
+  TzvDnssecResult JudgeSet(const TzvDnsMessage& answer, const TName& owner, std::int32_t type,
+                           bool from_dname);
+  // The zone's keys once proven, or why not (bogus, insecure or indeterminate); remembered
+  // either way, so no zone is proven twice in a validation.
+  const TZone& ProvenZone(const TName& zone);
+  TzvDnssecResult ProveZone(const TName& zone, TZone& proven);
+  // Whether `name` is proven to sit in or below an unsigned delegation: from the trust
+  // anchor down, each zone's own signed denial of the next one's DS.
+  TzvDnssecResult InsecurityOf(const TName& name);
+  // The authority section's NSEC and NSEC3 sets of the deepest zone at or above `name`
+  // that signed any, each verified once with that zone's keys.
+  TProofs ProofsIn(const TzvDnsMessage& answer, const TName& name);
+  TzvDnssecResult DenialOf(const TzvDnsMessage& answer, const TName& name, std::int32_t type,
+                           bool nxdomain);
+  TzvDnssecResult WildcardExpansionIsProven(const TzvDnsMessage& answer, const TName& owner,
+                                            const TName& zone, std::size_t labels);
+  // The one place signatures are checked: at most kzvMaxSignaturesPerRRset a set, and
+  // kMaxChecks a validation.
+  struct TVerified;
+  TVerified Verify(const std::vector<const TzvDnsRecord*>& rrset,
+                   const std::vector<const TzvDnsRRSIGRecord*>& signatures,
+                   const std::vector<const TzvDnsDNSKEYRecord*>& keys);
+  const TzvDnsMessage& Ask(const TName& name, std::int32_t type);
+  // The deepest zone with a trust anchor at or above `name`, if any.
+  std::optional<TName> AnchorOver(const TName& name) const;
 
   TzvDnssecAsk ask_;
   std::vector<std::unique_ptr<TzvDnsRecord>> anchors_;
   std::uint32_t now_;
-  // Every answer asked for, kept while records of them are in use.
-  std::vector<std::unique_ptr<TzvDnsMessage>> answers_;
-  std::map<std::string, std::unique_ptr<TZone>> zones_;
+  int checks_left_ = kMaxChecks;
+  // CNAME and DNAME records still to be followed, over the answer and those of its ends.
+  int aliases_left_ = 0;
+  // The question's name and each end asked for: a chain that comes back to one loops.
+  std::vector<TName> chased_;
+  // Every answer asked for, by name and type: no question is asked twice.
+  std::map<std::pair<TName, std::int32_t>, std::unique_ptr<TzvDnsMessage>> answers_;
+  std::map<TName, std::unique_ptr<TZone>> zones_;
   std::vector<std::string> chain_;
 };

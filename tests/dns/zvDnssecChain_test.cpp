@@ -122,9 +122,9 @@ struct TRootKey {
   TzvDnsDNSKEYRecord record;
 };
 
-TRootKey MakeRootKey() {
+TRootKey MakeRootKey(std::uint8_t first = 0x52) {
   std::uint8_t seed[32];
-  for (std::uint8_t i = 0; i < sizeof seed; ++i) seed[i] = static_cast<std::uint8_t>(0x52 + i);
+  for (std::uint8_t i = 0; i < sizeof seed; ++i) seed[i] = static_cast<std::uint8_t>(first + i);
   TRootKey key;
   key.secret.reset(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed, sizeof seed));
   std::size_t size = 32;
@@ -135,9 +135,10 @@ TRootKey MakeRootKey() {
   return key;
 }
 
-// Adds the RRSIG of the section's `owner`/`type` records, made with the root's key.
+// Adds the RRSIG of the section's `owner`/`type` records, made with the key of `signer`
+// (the root's unless said); `labels` other than the owner's say it came from a wildcard.
 void Sign(const TRootKey& key, TzvDnsRecordList& section, const std::string& owner,
-          std::int32_t type) {
+          std::int32_t type, const std::string& signer = "", int labels = -1) {
   std::vector<const TzvDnsRecord*> rrset;
   for (const auto& record : section)
     if (record->Name == owner && record->RecordType == type) rrset.push_back(record.get());
@@ -145,8 +146,11 @@ void Sign(const TRootKey& key, TzvDnsRecordList& section, const std::string& own
   rrsig->Name = owner;
   rrsig->TypeCovered = static_cast<std::uint16_t>(type);
   rrsig->Algorithm = key.record.Algorithm;
-  rrsig->Labels = static_cast<std::uint8_t>(
-      owner.empty() ? 0 : 1 + std::count(owner.begin(), owner.end(), '.'));
+  rrsig->Labels =
+      static_cast<std::uint8_t>(labels >= 0     ? labels
+                                : owner.empty() ? 0
+                                                : 1 + std::count(owner.begin(), owner.end(), '.'));
+  rrsig->SignerName = signer;
   rrsig->Inception = kNow - 86400;
   rrsig->Expiration = kNow + 86400;
   rrsig->KeyTag = key.record.KeyTag();
@@ -311,6 +315,10 @@ TEST(DnssecChain, HostileServersGetAVerdictWithinBoundedWork) {
     sig->SignerName = "a";
     sig->Signature.assign(64, 0);
     message->Answers().Add(std::move(sig));
+    auto question = std::make_unique<TzvDnsRecord>();
+    question->Name = owner;
+    question->RecordType = kzvDnsTypeA;
+    message->Queries().Add(std::move(question));
     return message;
   };
   TzvDnssecValidator validator(flapping, BuiltInRootAnchors(), 1750000000);
@@ -321,6 +329,236 @@ TEST(DnssecChain, HostileServersGetAVerdictWithinBoundedWork) {
   TzvDnssecValidator other(flapping, BuiltInRootAnchors(), 1750000000);
   result = other.ValidateAnswer(*answer(std::string(64, 'x') + ".a"));
   EXPECT_EQ(result.Verdict, TzvDnssecVerdict::Indeterminate) << result.Reason;
+}
+
+}  // namespace
+
+namespace {
+
+// ---- answers that must not pass as secure ----
+
+// The root (the trust anchor) and example., whose DS the root holds, each signed here with
+// an Ed25519 key of its own; answers of www.example as a case makes them.
+struct TTree {
+  TRootKey root = MakeRootKey();
+  TRootKey example = MakeRootKey(0x21);
+  TzvDnsExtendedMessage root_keys, ds, example_keys, cdn;
+  TTree() {
+    Add<TzvDnsDNSKEYRecord>(root_keys.Answers(), "")->Assign(&root.record);
+    Sign(root, root_keys.Answers(), "", kzvDnsTypeDNSKEY);
+    auto* key = Add<TzvDnsDNSKEYRecord>(example_keys.Answers(), "example");
+    key->Assign(&example.record);
+    key->Name = "example";
+    Sign(example, example_keys.Answers(), "example", kzvDnsTypeDNSKEY, "example");
+    std::vector<std::uint8_t> data = DnssecCanonicalName("example");
+    const std::uint8_t fixed[] = {static_cast<std::uint8_t>(key->Flags >> 8),
+                                  static_cast<std::uint8_t>(key->Flags), key->Protocol,
+                                  key->Algorithm};
+    data.insert(data.end(), std::begin(fixed), std::end(fixed));
+    data.insert(data.end(), key->PublicKey.begin(), key->PublicKey.end());
+    auto* ds_record = Add<TzvDnsDSRecord>(ds.Answers(), "example");
+    ds_record->KeyTag = key->KeyTag();
+    ds_record->Algorithm = key->Algorithm;
+    ds_record->DigestType = kzvDsDigestSha256;
+    ds_record->Digest = *DnssecDigest(kzvDsDigestSha256, data);
+    Sign(root, ds.Answers(), "example", kzvDnsTypeDS);
+    Add<TzvDnsARecord>(cdn.Answers(), "cdn.example")->IPAddress = "192.0.2.3";
+    SignExample(cdn.Answers(), "cdn.example", kzvDnsTypeA);
+  }
+  // As a resolver answers: every zone's keys and DS, cdn.example's signed address and
+  // REFUSED for lost.example; nothing for any other question.
+  std::unique_ptr<TzvDnsMessage> Answer(const std::string& name, std::int32_t type) const {
+    auto reply = std::make_unique<TzvDnsExtendedMessage>();
+    if (name == "cdn.example" && type == kzvDnsTypeA) reply->Answers().Assign(&cdn.Answers());
+    if (name == "lost.example") reply->Header().ResponseCode = 5;
+    if (name.empty() && type == kzvDnsTypeDNSKEY) reply->Answers().Assign(&root_keys.Answers());
+    if (name == "example" && type == kzvDnsTypeDS) reply->Answers().Assign(&ds.Answers());
+    if (name == "example" && type == kzvDnsTypeDNSKEY)
+      reply->Answers().Assign(&example_keys.Answers());
+    return reply;
+  }
+  std::vector<std::unique_ptr<TzvDnsRecord>> Anchors() const {
+    std::vector<std::unique_ptr<TzvDnsRecord>> anchors;
+    anchors.push_back(std::make_unique<TzvDnsDNSKEYRecord>());
+    anchors.back()->Assign(&root.record);
+    return anchors;
+  }
+  // Signs the section's records of `owner`/`type` as example.'s.
+  void SignExample(TzvDnsRecordList& section, const std::string& owner, std::int32_t type,
+                   int labels = -1) const {
+    Sign(example, section, owner, type, "example", labels);
+  }
+};
+
+TzvDnsNSECRecord* AddNsec(TzvDnsRecordList& section, const std::string& owner,
+                          const std::string& next, std::vector<std::uint16_t> types) {
+  auto* nsec = Add<TzvDnsNSECRecord>(section, owner);
+  nsec->NextDomainName = next;
+  nsec->Types = std::move(types);
+  return nsec;
+}
+
+TEST(DnssecChain, AnswersThatMustNotPassAsSecure) {
+  using Build = void (*)(const TTree&, TzvDnsMessage&);
+  using V = TzvDnssecVerdict;
+  struct TCase {
+    const char* what;
+    Build build;
+    V verdict;
+    const char* reason;
+    bool covered;
+  };
+  const TCase cases[] = {
+      {"a signed answer", [](const TTree&, TzvDnsMessage&) {}, V::Secure, "", true},
+      {"SERVFAIL",
+       [](const TTree&, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         answer.Header().ResponseCode = 2;
+       },
+       V::Indeterminate, "an error reply (SERVFAIL) carries nothing to validate", false},
+      {"a referral",
+       [](const TTree&, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         Add<TzvDnsNSRecord>(answer.Authorities(), "example")->NameServer = "ns.example";
+       },
+       V::Indeterminate, "referral to example., not an answer", false},
+      {"another name's set",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         Add<TzvDnsARecord>(answer.Answers(), "mail.example")->IPAddress = "192.0.2.2";
+         tree.SignExample(answer.Answers(), "mail.example", kzvDnsTypeA);
+       },
+       V::Bogus, "mail.example/A does not answer the question", true},
+      {"a CNAME whose end has no proof",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         Add<TzvDnsCNAMERecord>(answer.Answers(), "www.example")->CanonicalName = "gone.example";
+         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
+       },
+       V::Bogus, "gone.example/A: no NSEC or NSEC3 record proves the denial", true},
+      // A server that does not serve the target's zone gives the CNAME alone: the target
+      // is asked for itself, and its own answer judged.
+      {"a CNAME whose target was not chased",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         Add<TzvDnsCNAMERecord>(answer.Answers(), "www.example")->CanonicalName = "cdn.example";
+         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
+       },
+       V::Secure, "", true},
+      {"a CNAME whose target is not answered",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         Add<TzvDnsCNAMERecord>(answer.Answers(), "www.example")->CanonicalName = "lost.example";
+         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
+       },
+       V::Indeterminate, "the CNAME's target lost.example was not answered (REFUSED)", true},
+      // An NSEC made from a wildcard (fewer RRSIG labels than its owner has) names nothing.
+      {"a wildcard's NSEC as proof of NXDOMAIN",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         answer.Header().ResponseCode = kzvDnsResponseNameError;
+         auto& authority = answer.Authorities();
+         AddNsec(authority, "example", "a.example", {kzvDnsTypeSOA, kzvDnsTypeNS});
+         tree.SignExample(authority, "example", kzvDnsTypeNSEC);
+         AddNsec(authority, "a.example", "z.example", {kzvDnsTypeA});
+         tree.SignExample(authority, "a.example", kzvDnsTypeNSEC, 1);
+       },
+       V::Bogus, "no NSEC proves", true},
+      // The parent's NSEC at a delegation proves nothing below it.
+      {"a delegation's NSEC as proof of NXDOMAIN",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         answer.Queries()[0]->Name = "www.sub.example";
+         answer.Header().ResponseCode = kzvDnsResponseNameError;
+         AddNsec(answer.Authorities(), "sub.example", "z.example", {kzvDnsTypeNS});
+         tree.SignExample(answer.Authorities(), "sub.example", kzvDnsTypeNSEC);
+       },
+       V::Bogus, "no NSEC proves", true},
+      // KeyTrap's set: a name has one NSEC, so many records at one owner are no proof.
+      {"an NSEC set of two records",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         AddNsec(answer.Authorities(), "www.example", "x.example", {kzvDnsTypeTXT});
+         AddNsec(answer.Authorities(), "www.example", "y.example", {kzvDnsTypeTXT});
+         tree.SignExample(answer.Authorities(), "www.example", kzvDnsTypeNSEC);
+       },
+       V::Bogus, "the denial's NSEC set holds 2 records where a name has one", true},
+      // The wildcard's genuine RRSIG after one that claims the owner's labels: the one that
+      // verifies says the answer was made from *.example, and nothing proves www absent.
+      {"a wildcard behind a junk RRSIG",
+       [](const TTree& tree, TzvDnsMessage& answer) {
+         answer.Answers().Clear();
+         Add<TzvDnsARecord>(answer.Answers(), "www.example")->IPAddress = "192.0.2.9";
+         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeA);
+         LastSignature(answer.Answers()).Signature[0] ^= 1;
+         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeA, 1);
+       },
+       V::Bogus, "made from a wildcard", true},
+  };
+  const TTree tree;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TzvDnsExtendedMessage answer;
+    Add<TzvDnsRecord>(answer.Queries(), "www.example")->RecordType = kzvDnsTypeA;
+    Add<TzvDnsARecord>(answer.Answers(), "www.example")->IPAddress = "192.0.2.1";
+    tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeA);
+    c.build(tree, answer);
+    TzvDnssecValidator validator(
+        [&tree](const std::string& name, std::int32_t type) { return tree.Answer(name, type); },
+        tree.Anchors(), kNow);
+    const TzvDnssecResult result = validator.ValidateAnswer(answer);
+    EXPECT_EQ(DnssecVerdictText(result.Verdict), DnssecVerdictText(c.verdict)) << result.Reason;
+    EXPECT_NE(result.Reason.find(c.reason), std::string::npos) << result.Reason;
+    EXPECT_EQ(result.Covered, c.covered);
+  }
+}
+
+// Without a trust anchor at or above the name there is no verdict to give; a server that
+// answers for its own zone alone gets one within a few questions, and no zone is asked
+// about twice.
+TEST(DnssecChain, TheChainEndsWhereItsServerOrItsAnchorsEnd) {
+  const TTree tree;
+  TzvDnsExtendedMessage answer;
+  Add<TzvDnsRecord>(answer.Queries(), "www.example")->RecordType = kzvDnsTypeA;
+  Add<TzvDnsARecord>(answer.Answers(), "www.example")->IPAddress = "192.0.2.1";
+  tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeA);
+
+  std::vector<std::unique_ptr<TzvDnsRecord>> elsewhere;
+  elsewhere.push_back(std::make_unique<TzvDnsDNSKEYRecord>());
+  elsewhere.back()->Assign(&tree.root.record);
+  elsewhere.back()->Name = "other";
+  TzvDnssecValidator stranger(
+      [&tree](const std::string& name, std::int32_t type) { return tree.Answer(name, type); },
+      std::move(elsewhere), kNow);
+  TzvDnssecResult result = stranger.ValidateAnswer(answer);
+  EXPECT_EQ(result.Verdict, TzvDnssecVerdict::Indeterminate) << result.Reason;
+  EXPECT_EQ(result.Reason, "no trust anchor at or above www.example");
+  EXPECT_FALSE(result.Covered);
+
+  // example.'s own server: its keys, its apex for the DS question, REFUSED for the root.
+  std::vector<std::pair<std::string, std::int32_t>> asked;
+  const TzvDnssecAsk own_server = [&](const std::string& name, std::int32_t type) {
+    asked.emplace_back(name, type);
+    auto reply = std::make_unique<TzvDnsExtendedMessage>();
+    if (name != "example") {
+      reply->Header().ResponseCode = 5;
+    } else if (type == kzvDnsTypeDNSKEY) {
+      reply->Answers().Assign(&tree.example_keys.Answers());
+    } else {
+      AddNsec(reply->Authorities(), "example", "www.example",
+              {kzvDnsTypeSOA, kzvDnsTypeNS, kzvDnsTypeDNSKEY});
+      tree.SignExample(reply->Authorities(), "example", kzvDnsTypeNSEC);
+    }
+    return std::unique_ptr<TzvDnsMessage>(std::move(reply));
+  };
+  TzvDnssecValidator validator(own_server, tree.Anchors(), kNow);
+  result = validator.ValidateAnswer(answer);
+  EXPECT_EQ(result.Verdict, TzvDnssecVerdict::Indeterminate) << result.Reason;
+  EXPECT_EQ(result.Reason, "this server does not answer for the parent zone of example");
+  EXPECT_TRUE(result.Covered);
+  EXPECT_LE(asked.size(), 3u);
+  std::sort(asked.begin(), asked.end());
+  EXPECT_EQ(std::adjacent_find(asked.begin(), asked.end()), asked.end());
 }
 
 }  // namespace

@@ -16,6 +16,14 @@
 #                    bogus-ds.example.  signed, but its DS in example. fits none of its keys
 #                    expired.example.   signed with signatures that expired in 2020
 #                    edited.example.    signed, then www's A changed in the signed file
+#                    cases.example.     secure, NSEC: CNAME chains' ends, an unsigned
+#                                       denial, a wildcard a forger misuses, with the
+#                                       signed kid.d.cases.example. below it
+#                    evil.example., evil3.example., evil151.example.
+#                                       an attacker's secure zones (NSEC; NSEC3; NSEC3
+#                                       with 151 iterations)
+#   127.0.0.13:53  NSD: a forged example. of an attacker, delegated to by no one: a test's
+#                  forging relay takes from it a wildcard signed by ed.example.'s key
 #   127.0.0.53:53  Unbound, recursive from our root only (root.hints), not validating:
 #                  it passes DNSSEC records through to a client that asks with DO and
 #                  sets no AD, so the client (delv in the tests, later pellamar) validates
@@ -24,6 +32,10 @@
 #   dnssec/root.anchor   ". IN DS ..." and ". IN DNSKEY 257 3 ..." (Unbound's anchor files)
 #   dnssec/root.ds       the DS line alone
 #   dnssec/delv.anchor   trust-anchors { . static-ds ...; }; for delv -a
+# and ec.example.'s KSK alone, an anchor that covers no other zone of the tree:
+#   dnssec/ec.anchor, dnssec/delv-ec.anchor
+# dnssec/evil3-cover.name is a name of evil3.example. whose NXDOMAIN carries the NSEC3
+# named by the hash of ec.example. (see evil3.example.zone).
 #
 # The namespace's own resolver (127.0.0.1, tests/netns/start-nsd.sh) is not involved.
 # Each server's pid is appended to $PELLAMAR_NETNS_RUN/pids; the script returns once all
@@ -78,13 +90,16 @@ sign() {
   ksk=$(new_key "$zone" "$algorithm" "$ksk_bits" -k)
   zsk=$(new_key "$zone" "$algorithm" "$zsk_bits")
   # Later -i/-e in the extra options win over these.
+  # Its warnings (such as evil151.example.'s iterations, which are meant) only on failure.
   "$signzone" -o "$zone" -i "$inception" -e "$expiration" "$@" -f "$signed/$file.zone" \
-    "$work/$file.zone" "$zsk" "$ksk" || fail "ldns-signzone could not sign $zone"
+    "$work/$file.zone" "$zsk" "$ksk" 2>"$keys/$file.log" ||
+    { cat "$keys/$file.log" >&2; fail "ldns-signzone could not sign $zone"; }
   ds_of "$ksk" >"$keys/$file.ds"
   echo "$ksk" >"$keys/$file.ksk"
+  echo "$zsk" >"$keys/$file.zsk"
 }
 
-# start_nsd NAME ADDRESS ZONE...
+# start_nsd NAME ADDRESS ZONE... (ZONE=FILE serves the zone from $signed/FILE.zone)
 start_nsd() {
   local name=$1 address=$2 dir=$top/nsd-$1 zone file
   shift 2
@@ -95,6 +110,10 @@ start_nsd() {
   for zone in "$@"; do
     file=${zone%.}
     [ -n "$file" ] || file=root
+    if [[ $zone == *=* ]]; then
+      file=${zone#*=}
+      zone=${zone%%=*}
+    fi
     printf 'zone:\n    name: "%s"\n    zonefile: "%s/%s.zone"\n' "$zone" "$signed" "$file" \
       >>"$dir/zones.conf"
   done
@@ -141,7 +160,8 @@ wait_for() {
 
 # The zones below example., children before parents: a parent takes its children's DS.
 for file in ed.example ec.example rsa.example bogus-ds.example expired.example \
-  edited.example; do
+  edited.example kid.d.cases.example cases.example evil.example evil3.example \
+  evil151.example; do
   cp "$templates/$file.zone" "$work/$file.zone"
 done
 # optout.example.: ldns-signzone -p only sets the opt-out flag; it still gives the
@@ -164,6 +184,60 @@ sign rsa.example. rsa.example RSASHA256 2048 1024
 sign bogus-ds.example. bogus-ds.example ECDSAP256SHA256 "" ""
 sign expired.example. expired.example ECDSAP256SHA256 "" "" -i 20200101 -e 20200201
 sign edited.example. edited.example ECDSAP256SHA256 "" ""
+sign kid.d.cases.example. kid.d.cases.example ECDSAP256SHA256 "" ""
+cat "$keys/kid.d.cases.example.ds" >>"$work/cases.example.zone"
+sign cases.example. cases.example ECDSAP256SHA256 "" ""
+sign evil.example. evil.example ED25519 "" ""
+sign evil3.example. evil3.example ECDSAP256SHA256 "" "" "${nsec3[@]}"
+sign evil151.example. evil151.example ECDSAP256SHA256 "" "" -n -a 1 -s AABBCCDD -t 151
+
+# cases.example.: the NSEC that denies gone.cases.example. loses its RRSIG.
+cases=$signed/cases.example.zone
+grep -Eq '^five\.cases\.example\.[[:space:]].*RRSIG[[:space:]]+NSEC ' "$cases" ||
+  fail "cases.example. has no signed NSEC at five"
+sed -i -E '/^five\.cases\.example\.[[:space:]].*RRSIG[[:space:]]+NSEC /d' "$cases"
+
+# evil3.example.: NSD loads no zone with a record outside it; the NSEC3 made for it stays.
+sed -i -E '/^ec\.example\.[[:space:]]/d' "$signed/evil3.example.zone"
+# evil3.example.: a name whose hash falls after the hash of ec.example. and before the next
+# one, so that its NXDOMAIN's NSEC3 covering it is the one named after ec.example.
+nsec3_hash=$(find_tool ldns-nsec3-hash)
+ec_hash=$("$nsec3_hash" -a 1 -s AABBCCDD -t 5 ec.example.)
+ec_hash=${ec_hash%.}
+ec_next=$(awk -v owner="$ec_hash.evil3.example." '$1 == owner && $4 == "NSEC3" { print $9 }' \
+  "$signed/evil3.example.zone")
+[ -n "$ec_next" ] || fail "evil3.example. has no NSEC3 named by the hash of ec.example."
+cover=""
+for i in $(seq 0 300); do
+  hash=$("$nsec3_hash" -a 1 -s AABBCCDD -t 5 "n$i.evil3.example.")
+  hash=${hash%.}
+  if [[ $ec_hash < $ec_next ]]; then
+    [[ $hash > $ec_hash && $hash < $ec_next ]] && cover=n$i.evil3.example. && break
+  elif [[ $hash > $ec_hash || $hash < $ec_next ]]; then
+    cover=n$i.evil3.example. && break
+  fi
+done
+[ -n "$cover" ] || fail "no name of evil3.example. is covered by the NSEC3 of ec.example."
+echo "$cover" >"$top/evil3-cover.name"
+
+# The forged example.: *.example. A signed by ed.example.'s ZSK.
+cp "$templates/above-signer.ed.example.zone" "$work/above-signer.zone"
+"$signzone" -o ed.example. -i "$inception" -e "$expiration" -f "$work/above-signer.signed" \
+  "$work/above-signer.zone" "$(cat "$keys/ed.example.zsk")" ||
+  fail "ldns-signzone could not sign the wildcard above ed.example."
+# NSD serves RRSIGs only of a zone signed at its apex: the forged example. is signed first
+# with a key of its own, then given the wildcard.
+forged_key=$(new_key example. ECDSAP256SHA256 "")
+"$signzone" -o example. -i "$inception" -e "$expiration" -f "$work/forged.signed" \
+  "$templates/forged.example.zone" "$forged_key" ||
+  fail "ldns-signzone could not sign the forged example."
+{
+  cat "$work/forged.signed"
+  awk '$1 == "*.example." && ($4 == "A" || ($4 == "RRSIG" && $5 == "A"))' \
+    "$work/above-signer.signed"
+} >"$signed/forged.example.zone"
+[ "$(grep -c '^\*\.example\.' "$signed/forged.example.zone")" = 2 ] ||
+  fail "the wildcard above ed.example. was not signed"
 
 # edited.example.: www's new address keeps the RRSIG made over the old one.
 edited=$signed/edited.example.zone
@@ -179,11 +253,13 @@ ds_of "$stray" >"$keys/bogus-ds.example.ds"
 # NSD starts up while the parents are signed.
 start_nsd children 127.0.0.12 ed.example. ec.example. optout.example. rsa.example. \
   insecure.example. bogus-ds.example. expired.example. edited.example. \
-  unsigned.optout.example.
+  unsigned.optout.example. kid.d.cases.example. cases.example. evil.example. evil3.example. \
+  evil151.example.
 
 cp "$templates/example.zone" "$work/example.zone"
 for file in ed.example ec.example optout.example rsa.example bogus-ds.example \
-  expired.example edited.example; do
+  expired.example edited.example cases.example evil.example evil3.example \
+  evil151.example; do
   cat "$keys/$file.ds" >>"$work/example.zone"
 done
 sign example. example ECDSAP256SHA256 "" ""
@@ -193,6 +269,7 @@ cp "$templates/root.zone" "$work/root.zone"
 cat "$keys/example.ds" >>"$work/root.zone"
 sign . root ECDSAP256SHA256 "" ""
 start_nsd root 127.0.0.10 .
+start_nsd forged 127.0.0.13 example.=forged.example
 start_unbound
 
 # The trust anchors: the root KSK's DS and DNSKEY, without TTLs or ldns's comments.
@@ -212,9 +289,14 @@ fi
 read -r _ _ _ tag algorithm digest_type digest <"$top/root.ds"
 printf 'trust-anchors {\n    . static-ds %s %s %s "%s";\n};\n' \
   "$tag" "$algorithm" "$digest_type" "$digest" >"$top/delv.anchor"
+anchor_line "$keys/ec.example.ds" >"$top/ec.anchor"
+read -r _ _ _ tag algorithm digest_type digest <"$top/ec.anchor"
+printf 'trust-anchors {\n    ec.example. static-ds %s %s %s "%s";\n};\n' \
+  "$tag" "$algorithm" "$digest_type" "$digest" >"$top/delv-ec.anchor"
 
 wait_for root 127.0.0.10 '' "$top/nsd-root"
 wait_for example. 127.0.0.11 '\x07example' "$top/nsd-tld"
 wait_for children 127.0.0.12 '\x02ed\x07example' "$top/nsd-children"
+wait_for forged 127.0.0.13 '\x07example' "$top/nsd-forged"
 # Through the root and example. down to a child: the tree is whole once this answers.
 wait_for Unbound 127.0.0.53 '\x02ed\x07example' "$top/unbound"
