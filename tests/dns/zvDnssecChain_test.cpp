@@ -136,9 +136,9 @@ TRootKey MakeRootKey(std::uint8_t first = 0x52) {
 }
 
 // Adds the RRSIG of the section's `owner`/`type` records, made with the key of `signer`
-// (the root's unless said); `labels` other than the owner's say it came from a wildcard.
+// (the root's unless said).
 void Sign(const TRootKey& key, TzvDnsRecordList& section, const std::string& owner,
-          std::int32_t type, const std::string& signer = "", int labels = -1) {
+          std::int32_t type, const std::string& signer = "") {
   std::vector<const TzvDnsRecord*> rrset;
   for (const auto& record : section)
     if (record->Name == owner && record->RecordType == type) rrset.push_back(record.get());
@@ -146,10 +146,8 @@ void Sign(const TRootKey& key, TzvDnsRecordList& section, const std::string& own
   rrsig->Name = owner;
   rrsig->TypeCovered = static_cast<std::uint16_t>(type);
   rrsig->Algorithm = key.record.Algorithm;
-  rrsig->Labels =
-      static_cast<std::uint8_t>(labels >= 0     ? labels
-                                : owner.empty() ? 0
-                                                : 1 + std::count(owner.begin(), owner.end(), '.'));
+  rrsig->Labels = static_cast<std::uint8_t>(
+      owner.empty() ? 0 : 1 + std::count(owner.begin(), owner.end(), '.'));
   rrsig->SignerName = signer;
   rrsig->Inception = kNow - 86400;
   rrsig->Expiration = kNow + 86400;
@@ -338,7 +336,7 @@ namespace {
 // ---- answers that must not pass as secure ----
 
 // The root (the trust anchor) and example., whose DS the root holds, each signed here with
-// an Ed25519 key of its own; answers of www.example as a case makes them.
+// an Ed25519 key of its own.
 struct TTree {
   TRootKey root = MakeRootKey();
   TRootKey example = MakeRootKey(0x21);
@@ -383,10 +381,15 @@ struct TTree {
     anchors.back()->Assign(&root.record);
     return anchors;
   }
+  // The question www.example/A and its signed address.
+  void AnswerOfWww(TzvDnsMessage& answer) const {
+    Add<TzvDnsRecord>(answer.Queries(), "www.example")->RecordType = kzvDnsTypeA;
+    Add<TzvDnsARecord>(answer.Answers(), "www.example")->IPAddress = "192.0.2.1";
+    SignExample(answer.Answers(), "www.example", kzvDnsTypeA);
+  }
   // Signs the section's records of `owner`/`type` as example.'s.
-  void SignExample(TzvDnsRecordList& section, const std::string& owner, std::int32_t type,
-                   int labels = -1) const {
-    Sign(example, section, owner, type, "example", labels);
+  void SignExample(TzvDnsRecordList& section, const std::string& owner, std::int32_t type) const {
+    Sign(example, section, owner, type, "example");
   }
 };
 
@@ -398,143 +401,57 @@ TzvDnsNSECRecord* AddNsec(TzvDnsRecordList& section, const std::string& owner,
   return nsec;
 }
 
+// What only a hand-made server can give: a CNAME alone, its target answered apart (or
+// refused), and a denial's NSEC set of two records at one name. The signed tree's
+// end-to-end cases (tests/dns/DnssecCases_loopback_test.cpp) hold the other forged answers.
 TEST(DnssecChain, AnswersThatMustNotPassAsSecure) {
-  using Build = void (*)(const TTree&, TzvDnsMessage&);
   using V = TzvDnssecVerdict;
   struct TCase {
-    const char* what;
-    Build build;
+    const char* cname;  // the signed CNAME that stands for www.example's address, if any
+    int nsecs;          // or how many NSEC records of www.example deny it
     V verdict;
     const char* reason;
-    bool covered;
   };
   const TCase cases[] = {
-      {"a signed answer", [](const TTree&, TzvDnsMessage&) {}, V::Secure, "", true},
-      {"SERVFAIL",
-       [](const TTree&, TzvDnsMessage& answer) {
-         answer.Answers().Clear();
-         answer.Header().ResponseCode = 2;
-       },
-       V::Indeterminate, "an error reply (SERVFAIL) carries nothing to validate", false},
-      {"a referral",
-       [](const TTree&, TzvDnsMessage& answer) {
-         answer.Answers().Clear();
-         Add<TzvDnsNSRecord>(answer.Authorities(), "example")->NameServer = "ns.example";
-       },
-       V::Indeterminate, "referral to example., not an answer", false},
-      {"another name's set",
-       [](const TTree& tree, TzvDnsMessage& answer) {
-         answer.Answers().Clear();
-         Add<TzvDnsARecord>(answer.Answers(), "mail.example")->IPAddress = "192.0.2.2";
-         tree.SignExample(answer.Answers(), "mail.example", kzvDnsTypeA);
-       },
-       V::Bogus, "mail.example/A does not answer the question", true},
-      {"a CNAME whose end has no proof",
-       [](const TTree& tree, TzvDnsMessage& answer) {
-         answer.Answers().Clear();
-         Add<TzvDnsCNAMERecord>(answer.Answers(), "www.example")->CanonicalName = "gone.example";
-         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
-       },
-       V::Bogus, "gone.example/A: no NSEC or NSEC3 record proves the denial", true},
+      {nullptr, 0, V::Secure, ""},
       // A server that does not serve the target's zone gives the CNAME alone: the target
       // is asked for itself, and its own answer judged.
-      {"a CNAME whose target was not chased",
-       [](const TTree& tree, TzvDnsMessage& answer) {
-         answer.Answers().Clear();
-         Add<TzvDnsCNAMERecord>(answer.Answers(), "www.example")->CanonicalName = "cdn.example";
-         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
-       },
-       V::Secure, "", true},
-      {"a CNAME whose target is not answered",
-       [](const TTree& tree, TzvDnsMessage& answer) {
-         answer.Answers().Clear();
-         Add<TzvDnsCNAMERecord>(answer.Answers(), "www.example")->CanonicalName = "lost.example";
-         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
-       },
-       V::Indeterminate, "the CNAME's target lost.example was not answered (REFUSED)", true},
-      // An NSEC made from a wildcard (fewer RRSIG labels than its owner has) names nothing.
-      {"a wildcard's NSEC as proof of NXDOMAIN",
-       [](const TTree& tree, TzvDnsMessage& answer) {
-         answer.Answers().Clear();
-         answer.Header().ResponseCode = kzvDnsResponseNameError;
-         auto& authority = answer.Authorities();
-         AddNsec(authority, "example", "a.example", {kzvDnsTypeSOA, kzvDnsTypeNS});
-         tree.SignExample(authority, "example", kzvDnsTypeNSEC);
-         AddNsec(authority, "a.example", "z.example", {kzvDnsTypeA});
-         tree.SignExample(authority, "a.example", kzvDnsTypeNSEC, 1);
-       },
-       V::Bogus, "no NSEC proves", true},
-      // The parent's NSEC at a delegation proves nothing below it.
-      {"a delegation's NSEC as proof of NXDOMAIN",
-       [](const TTree& tree, TzvDnsMessage& answer) {
-         answer.Answers().Clear();
-         answer.Queries()[0]->Name = "www.sub.example";
-         answer.Header().ResponseCode = kzvDnsResponseNameError;
-         AddNsec(answer.Authorities(), "sub.example", "z.example", {kzvDnsTypeNS});
-         tree.SignExample(answer.Authorities(), "sub.example", kzvDnsTypeNSEC);
-       },
-       V::Bogus, "no NSEC proves", true},
+      {"cdn.example", 0, V::Secure, ""},
+      {"lost.example", 0, V::Indeterminate,
+       "the CNAME's target lost.example was not answered (REFUSED)"},
       // KeyTrap's set: a name has one NSEC, so many records at one owner are no proof.
-      {"an NSEC set of two records",
-       [](const TTree& tree, TzvDnsMessage& answer) {
-         answer.Answers().Clear();
-         AddNsec(answer.Authorities(), "www.example", "x.example", {kzvDnsTypeTXT});
-         AddNsec(answer.Authorities(), "www.example", "y.example", {kzvDnsTypeTXT});
-         tree.SignExample(answer.Authorities(), "www.example", kzvDnsTypeNSEC);
-       },
-       V::Bogus, "the denial's NSEC set holds 2 records where a name has one", true},
-      // The wildcard's genuine RRSIG after one that claims the owner's labels: the one that
-      // verifies says the answer was made from *.example, and nothing proves www absent.
-      {"a wildcard behind a junk RRSIG",
-       [](const TTree& tree, TzvDnsMessage& answer) {
-         answer.Answers().Clear();
-         Add<TzvDnsARecord>(answer.Answers(), "www.example")->IPAddress = "192.0.2.9";
-         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeA);
-         LastSignature(answer.Answers()).Signature[0] ^= 1;
-         tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeA, 1);
-       },
-       V::Bogus, "made from a wildcard", true},
+      {nullptr, 2, V::Bogus, "the denial's NSEC set holds 2 records where a name has one"},
   };
   const TTree tree;
   for (const TCase& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(std::string(c.cname ? c.cname : "") + " " + std::to_string(c.nsecs));
     TzvDnsExtendedMessage answer;
-    Add<TzvDnsRecord>(answer.Queries(), "www.example")->RecordType = kzvDnsTypeA;
-    Add<TzvDnsARecord>(answer.Answers(), "www.example")->IPAddress = "192.0.2.1";
-    tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeA);
-    c.build(tree, answer);
+    tree.AnswerOfWww(answer);
+    if (c.cname != nullptr || c.nsecs > 0) answer.Answers().Clear();
+    if (c.cname != nullptr) {
+      Add<TzvDnsCNAMERecord>(answer.Answers(), "www.example")->CanonicalName = c.cname;
+      tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeCNAME);
+    }
+    for (int i = 0; i < c.nsecs; ++i)
+      AddNsec(answer.Authorities(), "www.example",
+              std::string(1, static_cast<char>('x' + i)) + ".example", {kzvDnsTypeTXT});
+    if (c.nsecs > 0) tree.SignExample(answer.Authorities(), "www.example", kzvDnsTypeNSEC);
     TzvDnssecValidator validator(
         [&tree](const std::string& name, std::int32_t type) { return tree.Answer(name, type); },
         tree.Anchors(), kNow);
     const TzvDnssecResult result = validator.ValidateAnswer(answer);
     EXPECT_EQ(DnssecVerdictText(result.Verdict), DnssecVerdictText(c.verdict)) << result.Reason;
     EXPECT_NE(result.Reason.find(c.reason), std::string::npos) << result.Reason;
-    EXPECT_EQ(result.Covered, c.covered);
+    EXPECT_TRUE(result.Covered);
   }
 }
 
-// Without a trust anchor at or above the name there is no verdict to give; a server that
-// answers for its own zone alone gets one within a few questions, and no zone is asked
-// about twice.
-TEST(DnssecChain, TheChainEndsWhereItsServerOrItsAnchorsEnd) {
+// A server that answers for its own zone alone gets a verdict within a few questions,
+// and no zone is asked about twice.
+TEST(DnssecChain, AServerOfOneZoneIsAskedEachQuestionOnce) {
   const TTree tree;
   TzvDnsExtendedMessage answer;
-  Add<TzvDnsRecord>(answer.Queries(), "www.example")->RecordType = kzvDnsTypeA;
-  Add<TzvDnsARecord>(answer.Answers(), "www.example")->IPAddress = "192.0.2.1";
-  tree.SignExample(answer.Answers(), "www.example", kzvDnsTypeA);
-
-  std::vector<std::unique_ptr<TzvDnsRecord>> elsewhere;
-  elsewhere.push_back(std::make_unique<TzvDnsDNSKEYRecord>());
-  elsewhere.back()->Assign(&tree.root.record);
-  elsewhere.back()->Name = "other";
-  TzvDnssecValidator stranger(
-      [&tree](const std::string& name, std::int32_t type) { return tree.Answer(name, type); },
-      std::move(elsewhere), kNow);
-  TzvDnssecResult result = stranger.ValidateAnswer(answer);
-  EXPECT_EQ(result.Verdict, TzvDnssecVerdict::Indeterminate) << result.Reason;
-  EXPECT_EQ(result.Reason, "no trust anchor at or above www.example");
-  EXPECT_FALSE(result.Covered);
-
+  tree.AnswerOfWww(answer);
   // example.'s own server: its keys, its apex for the DS question, REFUSED for the root.
   std::vector<std::pair<std::string, std::int32_t>> asked;
   const TzvDnssecAsk own_server = [&](const std::string& name, std::int32_t type) {
@@ -552,7 +469,7 @@ TEST(DnssecChain, TheChainEndsWhereItsServerOrItsAnchorsEnd) {
     return std::unique_ptr<TzvDnsMessage>(std::move(reply));
   };
   TzvDnssecValidator validator(own_server, tree.Anchors(), kNow);
-  result = validator.ValidateAnswer(answer);
+  const TzvDnssecResult result = validator.ValidateAnswer(answer);
   EXPECT_EQ(result.Verdict, TzvDnssecVerdict::Indeterminate) << result.Reason;
   EXPECT_EQ(result.Reason, "this server does not answer for the parent zone of example");
   EXPECT_TRUE(result.Covered);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -100,23 +101,15 @@ TEST(DnssecNsec3, EachProofProvesWhatItSaysAndNoMore) {
     const TZone zone(c.flags, 2, c.drop);
     TzvNsec3Records records(zone.nsec3s, DnssecCanonicalName("example"));
     const TzvWireName name = DnssecCanonicalName(c.name);
-    P proof = P::None;
-    switch (c.proof) {
-      case NameError:
-        proof = Nsec3ProvesNameError(records, name);
-        break;
-      case NoData:
-        proof = Nsec3ProvesNoData(records, name, c.type_or_labels);
-        break;
-      case Expansion:
-        proof =
-            Nsec3ProvesWildcardExpansion(records, name, static_cast<std::size_t>(c.type_or_labels));
-        break;
-      case InsecureDelegation:
-        proof = Nsec3ProvesInsecureDelegation(records, name);
-        break;
-    }
-    EXPECT_EQ(static_cast<int>(proof), static_cast<int>(c.expected));
+    const std::function<P()> proofs[] = {
+        [&] { return Nsec3ProvesNameError(records, name); },
+        [&] { return Nsec3ProvesNoData(records, name, c.type_or_labels); },
+        [&] {
+          return Nsec3ProvesWildcardExpansion(records, name,
+                                              static_cast<std::size_t>(c.type_or_labels));
+        },
+        [&] { return Nsec3ProvesInsecureDelegation(records, name); }};
+    EXPECT_EQ(static_cast<int>(proofs[c.proof]()), static_cast<int>(c.expected));
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -72,26 +73,15 @@ TEST(DnssecNsec, EachProofProvesWhatItSaysAndNoMore) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.proof));
     const TzvWireName name = DnssecCanonicalName(c.name);
-    bool proven = false;
-    switch (c.proof) {
-      case NameError:
-        proven = NsecProvesNameError(zone.nsecs, name);
-        break;
-      case NoData:
-        proven = NsecProvesNoData(zone.nsecs, name, c.type_or_labels);
-        break;
-      case WildcardNoData:
-        proven = NsecProvesWildcardNoData(zone.nsecs, name, c.type_or_labels);
-        break;
-      case Expansion:
-        proven = NsecProvesWildcardExpansion(zone.nsecs, name,
-                                             static_cast<std::size_t>(c.type_or_labels));
-        break;
-      case InsecureDelegation:
-        proven = NsecProvesInsecureDelegation(zone.nsecs, name);
-        break;
-    }
-    EXPECT_EQ(proven, c.proven);
+    const auto& nsecs = zone.nsecs;
+    const std::int32_t arg = c.type_or_labels;
+    const std::function<bool()> proofs[] = {
+        [&] { return NsecProvesNameError(nsecs, name); },
+        [&] { return NsecProvesNoData(nsecs, name, arg); },
+        [&] { return NsecProvesWildcardNoData(nsecs, name, arg); },
+        [&] { return NsecProvesWildcardExpansion(nsecs, name, static_cast<std::size_t>(arg)); },
+        [&] { return NsecProvesInsecureDelegation(nsecs, name); }};
+    EXPECT_EQ(proofs[c.proof](), c.proven);
   }
 }
 
