@@ -217,14 +217,6 @@ TzvRootHints ReadRootHintsFile(const std::string& path) {
   }
 }
 
-TzvRootHints DefaultRootHints(const std::string& file) {
-  try {
-    return ReadRootHintsFile(file);
-  } catch (const EzvDnsError&) {
-    return BuiltInRootHints();
-  }
-}
-
 std::string RootHintsSourceText(const TzvRootHintsChoice& choice) {
   switch (choice.Source) {
     case TzvRootHintsSource::File:

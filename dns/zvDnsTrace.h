@@ -54,9 +54,6 @@ TzvRootHints ReadRootHints(const std::string& text);
 TzvRootHints ReadRootHintsFile(const std::string& path);
 // Where Debian keeps IANA's named.root (package dns-root-data).
 inline constexpr const char* kzvDebianRootHintsFile = "/usr/share/dns/root.hints";
-// The system's copy when it can be used, so a renumbered root server reaches us with the
-// system's updates; the built-in hints otherwise.
-TzvRootHints DefaultRootHints(const std::string& file = kzvDebianRootHintsFile);
 
 // Where a trace's root hints came from: a file the user named, the system's copy, the
 // answer of a resolver (priming), or the built-in list.

@@ -36,7 +36,6 @@ TEST(RootHints, ReadsNamedRootsForm) {
   EXPECT_EQ(ReadRootHints(text),
             (TzvRootHints{{"a.root-servers.net.", {"198.41.0.4", "2001:503:ba3e::2:30"}},
                           {"b.root.test.", {"127.0.0.10"}}}));
-  EXPECT_EQ(DefaultRootHints("/nonexistent/root.hints"), BuiltInRootHints());
 }
 
 TEST(RootHints, BadFilesNameTheLine) {
