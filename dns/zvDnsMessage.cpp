@@ -320,6 +320,20 @@ void TzvDnsMessage::Build(TStream& stream) {
 }
 
 void TzvDnsMessage::Parse(TStream& stream) {
+  Decode(stream);
+  // An error reply is reported only once everything it carries has been decoded.
+  CheckResponseCode(header_.ResponseCode);
+}
+
+void TzvDnsMessage::TakeSections(TzvDnsMessage& other) {
+  std::swap(header_, other.header_);
+  queries_.records_.swap(other.queries_.records_);
+  answers_.records_.swap(other.answers_.records_);
+  authorities_.records_.swap(other.authorities_.records_);
+  additional_records_.records_.swap(other.additional_records_.records_);
+}
+
+void TzvDnsMessage::Decode(TStream& stream) {
   // The header is read first thing below and sets every field, its identifier included,
   // even when it is cut short; so only the sections need emptying here.
   authorities_.Clear();
@@ -344,8 +358,6 @@ void TzvDnsMessage::Parse(TStream& stream) {
   ParseSection(parse_buffer_, position, authorities_, header_.AuthorityCount, false);
   ParseSection(parse_buffer_, position, additional_records_, header_.AdditionalCount, false);
   TakeExtendedResponseCode();
-  // An error reply is reported only once everything it carries has been decoded.
-  CheckResponseCode(header_.ResponseCode);
 }
 
 void TzvDnsMessage::TakeExtendedResponseCode() {

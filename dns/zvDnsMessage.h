@@ -206,6 +206,12 @@ class TzvDnsMessage {
   // a second one, or one not owned by the root makes the message malformed; the upper
   // eight bits of the response code it carries join the header's four in ResponseCode.
   void Parse(TStream& stream);
+  // Decodes as Parse does, but an error reply is a reply like any other: its response
+  // code stays in the header, for the caller to read. Only a malformed message fails.
+  void Decode(TStream& stream);
+  // Takes the other message's header and sections over in place of its own (the other
+  // is left with this one's), without copying a record.
+  void TakeSections(TzvDnsMessage& other);
   // The record class for a type code; a plain TzvDnsRecord for codes it does not know.
   virtual std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type);
   static void CheckResponseCode(std::int32_t code);

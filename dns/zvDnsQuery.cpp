@@ -84,39 +84,6 @@ std::unique_ptr<TzvMailServerInfo> TzvMailServerList::NewItem() {
 
 namespace {
 
-// A stream the component keeps between exchanges, emptied and lent to one of them and
-// given back at its end. An exchange started while another holds it (from an event
-// handler) gets a stream of its own.
-class TLentStream {
- public:
-  // Room enough for any answer within the EDNS buffer users commonly offer.
-  static constexpr std::int64_t kKeptStreamSize = 4096;
-
-  explicit TLentStream(std::unique_ptr<TMemoryStream>& home)
-      : home_(home), stream_(std::move(home)) {
-    if (stream_ == nullptr)
-      stream_ = std::make_unique<TMemoryStream>();
-    else
-      stream_->Clear();
-  }
-  ~TLentStream() {
-    // A large answer (over TCP) is not kept: the datagrams that follow need little.
-    if (stream_->Size() <= kKeptStreamSize) home_ = std::move(stream_);
-  }
-  TLentStream(const TLentStream&) = delete;
-  TLentStream& operator=(const TLentStream&) = delete;
-
-  TMemoryStream& Stream() { return *stream_; }
-
- private:
-  std::unique_ptr<TMemoryStream>& home_;
-  std::unique_ptr<TMemoryStream> stream_;
-};
-
-std::span<const std::uint8_t> StreamBytes(TMemoryStream& stream) {
-  return {stream.Memory(), static_cast<std::size_t>(stream.Size())};
-}
-
 // The record as the class its type code decodes into, or null. The integer compare
 // comes first: in a decoded message only a record of that type can be of that class,
 // and a class test costs far more; a record of exactly that class skips the search.
@@ -127,32 +94,6 @@ const Record* RecordAs(const TzvDnsRecord* record, std::int32_t type) {
   return dynamic_cast<const Record*>(record);
 }
 
-// The TC flag of a datagram taken as the answer: the server had more to say than fits.
-std::int64_t MicrosecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
-
-// What is left of time_out ms since `start`, in whole ms rounded up; -1 stays "no limit",
-// 0 when nothing is left.
-std::int32_t MillisecondsLeft(std::int32_t time_out, std::chrono::steady_clock::time_point start) {
-  if (time_out == -1) return -1;
-  const std::int64_t left_us =
-      std::int64_t{std::max(time_out, 0)} * 1000 - MicrosecondsSince(start);
-  return left_us <= 0 ? 0 : static_cast<std::int32_t>((left_us + 999) / 1000);
-}
-
-// The same, raising the time-out when nothing is left.
-std::int32_t TimeLeft(std::int32_t time_out, std::chrono::steady_clock::time_point start) {
-  const std::int32_t left = MillisecondsLeft(time_out, start);
-  if (left == 0) RaiseSocketErrorText(SzvTimeoutError, kzvErrTimeout);
-  return left;
-}
-
-constexpr const char* kTruncatedRetryFailed =
-    "The answer was truncated and its retry over TCP failed: %s";
-
 // Limits a connection's waits for one step of an exchange; the guard it returns puts the
 // component's own time-out back. Set on the connection directly: the component's setting
 // does not change, so nobody is told of a change.
@@ -160,43 +101,6 @@ constexpr const char* kTruncatedRetryFailed =
   const std::int32_t saved = connection.TimeOut();
   connection.SetTimeOut(time_out);
   return ScopeExit([&connection, saved] { connection.SetTimeOut(saved); });
-}
-
-// The first wait for an answer before the question goes again; each later one is twice
-// the wait before. Well above a round trip to any server a person picks by hand, and
-// well below the seconds a lost datagram would otherwise cost.
-constexpr std::chrono::milliseconds kFirstRetransmitWait{400};
-
-bool HasOptRecord(const TzvDnsRecordList& section) {
-  return std::any_of(section.begin(), section.end(),
-                     [](const auto& record) { return record->RecordType == kzvDnsTypeOPT; });
-}
-
-// Takes the section's OPT records out, the others kept in order; `removed`, when given,
-// receives copies of what was taken.
-void RemoveOptRecords(TzvDnsRecordList& section, TzvDnsRecordList* removed = nullptr) {
-  if (!HasOptRecord(section)) return;
-  TzvDnsRecordList kept;
-  for (const auto& record : section) {
-    auto copy = record->Create();
-    copy->Assign(record.get());
-    if (record->RecordType != kzvDnsTypeOPT)
-      kept.Add(std::move(copy));
-    else if (removed != nullptr)
-      removed->Add(std::move(copy));
-  }
-  section.Assign(&kept);
-}
-
-// Response codes with which servers that do not speak EDNS refuse a question that
-// carries it (RFC 6891 6.2.2: they answer without an OPT record).
-bool RefusesEdns(std::int32_t response_code) {
-  return response_code == 1 || response_code == 2 || response_code == 4;
-}
-
-std::int32_t CeilMilliseconds(std::chrono::steady_clock::duration duration) {
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
-  return ms <= 0 ? 0 : static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
 }
 
 }  // namespace
@@ -208,15 +112,21 @@ TzvDnsQuery::TzvDnsQuery(TComponent* owner)
       hosts_(std::make_unique<TzvHostList>()),
       mail_servers_(std::make_unique<TzvMailServerList>()),
       name_servers_(std::make_unique<TStringList>()),
-      aliases_(std::make_unique<TStringList>()) {
+      aliases_(std::make_unique<TStringList>()),
+      stop_(MakeStop()),
+      exchange_(std::make_unique<TzvDnsExchange>(static_cast<TzvDnsWire&>(*this))) {
   // RFC 1035's limit for DNS messages carried over UDP.
   SetDatagramSize(kDnsDatagramSize);
   stream_connection_ = std::make_unique<TzvTcpClientConnection>();
   stream_connection_->SetNetworkStream(std::make_unique<TzvNetworkStream>());
+  Connection().SetStop(stop_);
+  stream_connection_->SetStop(stop_);
 }
 
-// The members go in reverse order of their making: the lists, then the two messages.
-TzvDnsQuery::~TzvDnsQuery() = default;
+TzvDnsQuery::~TzvDnsQuery() {
+  // The kept connection's TLS session says goodbye before its connection goes.
+  tls_.reset();
+}
 
 // ---- the four lookups ----
 
@@ -358,8 +268,67 @@ std::string TzvDnsQuery::GetArpaName(const std::string& name) {
 }
 
 void TzvDnsQuery::Abort() {
-  Connection().Abort();
-  stream_connection_->Abort();
+  stop_->RequestStop();
+}
+
+void TzvDnsQuery::SetStop(TzvStop stop) {
+  owns_stop_ = stop == nullptr;
+  stop_ = stop != nullptr ? std::move(stop) : MakeStop();
+  Connection().SetStop(stop_);
+  stream_connection_->SetStop(stop_);
+}
+
+TzvDnsExchangeSettings TzvDnsQuery::Settings() const {
+  TzvDnsExchangeSettings settings = settings_;
+  auto& self = const_cast<TzvDnsQuery&>(*this);
+  settings.Server = Server();
+  settings.Port = Port();
+  settings.TimeOut = self.TimeOut();
+  settings.LocalBinding = self.LocalBinding();
+  return settings;
+}
+
+void TzvDnsQuery::SetSettings(const TzvDnsExchangeSettings& value) {
+  settings_ = value;
+  SetTries(value.Tries);
+  SetEdnsBufferSize(value.EdnsBufferSize);
+  SetServer(value.Server);
+  SetPort(value.Port);
+  SetTimeOut(value.TimeOut);
+  SetLocalBinding(value.LocalBinding);
+}
+
+void TzvDnsQuery::SwitchTransport(TzvDnsTransport transport, bool on) {
+  if (on)
+    settings_.Transport = transport;
+  else if (settings_.Transport == transport)
+    settings_.Transport = TzvDnsTransport::dtUdp;
+}
+
+TzvDnsReply TzvDnsQuery::Ask(const TzvDnsExchangeSettings& settings, const std::string& name,
+                             std::int32_t type) {
+  std::unique_ptr<TzvDnsMessage> req = MakeDnsQuestion(settings, name, type);
+  return Exchange(settings, *req);
+}
+
+std::vector<TzvDnsOutcome> TzvDnsQuery::AskAll(const TzvDnsExchangeSettings& settings,
+                                               std::span<TzvDnsMessage* const> requests) {
+  running_ = settings;
+  exchange_started_ = std::chrono::steady_clock::now();
+  exchange_time_out_ = settings.TimeOut;
+  return exchange_->AskAll(settings, requests);
+}
+
+void TzvDnsQuery::CloseSessions() {
+  exchange_->CloseSessions();
+}
+
+TzvDnsReply TzvDnsQuery::Exchange(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req) {
+  running_ = settings;
+  exchange_started_ = std::chrono::steady_clock::now();
+  exchange_time_out_ = settings.TimeOut;
+  auto note = ScopeExit([this] { last_exchange_ = exchange_->LastInfo(); });
+  return exchange_->Ask(settings, req);
 }
 
 void TzvDnsQuery::GetSystemDnsServers(TStrings& list) {
@@ -389,9 +358,9 @@ void TzvDnsQuery::Query(TzvDnsMessage& req, TzvDnsMessage& resp) {
     exchanges_left_ = kMaxExchangesPerLookup;
     // A lookup that sends nothing must not show the last one's exchange as its own.
     last_exchange_ = TzvDnsExchangeInfo{};
-    // An Abort belongs to the lookup it stopped, not to this one.
-    Connection().ResetAbort();
-    stream_connection_->ResetAbort();
+    // An Abort belongs to the lookup it stopped, not to this one; a stop handed in is
+    // its maker's to clear.
+    if (owns_stop_) stop_->Reset();
   }
   ++query_nesting_;
   auto restore = ScopeExit([&] {
@@ -469,7 +438,7 @@ void TzvDnsQuery::FollowReferral(TzvDnsMessage& req, TzvDnsMessage& resp, std::i
 void TzvDnsQuery::OpenConnection(const std::string& server, std::int32_t port) {
   if (port < 0 || port > 65535) RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
   TzvUdpClient::OpenConnection(
-      address_family_ == TzvAddressFamily::afAny ? server : AddressOfFamily(server), port);
+      running_.Family == TzvAddressFamily::afAny ? server : AddressOfFamily(server), port);
   // Connected to the server, the socket is handed only datagrams from the server's
   // address and port: the kernel drops a stranger's before they take room in the
   // receive buffer (a flood cannot crowd the answer out), and an ICMP "port unreachable"
@@ -479,7 +448,7 @@ void TzvDnsQuery::OpenConnection(const std::string& server, std::int32_t port) {
 }
 
 std::string TzvDnsQuery::AddressOfFamily(const std::string& server) {
-  const bool want_ipv6 = address_family_ == TzvAddressFamily::afIPv6;
+  const bool want_ipv6 = running_.Family == TzvAddressFamily::afIPv6;
   const char* family = want_ipv6 ? "IPv6" : "IPv4";
   if (TzvIPAddress::IsIPAddress(server)) {
     if ((server.find(':') != std::string::npos) != want_ipv6)
@@ -501,242 +470,40 @@ std::string TzvDnsQuery::AddressOfFamily(const std::string& server) {
 }
 
 void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
-  const auto started = std::chrono::steady_clock::now();
-  last_exchange_ = TzvDnsExchangeInfo{};
-  const std::int32_t time_out = TimeOut();
-  exchange_started_ = started;
-  exchange_time_out_ = time_out;
-  TLentStream answer_lent(answer_bytes_);
-  TMemoryStream& answer = answer_lent.Stream();
-  // A fallback without EDNS is for this server only: the request gets its OPT record
-  // back afterwards, so the next server of a referral walk is offered EDNS again.
-  TzvDnsRecordList taken_out;
-  auto put_back = ScopeExit([&] {
-    for (const auto& record : taken_out) {
-      auto copy = record->Create();
-      copy->Assign(record.get());
-      req.AdditionalRecords().Add(std::move(copy));
-    }
-  });
-  for (;;) {
-    last_exchange_.Edns = HasOptRecord(req.AdditionalRecords());
-    ExchangeOnce(req, answer, time_out, started);
-    last_exchange_.Answered = true;
-    const auto bytes = StreamBytes(answer);
-    if (bytes.size() >= 4) last_exchange_.ResponseCode = bytes[3] & 0x0F;
-    answer.SetPosition(0);
-    try {
-      resp.Parse(answer);
-      return;
-    } catch (const EzvDnsError& error) {
-      // An error reply raises its whole response code, extended bits included.
-      if (error.ErrorCode() > 0) last_exchange_.ResponseCode = error.ErrorCode();
-      if (last_exchange_.EdnsFallback || !last_exchange_.Edns || !RefusesEdns(error.ErrorCode()) ||
-          HasOptRecord(resp.AdditionalRecords()))
-        throw;
-    }
-    // The same question once more, without EDNS, within what is left of the time-out.
-    RemoveOptRecords(req.AdditionalRecords(), &taken_out);
-    last_exchange_.EdnsFallback = true;
-    last_exchange_.Answered = false;
-    last_exchange_.ResponseCode = -1;
-  }
-}
-
-void TzvDnsQuery::ExchangeOnce(TzvDnsMessage& req, TMemoryStream& answer, std::int32_t time_out,
-                               std::chrono::steady_clock::time_point started) {
-  // The time the exchange took, whether it succeeded or not; decoding is not part of it.
-  auto note_elapsed =
-      ScopeExit([&] { last_exchange_.ElapsedMicroseconds = MicrosecondsSince(started); });
-  last_exchange_.Transport = TzvDnsTransport::dtUdp;
-  last_exchange_.Truncated = false;
-  last_exchange_.Tries = 0;
-  answer.Clear();
-  // A new ID for every question sent, so that an answer to one exchange cannot pass for
-  // the answer to another. Encoded first: a name that cannot be sent opens nothing.
-  req.Header().ID = NewMessageID();
-  TLentStream request_lent(request_bytes_);
-  TMemoryStream& request = request_lent.Stream();
-  req.Build(request);
-  request.SetPosition(0);
-  // The receive buffer takes what an OPT record offers, for this exchange only: without
-  // one the datagram size stays as set (512 bytes).
-  const std::int32_t datagram_size = DatagramSize();
-  auto restore_size = ScopeExit([&] { Connection().SetBatchSize(datagram_size); });
-  if (const TzvDnsOPTRecord* opt = FindOptRecord(req))
-    Connection().SetBatchSize(std::max<std::int32_t>(opt->UDPPayloadSize, datagram_size));
-  std::string address;
-  std::int32_t port = 0;
-  {
-    // Opened over TCP too: it finds the server's address within the time-out.
-    auto close = ScopeExit([this] { CloseDatagramExchange(); });
-    OpenDatagramExchange(address, port);
-    last_exchange_.ServerAddress = address;
-    last_exchange_.Port = port;
-    if (!use_tcp_ && !use_tls_ && !use_https_)
-      ExchangeDatagram(request, answer, address, port, time_out, started);
-  }
-  if (use_https_) {
-    last_exchange_.Transport = TzvDnsTransport::dtHttps;
-    ExchangeHttps(req, answer, address, port, time_out, started);
-    return;
-  }
-  if (use_tcp_ || use_tls_) {
-    last_exchange_.Transport = use_tls_ ? TzvDnsTransport::dtTls : TzvDnsTransport::dtTcp;
-    ExchangeStream(req, answer, address, port, time_out, started);
-    return;
-  }
-  if (!IsTruncatedAnswer(StreamBytes(answer))) return;
-  last_exchange_.Truncated = true;
-  last_exchange_.Transport = TzvDnsTransport::dtTcp;
-  try {
-    ExchangeStream(req, answer, address, port, time_out, started);
-  } catch (const EzvDnsError& error) {
-    throw EzvDnsError(Format(kTruncatedRetryFailed, error.what()), error.ErrorCode());
-  } catch (const EzvSocketError& error) {
-    // A stop stays a stop, whatever it interrupted.
-    if (error.ErrorCode() == kzvErrAborted) throw;
-    throw EzvSocketError(Format(kTruncatedRetryFailed, error.what()), error.ErrorCode());
-  }
-}
-
-void TzvDnsQuery::ExchangeDatagram(TMemoryStream& request, TMemoryStream& answer,
-                                   const std::string& address, std::int32_t port,
-                                   std::int32_t time_out,
-                                   std::chrono::steady_clock::time_point started) {
-  using Clock = std::chrono::steady_clock;
-  const TzvExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request));
-  // Every datagram is the same question under the same ID, so an answer to any of them
-  // is the answer, however late it comes.
-  auto send = [&] {
-    request.SetPosition(0);
-    SendDatagram(request);
-    ++last_exchange_.Tries;
-  };
-  send();
-  int sent = 1;
-  auto wait = std::chrono::duration_cast<Clock::duration>(kFirstRetransmitWait);
-  auto next_send = Clock::now() + wait;
-  for (;;) {
-    // The last datagram waits for whatever is left; so a silent server fails after
-    // exactly the time-out, and a stream of stray datagrams cannot prolong it.
-    std::int32_t step = TimeLeft(time_out, started);
-    bool until_next_send = false;
-    if (sent < tries_) {
-      const std::int32_t until_next = CeilMilliseconds(next_send - Clock::now());
-      if (until_next == 0) {
-        send();
-        ++sent;
-        wait *= 2;
-        next_send = Clock::now() + wait;
-        continue;
-      }
-      if (step == -1 || until_next < step) {
-        step = until_next;
-        until_next_send = true;
-      }
-    }
-    std::string from_address;
-    std::int32_t from_port = 0;
-    try {
-      ReceiveDatagram(answer, step, from_address, from_port);
-    } catch (const EzvSocketError& error) {
-      if (until_next_send && error.ErrorCode() == kzvErrTimeout) continue;
-      throw;
-    }
-    if (from_address == address && from_port == port && IsAnswerTo(StreamBytes(answer), expected))
-      return;
-    // Not the answer: dropped.
-    answer.Clear();
-  }
-}
-
-void TzvDnsQuery::ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer,
-                                 const std::string& address, std::int32_t port,
-                                 std::int32_t time_out,
-                                 std::chrono::steady_clock::time_point started) {
-  req.Header().ID = NewMessageID();
-  // Over a stream each message goes behind its length as a 16-bit word.
-  TMemoryStream request;
-  const std::uint8_t no_length[2] = {0, 0};
-  request.WriteBuffer(no_length, 2);
-  req.Build(request);
-  const auto length = static_cast<std::uint16_t>(request.Size() - 2);
-  const std::uint8_t prefix[2] = {static_cast<std::uint8_t>(length >> 8),
-                                  static_cast<std::uint8_t>(length & 0xFF)};
-  request.SetPosition(0);
-  request.WriteBuffer(prefix, 2);
-  request.SetPosition(0);
-  const TzvExpectedAnswer expected = ExpectedAnswerOf(StreamBytes(request).subspan(2));
-
-  auto close = ScopeExit([this] { CloseStreamExchange(); });
-  // The retry is part of the one exchange: it gets what the datagram left of the
-  // time-out, not a time-out of its own.
-  OpenStreamExchange(address, port, TimeLeft(time_out, started));
-  SendStream(request);
-  const std::vector<std::uint8_t> message = ReadStreamMessage(
-      [this](TMemoryStream& received, std::int64_t most) { return ReceiveStream(received, most); });
-  // One question per connection, so anything else than its answer is a broken server.
-  if (!IsAnswerTo(message, expected))
-    throw EzvDnsError("The answer over TCP does not answer the question", kzvDnsErrInvalidSize);
-  answer.Clear();
-  answer.WriteBuffer(message.data(), static_cast<std::int64_t>(message.size()));
-}
-
-void TzvDnsQuery::ExchangeHttps(TzvDnsMessage& req, TMemoryStream& answer,
-                                const std::string& address, std::int32_t port,
-                                std::int32_t time_out,
-                                std::chrono::steady_clock::time_point started) {
-  // ID 0, so that the same question is the same request to an HTTP cache; TLS keeps
-  // others from answering in its place.
-  req.Header().ID = 0;
-  TMemoryStream message;
-  req.Build(message);
-  TzvHttpsRequest request;
-  const auto bytes = StreamBytes(message);
-  request.Message.assign(bytes.begin(), bytes.end());
-  const TzvExpectedAnswer expected = ExpectedAnswerOf(bytes);
-  // The URL's host: the name the certificate is checked for, else the server as given.
-  const std::string host = tls_settings_.HostName.empty() ? Server() : tls_settings_.HostName;
-  request.Authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  if (port != 443) request.Authority += ":" + std::to_string(port);
-  request.Path = https_path_;
-  request.Get = https_get_;
-
-  auto close = ScopeExit([this] { CloseStreamExchange(); });
-  OpenStreamExchange(address, port, TimeLeft(time_out, started));
-  TzvHttpsChannel channel;
-  channel.Write = [this](const std::uint8_t* data, std::size_t size) {
-    TMemoryStream piece;
-    piece.WriteBuffer(data, static_cast<std::int64_t>(size));
-    piece.SetPosition(0);
-    SendStream(piece);
-  };
-  channel.Read = [this](TMemoryStream& received) { return ReceiveStream(received, 16384); };
-  TzvHttpsResponse response = ExchangeOverHttps(channel, last_exchange_.Tls.Alpn == "h2", request);
-  last_exchange_.Http = response.Version;
-  if (!IsAnswerTo(response.Body, expected))
-    throw EzvDnsError("The answer over HTTPS does not answer the question", kzvDnsErrInvalidSize);
-  answer.Clear();
-  answer.WriteBuffer(response.Body.data(), static_cast<std::int64_t>(response.Body.size()));
+  TzvDnsReply reply = Exchange(Settings(), req);
+  resp.TakeSections(*reply.Message);
+  // The public face: an error reply raises its whole response code, as Parse does.
+  TzvDnsMessage::CheckResponseCode(reply.ResponseCode);
 }
 
 std::int32_t TzvDnsQuery::ExchangeTimeLeft() const {
   // With nothing left the step still runs, only without waiting: a step that needs no
   // wait (an address to open, a send the socket takes at once) should not fail for it.
-  return MillisecondsLeft(exchange_time_out_, exchange_started_);
+  if (exchange_time_out_ == -1) return -1;
+  const auto spent = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::steady_clock::now() - exchange_started_)
+                         .count();
+  const std::int64_t left_us = std::int64_t{std::max(exchange_time_out_, 0)} * 1000 - spent;
+  return left_us <= 0 ? 0 : static_cast<std::int32_t>((left_us + 999) / 1000);
 }
 
 // ---- transport steps ----
 
 void TzvDnsQuery::OpenDatagramExchange(std::string& address, std::int32_t& port) {
+  TzvUdpClientConnection& connection = Connection();
+  // The receive buffer takes what an OPT record offers, for this exchange only: without
+  // one the datagram size stays as set (512 bytes).
+  if (datagram_size_ < 0) datagram_size_ = DatagramSize();
+  if (running_.UseEdns)
+    connection.SetBatchSize(std::max<std::int32_t>(running_.EdnsBufferSize, datagram_size_));
   {
     // The server's name is looked up within the exchange's time-out, not beside it.
-    auto limit = LimitStep(Connection(), ExchangeTimeLeft());
-    Open();
+    auto limit = LimitStep(connection, ExchangeTimeLeft());
+    Close();
+    OpenConnection(running_.Server, running_.Port);
   }
-  address = Connection().RemoteAddress();
-  port = Connection().RemotePort();
+  address = connection.RemoteAddress();
+  port = connection.RemotePort();
 }
 
 void TzvDnsQuery::SendDatagram(TMemoryStream& request) {
@@ -763,24 +530,51 @@ void TzvDnsQuery::ReceiveDatagram(TMemoryStream& answer, std::int32_t time_out,
 
 void TzvDnsQuery::CloseDatagramExchange() {
   Close();
+  // Back to the size set: the next exchange may offer less.
+  if (datagram_size_ >= 0) Connection().SetBatchSize(datagram_size_);
+  datagram_size_ = -1;
+}
+
+void TzvDnsQuery::FindStreamServer(std::string& address, std::int32_t& port) {
+  if (running_.Port < 0 || running_.Port > 65535)
+    RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
+  port = running_.Port;
+  if (running_.Family != TzvAddressFamily::afAny) {
+    address = AddressOfFamily(running_.Server);
+    return;
+  }
+  // No socket for it: a name is looked up as the UDP client looks it up, within the
+  // exchange's time-out and ended by Abort.
+  address = TzvHostResolver::ResolveHost(running_.Server, ExchangeTimeLeft(), stop_->Signal());
 }
 
 void TzvDnsQuery::OpenStreamExchange(const std::string& address, std::int32_t port,
                                      std::int32_t time_out) {
   TzvTcpClientConnection& connection = *stream_connection_;
+  tls_.reset();
   connection.SetTimeOut(time_out);
-  connection.SetLocalBinding(LocalBinding());
+  connection.SetLocalBinding(running_.LocalBinding);
   connection.SetBitsPerSec(BitsPerSec());
   connection.Open(address, port);
-  if (!use_tls_ && !use_https_) return;
-  TzvTlsSettings settings = tls_settings_;
+  if (running_.Transport != TzvDnsTransport::dtTls &&
+      running_.Transport != TzvDnsTransport::dtHttps)
+    return;
+  TzvTlsSettings settings = running_.Tls;
   settings.Address = address;
-  if (use_https_) settings.Alpn = {"h2", "http/1.1"};
+  if (running_.Transport == TzvDnsTransport::dtHttps) settings.Alpn = {"h2", "http/1.1"};
   // The certificate is checked against the name the server was given by, when it was.
-  if (settings.HostName.empty() && Server() != address) settings.HostName = Server();
+  if (settings.HostName.empty() && running_.Server != address) settings.HostName = running_.Server;
   tls_ = std::make_unique<TzvTlsSession>(connection, std::move(settings));
   tls_->Handshake();
-  last_exchange_.Tls = tls_->Info();
+}
+
+void TzvDnsQuery::RestartStreamExchange(std::int32_t time_out) {
+  stream_connection_->SetTimeOut(time_out);
+  stream_connection_->RestartTimeOut();
+}
+
+TzvTlsInfo TzvDnsQuery::StreamTls() const {
+  return tls_ != nullptr ? tls_->Info() : TzvTlsInfo{};
 }
 
 void TzvDnsQuery::SendStream(TMemoryStream& request) {
@@ -807,22 +601,7 @@ void TzvDnsQuery::CloseStreamExchange() {
 
 void TzvDnsQuery::BuildQuestion(TzvDnsMessage& req, std::unique_ptr<TzvDnsRecord> question,
                                 const std::string& name) const {
-  req.Header().IsQuery = true;
-  req.Header().IsRecursionDesired = is_recursive_desired_;
-  req.Header().IsCheckingDisabled = checking_disabled_;
-  // The name goes out in its A-label form; a name that has none stops the lookup here.
-  question->Name = IdnToAscii(name);
-  question->RecordClass = question_class_;
-  // Exactly one question, whatever the message held before; the ID stays as drawn.
-  req.Queries().Clear();
-  req.Queries().Add(std::move(question));
-  RemoveOptRecords(req.AdditionalRecords());
-  if (!use_edns_) return;
-  auto opt = std::make_unique<TzvDnsOPTRecord>();
-  opt->UDPPayloadSize = edns_buffer_size_;
-  opt->DnssecOK = dnssec_ok_;
-  if (request_nsid_) opt->Options.push_back(TzvEdnsOption{kzvEdnsOptionNSID, {}});
-  req.AdditionalRecords().Add(std::move(opt));
+  BuildDnsQuestion(Settings(), req, std::move(question), name);
 }
 
 namespace {
@@ -895,18 +674,4 @@ void TzvDnsQuery::ExtractMailServers() {
 
 TzvMailServerInfo* TzvDnsQuery::GetMailServer() const {
   return mail_servers_->Count() > 0 ? mail_servers_->Items(0) : nullptr;
-}
-
-std::string DnsTransportName(TzvDnsTransport transport) {
-  switch (transport) {
-    case TzvDnsTransport::dtTcp:
-      return "TCP";
-    case TzvDnsTransport::dtTls:
-      return "TLS";
-    case TzvDnsTransport::dtHttps:
-      return "HTTPS";
-    case TzvDnsTransport::dtUdp:
-      break;
-  }
-  return "UDP";
 }

@@ -14,7 +14,9 @@
 #include <string_view>
 
 #include "base/Classes.h"
+#include "dns/zvDnsExchange.h"
 #include "dns/zvDnsMessage.h"
+#include "net/zvStop.h"
 #include "net/zvTls.h"
 #include "net/zvUdpClient.h"
 
@@ -95,46 +97,6 @@ class TzvMailServerList : public TzvHostList {
 // ---------------------------------------------------------------------------------------
 // The query component
 
-// How the answer of an exchange travelled.
-enum class TzvDnsTransport { dtUdp, dtTcp, dtTls, dtHttps };
-
-// "UDP", "TCP", "TLS" or "HTTPS".
-std::string DnsTransportName(TzvDnsTransport transport);
-
-// Which addresses of a server given by host name may be used.
-enum class TzvAddressFamily { afAny, afIPv4, afIPv6 };
-
-// What the last exchange of a lookup (the one whose answer is in Response) did, for a
-// caller that reports more than the result lists: which server was asked, over what, how
-// long it took and what came back.
-struct TzvDnsExchangeInfo {
-  // The server's address as the exchange used it (after a host name was looked up), and
-  // its port. Empty before the first exchange.
-  std::string ServerAddress;
-  std::int32_t Port = 0;
-  TzvDnsTransport Transport = TzvDnsTransport::dtUdp;
-  // The answer over UDP came truncated (TC), so the question went again over TCP.
-  bool Truncated = false;
-  // A reply was taken (whatever its response code).
-  bool Answered = false;
-  // The reply's response code (0 NOERROR, 3 NXDOMAIN, 5 REFUSED, ...); -1 without reply.
-  std::int32_t ResponseCode = -1;
-  // From the first send to the reply taken (TCP retry included), in microseconds.
-  std::int64_t ElapsedMicroseconds = 0;
-  // Datagrams sent for the question as it was last asked (1 when the first was
-  // answered; 0 over TCP alone; after a fallback, those sent without EDNS).
-  int Tries = 0;
-  // The question carried an OPT record when it was last sent.
-  bool Edns = false;
-  // The server refused the question with EDNS (FORMERR, NOTIMP or SERVFAIL and no OPT in
-  // its answer), so it was asked again without.
-  bool EdnsFallback = false;
-  // Over TLS: what the session agreed and whose certificate it checked.
-  TzvTlsInfo Tls = {};
-  // Over HTTPS: the HTTP version the answer came by ("HTTP/2", "HTTP/1.1").
-  std::string Http = {};
-};
-
 // One DNS lookup of one of four kinds (MX, A, PTR, NS), or of AAAA records or any other
 // type, against one server over UDP (or TCP on request), with EDNS unless turned off. Names with
 // non-ASCII letters are asked in their A-label form (dns/zvIdn.h); one that has none fails with
@@ -146,7 +108,7 @@ struct TzvDnsExchangeInfo {
 // Every failure is an EzvSocketError (transport) or its kind EzvDnsError (an error reply,
 // a malformed answer, a name that cannot be encoded); a failed lookup leaves the result
 // lists empty and Server as the caller set it.
-class TzvDnsQuery : public TzvUdpClient {
+class TzvDnsQuery : public TzvUdpClient, private TzvDnsWire {
  public:
   // At most this many exchanges make up one lookup, address questions for name servers
   // without glue included, so that no chain of referrals can keep a lookup running.
@@ -202,8 +164,33 @@ class TzvDnsQuery : public TzvUdpClient {
   // from code that runs during a lookup's wait (the window's key and close handlers).
   // A lookup started afterwards runs normally.
   void Abort();
+  // The stop Abort requests. The component makes its own and clears it when a lookup
+  // starts; one handed in (the stop of the work the lookup is part of) is cleared only by
+  // its maker, so an Abort that came before a lookup started stops it too.
+  const TzvStop& Stop() const { return stop_; }
+  void SetStop(TzvStop stop);
   // The last exchange of the last lookup; see TzvDnsExchangeInfo.
   const TzvDnsExchangeInfo& LastExchange() const { return last_exchange_; }
+
+  // Everything the component's questions are asked with, as one value: Server, Port,
+  // TimeOut and LocalBinding with the rest. Another component asks like this one after
+  // SetSettings(this one's Settings()).
+  TzvDnsExchangeSettings Settings() const;
+  void SetSettings(const TzvDnsExchangeSettings& value);
+  // One question of `type` for `name`, asked as `settings` say over this component's
+  // connection (kept for the next question to the same server), its reply given back as
+  // data whatever its response code; Response and the result lists are not touched.
+  // Fails as an exchange fails (no answer, a malformed one, Abort).
+  TzvDnsReply Ask(const TzvDnsExchangeSettings& settings, const std::string& name,
+                  std::int32_t type);
+  // Several questions at once, each as Ask asks it: over TCP and TLS on one connection
+  // together. The outcomes come in the questions' order.
+  std::vector<TzvDnsOutcome> AskAll(const TzvDnsExchangeSettings& settings,
+                                    std::span<TzvDnsMessage* const> requests);
+  // Closes the connection kept for the next question, if any.
+  void CloseSessions();
+  // The clock of the exchanges' waits (not owned; null: the steady clock).
+  void SetClock(const TzvDnsClock* clock) { exchange_->SetClock(clock); }
 
   // The servers the machine is configured to use (dns/zvRegistry.h), appended to list.
   static void GetSystemDnsServers(TStrings& list);
@@ -230,54 +217,59 @@ class TzvDnsQuery : public TzvUdpClient {
   // Datagrams a UDP question may take within the time-out: when none is answered, the
   // same question goes again, first after 400 ms, then after twice the wait before, the
   // last one waiting for whatever is left. At least 1; default 3.
-  int Tries() const { return tries_; }
-  void SetTries(int value) { tries_ = value < 1 ? 1 : value; }
+  int Tries() const { return settings_.Tries; }
+  void SetTries(int value) { settings_.Tries = value < 1 ? 1 : value; }
   // Whether questions carry an OPT record (EDNS), offering EdnsBufferSize bytes for an
   // answer over UDP; the receive buffer follows. Default true, 1232 bytes (values below
   // 512 count as 512).
-  bool UseEdns() const { return use_edns_; }
-  void SetUseEdns(bool value) { use_edns_ = value; }
-  std::uint16_t EdnsBufferSize() const { return edns_buffer_size_; }
-  void SetEdnsBufferSize(std::uint16_t value) { edns_buffer_size_ = value < 512 ? 512 : value; }
+  bool UseEdns() const { return settings_.UseEdns; }
+  void SetUseEdns(bool value) { settings_.UseEdns = value; }
+  std::uint16_t EdnsBufferSize() const { return settings_.EdnsBufferSize; }
+  void SetEdnsBufferSize(std::uint16_t value) {
+    settings_.EdnsBufferSize = value < 512 ? 512 : value;
+  }
   // With EDNS: ask for the server's NSID, and set the DNSSEC OK bit.
-  bool RequestNsid() const { return request_nsid_; }
-  void SetRequestNsid(bool value) { request_nsid_ = value; }
-  bool DnssecOK() const { return dnssec_ok_; }
-  void SetDnssecOK(bool value) { dnssec_ok_ = value; }
+  bool RequestNsid() const { return settings_.RequestNsid; }
+  void SetRequestNsid(bool value) { settings_.RequestNsid = value; }
+  bool DnssecOK() const { return settings_.DnssecOK; }
+  void SetDnssecOK(bool value) { settings_.DnssecOK = value; }
   // The CD bit: a validating server in between hands over what it would refuse, for the
   // caller to judge. Default false.
-  bool CheckingDisabled() const { return checking_disabled_; }
-  void SetCheckingDisabled(bool value) { checking_disabled_ = value; }
+  bool CheckingDisabled() const { return settings_.CheckingDisabled; }
+  void SetCheckingDisabled(bool value) { settings_.CheckingDisabled = value; }
+  // The transport questions go by; the three switches below set it. Default UDP.
+  TzvDnsTransport Transport() const { return settings_.Transport; }
+  void SetTransport(TzvDnsTransport value) { settings_.Transport = value; }
   // Ask over TCP from the start instead of UDP. Default false.
-  bool UseTcp() const { return use_tcp_; }
-  void SetUseTcp(bool value) { use_tcp_ = value; }
+  bool UseTcp() const { return settings_.Transport == TzvDnsTransport::dtTcp; }
+  void SetUseTcp(bool value) { SwitchTransport(TzvDnsTransport::dtTcp, value); }
   // DNS over TLS: the question goes over TCP inside TLS (the port is the caller's:
   // 853 is DNS over TLS's), the certificate checked as TlsSettings says. HostName empty:
   // the server's name when it was given as one, else its address. Default false.
-  bool UseTls() const { return use_tls_; }
-  void SetUseTls(bool value) { use_tls_ = value; }
-  const TzvTlsSettings& TlsSettings() const { return tls_settings_; }
-  void SetTlsSettings(TzvTlsSettings value) { tls_settings_ = std::move(value); }
+  bool UseTls() const { return settings_.Transport == TzvDnsTransport::dtTls; }
+  void SetUseTls(bool value) { SwitchTransport(TzvDnsTransport::dtTls, value); }
+  const TzvTlsSettings& TlsSettings() const { return settings_.Tls; }
+  void SetTlsSettings(TzvTlsSettings value) { settings_.Tls = std::move(value); }
   // DNS over HTTPS: the question is sent under ID 0 to HttpsPath on the server (the
   // port is the caller's: 443 is HTTPS's) inside TLS, checked as TlsSettings says; HTTP/2
   // when the server offers it, HTTP/1.1 otherwise. POST, or GET with HttpsGet.
   // Default false, "/dns-query", POST.
-  bool UseHttps() const { return use_https_; }
-  void SetUseHttps(bool value) { use_https_ = value; }
-  const std::string& HttpsPath() const { return https_path_; }
-  void SetHttpsPath(std::string value) { https_path_ = std::move(value); }
-  bool HttpsGet() const { return https_get_; }
-  void SetHttpsGet(bool value) { https_get_ = value; }
+  bool UseHttps() const { return settings_.Transport == TzvDnsTransport::dtHttps; }
+  void SetUseHttps(bool value) { SwitchTransport(TzvDnsTransport::dtHttps, value); }
+  const std::string& HttpsPath() const { return settings_.HttpsPath; }
+  void SetHttpsPath(std::string value) { settings_.HttpsPath = std::move(value); }
+  bool HttpsGet() const { return settings_.HttpsGet; }
+  void SetHttpsGet(bool value) { settings_.HttpsGet = value; }
   // The addresses a server given by host name may have. Default any (the system's
   // first choice).
-  TzvAddressFamily AddressFamily() const { return address_family_; }
-  void SetAddressFamily(TzvAddressFamily value) { address_family_ = value; }
+  TzvAddressFamily AddressFamily() const { return settings_.Family; }
+  void SetAddressFamily(TzvAddressFamily value) { settings_.Family = value; }
   // The class of the questions the component builds. Default IN.
-  TzvDnsRecordClass QuestionClass() const { return question_class_; }
-  void SetQuestionClass(TzvDnsRecordClass value) { question_class_ = value; }
+  TzvDnsRecordClass QuestionClass() const { return settings_.QuestionClass; }
+  void SetQuestionClass(TzvDnsRecordClass value) { settings_.QuestionClass = value; }
   // Copied into the RD flag of every question. Default true.
-  bool IsRecursiveDesired() const { return is_recursive_desired_; }
-  void SetIsRecursiveDesired(bool value) { is_recursive_desired_ = value; }
+  bool IsRecursiveDesired() const { return settings_.RecursionDesired; }
+  void SetIsRecursiveDesired(bool value) { settings_.RecursionDesired = value; }
   // Whether referrals are followed at all. Default false.
   bool UseRecursiveQueries() const { return use_recursive_queries_; }
   void SetUseRecursiveQueries(bool value) { use_recursive_queries_ = value; }
@@ -296,39 +288,26 @@ class TzvDnsQuery : public TzvUdpClient {
   // One exchange at Depth, then, when enabled and the answer holds no answer records,
   // the walk over its referral.
   void QueryRecursive(TzvDnsMessage& req, TzvDnsMessage& resp, std::int32_t depth);
-  // Sends req to Server under a fresh ID and decodes the answer into resp. Only a
-  // datagram from the server's address and port that answers req (QR set, req's ID,
-  // req's question) is taken; anything else is dropped and the wait goes on, but never
-  // past TimeOut from the start of the exchange (the lookup of a server name included).
-  // OnReceivePacket fires for every datagram that arrives, dropped or not. An answer
-  // with TC set is asked for again over TCP, under another fresh ID, within what is left
-  // of the same TimeOut (connect, send and receive together). A datagram left unanswered
-  // is sent again as Tries says, with the same ID. A question with an OPT record that a
-  // server refuses with FORMERR, NOTIMP or SERVFAIL and no OPT of its own is asked once
-  // more without it. With UseTcp the question goes over TCP at once. Abort ends the
-  // exchange with kzvErrAborted.
+  // Asks req of Server (through the exchange, see TzvDnsExchange::Ask) and decodes the
+  // answer into resp; an error reply raises its code once decoded, as Parse does.
   void SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp);
 
-  // The transport steps of an exchange, each a thin call into the UDP client or the TCP
-  // connection. Tests and the fuzzer replace them to play a server without sockets.
-  // Opens the UDP socket towards Server and Port; gives the address and port it uses.
-  // Looking the server's name up waits at most what is left of the exchange's time-out.
-  virtual void OpenDatagramExchange(std::string& address, std::int32_t& port);
-  // Sends the request, waiting at most what is left of the exchange's time-out.
-  virtual void SendDatagram(TMemoryStream& request);
-  // The next datagram within time_out ms (-1: no limit) into `answer`, with its sender;
-  // raises the time-out, the socket's error (a refused port) or kzvErrAborted.
-  virtual void ReceiveDatagram(TMemoryStream& answer, std::int32_t time_out,
-                               std::string& from_address, std::int32_t& from_port);
-  virtual void CloseDatagramExchange();
-  // Connects over TCP; time_out ms count for the whole TCP exchange from here.
-  virtual void OpenStreamExchange(const std::string& address, std::int32_t port,
-                                  std::int32_t time_out);
-  virtual void SendStream(TMemoryStream& request);
-  // Appends what arrived to `answer`, at most `most` bytes (waiting for something
-  // first); false when the server closed the connection.
-  virtual bool ReceiveStream(TMemoryStream& answer, std::int64_t most);
-  virtual void CloseStreamExchange();
+  // The transport steps of an exchange (see TzvDnsWire), each a thin call into the UDP
+  // client or the TCP connection, towards the running exchange's server. Tests and the
+  // fuzzer replace them to play a server without sockets.
+  void OpenDatagramExchange(std::string& address, std::int32_t& port) override;
+  void SendDatagram(TMemoryStream& request) override;
+  void ReceiveDatagram(TMemoryStream& answer, std::int32_t time_out, std::string& from_address,
+                       std::int32_t& from_port) override;
+  void CloseDatagramExchange() override;
+  void FindStreamServer(std::string& address, std::int32_t& port) override;
+  void OpenStreamExchange(const std::string& address, std::int32_t port,
+                          std::int32_t time_out) override;
+  void RestartStreamExchange(std::int32_t time_out) override;
+  void SendStream(TMemoryStream& request) override;
+  bool ReceiveStream(TMemoryStream& answer, std::int64_t most) override;
+  void CloseStreamExchange() override;
+  TzvTlsInfo StreamTls() const override;
 
   // Copy answer records of Response into the result lists. ExtractHosts takes the A
   // records, then the AAAA ones, so a name's IPv4 address is the one found first.
@@ -343,27 +322,14 @@ class TzvDnsQuery : public TzvUdpClient {
   TzvHostInfo* ExtractResults(std::int32_t record_type, const std::string& name);
 
  private:
-  // The UDP exchange of SendQuery: sends the encoded request and leaves the answer taken
-  // in `answer`.
-  void ExchangeDatagram(TMemoryStream& request, TMemoryStream& answer, const std::string& address,
-                        std::int32_t port, std::int32_t time_out,
-                        std::chrono::steady_clock::time_point started);
-  // The TCP retry of SendQuery: replaces `answer` with the full answer, within what is
-  // left of time_out ms since `started`.
-  void ExchangeStream(TzvDnsMessage& req, TMemoryStream& answer, const std::string& address,
-                      std::int32_t port, std::int32_t time_out,
-                      std::chrono::steady_clock::time_point started);
-  // The HTTPS exchange of SendQuery, in place of the datagram's.
-  void ExchangeHttps(TzvDnsMessage& req, TMemoryStream& answer, const std::string& address,
-                     std::int32_t port, std::int32_t time_out,
-                     std::chrono::steady_clock::time_point started);
+  // Turns `transport` on, or off when it is the one in use (back to UDP).
+  void SwitchTransport(TzvDnsTransport transport, bool on);
+  // Runs one exchange of the exchange engine with `settings`, the steps aimed at its
+  // server; LastExchange tells of it afterwards, also when it failed.
+  TzvDnsReply Exchange(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req);
   // What is left of the running exchange's time-out, in ms (-1: no limit; 0 when
   // nothing is).
   std::int32_t ExchangeTimeLeft() const;
-  // One round of SendQuery: the question under a fresh ID over UDP (TCP after TC, or at
-  // once with UseTcp); the answer's bytes are left in `answer`.
-  void ExchangeOnce(TzvDnsMessage& req, TMemoryStream& answer, std::int32_t time_out,
-                    std::chrono::steady_clock::time_point started);
   // The server's address when AddressFamily restricts it: the first of the family among
   // the host's addresses; a server given as an address is checked against the family.
   std::string AddressOfFamily(const std::string& server);
@@ -383,22 +349,13 @@ class TzvDnsQuery : public TzvUdpClient {
   std::unique_ptr<TzvMailServerList> mail_servers_;
   std::unique_ptr<TStringList> name_servers_;
   std::unique_ptr<TStringList> aliases_;
-  bool is_recursive_desired_ = true;
-  int tries_ = 3;
-  bool use_edns_ = true;
-  std::uint16_t edns_buffer_size_ = 1232;
-  bool request_nsid_ = false;
-  bool dnssec_ok_ = false;
-  bool checking_disabled_ = false;
-  bool use_tcp_ = false;
-  bool use_tls_ = false;
-  TzvTlsSettings tls_settings_;
-  std::unique_ptr<TzvTlsSession> tls_;  // the running exchange's session, over TLS
-  bool use_https_ = false;
-  std::string https_path_ = "/dns-query";
-  bool https_get_ = false;
-  TzvAddressFamily address_family_ = TzvAddressFamily::afAny;
-  TzvDnsRecordClass question_class_ = rcInternet;
+  // Every setting but those the UDP client keeps (server, port, time-out, binding).
+  TzvDnsExchangeSettings settings_;
+  TzvStop stop_;
+  bool owns_stop_ = true;
+  std::unique_ptr<TzvDnsExchange> exchange_;
+  // The settings of the exchange that runs, which the transport steps aim at.
+  TzvDnsExchangeSettings running_;
   bool use_recursive_queries_ = false;
   std::int32_t max_recursive_queries_ = 4;
   // Exchanges still allowed in the running lookup, and how many Query calls are active
@@ -406,13 +363,12 @@ class TzvDnsQuery : public TzvUdpClient {
   int exchanges_left_ = kMaxExchangesPerLookup;
   int query_nesting_ = 0;
   TzvDnsExchangeInfo last_exchange_;
-  // The running exchange's start and time-out, which every wait in it draws on.
+  // The running exchange's start and time-out, which the steps' waits draw on.
   std::chrono::steady_clock::time_point exchange_started_;
   std::int32_t exchange_time_out_ = -1;
-  // The connection of the TCP retry, made once and reused.
+  // The datagram size as set, while an exchange offers more; -1 outside one.
+  std::int32_t datagram_size_ = -1;
+  // The connection of TCP, TLS and HTTPS, kept open for the next question.
   std::unique_ptr<TzvTcpClientConnection> stream_connection_;
-  // The datagram exchange's request and answer bytes, kept between exchanges so that
-  // they keep their memory; lent to one exchange at a time.
-  std::unique_ptr<TMemoryStream> request_bytes_;
-  std::unique_ptr<TMemoryStream> answer_bytes_;
+  std::unique_ptr<TzvTlsSession> tls_;  // its session, over TLS
 };

@@ -655,17 +655,9 @@ void TzvConnection::CreateSocket(int family, int type, int protocol) {
 // ---------------------------------------------------------------------------------------
 // TzvSyncConnection
 
-TzvSyncConnection::TzvSyncConnection() {
-  // Manual reset: once stopped, every wait of the connection ends at once until
-  // ResetAbort, and a wait elsewhere (a host lookup) can tell the signal was set.
-  abort_signal_ = CreateEvent(true);
-  if (abort_signal_ == kzvNoHandle) RaiseLastSocketError();
+TzvSyncConnection::TzvSyncConnection() : stop_(MakeStop()) {
   network_signal_ = ws::WSACreateEvent();
-  if (network_signal_ == ws::WSA_INVALID_EVENT) {
-    const int error = ws::WSAGetLastError();
-    CloseHandle(abort_signal_);
-    RaiseSocketError(error);
-  }
+  if (network_signal_ == ws::WSA_INVALID_EVENT) RaiseSocketError(ws::WSAGetLastError());
 }
 
 TzvSyncConnection::~TzvSyncConnection() {
@@ -679,24 +671,21 @@ void TzvSyncConnection::ReleaseResources() {
     ws::WSACloseEvent(network_signal_);
     network_signal_ = ws::WSA_INVALID_EVENT;
   }
-  if (abort_signal_ != kzvNoHandle) {
-    CloseHandle(abort_signal_);
-    abort_signal_ = kzvNoHandle;
-  }
   TzvConnection::ReleaseResources();
 }
 
 void TzvSyncConnection::Abort() {
   TzvConnection::Abort();
-  SetEvent(abort_signal_);
+  stop_->RequestStop();
 }
 
 void TzvSyncConnection::ResetAbort() {
-  // Only Abort sets the signal, so without one there is nothing to reset (and no system
-  // call to make at the start of every lookup).
-  if (!AbortRequested()) return;
   TzvConnection::ResetAbort();
-  ResetEvent(abort_signal_);
+  stop_->Reset();
+}
+
+void TzvSyncConnection::SetStop(TzvStop stop) {
+  stop_ = stop != nullptr ? std::move(stop) : MakeStop();
 }
 
 void TzvSyncConnection::RestartTimeOut() {

@@ -17,6 +17,7 @@
 #include "base/Classes.h"
 #include "net/zvIpAddress.h"
 #include "net/zvMessages.h"
+#include "net/zvStop.h"
 #include "net/zvWinSock2.h"
 
 class TzvConnection;
@@ -241,7 +242,7 @@ class TzvConnection : public TObject {
   void SetBatchSize(std::int32_t value) { batch_size_ = value; }
   std::int32_t BitsPerSec() const { return bits_per_sec_; }
   void SetBitsPerSec(std::int32_t value) { bits_per_sec_ = value; }
-  bool AbortRequested() const { return abort_requested_; }
+  virtual bool AbortRequested() const { return abort_requested_; }
   bool IsOpen() const { return is_open_; }
   std::int64_t TotalTransferred() const { return total_transferred_; }
   std::int64_t TotalSize() const { return total_size_; }
@@ -287,18 +288,23 @@ class TzvConnection : public TObject {
   int remote_port_ = 0;
 };
 
-// Adds the time-out, the socket's network signal and an abort signal.
+// Adds the time-out, the socket's network signal and a stop (net/zvStop.h): a stop of its
+// own unless it is handed the one of the work it is part of.
 class TzvSyncConnection : public TzvConnection {
  public:
   TzvSyncConnection();
   ~TzvSyncConnection() override;
   std::string ClassName() const override { return "TzvSyncConnection"; }
 
-  // Sets AbortRequested and wakes a waiting read or write, which then ends without data.
+  // Requests the stop: wakes a waiting read or write, which then ends without data, and
+  // every other wait that shares the stop.
   void Abort() override;
-  // Clears AbortRequested and the abort signal (an Abort made while nothing waited
-  // leaves it set).
+  // Clears the stop (an Abort made while nothing waited leaves it set).
   void ResetAbort() override;
+  bool AbortRequested() const override { return stop_->StopRequested(); }
+  // Shares the stop of the work this connection is part of; null gives it one of its own.
+  void SetStop(TzvStop stop);
+  const TzvStop& Stop() const { return stop_; }
   void RestartTimeOut();
   // Selects network events on the socket (making it non-blocking); raises on failure.
   void SelectEvents(long mask);
@@ -312,7 +318,7 @@ class TzvSyncConnection : public TzvConnection {
   std::int32_t TimeOut() const { return time_out_; }
   void SetTimeOut(std::int32_t value) { time_out_ = value; }
   zvWinSock2::WSAEVENT NetworkSignal() const { return network_signal_; }
-  THandle AbortSignal() const { return abort_signal_; }
+  THandle AbortSignal() const { return stop_->Signal(); }
   std::uint32_t OperationStart() const { return operation_start_; }
   const std::string& LocalBinding() const { return local_binding_; }
   void SetLocalBinding(const std::string& value) { local_binding_ = value; }
@@ -323,7 +329,7 @@ class TzvSyncConnection : public TzvConnection {
  private:
   std::int32_t time_out_ = 5000;
   zvWinSock2::WSAEVENT network_signal_ = zvWinSock2::WSA_INVALID_EVENT;
-  THandle abort_signal_ = kzvNoHandle;
+  TzvStop stop_;
   std::uint32_t operation_start_ = 0;
   std::string local_binding_;
   std::uint64_t events_selected_for_ = 0;
