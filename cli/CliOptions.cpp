@@ -671,3 +671,33 @@ EXIT STATUS
        do not hold); it is still printed
 )";
 }
+
+TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options) {
+  TzvDnsExchangeSettings settings;
+  settings.Server = options.Server.value_or("");
+  settings.Port = options.Port;
+  const std::int64_t time_out_ms = std::int64_t{options.TimeOutSeconds} * 1000;
+  settings.TimeOut = static_cast<std::int32_t>(std::min<std::int64_t>(time_out_ms, INT32_MAX));
+  settings.Family = options.Family == 4   ? TzvAddressFamily::afIPv4
+                    : options.Family == 6 ? TzvAddressFamily::afIPv6
+                                          : TzvAddressFamily::afAny;
+  settings.Tries = std::max(options.Tries, 1);
+  settings.Transport = options.Https ? TzvDnsTransport::dtHttps
+                       : options.Tls ? TzvDnsTransport::dtTls
+                       : options.Tcp ? TzvDnsTransport::dtTcp
+                                     : TzvDnsTransport::dtUdp;
+  settings.UseEdns = options.Edns;
+  settings.EdnsBufferSize = static_cast<std::uint16_t>(std::max(options.BufferSize, 512));
+  settings.RequestNsid = options.Nsid;
+  // With --dnssec, CD too: a validating resolver in between hands over what fails, for
+  // our own check to judge.
+  settings.DnssecOK = settings.CheckingDisabled = options.Dnssec;
+  settings.RecursionDesired = options.RecursionDesired;
+  settings.QuestionClass = static_cast<TzvDnsRecordClass>(options.QueryClass);
+  settings.Tls.HostName = options.TlsHostName.value_or("");
+  settings.Tls.CaFile = options.TlsCaFile.value_or("");
+  settings.Tls.Insecure = options.TlsInsecure;
+  settings.HttpsPath = options.HttpsPath;
+  settings.HttpsGet = options.HttpsGet;
+  return settings;
+}

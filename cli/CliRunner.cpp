@@ -63,30 +63,10 @@ void CheckQuestion(const TCliOptions& options) {
 
 void Lookup(TzvDnsQuery& query, const TCliOptions& options, const std::string& server,
             std::int32_t time_out) {
-  query.SetServer(server);
-  query.SetPort(options.Port);
-  query.SetTimeOut(time_out);
-  query.SetIsRecursiveDesired(options.RecursionDesired);
-  query.SetTries(options.Tries);
-  query.SetUseEdns(options.Edns);
-  query.SetEdnsBufferSize(static_cast<std::uint16_t>(options.BufferSize));
-  query.SetRequestNsid(options.Nsid);
-  query.SetDnssecOK(options.Dnssec);
-  query.SetCheckingDisabled(options.Dnssec);
-  query.SetUseTcp(options.Tcp);
-  query.SetUseTls(options.Tls);
-  query.SetUseHttps(options.Https);
-  query.SetHttpsPath(options.HttpsPath);
-  query.SetHttpsGet(options.HttpsGet);
-  TzvTlsSettings tls;
-  tls.HostName = options.TlsHostName.value_or("");
-  tls.CaFile = options.TlsCaFile.value_or("");
-  tls.Insecure = options.TlsInsecure;
-  query.SetTlsSettings(std::move(tls));
-  query.SetAddressFamily(options.Family == 4   ? TzvAddressFamily::afIPv4
-                         : options.Family == 6 ? TzvAddressFamily::afIPv6
-                                               : TzvAddressFamily::afAny);
-  query.SetQuestionClass(static_cast<TzvDnsRecordClass>(options.QueryClass));
+  TzvDnsExchangeSettings settings = ExchangeSettingsOf(options);
+  settings.Server = server;
+  settings.TimeOut = time_out;
+  query.SetSettings(settings);
   if (options.FollowReferrals) {
     query.SetUseRecursiveQueries(true);
     query.SetMaxRecursiveQueries(options.MaxRecursiveQueries);
