@@ -186,9 +186,10 @@ void TzvDnsExchange::CloseSessions() {
 TzvDnsReply TzvDnsExchange::Ask(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req) {
   const TimePoint started = clock_->Now();
   TzvDnsReply reply;
-  TzvDnsExchangeInfo& info = reply.Info;
-  // What the caller reads of a failed exchange too.
-  auto note = ScopeExit([&] { last_ = info; });
+  // Kept up to date as the exchange goes, so that a caller (a transport step) can read
+  // what is being sent; and what it reads of a failed exchange too.
+  TzvDnsExchangeInfo& info = last_;
+  info = TzvDnsExchangeInfo{};
   // A fallback without EDNS is for this server only: the request gets its OPT record
   // back afterwards, so the next server of a referral walk is offered EDNS again.
   TzvDnsRecordList taken_out;
@@ -226,6 +227,7 @@ TzvDnsReply TzvDnsExchange::Ask(const TzvDnsExchangeSettings& settings, TzvDnsMe
   }
   reply.ResponseCode = info.ResponseCode;
   reply.Message = std::move(message);
+  reply.Info = info;
   return reply;
 }
 

@@ -55,8 +55,8 @@ class PlayedWire : public TzvDnsWire {
     port = 53;
   }
   void SendDatagram(TMemoryStream& request) override {
-    sent_at.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(
-        clock_.now.time_since_epoch()));
+    sent_at.push_back(
+        std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now.time_since_epoch()));
     last_ = Bytes(request.Memory(), request.Memory() + request.Size());
   }
   void ReceiveDatagram(TMemoryStream& answer, std::int32_t time_out, std::string& from,
