@@ -80,10 +80,28 @@ struct TLibSsl {
   std::string failure;
 };
 
+// libssl and libcrypto bind their thousands of references to each other when loaded
+// (they are linked to be bound at once); looked up in their own scope first, each is
+// found at the first place searched instead of after every library of the program. A
+// sanitizer's runtime stands in for malloc and its kin in the program's scope, which must
+// then come first.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kOwnScopeFirst = 0;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+constexpr int kOwnScopeFirst = 0;
+#else
+constexpr int kOwnScopeFirst = RTLD_DEEPBIND;
+#endif
+#else
+constexpr int kOwnScopeFirst = RTLD_DEEPBIND;
+#endif
+
 const TLibSsl& Ssl() {
   static const TLibSsl loaded = [] {
     TLibSsl ssl;
-    void* library = ::dlopen("libssl.so.3", RTLD_NOW | RTLD_LOCAL);  // kept for good
+    void* library = ::dlopen("libssl.so.3", RTLD_NOW | RTLD_LOCAL | kOwnScopeFirst);  // kept
     bool complete = library != nullptr;
 #define PELLAMAR_BIND(name) \
   if (complete)             \

@@ -38,7 +38,7 @@ bool Answers(const std::vector<std::uint8_t>& answer, const std::vector<std::uin
 struct TTlsLink {
   TTlsLink(const std::string& address, int port, const std::string& host,
            std::shared_ptr<TzvTlsSessionCache> sessions = nullptr,
-           std::vector<std::string> alpn = {}) {
+           std::vector<std::string> alpn = {}, bool insecure = false) {
     connection.SetNetworkStream(std::make_unique<TzvNetworkStream>());
     connection.SetTimeOut(3000);
     connection.Open(address, port);
@@ -48,6 +48,7 @@ struct TTlsLink {
     settings.CaFile = NetnsRunDir() + "/tls/ca.pem";
     settings.Alpn = std::move(alpn);
     settings.Sessions = std::move(sessions);
+    settings.Insecure = insecure;
     tls = std::make_unique<TzvTlsSession>(connection, std::move(settings));
     tls->Handshake();
   }
@@ -112,6 +113,27 @@ TEST(TlsSessionCacheLoopback, TheSecondConnectionResumes) {
     }
   }
   EXPECT_EQ(cache->Size(), 3u);
+}
+
+// A session made without checking the certificate is never taken up by a connection that
+// checks it: resumed, it would not be checked again.
+TEST(TlsSessionCacheLoopback, AnUncheckedSessionIsNotResumedWhenChecking) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  auto cache = std::make_shared<TzvTlsSessionCache>();
+  for (int round = 0; round < 2; ++round) {
+    TTlsLink unchecked("127.0.0.82", 443, "expired.pellamar.test", cache, {"h2"}, true);
+    EXPECT_EQ(unchecked.tls->Info().Resumed, round == 1);
+    TzvHttpsSession session(unchecked.Channel(), true);
+    session.Submit(
+        Request("expired.pellamar.test", "/dns-query", Question("info.pellamar.test", 16)));
+    EXPECT_TRUE(session.Next().Response);
+  }
+  try {
+    TTlsLink checked("127.0.0.82", 443, "expired.pellamar.test", cache, {"h2"});
+    ADD_FAILURE() << "resumed: " << checked.tls->Info().Resumed;
+  } catch (const EzvSocketError& e) {
+    EXPECT_EQ(e.ErrorCode(), kzvErrTlsCertificate) << e.what();
+  }
 }
 
 // Over HTTP/2 every request is on the connection at once, more than the server takes at a
