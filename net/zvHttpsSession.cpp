@@ -484,7 +484,7 @@ class THttp2 final : public TzvHttpsSession::TImpl {
 
  protected:
   // nghttp2 holds back the streams beyond the server's SETTINGS_MAX_CONCURRENT_STREAMS
-  // and opens each as another closes.
+  // (100 until the server's SETTINGS tell) and opens each as another closes.
   void Start(std::int32_t handle, const TzvHttpsRequest& request) override {
     auto owned = std::make_unique<TStream>();
     TStream& stream = *owned;

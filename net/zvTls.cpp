@@ -265,7 +265,13 @@ void ReadTrust(TContext& context) {
     const char* file = std::getenv(ssl.X509_get_default_cert_file_env());
     const char* folder = std::getenv(ssl.X509_get_default_cert_dir_env());
     if (folder == nullptr) folder = ssl.X509_get_default_cert_dir();
-    const bool loaded = file == nullptr && HasHashedCertificates(folder)
+    // A bundle named in SSL_CERT_FILE is read as OpenSSL reads it, unless it lies in the
+    // hashed folder itself, as update-ca-certificates makes the two from the same CAs.
+    std::error_code error;
+    const bool bundle_in_folder =
+        file != nullptr &&
+        std::filesystem::equivalent(std::filesystem::path(file).parent_path(), folder, error);
+    const bool loaded = (file == nullptr || bundle_in_folder) && HasHashedCertificates(folder)
                             ? ssl.SSL_CTX_load_verify_dir(context.context, folder) == 1
                             : ssl.SSL_CTX_set_default_verify_paths(context.context) == 1;
     if (!loaded) context.trust_failure = "the system's store";

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -38,14 +39,15 @@ bool Answers(const std::vector<std::uint8_t>& answer, const std::vector<std::uin
 struct TTlsLink {
   TTlsLink(const std::string& address, int port, const std::string& host,
            std::shared_ptr<TzvTlsSessionCache> sessions = nullptr,
-           std::vector<std::string> alpn = {}, bool insecure = false) {
+           std::vector<std::string> alpn = {}, bool insecure = false,
+           const char* ca_file = "ca.pem") {
     connection.SetNetworkStream(std::make_unique<TzvNetworkStream>());
     connection.SetTimeOut(3000);
     connection.Open(address, port);
     TzvTlsSettings settings;
     settings.HostName = host;
     settings.Address = address;
-    settings.CaFile = NetnsRunDir() + "/tls/ca.pem";
+    settings.CaFile = *ca_file == '\0' ? "" : NetnsRunDir() + "/tls/" + ca_file;
     settings.Alpn = std::move(alpn);
     settings.Sessions = std::move(sessions);
     settings.Insecure = insecure;
@@ -133,6 +135,25 @@ TEST(TlsSessionCacheLoopback, AnUncheckedSessionIsNotResumedWhenChecking) {
     ADD_FAILURE() << "resumed: " << checked.tls->Info().Resumed;
   } catch (const EzvSocketError& e) {
     EXPECT_EQ(e.ErrorCode(), kzvErrTlsCertificate) << e.what();
+  }
+}
+
+// The system's store, here a hashed folder that holds the test CA alone (SSL_CERT_DIR),
+// checks a chain as a CA file does.
+TEST(TlsSessionCacheLoopback, TheSystemsHashedStoreChecksTheChain) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const std::string folder = NetnsRunDir() + "/tls/system-store";
+  CommandOutput("mkdir -p " + folder + " && cp " + NetnsRunDir() + "/tls/ca.pem " + folder +
+                "/$(openssl x509 -hash -noout -in " + NetnsRunDir() + "/tls/ca.pem).0");
+  ::setenv("SSL_CERT_DIR", folder.c_str(), 1);
+  ::unsetenv("SSL_CERT_FILE");
+  TTlsLink trusted("127.0.0.80", 853, "dns.pellamar.test", nullptr, {}, false, "");
+  EXPECT_EQ(trusted.tls->Info().Version.rfind("TLSv1.", 0), 0u);
+  try {
+    TTlsLink expired("127.0.0.82", 853, "expired.pellamar.test", nullptr, {}, false, "");
+    ADD_FAILURE() << "an expired certificate was taken";
+  } catch (const EzvSocketError& e) {
+    EXPECT_NE(std::string(e.what()).find("expired"), std::string::npos) << e.what();
   }
 }
 
