@@ -12,6 +12,7 @@
 
 #include "base/Classes.h"
 #include "dns/zvDnsName.h"
+#include "dns/zvDnsPresentation.h"
 #include "dns/zvMessageId.h"
 #include "dns/zvUtils.h"
 
@@ -89,6 +90,14 @@ class TzvDnsRecord : public TPersistent {
 
   virtual void BuildData(TzvByteArray& buffer, std::int32_t& position);
   virtual void ParseData(const TzvByteArray& buffer, std::int32_t& position);
+  // The data in presentation form, what a zone file or dig writes after the type
+  // ("10 mail1.pellamar.test" readable, "10 mail1.pellamar.test." in dig's style). A
+  // question, or a record whose data the codec skipped, gives the empty text.
+  virtual std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const;
+  // The data's fields, in order, each under its JSON key; none for the base class. A
+  // record may give its own "data" member, which the JSON report then writes instead of
+  // DataText's.
+  virtual void VisitFields(TzvDnsFieldVisitor& visitor) const;
 
   // The owner name, type and class.
   void WriteQuestion(TzvByteArray& buffer, std::int32_t& position);
@@ -236,6 +245,7 @@ class TzvDnsMXRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::int32_t Preference = 0;
   std::string MailServer;
@@ -249,6 +259,7 @@ class TzvDnsNSRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string NameServer;
 };
@@ -261,6 +272,7 @@ class TzvDnsARecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string IPAddress;
 };
@@ -273,6 +285,7 @@ class TzvDnsPTRRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string DomainName;
 };
@@ -285,6 +298,7 @@ class TzvDnsSOARecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::uint32_t Expire = 0;
   std::uint32_t MinimumTTL = 0;
@@ -303,6 +317,7 @@ class TzvDnsCNAMERecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string CanonicalName;
 };
@@ -315,6 +330,7 @@ class TzvDnsTXTRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string Text;
 };
