@@ -120,7 +120,7 @@ std::size_t FixedOctets(K kind) {
 }
 
 // IPSECKEY's gateway types: none, an IPv4 address, an IPv6 address, a name.
-constexpr std::uint32_t kGatewayNone = 0, kGatewayIPv4 = 1, kGatewayIPv6 = 2, kGatewayName = 3;
+constexpr std::uint32_t kGatewayIPv4 = 1, kGatewayIPv6 = 2, kGatewayName = 3;
 
 std::size_t GatewayOctets(std::uint32_t gateway_type) {
   return gateway_type == kGatewayIPv4 ? 4 : gateway_type == kGatewayIPv6 ? 16 : 0;
@@ -147,9 +147,11 @@ bool ValidPrefixes(std::span<const std::uint8_t> bytes) {
 
 std::string PrefixesText(std::span<const std::uint8_t> bytes) {
   std::string text;
+  // Made safe to show whatever the octets are: a list is only known valid when read.
   for (std::size_t at = 0; at + 4 <= bytes.size();) {
     const unsigned family = bytes[at] << 8 | bytes[at + 1];
     const std::size_t length = bytes[at + 3] & 0x7F;
+    if (length > 16 || length > bytes.size() - at - 4) break;
     std::uint8_t address[16] = {};
     std::copy_n(bytes.begin() + static_cast<long>(at) + 4, length, address);
     char shown[INET6_ADDRSTRLEN] = "";
@@ -378,8 +380,8 @@ void TzvDnsFieldRecord::ParseData(const TzvByteArray& buffer, std::int32_t& posi
       default: {
         const std::size_t fixed = FixedOctets(kind);
         const auto bytes = cursor.ReadBytes(fixed != 0 ? fixed : cursor.Remaining());
+        if (kind == K::Prefixes && !ValidPrefixes(bytes)) RaiseDnsInvalidSize();
         field.Bytes.assign(bytes.begin(), bytes.end());
-        if (kind == K::Prefixes && !ValidPrefixes(field.Bytes)) RaiseDnsInvalidSize();
       }
     }
     position = cursor.Position();

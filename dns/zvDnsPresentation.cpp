@@ -97,6 +97,21 @@ std::string DnsQuotedText(std::string_view text, TzvDnsTextStyle style) {
   return out;
 }
 
+std::string DnsEscapedText(std::string_view text, TzvDnsTextStyle style) {
+  if (style == TzvDnsTextStyle::Readable) return DnsSafeText(text, false);
+  std::string out;
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (!IsPrintableAscii(c)) {
+      AppendEscapedByte(out, c);
+      continue;
+    }
+    if (c == '"' || c == '\\') out += '\\';
+    out += ch;
+  }
+  return out;
+}
+
 std::string DnsHexText(std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;

@@ -385,8 +385,8 @@ std::string TzvDnsSRVRecord::DataText(TzvDnsTextStyle style) const {
 }
 
 std::string TzvDnsCAARecord::DataText(TzvDnsTextStyle style) const {
-  // The tag is letters and digits only, so no style changes it.
-  return std::to_string(Flags) + " " + DnsSafeText(Tag, false) + " " + DnsQuotedText(Value, style);
+  return std::to_string(Flags) + " " + DnsEscapedText(Tag, style) + " " +
+         DnsQuotedText(Value, style);
 }
 
 std::string TzvDnsTXTStringsRecord::DataText(TzvDnsTextStyle style) const {
