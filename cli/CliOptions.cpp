@@ -677,7 +677,8 @@ OPTIONS
                            truncated, tries, edns_fallback, time_ms, rcode, flags,
                            edns (version, udp, flags, nsid, options), error, the
                            answer, authority and additional records (name, type,
-                           class, ttl, data; rdata_hex for types shown as \#), and
+                           class, ttl, the type's own fields such as HTTPS's params,
+                           data; rdata_hex for types shown as \#), and
                            failed_servers (configured servers passed over)
     --verbose              on standard error: the server, transport, time taken and
                            datagrams sent, the response code and flags, the OPT
