@@ -75,6 +75,27 @@ TEST(CliPresentation, ShortIsDigShortByteForByteOnEveryType) {
   }
 }
 
+// The sections output keeps its own forms: UTF-8 text as it is, the new types under
+// "Registros" as the window shows them.
+TEST(CliPresentation, TheSectionsOutputKeepsItsOwnForms) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"https", "https.types.test"},
+       "====== Registros ======\nhttps.types.test, HTTPS, 1 . alpn=\"h3\" no-default-alpn "
+       "port=443\n\n"},
+      {{"naptr", "naptr2.types.test"},
+       "====== Registros ======\nnaptr2.types.test, NAPTR, 10 0 \"u\" \"E2U+sip\" "
+       "\"!^.*$!sip:info@types.test!\" .\n\n"},
+      {{"txt", "txt.types.test"},
+       "====== Textos ======\ntxt.types.test, \"caf\xC3\xA9\" \"say \\\"hi\\\"\" "
+       "\"back\\\\slash\" \"tab\\009end\\255\"\n\n"}};
+  for (const auto& [arguments, expected] : cases) {
+    std::vector<std::string> all = {"@127.0.0.1"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    EXPECT_EQ(RunCliCaptured(all).out, expected) << arguments[1];
+  }
+}
+
 TEST(CliPresentation, OneRecordIsTheSameJsonObjectInEveryMode) {
   REQUIRE_LOOPBACK_NAMESPACE();
   const std::string dir = ::testing::TempDir();
