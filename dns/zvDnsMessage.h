@@ -94,9 +94,10 @@ class TzvDnsRecord : public TPersistent {
   // ("10 mail1.pellamar.test" readable, "10 mail1.pellamar.test." in dig's style). A
   // question, or a record whose data the codec skipped, gives the empty text.
   virtual std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const;
-  // The data's fields, in order, each under its JSON key; none for the base class. A
-  // record may give its own "data" member, which the JSON report then writes instead of
-  // DataText's.
+  // The data's fields, in order, each under its JSON key. None for the base class nor for
+  // the classic types (A, NS, CNAME, SOA, PTR, MX, TXT, AAAA, SRV, CAA), whose JSON objects
+  // scripts already read as name, type, class, ttl and data. A record may give its own
+  // "data" member, which the JSON report then writes instead of DataText's.
   virtual void VisitFields(TzvDnsFieldVisitor& visitor) const;
 
   // The owner name, type and class.

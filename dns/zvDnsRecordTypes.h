@@ -142,8 +142,9 @@ class TzvDnsGenericRecord : public TzvDnsRecord {
 };
 
 // A message whose decoding makes the records above for their type codes (TXT included),
-// DNSSEC's records for theirs, the codec's own record classes for theirs, and a generic
-// record for every other code (with RecordType set).
+// DNSSEC's records for theirs, the service bindings (dns/zvDnsSvcbRecord.h) and the field
+// table's records (dns/zvDnsFieldRecords.h) for theirs, the codec's own record classes for
+// theirs, and a generic record for every other code (with RecordType set).
 class TzvDnsExtendedMessage : public TzvDnsMessage {
  public:
   std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type) override;
