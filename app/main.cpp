@@ -103,6 +103,14 @@ constexpr TQueryType kQueryTypes[] = {
     {"NSEC (denegación firmada)", kzvDnsTypeNSEC, nullptr},
     {"NSEC3 (denegación con hash)", kzvDnsTypeNSEC3, nullptr},
     {"NSEC3PARAM (parámetros)", kzvDnsTypeNSEC3PARAM, nullptr},
+    {"CDS (firmantes del hijo)", kzvDnsTypeCDS, nullptr},
+    {"CDNSKEY (claves del hijo)", kzvDnsTypeCDNSKEY, nullptr},
+    {"HTTPS (servicios web)", kzvDnsTypeHTTPS, nullptr},
+    {"SVCB (enlaces de servicio)", kzvDnsTypeSVCB, nullptr},
+    {"TLSA (certificados DANE)", kzvDnsTypeTLSA, nullptr},
+    {"SSHFP (huellas SSH)", kzvDnsTypeSSHFP, nullptr},
+    {"NAPTR (reescritura de nombres)", kzvDnsTypeNAPTR, nullptr},
+    {"URI (direcciones URI)", kzvDnsTypeURI, nullptr},
     {"ANY (todos los registros)", kzvDnsTypeANY, nullptr},
 };
 

@@ -8,6 +8,7 @@
 
 #include "cli/CliRunner.h"
 #include "cli/JsonText.h"
+#include "cli/RecordJson.h"
 #include "cli/ResultText.h"
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnsRecordTypes.h"
@@ -100,16 +101,7 @@ void WriteStepJson(TJsonWriter& json, const TzvTraceStep& step) {
   if (step.Response != nullptr)
     for (const auto& record : ShownRecords(step)) {
       if (record->RecordType == kzvDnsTypeOPT) continue;
-      json.BeginObject();
-      json.Key("name");
-      json.String(EscapedName(record->Name));
-      json.Key("type");
-      json.String(DnsTypeText(record->RecordType));
-      json.Key("ttl");
-      json.Number(record->TTL);
-      json.Key("data");
-      json.String(RecordDataText(*record));
-      json.EndObject();
+      WriteRecordJson(json, *record);
     }
   json.EndArray();
   json.Key("dnssec");
