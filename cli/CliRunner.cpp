@@ -61,32 +61,40 @@ void CheckQuestion(const TCliOptions& options) {
   message.Build(stream);
 }
 
+// What the options say every question of the command is asked with, of `server`.
+TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options, const std::string& server,
+                                          std::int32_t time_out) {
+  TzvDnsExchangeSettings settings;
+  settings.Server = server;
+  settings.Port = options.Port;
+  settings.TimeOut = time_out;
+  settings.RecursionDesired = options.RecursionDesired;
+  settings.Tries = std::max(options.Tries, 1);
+  settings.UseEdns = options.Edns;
+  settings.EdnsBufferSize =
+      static_cast<std::uint16_t>(std::max<std::int32_t>(options.BufferSize, 512));
+  settings.RequestNsid = options.Nsid;
+  settings.DnssecOK = options.Dnssec;
+  settings.CheckingDisabled = options.Dnssec;
+  settings.Transport = options.Https ? TzvDnsTransport::dtHttps
+                       : options.Tls ? TzvDnsTransport::dtTls
+                       : options.Tcp ? TzvDnsTransport::dtTcp
+                                     : TzvDnsTransport::dtUdp;
+  settings.HttpsPath = options.HttpsPath;
+  settings.HttpsGet = options.HttpsGet;
+  settings.Tls.HostName = options.TlsHostName.value_or("");
+  settings.Tls.CaFile = options.TlsCaFile.value_or("");
+  settings.Tls.Insecure = options.TlsInsecure;
+  settings.Family = options.Family == 4   ? TzvAddressFamily::afIPv4
+                    : options.Family == 6 ? TzvAddressFamily::afIPv6
+                                          : TzvAddressFamily::afAny;
+  settings.QuestionClass = static_cast<TzvDnsRecordClass>(options.QueryClass);
+  return settings;
+}
+
 void Lookup(TzvDnsQuery& query, const TCliOptions& options, const std::string& server,
             std::int32_t time_out) {
-  query.SetServer(server);
-  query.SetPort(options.Port);
-  query.SetTimeOut(time_out);
-  query.SetIsRecursiveDesired(options.RecursionDesired);
-  query.SetTries(options.Tries);
-  query.SetUseEdns(options.Edns);
-  query.SetEdnsBufferSize(static_cast<std::uint16_t>(options.BufferSize));
-  query.SetRequestNsid(options.Nsid);
-  query.SetDnssecOK(options.Dnssec);
-  query.SetCheckingDisabled(options.Dnssec);
-  query.SetUseTcp(options.Tcp);
-  query.SetUseTls(options.Tls);
-  query.SetUseHttps(options.Https);
-  query.SetHttpsPath(options.HttpsPath);
-  query.SetHttpsGet(options.HttpsGet);
-  TzvTlsSettings tls;
-  tls.HostName = options.TlsHostName.value_or("");
-  tls.CaFile = options.TlsCaFile.value_or("");
-  tls.Insecure = options.TlsInsecure;
-  query.SetTlsSettings(std::move(tls));
-  query.SetAddressFamily(options.Family == 4   ? TzvAddressFamily::afIPv4
-                         : options.Family == 6 ? TzvAddressFamily::afIPv6
-                                               : TzvAddressFamily::afAny);
-  query.SetQuestionClass(static_cast<TzvDnsRecordClass>(options.QueryClass));
+  query.SetSettings(ExchangeSettingsOf(options, server, time_out));
   if (options.FollowReferrals) {
     query.SetUseRecursiveQueries(true);
     query.SetMaxRecursiveQueries(options.MaxRecursiveQueries);
@@ -694,16 +702,11 @@ int RunBatch(const TCliOptions& options, std::ostream& out, std::ostream& err,
   }
 
   TzvDnsBatch batch;
-  batch.SetServer(server);
-  batch.SetPort(options.Port);
-  batch.SetTimeOut(static_cast<std::int32_t>(
-      std::min<std::int64_t>(std::int64_t{options.TimeOutSeconds} * 1000, INT32_MAX)));
-  batch.SetTries(options.Tries);
+  batch.SetSettings(
+      ExchangeSettingsOf(options, server,
+                         static_cast<std::int32_t>(std::min<std::int64_t>(
+                             std::int64_t{options.TimeOutSeconds} * 1000, INT32_MAX))));
   batch.SetConcurrency(options.Concurrency);
-  batch.SetUseEdns(options.Edns);
-  batch.SetEdnsBufferSize(static_cast<std::uint16_t>(options.BufferSize));
-  batch.SetIsRecursiveDesired(options.RecursionDesired);
-  batch.SetQuestionClass(static_cast<TzvDnsRecordClass>(options.QueryClass));
 
   // The lines of the questions in flight, oldest first: never more than the window.
   std::deque<TBatchLine> asked;
@@ -743,7 +746,8 @@ int RunBatch(const TCliOptions& options, std::ostream& out, std::ostream& err,
     TOutcome outcome;
     outcome.Server = server;
     outcome.Port = options.Port;
-    outcome.Transport = answer.Truncated ? "TCP" : "UDP";
+    outcome.Transport =
+        DnsTransportName(answer.Truncated ? TzvDnsTransport::dtTcp : batch.Settings().Transport);
     outcome.Truncated = answer.Truncated;
     outcome.Tries = answer.Tries;
     outcome.Milliseconds = static_cast<double>(answer.ElapsedMicroseconds) / 1000.0;
