@@ -560,6 +560,8 @@ void TzvDnsBatch::DeliverReady(const TAnswerDone& done) {
   while (oldest_ < next_index_) {
     TSlot& slot = SlotOf(oldest_);
     if (!slot.Done) return;
+    // A stop requested by `done` itself ends the run before the next answer.
+    if (stop_->StopRequested()) RaiseSocketErrorText(SzvAborted, kzvErrAborted);
     ++oldest_;
     answer.Index = slot.Index;
     answer.Question.Type = slot.Question.Type;
