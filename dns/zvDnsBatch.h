@@ -51,9 +51,11 @@ struct TzvBatchAnswer {
   // Answered.
   std::int32_t ErrorCode = 0;
   std::string ErrorText;
-  // From the question's first datagram to its reply (or its time-out), TCP included.
+  // From the question's first datagram to its reply (or its time-out), TCP included; over
+  // a connection, the exchange of the window of questions it was asked with.
   std::int64_t ElapsedMicroseconds = 0;
-  // Datagrams sent for the question (0 when it could not be encoded).
+  // Datagrams sent for the question (0 when it could not be encoded, and over a
+  // connection).
   int Tries = 0;
   // The reply over UDP came with TC set, so the question went again over TCP; Bytes and
   // Message are then the answer that came over TCP.
