@@ -394,14 +394,12 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     if (!positional.empty() || parsed.Reverse)
       return fail("-f FILE takes its names from the file, not from the command line");
     // What a batch does not do: each of these needs a lookup's own exchange.
-    const std::pair<bool, const char*> alone[] = {
-        {options.Servers.size() > 1, "several servers"},
-        {options.Tcp || options.Tls || options.Https, "--tcp, --tls and --https"},
-        {options.Dnssec, "--dnssec"},
-        {options.Nsid, "--nsid"},
-        {options.FollowReferrals, "--follow-referrals"},
-        {options.Family != 0, "-4 and -6"},
-        {options.Trace, "--trace"}};
+    const std::pair<bool, const char*> alone[] = {{options.Servers.size() > 1, "several servers"},
+                                                  {options.Dnssec, "--dnssec"},
+                                                  {options.Nsid, "--nsid"},
+                                                  {options.FollowReferrals, "--follow-referrals"},
+                                                  {options.Family != 0, "-4 and -6"},
+                                                  {options.Trace, "--trace"}};
     for (const auto& [given, what] : alone)
       if (given) return fail(std::string(what) + " cannot be combined with -f");
     if (parsed.Type) {

@@ -62,12 +62,18 @@ void CheckQuestion(const TCliOptions& options) {
   message.Build(stream);
 }
 
-void Lookup(TzvDnsQuery& query, const TCliOptions& options, const std::string& server,
-            std::int32_t time_out) {
+// What the options say every question of the command is asked with, of `server`.
+TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options, const std::string& server,
+                                          std::int32_t time_out) {
   TzvDnsExchangeSettings settings = ExchangeSettingsOf(options);
   settings.Server = server;
   settings.TimeOut = time_out;
-  query.SetSettings(settings);
+  return settings;
+}
+
+void Lookup(TzvDnsQuery& query, const TCliOptions& options, const std::string& server,
+            std::int32_t time_out) {
+  query.SetSettings(ExchangeSettingsOf(options, server, time_out));
   if (options.FollowReferrals) {
     query.SetUseRecursiveQueries(true);
     query.SetMaxRecursiveQueries(options.MaxRecursiveQueries);
@@ -572,16 +578,11 @@ int RunBatch(const TCliOptions& options, std::ostream& out, std::ostream& err,
   }
 
   TzvDnsBatch batch;
-  batch.SetServer(server);
-  batch.SetPort(options.Port);
-  batch.SetTimeOut(static_cast<std::int32_t>(
-      std::min<std::int64_t>(std::int64_t{options.TimeOutSeconds} * 1000, INT32_MAX)));
-  batch.SetTries(options.Tries);
+  batch.SetSettings(
+      ExchangeSettingsOf(options, server,
+                         static_cast<std::int32_t>(std::min<std::int64_t>(
+                             std::int64_t{options.TimeOutSeconds} * 1000, INT32_MAX))));
   batch.SetConcurrency(options.Concurrency);
-  batch.SetUseEdns(options.Edns);
-  batch.SetEdnsBufferSize(static_cast<std::uint16_t>(options.BufferSize));
-  batch.SetIsRecursiveDesired(options.RecursionDesired);
-  batch.SetQuestionClass(static_cast<TzvDnsRecordClass>(options.QueryClass));
 
   // The lines of the questions in flight, oldest first: never more than the window.
   std::deque<TBatchLine> asked;
@@ -621,7 +622,8 @@ int RunBatch(const TCliOptions& options, std::ostream& out, std::ostream& err,
     TOutcome outcome;
     outcome.Server = server;
     outcome.Port = options.Port;
-    outcome.Transport = answer.Truncated ? "TCP" : "UDP";
+    outcome.Transport =
+        DnsTransportName(answer.Truncated ? TzvDnsTransport::dtTcp : batch.Settings().Transport);
     outcome.Truncated = answer.Truncated;
     outcome.Tries = answer.Tries;
     outcome.Milliseconds = static_cast<double>(answer.ElapsedMicroseconds) / 1000.0;

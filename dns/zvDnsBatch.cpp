@@ -6,14 +6,14 @@
 
 #include <algorithm>
 #include <array>
+#include <system_error>
 
 #include "base/ScopeExit.h"
 #include "dns/zvDnsAnswerMatch.h"
-#include "dns/zvDnsOptRecord.h"
-#include "dns/zvIdn.h"
+#include "dns/zvDnsQuery.h"
+#include "dns/zvMessageId.h"
 #include "net/zvSocket.h"
 #include "net/zvSocketUtils.h"
-#include "net/zvWUtils.h"
 #include "net/zvWinSock2.h"
 
 namespace ws = zvWinSock2;
@@ -32,44 +32,32 @@ struct TzvDnsBatch::TSlot {
   int Sent = 0;
   bool Done = false;
   bool Truncated = false;
-  // Its TCP retry is queued or running: the retry's own time-out ends it, not the timers.
+  // Queued for a connection's thread or with it: that thread owns Reply, ErrorCode,
+  // ErrorText, Sent and ElapsedMicroseconds until it hands the slot back, and the
+  // question's own time-out ends it, not the timers.
   bool Streaming = false;
+  // Its retry over TCP of a truncated answer, by Deadline; else its question over the
+  // settings' connection.
+  bool Retry = false;
+  Clock::time_point Deadline{};
   std::int32_t ErrorCode = 0;
   std::string ErrorText;
   std::int64_t ElapsedMicroseconds = 0;
 };
 
-// A TCP retry, run on its own thread. The thread writes only Answer, ErrorCode,
-// ErrorText and then Done; Run's thread reads them once Done is set.
-struct TzvDnsBatch::TStream {
-  std::size_t Slot = 0;
-  std::vector<std::uint8_t> Request;  // the slot's question under a new ID
-  std::int32_t TimeOut = 0;
-  Clock::time_point Deadline{};
-  std::vector<std::uint8_t> Answer;
-  std::int32_t ErrorCode = 0;
-  std::string ErrorText;
-  std::atomic<bool> Done{false};
-  HWND Window = 0;  // the thread's hidden window, for Abort (under window_lock_)
+// A connection's thread and the query component whose connection it keeps.
+struct TzvDnsBatch::TStreamWorker {
+  std::unique_ptr<TzvDnsQuery> Query;
   std::thread Thread;
 };
 
 namespace {
-
-// The first wait for an answer before a question goes again; each later one is twice the
-// wait before, as the query component does.
-constexpr std::chrono::milliseconds kFirstRetransmitWait{400};
 
 constexpr std::size_t kIdCount = 65536;
 constexpr std::size_t kMaxDatagramSize = 65535;
 
 constexpr const char* kTruncatedRetryFailed =
     "The answer was truncated and its retry over TCP failed: %s";
-
-// The message a running Run's hidden window, or a retry's, gets from Abort; and the one
-// a retry posts to Run's when it has ended, to wake its wait.
-constexpr std::uint32_t kAbortMessage = 3140;
-constexpr std::uint32_t kStreamEndedMessage = 3141;
 
 // What one answer takes of a socket's receive buffer, as the kernel counts it: its bytes
 // rounded up to the allocation that holds them, and the socket buffer's own bookkeeping
@@ -87,11 +75,6 @@ std::uint16_t IdOf(std::span<const std::uint8_t> message) {
   return static_cast<std::uint16_t>(message[0] << 8 | message[1]);
 }
 
-void SetIdOf(std::vector<std::uint8_t>& message, std::uint16_t id) {
-  message[0] = static_cast<std::uint8_t>(id >> 8);
-  message[1] = static_cast<std::uint8_t>(id & 0xFF);
-}
-
 std::int32_t CeilMilliseconds(std::chrono::steady_clock::duration duration) {
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
   return ms <= 0 ? 0 : static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
@@ -105,19 +88,24 @@ std::int64_t Microseconds(std::chrono::steady_clock::duration duration) {
   RaiseSocketError(ws::WSAGetLastError());
 }
 
+void AddPollFdsOf(THandle handle, std::vector<pollfd>& fds) {
+  if (const auto object = FindWaitObject(handle)) object->AddPollFds(fds);
+}
+
 }  // namespace
 
 TzvDnsBatch::TzvDnsBatch(TComponent* owner)
     : TComponent(owner),
+      stop_(MakeStop()),
       request_(std::make_unique<TzvDnsExtendedMessage>()),
       answer_(std::make_unique<TzvBatchAnswer>()) {
   ws::StartupSocket();
-  stream_connection_ = std::make_unique<TzvTcpClientConnection>();
-  stream_connection_->SetNetworkStream(std::make_unique<TzvNetworkStream>());
+  wake_ = CreateEvent(true);
+  if (wake_ == kzvNoHandle) RaiseSocketError(errno);
 }
 
 TzvDnsBatch::~TzvDnsBatch() {
-  stream_connection_.reset();
+  CloseHandle(wake_);
   ws::CleanupSocket();
 }
 
@@ -129,12 +117,34 @@ void TzvDnsBatch::SetSocketCount(int value) {
   socket_count_ = std::clamp(value, 1, kMaxSockets);
 }
 
+void TzvDnsBatch::SetStreamCount(int value) {
+  stream_count_ = std::clamp(value, 1, kMaxStreamCount);
+}
+
+void TzvDnsBatch::SetSettings(const TzvDnsExchangeSettings& value) {
+  settings_ = value;
+  // The same bounds as the views set.
+  SetTimeOut(value.TimeOut);
+  SetTries(value.Tries);
+  SetEdnsBufferSize(value.EdnsBufferSize);
+}
+
 void TzvDnsBatch::Abort() {
-  abort_requested_.store(true);
-  std::lock_guard lock(window_lock_);
-  if (window_ != 0) PostMessage(window_, kAbortMessage, 0, 0);
-  for (const auto& stream : streams_)
-    if (stream->Window != 0) PostMessage(stream->Window, kAbortMessage, 0, 0);
+  stop_->RequestStop();
+}
+
+void TzvDnsBatch::SetStop(TzvStop stop) {
+  owns_stop_ = stop == nullptr;
+  stop_ = stop != nullptr ? std::move(stop) : MakeStop();
+}
+
+std::unique_ptr<TzvDnsQuery> TzvDnsBatch::MakeStreamQuery() {
+  return std::make_unique<TzvDnsQuery>(nullptr);
+}
+
+void TzvDnsBatch::AddWakeFds(std::vector<pollfd>& fds) const {
+  AddPollFdsOf(stop_->Signal(), fds);
+  AddPollFdsOf(wake_, fds);
 }
 
 TzvDnsBatch::TSlot& TzvDnsBatch::SlotOf(std::int64_t index) {
@@ -142,88 +152,66 @@ TzvDnsBatch::TSlot& TzvDnsBatch::SlotOf(std::int64_t index) {
 }
 
 void TzvDnsBatch::Run(const TNextQuestion& next, const TAnswerDone& done) {
-  // An Abort belongs to the run it stopped, not to this one.
-  abort_requested_.store(false);
-  stream_connection_->ResetAbort();
+  // A stop of our own belongs to the run it stopped, not to this one; one handed in is
+  // its maker's to clear.
+  if (owns_stop_) stop_->Reset();
   const auto check_abort = [this] {
-    if (abort_requested_.load()) RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+    if (stop_->StopRequested()) RaiseSocketErrorText(SzvAborted, kzvErrAborted);
   };
-  if (port_ < 0 || port_ > 65535) RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
-  {
-    // The handler runs on this thread, in whatever wait Run is in (for datagrams or for the
-    // server's name), so the lookup's signal is set by its own thread. A TCP retry's
-    // ending is posted here too: it only wakes the wait for datagrams.
-    std::lock_guard lock(window_lock_);
-    window_ = AllocateMessageWindow([this](const TMsg& message) {
-      if (message.message == kAbortMessage) stream_connection_->Abort();
-    });
-  }
-  auto drop_window = ScopeExit([this] {
-    HWND window = 0;
-    {
-      std::lock_guard lock(window_lock_);
-      std::swap(window, window_);
-    }
-    DeallocateMessageWindow(window);
-  });
-  // An Abort made before the window existed found nothing to post to.
-  if (abort_requested_.load()) stream_connection_->Abort();
-
+  check_abort();
+  const std::int32_t port = settings_.Port;
+  if (port < 0 || port > 65535) RaiseSocketErrorText(SzvInvalidPortNumber, kzvErrInvalidPort);
   server_address_ =
-      TzvHostResolver::ResolveHost(server_, time_out_, stream_connection_->AbortSignal());
+      TzvHostResolver::ResolveHost(settings_.Server, settings_.TimeOut, stop_->Signal());
   check_abort();
 
   // Everything the run needs is made here, sized by the window, never by the input.
   slots_.clear();
   slots_.resize(static_cast<std::size_t>(concurrency_));
-  ids_.assign(static_cast<std::size_t>(socket_count_), std::vector<std::int32_t>(kIdCount, 0));
-  awaiting_.assign(static_cast<std::size_t>(socket_count_), 0);
+  const bool over_udp = OverUdp();
+  const int sockets = over_udp ? socket_count_ : 0;
+  ids_.assign(static_cast<std::size_t>(sockets), std::vector<std::int32_t>(kIdCount, 0));
+  awaiting_.assign(static_cast<std::size_t>(sockets), 0);
   stream_queue_.clear();
-  streams_stopped_.store(false);
+  stream_done_.clear();
+  streams_stopped_ = false;
+  idle_workers_ = 0;
+  streaming_ = 0;
+  ResetEvent(wake_);
   next_index_ = 0;
   oldest_ = 0;
   input_ended_ = false;
+  // The exchange's schedule, while it falls within the time-out; then the time-out.
   tier_offset_.clear();
-  const auto time_out = std::chrono::milliseconds(time_out_);
-  auto resend_at = std::chrono::milliseconds(0);
-  auto wait = kFirstRetransmitWait;
-  for (int resend = 1; resend < tries_; ++resend) {
-    resend_at += wait;
-    wait *= 2;
-    if (resend_at >= time_out) break;
-    tier_offset_.push_back(resend_at);
-  }
+  const auto time_out = std::chrono::milliseconds(settings_.TimeOut);
+  for (int resend = 1; resend < settings_.Tries && RetransmitOffset(resend) < time_out; ++resend)
+    tier_offset_.push_back(RetransmitOffset(resend));
   tier_offset_.push_back(time_out);
   tier_next_.assign(tier_offset_.size(), 0);
 
-  // One question, reused: its header and OPT record stay, its question and ID change.
-  request_->Queries().Clear();
-  request_->AdditionalRecords().Clear();
-  request_->Header().IsQuery = true;
-  request_->Header().IsRecursionDesired = is_recursive_desired_;
-  if (use_edns_) {
-    auto opt = std::make_unique<TzvDnsOPTRecord>();
-    opt->UDPPayloadSize = edns_buffer_size_;
-    request_->AdditionalRecords().Add(std::move(opt));
-  }
-
-  // Each socket's buffer asked to hold the answers of its share of the window, each as
-  // large as the question allows; what it was granted bounds the questions it awaits.
-  const std::int64_t answer_cost = ReceiveCost(use_edns_ ? edns_buffer_size_ : 512);
-  const std::int64_t share = (concurrency_ + socket_count_ - 1) / socket_count_;
-  const std::int64_t granted = OpenDatagramSockets(
-      server_address_, port_, socket_count_, std::min(share * answer_cost, kMostReceiveBytes));
-  socket_room_ = std::max<std::int64_t>(1, granted / answer_cost);
   auto close = ScopeExit([this] {
     StopStreams();
     CloseDatagramSockets();
   });
+  if (over_udp) {
+    // Each socket's buffer asked to hold the answers of its share of the window, each as
+    // large as the question allows; what it was granted bounds the questions it awaits.
+    const std::int64_t answer_cost =
+        ReceiveCost(settings_.UseEdns ? settings_.EdnsBufferSize : 512);
+    const std::int64_t share = (concurrency_ + socket_count_ - 1) / socket_count_;
+    const std::int64_t granted = OpenDatagramSockets(
+        server_address_, port, socket_count_, std::min(share * answer_cost, kMostReceiveBytes));
+    socket_room_ = std::max<std::int64_t>(1, granted / answer_cost);
+  }
   for (;;) {
     check_abort();
     FillWindow(next);
-    const Clock::time_point timers = RunTimers(Clock::now());
+    Clock::time_point due = RunTimers(Clock::now());
     CollectStreams();
-    const Clock::time_point due = std::min(timers, StartStreams());
+    // A connection's thread hands its questions back within their time-out; the wait
+    // looks again then at the latest, whatever it was told.
+    if (streaming_ > 0)
+      due = std::min(due, Clock::now() + std::chrono::milliseconds(settings_.TimeOut));
     DeliverReady(done);
     if (input_ended_ && oldest_ == next_index_) return;
     // Handing over made room: read on before waiting.
@@ -238,7 +226,8 @@ void TzvDnsBatch::Run(const TNextQuestion& next, const TAnswerDone& done) {
 
 bool TzvDnsBatch::HasRoom() const {
   return next_index_ < oldest_ + concurrency_ &&
-         awaiting_[static_cast<std::size_t>(next_index_ % socket_count_)] < socket_room_;
+         (!OverUdp() ||
+          awaiting_[static_cast<std::size_t>(next_index_ % socket_count_)] < socket_room_);
 }
 
 void TzvDnsBatch::FillWindow(const TNextQuestion& next) {
@@ -255,6 +244,7 @@ void TzvDnsBatch::FillWindow(const TNextQuestion& next) {
     slot.Done = false;
     slot.Truncated = false;
     slot.Streaming = false;
+    slot.Retry = false;
     slot.ErrorCode = 0;
     slot.ErrorText.clear();
     slot.ElapsedMicroseconds = 0;
@@ -264,6 +254,10 @@ void TzvDnsBatch::FillWindow(const TNextQuestion& next) {
 }
 
 void TzvDnsBatch::StartQuestion(TSlot& slot) {
+  if (!OverUdp()) {
+    QueueStream(slot);
+    return;
+  }
   slot.Socket = static_cast<int>(slot.Index % socket_count_);
   std::vector<std::int32_t>& ids = ids_[static_cast<std::size_t>(slot.Socket)];
   // Unique among the questions in flight on the socket, so that an ID names one question.
@@ -276,10 +270,7 @@ void TzvDnsBatch::StartQuestion(TSlot& slot) {
     auto question = request_->CreateRecord(slot.Question.Type);
     // A type without a class of its own gets the plain record, whose type must be set.
     question->RecordType = slot.Question.Type;
-    question->Name = IdnToAscii(slot.Question.Name);
-    question->RecordClass = question_class_;
-    request_->Queries().Clear();
-    request_->Queries().Add(std::move(question));
+    BuildDnsQuestion(settings_, *request_, std::move(question), slot.Question.Name);
     request_->Header().ID = id;
     wire_bytes_.Clear();
     request_->Build(wire_bytes_);
@@ -319,7 +310,8 @@ void TzvDnsBatch::Finish(TSlot& slot, std::int32_t error_code, const std::string
   slot.Done = true;
   slot.ErrorCode = error_code;
   slot.ErrorText = error_text;
-  if (slot.Sent > 0) slot.ElapsedMicroseconds = Microseconds(Clock::now() - slot.FirstSent);
+  if (slot.Sent > 0 && OverUdp())
+    slot.ElapsedMicroseconds = Microseconds(Clock::now() - slot.FirstSent);
   if (error_code != 0) slot.Reply.clear();
 }
 
@@ -381,139 +373,186 @@ void TzvDnsBatch::TakeDatagram(int socket, const std::vector<std::uint8_t>& data
   ReleaseId(slot);
   slot.Reply.assign(datagram.begin(), datagram.end());
   if (IsTruncatedAnswer(datagram)) {
-    RetryOverTcp(slot);
+    slot.Truncated = true;
+    slot.Retry = true;
+    QueueStream(slot);
     return;
   }
   Finish(slot, 0, {});
 }
 
-void TzvDnsBatch::RetryOverTcp(TSlot& slot) {
-  slot.Truncated = true;
+void TzvDnsBatch::QueueStream(TSlot& slot) {
   slot.Streaming = true;
-  stream_queue_.push_back(static_cast<std::size_t>(slot.Index % concurrency_));
+  ++streaming_;
+  if (slot.Retry)
+    slot.Deadline = slot.FirstSent + std::chrono::milliseconds(settings_.TimeOut);
+  else
+    slot.Sent = 0;
+  std::size_t queued = 0;
+  {
+    std::lock_guard lock(stream_lock_);
+    stream_queue_.push_back(static_cast<std::size_t>(slot.Index % concurrency_));
+    queued = stream_queue_.size();
+  }
+  stream_wake_.notify_one();
+  // Over a connection the threads are there from the start; a retry gets one while more
+  // wait than are idle, up to the bound.
+  const int most = OverUdp() ? kMaxStreams : stream_count_;
+  while (static_cast<int>(workers_.size()) < most) {
+    {
+      std::lock_guard lock(stream_lock_);
+      if (OverUdp() && queued <= static_cast<std::size_t>(idle_workers_)) return;
+    }
+    auto worker = std::make_unique<TStreamWorker>();
+    worker->Query = MakeStreamQuery();
+    worker->Query->SetStop(stop_);
+    TStreamWorker& started = *worker;
+    try {
+      started.Thread = std::thread([this, &started] { RunWorker(started); });
+    } catch (const std::system_error&) {
+      // No thread to be had: those already running take the question in turn, and
+      // without any it fails, the batch goes on.
+      if (!workers_.empty()) return;
+      {
+        std::lock_guard lock(stream_lock_);
+        stream_queue_.clear();
+      }
+      slot.Streaming = false;
+      --streaming_;
+      Finish(slot, kzvErrTimeout, "no thread for the connection");
+      return;
+    }
+    workers_.push_back(std::move(worker));
+    if (OverUdp()) return;
+  }
 }
 
-TzvDnsBatch::Clock::time_point TzvDnsBatch::StartStreams() {
-  std::size_t started = 0;
-  for (; started < stream_queue_.size() && streams_.size() < kMaxStreams; ++started) {
-    TSlot& slot = slots_[stream_queue_[started]];
-    const Clock::duration left =
-        std::chrono::milliseconds(time_out_) - (Clock::now() - slot.FirstSent);
-    const std::int32_t left_ms = CeilMilliseconds(left);
-    if (left_ms == 0) {
-      slot.Streaming = false;
-      Finish(slot, kzvErrTimeout, Format(kTruncatedRetryFailed, SzvTimeoutError));
-      continue;
-    }
-    auto stream = std::make_unique<TStream>();
-    stream->Slot = stream_queue_[started];
-    // Under a new ID of its own, as the query component's retry goes.
-    stream->Request = slot.Request;
-    SetIdOf(stream->Request, NewMessageID());
-    stream->TimeOut = left_ms;
-    stream->Deadline = Clock::now() + std::chrono::milliseconds(left_ms);
-    TStream& running = *stream;
+void TzvDnsBatch::RunWorker(TStreamWorker& worker) {
+  std::vector<std::size_t> taken;
+  std::vector<std::unique_ptr<TzvDnsMessage>> requests;
+  std::vector<TzvDnsMessage*> asked;
+  std::vector<TSlot*> asked_slots;
+  for (;;) {
+    taken.clear();
+    bool retry = false;
     {
-      std::lock_guard lock(window_lock_);
-      streams_.push_back(std::move(stream));
+      std::unique_lock lock(stream_lock_);
+      ++idle_workers_;
+      stream_wake_.wait(lock, [this] { return streams_stopped_ || !stream_queue_.empty(); });
+      --idle_workers_;
+      if (streams_stopped_) return;
+      // A retry alone, within what is left of its own time-out; questions over the
+      // connection a window at a time, asked together.
+      retry = slots_[stream_queue_.front()].Retry;
+      const std::size_t most = retry ? 1 : kStreamWindow;
+      while (!stream_queue_.empty() && taken.size() < most &&
+             slots_[stream_queue_.front()].Retry == retry) {
+        taken.push_back(stream_queue_.front());
+        stream_queue_.pop_front();
+      }
+    }
+    TzvDnsExchangeSettings settings = settings_;
+    if (retry) {
+      // To the address the datagrams went to.
+      settings.Server = server_address_;
+      settings.Transport = TzvDnsTransport::dtTcp;
+      settings.TimeOut = CeilMilliseconds(slots_[taken[0]].Deadline - Clock::now());
+    } else if (settings.Server != server_address_) {
+      // The name looked up once for every connection; the certificate still checked for it.
+      if (settings.Tls.HostName.empty()) settings.Tls.HostName = settings.Server;
+      settings.Server = server_address_;
+    }
+    requests.clear();
+    asked.clear();
+    asked_slots.clear();
+    for (const std::size_t index : taken) {
+      TSlot& slot = slots_[index];
+      slot.ErrorCode = 0;
+      slot.ErrorText.clear();
+      if (retry && settings.TimeOut == 0) {
+        slot.ErrorCode = kzvErrTimeout;
+        slot.ErrorText = SzvTimeoutError;
+        continue;
+      }
+      try {
+        requests.push_back(MakeDnsQuestion(settings, slot.Question.Name, slot.Question.Type));
+      } catch (const EzvSocketError& error) {
+        slot.ErrorCode = error.ErrorCode();
+        slot.ErrorText = error.what();
+        continue;
+      }
+      asked.push_back(requests.back().get());
+      asked_slots.push_back(&slot);
     }
     try {
-      running.Thread = std::thread([this, &running] { RunStream(running); });
-    } catch (const std::system_error&) {
-      // No thread to be had: the question fails, the batch goes on.
-      {
-        std::lock_guard lock(window_lock_);
-        streams_.pop_back();
+      if (!asked.empty()) {
+        std::vector<TzvDnsOutcome> outcomes = worker.Query->AskAll(settings, asked);
+        for (std::size_t i = 0; i < outcomes.size(); ++i) {
+          TSlot& slot = *asked_slots[i];
+          TzvDnsOutcome& outcome = outcomes[i];
+          if (!retry) {
+            slot.Sent = outcome.Reply.Info.Tries;
+            slot.ElapsedMicroseconds = outcome.Reply.Info.ElapsedMicroseconds;
+          }
+          slot.ErrorCode = outcome.Answered ? 0 : outcome.ErrorCode;
+          slot.ErrorText = outcome.Answered ? std::string() : std::move(outcome.ErrorText);
+          slot.Reply = std::move(outcome.Reply.Bytes);
+        }
       }
-      slot.Streaming = false;
-      Finish(slot, kzvErrTimeout, Format(kTruncatedRetryFailed, "no thread for the retry"));
+    } catch (const std::exception& error) {
+      // A stop, or what no question should meet (no memory): every question taken.
+      const auto* socket_error = dynamic_cast<const EzvSocketError*>(&error);
+      for (TSlot* slot : asked_slots) {
+        slot->ErrorCode = socket_error != nullptr ? socket_error->ErrorCode() : kzvErrAborted;
+        slot->ErrorText = error.what();
+      }
     }
-  }
-  stream_queue_.erase(stream_queue_.begin(),
-                      stream_queue_.begin() + static_cast<std::ptrdiff_t>(started));
-  // Each retry's own time-out ends it; the wait looks again then at the latest.
-  Clock::time_point earliest = Clock::time_point::max();
-  for (const auto& stream : streams_) earliest = std::min(earliest, stream->Deadline);
-  return earliest;
-}
-
-void TzvDnsBatch::RunStream(TStream& stream) {
-  // The connection and its hidden window belong to this thread, so that Abort, posting to
-  // the window, has the connection stopped by the thread that uses it.
-  TzvTcpClientConnection connection;
-  connection.SetNetworkStream(std::make_unique<TzvNetworkStream>());
-  try {
-    HWND window = AllocateMessageWindow([&connection](const TMsg& message) {
-      if (message.message == kAbortMessage) connection.Abort();
-    });
     {
-      std::lock_guard lock(window_lock_);
-      stream.Window = window;
+      std::lock_guard lock(stream_lock_);
+      stream_done_.insert(stream_done_.end(), taken.begin(), taken.end());
     }
-    auto drop_window = ScopeExit([this, &stream] {
-      HWND window = 0;
-      {
-        std::lock_guard lock(window_lock_);
-        std::swap(window, stream.Window);
-      }
-      DeallocateMessageWindow(window);
-    });
-    // An Abort or the end of the run before the window was there found nothing to post to.
-    if (abort_requested_.load() || streams_stopped_.load())
-      RaiseSocketErrorText(SzvAborted, kzvErrAborted);
-    ExchangeStream(connection, stream.Request, stream.Answer, stream.TimeOut);
-  } catch (const EzvSocketError& error) {
-    stream.ErrorCode = error.ErrorCode();
-    stream.ErrorText = error.what();
-  } catch (const std::exception& error) {
-    stream.ErrorCode = kzvDnsErrInvalidSize;
-    stream.ErrorText = error.what();
+    SetEvent(wake_);
   }
-  stream.Done.store(true);
-  std::lock_guard lock(window_lock_);
-  if (window_ != 0) PostMessage(window_, kStreamEndedMessage, 0, 0);
 }
 
 void TzvDnsBatch::CollectStreams() {
-  for (std::size_t i = 0; i < streams_.size();) {
-    TStream& stream = *streams_[i];
-    if (!stream.Done.load()) {
-      ++i;
-      continue;
-    }
-    stream.Thread.join();
-    TSlot& slot = slots_[stream.Slot];
+  if (workers_.empty()) return;
+  // Reset before looking, so that a slot handed back meanwhile wakes the next wait.
+  ResetEvent(wake_);
+  std::vector<std::size_t> handed;
+  {
+    std::lock_guard lock(stream_lock_);
+    handed.swap(stream_done_);
+  }
+  for (const std::size_t index : handed) {
+    TSlot& slot = slots_[index];
     slot.Streaming = false;
-    slot.Reply.swap(stream.Answer);
-    if (stream.ErrorCode != 0) {
-      // Aborted by the run's own Abort: Run raises it.
-      if (stream.ErrorCode == kzvErrAborted && abort_requested_.load())
-        RaiseSocketErrorText(SzvAborted, kzvErrAborted);
-      Finish(slot, stream.ErrorCode, Format(kTruncatedRetryFailed, stream.ErrorText.c_str()));
-    } else if (!IsAnswerTo(slot.Reply, ExpectedAnswerOf(stream.Request))) {
-      // One question per connection, so anything else than its answer is a broken server.
-      Finish(slot, kzvDnsErrInvalidSize,
-             Format(kTruncatedRetryFailed, "The answer over TCP does not answer the question"));
-    } else {
+    --streaming_;
+    const std::int32_t code = slot.ErrorCode;
+    // Stopped by the run's own stop: Run raises it.
+    if (code == kzvErrAborted && stop_->StopRequested())
+      RaiseSocketErrorText(SzvAborted, kzvErrAborted);
+    if (code == 0) {
       Finish(slot, 0, {});
+    } else {
+      const std::string text = std::move(slot.ErrorText);
+      Finish(slot, code, slot.Retry ? Format(kTruncatedRetryFailed, text.c_str()) : text);
     }
-    std::lock_guard lock(window_lock_);
-    streams_.erase(streams_.begin() + static_cast<std::ptrdiff_t>(i));
   }
 }
 
 void TzvDnsBatch::StopStreams() {
-  streams_stopped_.store(true);
   {
-    std::lock_guard lock(window_lock_);
-    for (const auto& stream : streams_)
-      if (stream->Window != 0) PostMessage(stream->Window, kAbortMessage, 0, 0);
+    std::lock_guard lock(stream_lock_);
+    streams_stopped_ = true;
+    stream_queue_.clear();
   }
-  for (const auto& stream : streams_)
-    if (stream->Thread.joinable()) stream->Thread.join();
-  std::lock_guard lock(window_lock_);
-  streams_.clear();
-  stream_queue_.clear();
+  stream_wake_.notify_all();
+  // A thread still asking ends with its own time-out, or at once on the stop.
+  for (const auto& worker : workers_)
+    if (worker->Thread.joinable()) worker->Thread.join();
+  workers_.clear();
+  stream_done_.clear();
 }
 
 void TzvDnsBatch::DeliverReady(const TAnswerDone& done) {
@@ -521,6 +560,8 @@ void TzvDnsBatch::DeliverReady(const TAnswerDone& done) {
   while (oldest_ < next_index_) {
     TSlot& slot = SlotOf(oldest_);
     if (!slot.Done) return;
+    // A stop requested by `done` itself ends the run before the next answer.
+    if (stop_->StopRequested()) RaiseSocketErrorText(SzvAborted, kzvErrAborted);
     ++oldest_;
     answer.Index = slot.Index;
     answer.Question.Type = slot.Question.Type;
@@ -541,18 +582,13 @@ void TzvDnsBatch::DeliverReady(const TAnswerDone& done) {
       wire_bytes_.WriteBuffer(answer.Bytes.data(), static_cast<std::int64_t>(answer.Bytes.size()));
       wire_bytes_.SetPosition(0);
       try {
-        answer.Message.Parse(wire_bytes_);
+        // An error reply is a reply: its code is data.
+        answer.Message.Decode(wire_bytes_);
         answer.Answered = true;
         answer.ResponseCode = answer.Message.Header().ResponseCode;
       } catch (const EzvDnsError& error) {
-        // An error reply decodes in full before its code is raised: it is an answer.
-        if (error.ErrorCode() > 0) {
-          answer.Answered = true;
-          answer.ResponseCode = error.ErrorCode();
-        } else {
-          answer.ErrorCode = error.ErrorCode();
-          answer.ErrorText = error.what();
-        }
+        answer.ErrorCode = error.ErrorCode();
+        answer.ErrorText = error.what();
       }
     } else {
       answer.Message.Clear();
@@ -611,23 +647,16 @@ void TzvDnsBatch::SendDatagram(int socket, std::span<const std::uint8_t> datagra
 }
 
 std::uint32_t TzvDnsBatch::WaitForDatagrams(std::int32_t time_out) {
-  std::array<pollfd, kMaxSockets + 1> fds{};
+  thread_local std::vector<pollfd> fds;
+  fds.clear();
   const std::size_t count = sockets_.size();
-  for (std::size_t i = 0; i < count; ++i) fds[i] = pollfd{sockets_[i], POLLIN, 0};
-  // The thread's messages wake the wait too: Abort's among them, and those of whatever
-  // else the thread runs, which every wait of the library keeps flowing.
-  fds[count] = pollfd{ThreadMessageFd(), POLLIN, 0};
-  const int polled = ws::SocketApi().poll(fds.data(), count + 1, time_out);
+  for (std::size_t i = 0; i < count; ++i) fds.push_back(pollfd{sockets_[i], POLLIN, 0});
+  // The stop wakes the wait, and so does a connection's thread handing something back.
+  AddWakeFds(fds);
+  const int polled = ws::SocketApi().poll(fds.data(), fds.size(), time_out);
   if (polled < 0) {
     if (errno == EINTR) return 0;
     RaiseSocketError(errno);
-  }
-  if (fds[count].revents != 0) {
-    TMsg message;
-    while (PeekMessage(message, 0, 0, 0, PM_REMOVE)) {
-      TranslateMessage(message);
-      DispatchMessage(message);
-    }
   }
   std::uint32_t ready = 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -653,24 +682,4 @@ bool TzvDnsBatch::ReceiveDatagram(int socket, std::vector<std::uint8_t>& datagra
 void TzvDnsBatch::CloseDatagramSockets() {
   for (const int socket : sockets_) ws::closesocket(socket);
   sockets_.clear();
-}
-
-void TzvDnsBatch::ExchangeStream(TzvTcpClientConnection& connection,
-                                 std::span<const std::uint8_t> request,
-                                 std::vector<std::uint8_t>& answer, std::int32_t time_out) {
-  // One clock from the connect on: connect, send and receive share what is left.
-  connection.SetTimeOut(time_out);
-  auto close = ScopeExit([&connection] { connection.Close(false); });
-  connection.Open(server_address_, port_);
-  TMemoryStream framed;
-  const std::uint8_t length[2] = {static_cast<std::uint8_t>(request.size() >> 8),
-                                  static_cast<std::uint8_t>(request.size() & 0xFF)};
-  framed.WriteBuffer(length, 2);
-  framed.WriteBuffer(request.data(), static_cast<std::int64_t>(request.size()));
-  framed.SetPosition(0);
-  connection.WriteData(&framed);
-  answer = ReadStreamMessage([&connection](TMemoryStream& received, std::int64_t most) {
-    received.Seek(0, TSeekOrigin::soEnd);
-    return connection.ReadData(&received, most);
-  });
 }

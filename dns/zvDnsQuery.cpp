@@ -596,6 +596,11 @@ void TzvDnsQuery::SendStream(TMemoryStream& request) {
 bool TzvDnsQuery::ReceiveStream(TMemoryStream& answer, std::int64_t most) {
   answer.Seek(0, TSeekOrigin::soEnd);
   if (tls_ != nullptr) return tls_->Read(&answer, most);
+  // Answers to pipelined questions come as separate writes; a server that holds each back
+  // until the one before is acknowledged (Nagle) would otherwise wait out our delayed
+  // acknowledgement every time. Linux turns quick acknowledgements off by itself, so
+  // before every read.
+  stream_connection_->GetNetworkStream().AcknowledgeAtOnce();
   return stream_connection_->ReadData(&answer, most);
 }
 

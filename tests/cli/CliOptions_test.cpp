@@ -254,9 +254,11 @@ TEST(CliArguments, ABatchAndATraceTakeTheirQuestionsAlone) {
   EXPECT_EQ(options.BatchFile, "names.txt");
   EXPECT_EQ(options.QueryType, kzvDnsTypeMX);
   EXPECT_EQ(options.Concurrency, 7);
+  // A batch goes over every transport.
+  EXPECT_TRUE(ParseOk({"-f", "names.txt", "--tls"}).Tls);
   const std::pair<std::vector<std::string>, const char*> refused[] = {
       {{"-f", "names.txt", "www.example"}, "not from the command line"},
-      {{"-f", "names.txt", "--tcp"}, "cannot be combined with -f"},
+      {{"-f", "names.txt", "--nsid"}, "cannot be combined with -f"},
       {{"-f", "names.txt", "@a", "@b"}, "several servers cannot be combined with -f"},
       {{"-f", "names.txt", "--concurrency", "0"}, "from 1 to 10000"},
       {{"-f", ""}, "-f takes a file name"},

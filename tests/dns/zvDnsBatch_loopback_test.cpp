@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/zvSocketUtils.h"
+#include "net/zvStop.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/ScriptedDnsResponder.h"
 #include "tests/support/TcpPeers.h"
@@ -147,6 +148,92 @@ TEST(BatchFaults, StalledTcpRetryCostsItsOwnQuestionOnly) {
     if (stalled) {
       EXPECT_EQ(seen[i].ErrorCode, kzvErrTimeout) << seen[i].Name;
     }
+  }
+}
+
+// ---- over connections ----
+
+// The batch zone through the namespace's Unbound on 127.0.0.80, over its plain TCP port,
+// over TLS and over HTTPS, the certificate checked against the test CA.
+TzvDnsExchangeSettings OverConnection(TzvDnsTransport transport) {
+  TzvDnsExchangeSettings settings;
+  settings.Server = "dns.pellamar.test";
+  settings.Transport = transport;
+  settings.Port = transport == TzvDnsTransport::dtTls     ? 853
+                  : transport == TzvDnsTransport::dtHttps ? 443
+                                                          : 53;
+  settings.Tls.CaFile = NetnsRunDir() + "/tls/ca.pem";
+  return settings;
+}
+
+TEST(BatchTransports, EveryHostAnsweredInOrderOverEachConnection) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  for (const auto transport :
+       {TzvDnsTransport::dtTcp, TzvDnsTransport::dtTls, TzvDnsTransport::dtHttps}) {
+    SCOPED_TRACE(DnsTransportName(transport));
+    TzvDnsBatch batch;
+    batch.SetSettings(OverConnection(transport));
+    batch.SetConcurrency(500);
+    auto names = Hosts(2000);
+    names.push_back("h5000.batch.pellamar.test");
+    const auto seen = RunNames(batch, batch.Server(), batch.Port(), names);
+    ASSERT_EQ(seen.size(), names.size());
+    for (std::size_t i = 0; i + 1 < seen.size(); ++i) {
+      ASSERT_TRUE(seen[i].Answered) << seen[i].Name << ": error " << seen[i].ErrorCode;
+      ASSERT_EQ(seen[i].Addresses, std::vector<std::string>{"10.4." + std::to_string(i / 256) +
+                                                            "." + std::to_string(i % 256)})
+          << seen[i].Name;
+    }
+    EXPECT_EQ(seen.back().ResponseCode, kzvDnsResponseNameError);
+  }
+}
+
+// A stop shared with the caller ends a batch over TLS mid-way: requested while answers are
+// being handed over, or from another thread while every connection waits on a server that
+// takes the questions and never answers (127.0.0.84's TLS port). The run ends well before
+// the time-out, with what was handed over staying handed over.
+TEST(BatchTransports, StopEndsABatchOverTlsPromptly) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  for (const bool stalled : {false, true}) {
+    SCOPED_TRACE(stalled ? "a server that never answers" : "while answers come");
+    TzvDnsExchangeSettings settings = OverConnection(TzvDnsTransport::dtTls);
+    if (stalled) {
+      settings.Server = "127.0.0.84";
+      settings.Tls.Insecure = true;
+    }
+    settings.TimeOut = 20000;
+    TzvDnsBatch batch;
+    batch.SetSettings(settings);
+    const TzvStop stop = MakeStop();
+    batch.SetStop(stop);
+    std::atomic<int> handed{0};
+    std::atomic<std::int32_t> code{0};
+    std::size_t read = 0;
+    const auto names = Hosts(2000);
+    const auto started = Clock::now();
+    std::thread runner([&] {
+      try {
+        batch.Run(
+            [&](TzvBatchQuestion& question) {
+              if (read == names.size()) return false;
+              question.Name = names[read++];
+              return true;
+            },
+            [&](const TzvBatchAnswer&) {
+              if (++handed == 500) stop->RequestStop();
+            });
+      } catch (const EzvSocketError& error) {
+        code = error.ErrorCode();
+      }
+    });
+    if (stalled) {
+      std::this_thread::sleep_for(500ms);
+      stop->RequestStop();
+    }
+    runner.join();
+    EXPECT_EQ(code.load(), kzvErrAborted);
+    EXPECT_LT(Clock::now() - started, 3s);
+    EXPECT_EQ(handed.load(), stalled ? 0 : 500);
   }
 }
 

@@ -20,6 +20,7 @@
 
 #include "dns/zvDnsAnswerMatch.h"
 #include "dns/zvDnsOptRecord.h"
+#include "dns/zvDnsQuery.h"
 #include "net/zvMessages.h"
 #include "net/zvSocketUtils.h"
 #include "tests/support/MessageBytes.h"
@@ -105,9 +106,9 @@ class TPlayedBatch : public TzvDnsBatch {
     // thread tells that it has ended.
     EXPECT_GE(time_out, 0) << "a wait for ever";
     if (ready == 0) {
-      pollfd wake{ThreadMessageFd(), POLLIN, 0};
-      poll(&wake, 1, std::max(time_out, 0));
-      for (TMsg message; PeekMessage(message, 0, 0, 0, PM_REMOVE);) DispatchMessage(message);
+      std::vector<pollfd> wake;
+      AddWakeFds(wake);
+      poll(wake.data(), wake.size(), std::max(time_out, 0));
     }
     return ready;
   }
@@ -121,16 +122,57 @@ class TPlayedBatch : public TzvDnsBatch {
     return true;
   }
   void CloseDatagramSockets() override {}
-  void ExchangeStream(TzvTcpClientConnection&, std::span<const std::uint8_t> request,
-                      std::vector<std::uint8_t>& answer, std::int32_t) override {
-    {
-      std::lock_guard lock(tcp_lock_);  // each retry on a thread of its own
-      TcpRequests.emplace_back(request.begin(), request.end());
-    }
-    answer = RespondOverTcp(Bytes(request.begin(), request.end()));
+  // Each retry over TCP through a query component whose connection is played here: the
+  // framed questions it sends are answered, framed, by RespondOverTcp.
+  std::unique_ptr<TzvDnsQuery> MakeStreamQuery() override {
+    return std::make_unique<TPlayedStream>(*this);
   }
 
  private:
+  class TPlayedStream : public TzvDnsQuery {
+   public:
+    explicit TPlayedStream(TPlayedBatch& batch) : TzvDnsQuery(nullptr), batch_(batch) {}
+
+   protected:
+    void FindStreamServer(std::string& address, std::int32_t& port) override {
+      address = "127.0.0.1";
+      port = 53;
+    }
+    void OpenStreamExchange(const std::string&, std::int32_t, std::int32_t) override {}
+    void RestartStreamExchange(std::int32_t) override {}
+    void SendStream(TMemoryStream& request) override {
+      const std::uint8_t* data = request.Memory();
+      Bytes sent(data + request.Position(), data + request.Size());
+      for (std::size_t at = 0; at + 2 <= sent.size();) {
+        const std::size_t length = std::size_t{sent[at]} << 8 | sent[at + 1];
+        const Bytes question(sent.begin() + static_cast<long>(at + 2),
+                             sent.begin() + static_cast<long>(at + 2 + length));
+        at += 2 + length;
+        {
+          std::lock_guard lock(batch_.tcp_lock_);  // each retry on a thread of its own
+          batch_.TcpRequests.push_back(question);
+        }
+        const Bytes answer = batch_.RespondOverTcp(question);
+        answers_.push_back(static_cast<std::uint8_t>(answer.size() >> 8));
+        answers_.push_back(static_cast<std::uint8_t>(answer.size() & 0xFF));
+        answers_.insert(answers_.end(), answer.begin(), answer.end());
+      }
+    }
+    bool ReceiveStream(TMemoryStream& answer, std::int64_t most) override {
+      if (answers_.empty()) RaiseSocketError(kzvConnectionReset);
+      const auto size = std::min<std::size_t>(answers_.size(), static_cast<std::size_t>(most));
+      answer.Seek(0, TSeekOrigin::soEnd);
+      answer.WriteBuffer(answers_.data(), static_cast<std::int64_t>(size));
+      answers_.erase(answers_.begin(), answers_.begin() + static_cast<long>(size));
+      return true;
+    }
+    void CloseStreamExchange() override { answers_.clear(); }
+
+   private:
+    TPlayedBatch& batch_;
+    Bytes answers_;
+  };
+
   std::vector<TDatagram> pending_;
   std::mutex tcp_lock_;
 };
