@@ -308,7 +308,12 @@ void TzvDnsQuery::SwitchTransport(TzvDnsTransport transport, bool on) {
 TzvDnsReply TzvDnsQuery::Ask(const TzvDnsExchangeSettings& settings, const std::string& name,
                              std::int32_t type) {
   std::unique_ptr<TzvDnsMessage> req = MakeDnsQuestion(settings, name, type);
-  return Exchange(settings, *req);
+  // The reply carries its own facts: LastExchange stays the lookup's (a chain of trust
+  // asked after it must not change what the lookup reports, nor hide its answer).
+  running_ = settings;
+  exchange_started_ = std::chrono::steady_clock::now();
+  exchange_time_out_ = settings.TimeOut;
+  return exchange_->Ask(settings, *req);
 }
 
 std::vector<TzvDnsOutcome> TzvDnsQuery::AskAll(const TzvDnsExchangeSettings& settings,
