@@ -594,7 +594,11 @@ void TzvDnsQuery::SendStream(TMemoryStream& request) {
 bool TzvDnsQuery::ReceiveStream(TMemoryStream& answer, std::int64_t most) {
   answer.Seek(0, TSeekOrigin::soEnd);
   if (tls_ != nullptr) return tls_->Read(&answer, most);
-  return stream_connection_->ReadData(&answer, most);
+  const bool more = stream_connection_->ReadData(&answer, most);
+  // The answers to pipelined questions behind this one may wait on our acknowledgement (a
+  // server with Nagle's algorithm on): acknowledged at once, as the TLS session does.
+  if (more) stream_connection_->GetNetworkStream().AcknowledgeAtOnce();
+  return more;
 }
 
 void TzvDnsQuery::CloseStreamExchange() {
