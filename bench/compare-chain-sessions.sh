@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Times a DNSSEC-checked lookup over TLS and over HTTPS of a name three zones deep
+# Times a DNSSEC-checked lookup over TCP, TLS and HTTPS of a name three zones deep
 # (www.ed.example: the root, example., ed.example.) on the signed test tree's encrypted
 # resolver (127.0.0.87, tests/netns/start-tls.sh), this build beside another one (the code
 # before the chain kept the lookup's connection), with hyperfine, inside the private
@@ -21,7 +21,9 @@ anchor=$PELLAMAR_NETNS_RUN/dnssec/root.anchor
 name=www.ed.example
 
 ask() {  # BINARY TRANSPORT-OPTION PORT
-  echo "$1 @127.0.0.87 -p $3 $2 --tls-ca $tls/ca.pem --dnssec --trust-anchor $anchor $name"
+  local ca="--tls-ca $tls/ca.pem"
+  [ "$2" = --tcp ] && ca=
+  echo "$1 @127.0.0.87 -p $3 $2 $ca --dnssec --trust-anchor $anchor $name"
 }
 
 connections() {  # BINARY TRANSPORT-OPTION PORT
@@ -30,7 +32,7 @@ connections() {  # BINARY TRANSPORT-OPTION PORT
 }
 
 run() {  # RUNS
-  for transport in "--tls 853" "--https 443"; do
+  for transport in "--tcp 53" "--tls 853" "--https 443"; do
     set -- "$1" $transport
     echo "== $name A, --dnssec $2 =="
     for build in before after; do
