@@ -17,9 +17,12 @@ class TDnsLookup {
  public:
   virtual ~TDnsLookup() = default;
 
-  virtual void SetServer(const std::string& server) = 0;
-  virtual void SetPort(int port) = 0;
-  virtual void SetTimeOut(int milliseconds) = 0;
+  // Everything the questions are asked with, copied from the window's fields at once:
+  // server, port, time-out, transport (UDP with TCP when the answer is truncated, TCP, or
+  // TLS or HTTPS with the certificate checked against the system's CAs) and, with DNSSEC,
+  // the DO and CD bits (CheckDnssec then judges the last answer). Lookups that cannot
+  // choose a transport or check DNSSEC ignore those.
+  virtual void SetSettings(const TzvDnsExchangeSettings& settings) = 0;
 
   // Each lookup leaves its results in the four lists, or fails with an exception.
   virtual void ResolveMX(const std::string& name) = 0;
@@ -44,13 +47,6 @@ class TDnsLookup {
   // lookup keeps none or got none.
   virtual const TzvDnsMessage* Response() const { return nullptr; }
 
-  // How the questions travel: UDP (TCP when the answer is truncated), TCP, or TLS or HTTPS
-  // with the certificate checked against the system's CAs. Lookups that cannot choose ignore it.
-  virtual void SetTransport(TzvDnsTransport /*transport*/) {}
-
-  // DNSSEC: every question asks for the signatures (the DO and CD bits), and CheckDnssec
-  // judges the last answer. Lookups that cannot check ignore the setting.
-  virtual void SetDnssec(bool /*on*/) {}
   // The verdict on the last lookup's answer, its chain of trust asked of the server that
   // answered; indeterminate, with the reason, when it could not be judged.
   virtual TzvDnssecResult CheckDnssec() {
@@ -59,9 +55,15 @@ class TDnsLookup {
     return result;
   }
 
+  // The window's stop for the lookups it starts (net/zvStop.h): requested, it ends every
+  // wait of the lookup and of its check of DNSSEC. The window clears it when it starts
+  // the next lookup.
+  virtual void SetStop(TzvStop /*stop*/) {}
   // Called while a lookup waits (from an event handled inside its wait): makes the wait
   // end as soon as it can, so that the lookup returns, normally with a failure.
   virtual void Abort() {}
+  // The lookup and its check are over: a connection kept for their questions is closed.
+  virtual void CloseSessions() {}
   // What the last lookup's last exchange did; ServerAddress is empty when nothing is
   // known of it.
   virtual TzvDnsExchangeInfo LastExchange() const { return {}; }

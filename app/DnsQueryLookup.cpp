@@ -20,9 +20,11 @@ class TzvDnsQueryLookup : public TDnsLookup {
  public:
   TzvDnsQueryLookup() : query_(std::make_unique<TzvDnsQuery>(nullptr)) {}
 
-  void SetServer(const std::string& server) override { query_->SetServer(server); }
-  void SetPort(int port) override { query_->SetPort(port); }
-  void SetTimeOut(int milliseconds) override { query_->SetTimeOut(milliseconds); }
+  void SetSettings(const TzvDnsExchangeSettings& settings) override {
+    query_->SetSettings(settings);
+  }
+  void SetStop(TzvStop stop) override { query_->SetStop(std::move(stop)); }
+  void CloseSessions() override { query_->CloseSessions(); }
 
   // What the lookups return is not needed: the window reads only the result lists.
   void ResolveMX(const std::string& name) override {
@@ -53,18 +55,6 @@ class TzvDnsQueryLookup : public TDnsLookup {
     Start();
     std::string first_name_server;
     query_->ResolveNS(name, first_name_server);
-  }
-
-  void SetTransport(TzvDnsTransport transport) override {
-    query_->SetUseTcp(transport == TzvDnsTransport::dtTcp);
-    query_->SetUseTls(transport == TzvDnsTransport::dtTls);
-    query_->SetUseHttps(transport == TzvDnsTransport::dtHttps);
-  }
-
-  void SetDnssec(bool on) override {
-    // CD too: a validating resolver in the middle hands over what fails, for us to judge.
-    query_->SetDnssecOK(on);
-    query_->SetCheckingDisabled(on);
   }
 
   TzvDnssecResult CheckDnssec() override {

@@ -103,6 +103,14 @@ constexpr TQueryType kQueryTypes[] = {
     {"NSEC (denegación firmada)", kzvDnsTypeNSEC, nullptr},
     {"NSEC3 (denegación con hash)", kzvDnsTypeNSEC3, nullptr},
     {"NSEC3PARAM (parámetros)", kzvDnsTypeNSEC3PARAM, nullptr},
+    {"CDS (firmantes del hijo)", kzvDnsTypeCDS, nullptr},
+    {"CDNSKEY (claves del hijo)", kzvDnsTypeCDNSKEY, nullptr},
+    {"HTTPS (servicios web)", kzvDnsTypeHTTPS, nullptr},
+    {"SVCB (enlaces de servicio)", kzvDnsTypeSVCB, nullptr},
+    {"TLSA (certificados DANE)", kzvDnsTypeTLSA, nullptr},
+    {"SSHFP (huellas SSH)", kzvDnsTypeSSHFP, nullptr},
+    {"NAPTR (reescritura de nombres)", kzvDnsTypeNAPTR, nullptr},
+    {"URI (direcciones URI)", kzvDnsTypeURI, nullptr},
     {"ANY (todos los registros)", kzvDnsTypeANY, nullptr},
 };
 
@@ -773,17 +781,21 @@ void TfrmMain::ShowAliases() {
 
 void TfrmMain::RunLookup() {
   if (!FDnsQuery) throw Exception("The window is closing");
-  ConfigureLookup(*FDnsQuery, Text(edtDnsServer));
-  FDnsQuery->SetDnssec(chkDnssec->isChecked());
+  ConfigureLookup(*FDnsQuery, Text(edtDnsServer), chkDnssec->isChecked());
   AskQueryType(*FDnsQuery, SelectedQueryType(), Text(edtName));
 }
 
-void TfrmMain::ConfigureLookup(TDnsLookup& lookup, const std::string& server) const {
-  lookup.SetServer(server);
-  lookup.SetPort(StrToInt(Text(edtPort)));
-  lookup.SetTimeOut(TimeOutMilliseconds(Text(edtTimeOut)));
+void TfrmMain::ConfigureLookup(TDnsLookup& lookup, const std::string& server, bool dnssec) const {
+  TzvDnsExchangeSettings settings;
+  settings.Server = server;
+  settings.Port = StrToInt(Text(edtPort));
+  settings.TimeOut = TimeOutMilliseconds(Text(edtTimeOut));
   const int transport = cbTransport->currentIndex();
-  lookup.SetTransport(transport >= 0 ? kTransports[transport].Transport : TzvDnsTransport::dtUdp);
+  settings.Transport = transport >= 0 ? kTransports[transport].Transport : TzvDnsTransport::dtUdp;
+  // CD too: a validating resolver in the middle hands over what fails, for us to judge.
+  settings.DnssecOK = settings.CheckingDisabled = dnssec;
+  lookup.SetSettings(settings);
+  lookup.SetStop(stop_);
 }
 
 int TfrmMain::SelectedQueryType() {
@@ -796,7 +808,7 @@ int TfrmMain::SelectedQueryType() {
 
 void TfrmMain::StopLookup() {
   if (!lookup_running_) return;
-  stop_requested_ = true;
+  stop_->RequestStop();
   if (FDnsQuery) FDnsQuery->Abort();
   for (const auto& lookup : several_) lookup->Abort();
 }
@@ -877,7 +889,7 @@ void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
     const std::jthread asking([&] {
       AskEachServer(servers.size(), [&](std::size_t i) {
         try {
-          if (stop_requested_) throw EzvSocketError("The lookup was stopped", kzvErrAborted);
+          if (stop_->StopRequested()) throw EzvSocketError("The lookup was stopped", kzvErrAborted);
           AskQueryType(*several_[i], type, name);
         } catch (...) {
           failures[i] = std::current_exception();
@@ -909,7 +921,7 @@ void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
   AppendLines(agreement);
   // The bar: the first server's exchange, and whether the servers agree.
   TLookupFailure first = ClassifyFailure(failures[0]);
-  if (failures[0] && stop_requested_) first.Kind = TLookupFailureKind::kStopped;
+  if (failures[0] && stop_->StopRequested()) first.Kind = TLookupFailureKind::kStopped;
   ShowOutcome(DescribeOutcome(several_[0]->LastExchange(), first));
   const bool agree = AnswersAgree(answers);
   StatusPanels[1]->setText(agree ? QStringLiteral("respuestas iguales")
@@ -936,7 +948,8 @@ void TfrmMain::btnResolverClick() {
   if (focusOnCommand) focused->clearFocus();
 
   lookup_running_ = true;
-  stop_requested_ = false;
+  // A stop belongs to the lookup it was asked for.
+  stop_->Reset();
   SetCommandsEnabled(false);
   QApplication::setOverrideCursor(Qt::BusyCursor);
   {
@@ -976,7 +989,7 @@ void TfrmMain::btnResolverClick() {
         failure = std::current_exception();
       }
       TLookupFailure sorted = ClassifyFailure(failure);
-      if (failure && stop_requested_) sorted.Kind = TLookupFailureKind::kStopped;
+      if (failure && stop_->StopRequested()) sorted.Kind = TLookupFailureKind::kStopped;
       // A lookup turned away before it started (its fields) exchanged nothing: the last
       // exchange on record is an older lookup's.
       const TzvDnsExchangeInfo exchange = FDnsQuery && sorted.Kind != TLookupFailureKind::kInput
@@ -989,6 +1002,8 @@ void TfrmMain::btnResolverClick() {
                            exchange.ResponseCode == kzvDnsResponseNameError);
       if (sorted.Kind == TLookupFailureKind::kNone || exchange.Answered) RememberServer();
       if (chkDnssec->isChecked() && judged && FDnsQuery) ShowDnssec();
+      // The connection the lookup and its check shared is not kept past them.
+      if (FDnsQuery) FDnsQuery->CloseSessions();
       if (failure) {
         // Every failure reads the same in the pane, whatever its cause; the status bar
         // tells them apart.

@@ -158,8 +158,9 @@ class TfrmMain : public QMainWindow {
   // kMostServers in all), one lookup each, while the window keeps handling its events;
   // shows each server's lines under a line naming it, then whether they agree.
   void ResolveSeveral(const std::vector<std::string>& servers);
-  // Copies the server, the port, the time-out and the transport of the form into a lookup.
-  void ConfigureLookup(TDnsLookup& lookup, const std::string& server) const;
+  // Copies the server, the port, the time-out and the transport of the form into a lookup;
+  // with `dnssec`, the DO and CD bits for the check of the answer.
+  void ConfigureLookup(TDnsLookup& lookup, const std::string& server, bool dnssec = false) const;
   // The cbNameType entry chosen, kept as the running lookup's; fails when there is none.
   int SelectedQueryType();
 
@@ -170,8 +171,9 @@ class TfrmMain : public QMainWindow {
   bool lookup_running_ = false;
   bool close_requested_ = false;
   bool fit_when_shown_ = false;  // a restored geometry, fitted again once the frame is known
-  // The running lookup was asked to stop; read by the threads of several servers too.
-  std::atomic<bool> stop_requested_ = false;
+  // The one stop of the running lookup, handed to each lookup the window starts: Escape
+  // and closing the window request it; read by the threads of several servers too.
+  TzvStop stop_ = MakeStop();
   int result_lines_ = 0;  // lines in memResult
   int running_type_ = 0;  // the cbNameType entry the last lookup asked
   int transport_ = 0;     // the cbTransport entry the port last followed

@@ -33,9 +33,7 @@ namespace {
 // What the loopback test server answers for "MX pellamar.test".
 class TSampleLookup : public TDnsLookup {
  public:
-  void SetServer(const std::string&) override {}
-  void SetPort(int) override {}
-  void SetTimeOut(int) override {}
+  void SetSettings(const TzvDnsExchangeSettings&) override {}
   void ResolveMX(const std::string&) override {
     AddMail("mail1.pellamar.test", 10, "127.0.0.11");
     AddMail("mail2.pellamar.test", 20, "127.0.0.12");

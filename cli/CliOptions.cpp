@@ -38,6 +38,7 @@ std::optional<std::int32_t> NumberIn(const std::string& text, std::int64_t low, 
   return static_cast<std::int32_t>(value);
 }
 
+// The common ones; --help lists every type word.
 constexpr const char* kTypeList =
     "mx, a, aaaa, ptr, ns, txt, soa, cname, srv, caa, ds, dnskey, rrsig, nsec, nsec3, "
     "nsec3param, any or TYPEnnn";
@@ -443,7 +444,11 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     } else if ((type = ParseQueryType(positional[1]))) {
       options.Name = positional[0];
     } else {
-      return fail(UnknownType(positional[0]));
+      // Neither is a type: the one that reads as a type's word (no dot, where the other
+      // has one) is the unknown type, not the name beside it.
+      const bool second_is_word = positional[1].find('.') == std::string::npos &&
+                                  positional[0].find('.') != std::string::npos;
+      return fail(UnknownType(positional[second_is_word ? 1 : 0]));
     }
   } else {
     return fail(parsed.Type ? "expected one NAME after -t TYPE"
@@ -515,7 +520,7 @@ DESCRIPTION
         ====== Servicios ======              service, Priority n, Weight n, Port n, host
         ====== Autoridades de Certificación ======
                                              name, Flags n, tag "value"
-        ====== Registros ======              name, TYPE, data (ANY, TYPEnnn)
+        ====== Registros ======              name, TYPE, data (the other types)
         ====== Identificador del Servidor (NSID) ======
                                              the NSID as hex and text (--nsid)
 
@@ -550,6 +555,32 @@ TYPES (any letter case)
     nsec   the next name of a signed zone and the types a name holds
     nsec3  the same, over hashed names
     nsec3param  the parameters of a zone's NSEC3 hashing
+    cds    a child zone's DS records for its parent to take up
+    cdnskey  a child zone's DNSKEY records for its parent to take up
+    https  service bindings for the web: priority, target, alpn, port, hints, ech
+    svcb   service bindings for other protocols (the same fields)
+    tlsa   DANE: the certificates a TLS service may present (_443._tcp.host)
+    smimea DANE: the certificates of a mail address for S/MIME
+    sshfp  the fingerprints of a host's SSH keys
+    naptr  name rewriting rules (ENUM, SIP)
+    uri    the URIs of a service (_service._proto.domain)
+    dname  the target a whole subtree is an alias of
+    hinfo  a host's CPU and operating system
+    rp     the person responsible for a name and where to read about them
+    loc    a geographical location
+    kx     key exchangers (IPsec)
+    cert   certificates and revocation lists (PKIX, PGP, ...)
+    apl    address prefix lists
+    ipseckey  IPsec keys and their gateways
+    dhcid  the DHCP client a name was given to
+    openpgpkey  OpenPGP public keys of a mail address
+    csync  the records a parent copies from a child zone
+    zonemd the digest of a whole zone
+    nid    ILNP node identifiers
+    l32    ILNP 32-bit locators
+    l64    ILNP 64-bit locators
+    eui48  48-bit MAC addresses
+    eui64  64-bit MAC addresses
     any    every record the server gives for the name
     TYPEnnn
            (1 to 65535) the type numbered nnn; data without a form of its own
@@ -639,12 +670,15 @@ OPTIONS
                            the first line (";; root hints from ...") says which
     --root-hints FILE      the root servers in named.root's form (at most 1 MiB, 256
                            servers and 1,024 addresses); implies --trace
-    --short, +short        only the answer records' data, one per line
+    --short, +short        only the answer records' data, one per line, byte for
+                           byte as dig +short writes it (names with their last dot,
+                           \DDD for bytes outside printable ASCII)
     --json                 one JSON object: question, server, port, transport,
                            truncated, tries, edns_fallback, time_ms, rcode, flags,
                            edns (version, udp, flags, nsid, options), error, the
                            answer, authority and additional records (name, type,
-                           class, ttl, data; rdata_hex for types shown as \#), and
+                           class, ttl, the type's own fields such as HTTPS's params,
+                           data; rdata_hex for types shown as \#), and
                            failed_servers (configured servers passed over)
     --verbose              on standard error: the server, transport, time taken and
                            datagrams sent, the response code and flags, the OPT
@@ -670,4 +704,34 @@ EXIT STATUS
     5  --dnssec: the answer is bogus (signed, but the signatures or the chain of trust
        do not hold); it is still printed
 )";
+}
+
+TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options) {
+  TzvDnsExchangeSettings settings;
+  settings.Server = options.Server.value_or("");
+  settings.Port = options.Port;
+  const std::int64_t time_out_ms = std::int64_t{options.TimeOutSeconds} * 1000;
+  settings.TimeOut = static_cast<std::int32_t>(std::min<std::int64_t>(time_out_ms, INT32_MAX));
+  settings.Family = options.Family == 4   ? TzvAddressFamily::afIPv4
+                    : options.Family == 6 ? TzvAddressFamily::afIPv6
+                                          : TzvAddressFamily::afAny;
+  settings.Tries = std::max(options.Tries, 1);
+  settings.Transport = options.Https ? TzvDnsTransport::dtHttps
+                       : options.Tls ? TzvDnsTransport::dtTls
+                       : options.Tcp ? TzvDnsTransport::dtTcp
+                                     : TzvDnsTransport::dtUdp;
+  settings.UseEdns = options.Edns;
+  settings.EdnsBufferSize = static_cast<std::uint16_t>(std::max(options.BufferSize, 512));
+  settings.RequestNsid = options.Nsid;
+  // With --dnssec, CD too: a validating resolver in between hands over what fails, for
+  // our own check to judge.
+  settings.DnssecOK = settings.CheckingDisabled = options.Dnssec;
+  settings.RecursionDesired = options.RecursionDesired;
+  settings.QuestionClass = static_cast<TzvDnsRecordClass>(options.QueryClass);
+  settings.Tls.HostName = options.TlsHostName.value_or("");
+  settings.Tls.CaFile = options.TlsCaFile.value_or("");
+  settings.Tls.Insecure = options.TlsInsecure;
+  settings.HttpsPath = options.HttpsPath;
+  settings.HttpsGet = options.HttpsGet;
+  return settings;
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "dns/zvDnsExchange.h"
+
 enum class TCliMode { cmLookup, cmBatch, cmTrace, cmListDns, cmHelp, cmVersion };
 
 // How a lookup's outcome is written on standard output.
@@ -87,6 +89,11 @@ struct TCliParseResult {
   std::optional<TCliUsageError> Error;
 };
 TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments);
+
+// What the options say every question is asked with: the one place they become the
+// library's settings, which lookups, chains of trust, traces and batches copy. Server is
+// the first of --server (empty without one); TimeOut is -W's, whole.
+TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options);
 
 // The type word in any letter case: mx, a, ptr, ns, aaaa, txt, soa, cname, srv, caa, any
 // or TYPEnnn; none for any other word.

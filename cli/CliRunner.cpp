@@ -18,6 +18,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliTrace.h"
 #include "cli/JsonText.h"
+#include "cli/RecordJson.h"
 #include "cli/ResultText.h"
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsBatch.h"
@@ -63,30 +64,10 @@ void CheckQuestion(const TCliOptions& options) {
 
 void Lookup(TzvDnsQuery& query, const TCliOptions& options, const std::string& server,
             std::int32_t time_out) {
-  query.SetServer(server);
-  query.SetPort(options.Port);
-  query.SetTimeOut(time_out);
-  query.SetIsRecursiveDesired(options.RecursionDesired);
-  query.SetTries(options.Tries);
-  query.SetUseEdns(options.Edns);
-  query.SetEdnsBufferSize(static_cast<std::uint16_t>(options.BufferSize));
-  query.SetRequestNsid(options.Nsid);
-  query.SetDnssecOK(options.Dnssec);
-  query.SetCheckingDisabled(options.Dnssec);
-  query.SetUseTcp(options.Tcp);
-  query.SetUseTls(options.Tls);
-  query.SetUseHttps(options.Https);
-  query.SetHttpsPath(options.HttpsPath);
-  query.SetHttpsGet(options.HttpsGet);
-  TzvTlsSettings tls;
-  tls.HostName = options.TlsHostName.value_or("");
-  tls.CaFile = options.TlsCaFile.value_or("");
-  tls.Insecure = options.TlsInsecure;
-  query.SetTlsSettings(std::move(tls));
-  query.SetAddressFamily(options.Family == 4   ? TzvAddressFamily::afIPv4
-                         : options.Family == 6 ? TzvAddressFamily::afIPv6
-                                               : TzvAddressFamily::afAny);
-  query.SetQuestionClass(static_cast<TzvDnsRecordClass>(options.QueryClass));
+  TzvDnsExchangeSettings settings = ExchangeSettingsOf(options);
+  settings.Server = server;
+  settings.TimeOut = time_out;
+  query.SetSettings(settings);
   if (options.FollowReferrals) {
     query.SetUseRecursiveQueries(true);
     query.SetMaxRecursiveQueries(options.MaxRecursiveQueries);
@@ -151,116 +132,13 @@ std::vector<std::string> FlagNames(const TzvDnsMessageHeader& header) {
   return flags;
 }
 
-void JsonNumbers(TJsonWriter& json,
-                 std::initializer_list<std::pair<const char*, std::int64_t>> fields) {
-  for (const auto& [key, value] : fields) {
-    json.Key(key);
-    json.Number(value);
-  }
-}
-
-void JsonTypes(TJsonWriter& json, const std::vector<std::uint16_t>& types) {
-  json.Key("types");
-  json.BeginArray();
-  for (const std::uint16_t type : types) json.String(DnsTypeText(type));
-  json.EndArray();
-}
-
-// The fields of DNSSEC's records, each on its own, beside the record's text; hex in lower
-// case, as every hex field of the report.
-void WriteJsonDnssecFields(TJsonWriter& json, const TzvDnsRecord& record) {
-  switch (record.RecordType) {
-    case kzvDnsTypeDNSKEY:
-    case kzvDnsTypeCDNSKEY:
-    case kzvDnsTypeDS:
-    case kzvDnsTypeCDS:
-    case kzvDnsTypeRRSIG:
-    case kzvDnsTypeNSEC:
-    case kzvDnsTypeNSEC3:
-    case kzvDnsTypeNSEC3PARAM:
-      break;
-    default:
-      return;  // spares every other record the casts below
-  }
-  if (const auto* key = dynamic_cast<const TzvDnsDNSKEYRecord*>(&record)) {
-    JsonNumbers(json, {{"flags", key->Flags},
-                       {"protocol", key->Protocol},
-                       {"algorithm", key->Algorithm},
-                       {"key_tag", key->KeyTag()}});
-    json.Key("public_key");
-    json.String(Base64Encode(key->PublicKey));
-  } else if (const auto* ds = dynamic_cast<const TzvDnsDSRecord*>(&record)) {
-    JsonNumbers(
-        json,
-        {{"key_tag", ds->KeyTag}, {"algorithm", ds->Algorithm}, {"digest_type", ds->DigestType}});
-    json.Key("digest");
-    json.String(LowerCase(HexEncode(ds->Digest)));
-  } else if (const auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(&record)) {
-    json.Key("type_covered");
-    json.String(DnsTypeText(rrsig->TypeCovered));
-    JsonNumbers(json, {{"algorithm", rrsig->Algorithm},
-                       {"labels", rrsig->Labels},
-                       {"original_ttl", rrsig->OriginalTTL},
-                       {"expiration", rrsig->Expiration},
-                       {"inception", rrsig->Inception},
-                       {"key_tag", rrsig->KeyTag}});
-    json.Key("signer");
-    json.String(DomainText(rrsig->SignerName));
-    json.Key("signature");
-    json.String(Base64Encode(rrsig->Signature));
-  } else if (const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(&record)) {
-    json.Key("next");
-    json.String(DomainText(nsec->NextDomainName));
-    JsonTypes(json, nsec->Types);
-  } else if (const auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(&record)) {
-    JsonNumbers(json, {{"hash_algorithm", nsec3->HashAlgorithm},
-                       {"flags", nsec3->Flags},
-                       {"iterations", nsec3->Iterations}});
-    json.Key("salt");
-    json.String(LowerCase(HexEncode(nsec3->Salt)));
-    json.Key("next_hashed_owner");
-    json.String(Base32HexEncode(nsec3->NextHashedOwner));
-    JsonTypes(json, nsec3->Types);
-  } else if (const auto* param = dynamic_cast<const TzvDnsNSEC3PARAMRecord*>(&record)) {
-    JsonNumbers(json, {{"hash_algorithm", param->HashAlgorithm},
-                       {"flags", param->Flags},
-                       {"iterations", param->Iterations}});
-    json.Key("salt");
-    json.String(LowerCase(HexEncode(param->Salt)));
-  }
-}
-
 void WriteJsonSection(TJsonWriter& json, const char* key, const TzvDnsRecordList& records) {
   json.Key(key);
   json.BeginArray();
   for (const auto& record : records) {
     // EDNS's pseudo-record has an object of its own.
     if (record->RecordType == kzvDnsTypeOPT) continue;
-    json.BeginObject();
-    json.Key("name");
-    json.String(DomainText(record->Name));
-    const std::string unicode = IdnToUnicode(record->Name);
-    if (!unicode.empty()) {
-      json.Key("name_unicode");
-      json.String(EscapedName(unicode));
-    }
-    json.Key("type");
-    json.String(DnsTypeText(record->RecordType));
-    json.Key("class");
-    json.String(DnsClassText(record->RecordClass));
-    json.Key("ttl");
-    json.Number(record->TTL);
-    WriteJsonDnssecFields(json, *record);
-    json.Key("data");
-    if (const auto* generic = dynamic_cast<const TzvDnsGenericRecord*>(record.get())) {
-      json.String("\\# " + std::to_string(generic->Data.size()) +
-                  (generic->Data.empty() ? "" : " " + generic->DataHex()));
-      json.Key("rdata_hex");
-      json.String(generic->DataHex());
-    } else {
-      json.String(RecordDataText(*record));
-    }
-    json.EndObject();
+    WriteRecordJson(json, *record);
   }
   json.EndArray();
 }
@@ -456,7 +334,7 @@ void WriteResults(std::ostream& out, const TzvDnsQuery& query, const TCliOptions
   switch (options.Output) {
     case TCliOutput::coShort:
       for (const auto& record : query.Response().Answers()) {
-        const std::string data = RecordDataText(*record);
+        const std::string data = record->DataText(TzvDnsTextStyle::Dig);
         if (!data.empty()) out << data << '\n';
       }
       return;

@@ -8,6 +8,7 @@
 
 #include "cli/CliRunner.h"
 #include "cli/JsonText.h"
+#include "cli/RecordJson.h"
 #include "cli/ResultText.h"
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnsRecordTypes.h"
@@ -100,16 +101,7 @@ void WriteStepJson(TJsonWriter& json, const TzvTraceStep& step) {
   if (step.Response != nullptr)
     for (const auto& record : ShownRecords(step)) {
       if (record->RecordType == kzvDnsTypeOPT) continue;
-      json.BeginObject();
-      json.Key("name");
-      json.String(EscapedName(record->Name));
-      json.Key("type");
-      json.String(DnsTypeText(record->RecordType));
-      json.Key("ttl");
-      json.Number(record->TTL);
-      json.Key("data");
-      json.String(RecordDataText(*record));
-      json.EndObject();
+      WriteRecordJson(json, *record);
     }
   json.EndArray();
   json.Key("dnssec");
@@ -162,14 +154,11 @@ void WriteRootHintsJson(TJsonWriter& json, const TzvRootHintsChoice& choice) {
 int RunTrace(const TCliOptions& options, const TCliServerSource& system_servers, std::ostream& out,
              std::ostream& err) {
   TzvDnsTrace trace;
-  trace.SetPort(options.Port);
-  const std::int64_t time_out_ms = std::int64_t{options.TimeOutSeconds} * 1000;
-  trace.SetTimeOut(static_cast<std::int32_t>(std::min<std::int64_t>(time_out_ms, INT32_MAX)));
+  // Each server is asked as the user's lookup would be, the trace choosing the server,
+  // the time-out left and the RD, DO and CD bits of each question.
+  trace.SetSettings(ExchangeSettingsOf(options));
   trace.SetTotalTimeOut(static_cast<std::int32_t>(
-      std::min<std::int64_t>(time_out_ms * kCliTraceTimeOuts, INT32_MAX)));
-  trace.SetAddressFamily(options.Family == 4   ? TzvAddressFamily::afIPv4
-                         : options.Family == 6 ? TzvAddressFamily::afIPv6
-                                               : TzvAddressFamily::afAny);
+      std::min<std::int64_t>(std::int64_t{trace.TimeOut()} * kCliTraceTimeOuts, INT32_MAX)));
   TzvRootHintsChoice hints;
   try {
     if (options.RootHintsFile) {

@@ -3,69 +3,10 @@
 #include <algorithm>
 
 #include "base/SysUtils.h"
-#include "dns/zvDnsDsRecords.h"
-#include "dns/zvDnsKeyRecords.h"
-#include "dns/zvDnsNsecRecords.h"
 #include "dns/zvDnsRecordTypes.h"
-#include "dns/zvDnsRrsigRecord.h"
 #include "dns/zvIdn.h"
 
 namespace {
-
-bool IsUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = Utf8SequenceLength(text, i);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
-}
-
-void AppendEscapedByte(std::string& out, unsigned char c) {
-  out += '\\';
-  out += static_cast<char>('0' + c / 100);
-  out += static_cast<char>('0' + c / 10 % 10);
-  out += static_cast<char>('0' + c % 10);
-}
-
-// What a formatter shows of a text. Every byte of a hidden character (see
-// IsHiddenCharacter), and every byte of a text that is not valid UTF-8 as a whole, is
-// written \DDD as dig writes it; the rest of valid UTF-8 stays readable. In a name a
-// backslash is already the start of an escape the codec wrote ("a\\.b", "\\\\"), so
-// it passes; in a character-string it is doubled, and so is `quote`, when given, escaped.
-enum class TEscape { Name, String };
-std::string SafeText(std::string_view text, TEscape kind, char quote = 0) {
-  // Printable ASCII with nothing to double, nearly every name and text: as it is.
-  if (std::all_of(text.begin(), text.end(), [kind, quote](char c) {
-        return c >= 0x20 && c < 0x7F &&
-               (kind == TEscape::Name || (c != '\\' && (quote == 0 || c != quote)));
-      }))
-    return std::string(text);
-  const bool utf8 = IsUtf8(text);
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = c < 0x80 ? 1 : utf8 ? Utf8SequenceLength(text, i) : 0;
-    if (length == 0) {  // a byte of a text that is not UTF-8
-      AppendEscapedByte(out, c);
-      ++i;
-      continue;
-    }
-    if (IsHiddenCharacter(Utf8CodePoint(text, i, length))) {
-      for (std::size_t k = 0; k < length; ++k)
-        AppendEscapedByte(out, static_cast<unsigned char>(text[i + k]));
-      i += length;
-      continue;
-    }
-    if (kind == TEscape::String &&
-        (c == '\\' || (quote != 0 && c == static_cast<unsigned char>(quote))))
-      out += '\\';
-    out.append(text, i, length);
-    i += length;
-  }
-  return out;
-}
 
 void AppendSection(std::vector<std::string>& lines, std::vector<std::string> section) {
   for (std::string& line : section) lines.push_back(std::move(line));
@@ -144,7 +85,7 @@ std::vector<std::string> DnsServerLines(const TStrings& servers) {
 }
 
 std::string EscapedName(const std::string& name) {
-  return SafeText(name, TEscape::Name);
+  return DnsSafeText(name, false);
 }
 
 std::string DomainText(const std::string& name) {
@@ -164,60 +105,11 @@ std::string RecordLine(const TzvDnsRecord& record) {
 }
 
 std::string QuotedText(const std::string& text) {
-  std::string quoted = "\"";
-  quoted += SafeText(text, TEscape::String, '"');
-  quoted += '"';
-  return quoted;
+  return DnsQuotedText(text, TzvDnsTextStyle::Readable);
 }
 
 std::string RecordDataText(const TzvDnsRecord& record) {
-  if (const auto* a = dynamic_cast<const TzvDnsARecord*>(&record)) return a->IPAddress;
-  if (const auto* aaaa = dynamic_cast<const TzvDnsAAAARecord*>(&record)) return aaaa->IPAddress;
-  if (const auto* ns = dynamic_cast<const TzvDnsNSRecord*>(&record))
-    return DomainText(ns->NameServer);
-  if (const auto* cname = dynamic_cast<const TzvDnsCNAMERecord*>(&record))
-    return DomainText(cname->CanonicalName);
-  if (const auto* ptr = dynamic_cast<const TzvDnsPTRRecord*>(&record))
-    return DomainText(ptr->DomainName);
-  if (const auto* mx = dynamic_cast<const TzvDnsMXRecord*>(&record))
-    return std::to_string(mx->Preference) + " " + DomainText(mx->MailServer);
-  if (const auto* soa = dynamic_cast<const TzvDnsSOARecord*>(&record)) {
-    return DomainText(soa->PrimaryNameServer) + " " + DomainText(soa->ResponsibleMailbox) + " " +
-           std::to_string(soa->SerialNumber) + " " + std::to_string(soa->Refresh) + " " +
-           std::to_string(soa->Retry) + " " + std::to_string(soa->Expire) + " " +
-           std::to_string(soa->MinimumTTL);
-  }
-  if (const auto* txt = dynamic_cast<const TzvDnsTXTStringsRecord*>(&record)) {
-    std::string text;
-    for (const std::string& part : txt->Strings) {
-      if (!text.empty()) text += ' ';
-      text += QuotedText(part);
-    }
-    return text;
-  }
-  if (const auto* txt = dynamic_cast<const TzvDnsTXTRecord*>(&record)) return QuotedText(txt->Text);
-  if (const auto* srv = dynamic_cast<const TzvDnsSRVRecord*>(&record)) {
-    return std::to_string(srv->Priority) + " " + std::to_string(srv->Weight) + " " +
-           std::to_string(srv->Port) + " " + DomainText(srv->Target);
-  }
-  if (const auto* caa = dynamic_cast<const TzvDnsCAARecord*>(&record))
-    return std::to_string(caa->Flags) + " " + EscapedName(caa->Tag) + " " + QuotedText(caa->Value);
-  if (const auto* generic = dynamic_cast<const TzvDnsGenericRecord*>(&record))
-    return generic->GenericText();
-  // DNSSEC's records, as dig shows them (long keys, digests and signatures in groups);
-  // the names in them escaped as every name is.
-  if (const auto* key = dynamic_cast<const TzvDnsDNSKEYRecord*>(&record))
-    return key->PresentationText();
-  if (const auto* ds = dynamic_cast<const TzvDnsDSRecord*>(&record)) return ds->PresentationText();
-  if (const auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(&record))
-    return EscapedName(rrsig->PresentationText());
-  if (const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(&record))
-    return EscapedName(nsec->PresentationText());
-  if (const auto* nsec3 = dynamic_cast<const TzvDnsNSEC3Record*>(&record))
-    return nsec3->PresentationText();
-  if (const auto* param = dynamic_cast<const TzvDnsNSEC3PARAMRecord*>(&record))
-    return param->PresentationText();
-  return "";
+  return record.DataText(TzvDnsTextStyle::Readable);
 }
 
 std::vector<std::string> OtherRecordLines(const TzvDnsRecordList& records,
@@ -246,9 +138,9 @@ std::string OptionHex(const TzvEdnsOption& option, const std::string& separator)
 }
 
 std::string OptionText(const TzvEdnsOption& option) {
-  return SafeText(
-      std::string_view(reinterpret_cast<const char*>(option.Data.data()), option.Data.size()),
-      TEscape::String, '"');
+  return DnsSafeText(
+      std::string_view(reinterpret_cast<const char*>(option.Data.data()), option.Data.size()), true,
+      '"');
 }
 
 namespace {
@@ -305,6 +197,7 @@ std::vector<std::string> RecordSectionLines(const TzvDnsRecordList& records,
   for (const auto& record : records) {
     if (record->RecordType != record_type) continue;
     std::string line = ShownName(record->Name) + ", ";
+    // The headings' own forms, the Spanish output's, which the record's text does not give.
     if (const auto* soa = dynamic_cast<const TzvDnsSOARecord*>(record.get())) {
       line += DomainText(soa->PrimaryNameServer) + ", " + DomainText(soa->ResponsibleMailbox) +
               ", Serial " + std::to_string(soa->SerialNumber) + ", Refresh " +

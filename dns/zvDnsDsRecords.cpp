@@ -1,6 +1,7 @@
 #include "dns/zvDnsDsRecords.h"
 
 #include "base/Base64.h"
+#include "base/SysUtils.h"
 #include "dns/zvDnsKeyRecords.h"
 
 std::unique_ptr<TzvDnsRecord> TzvDnsDSRecord::Create() const {
@@ -49,4 +50,15 @@ std::string TzvDnsDSRecord::PresentationText(bool split) const {
 
 std::unique_ptr<TzvDnsRecord> TzvDnsCDSRecord::Create() const {
   return std::make_unique<TzvDnsCDSRecord>();
+}
+
+std::string TzvDnsDSRecord::DataText(TzvDnsTextStyle /*style*/) const {
+  return PresentationText();
+}
+
+void TzvDnsDSRecord::VisitFields(TzvDnsFieldVisitor& visitor) const {
+  visitor.Number("key_tag", KeyTag);
+  visitor.Number("algorithm", Algorithm);
+  visitor.Number("digest_type", DigestType);
+  visitor.Text("digest", LowerCase(HexEncode(Digest)));
 }

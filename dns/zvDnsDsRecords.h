@@ -21,6 +21,8 @@ class TzvDnsDSRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
+  void VisitFields(TzvDnsFieldVisitor& visitor) const override;
 
   // The data as dig prints it: "20326 8 2 E06D44B8...", the digest in upper-case hex in
   // groups of 56 digits unless `split` is false (dig +nosplit). An empty digest leaves

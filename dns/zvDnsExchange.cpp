@@ -10,6 +10,7 @@
 #include "dns/zvIdn.h"
 #include "dns/zvMessageId.h"
 #include "net/zvHttps.h"
+#include "net/zvHttpsSession.h"
 #include "net/zvIpAddress.h"
 #include "net/zvSocketUtils.h"
 
@@ -146,6 +147,8 @@ struct TzvDnsExchange::TKept {
   std::string CaFile;
   bool Insecure = false;
   TzvTlsInfo Tls;
+  // Over HTTPS: the HTTP session on the connection.
+  std::unique_ptr<TzvHttpsSession> Http;
 };
 
 TzvDnsExchange::TzvDnsExchange(TzvDnsWire& wire)
@@ -180,15 +183,17 @@ std::int32_t TzvDnsExchange::TimeLeft(std::int32_t time_out, TimePoint started) 
 void TzvDnsExchange::CloseSessions() {
   if (!kept_->Open) return;
   kept_->Open = false;
+  kept_->Http.reset();
   wire_.CloseStreamExchange();
 }
 
 TzvDnsReply TzvDnsExchange::Ask(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req) {
   const TimePoint started = clock_->Now();
   TzvDnsReply reply;
-  TzvDnsExchangeInfo& info = reply.Info;
-  // What the caller reads of a failed exchange too.
-  auto note = ScopeExit([&] { last_ = info; });
+  // Kept up to date as the exchange goes, so that a caller (a transport step) can read
+  // what is being sent; and what it reads of a failed exchange too.
+  TzvDnsExchangeInfo& info = last_;
+  info = TzvDnsExchangeInfo{};
   // A fallback without EDNS is for this server only: the request gets its OPT record
   // back afterwards, so the next server of a referral walk is offered EDNS again.
   TzvDnsRecordList taken_out;
@@ -226,6 +231,7 @@ TzvDnsReply TzvDnsExchange::Ask(const TzvDnsExchangeSettings& settings, TzvDnsMe
   }
   reply.ResponseCode = info.ResponseCode;
   reply.Message = std::move(message);
+  reply.Info = info;
   return reply;
 }
 
@@ -236,12 +242,15 @@ void TzvDnsExchange::ExchangeOnce(const TzvDnsExchangeSettings& settings, TzvDns
   info.Truncated = false;
   info.Tries = 0;
   answer.clear();
-  if (settings.Transport == TzvDnsTransport::dtHttps) {
-    ExchangeHttps(settings, req, answer, info, started);
-    return;
-  }
   TzvDnsMessage* const one[] = {&req};
   std::vector<std::vector<std::uint8_t>> answers(1);
+  if (settings.Transport == TzvDnsTransport::dtHttps) {
+    std::vector<std::string> failures;
+    ExchangeHttps(settings, one, answers, failures, info, started);
+    if (!failures[0].empty()) throw EzvSocketError(failures[0], kzvErrHttp);
+    answer = std::move(answers[0]);
+    return;
+  }
   if (IsStreamTransport(settings.Transport)) {
     ExchangeStreams(settings, one, answers, info, started);
     answer = std::move(answers[0]);
@@ -445,37 +454,76 @@ void TzvDnsExchange::ExchangeStreams(const TzvDnsExchangeSettings& settings,
   }
 }
 
-void TzvDnsExchange::ExchangeHttps(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req,
-                                   std::vector<std::uint8_t>& answer, TzvDnsExchangeInfo& info,
+void TzvDnsExchange::ExchangeHttps(const TzvDnsExchangeSettings& settings,
+                                   std::span<TzvDnsMessage* const> requests,
+                                   std::vector<std::vector<std::uint8_t>>& answers,
+                                   std::vector<std::string>& failures, TzvDnsExchangeInfo& info,
                                    TimePoint started) {
-  // ID 0, so that the same question is the same request to an HTTP cache; TLS keeps
-  // others from answering in its place.
-  req.Header().ID = 0;
-  TzvHttpsRequest request;
-  request.Message = Encoded(req);
-  const TzvExpectedAnswer expected = ExpectedAnswerOf(request.Message);
+  answers.assign(requests.size(), {});
+  failures.assign(requests.size(), {});
+  std::vector<TzvHttpsRequest> http(requests.size());
+  std::vector<TzvExpectedAnswer> expected(requests.size());
   // The URL's host: the name the certificate is checked for, else the server as given.
   const std::string host = settings.Tls.HostName.empty() ? settings.Server : settings.Tls.HostName;
-  request.Authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  if (settings.Port != 443) request.Authority += ":" + std::to_string(settings.Port);
-  request.Path = settings.HttpsPath;
-  request.Get = settings.HttpsGet;
-
-  auto close = ScopeExit([this] { CloseSessions(); });
-  UseStream(settings, TimeLeft(settings.TimeOut, started), info);
-  TzvHttpsChannel channel;
-  channel.Write = [this](const std::uint8_t* data, std::size_t size) {
-    TMemoryStream piece;
-    piece.WriteBuffer(data, static_cast<std::int64_t>(size));
-    piece.SetPosition(0);
-    wire_.SendStream(piece);
-  };
-  channel.Read = [this](TMemoryStream& received) { return wire_.ReceiveStream(received, 16384); };
-  TzvHttpsResponse response = ExchangeOverHttps(channel, info.Tls.Alpn == "h2", request);
-  info.Http = response.Version;
-  if (!IsAnswerTo(response.Body, expected))
-    throw EzvDnsError("The answer over HTTPS does not answer the question", kzvDnsErrInvalidSize);
-  answer = std::move(response.Body);
+  std::string authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  if (settings.Port != 443) authority += ":" + std::to_string(settings.Port);
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    // ID 0, so that the same question is the same request to an HTTP cache; TLS keeps
+    // others from answering in its place.
+    requests[i]->Header().ID = 0;
+    http[i].Message = Encoded(*requests[i]);
+    http[i].Authority = authority;
+    http[i].Path = settings.HttpsPath;
+    http[i].Get = settings.HttpsGet;
+    expected[i] = ExpectedAnswerOf(http[i].Message);
+  }
+  std::vector<bool> finished(requests.size(), false);
+  std::size_t left = requests.size();
+  // A kept connection the server has closed since, or one that takes no more requests
+  // (GOAWAY, "Connection: close"), is opened again, once.
+  for (int attempt = 0; left > 0; ++attempt) {
+    if (attempt == 2) throw EzvSocketError("The server closed the connection", kzvConnectionReset);
+    if (kept_->Http != nullptr && !kept_->Http->CanSubmit()) CloseSessions();
+    const bool kept = UseStream(settings, TimeLeft(settings.TimeOut, started), info);
+    try {
+      if (kept_->Http == nullptr) {
+        TzvHttpsChannel channel;
+        channel.Write = [this](const std::uint8_t* data, std::size_t size) {
+          TMemoryStream piece;
+          piece.WriteBuffer(data, static_cast<std::int64_t>(size));
+          piece.SetPosition(0);
+          wire_.SendStream(piece);
+        };
+        channel.Read = [this](TMemoryStream& received) {
+          return wire_.ReceiveStream(received, 16384);
+        };
+        kept_->Http = std::make_unique<TzvHttpsSession>(std::move(channel), info.Tls.Alpn == "h2");
+      }
+      TzvHttpsSession& session = *kept_->Http;
+      std::map<std::int32_t, std::size_t> by_handle;
+      for (std::size_t i = 0; i < requests.size() && session.CanSubmit(); ++i)
+        if (!finished[i]) by_handle[session.Submit(http[i])] = i;
+      while (session.Pending() > 0) {
+        TzvHttpsDone done = session.Next();
+        const std::size_t i = by_handle.at(done.Handle);
+        // Refused before it was answered: asked again over a new connection.
+        if (!done.Response && done.ErrorCode == kzvConnectionReset) continue;
+        if (!done.Response)
+          failures[i] = done.Error;
+        else if (!IsAnswerTo(done.Response->Body, expected[i]))
+          failures[i] = "The answer over HTTPS does not answer the question";
+        else
+          answers[i] = std::move(done.Response->Body), info.Http = done.Response->Version;
+        finished[i] = true;
+        --left;
+      }
+      // What did not fit on this connection goes over the next.
+      if (left > 0) CloseSessions();
+    } catch (const EzvSocketError& error) {
+      CloseSessions();
+      if (IsStop(error) || !kept || attempt > 0 || error.ErrorCode() != kzvConnectionReset) throw;
+    }
+  }
 }
 
 std::vector<TzvDnsOutcome> TzvDnsExchange::AskAll(const TzvDnsExchangeSettings& settings,
@@ -488,16 +536,23 @@ std::vector<TzvDnsOutcome> TzvDnsExchange::AskAll(const TzvDnsExchangeSettings& 
   // Over TCP and TLS together; a question whose answer needs more (a fallback without
   // EDNS) or that the pipelined round left unanswered is asked alone below.
   std::vector<bool> done(requests.size(), false);
-  if (IsStreamTransport(settings.Transport) && requests.size() > 1) {
+  const bool https = settings.Transport == TzvDnsTransport::dtHttps;
+  if ((IsStreamTransport(settings.Transport) || https) && requests.size() > 1) {
     const TimePoint started = clock_->Now();
     TzvDnsExchangeInfo info;
     info.Transport = settings.Transport;
     std::vector<std::vector<std::uint8_t>> answers;
     try {
       for (TzvDnsMessage* req : requests) info.Edns = HasOptRecord(req->AdditionalRecords());
-      ExchangeStreams(settings, requests, answers, info, started);
+      std::vector<std::string> failures;
+      if (https)
+        ExchangeHttps(settings, requests, answers, failures, info, started);
+      else
+        ExchangeStreams(settings, requests, answers, info, started);
       info.ElapsedMicroseconds = MicrosecondsSince(started);
       for (std::size_t i = 0; i < requests.size(); ++i) {
+        // A request the server answered badly is asked alone below, for its own error.
+        if (answers[i].empty()) continue;
         TzvDnsReply& reply = outcomes[i].Reply;
         reply.Bytes = std::move(answers[i]);
         reply.Info = info;

@@ -224,8 +224,13 @@ class TzvDnsExchange {
                        std::span<TzvDnsMessage* const> requests,
                        std::vector<std::vector<std::uint8_t>>& answers, TzvDnsExchangeInfo& info,
                        TimePoint started, const std::string& known_address = {});
-  void ExchangeHttps(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req,
-                     std::vector<std::uint8_t>& answer, TzvDnsExchangeInfo& info,
+  // The questions over HTTPS on the kept connection: HTTP/2 streams at once, or one after
+  // another over HTTP/1.1. A request the server answered badly keeps an empty answer and
+  // the reason in `failures`.
+  void ExchangeHttps(const TzvDnsExchangeSettings& settings,
+                     std::span<TzvDnsMessage* const> requests,
+                     std::vector<std::vector<std::uint8_t>>& answers,
+                     std::vector<std::string>& failures, TzvDnsExchangeInfo& info,
                      TimePoint started);
   // Opens the connection for the settings, or keeps the one already open to the same
   // server over the same transport; true when it was kept. A known address (the one a

@@ -4,9 +4,6 @@
 
 namespace {
 
-// The width dig breaks keys, signatures and digests at when it prints them on one line.
-constexpr std::size_t kDigGroup = 56;
-
 // RSA/MD5, whose tag is taken from the key itself.
 constexpr std::uint8_t kRsaMd5 = 1;
 
@@ -74,13 +71,14 @@ std::unique_ptr<TzvDnsRecord> TzvDnsCDNSKEYRecord::Create() const {
   return std::make_unique<TzvDnsCDNSKEYRecord>();
 }
 
-std::string DnsSplitText(std::string_view text, bool split) {
-  if (!split || text.size() <= kDigGroup) return std::string(text);
-  std::string out;
-  out.reserve(text.size() + text.size() / kDigGroup);
-  for (std::size_t at = 0; at < text.size(); at += kDigGroup) {
-    if (at > 0) out += ' ';
-    out.append(text.substr(at, kDigGroup));
-  }
-  return out;
+std::string TzvDnsDNSKEYRecord::DataText(TzvDnsTextStyle /*style*/) const {
+  return PresentationText();
+}
+
+void TzvDnsDNSKEYRecord::VisitFields(TzvDnsFieldVisitor& visitor) const {
+  visitor.Number("flags", Flags);
+  visitor.Number("protocol", Protocol);
+  visitor.Number("algorithm", Algorithm);
+  visitor.Number("key_tag", KeyTag());
+  visitor.Text("public_key", Base64Encode(PublicKey));
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dns/zvDnsPresentation.h"
 #include "dns/zvDnsRecordTypes.h"
 
 // Flag bits: the key signs zone data, and (RFC 4034's secure entry point) it is the one a
@@ -27,6 +28,8 @@ class TzvDnsDNSKEYRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
+  void VisitFields(TzvDnsFieldVisitor& visitor) const override;
 
   // RFC 4034 Appendix B: the data's bytes summed as 16-bit words. For algorithm 1
   // (RSA/MD5) the tag is instead the modulus's bits 8 to 23 from its end.
@@ -48,7 +51,3 @@ class TzvDnsCDNSKEYRecord : public TzvDnsDNSKEYRecord {
   std::string ClassName() const override { return "TzvDnsCDNSKEYRecord"; }
   std::unique_ptr<TzvDnsRecord> Create() const override;
 };
-
-// Long base64 or hex data as dig prints it in a record's text: in groups of 56 characters
-// with a space between them, or whole when `split` is false.
-std::string DnsSplitText(std::string_view text, bool split);

@@ -640,3 +640,41 @@ void TzvDnsTXTRecord::ParseData(const TzvByteArray& buffer, std::int32_t& positi
   while (rest.Remaining() > 0) rest.Skip(rest.ReadByte());
   position = rest.Position();
 }
+
+// ---- presentation ----
+
+std::string TzvDnsRecord::DataText(TzvDnsTextStyle /*style*/) const {
+  return {};
+}
+
+void TzvDnsRecord::VisitFields(TzvDnsFieldVisitor& /*visitor*/) const {}
+
+std::string TzvDnsMXRecord::DataText(TzvDnsTextStyle style) const {
+  return std::to_string(Preference) + " " + DnsNameText(MailServer, style);
+}
+
+std::string TzvDnsNSRecord::DataText(TzvDnsTextStyle style) const {
+  return DnsNameText(NameServer, style);
+}
+
+std::string TzvDnsARecord::DataText(TzvDnsTextStyle /*style*/) const {
+  return IPAddress;
+}
+
+std::string TzvDnsPTRRecord::DataText(TzvDnsTextStyle style) const {
+  return DnsNameText(DomainName, style);
+}
+
+std::string TzvDnsSOARecord::DataText(TzvDnsTextStyle style) const {
+  return DnsNameText(PrimaryNameServer, style) + " " + DnsNameText(ResponsibleMailbox, style) +
+         " " + std::to_string(SerialNumber) + " " + std::to_string(Refresh) + " " +
+         std::to_string(Retry) + " " + std::to_string(Expire) + " " + std::to_string(MinimumTTL);
+}
+
+std::string TzvDnsCNAMERecord::DataText(TzvDnsTextStyle style) const {
+  return DnsNameText(CanonicalName, style);
+}
+
+std::string TzvDnsTXTRecord::DataText(TzvDnsTextStyle style) const {
+  return DnsQuotedText(Text, style);
+}

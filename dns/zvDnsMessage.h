@@ -12,6 +12,7 @@
 
 #include "base/Classes.h"
 #include "dns/zvDnsName.h"
+#include "dns/zvDnsPresentation.h"
 #include "dns/zvMessageId.h"
 #include "dns/zvUtils.h"
 
@@ -89,6 +90,15 @@ class TzvDnsRecord : public TPersistent {
 
   virtual void BuildData(TzvByteArray& buffer, std::int32_t& position);
   virtual void ParseData(const TzvByteArray& buffer, std::int32_t& position);
+  // The data in presentation form, what a zone file or dig writes after the type
+  // ("10 mail1.pellamar.test" readable, "10 mail1.pellamar.test." in dig's style). A
+  // question, or a record whose data the codec skipped, gives the empty text.
+  virtual std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const;
+  // The data's fields, in order, each under its JSON key. None for the base class nor for
+  // the classic types (A, NS, CNAME, SOA, PTR, MX, TXT, AAAA, SRV, CAA), whose JSON objects
+  // scripts already read as name, type, class, ttl and data. A record may give its own
+  // "data" member, which the JSON report then writes instead of DataText's.
+  virtual void VisitFields(TzvDnsFieldVisitor& visitor) const;
 
   // The owner name, type and class.
   void WriteQuestion(TzvByteArray& buffer, std::int32_t& position);
@@ -242,6 +252,7 @@ class TzvDnsMXRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::int32_t Preference = 0;
   std::string MailServer;
@@ -255,6 +266,7 @@ class TzvDnsNSRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string NameServer;
 };
@@ -267,6 +279,7 @@ class TzvDnsARecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string IPAddress;
 };
@@ -279,6 +292,7 @@ class TzvDnsPTRRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string DomainName;
 };
@@ -291,6 +305,7 @@ class TzvDnsSOARecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::uint32_t Expire = 0;
   std::uint32_t MinimumTTL = 0;
@@ -309,6 +324,7 @@ class TzvDnsCNAMERecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string CanonicalName;
 };
@@ -321,6 +337,7 @@ class TzvDnsTXTRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string Text;
 };

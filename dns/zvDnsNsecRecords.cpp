@@ -4,6 +4,7 @@
 #include <array>
 
 #include "base/Base64.h"
+#include "base/SysUtils.h"
 
 namespace {
 
@@ -227,4 +228,52 @@ void TzvDnsNSEC3PARAMRecord::ParseData(const TzvByteArray& buffer, std::int32_t&
 std::string TzvDnsNSEC3PARAMRecord::PresentationText() const {
   return std::to_string(HashAlgorithm) + " " + std::to_string(Flags) + " " +
          std::to_string(Iterations) + " " + SaltText(Salt);
+}
+
+// ---- presentation ----
+
+namespace {
+
+std::vector<std::string> TypeWords(std::span<const std::uint16_t> types) {
+  std::vector<std::string> words;
+  for (const std::uint16_t type : types) words.push_back(DnsTypeText(type));
+  return words;
+}
+
+}  // namespace
+
+std::string TzvDnsNSECRecord::DataText(TzvDnsTextStyle style) const {
+  if (style == TzvDnsTextStyle::Readable) return DnsSafeText(PresentationText(), false);
+  std::string text = DnsNameText(NextDomainName, style);
+  if (!Types.empty()) text += " " + DnsTypeListText(Types);
+  return text;
+}
+
+void TzvDnsNSECRecord::VisitFields(TzvDnsFieldVisitor& visitor) const {
+  visitor.Name("next", NextDomainName);
+  visitor.Words("types", TypeWords(Types));
+}
+
+std::string TzvDnsNSEC3Record::DataText(TzvDnsTextStyle /*style*/) const {
+  return PresentationText();
+}
+
+void TzvDnsNSEC3Record::VisitFields(TzvDnsFieldVisitor& visitor) const {
+  visitor.Number("hash_algorithm", HashAlgorithm);
+  visitor.Number("flags", Flags);
+  visitor.Number("iterations", Iterations);
+  visitor.Text("salt", LowerCase(HexEncode(Salt)));
+  visitor.Text("next_hashed_owner", Base32HexEncode(NextHashedOwner));
+  visitor.Words("types", TypeWords(Types));
+}
+
+std::string TzvDnsNSEC3PARAMRecord::DataText(TzvDnsTextStyle /*style*/) const {
+  return PresentationText();
+}
+
+void TzvDnsNSEC3PARAMRecord::VisitFields(TzvDnsFieldVisitor& visitor) const {
+  visitor.Number("hash_algorithm", HashAlgorithm);
+  visitor.Number("flags", Flags);
+  visitor.Number("iterations", Iterations);
+  visitor.Text("salt", LowerCase(HexEncode(Salt)));
 }

@@ -48,6 +48,8 @@ class TzvDnsNSECRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
+  void VisitFields(TzvDnsFieldVisitor& visitor) const override;
 
   // The data as dig prints it: "next.name. A NS SOA RRSIG NSEC DNSKEY".
   std::string PresentationText() const;
@@ -68,6 +70,8 @@ class TzvDnsNSEC3Record : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
+  void VisitFields(TzvDnsFieldVisitor& visitor) const override;
 
   // The data as dig prints it: "1 0 10 AABBCCDD 70A8U5CEV9H11EF392KV741UG44UB33P A RRSIG",
   // the salt in upper-case hex ("-" when empty), the hash in upper-case base32hex without
@@ -92,6 +96,8 @@ class TzvDnsNSEC3PARAMRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
+  void VisitFields(TzvDnsFieldVisitor& visitor) const override;
 
   // The data as dig prints it: "1 0 10 AABBCCDD", or "1 0 0 -" without salt.
   std::string PresentationText() const;

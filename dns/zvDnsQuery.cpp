@@ -308,12 +308,7 @@ void TzvDnsQuery::SwitchTransport(TzvDnsTransport transport, bool on) {
 TzvDnsReply TzvDnsQuery::Ask(const TzvDnsExchangeSettings& settings, const std::string& name,
                              std::int32_t type) {
   std::unique_ptr<TzvDnsMessage> req = MakeDnsQuestion(settings, name, type);
-  // The reply carries its own facts: LastExchange stays the lookup's (a chain of trust
-  // asked after it must not change what the lookup reports, nor hide its answer).
-  running_ = settings;
-  exchange_started_ = std::chrono::steady_clock::now();
-  exchange_time_out_ = settings.TimeOut;
-  return exchange_->Ask(settings, *req);
+  return Exchange(settings, *req, false);
 }
 
 std::vector<TzvDnsOutcome> TzvDnsQuery::AskAll(const TzvDnsExchangeSettings& settings,
@@ -328,11 +323,18 @@ void TzvDnsQuery::CloseSessions() {
   exchange_->CloseSessions();
 }
 
-TzvDnsReply TzvDnsQuery::Exchange(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req) {
+TzvDnsReply TzvDnsQuery::Exchange(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req,
+                                  bool lookup) {
   running_ = settings;
   exchange_started_ = std::chrono::steady_clock::now();
   exchange_time_out_ = settings.TimeOut;
-  auto note = ScopeExit([this] { last_exchange_ = exchange_->LastInfo(); });
+  if (!lookup) return exchange_->Ask(settings, req);
+  // The lookup's own exchange: LastExchange follows it as it goes, and keeps what it did.
+  recording_ = true;
+  auto note = ScopeExit([this] {
+    recording_ = false;
+    last_exchange_ = exchange_->LastInfo();
+  });
   return exchange_->Ask(settings, req);
 }
 
@@ -475,7 +477,7 @@ std::string TzvDnsQuery::AddressOfFamily(const std::string& server) {
 }
 
 void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
-  TzvDnsReply reply = Exchange(Settings(), req);
+  TzvDnsReply reply = Exchange(Settings(), req, true);
   resp.TakeSections(*reply.Message);
   // The public face: an error reply raises its whole response code, as Parse does.
   TzvDnsMessage::CheckResponseCode(reply.ResponseCode);

@@ -170,7 +170,9 @@ class TzvDnsQuery : public TzvUdpClient, private TzvDnsWire {
   const TzvStop& Stop() const { return stop_; }
   void SetStop(TzvStop stop);
   // The last exchange of the last lookup; see TzvDnsExchangeInfo.
-  const TzvDnsExchangeInfo& LastExchange() const { return last_exchange_; }
+  const TzvDnsExchangeInfo& LastExchange() const {
+    return recording_ ? exchange_->LastInfo() : last_exchange_;
+  }
 
   // Everything the component's questions are asked with, as one value: Server, Port,
   // TimeOut and LocalBinding with the rest. Another component asks like this one after
@@ -326,8 +328,9 @@ class TzvDnsQuery : public TzvUdpClient, private TzvDnsWire {
   // Turns `transport` on, or off when it is the one in use (back to UDP).
   void SwitchTransport(TzvDnsTransport transport, bool on);
   // Runs one exchange of the exchange engine with `settings`, the steps aimed at its
-  // server; LastExchange tells of it afterwards, also when it failed.
-  TzvDnsReply Exchange(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req);
+  // server. A lookup's exchange (not Ask's) is what LastExchange tells of, as it goes and
+  // afterwards, also when it failed.
+  TzvDnsReply Exchange(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req, bool lookup);
   // What is left of the running exchange's time-out, in ms (-1: no limit; 0 when
   // nothing is).
   std::int32_t ExchangeTimeLeft() const;
@@ -364,6 +367,7 @@ class TzvDnsQuery : public TzvUdpClient, private TzvDnsWire {
   int exchanges_left_ = kMaxExchangesPerLookup;
   int query_nesting_ = 0;
   TzvDnsExchangeInfo last_exchange_;
+  bool recording_ = false;  // a lookup's exchange runs
   // The running exchange's start and time-out, which the steps' waits draw on.
   std::chrono::steady_clock::time_point exchange_started_;
   std::int32_t exchange_time_out_ = -1;

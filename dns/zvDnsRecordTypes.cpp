@@ -9,10 +9,12 @@
 #include <typeinfo>
 
 #include "dns/zvDnsDsRecords.h"
+#include "dns/zvDnsFieldRecords.h"
 #include "dns/zvDnsKeyRecords.h"
 #include "dns/zvDnsNsecRecords.h"
 #include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRrsigRecord.h"
+#include "dns/zvDnsSvcbRecord.h"
 
 namespace {
 
@@ -29,16 +31,49 @@ struct TCodeName {
 // The types a question may ask by name. OPT is named when shown but not taken as a
 // question type: it is no data a server could hold.
 constexpr TCodeName kTypeNames[] = {
-    {kzvDnsTypeA, "A"},         {kzvDnsTypeNS, "NS"},
-    {kzvDnsTypeCNAME, "CNAME"}, {kzvDnsTypeSOA, "SOA"},
-    {kzvDnsTypePTR, "PTR"},     {kzvDnsTypeMX, "MX"},
-    {kzvDnsTypeTXT, "TXT"},     {kzvDnsTypeAAAA, "AAAA"},
-    {kzvDnsTypeSRV, "SRV"},     {kzvDnsTypeCAA, "CAA"},
-    {kzvDnsTypeDNAME, "DNAME"}, {kzvDnsTypeANY, "ANY"},
-    {kzvDnsTypeDS, "DS"},       {kzvDnsTypeRRSIG, "RRSIG"},
-    {kzvDnsTypeNSEC, "NSEC"},   {kzvDnsTypeDNSKEY, "DNSKEY"},
-    {kzvDnsTypeNSEC3, "NSEC3"}, {kzvDnsTypeNSEC3PARAM, "NSEC3PARAM"},
-    {kzvDnsTypeCDS, "CDS"},     {kzvDnsTypeCDNSKEY, "CDNSKEY"},
+    {kzvDnsTypeA, "A"},
+    {kzvDnsTypeNS, "NS"},
+    {kzvDnsTypeCNAME, "CNAME"},
+    {kzvDnsTypeSOA, "SOA"},
+    {kzvDnsTypePTR, "PTR"},
+    {kzvDnsTypeMX, "MX"},
+    {kzvDnsTypeTXT, "TXT"},
+    {kzvDnsTypeAAAA, "AAAA"},
+    {kzvDnsTypeSRV, "SRV"},
+    {kzvDnsTypeCAA, "CAA"},
+    {kzvDnsTypeDNAME, "DNAME"},
+    {kzvDnsTypeANY, "ANY"},
+    {kzvDnsTypeDS, "DS"},
+    {kzvDnsTypeRRSIG, "RRSIG"},
+    {kzvDnsTypeNSEC, "NSEC"},
+    {kzvDnsTypeDNSKEY, "DNSKEY"},
+    {kzvDnsTypeNSEC3, "NSEC3"},
+    {kzvDnsTypeNSEC3PARAM, "NSEC3PARAM"},
+    {kzvDnsTypeCDS, "CDS"},
+    {kzvDnsTypeCDNSKEY, "CDNSKEY"},
+    {kzvDnsTypeHINFO, "HINFO"},
+    {kzvDnsTypeRP, "RP"},
+    {kzvDnsTypeLOC, "LOC"},
+    {kzvDnsTypeNAPTR, "NAPTR"},
+    {kzvDnsTypeKX, "KX"},
+    {kzvDnsTypeCERT, "CERT"},
+    {kzvDnsTypeAPL, "APL"},
+    {kzvDnsTypeSSHFP, "SSHFP"},
+    {kzvDnsTypeIPSECKEY, "IPSECKEY"},
+    {kzvDnsTypeDHCID, "DHCID"},
+    {kzvDnsTypeTLSA, "TLSA"},
+    {kzvDnsTypeSMIMEA, "SMIMEA"},
+    {kzvDnsTypeOPENPGPKEY, "OPENPGPKEY"},
+    {kzvDnsTypeCSYNC, "CSYNC"},
+    {kzvDnsTypeZONEMD, "ZONEMD"},
+    {kzvDnsTypeSVCB, "SVCB"},
+    {kzvDnsTypeHTTPS, "HTTPS"},
+    {kzvDnsTypeNID, "NID"},
+    {kzvDnsTypeL32, "L32"},
+    {kzvDnsTypeL64, "L64"},
+    {kzvDnsTypeEUI48, "EUI48"},
+    {kzvDnsTypeEUI64, "EUI64"},
+    {kzvDnsTypeURI, "URI"},
 };
 
 constexpr TCodeName kClassNames[] = {{rcInternet, "IN"}, {rcChaos, "CH"}, {rcHesiod, "HS"}};
@@ -302,7 +337,12 @@ std::unique_ptr<TzvDnsRecord> TzvDnsExtendedMessage::CreateRecord(std::int32_t r
       return std::make_unique<TzvDnsNSEC3Record>();
     case kzvDnsTypeNSEC3PARAM:
       return std::make_unique<TzvDnsNSEC3PARAMRecord>();
+    case kzvDnsTypeSVCB:
+    case kzvDnsTypeHTTPS:
+      return std::make_unique<TzvDnsSVCBRecord>(record_type);
     default:
+      if (!TzvDnsFieldRecord::Layout(record_type).empty())
+        return std::make_unique<TzvDnsFieldRecord>(record_type);
       break;
   }
   // The plain codec's classes stay; only what it would keep opaque becomes generic.
@@ -331,4 +371,40 @@ std::int32_t DnsClassFromText(const std::string& text) {
 
 std::string DnsClassText(std::int32_t record_class) {
   return CodeText(record_class, kClassNames, "CLASS");
+}
+
+// ---- presentation ----
+
+std::string TzvDnsAAAARecord::DataText(TzvDnsTextStyle /*style*/) const {
+  return IPAddress;
+}
+
+std::string TzvDnsSRVRecord::DataText(TzvDnsTextStyle style) const {
+  return std::to_string(Priority) + " " + std::to_string(Weight) + " " + std::to_string(Port) +
+         " " + DnsNameText(Target, style);
+}
+
+std::string TzvDnsCAARecord::DataText(TzvDnsTextStyle style) const {
+  return std::to_string(Flags) + " " + DnsEscapedText(Tag, style) + " " +
+         DnsQuotedText(Value, style);
+}
+
+std::string TzvDnsTXTStringsRecord::DataText(TzvDnsTextStyle style) const {
+  std::string text;
+  for (const std::string& part : Strings) {
+    if (!text.empty()) text += ' ';
+    text += DnsQuotedText(part, style);
+  }
+  return text;
+}
+
+std::string TzvDnsGenericRecord::DataText(TzvDnsTextStyle /*style*/) const {
+  return GenericText();
+}
+
+void TzvDnsGenericRecord::VisitFields(TzvDnsFieldVisitor& visitor) const {
+  // The report writes every hex field in lower case, RFC 3597's form too.
+  visitor.Text("data",
+               "\\# " + std::to_string(Data.size()) + (Data.empty() ? "" : " " + DataHex()));
+  visitor.Text("rdata_hex", DataHex());
 }

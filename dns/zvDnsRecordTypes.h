@@ -16,8 +16,31 @@
 inline constexpr std::int32_t kzvDnsTypeAAAA = 28;
 inline constexpr std::int32_t kzvDnsTypeSRV = 33;
 inline constexpr std::int32_t kzvDnsTypeCAA = 257;
-// Known by name only: its data stays generic, which the chain of trust reads.
 inline constexpr std::int32_t kzvDnsTypeDNAME = 39;
+// The types of dns/zvDnsFieldRecords.h's table and of dns/zvDnsSvcbRecord.h.
+inline constexpr std::int32_t kzvDnsTypeHINFO = 13;
+inline constexpr std::int32_t kzvDnsTypeRP = 17;
+inline constexpr std::int32_t kzvDnsTypeLOC = 29;
+inline constexpr std::int32_t kzvDnsTypeNAPTR = 35;
+inline constexpr std::int32_t kzvDnsTypeKX = 36;
+inline constexpr std::int32_t kzvDnsTypeCERT = 37;
+inline constexpr std::int32_t kzvDnsTypeAPL = 42;
+inline constexpr std::int32_t kzvDnsTypeSSHFP = 44;
+inline constexpr std::int32_t kzvDnsTypeIPSECKEY = 45;
+inline constexpr std::int32_t kzvDnsTypeDHCID = 49;
+inline constexpr std::int32_t kzvDnsTypeTLSA = 52;
+inline constexpr std::int32_t kzvDnsTypeSMIMEA = 53;
+inline constexpr std::int32_t kzvDnsTypeOPENPGPKEY = 61;
+inline constexpr std::int32_t kzvDnsTypeCSYNC = 62;
+inline constexpr std::int32_t kzvDnsTypeZONEMD = 63;
+inline constexpr std::int32_t kzvDnsTypeSVCB = 64;
+inline constexpr std::int32_t kzvDnsTypeHTTPS = 65;
+inline constexpr std::int32_t kzvDnsTypeNID = 104;
+inline constexpr std::int32_t kzvDnsTypeL32 = 105;
+inline constexpr std::int32_t kzvDnsTypeL64 = 106;
+inline constexpr std::int32_t kzvDnsTypeEUI48 = 108;
+inline constexpr std::int32_t kzvDnsTypeEUI64 = 109;
+inline constexpr std::int32_t kzvDnsTypeURI = 256;
 // DNSSEC (RFC 4034, RFC 5155 for NSEC3, RFC 7344 for the child's copies CDS and CDNSKEY).
 inline constexpr std::int32_t kzvDnsTypeDS = 43;
 inline constexpr std::int32_t kzvDnsTypeRRSIG = 46;
@@ -41,6 +64,7 @@ class TzvDnsAAAARecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::string IPAddress;
 };
@@ -55,6 +79,7 @@ class TzvDnsSRVRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::int32_t Priority = 0;
   std::int32_t Weight = 0;
@@ -72,6 +97,7 @@ class TzvDnsCAARecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::int32_t Flags = 0;
   std::string Tag;
@@ -89,6 +115,7 @@ class TzvDnsTXTStringsRecord : public TzvDnsTXTRecord {
   // Writes Strings when there are any, else Text as the plain TXT record does.
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
 
   std::vector<std::string> Strings;
 };
@@ -103,6 +130,8 @@ class TzvDnsGenericRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
+  void VisitFields(TzvDnsFieldVisitor& visitor) const override;
 
   // The data in RFC 3597's text form as dig prints it: "\# 4 0A000001", "\# 0" for none.
   std::string GenericText() const;
@@ -113,8 +142,9 @@ class TzvDnsGenericRecord : public TzvDnsRecord {
 };
 
 // A message whose decoding makes the records above for their type codes (TXT included),
-// DNSSEC's records for theirs, the codec's own record classes for theirs, and a generic
-// record for every other code (with RecordType set).
+// DNSSEC's records for theirs, the service bindings (dns/zvDnsSvcbRecord.h) and the field
+// table's records (dns/zvDnsFieldRecords.h) for theirs, the codec's own record classes for
+// theirs, and a generic record for every other code (with RecordType set).
 class TzvDnsExtendedMessage : public TzvDnsMessage {
  public:
   std::unique_ptr<TzvDnsRecord> CreateRecord(std::int32_t record_type) override;

@@ -89,3 +89,25 @@ std::string DnsSignatureTimeText(std::uint32_t seconds) {
                 parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
   return text;
 }
+
+std::string TzvDnsRRSIGRecord::DataText(TzvDnsTextStyle style) const {
+  if (style == TzvDnsTextStyle::Readable) return DnsSafeText(PresentationText(), false);
+  std::string text = DnsTypeText(TypeCovered) + " " + std::to_string(Algorithm) + " " +
+                     std::to_string(Labels) + " " + std::to_string(OriginalTTL) + " " +
+                     DnsSignatureTimeText(Expiration) + " " + DnsSignatureTimeText(Inception) +
+                     " " + std::to_string(KeyTag) + " " + DnsNameText(SignerName, style);
+  if (!Signature.empty()) text += " " + DnsSplitText(Base64Encode(Signature));
+  return text;
+}
+
+void TzvDnsRRSIGRecord::VisitFields(TzvDnsFieldVisitor& visitor) const {
+  visitor.Text("type_covered", DnsTypeText(TypeCovered));
+  visitor.Number("algorithm", Algorithm);
+  visitor.Number("labels", Labels);
+  visitor.Number("original_ttl", OriginalTTL);
+  visitor.Number("expiration", Expiration);
+  visitor.Number("inception", Inception);
+  visitor.Number("key_tag", KeyTag);
+  visitor.Name("signer", SignerName);
+  visitor.Text("signature", Base64Encode(Signature));
+}

@@ -22,6 +22,8 @@ class TzvDnsRRSIGRecord : public TzvDnsRecord {
   void Assign(const TPersistent* source) override;
   void BuildData(TzvByteArray& buffer, std::int32_t& position) override;
   void ParseData(const TzvByteArray& buffer, std::int32_t& position) override;
+  std::string DataText(TzvDnsTextStyle style = TzvDnsTextStyle::Readable) const override;
+  void VisitFields(TzvDnsFieldVisitor& visitor) const override;
 
   // The data as dig prints it: "A 13 2 300 20270101000000 20261201000000 12345
   // pellamar.test. <base64 signature>", the covered type's mnemonic or "TYPEnnn", the times as

@@ -250,37 +250,23 @@ std::string TraceOutcomeText(TzvTraceOutcome outcome) {
 
 // ---- the exchanges ----
 
-// The lookup component with one more check: an Abort that came before the exchange opened
-// its socket ends it there. TzvDnsQuery forgets an Abort made before a lookup starts, and
-// the trace's questions follow one another without a gap for a caller to aim at.
-class TzvDnsTrace::TTraceQuery : public TzvDnsQuery {
- public:
-  explicit TTraceQuery(const std::atomic<bool>& aborted)
-      : TzvDnsQuery(nullptr), aborted_(aborted) {}
-
- protected:
-  void OpenDatagramExchange(std::string& address, std::int32_t& port) override {
-    if (aborted_) RaiseAborted();
-    TzvDnsQuery::OpenDatagramExchange(address, port);
-  }
-  void OpenStreamExchange(const std::string& address, std::int32_t port,
-                          std::int32_t time_out) override {
-    if (aborted_) RaiseAborted();
-    TzvDnsQuery::OpenStreamExchange(address, port, time_out);
-  }
-
- private:
-  const std::atomic<bool>& aborted_;
-};
-
 TzvDnsTrace::TzvDnsTrace()
-    : root_hints_(BuiltInRootHints()), query_(std::make_unique<TTraceQuery>(aborted_)) {}
+    : root_hints_(BuiltInRootHints()),
+      stop_(MakeStop()),
+      query_(std::make_unique<TzvDnsQuery>(nullptr)) {
+  query_->SetStop(stop_);
+}
 
 TzvDnsTrace::~TzvDnsTrace() = default;
 
+void TzvDnsTrace::SetStop(TzvStop stop) {
+  owns_stop_ = stop == nullptr;
+  stop_ = stop != nullptr ? std::move(stop) : MakeStop();
+  query_->SetStop(stop_);
+}
+
 void TzvDnsTrace::Abort() {
-  aborted_ = true;
-  query_->Abort();
+  stop_->RequestStop();
 }
 
 std::int32_t TzvDnsTrace::QuestionTimeOut() const {
@@ -292,45 +278,32 @@ std::int32_t TzvDnsTrace::QuestionTimeOut() const {
     throw EzvDnsError("the trace took longer than its bound of " +
                           Format("%.1f", total_time_out_ / 1000.0) + " s",
                       kzvDnsErrTraceTooLong);
-  return static_cast<std::int32_t>(std::min<std::int64_t>(left, time_out_));
+  return static_cast<std::int32_t>(std::min<std::int64_t>(left, settings_.TimeOut));
 }
 
 std::unique_ptr<TzvDnsMessage> TzvDnsTrace::Ask(const std::string& server_address,
                                                 const TzvTraceQuestion& question) {
-  if (aborted_) RaiseAborted();
+  if (stop_->StopRequested()) RaiseAborted();
   QuestionTimeOut();
   ++questions_;
   auto answer = asker_ ? asker_(server_address, question) : AskWithQuery(server_address, question);
-  if (aborted_) RaiseAborted();
+  if (stop_->StopRequested()) RaiseAborted();
   if (answer == nullptr) RaiseSocketErrorText("no answer", kzvErrTimeout);
   return answer;
 }
 
 std::unique_ptr<TzvDnsMessage> TzvDnsTrace::AskWithQuery(const std::string& server_address,
                                                          const TzvTraceQuestion& question) {
-  TzvDnsQuery& query = *query_;
-  query.SetServer(server_address);
-  query.SetPort(port_);
-  query.SetTimeOut(QuestionTimeOut());
+  TzvDnsExchangeSettings settings = settings_;
+  settings.Server = server_address;
+  // An address the trace chose by its family already.
+  settings.Family = TzvAddressFamily::afAny;
+  settings.TimeOut = QuestionTimeOut();
   // Each zone's servers are asked as a resolver asks them: for what they hold themselves.
-  query.SetIsRecursiveDesired(question.Recursive);
-  query.SetUseRecursiveQueries(false);
-  query.SetDnssecOK(question.Dnssec);
-  query.SetCheckingDisabled(question.Dnssec);
-  try {
-    query.ResolveRecords(question.Name, question.Type);
-  } catch (const EzvDnsError& error) {
-    // An error reply (NXDOMAIN above all) was decoded whole: the step shows it.
-    if (error.ErrorCode() <= 0 || !query.LastExchange().Answered) throw;
-  }
-  auto answer = std::make_unique<TzvDnsExtendedMessage>();
-  const TzvDnsMessage& response = query.Response();
-  answer->Header() = response.Header();
-  answer->Queries().Assign(&response.Queries());
-  answer->Answers().Assign(&response.Answers());
-  answer->Authorities().Assign(&response.Authorities());
-  answer->AdditionalRecords().Assign(&response.AdditionalRecords());
-  return answer;
+  settings.RecursionDesired = question.Recursive;
+  settings.DnssecOK = settings.CheckingDisabled = question.Dnssec;
+  // An error reply (NXDOMAIN above all) is a reply: the step shows it.
+  return std::move(query_->Ask(settings, question.Name, question.Type).Message);
 }
 
 // ---- priming ----
@@ -356,7 +329,7 @@ TzvRootHints TzvDnsTrace::PrimeFrom(const std::string& resolver) {
   if (!any_address) {
     // The addresses asked of the same resolver, of as many servers as a zone's step tries.
     const std::int32_t type =
-        address_family_ == TzvAddressFamily::afIPv6 ? kzvDnsTypeAAAA : kzvDnsTypeA;
+        settings_.Family == TzvAddressFamily::afIPv6 ? kzvDnsTypeAAAA : kzvDnsTypeA;
     for (std::size_t i = 0; i < hints.size() && i < kMaxServersPerZone; ++i) {
       try {
         const auto addresses = Ask(resolver, {Canonical(hints[i].Name), type, false, true});
@@ -374,7 +347,8 @@ TzvRootHints TzvDnsTrace::PrimeFrom(const std::string& resolver) {
 
 void TzvDnsTrace::StartClock() {
   questions_ = 0;
-  aborted_ = false;
+  // A stop handed in is its maker's to clear.
+  if (owns_stop_) stop_->Reset();
   started_ = std::chrono::steady_clock::now();
 }
 
@@ -654,8 +628,8 @@ std::vector<std::string> TzvDnsTrace::UsableAddresses(
     const std::vector<std::string>& addresses) const {
   std::vector<std::string> usable;
   for (const bool v6 : {false, true}) {
-    if (v6 ? address_family_ == TzvAddressFamily::afIPv4
-           : address_family_ == TzvAddressFamily::afIPv6)
+    if (v6 ? settings_.Family == TzvAddressFamily::afIPv4
+           : settings_.Family == TzvAddressFamily::afIPv6)
       continue;
     for (const std::string& address : addresses)
       if (IsIPv6Text(address) == v6) usable.push_back(address);
@@ -667,8 +641,8 @@ std::vector<std::string> TzvDnsTrace::AddressesOf(const std::string& server, int
   std::vector<std::string> addresses;
   std::string last_error;
   for (const std::int32_t type : {kzvDnsTypeA, kzvDnsTypeAAAA}) {
-    if (type == kzvDnsTypeA ? address_family_ == TzvAddressFamily::afIPv6
-                            : address_family_ == TzvAddressFamily::afIPv4)
+    if (type == kzvDnsTypeA ? settings_.Family == TzvAddressFamily::afIPv6
+                            : settings_.Family == TzvAddressFamily::afIPv4)
       continue;
     // With any family, IPv6 is looked for only when there is no IPv4 address.
     if (!addresses.empty()) break;

@@ -188,18 +188,25 @@ class TzvDnsTrace {
 
   // The servers' port (53) and the time-out of each question in ms (5000), also for the
   // servers of one zone tried one after another (at most kMaxServersPerZone of them).
-  std::int32_t Port() const { return port_; }
-  void SetPort(std::int32_t value) { port_ = value; }
-  std::int32_t TimeOut() const { return time_out_; }
-  void SetTimeOut(std::int32_t value) { time_out_ = value; }
+  std::int32_t Port() const { return settings_.Port; }
+  void SetPort(std::int32_t value) { settings_.Port = value; }
+  std::int32_t TimeOut() const { return settings_.TimeOut; }
+  void SetTimeOut(std::int32_t value) { settings_.TimeOut = value; }
+  // What every question is asked with (the server, time-out, RD, DO and CD bits are the
+  // trace's own for each question; the rest, EDNS and its buffer above all, the user's).
+  const TzvDnsExchangeSettings& Settings() const { return settings_; }
+  void SetSettings(const TzvDnsExchangeSettings& value) { settings_ = value; }
+  // The stop Abort requests; one handed in is cleared only by its maker.
+  const TzvStop& Stop() const { return stop_; }
+  void SetStop(TzvStop stop);
   // The bound of one Run in ms, every question and DNSSEC check in it together (and the
   // resolver's priming just before it): no question outlasts it, and none is asked once it
   // is over (the trace fails with kzvDnsErrTraceTooLong). kDefaultTotalTimeOut by default.
   std::int32_t TotalTimeOut() const { return total_time_out_; }
   void SetTotalTimeOut(std::int32_t value) { total_time_out_ = value; }
   // Which addresses of the servers are asked: IPv4 only, IPv6 only, or IPv4 first.
-  TzvAddressFamily AddressFamily() const { return address_family_; }
-  void SetAddressFamily(TzvAddressFamily value) { address_family_ = value; }
+  TzvAddressFamily AddressFamily() const { return settings_.Family; }
+  void SetAddressFamily(TzvAddressFamily value) { settings_.Family = value; }
   // Where the trace starts; built-in hints by default.
   const TzvRootHints& RootHints() const { return root_hints_; }
   void SetRootHints(TzvRootHints value) { root_hints_ = std::move(value); }
@@ -217,8 +224,6 @@ class TzvDnsTrace {
   void SetZoneCheck(TzvTraceZoneCheck check) { zone_check_ = std::move(check); }
 
  private:
-  class TTraceQuery;
-
   // The walk for one name from the root; the final step's answer.
   std::shared_ptr<const TzvDnsMessage> TraceName(const std::string& name, std::int32_t type,
                                                  int level);
@@ -245,10 +250,8 @@ class TzvDnsTrace {
   // one question); fails with kzvDnsErrTraceTooLong once nothing is.
   std::int32_t QuestionTimeOut() const;
 
-  std::int32_t port_ = TzvDnsQuery::kDnsPort;
-  std::int32_t time_out_ = 5000;
+  TzvDnsExchangeSettings settings_;
   std::int32_t total_time_out_ = kDefaultTotalTimeOut;
-  TzvAddressFamily address_family_ = TzvAddressFamily::afAny;
   TzvRootHints root_hints_;
   int max_steps_ = kDefaultMaxSteps;
   int max_questions_ = kDefaultMaxQuestions;
@@ -262,6 +265,7 @@ class TzvDnsTrace {
   // When the running trace started; priming starts it for the Run that follows.
   std::chrono::steady_clock::time_point started_;
   bool primed_ = false;
-  std::atomic<bool> aborted_{false};
-  std::unique_ptr<TTraceQuery> query_;
+  TzvStop stop_;
+  bool owns_stop_ = true;
+  std::unique_ptr<TzvDnsQuery> query_;
 };

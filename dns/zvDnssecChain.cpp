@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "base/ScopeExit.h"
+#include "dns/zvDnsFieldRecords.h"
 #include "dns/zvDnsName.h"
 #include "dns/zvDnsNsecRecords.h"
 #include "dns/zvDnsQuery.h"
@@ -110,10 +111,10 @@ std::size_t LabelCount(const Bytes& owner) {
 }
 
 // What a DNAME at `from` makes of `name` (below it): its target in place of `from`.
-Bytes MadeByDname(const Bytes& name, const Bytes& from, const TzvDnsGenericRecord& dname) {
+Bytes MadeByDname(const Bytes& name, const Bytes& from, const TzvDnsFieldRecord& dname) {
   Bytes made(name.begin(), name.end() - static_cast<long>(from.size()));
-  for (std::uint8_t byte : dname.Data)
-    made.push_back(byte >= 'A' && byte <= 'Z' ? static_cast<std::uint8_t>(byte + 32) : byte);
+  const Bytes target = DnssecCanonicalName(dname.Fields.at(0).Text);
+  made.insert(made.end(), target.begin(), target.end());
   return made;
 }
 
@@ -466,7 +467,7 @@ TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer, const Byt
           !IsDnsNameWithin(name, sets[i].first))
         continue;
       for (const TzvDnsRecord* record : RRsetIn(answer.Answers(), sets[i].first, kzvDnsTypeDNAME))
-        if (const auto* dname = dynamic_cast<const TzvDnsGenericRecord*>(record)) {
+        if (const auto* dname = dynamic_cast<const TzvDnsFieldRecord*>(record)) {
           made = MadeByDname(name, sets[i].first, *dname);
           if (std::find(chain.begin(), chain.end(), std::pair{i, false}) == chain.end())
             chain.emplace_back(i, false);

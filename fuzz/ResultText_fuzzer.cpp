@@ -1,7 +1,7 @@
 // Feeds arbitrary answers, and arbitrary bytes taken as names and texts, to the formatters
 // the window and pellamar-cli show results through: the text lines, --short's record data
-// and --json's strings. Whatever an answer holds, no line may carry a control character, a
-// bidirectional control or a character of no width, and every JSON report must parse.
+// and --json's records with their fields. Whatever an answer holds, no line may carry a control
+// character, a bidirectional control or a character of no width, and every JSON report must parse.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,6 +10,7 @@
 
 #include "base/SysUtils.h"
 #include "cli/JsonText.h"
+#include "cli/RecordJson.h"
 #include "cli/ResultText.h"
 #include "dns/zvDnsMessage.h"
 #include "dns/zvDnsRecordTypes.h"
@@ -41,21 +42,10 @@ void CheckLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) CheckShown(line);
 }
 
-// The shape of pellamar-cli's records in JSON, written through the same writer.
+// pellamar-cli's records in JSON, each with its own fields.
 void WriteRecords(TJsonWriter& json, const TzvDnsRecordList& records) {
   json.BeginArray();
-  for (const auto& record : records) {
-    json.BeginObject();
-    json.Key("name");
-    json.String(EscapedName(record->Name));
-    json.Key("name_unicode");
-    json.String(EscapedName(IdnToUnicode(record->Name)));
-    json.Key("type");
-    json.String(DnsTypeText(record->RecordType));
-    json.Key("data");
-    json.String(RecordDataText(*record));
-    json.EndObject();
-  }
+  for (const auto& record : records) WriteRecordJson(json, *record);
   json.EndArray();
 }
 
@@ -81,6 +71,7 @@ void CheckAnswer(const std::uint8_t* data, std::size_t size) {
     for (const auto& record : *records) {
       CheckShown(ShownName(record->Name));
       CheckShown(RecordDataText(*record));
+      CheckShown(record->DataText(TzvDnsTextStyle::Dig));  // --short's
     }
     for (std::int32_t type :
          {kzvDnsTypeTXT, kzvDnsTypeSOA, kzvDnsTypeCNAME, kzvDnsTypeSRV, kzvDnsTypeCAA})

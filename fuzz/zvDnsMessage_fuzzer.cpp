@@ -1,14 +1,15 @@
 // Feeds arbitrary datagrams to the message decoder the query component uses (the
 // extended message, which also makes the AAAA, SRV, CAA, multi-string TXT and OPT records,
-// DNSSEC's records, and generic records for every other type). Beyond "no crash" it checks that
-// only the codec's own error escapes, that a fully decoded message holds as many records as its
-// header announced and keeps EDNS's rules (one OPT record at most, in the additional section, under
-// the root, its response-code bits in the header's), and that a decoded message that can be encoded
-// again decodes to the same sections (and encodes to the same bytes a second time, a record
-// whose data holds no name or type bitmap as long as it came: no byte of it left unread); and that
-// a message decoded again and again, as the query component's are, shows exactly what a new one
-// shows. DNSSEC's records read their type bitmaps sorted and without repeats, and their text gives
-// back the keys, digests and signatures they hold.
+// DNSSEC's records, the service bindings and the field table's types, and generic records
+// for every other type). Every record's text in dig's style is printable ASCII. Beyond "no crash"
+// it checks that only the codec's own error escapes, that a fully decoded message holds as many
+// records as its header announced and keeps EDNS's rules (one OPT record at most, in the additional
+// section, under the root, its response-code bits in the header's), and that a decoded message that
+// can be encoded again decodes to the same sections (and encodes to the same bytes a second time, a
+// record whose data holds no name or type bitmap as long as it came: no byte of it left unread);
+// and that a message decoded again and again, as the query component's are, shows exactly what a
+// new one shows. DNSSEC's records read their type bitmaps sorted and without repeats, and their
+// text gives back the keys, digests and signatures they hold.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,12 +17,14 @@
 
 #include "base/Base64.h"
 #include "dns/zvDnsDsRecords.h"
+#include "dns/zvDnsFieldRecords.h"
 #include "dns/zvDnsKeyRecords.h"
 #include "dns/zvDnsMessage.h"
 #include "dns/zvDnsNsecRecords.h"
 #include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnsRrsigRecord.h"
+#include "dns/zvDnsSvcbRecord.h"
 #include "fuzz/FuzzCheck.h"
 
 namespace {
@@ -73,6 +76,25 @@ bool NamesRepresentable(const TzvDnsRecord& record) {
   if (auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(&record)) {
     return Representable(nsec->NextDomainName);
   }
+  if (auto* svcb = dynamic_cast<const TzvDnsSVCBRecord*>(&record))
+    return Representable(svcb->Target);
+  if (auto* fields = dynamic_cast<const TzvDnsFieldRecord*>(&record)) {
+    // Only names keep text in a field's Text; character-strings are any bytes and stay so.
+    const auto layout = TzvDnsFieldRecord::Layout(record.RecordType);
+    for (std::size_t i = 0; i < layout.size() && i < fields->Fields.size(); ++i)
+      if ((layout[i].Kind == TzvDnsFieldKind::Name || layout[i].Kind == TzvDnsFieldKind::Gateway) &&
+          !Representable(fields->Fields[i].Text))
+        return false;
+  }
+  return true;
+}
+
+// A field record with no name among its fields.
+bool HoldsNoName(const TzvDnsRecord& record) {
+  const auto* fields = dynamic_cast<const TzvDnsFieldRecord*>(&record);
+  if (fields == nullptr) return false;
+  for (const TzvDnsFieldSpec& spec : TzvDnsFieldRecord::Layout(record.RecordType))
+    if (spec.Kind == TzvDnsFieldKind::Name || spec.Kind == TzvDnsFieldKind::Gateway) return false;
   return true;
 }
 
@@ -98,7 +120,7 @@ bool WrittenAsLongAsRead(const TzvDnsRecord& record) {
          dynamic_cast<const TzvDnsDSRecord*>(&record) != nullptr ||
          dynamic_cast<const TzvDnsDNSKEYRecord*>(&record) != nullptr ||
          dynamic_cast<const TzvDnsNSEC3PARAMRecord*>(&record) != nullptr ||
-         dynamic_cast<const TzvDnsGenericRecord*>(&record) != nullptr;
+         dynamic_cast<const TzvDnsGenericRecord*>(&record) != nullptr || HoldsNoName(record);
 }
 
 bool SameFields(const TzvDnsRecord& x, const TzvDnsRecord& y) {
@@ -189,6 +211,13 @@ bool SameFields(const TzvDnsRecord& x, const TzvDnsRecord& y) {
   }
   if (auto* a = dynamic_cast<const TzvDnsGenericRecord*>(&x)) {
     return a->Data == dynamic_cast<const TzvDnsGenericRecord*>(&y)->Data;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsFieldRecord*>(&x)) {
+    return a->Fields == dynamic_cast<const TzvDnsFieldRecord*>(&y)->Fields;
+  }
+  if (auto* a = dynamic_cast<const TzvDnsSVCBRecord*>(&x)) {
+    auto* b = dynamic_cast<const TzvDnsSVCBRecord*>(&y);
+    return a->Priority == b->Priority && a->Target == b->Target && a->Params == b->Params;
   }
   if (auto* a = dynamic_cast<const TzvDnsSOARecord*>(&x)) {
     auto* b = dynamic_cast<const TzvDnsSOARecord*>(&y);
@@ -295,6 +324,38 @@ void CheckDnssec(const TzvDnsMessage& message) {
   }
 }
 
+// Every record's text in both styles and its fields: dig's style holds printable ASCII only
+// (every other byte written \DDD), a record the codec decoded has some text, and the
+// fields are handed over whatever the data held.
+class TCountingVisitor : public TzvDnsFieldVisitor {
+ public:
+  void Number(std::string_view, std::int64_t) override { ++fields; }
+  void Name(std::string_view, const std::string&) override { ++fields; }
+  void Text(std::string_view, std::string_view) override { ++fields; }
+  void Words(std::string_view, const std::vector<std::string>&) override { ++fields; }
+  void Flag(std::string_view) override { ++fields; }
+  void BeginGroup(std::string_view) override { ++groups; }
+  void EndGroup() override { --groups; }
+  int fields = 0, groups = 0;
+};
+
+void CheckPresentation(const TzvDnsMessage& message) {
+  for (const TzvDnsRecordList* list :
+       {&message.Answers(), &message.Authorities(), &message.AdditionalRecords()}) {
+    for (const auto& record : *list) {
+      const std::string dig = record->DataText(TzvDnsTextStyle::Dig);
+      for (const char c : dig) FUZZ_CHECK(c >= 0x20 && c < 0x7F);
+      record->DataText(TzvDnsTextStyle::Readable);
+      TCountingVisitor visitor;
+      record->VisitFields(visitor);
+      FUZZ_CHECK(visitor.groups == 0);
+      if (dynamic_cast<const TzvDnsSVCBRecord*>(record.get()) != nullptr) {
+        FUZZ_CHECK(!dig.empty() && visitor.fields >= 2);
+      }
+    }
+  }
+}
+
 bool Encode(TzvDnsMessage& message, Bytes& out) {
   TMemoryStream stream;
   try {
@@ -331,6 +392,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(first.AdditionalRecords().Count() == header.AdditionalCount);
   CheckEdns(first);
   CheckDnssec(first);
+  CheckPresentation(first);
   if (!AllRepresentable(first)) return 0;
 
   Bytes built;

@@ -12,6 +12,9 @@
 // sends more is cut off as soon as it passes the bound, never read to its end, and so is
 // one that sends without end what carries no answer: informational (1xx) answers, and
 // over HTTP/2 empty DATA frames or frames of any kind beyond what an answer needs.
+//
+// This is one request over a connection of its own; net/zvHttpsSession.h carries several
+// over one.
 #pragma once
 
 #include <cstdint>

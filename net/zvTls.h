@@ -9,6 +9,13 @@
 // for (or to the address, when no name was given) in its subjectAltName, where a wildcard
 // stands only for a whole left-most label. A failed check is an error; nothing is ever
 // sent in plain text instead.
+//
+// The library's set-up is most of what one encrypted lookup costs, so it is done once per
+// process: one context for each way of checking (CA file, or the system's store, or none),
+// shared by every session, the CAs read while the server works on the greeting, the
+// system's store looked up by name in its hashed folder instead of read whole, and
+// OpenSSL's configuration file left unread (nothing in it applies to a client that
+// chooses its own protocols).
 #pragma once
 
 #include <cstdint>
@@ -17,6 +24,7 @@
 #include <vector>
 
 #include "net/zvSocket.h"
+#include "net/zvTlsSessionCache.h"
 
 // Library codes of TLS failures (see net/zvSocketUtils.h for the others).
 inline constexpr std::int32_t kzvErrTlsUnavailable = -9;   // libssl could not be loaded
@@ -32,14 +40,17 @@ struct TzvTlsSettings {
   bool Insecure = false;
   // Protocols offered by ALPN ("h2", "http/1.1"), in order of preference; empty: none.
   std::vector<std::string> Alpn;
+  // Where sessions are kept and offered again to the same server; null: no resumption.
+  std::shared_ptr<TzvTlsSessionCache> Sessions;
 };
 
 // What the session agreed, for --verbose and the status bar.
 struct TzvTlsInfo {
-  std::string Version;  // "TLSv1.3"
-  std::string Cipher;   // "TLS_AES_256_GCM_SHA384"
-  std::string Subject;  // the certificate's subject, "/CN=dns.pellamar.test"
-  std::string Alpn;     // the protocol the server chose; empty: none
+  std::string Version;   // "TLSv1.3"
+  std::string Cipher;    // "TLS_AES_256_GCM_SHA384"
+  std::string Subject;   // the certificate's subject, "/CN=dns.pellamar.test"
+  std::string Alpn;      // the protocol the server chose; empty: none
+  bool Resumed = false;  // a kept session was taken up again: no full handshake
 };
 
 class TzvTlsSession {

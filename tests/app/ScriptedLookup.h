@@ -34,9 +34,11 @@ class TScriptedLookup : public TDnsLookup {
 
   ~TScriptedLookup() override { *Destroyed = true; }
 
-  void SetServer(const std::string& server) override { server_ = server; }
-  void SetPort(int port) override { port_ = port; }
-  void SetTimeOut(int milliseconds) override { time_out_ = milliseconds; }
+  void SetSettings(const TzvDnsExchangeSettings& settings) override {
+    server_ = settings.Server;
+    port_ = settings.Port;
+    time_out_ = settings.TimeOut;
+  }
 
   void ResolveMX(const std::string& name) override { Run("MX", name); }
   void ResolveIP(const std::string& name) override { Run("A", name); }

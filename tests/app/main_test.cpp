@@ -144,9 +144,10 @@ TEST(MainWindowDefaults, CaptionsFieldsAndQueryTypes) {
   EXPECT_EQ(w.edtTimeOut->text(), "5");
 
   // The companion's types after the first five, each caption starting with the type's name.
-  const QStringList types = {"MX",    "A",     "PTR",   "NS",         "AAAA", "TXT",
-                             "SOA",   "CNAME", "SRV",   "CAA",        "DS",   "DNSKEY",
-                             "RRSIG", "NSEC",  "NSEC3", "NSEC3PARAM", "ANY"};
+  const QStringList types = {"MX",    "A",          "PTR", "NS",      "AAAA",   "TXT",   "SOA",
+                             "CNAME", "SRV",        "CAA", "DS",      "DNSKEY", "RRSIG", "NSEC",
+                             "NSEC3", "NSEC3PARAM", "CDS", "CDNSKEY", "HTTPS",  "SVCB",  "TLSA",
+                             "SSHFP", "NAPTR",      "URI", "ANY"};
   ASSERT_EQ(w.cbNameType->count(), types.size());
   for (int i = 0; i < types.size(); ++i)
     EXPECT_TRUE(w.cbNameType->itemText(i).startsWith(types[i] + " (")) << i;

@@ -41,11 +41,27 @@ TEST(CliArguments, LookupDefaultsMatchTheWindow) {
 }
 
 TEST(CliArguments, TypesInAnyLetterCaseAndEitherOrder) {
-  const std::pair<const char*, std::int32_t> types[] = {
-      {"a", kzvDnsTypeA},         {"Ptr", kzvDnsTypePTR}, {"nS", kzvDnsTypeNS},
-      {"AAAA", kzvDnsTypeAAAA},   {"txt", kzvDnsTypeTXT}, {"soa", kzvDnsTypeSOA},
-      {"cname", kzvDnsTypeCNAME}, {"srv", kzvDnsTypeSRV}, {"caa", kzvDnsTypeCAA},
-      {"any", kzvDnsTypeANY},     {"type65400", 65400},   {"TYPE1", kzvDnsTypeA}};
+  const std::pair<const char*, std::int32_t> types[] = {{"a", kzvDnsTypeA},
+                                                        {"Ptr", kzvDnsTypePTR},
+                                                        {"nS", kzvDnsTypeNS},
+                                                        {"AAAA", kzvDnsTypeAAAA},
+                                                        {"txt", kzvDnsTypeTXT},
+                                                        {"soa", kzvDnsTypeSOA},
+                                                        {"cname", kzvDnsTypeCNAME},
+                                                        {"srv", kzvDnsTypeSRV},
+                                                        {"caa", kzvDnsTypeCAA},
+                                                        {"any", kzvDnsTypeANY},
+                                                        {"type65400", 65400},
+                                                        {"TYPE1", kzvDnsTypeA},
+                                                        {"https", kzvDnsTypeHTTPS},
+                                                        {"Svcb", kzvDnsTypeSVCB},
+                                                        {"TLSA", kzvDnsTypeTLSA},
+                                                        {"sshfp", kzvDnsTypeSSHFP},
+                                                        {"naptr", kzvDnsTypeNAPTR},
+                                                        {"cds", kzvDnsTypeCDS},
+                                                        {"cdnskey", kzvDnsTypeCDNSKEY},
+                                                        {"uri", kzvDnsTypeURI},
+                                                        {"EUI64", kzvDnsTypeEUI64}};
   for (const auto& [word, code] : types) {
     EXPECT_EQ(ParseOk({word, "x.test"}).QueryType, code) << word;  // TYPE NAME
     EXPECT_EQ(ParseOk({"x.test", word}).QueryType, code) << word;  // dig's NAME TYPE
@@ -57,6 +73,9 @@ TEST(CliArguments, TypesInAnyLetterCaseAndEitherOrder) {
   EXPECT_EQ(ParseOk({"mx", "a"}).Name, "a");
   EXPECT_EQ(ParseOk({"--type=aaaa", "mx"}).Name, "mx");
   EXPECT_NE(ParseError({"axfr", "x"}).find("'axfr'"), std::string::npos);
+  // The word that reads as a type is named, in either order, never the name beside it.
+  EXPECT_EQ(ParseError({"svc.example", "frob"}).rfind("unknown TYPE 'frob'", 0), 0u);
+  EXPECT_EQ(ParseError({"frob", "svc.example"}).rfind("unknown TYPE 'frob'", 0), 0u);
   EXPECT_NE(ParseError({"-t", "type0", "x"}).find("'type0'"), std::string::npos);
   EXPECT_NE(ParseError({"-t", "TYPE65536", "x"}).find("TYPEnnn"), std::string::npos);
   EXPECT_FALSE(ParseError({"-t", "mx", "a", "x"}).empty());

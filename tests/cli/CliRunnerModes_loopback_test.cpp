@@ -95,7 +95,7 @@ TEST(CliModes, ShortPrintsTheAnswerDataOnly) {
   REQUIRE_LOOPBACK_NAMESPACE();
   EXPECT_EQ(RunAt127({"--short", "multi.pellamar.test"}).out, "127.0.0.45\n127.0.0.46\n");
   EXPECT_EQ(RunAt127({"--short", "alias2.pellamar.test"}).out,
-            "www.pellamar.test\nhost4.pellamar.test\n127.0.0.44\n");
+            "www.pellamar.test.\nhost4.pellamar.test.\n127.0.0.44\n");
   // A null MX and a service that is not there name the root.
   EXPECT_EQ(RunAt127({"--short", "mx", "nullmx.pellamar.test"}).out, "0 .\n");
   EXPECT_EQ(RunAt127({"--short", "srv", "_none._tcp.pellamar.test"}).out, "0 0 0 .\n");
@@ -267,7 +267,7 @@ TEST(CliBatch, AnswersInTheFilesOrderAndBadLinesByNumber) {
   EXPECT_EQ(run.status, kCliUsageError);  // the bad lines; NXDOMAIN gives 1
   std::string expected =
       "h1.batch.pellamar.test A 10.4.0.1\n"
-      "batch.pellamar.test SOA ns.batch.pellamar.test hostmaster.pellamar.test 1 3600 600 "
+      "batch.pellamar.test SOA ns.batch.pellamar.test. hostmaster.pellamar.test. 1 3600 600 "
       "86400 300\n";
   for (int i = 4990; i < 5000; ++i)
     expected += "h" + std::to_string(i) + ".batch.pellamar.test A 10.4." + std::to_string(i / 256) +

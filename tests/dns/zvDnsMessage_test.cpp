@@ -527,7 +527,7 @@ TEST(ParseMessage, RecordDataMustBeExactlyWhatItsFieldsTake) {
       {28, Bytes(16, 1), "TzvDnsAAAARecord", Bytes(17, 1)},
       {28, Bytes(17, 1), "TzvDnsRecord", {}, true},  // kept opaque by the plain codec
       {33, {0, 1, 0, 2, 0, 3, 0}, "TzvDnsSRVRecord", {0, 1, 0, 2, 0, 3, 0, 9}},
-      {39, name, "TzvDnsGenericRecord", {}},
+      {39, name, "TzvDnsFieldRecord", plus(name, 0)},
       {41, {0, 10, 0, 1, 0xEE}, "TzvDnsOPTRecord", {0, 10, 0, 2, 0xEE}},
       {43, {0, 1, 8, 2, 0xAA}, "TzvDnsDSRecord", {0, 1, 8}},
       {46, rrsig, "TzvDnsRRSIGRecord", Bytes(17, 1)},

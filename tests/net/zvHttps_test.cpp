@@ -179,3 +179,60 @@ TEST(HttpsOverHttp2, TheStreamsAnswerIsTakenOnlyWhenItIsADnsMessage) {
 }
 
 }  // namespace
+
+#include "net/zvHttpsSession.h"
+
+namespace {
+
+// Over HTTP/1.1 a connection kept alive carries answer after answer: a chunked one with its
+// trailer, then one of another status that fails alone, then one of a known length.
+TEST(HttpsSession, Http1AnswersFollowOneAnotherOnOneConnection) {
+  const std::string body(kMessage.begin(), kMessage.end());
+  const std::string dns = "Content-Type: application/dns-message\r\n";
+  const std::string answers =
+      "HTTP/1.1 200 OK\r\n" + dns + "Transfer-Encoding: chunked\r\n\r\n7\r\n" + body +
+      "\r\n0\r\nX-Trailer: 1\r\n\r\nHTTP/1.1 500 No\r\nContent-Length: 3\r\n\r\nno\n" +
+      "HTTP/1.1 200 OK\r\n" + dns + "Content-Length: 7\r\n\r\n" + body;
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{1} << 20}) {
+    SCOPED_TRACE(piece);
+    TScriptedServer server(answers, piece);
+    TzvHttpsSession session(server.Channel(), false);
+    for (int i = 0; i < 3; ++i) session.Submit(Request(false));
+    for (std::int32_t handle = 1; handle <= 3; ++handle) {
+      const TzvHttpsDone done = session.Next();
+      EXPECT_EQ(done.Handle, handle);
+      EXPECT_EQ(done.Response.has_value(), handle != 2) << done.Error;
+      if (handle == 2) {
+        EXPECT_NE(done.Error.find("HTTP status 500"), std::string::npos);
+      }
+    }
+    EXPECT_EQ(server.written.find("Connection: close"), std::string::npos);
+    std::size_t requests = 0;
+    for (std::size_t at = 0; (at = server.written.find("POST /", at)) != std::string::npos; ++at)
+      ++requests;
+    EXPECT_EQ(requests, 3u);
+  }
+}
+
+// A server's GOAWAY ends what the connection takes: the stream it names as the last is
+// answered, the one beyond it comes back as not taken up, to be asked again elsewhere.
+TEST(HttpsSession, Http2GoawayRefusesTheStreamsBeyondItsLast) {
+  const std::string body(kMessage.begin(), kMessage.end());
+  const std::string goaway = Frame(7, 0, 0, std::string{0, 0, 0, 1, 0, 0, 0, 0});
+  for (const std::size_t piece : {std::size_t{5}, std::size_t{1} << 20}) {
+    TScriptedServer server(
+        Http2Answer(static_cast<char>(0x88), "application/dns-message", body) + goaway, piece);
+    TzvHttpsSession session(server.Channel(), true);
+    const std::int32_t first = session.Submit(Request(false));
+    const std::int32_t second = session.Submit(Request(true));
+    TzvHttpsDone done = session.Next();
+    EXPECT_EQ(done.Handle, first);
+    EXPECT_TRUE(done.Response) << done.Error;
+    done = session.Next();
+    EXPECT_EQ(done.Handle, second);
+    EXPECT_EQ(done.ErrorCode, kzvConnectionReset) << done.Error;
+    EXPECT_FALSE(session.CanSubmit());
+  }
+}
+
+}  // namespace

@@ -4,7 +4,7 @@
 # $PELLAMAR_NETNS_RUN, never the system's NSD configuration or service.
 #
 #   127.0.0.1:53  pellamar.test, 127.in-addr.arpa and ::/64 under ip6.arpa (also the
-#                 namespace's resolver)
+#                 namespace's resolver), and types.test (a name for each record type)
 #   127.0.0.2:53  parent.test (referrals) and unglued-host.test
 #   127.0.0.3:53  glued.parent.test and unglued.parent.test (the children)
 #   127.0.0.4:53  batch.pellamar.test: h0 .. h4999, each with A 10.4.(i / 256).(i % 256)
@@ -94,13 +94,14 @@ write_batch_zone "$PELLAMAR_NETNS_RUN/batch-zones-4" 4
 write_batch_zone "$PELLAMAR_NETNS_RUN/batch-zones-5" 5
 
 start_instance main 127.0.0.1 pellamar.test 127.in-addr.arpa \
-  0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.ip6.arpa
+  0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.ip6.arpa types.test
 start_instance parent 127.0.0.2 parent.test unglued-host.test
 start_instance child 127.0.0.3 glued.parent.test unglued.parent.test
 zone_dir=$PELLAMAR_NETNS_RUN/batch-zones-4 start_instance batch 127.0.0.4 batch.pellamar.test
 zone_dir=$PELLAMAR_NETNS_RUN/batch-zones-5 start_instance batch2 127.0.0.5 batch.pellamar.test
 
 wait_for main 127.0.0.1 '\x08pellamar\x04test'
+wait_for main 127.0.0.1 '\x05types\x04test'
 wait_for parent 127.0.0.2 '\x06parent\x04test'
 wait_for child 127.0.0.3 '\x05glued\x06parent\x04test'
 wait_for batch 127.0.0.4 '\x05batch\x08pellamar\x04test'

@@ -15,6 +15,8 @@ On ADDRESS:443 (ALPN "http/1.1" only), by path:
     /big-chunked    the same in chunks, no length given
     /stall          reads the request and never answers
     /flood-1xx      "100 Continue" without end (for a minute at most)
+A client that does not ask to close ("Connection: close") keeps the connection for its
+next request after the answers of /dns-query, /status/NNN and /html.
 On ADDRESS:853 a TLS server that completes the handshake, reads, and never answers.
 """
 import base64
@@ -62,7 +64,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", content_type)
         if length:
             self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
+        if self.close_connection:
+            self.send_header("Connection", "close")
         self.end_headers()
         self.wfile.write(body)
 
@@ -79,7 +82,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def handle_one(self):
         path = self.path.partition("?")[0]
         question = self.question()
-        self.close_connection = True
+        asked_close = self.headers.get("Connection", "").lower() == "close"
+        kept = path in ("/dns-query", "/html") or path.startswith("/status/")
+        self.close_connection = asked_close or not kept
         if path == "/dns-query":
             self.send(200, "application/dns-message", answer_to(question))
         elif path == "/chunked":
