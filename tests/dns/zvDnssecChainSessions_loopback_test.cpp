@@ -1,6 +1,6 @@
 // The chain of trust over the lookup's own connection, against the signed tree's resolver
 // on 127.0.0.87 (tests/netns/start-tls.sh) behind a proxy that counts the connections:
-// over TCP and TLS two lookups and their chains share one connection, answers to
+// over TCP, TLS and HTTPS two lookups and their chains share one connection, answers to
 // pipelined questions are matched whatever their order, a server that closes the
 // connection is asked again over a new one within the lookup's time-out, and a stop
 // before the chain ends it without another connection. The lookup's own exchange stays
@@ -36,7 +36,7 @@ TEST(DnssecChainSessions, TheChainRidesTheLookupsConnection) {
   const TCase cases[] = {
       {"TCP", T::dtTcp, 53, {true, false, 0}, false, 1, 2},
       {"TLS", T::dtTls, 853, {}, false, 1, 0},
-      {"HTTPS", T::dtHttps, 443, {}, false, 0, 0},
+      {"HTTPS", T::dtHttps, 443, {}, false, 1, 0},
       {"TCP, answers last first", T::dtTcp, 53, {true, true, 0}, false, 1, 2},
       {"TCP, closed after each answer", T::dtTcp, 53, {true, false, 1}, false, 0, 0},
       {"TCP, closed after three answers", T::dtTcp, 53, {true, true, 3}, false, 0, 2},
