@@ -382,7 +382,8 @@ bool TzvDnsExchange::UseStream(const TzvDnsExchangeSettings& settings, std::int3
                CheckedName(settings),
                settings.Tls.CaFile,
                settings.Tls.Insecure,
-               wire_.StreamTls()};
+               wire_.StreamTls(),
+               nullptr};
   info.Tls = kept.Tls;
   return false;
 }
@@ -577,7 +578,14 @@ std::vector<TzvDnsOutcome> TzvDnsExchange::AskAll(const TzvDnsExchangeSettings& 
     } catch (const EzvDnsError&) {
       // Asked alone below, where the fault is the one question's.
     } catch (const EzvSocketError& error) {
+      // No answer on the connection within the time-out: none of them gets one. Asking
+      // each alone would spend a time-out apiece on a server that takes and never answers.
       if (IsStop(error)) throw;
+      for (std::size_t i = 0; i < requests.size(); ++i) {
+        if (done[i]) continue;
+        fail(outcomes[i], error);
+        done[i] = true;
+      }
     }
   }
   for (std::size_t i = 0; i < requests.size(); ++i) {
