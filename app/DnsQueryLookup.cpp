@@ -8,7 +8,6 @@
 
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnssecChain.h"
-#include "net/zvSocketUtils.h"
 
 namespace {
 
@@ -59,37 +58,23 @@ class TzvDnsQueryLookup : public TDnsLookup {
   }
 
   TzvDnssecResult CheckDnssec() override {
-    stopped_ = false;
     try {
       const char* file = std::getenv(kTrustAnchorVariable);
       auto anchors =
           file != nullptr && *file != '\0' ? ReadTrustAnchorFile(file) : DefaultTrustAnchors();
-      // The chain's questions each get their own component; the one that waits is the
-      // one Abort has to reach, and once stopped no further question is asked.
-      TzvDnssecValidator validator(
-          DnssecAskLike(
-              *query_,
-              [this](TzvDnsQuery* asking) {
-                if (asking != nullptr && stopped_)
-                  throw EzvSocketError("The lookup was stopped", kzvErrAborted);
-                asking_ = asking;
-              },
-              deadline_),
-          std::move(anchors), static_cast<std::uint32_t>(std::time(nullptr)));
+      // The chain's questions go through the lookup's component, so Abort reaches them.
+      TzvDnssecQueryAsker asker(*query_, deadline_);
+      TzvDnssecValidator validator(asker, std::move(anchors),
+                                   static_cast<std::uint32_t>(std::time(nullptr)));
       return validator.ValidateAnswer(query_->Response());
     } catch (const std::exception& e) {
-      asking_ = nullptr;
       TzvDnssecResult result;
       result.Reason = e.what();
       return result;
     }
   }
 
-  void Abort() override {
-    stopped_ = true;
-    query_->Abort();
-    if (asking_ != nullptr) asking_->Abort();
-  }
+  void Abort() override { query_->Abort(); }
   TzvDnsExchangeInfo LastExchange() const override { return query_->LastExchange(); }
 
   const TzvMailServerList& MailServers() const override { return query_->MailServers(); }
@@ -109,8 +94,6 @@ class TzvDnsQueryLookup : public TDnsLookup {
 
   std::unique_ptr<TzvDnsQuery> query_;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
-  TzvDnsQuery* asking_ = nullptr;  // the chain's question that waits, if any
-  bool stopped_ = false;           // Abort came while the chain was checked
 };
 
 }  // namespace

@@ -442,7 +442,7 @@ int ReportEarlyFailure(const TCliOptions& options, std::ostream& out, std::ostre
 }
 
 // `deadline`: the end of the lookup's time-out, which its chain of trust shares.
-int ReportLookup(const TzvDnsQuery& query, const TCliOptions& options, TOutcome& outcome,
+int ReportLookup(TzvDnsQuery& query, const TCliOptions& options, TOutcome& outcome,
                  const std::vector<TFailedServer>& failed_servers,
                  std::vector<std::unique_ptr<TzvDnsRecord>> anchors, std::ostream& out,
                  std::ostream& err,
@@ -454,7 +454,8 @@ int ReportLookup(const TzvDnsQuery& query, const TCliOptions& options, TOutcome&
   // The answer's chain of trust, asked of the server that answered, as it was asked.
   std::optional<TzvDnssecResult> dnssec;
   if (options.Dnssec && outcome.Answered) {
-    TzvDnssecValidator validator(DnssecAskLike(query, {}, deadline), std::move(anchors),
+    TzvDnssecQueryAsker asker(query, deadline);
+    TzvDnssecValidator validator(asker, std::move(anchors),
                                  static_cast<std::uint32_t>(std::time(nullptr)));
     dnssec = validator.ValidateAnswer(query.Response());
     // Under a trust anchor, an answer that could not be checked fails the check too.

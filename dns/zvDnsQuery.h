@@ -181,7 +181,8 @@ class TzvDnsQuery : public TzvUdpClient, private TzvDnsWire {
   void SetSettings(const TzvDnsExchangeSettings& value);
   // One question of `type` for `name`, asked as `settings` say over this component's
   // connection (kept for the next question to the same server), its reply given back as
-  // data whatever its response code; Response and the result lists are not touched.
+  // data whatever its response code; Response, the result lists and LastExchange are not
+  // touched.
   // Fails as an exchange fails (no answer, a malformed one, Abort).
   TzvDnsReply Ask(const TzvDnsExchangeSettings& settings, const std::string& name,
                   std::int32_t type);

@@ -13,6 +13,7 @@
 #include "dns/zvDnssecNsec.h"
 #include "dns/zvDnssecNsec3.h"
 #include "dns/zvDnssecVerify.h"
+#include "net/zvIpAddress.h"
 #include "net/zvSocketUtils.h"
 
 namespace {
@@ -24,6 +25,9 @@ using Keys = std::vector<const TzvDnsDNSKEYRecord*>;
 
 // Nor does a chain need more questions than two (DS, DNSKEY) per label of the longest name.
 constexpr std::size_t kMaxQuestions = 2 * 127;
+// The most questions asked together before an answer is judged: those of a chain eight
+// zones deep.
+constexpr std::size_t kMaxForeseen = 16;
 // The longest chain of CNAME and DNAME records followed from the question's name.
 constexpr int kMaxAliases = 16;
 
@@ -210,72 +214,88 @@ std::string DnssecVerdictText(TzvDnssecVerdict verdict) {
   return "indeterminate";
 }
 
-TzvDnssecAsk DnssecAskLike(const TzvDnsQuery& lookup, std::function<void(TzvDnsQuery*)> asking,
-                           std::optional<std::chrono::steady_clock::time_point> deadline) {
-  const std::string server = lookup.LastExchange().ServerAddress.empty()
-                                 ? lookup.Server()
-                                 : lookup.LastExchange().ServerAddress;
-  const std::int32_t port = lookup.Port(), time_out = lookup.TimeOut();
-  const int tries = lookup.Tries();
-  const bool edns = lookup.UseEdns(), tcp = lookup.UseTcp();
-  const std::uint16_t buffer = lookup.EdnsBufferSize();
-  const TzvAddressFamily family = lookup.AddressFamily();
-  // An encrypted lookup's chain goes the same way, its certificate checked for the same
-  // name: the server's name when it was given one, though the chain asks its address.
-  const bool tls = lookup.UseTls(), https = lookup.UseHttps(), https_get = lookup.HttpsGet();
-  const std::string https_path = lookup.HttpsPath();
-  TzvTlsSettings tls_settings = lookup.TlsSettings();
-  if (tls_settings.HostName.empty() && lookup.Server() != server)
-    tls_settings.HostName = lookup.Server();
-  return [=](const std::string& name, std::int32_t type) {
-    TzvDnsQuery query(nullptr);
-    query.SetServer(server);
-    query.SetPort(port);
-    query.SetTimeOut(time_out);
-    if (deadline) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            *deadline - std::chrono::steady_clock::now())
-                            .count();
-      if (left <= 0) RaiseSocketErrorText(SzvTimeoutError, kzvErrTimeout);
-      const std::int64_t wait = time_out < 0 ? left : std::min<std::int64_t>(time_out, left);
-      query.SetTimeOut(static_cast<std::int32_t>(std::min<std::int64_t>(wait, INT32_MAX)));
-    }
-    query.SetTries(tries);
-    query.SetUseEdns(edns);
-    query.SetEdnsBufferSize(buffer);
-    query.SetUseTcp(tcp);
-    query.SetUseTls(tls);
-    query.SetUseHttps(https);
-    query.SetHttpsPath(https_path);
-    query.SetHttpsGet(https_get);
-    query.SetTlsSettings(tls_settings);
-    query.SetAddressFamily(family);
-    query.SetDnssecOK(true);
-    query.SetCheckingDisabled(true);
-    if (asking) asking(&query);
-    auto done = ScopeExit([&] {
-      if (asking) asking(nullptr);
-    });
+TzvDnssecQueryAsker::TzvDnssecQueryAsker(
+    TzvDnsQuery& query, std::optional<std::chrono::steady_clock::time_point> deadline)
+    : query_(query), settings_(query.Settings()), deadline_(deadline) {
+  // Sent where the lookup's answer came from; an encrypted lookup's chain has the
+  // certificate checked for the same name, the server's when it was given one, though
+  // the chain asks its address.
+  const std::string& reached = query.LastExchange().ServerAddress;
+  if (!reached.empty()) {
+    if (settings_.Tls.HostName.empty() && !TzvIPAddress::IsIPAddress(settings_.Server))
+      settings_.Tls.HostName = settings_.Server;
+    settings_.Server = reached;
+  }
+  settings_.DnssecOK = true;
+  settings_.CheckingDisabled = true;
+}
+
+std::int32_t TzvDnssecQueryAsker::TimeOutNow() const {
+  if (query_.Stop()->StopRequested()) throw EzvSocketError(SzvAborted, kzvErrAborted);
+  if (!deadline_) return settings_.TimeOut;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        *deadline_ - std::chrono::steady_clock::now())
+                        .count();
+  if (left <= 0) RaiseSocketErrorText(SzvTimeoutError, kzvErrTimeout);
+  const std::int64_t wait =
+      settings_.TimeOut < 0 ? left : std::min<std::int64_t>(settings_.TimeOut, left);
+  return static_cast<std::int32_t>(std::min<std::int64_t>(wait, INT32_MAX));
+}
+
+std::unique_ptr<TzvDnsMessage> TzvDnssecQueryAsker::Ask(const std::string& name,
+                                                        std::int32_t type) {
+  TzvDnsExchangeSettings settings = settings_;
+  settings.TimeOut = TimeOutNow();
+  return std::move(query_.Ask(settings, name, type).Message);
+}
+
+std::vector<std::unique_ptr<TzvDnsMessage>> TzvDnssecQueryAsker::AskAll(
+    const std::vector<TzvDnssecQuestion>& questions) {
+  std::vector<std::unique_ptr<TzvDnsMessage>> answers(questions.size());
+  TzvDnsExchangeSettings settings = settings_;
+  try {
+    settings.TimeOut = TimeOutNow();
+  } catch (const EzvSocketError& error) {
+    if (error.ErrorCode() == kzvErrAborted) throw;
+    return answers;  // past the deadline: nothing is asked
+  }
+  // The exchange may ask each again alone after a round that failed: one share each, and
+  // one for the round.
+  if (settings.TimeOut >= 0)
+    settings.TimeOut = std::max<std::int32_t>(
+        1, static_cast<std::int32_t>(settings.TimeOut / (std::int64_t{1} + questions.size())));
+  std::vector<std::unique_ptr<TzvDnsMessage>> requests;
+  std::vector<TzvDnsMessage*> sent;
+  std::vector<std::size_t> places;
+  for (std::size_t i = 0; i < questions.size(); ++i) {
     try {
-      query.ResolveRecords(name, type);
-    } catch (const EzvDnsError& e) {
-      // An error reply still carries what proves it.
-      if (e.ErrorCode() < 1) throw;
+      requests.push_back(MakeDnsQuestion(settings, questions[i].Name, questions[i].Type));
+    } catch (const EzvDnsError&) {
+      continue;  // a name that cannot be sent is left to be refused when it is asked alone
     }
-    auto answer = std::make_unique<TzvDnsExtendedMessage>();
-    answer->Header() = query.Response().Header();
-    answer->Queries().Assign(&query.Response().Queries());
-    answer->Answers().Assign(&query.Response().Answers());
-    answer->Authorities().Assign(&query.Response().Authorities());
-    answer->AdditionalRecords().Assign(&query.Response().AdditionalRecords());
-    return std::unique_ptr<TzvDnsMessage>(std::move(answer));
-  };
+    sent.push_back(requests.back().get());
+    places.push_back(i);
+  }
+  std::vector<TzvDnsOutcome> outcomes = query_.AskAll(settings, sent);
+  for (std::size_t i = 0; i < outcomes.size() && i < places.size(); ++i)
+    if (outcomes[i].Answered) answers[places[i]] = std::move(outcomes[i].Reply.Message);
+  return answers;
 }
 
 TzvDnssecValidator::TzvDnssecValidator(TzvDnssecAsk ask,
                                        std::vector<std::unique_ptr<TzvDnsRecord>> anchors,
+                                       std::uint32_t now, TzvDnssecAskAll ask_all)
+    : ask_(std::move(ask)), ask_all_(std::move(ask_all)), anchors_(std::move(anchors)), now_(now) {}
+
+TzvDnssecValidator::TzvDnssecValidator(TzvDnssecQueryAsker& asker,
+                                       std::vector<std::unique_ptr<TzvDnsRecord>> anchors,
                                        std::uint32_t now)
-    : ask_(std::move(ask)), anchors_(std::move(anchors)), now_(now) {}
+    : TzvDnssecValidator(
+          [&asker](const std::string& name, std::int32_t type) { return asker.Ask(name, type); },
+          std::move(anchors), now,
+          [&asker](const std::vector<TzvDnssecQuestion>& questions) {
+            return asker.AskAll(questions);
+          }) {}
 
 TzvDnssecValidator::~TzvDnssecValidator() = default;
 
@@ -284,12 +304,54 @@ const TzvDnsMessage& TzvDnssecValidator::Ask(const Bytes& name, std::int32_t typ
   if (answer != nullptr) return *answer;
   // A hostile server can make the proof of one zone's insecurity ask about the next one
   // up, and so on; a real chain asks a few questions per zone.
-  if (answers_.size() > kMaxQuestions)
+  if (asked_ >= kMaxQuestions)
     throw EzvDnsError(
         "the chain of trust needs more than " + std::to_string(kMaxQuestions) + " questions",
         kzvDnsErrInvalidSize);
+  ++asked_;
   answer = ask_(TextOf(name), type);
   return *answer;
+}
+
+void TzvDnssecValidator::Prefetch(const TzvDnsMessage& answer) {
+  if (!ask_all_) return;
+  std::vector<std::pair<Bytes, std::int32_t>> foreseen;
+  const auto foresee = [&](Bytes name, std::int32_t type) {
+    std::pair<Bytes, std::int32_t> question{std::move(name), type};
+    if (answers_.count(question) == 0 &&
+        std::find(foreseen.begin(), foreseen.end(), question) == foreseen.end())
+      foreseen.push_back(std::move(question));
+  };
+  for (const TzvDnsRecordList* section : {&answer.Answers(), &answer.Authorities()})
+    for (const auto& record : *section) {
+      const auto* rrsig = dynamic_cast<const TzvDnsRRSIGRecord*>(record.get());
+      if (rrsig == nullptr) continue;
+      Bytes signer;
+      try {
+        signer = DnssecCanonicalName(rrsig->SignerName);
+      } catch (const EzvDnsError&) {
+        continue;  // judged where it matters
+      }
+      const std::optional<Bytes> anchor = AnchorOver(signer);
+      if (!anchor) continue;
+      // Each zone's keys, as ProveZone asks them, and below the anchor its DS; a name on
+      // the way that is no zone of its own costs a question, never a verdict.
+      const auto labels = DnssecLabelsOf(signer);
+      for (std::size_t count = DnssecLabelsOf(*anchor).size(); count <= labels.size(); ++count) {
+        const Bytes zone = DnssecNameOf(labels, count);
+        foresee(zone, kzvDnsTypeDNSKEY);
+        if (zone != *anchor) foresee(zone, kzvDnsTypeDS);
+      }
+    }
+  const std::size_t room = kMaxQuestions - std::min(asked_, kMaxQuestions);
+  if (foreseen.size() > std::min(kMaxForeseen, room)) foreseen.resize(std::min(kMaxForeseen, room));
+  if (foreseen.empty()) return;
+  std::vector<TzvDnssecQuestion> questions;
+  for (const auto& [name, type] : foreseen) questions.push_back({TextOf(name), type});
+  asked_ += questions.size();
+  std::vector<std::unique_ptr<TzvDnsMessage>> answers = ask_all_(questions);
+  for (std::size_t i = 0; i < answers.size() && i < foreseen.size(); ++i)
+    if (answers[i] != nullptr) answers_[foreseen[i]] = std::move(answers[i]);
 }
 
 std::optional<Bytes> TzvDnssecValidator::AnchorOver(const Bytes& name) const {
@@ -353,6 +415,7 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
                     "no trust anchor at or above " + ShownZone(name));
     covered = true;
     chased_.push_back(name);
+    Prefetch(answer);
     found = Judge(answer, name, question.RecordType);
   } catch (const std::exception& e) {
     // A question that got no answer, or no library to check signatures with: a bogus
@@ -482,6 +545,7 @@ TzvDnssecResult TzvDnssecValidator::ChaseTo(const Bytes& end, std::int32_t type)
   if (const TzvDnsRecord* cut = ReferralIn(*reply))
     return Result(TzvDnssecVerdict::Indeterminate, unanswered + " (" + ReferralText(*cut) + ")");
   chain_.push_back(TextOf(end) + "/" + DnsTypeText(type) + ": asked for itself");
+  Prefetch(*reply);
   return Judge(*reply, end, type);
 }
 

@@ -2,7 +2,10 @@
 // signed an answer, each zone's keys proven by its parent's DS records, each DS set by the
 // parent's keys. A zone whose parent proves (by NSEC or NSEC3) that it has no DS is
 // insecure, and so is everything below it. Questions for keys and DS records go through
-// a function the caller gives (the same server and exchange as the lookup's).
+// a function the caller gives (the same server and exchange as the lookup's). Before it
+// judges an answer the validator asks, all at once, the questions it can foresee: the
+// keys of every zone from the trust anchor down to each signer the answer names, and
+// their DS records; what it then needs and did not foresee is asked as it comes.
 //
 // An answer is followed along its CNAME and DNAME records from the question's name to the
 // end of the chain; each record set on the way is judged, and the end's denial when it has
@@ -25,6 +28,7 @@
 #include <vector>
 
 #include "dns/zvDnsDsRecords.h"
+#include "dns/zvDnsExchange.h"
 #include "dns/zvDnsKeyRecords.h"
 #include "dns/zvDnsMessage.h"
 #include "dns/zvDnsRrsigRecord.h"
@@ -51,25 +55,64 @@ struct TzvDnssecResult {
 using TzvDnssecAsk =
     std::function<std::unique_ptr<TzvDnsMessage>(const std::string& name, std::int32_t type)>;
 
+// One of the chain's questions: a name in text form (the root is "") and a type.
+struct TzvDnssecQuestion {
+  std::string Name;
+  std::int32_t Type = 0;
+};
+
+// Asks several questions at once and gives an answer for each, in their order: null where
+// none came. Throws only for a stop.
+using TzvDnssecAskAll = std::function<std::vector<std::unique_ptr<TzvDnsMessage>>(
+    const std::vector<TzvDnssecQuestion>& questions)>;
+
 class TzvDnsQuery;
 
-// Asks like `lookup` does (its server as the last exchange reached it, port, time-out,
-// tries, EDNS buffer, transport and its TLS settings, address family), with the DO and
-// CD bits, one component
-// per question. `lookup` is read when this is called, not afterwards. `asking`, when
-// given, is told of each question's component before it asks and with null once it is
-// done, so a caller can Abort the one that waits. With a `deadline` (the lookup's own, so
-// that one time-out bounds the lookup and its chain together) each question waits at most
-// what is left of it, and none is asked once it has passed.
-TzvDnssecAsk DnssecAskLike(
-    const TzvDnsQuery& lookup, std::function<void(TzvDnsQuery*)> asking = {},
-    std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+// Asks the chain's questions through the lookup's own query component, over its kept
+// connection: a chain after a lookup over TCP, TLS or HTTPS goes over the connection the
+// lookup opened, its predicted questions several at once where the transport allows.
+// The settings are the lookup's, read when the asker is made: sent to the address its
+// last exchange reached (when it has one), the certificate checked for the server's name
+// when it was asked by name, with the DO and CD bits. The component's stop (Abort)
+// ends every wait, and no question is asked once it is requested. With a `deadline` (the
+// lookup's own, so that one time-out bounds the lookup and its chain together) each
+// question waits at most what is left of it, and none is asked once it has passed.
+// `query` must outlive the asker.
+class TzvDnssecQueryAsker {
+ public:
+  explicit TzvDnssecQueryAsker(
+      TzvDnsQuery& query,
+      std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+
+  // One question; fails as the exchange fails (no answer, a stop, the deadline passed).
+  std::unique_ptr<TzvDnsMessage> Ask(const std::string& name, std::int32_t type);
+  // Several questions together (see TzvDnssecAskAll). They wait at most one question's
+  // time-out in all, so that a server that answers none of them costs no more than one
+  // question would; one left unanswered is asked again on its own when it is needed.
+  std::vector<std::unique_ptr<TzvDnsMessage>> AskAll(
+      const std::vector<TzvDnssecQuestion>& questions);
+  // What the questions are asked with.
+  const TzvDnsExchangeSettings& Settings() const { return settings_; }
+
+ private:
+  // The time-out a question may wait now: the settings' one, or what is left of the
+  // deadline when that is less. Raises the time-out once the deadline has passed and the
+  // stop once it is requested.
+  std::int32_t TimeOutNow() const;
+
+  TzvDnsQuery& query_;
+  TzvDnsExchangeSettings settings_;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+};
 
 class TzvDnssecValidator {
  public:
   // `anchors`: DS or DNSKEY records (of any zone, the root's usually); `now` in seconds since
-  // 1970.
+  // 1970. `ask_all`, when given, asks the foreseen questions together.
   TzvDnssecValidator(TzvDnssecAsk ask, std::vector<std::unique_ptr<TzvDnsRecord>> anchors,
+                     std::uint32_t now, TzvDnssecAskAll ask_all = {});
+  // Asks through `asker`, which must outlive the validator.
+  TzvDnssecValidator(TzvDnssecQueryAsker& asker, std::vector<std::unique_ptr<TzvDnsRecord>> anchors,
                      std::uint32_t now);
   ~TzvDnssecValidator();
   TzvDnssecValidator(const TzvDnssecValidator&) = delete;
@@ -119,10 +162,17 @@ class TzvDnssecValidator {
                    const std::vector<const TzvDnsRRSIGRecord*>& signatures,
                    const std::vector<const TzvDnsDNSKEYRecord*>& keys);
   const TzvDnsMessage& Ask(const TName& name, std::int32_t type);
+  // Asks together what judging `answer` will foreseeably ask (see the top of this file),
+  // keeping the answers for Ask; each counts as a question asked.
+  void Prefetch(const TzvDnsMessage& answer);
   // The deepest zone with a trust anchor at or above `name`, if any.
   std::optional<TName> AnchorOver(const TName& name) const;
 
   TzvDnssecAsk ask_;
+  TzvDnssecAskAll ask_all_;
+  // Questions sent, foreseen ones included: a hostile server cannot make the chain ask
+  // without end.
+  std::size_t asked_ = 0;
   std::vector<std::unique_ptr<TzvDnsRecord>> anchors_;
   std::uint32_t now_;
   int checks_left_ = kMaxChecks;

@@ -160,14 +160,13 @@ TEST(DnsOverHttps, TheChainOfTrustIsAskedTheSameWay) {
     tls.CaFile = TlsFile("ca.pem");
     lookup.SetTlsSettings(tls);
     lookup.ResolveRecords("info.pellamar.test", kzvDnsTypeTXT);
-    std::string how;
-    auto ask = DnssecAskLike(lookup, [&](TzvDnsQuery* query) {
-      if (query != nullptr)
-        how = query->Server() + (query->UseTls() ? " TLS " : "") +
-              (query->UseHttps() ? " HTTPS " : "") + query->TlsSettings().HostName +
-              (query->HttpsGet() ? " GET" : "");
-    });
-    const auto answer = ask("info.pellamar.test", kzvDnsTypeTXT);
+    TzvDnssecQueryAsker asker(lookup);
+    const TzvDnsExchangeSettings& asked = asker.Settings();
+    const std::string how = asked.Server +
+                            (asked.Transport == TzvDnsTransport::dtTls ? " TLS " : "") +
+                            (asked.Transport == TzvDnsTransport::dtHttps ? " HTTPS " : "") +
+                            asked.Tls.HostName + (asked.HttpsGet ? " GET" : "");
+    const auto answer = asker.Ask("info.pellamar.test", kzvDnsTypeTXT);
     EXPECT_EQ(how, https ? "127.0.0.80 HTTPS dns.pellamar.test GET"
                          : "127.0.0.80 TLS dns.pellamar.test GET");
     EXPECT_EQ(answer->Answers().Count(), 1);

@@ -18,6 +18,7 @@
 #include "dns/zvDnsRrsigRecord.h"
 #include "dns/zvDnssecCrypto.h"
 #include "dns/zvDnssecVerify.h"
+#include "net/zvSocketUtils.h"
 
 namespace {
 
@@ -476,6 +477,57 @@ TEST(DnssecChain, AServerOfOneZoneIsAskedEachQuestionOnce) {
   EXPECT_LE(asked.size(), 3u);
   std::sort(asked.begin(), asked.end());
   EXPECT_EQ(std::adjacent_find(asked.begin(), asked.end()), asked.end());
+}
+
+// The keys and DS records from the anchor down to the signer are asked together before
+// the answer is judged, and not again; any left unanswered are asked one by one as the
+// validation needs them, and a stop while they are asked ends the validation.
+TEST(DnssecChain, ForeseenQuestionsAreAskedTogetherOnce) {
+  const TTree tree;
+  TzvDnsExtendedMessage answer;
+  tree.AnswerOfWww(answer);
+  struct TCase {
+    const char* what;
+    bool answered;  // the questions asked together get their answers
+    bool stop;
+    std::size_t alone;  // questions then asked one by one
+    TzvDnssecVerdict verdict;
+  };
+  const TCase cases[] = {
+      {"answered together", true, false, 0, TzvDnssecVerdict::Secure},
+      {"left unanswered", false, false, 3, TzvDnssecVerdict::Secure},
+      {"stopped", false, true, 0, TzvDnssecVerdict::Indeterminate},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::size_t alone = 0;
+    std::vector<std::pair<std::string, std::int32_t>> together;
+    TzvDnssecValidator validator(
+        [&](const std::string& name, std::int32_t type) {
+          ++alone;
+          return tree.Answer(name, type);
+        },
+        tree.Anchors(), kNow,
+        [&](const std::vector<TzvDnssecQuestion>& questions) {
+          std::vector<std::unique_ptr<TzvDnsMessage>> answers;
+          for (const TzvDnssecQuestion& question : questions) {
+            together.emplace_back(question.Name, question.Type);
+            answers.push_back(c.answered ? tree.Answer(question.Name, question.Type) : nullptr);
+          }
+          if (c.stop) throw EzvSocketError(SzvAborted, kzvErrAborted);
+          return answers;
+        });
+    const TzvDnssecResult result = validator.ValidateAnswer(answer);
+    EXPECT_EQ(DnssecVerdictText(result.Verdict), DnssecVerdictText(c.verdict)) << result.Reason;
+    if (c.stop) {
+      EXPECT_EQ(result.Reason, SzvAborted);
+    }
+    std::sort(together.begin(), together.end());
+    const std::vector<std::pair<std::string, std::int32_t>> chain = {
+        {"", kzvDnsTypeDNSKEY}, {"example", kzvDnsTypeDS}, {"example", kzvDnsTypeDNSKEY}};
+    EXPECT_EQ(together, chain);
+    EXPECT_EQ(alone, c.alone);
+  }
 }
 
 }  // namespace

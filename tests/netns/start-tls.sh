@@ -18,6 +18,9 @@
 #                                             badly by path (see there)
 #   127.0.0.85  853 TLS, 443 HTTP/2,          names-*.pem, chosen by the name the client
 #               4431-4434 HTTP/2 floods       sends: tls/tls-hostile.py (see there)
+#   127.0.0.87  853 TLS, 443 HTTPS, 53 plain  tree.pem (tree.pellamar.test): not one of the
+#                                             four but the signed tree's resolver (see
+#                                             below), for the chain of trust over TLS
 #
 # The three certificates are signed by ca.pem and name their server both ways (DNS:name,
 # IP:address). HTTPS is Unbound's: HTTP/2 only, path /dns-query, POST and GET ?dns=.
@@ -140,6 +143,20 @@ start_unbound expired "${tls_settings[@]}"
 # Unbound takes every address on its TLS port (853 unless told otherwise) for a TLS one;
 # moved to ports this instance does not listen on, 853 here is plain DNS.
 start_unbound plain "interface: 127.0.0.83@853" "tls-port: 8853" "https-port: 8443"
+# 127.0.0.87: the signed tree's resolver again (tests/netns/start-dnssec.sh's 127.0.0.53,
+# from the same template), plain on 53, TLS on 853 and HTTPS on 443 with tree.pem
+# (tree.pellamar.test, also valid for 127.0.0.97, where a test's counting proxy sits in
+# front of it): the chain of trust over an encrypted connection.
+new_certificate tree tree.pellamar.test "DNS:tree.pellamar.test, IP:127.0.0.87, IP:127.0.0.97"
+tree_dir=$top/unbound-tree
+mkdir "$tree_dir"
+sed -e "s|@RUN@|$tree_dir|g" -e "s|@HINTS@|$here/dnssec/root.hints|g" \
+  -e "s|^    interface: 127.0.0.53\$|    include: \"$tree_dir/instance.conf\"|" \
+  -e '/^    port: 53$/d' "$here/dnssec/unbound.conf" >"$tree_dir/unbound.conf"
+tls_instance 127.0.0.87 tree
+printf '    %s\n' "${tls_settings[@]}" "http-endpoint: \"/dns-query\"" >"$tree_dir/instance.conf"
+"$unbound_bin" -d -c "$tree_dir/unbound.conf" >"$tree_dir/stdout.log" 2>&1 &
+echo $! >>"$PELLAMAR_NETNS_RUN/pids"
 python_bin=$(command -v python3 || true)
 [ -n "$python_bin" ] || fail "python3 is not installed (scripts/install-deps.sh server)"
 "$python_bin" "$templates/doh-http1.py" 127.0.0.84 "$top/http1.pem" "$top/http1.key" \
@@ -155,7 +172,8 @@ hosts=/etc/hosts
 [ -L "$hosts" ] && hosts=$(readlink -f "$hosts")
 cp "$hosts" "$top/hosts"
 printf '%s\n' "127.0.0.80 dns.pellamar.test" "127.0.0.81 other.pellamar.test" \
-  "127.0.0.82 expired.pellamar.test" "127.0.0.84 http1.pellamar.test" >>"$top/hosts"
+  "127.0.0.82 expired.pellamar.test" "127.0.0.84 http1.pellamar.test" \
+  "127.0.0.87 tree.pellamar.test" >>"$top/hosts"
 mount --bind "$top/hosts" "$hosts" || fail "cannot bind-mount $hosts"
 [ "$(getent hosts dns.pellamar.test | awk '{ print $1 }')" = 127.0.0.80 ] ||
   fail "dns.pellamar.test does not resolve to 127.0.0.80 through $hosts"
@@ -191,6 +209,15 @@ until (exec 3<>/dev/tcp/127.0.0.84/443 && exec 4<>/dev/tcp/127.0.0.84/853) 2>/de
   if [ $SECONDS -ge $deadline ]; then
     cat "$top/doh-http1.log" >&2
     fail "the HTTP/1.1 server on 127.0.0.84 does not take connections"
+  fi
+  sleep 0.05
+done
+deadline=$((SECONDS + 5))
+until "$kdig_bin" +timeout=1 +retry=0 +short @127.0.0.87 -p 853 +tls-ca="$ca" \
+  +tls-hostname=tree.pellamar.test ed.example SOA 2>/dev/null | grep -q .; do
+  if [ $SECONDS -ge $deadline ]; then
+    cat "$tree_dir"/*.log >&2
+    fail "the signed tree's resolver on 127.0.0.87 does not answer over TLS"
   fi
   sleep 0.05
 done

@@ -14,7 +14,7 @@
 inline std::unique_ptr<TzvDnsMessage> AskTree(const std::string& name, std::int32_t type) {
   TzvDnsQuery lookup(nullptr);
   lookup.SetServer("127.0.0.53");
-  return DnssecAskLike(lookup)(name, type);
+  return TzvDnssecQueryAsker(lookup).Ask(name, type);
 }
 
 inline std::vector<std::unique_ptr<TzvDnsRecord>> TreeAnchors() {
