@@ -631,16 +631,12 @@ int RunBatch(const TCliOptions& options, std::ostream& out, std::ostream& err,
     outcome.Answered = answer.Answered;
     outcome.Status = kCliNoAnswer;
     if (answer.Answered) {
-      try {
-        results.TakeAnswer(answer.Bytes, line.Type, line.Name);
-        outcome.Status = kCliSuccess;
-      } catch (const EzvDnsError& e) {
-        outcome.Answered = e.ErrorCode() >= 1 && e.ErrorCode() <= 4095;
-        if (outcome.Answered) {
-          outcome.ResponseCode = e.ErrorCode();
-          outcome.Status = kCliServerError;
-        }
-        outcome.Failure = e.Message() + " (" + std::to_string(e.ErrorCode()) + ")";
+      // Decoded once already by the batch: an error reply is a reply, its code data.
+      const std::int32_t code = results.TakeReply(answer.Bytes, line.Type, line.Name);
+      outcome.Status = code == 0 ? kCliSuccess : kCliServerError;
+      if (code != 0) {
+        outcome.ResponseCode = code;
+        outcome.Failure = EzvDnsError(code).Message() + " (" + std::to_string(code) + ")";
       }
     } else {
       outcome.Failure = answer.ErrorText + " (" + std::to_string(answer.ErrorCode) + ")";

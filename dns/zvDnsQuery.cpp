@@ -184,12 +184,18 @@ int TzvDnsQuery::ResolveRecords(const std::string& name, std::int32_t record_typ
 
 void TzvDnsQuery::TakeAnswer(std::span<const std::uint8_t> answer, std::int32_t record_type,
                              const std::string& name) {
+  TzvDnsMessage::CheckResponseCode(TakeReply(answer, record_type, name));
+}
+
+std::int32_t TzvDnsQuery::TakeReply(std::span<const std::uint8_t> answer, std::int32_t record_type,
+                                    const std::string& name) {
   Clear();
   TMemoryStream bytes;
   bytes.WriteBuffer(answer.data(), static_cast<std::int64_t>(answer.size()));
   bytes.SetPosition(0);
-  response_->Parse(bytes);
+  response_->Decode(bytes);
   ExtractResults(record_type, name);
+  return response_->Header().ResponseCode;
 }
 
 TzvHostInfo* TzvDnsQuery::ExtractResults(std::int32_t record_type, const std::string& name) {

@@ -146,6 +146,10 @@ class TzvDnsQuery : public TzvUdpClient, private TzvDnsWire {
   // (Response then holds what it carried).
   void TakeAnswer(std::span<const std::uint8_t> answer, std::int32_t record_type,
                   const std::string& name);
+  // The same with an error reply taken as a reply: Response and the lists hold what it
+  // carried, and its whole response code is returned. Raises only for a malformed answer.
+  std::int32_t TakeReply(std::span<const std::uint8_t> answer, std::int32_t record_type,
+                         const std::string& name);
 
   // A mail address gives its domain (everything after the first "@"); any other text
   // comes back unchanged.
