@@ -8,6 +8,7 @@
 
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnssecChain.h"
+#include "net/zvTlsSessionCache.h"
 
 namespace {
 
@@ -21,7 +22,11 @@ class TzvDnsQueryLookup : public TDnsLookup {
   TzvDnsQueryLookup() : query_(std::make_unique<TzvDnsQuery>(nullptr)) {}
 
   void SetSettings(const TzvDnsExchangeSettings& settings) override {
-    query_->SetSettings(settings);
+    TzvDnsExchangeSettings kept = settings;
+    // The window's TLS sessions, kept from one lookup to the next: the next lookup over
+    // TLS or HTTPS to the same server resumes instead of running a full handshake.
+    if (kept.Tls.Sessions == nullptr) kept.Tls.Sessions = sessions_;
+    query_->SetSettings(kept);
   }
   void SetStop(TzvStop stop) override { query_->SetStop(std::move(stop)); }
   void CloseSessions() override { query_->CloseSessions(); }
@@ -93,6 +98,7 @@ class TzvDnsQueryLookup : public TDnsLookup {
   }
 
   std::unique_ptr<TzvDnsQuery> query_;
+  std::shared_ptr<TzvTlsSessionCache> sessions_ = std::make_shared<TzvTlsSessionCache>();
   std::optional<std::chrono::steady_clock::time_point> deadline_;
 };
 
