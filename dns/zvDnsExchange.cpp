@@ -189,6 +189,7 @@ void TzvDnsExchange::CloseSessions() {
 
 TzvDnsReply TzvDnsExchange::Ask(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req) {
   const TimePoint started = clock_->Now();
+  wire_.BeginExchange(settings);
   TzvDnsReply reply;
   // Kept up to date as the exchange goes, so that a caller (a transport step) can read
   // what is being sent; and what it reads of a failed exchange too.
@@ -540,6 +541,7 @@ std::vector<TzvDnsOutcome> TzvDnsExchange::AskAll(const TzvDnsExchangeSettings& 
   const bool https = settings.Transport == TzvDnsTransport::dtHttps;
   if ((IsStreamTransport(settings.Transport) || https) && requests.size() > 1) {
     const TimePoint started = clock_->Now();
+    wire_.BeginExchange(settings);
     TzvDnsExchangeInfo info;
     info.Transport = settings.Transport;
     std::vector<std::vector<std::uint8_t>> answers;

@@ -148,6 +148,9 @@ std::unique_ptr<TzvDnsMessage> MakeDnsQuestion(const TzvDnsExchangeSettings& set
 class TzvDnsWire {
  public:
   virtual ~TzvDnsWire() = default;
+  // An exchange with `settings` starts: the steps that follow aim at its server and draw
+  // on its time-out from now.
+  virtual void BeginExchange(const TzvDnsExchangeSettings& /*settings*/) {}
   // Opens the UDP socket towards the exchange's server; gives the address and port it
   // uses. Looking the server's name up waits at most what is left of the time-out.
   virtual void OpenDatagramExchange(std::string& address, std::int32_t& port) = 0;

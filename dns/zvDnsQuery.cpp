@@ -124,8 +124,15 @@ TzvDnsQuery::TzvDnsQuery(TComponent* owner)
 }
 
 TzvDnsQuery::~TzvDnsQuery() {
-  // The kept connection's TLS session says goodbye before its connection goes.
+  // The kept connection, its HTTP and TLS sessions first, while the connection exists.
+  exchange_->CloseSessions();
   tls_.reset();
+}
+
+void TzvDnsQuery::BeginExchange(const TzvDnsExchangeSettings& settings) {
+  running_ = settings;
+  exchange_started_ = std::chrono::steady_clock::now();
+  exchange_time_out_ = settings.TimeOut;
 }
 
 // ---- the four lookups ----
@@ -319,9 +326,6 @@ TzvDnsReply TzvDnsQuery::Ask(const TzvDnsExchangeSettings& settings, const std::
 
 std::vector<TzvDnsOutcome> TzvDnsQuery::AskAll(const TzvDnsExchangeSettings& settings,
                                                std::span<TzvDnsMessage* const> requests) {
-  running_ = settings;
-  exchange_started_ = std::chrono::steady_clock::now();
-  exchange_time_out_ = settings.TimeOut;
   return exchange_->AskAll(settings, requests);
 }
 

@@ -302,6 +302,7 @@ class TzvDnsQuery : public TzvUdpClient, private TzvDnsWire {
   // The transport steps of an exchange (see TzvDnsWire), each a thin call into the UDP
   // client or the TCP connection, towards the running exchange's server. Tests and the
   // fuzzer replace them to play a server without sockets.
+  void BeginExchange(const TzvDnsExchangeSettings& settings) override;
   void OpenDatagramExchange(std::string& address, std::int32_t& port) override;
   void SendDatagram(TMemoryStream& request) override;
   void ReceiveDatagram(TMemoryStream& answer, std::int32_t time_out, std::string& from_address,
