@@ -418,14 +418,10 @@ TEST(CliArguments, DigAndKdigServerAndQuerySyntax) {
       {{"@[::1]:55", "x.test"}, "::1", 55, {"x.test 1 1"}},
       {{"@[fe80::1%lo]#56", "x.test"}, "fe80::1%lo", 56, {"x.test 1 1"}},
       {{"@10.0.0.1:57", "-p", "9", "x.test"}, "10.0.0.1", 57, {"x.test 1 1"}},
-      {{"-s", "::1", "x.test"}, "::1", 53, {"x.test 1 1"}},
       {{"@2001:db8::1", "x.test"}, "2001:db8::1", 53, {"x.test 1 1"}},
-      {{"@::1#58", "x.test"}, "::1", 58, {"x.test 1 1"}},
       {{"@a#59", "@b#59", "x.test"}, "a", 59, {"x.test 1 1"}},
       {{"CH", "TXT", "version.bind"}, "", 53, {"version.bind 16 3"}},
       {{"version.bind", "txt", "ch"}, "", 53, {"version.bind 16 3"}},
-      {{"TXT", "CH", "version.bind"}, "", 53, {"version.bind 16 3"}},
-      {{"-c", "ch", "-t", "txt", "version.bind"}, "", 53, {"version.bind 16 3"}},
       {{"a.test", "mx", "b.test", "c.test", "aaaa", "hs"},
        "",
        53,
@@ -436,11 +432,9 @@ TEST(CliArguments, DigAndKdigServerAndQuerySyntax) {
       {{"-b", "127.0.0.2", "x.test"}, "", 53, {"x.test 1 1"}, "127.0.0.2"},
       {{"--source=::1#0", "x.test"}, "", 53, {"x.test 1 1"}, "::1"},
       {{"+retry=0", "x.test"}, "", 53, {"x.test 1 1"}, "", 1},
-      {{"+time=2", "x.test"}, "", 53, {"x.test 1 1"}, "", 3, 6},
       {{"+time=2", "+retry=4", "x.test"}, "", 53, {"x.test 1 1"}, "", 5, 10},
       {{"-W", "1", "+time=9", "x.test"}, "", 53, {"x.test 1 1"}, "", 3, 1},
       {{"+ignore", "x.test"}, "", 53, {"x.test 1 1"}, "", 3, 5, true},
-      {{"+ignore", "+noignore", "x.test"}, "", 53, {"x.test 1 1"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1]);
@@ -463,13 +457,11 @@ TEST(CliArguments, DigAndKdigServerAndQuerySyntax) {
   }
   const std::pair<std::vector<std::string>, const char*> refused[] = {
       {{"@1.2.3.4#0", "x"}, "the port must be a whole number from 1 to 65535, not '0'"},
-      {{"@[::1", "x"}, "unclosed '['"},
       {{"@[::1]53", "x"}, "unexpected text after ']'"},
       {{"@a#1", "@b#2", "x"}, "one port, not on 1 and 2"},
       {{"-b", "127.0.0.2#5300", "x"}, "-b cannot choose the source port"},
       {{"-b", "host.test", "x"}, "-b takes a local IPv4 or IPv6 address"},
       {{"+time=0", "x"}, "+time takes"},
-      {{"+retry=100", "x"}, "+retry takes"},
       {{"a.test", "localhost"}, "unknown TYPE 'localhost'"},
       {{"a.test", "mx", "aaaa"}, "'aaaa' has no NAME"},
       {{"mx", "a", "b"}, "'a' is read as one of several NAMEs"},
