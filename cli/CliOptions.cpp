@@ -593,6 +593,20 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
       return fail(std::string(parsed.Four ? "-4" : "-6") + " cannot reach the server " +
                   *options.Server);
   }
+  if (!options.SourceAddress.empty()) {
+    // Sent from an address of one family, a question reaches servers of that family only:
+    // a server given by name is reached at its addresses of it.
+    unsigned char octets[16];
+    const int family = inet_pton(AF_INET, options.SourceAddress.c_str(), octets) == 1 ? 4 : 6;
+    const std::string source =
+        "-b " + options.SourceAddress + " (IPv" + std::to_string(family) + ")";
+    if (options.Family != 0 && options.Family != family)
+      return fail(source + " and -" + std::to_string(options.Family) + " cannot be combined");
+    for (const std::string& server : options.Servers)
+      if (inet_pton(family == 4 ? AF_INET6 : AF_INET, server.c_str(), octets) == 1)
+        return fail(source + " cannot reach the server " + server);
+    options.Family = family;
+  }
   if (parsed.NoEdns && (options.Nsid || options.Dnssec || parsed.BufferSize))
     return fail("--nsid, --dnssec and --bufsize need EDNS, which --no-edns turns off");
   options.Edns = !parsed.NoEdns;
@@ -818,8 +832,9 @@ OPTIONS
     -q, --query NAME       a question's NAME, whatever it spells (a type word, a
                            leading dash); several -q ask several questions
     -b, --source ADDRESS[#PORT]
-                           send from this local address; the system picks the port,
-                           so a port other than #0 is refused
+                           send from this local address, and so reach a server of
+                           its family only (a host name at its addresses of it); the
+                           system picks the port, so a port other than #0 is refused
     --tcp, +tcp, +vc       ask over TCP from the start (+notcp, +novc: over UDP)
     --tls, +tls            DNS over TLS (port 853 unless -p gives one), also with
                            @tls://HOST[:PORT]; the server's certificate must chain to

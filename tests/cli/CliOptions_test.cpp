@@ -461,6 +461,7 @@ TEST(CliArguments, DigAndKdigServerAndQuerySyntax) {
       {{"@a#1", "@b#2", "x"}, "one port, not on 1 and 2"},
       {{"-b", "127.0.0.2#5300", "x"}, "-b cannot choose the source port"},
       {{"-b", "host.test", "x"}, "-b takes a local IPv4 or IPv6 address"},
+      {{"-b", "::1", "@127.0.0.1", "x"}, "-b ::1 (IPv6) cannot reach the server 127.0.0.1"},
       {{"+time=0", "x"}, "+time takes"},
       {{"a.test", "localhost"}, "unknown TYPE 'localhost'"},
       {{"a.test", "mx", "aaaa"}, "'aaaa' has no NAME"},
