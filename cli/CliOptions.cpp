@@ -63,6 +63,15 @@ struct TParsed {
   bool PortGiven = false;                               // else DNS over TLS takes 853
   bool TlsSettings = false;          // a TLS option: DNS over TLS, unless HTTPS was asked
   std::optional<std::string> Batch;  // -f FILE
+  // The words that are not options, in order; -q's are names whatever they spell.
+  struct TWord {
+    std::string Text;
+    bool Name = false;
+  };
+  std::vector<TWord> Words;
+  bool TimeOutGiven = false;               // -W, which +time=N does not override
+  std::optional<std::int32_t> TimePerTry;  // +time=N
+  std::optional<std::int32_t> ServerPort;  // the port of @HOST#PORT and its kin
 };
 
 enum class TArgKind {
@@ -142,6 +151,62 @@ TError ReadServerUrl(TParsed& parsed, std::string& server) {
   return {};
 }
 
+// A port written into a server's word: its text and where it starts.
+TError ReadServerPort(TParsed& parsed, const std::string& port, const std::string& server) {
+  std::int32_t number = 0;
+  if (TError error =
+          ReadNumber(port, 1, 65535, number, "the port must be a whole number from 1 to 65535"))
+    return *error + " (in the server " + server + ")";
+  // One port for every server: they are asked alike.
+  if (parsed.ServerPort && *parsed.ServerPort != number)
+    return "the servers are asked on one port, not on " + std::to_string(*parsed.ServerPort) +
+           " and " + std::to_string(number);
+  parsed.ServerPort = number;
+  return {};
+}
+
+// dig's HOST#PORT, kdig's HOST@PORT, [V6]:PORT or [V6]#PORT, and V4:PORT or NAME:PORT:
+// `server` becomes the host alone. An IPv6 address without brackets is an address
+// whole, its colons no port's.
+TError SplitServerPort(TParsed& parsed, std::string& server) {
+  const std::string given = server;
+  if (!server.empty() && server[0] == '[') {
+    const std::size_t close = server.find(']');
+    if (close == std::string::npos) return "unclosed '[' in the server " + given;
+    std::string rest = server.substr(close + 1);
+    server = server.substr(1, close - 1);
+    if (rest.empty()) return {};
+    if (rest.size() < 2 || (rest[0] != ':' && rest[0] != '#' && rest[0] != '@'))
+      return "unexpected text after ']' in the server " + given;
+    return ReadServerPort(parsed, rest.substr(1), given);
+  }
+  std::size_t cut = server.find_last_of("#@");
+  if (cut == std::string::npos && server.find(':') == server.rfind(':')) cut = server.find(':');
+  if (cut == std::string::npos) return {};
+  const std::string port = server.substr(cut + 1);
+  server.resize(cut);
+  return ReadServerPort(parsed, port, given);
+}
+
+// -b ADDRESS[#PORT]: the address questions are sent from. The sockets are bound with the
+// port the system picks, so no other can be asked for.
+TError SetSource(TParsed& parsed, const std::string& value) {
+  std::string address = value;
+  if (const std::size_t hash = address.rfind('#'); hash != std::string::npos) {
+    const std::string port = address.substr(hash + 1);
+    address.resize(hash);
+    if (port != "0")
+      return "-b cannot choose the source port (the system picks one): give -b " + address +
+             " alone, not port '" + port + "'";
+  }
+  if (!address.empty() && address.front() == '[' && address.back() == ']')
+    address = address.substr(1, address.size() - 2);
+  if (!IsIPAddressText(address))
+    return "-b takes a local IPv4 or IPv6 address, not '" + address + "'";
+  parsed.Options.SourceAddress = address;
+  return {};
+}
+
 // One option: its spellings, whether it takes a value, and what it sets. A value that
 // cannot be used is refused where it stands, so the first mistake on the line is named.
 struct TOptionRow {
@@ -183,6 +248,7 @@ constexpr TOptionRow kOptions[] = {
     // The component takes milliseconds in 32 bits.
     {"-W --timeout", TArgKind::Value,
      [](TParsed& p, TValue v) {
+       p.TimeOutGiven = true;
        return ReadNumber(*v, 0, INT32_MAX / 1000, p.Options.TimeOutSeconds,
                          "the time-out must be a whole number of seconds from 0 to " +
                              std::to_string(INT32_MAX / 1000));
@@ -260,6 +326,33 @@ constexpr TOptionRow kOptions[] = {
          return TError("unknown CLASS '" + *v + "' (in, ch or hs)");
        return Set(p.Options.QueryClass, code);
      }},
+    // dig's and kdig's ways of giving the question and how it is sent.
+    {"-q --query", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       p.Words.push_back({*v, true});
+       return TError();
+     }},
+    {"-b --source", TArgKind::Value, [](TParsed& p, TValue v) { return SetSource(p, *v); }},
+    {"+time", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       std::int32_t seconds = 0;
+       TError error = ReadNumber(*v, 1, INT32_MAX / 1000, seconds,
+                                 "+time takes a whole number of seconds a try from 1 to " +
+                                     std::to_string(INT32_MAX / 1000));
+       if (!error) p.TimePerTry = seconds;
+       return error;
+     }},
+    {"+retry", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       TError error = ReadNumber(*v, 0, 99, p.Options.Tries,
+                                 "+retry takes a whole number of retries from 0 to 99");
+       if (!error) ++p.Options.Tries;
+       return error;
+     }},
+    {"+ignore", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.IgnoreTruncation, true); }},
+    {"+noignore", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.IgnoreTruncation, false); }},
     {"--list-dns", TArgKind::None, [](TParsed& p, TValue) { return Set(p.ListDns, true); }},
     {"-h --help", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Help, true); }},
     {"-V --version", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Version, true); }},
@@ -301,6 +394,108 @@ std::string PlusNames() {
   return last == std::string::npos ? names : names.replace(last, 2, " and ");
 }
 
+// The edit distance of `a` and `b`: insertions, deletions, substitutions and swaps of
+// two neighbours, each one step ("+tpc" is one step from "+tcp").
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+// The +option read that `argument` most likely meant, or nothing when none is near: one
+// step away for a short name, two for a longer one. The value after "=" is not weighed.
+std::string ClosestPlusOption(const std::string& argument) {
+  std::string word = argument.substr(0, argument.find('='));
+  std::transform(word.begin(), word.end(), word.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::size_t most = word.size() <= 5 ? 1 : 2;
+  std::string closest;
+  std::size_t best = most + 1;
+  for (const TOptionRow& row : kOptions)
+    for (const std::string& spelling : SpellingsOf(row)) {
+      if (spelling[0] != '+') continue;
+      const std::size_t distance = EditDistance(word, spelling);
+      if (distance < best) best = distance, closest = spelling;
+    }
+  return closest;
+}
+
+// The class words a question may carry beside its type.
+std::optional<std::int32_t> ClassWord(const std::string& word) {
+  const std::int32_t code = DnsClassFromText(word);
+  if (code == rcInternet || code == rcChaos || code == rcHesiod) return code;
+  return std::nullopt;
+}
+
+// The words after the options as questions, dig's way: a name starts a question, and a
+// type or class word, before or after it, belongs to it ("CH TXT version.bind",
+// "version.bind TXT CH", "a.test MX b.test"), A and IN unless one is given. A second
+// type word where the first has no name yet is that name ("mx a" asks a's MX); with -t,
+// every word but a class is a name.
+TError ReadQuestions(const std::vector<TParsed::TWord>& words, const TParsed& parsed,
+                     std::vector<TCliQuestion>& questions) {
+  struct TGroup {
+    std::optional<std::string> Name, Type, Class;
+    bool NameGiven = false;  // by -q
+  };
+  std::vector<TGroup> groups(1);
+  for (const TParsed::TWord& word : words) {
+    const bool type = !word.Name && !parsed.Type && ParseQueryType(word.Text);
+    const bool klass = !word.Name && !type && ClassWord(word.Text);
+    TGroup* group = &groups.back();
+    auto next = [&] { group = &groups.emplace_back(); };
+    std::optional<std::string>* slot = type ? &group->Type : klass ? &group->Class : &group->Name;
+    if (*slot && group->Name) {
+      next();
+      slot = type ? &group->Type : klass ? &group->Class : &group->Name;
+    } else if (*slot) {
+      slot = &group->Name;  // the second type (or class) word of a question without name
+    }
+    *slot = word.Text;
+    if (slot == &group->Name) group->NameGiven = word.Name;
+  }
+  // A word alone is a name, whatever it spells ("pellamar-cli mx" asks mx's addresses).
+  if (groups.size() == 1 && !groups[0].Name) {
+    TGroup& only = groups[0];
+    if (only.Type)
+      only.Name.swap(only.Type);
+    else if (only.Class)
+      only.Name.swap(only.Class);
+    else
+      return parsed.Type ? "expected a NAME after -t TYPE" : "expected NAME, or TYPE and NAME";
+  }
+  for (const TGroup& group : groups) {
+    if (!group.Name)
+      return "'" + group.Type.value_or(group.Class.value_or("")) +
+             "' has no NAME to go with (its question has a type and class already)";
+    // Among several names, a word without a dot is a mistyped type far more often than a
+    // name: "svc.example frob" is not two questions.
+    if (groups.size() > 1 && !group.NameGiven && group.Name->find('.') == std::string::npos) {
+      // Two words are the earlier "TYPE NAME" with the type misspelt, refused as before.
+      const std::string hint =
+          words.size() == 2
+              ? std::string()
+              : "; several NAMEs are each written with their last dot (" + *group.Name + ".)";
+      if (ParseQueryType(*group.Name) || ClassWord(*group.Name))
+        return "'" + *group.Name + "' is read as one of several NAMEs" + hint;
+      return UnknownType(*group.Name) + hint;
+    }
+  }
+  const std::int32_t default_type = parsed.Type ? *ParseQueryType(*parsed.Type) : kzvDnsTypeA;
+  for (const TGroup& group : groups)
+    questions.push_back({*group.Name, group.Type ? *ParseQueryType(*group.Type) : default_type,
+                         group.Class ? *ClassWord(*group.Class) : parsed.Options.QueryClass});
+  return {};
+}
+
 }  // namespace
 
 std::optional<std::int32_t> ParseQueryType(const std::string& word) {
@@ -319,7 +514,7 @@ std::vector<std::string> CliOptionSpellings() {
 TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   TParsed parsed;
   TCliOptions& options = parsed.Options;
-  std::vector<std::string> positional;
+  std::vector<TParsed::TWord>& positional = parsed.Words;
   bool options_ended = false;
   auto fail = [](std::string message) {
     return TCliParseResult{std::nullopt, TCliUsageError{std::move(message)}};
@@ -330,16 +525,19 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     // A lone "-", "+" or "@" is a word; a name starting with one of them goes after "--".
     if (options_ended || argument.size() < 2 ||
         (argument[0] != '-' && argument[0] != '+' && argument[0] != '@')) {
-      positional.push_back(argument);
+      positional.push_back({argument});
     } else if (argument[0] == '@') {
       options.Servers.push_back(argument.substr(1));
     } else if (argument == "--") {
       options_ended = true;
     } else {
       auto [row, value] = FindOption(argument);
-      if (row == nullptr && argument[0] == '+')
-        return fail("unknown option " + argument + " (of dig's +options, pellamar-cli reads " +
-                    PlusNames() + ")");
+      if (row == nullptr && argument[0] == '+') {
+        const std::string closest = ClosestPlusOption(argument);
+        return fail("unknown option " + argument +
+                    (closest.empty() ? "" : "; did you mean " + closest + "?") +
+                    " (of dig's +options, pellamar-cli reads " + PlusNames() + ")");
+      }
       if (row == nullptr) return fail("unknown option " + argument);
       if (!value && row->Kind == TArgKind::Value) {
         if (i + 1 == arguments.size()) return fail("option " + argument + " needs a value");
@@ -360,7 +558,9 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   if (parsed.ListDns) return done(TCliMode::cmListDns);
   if (parsed.Short && parsed.Json) return fail("--short and --json cannot be combined");
   for (std::string& server : options.Servers) {
-    if (TError error = ReadServerUrl(parsed, server)) return fail(std::move(*error));
+    const bool url = server.starts_with("tls://") || server.starts_with("https://");
+    if (TError error = url ? ReadServerUrl(parsed, server) : SplitServerPort(parsed, server))
+      return fail(std::move(*error));
     // No server could be asked at an empty address.
     if (server.empty()) return fail("the server must not be empty");
   }
@@ -368,6 +568,15 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     return fail("at most " + std::to_string(kMostServers) + " servers can be asked at once (" +
                 std::to_string(options.Servers.size()) + " given)");
   if (!options.Servers.empty()) options.Server = options.Servers.front();
+  if (parsed.ServerPort) {
+    parsed.PortGiven = true;
+    options.Port = *parsed.ServerPort;
+  }
+  // dig's +time is a try's; -W stays the whole lookup's, which tries x +time becomes
+  // when -W is not given too.
+  if (parsed.TimePerTry && !parsed.TimeOutGiven)
+    options.TimeOutSeconds = static_cast<std::int32_t>(
+        std::min<std::int64_t>(std::int64_t{options.Tries} * *parsed.TimePerTry, INT32_MAX / 1000));
   if (parsed.TlsSettings && !options.Https) options.Tls = true;
   if (options.Tls && options.Https) return fail("--tls and --https cannot be combined");
   if ((options.Tls || options.Https) && options.Tcp)
@@ -384,6 +593,20 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
       return fail(std::string(parsed.Four ? "-4" : "-6") + " cannot reach the server " +
                   *options.Server);
   }
+  if (!options.SourceAddress.empty()) {
+    // Sent from an address of one family, a question reaches servers of that family only:
+    // a server given by name is reached at its addresses of it.
+    unsigned char octets[16];
+    const int family = inet_pton(AF_INET, options.SourceAddress.c_str(), octets) == 1 ? 4 : 6;
+    const std::string source =
+        "-b " + options.SourceAddress + " (IPv" + std::to_string(family) + ")";
+    if (options.Family != 0 && options.Family != family)
+      return fail(source + " and -" + std::to_string(options.Family) + " cannot be combined");
+    for (const std::string& server : options.Servers)
+      if (inet_pton(family == 4 ? AF_INET6 : AF_INET, server.c_str(), octets) == 1)
+        return fail(source + " cannot reach the server " + server);
+    options.Family = family;
+  }
   if (parsed.NoEdns && (options.Nsid || options.Dnssec || parsed.BufferSize))
     return fail("--nsid, --dnssec and --bufsize need EDNS, which --no-edns turns off");
   options.Edns = !parsed.NoEdns;
@@ -399,7 +622,9 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
                                                   {options.Nsid, "--nsid"},
                                                   {options.FollowReferrals, "--follow-referrals"},
                                                   {options.Family != 0, "-4 and -6"},
-                                                  {options.Trace, "--trace"}};
+                                                  {options.Trace, "--trace"},
+                                                  {options.IgnoreTruncation, "+ignore"},
+                                                  {!options.SourceAddress.empty(), "-b"}};
     for (const auto& [given, what] : alone)
       if (given) return fail(std::string(what) + " cannot be combined with -f");
     if (parsed.Type) {
@@ -428,31 +653,14 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     options.Name = *parsed.Reverse;
     return done(TCliMode::cmLookup);
   }
-  std::optional<std::int32_t> type;
-  if (parsed.Type) {
-    type = ParseQueryType(*parsed.Type);
-    if (!type) return fail(UnknownType(*parsed.Type));
-  }
-  if (positional.size() == 1) {
-    options.Name = positional[0];
-  } else if (positional.size() == 2 && !parsed.Type) {
-    // Today's "TYPE NAME", or dig's "NAME TYPE" when only the second word is a type.
-    if ((type = ParseQueryType(positional[0]))) {
-      options.Name = positional[1];
-    } else if ((type = ParseQueryType(positional[1]))) {
-      options.Name = positional[0];
-    } else {
-      // Neither is a type: the one that reads as a type's word (no dot, where the other
-      // has one) is the unknown type, not the name beside it.
-      const bool second_is_word = positional[1].find('.') == std::string::npos &&
-                                  positional[0].find('.') != std::string::npos;
-      return fail(UnknownType(positional[second_is_word ? 1 : 0]));
-    }
-  } else {
-    return fail(parsed.Type ? "expected one NAME after -t TYPE"
-                            : "expected NAME, or TYPE and NAME");
-  }
-  if (type) options.QueryType = *type;
+  if (parsed.Type && !ParseQueryType(*parsed.Type)) return fail(UnknownType(*parsed.Type));
+  std::vector<TCliQuestion> questions;
+  if (TError error = ReadQuestions(positional, parsed, questions)) return fail(std::move(*error));
+  if (options.Trace && questions.size() > 1) return fail("--trace follows one question");
+  options.Name = questions[0].Name;
+  options.QueryType = questions[0].Type;
+  options.QueryClass = questions[0].Class;
+  options.MoreQuestions.assign(questions.begin() + 1, questions.end());
   return done(TCliMode::cmLookup);
 }
 
@@ -464,7 +672,9 @@ std::string CliUsage() {
          "                    [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]\n"
          "                    [--dnssec] [--trust-anchor FILE] [-4 | -6]\n"
          "                    [--follow-referrals[=DEPTH]]\n"
-         "                    [--no-recursion] [TYPE] NAME [TYPE]\n"
+         "                    [--no-recursion] [+time=N] [+retry=N] [+ignore]\n"
+         "                    [-b ADDRESS] [-q NAME] [TYPE] [CLASS] NAME [TYPE] [CLASS]\n"
+         "                    [NAME [TYPE] [CLASS]]...\n"
          "       pellamar-cli [options] -x ADDRESS\n"
          "       pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE\n"
          "       pellamar-cli [options] --trace [@RESOLVER | --root-hints FILE]\n"
@@ -488,7 +698,9 @@ SYNOPSIS
                  [--no-edns | --bufsize N] [--nsid]
                  [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]
                  [--dnssec] [--trust-anchor FILE] [-4 | -6]
-                 [--follow-referrals[=DEPTH]] [--no-recursion] [TYPE] NAME [TYPE]
+                 [--follow-referrals[=DEPTH]] [--no-recursion]
+                 [+time=N] [+retry=N] [+ignore] [-b ADDRESS] [-q NAME]
+                 [TYPE] [CLASS] NAME [TYPE] [CLASS] [NAME [TYPE] [CLASS]]...
     pellamar-cli [options] -x ADDRESS
     pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE
     pellamar-cli [options] --trace [@RESOLVER | --root-hints FILE] [TYPE] NAME [TYPE]
@@ -530,7 +742,12 @@ DESCRIPTION
 
     and one line on standard error gives the failure's own message and code.
 
-    TYPE NAME (the form of earlier versions) and NAME TYPE (dig's) are both read.
+    TYPE NAME (the form of earlier versions) and NAME TYPE (dig's) are both read,
+    and a CLASS word beside the TYPE in any order (CH TXT version.bind, version.bind
+    TXT CH). Several questions, NAME [TYPE] [CLASS] each (a.test MX b.test AAAA), are
+    asked in turn, as dig asks them, each printed as its own lookup (under a line
+    ";; NAME TYPE" in the sections output); the exit status is the worst one's. Among
+    several, every NAME is written with a dot (localhost.), or given with -q.
     Names with letters beyond ASCII (café.example) are sent in their A-label form
     (xn--caf-dma.example); answers' names in that form are shown with their Unicode
     form beside them. A byte of a name that is not printable is shown as \DDD, as dig
@@ -594,7 +811,10 @@ OPTIONS
                            ";; server SERVER", then whether they agree (records
                            that differ, SOA serials side by side); --json gives
                            one object a server, with "agree"; the exit status is
-                           the worst server's
+                           the worst server's. A port may go with it as dig's
+                           @HOST#PORT, kdig's @HOST@PORT, @[V6]:PORT or @V4:PORT (an
+                           IPv6 address without brackets is an address whole); it
+                           wins over -p, and several servers share one
     -p, --port PORT        the server's port, 1 to 65535 (default 53)
     -W, --timeout SECONDS  how long the whole lookup may last (default 5); with no
                            server named, it is shared out across the configured
@@ -604,6 +824,17 @@ OPTIONS
                            the question's class: in (default), ch (version.bind and
                            id.server) or hs
     --tries, +tries=N      datagrams one question may take, 1 to 100 (default 3)
+    +retry=N               the same as +tries=N+1 (dig's retries after the first)
+    +time=N                dig's seconds a try, 1 up: without -W, the whole lookup
+                           may last tries x N seconds (-W, when given, wins)
+    +ignore                keep a truncated answer as it came instead of asking again
+                           over TCP (+noignore: ask again, the default)
+    -q, --query NAME       a question's NAME, whatever it spells (a type word, a
+                           leading dash); several -q ask several questions
+    -b, --source ADDRESS[#PORT]
+                           send from this local address, and so reach a server of
+                           its family only (a host name at its addresses of it); the
+                           system picks the port, so a port other than #0 is refused
     --tcp, +tcp, +vc       ask over TCP from the start (+notcp, +novc: over UDP)
     --tls, +tls            DNS over TLS (port 853 unless -p gives one), also with
                            @tls://HOST[:PORT]; the server's certificate must chain to
@@ -731,5 +962,7 @@ TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options) {
   settings.Tls.Insecure = options.TlsInsecure;
   settings.HttpsPath = options.HttpsPath;
   settings.HttpsGet = options.HttpsGet;
+  settings.LocalBinding = options.SourceAddress;
+  settings.IgnoreTruncation = options.IgnoreTruncation;
   return settings;
 }

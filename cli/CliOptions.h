@@ -12,6 +12,13 @@
 
 #include "dns/zvDnsExchange.h"
 
+// One question of the command line: dig's "NAME [TYPE] [CLASS]", several in turn.
+struct TCliQuestion {
+  std::string Name;
+  std::int32_t Type = 1;
+  std::int32_t Class = 1;
+};
+
 enum class TCliMode { cmLookup, cmBatch, cmTrace, cmListDns, cmHelp, cmVersion };
 
 // How a lookup's outcome is written on standard output.
@@ -75,6 +82,13 @@ struct TCliOptions {
   int Family = 0;
   // The question's class code: IN (1), CH (3) or HS (4).
   std::int32_t QueryClass = 1;
+  // The questions after the first (Name, QueryType, QueryClass), asked in turn, each
+  // its own lookup.
+  std::vector<TCliQuestion> MoreQuestions;
+  // The local address questions are sent from (-b); empty: the system's choice.
+  std::string SourceAddress;
+  // A truncated answer kept as it came, not asked again over TCP (+ignore).
+  bool IgnoreTruncation = false;
 };
 
 // A command line that cannot be understood; the message says what is wrong.
@@ -92,7 +106,8 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments);
 
 // What the options say every question is asked with: the one place they become the
 // library's settings, which lookups, chains of trust, traces and batches copy. Server is
-// the first of --server (empty without one); TimeOut is -W's, whole.
+// the first of --server (empty without one); TimeOut is -W's, whole (+time=N without -W
+// has made it tries x N already).
 TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options);
 
 // The type word in any letter case: mx, a, ptr, ns, aaaa, txt, soa, cname, srv, caa, any

@@ -802,7 +802,23 @@ int RunCliCommand(const std::vector<std::string>& arguments, std::ostream& out, 
     case TCliMode::cmLookup:
       break;
   }
-  return RunLookup(options, out, err, system_servers);
+  if (options.MoreQuestions.empty()) return RunLookup(options, out, err, system_servers);
+  // Several questions are asked in turn, as dig asks them, each its own lookup (under a
+  // line ";; NAME TYPE" in the sections output); the exit status is the worst.
+  std::vector<TCliQuestion> questions = {{options.Name, options.QueryType, options.QueryClass}};
+  questions.insert(questions.end(), options.MoreQuestions.begin(), options.MoreQuestions.end());
+  int status = kCliSuccess;
+  for (const TCliQuestion& question : questions) {
+    TCliOptions each = options;
+    each.MoreQuestions.clear();
+    each.Name = question.Name;
+    each.QueryType = question.Type;
+    each.QueryClass = question.Class;
+    if (options.Output == TCliOutput::coSections)
+      out << ";; " << EscapedName(question.Name) << ' ' << DnsTypeText(question.Type) << '\n';
+    status = std::max(status, RunLookup(each, out, err, system_servers));
+  }
+  return status;
 }
 
 }  // namespace

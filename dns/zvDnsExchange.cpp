@@ -274,6 +274,7 @@ void TzvDnsExchange::ExchangeOnce(const TzvDnsExchangeSettings& settings, TzvDns
   }
   if (!IsTruncatedAnswer(answer)) return;
   info.Truncated = true;
+  if (settings.IgnoreTruncation) return;
   info.Transport = TzvDnsTransport::dtTcp;
   TzvDnsExchangeSettings over_tcp = settings;
   over_tcp.Transport = TzvDnsTransport::dtTcp;

@@ -63,6 +63,9 @@ struct TzvDnsExchangeSettings {
   bool HttpsGet = false;
   // The local address questions are sent from; empty: the system's choice.
   std::string LocalBinding;
+  // A truncated answer over UDP is taken as it came instead of being asked again over
+  // TCP (dig's +ignore): to see what the server puts in a datagram.
+  bool IgnoreTruncation = false;
 };
 
 // What an exchange did, for a caller that reports more than the answer: which server was
@@ -73,7 +76,8 @@ struct TzvDnsExchangeInfo {
   std::string ServerAddress;
   std::int32_t Port = 0;
   TzvDnsTransport Transport = TzvDnsTransport::dtUdp;
-  // The answer over UDP came truncated (TC), so the question went again over TCP.
+  // The answer over UDP came truncated (TC), so the question went again over TCP (unless
+  // IgnoreTruncation kept it as it came).
   bool Truncated = false;
   // A reply was taken (whatever its response code).
   bool Answered = false;

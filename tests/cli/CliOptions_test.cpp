@@ -354,14 +354,20 @@ TEST(CliArguments, NearSpellingsAreNotOptions) {
   for (const char* word : {"--verbose=1", "-hx", "-V2", "--serverx", "--short=yes", "---port",
                            "--follow-referralsx", "--Help", "-P"})
     EXPECT_EQ(ParseError({word, "x"}), std::string("unknown option ") + word);
-  for (const char* word : {"+qr", "+short=1", "+Short", "+norecur", "++short", "+nsid=1"})
+  // The closest of dig's spellings read is named, when one is near.
+  const std::pair<const char*, const char*> near[] = {
+      {"+qr", ""},           {"+short=1", "+short"},
+      {"+Short", "+short"},  {"+norecur", "+norecurse"},
+      {"++short", "+short"}, {"+nsid=1", "+nsid"}};
+  for (const auto& [word, closest] : near)
     EXPECT_EQ(
         ParseError({"x", word}),
         std::string("unknown option ") + word +
+            (*closest ? std::string("; did you mean ") + closest + "?" : std::string()) +
             " (of dig's +options, pellamar-cli reads +trace, +short, +norecurse, +recurse, "
             "+tries, +tcp, +notcp, +tls, +https, +https-get, +tls-hostname, +tls-ca, +noedns, "
             "+bufsize, "
-            "+nsid, +dnssec and +class)");
+            "+nsid, +dnssec, +class, +time, +retry, +ignore and +noignore)");
   // A lone dash, plus or at-sign is a word, as is anything after "--".
   EXPECT_EQ(ParseOk({"mx", "-"}).Name, "-");
   EXPECT_EQ(ParseOk({"+"}).Name, "+");
@@ -391,6 +397,82 @@ TEST(CliArguments, ValuesAndTheOrderOfOptions) {
   EXPECT_EQ(ParseOk({"--version", "--help", "-x", "bad"}).Mode, TCliMode::cmHelp);
   EXPECT_EQ(ParseOk({"--list-dns", "-V", "--short", "--json"}).Mode, TCliMode::cmVersion);
   EXPECT_EQ(ParseError({"--list-dns", "-x", "::1"}), "--list-dns takes no TYPE or NAME");
+}
+
+// dig's and kdig's ways of naming the server, its port, the source address, the
+// questions and their timing, each read into the same options as the long form.
+TEST(CliArguments, DigAndKdigServerAndQuerySyntax) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string server;
+    std::int32_t port;
+    std::vector<std::string> questions;  // "NAME TYPE CLASS" each
+    std::string source = "";
+    int tries = 3;
+    std::int32_t seconds = 5;
+    bool ignore = false;
+  };
+  const Case cases[] = {
+      {{"@127.0.0.1#5353", "x.test"}, "127.0.0.1", 5353, {"x.test 1 1"}},
+      {{"@ns.test@54", "x.test"}, "ns.test", 54, {"x.test 1 1"}},
+      {{"@[::1]:55", "x.test"}, "::1", 55, {"x.test 1 1"}},
+      {{"@[fe80::1%lo]#56", "x.test"}, "fe80::1%lo", 56, {"x.test 1 1"}},
+      {{"@10.0.0.1:57", "-p", "9", "x.test"}, "10.0.0.1", 57, {"x.test 1 1"}},
+      {{"@2001:db8::1", "x.test"}, "2001:db8::1", 53, {"x.test 1 1"}},
+      {{"@a#59", "@b#59", "x.test"}, "a", 59, {"x.test 1 1"}},
+      {{"CH", "TXT", "version.bind"}, "", 53, {"version.bind 16 3"}},
+      {{"version.bind", "txt", "ch"}, "", 53, {"version.bind 16 3"}},
+      {{"a.test", "mx", "b.test", "c.test", "aaaa", "hs"},
+       "",
+       53,
+       {"a.test 15 1", "b.test 1 1", "c.test 28 4"}},
+      {{"MX", "a.test", "NS", "b.test"}, "", 53, {"a.test 15 1", "b.test 2 1"}},
+      {{"-q", "mx", "-q", "-odd", "ns"}, "", 53, {"mx 1 1", "-odd 2 1"}},
+      {{"-t", "soa", "-qa", "b.test"}, "", 53, {"a 6 1", "b.test 6 1"}},
+      {{"-b", "127.0.0.2", "x.test"}, "", 53, {"x.test 1 1"}, "127.0.0.2"},
+      {{"--source=::1#0", "x.test"}, "", 53, {"x.test 1 1"}, "::1"},
+      {{"+retry=0", "x.test"}, "", 53, {"x.test 1 1"}, "", 1},
+      {{"+time=2", "+retry=4", "x.test"}, "", 53, {"x.test 1 1"}, "", 5, 10},
+      {{"-W", "1", "+time=9", "x.test"}, "", 53, {"x.test 1 1"}, "", 3, 1},
+      {{"+ignore", "x.test"}, "", 53, {"x.test 1 1"}, "", 3, 5, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1]);
+    const TCliOptions options = ParseOk(c.arguments);
+    EXPECT_EQ(options.Server.value_or(""), c.server);
+    EXPECT_EQ(options.Port, c.port);
+    std::vector<std::string> questions = {options.Name + " " + std::to_string(options.QueryType) +
+                                          " " + std::to_string(options.QueryClass)};
+    for (const TCliQuestion& q : options.MoreQuestions)
+      questions.push_back(q.Name + " " + std::to_string(q.Type) + " " + std::to_string(q.Class));
+    EXPECT_EQ(questions, c.questions);
+    EXPECT_EQ(options.SourceAddress, c.source);
+    EXPECT_EQ(options.Tries, c.tries);
+    EXPECT_EQ(options.TimeOutSeconds, c.seconds);
+    EXPECT_EQ(options.IgnoreTruncation, c.ignore);
+    const TzvDnsExchangeSettings settings = ExchangeSettingsOf(options);
+    EXPECT_EQ(settings.LocalBinding, c.source);
+    EXPECT_EQ(settings.IgnoreTruncation, c.ignore);
+    EXPECT_EQ(settings.TimeOut, c.seconds * 1000);
+  }
+  const std::pair<std::vector<std::string>, const char*> refused[] = {
+      {{"@1.2.3.4#0", "x"}, "the port must be a whole number from 1 to 65535, not '0'"},
+      {{"@[::1]53", "x"}, "unexpected text after ']'"},
+      {{"@a#1", "@b#2", "x"}, "one port, not on 1 and 2"},
+      {{"-b", "127.0.0.2#5300", "x"}, "-b cannot choose the source port"},
+      {{"-b", "host.test", "x"}, "-b takes a local IPv4 or IPv6 address"},
+      {{"-b", "::1", "@127.0.0.1", "x"}, "-b ::1 (IPv6) cannot reach the server 127.0.0.1"},
+      {{"+time=0", "x"}, "+time takes"},
+      {{"a.test", "localhost"}, "unknown TYPE 'localhost'"},
+      {{"a.test", "mx", "aaaa"}, "'aaaa' has no NAME"},
+      {{"mx", "a", "b"}, "'a' is read as one of several NAMEs"},
+      {{"--trace", "a.test", "b.test"}, "--trace follows one question"},
+      {{"-f", "-", "+ignore"}, "+ignore cannot be combined with -f"},
+      {{"+tpc", "x"}, "did you mean +tcp?"},
+      {{"+retyr=1", "x"}, "did you mean +retry?"},
+  };
+  for (const auto& [arguments, message] : refused)
+    EXPECT_NE(ParseError(arguments).find(message), std::string::npos) << message;
 }
 
 // A file of the source tree, found from this test's own place in it (tests/cli/).
