@@ -192,7 +192,7 @@ TEST(CliArguments, DigPlusOptions) {
   EXPECT_FALSE(dig.RecursionDesired);
   EXPECT_EQ(dig.QueryType, kzvDnsTypeMX);
   EXPECT_TRUE(ParseOk({"--no-recursion", "+recurse", "x"}).RecursionDesired);
-  EXPECT_NE(ParseError({"x", "+qr"}).find("unknown option +qr"), std::string::npos);
+  EXPECT_NE(ParseError({"x", "+nssearch"}).find("unknown option +nssearch"), std::string::npos);
   EXPECT_FALSE(ParseError({"+short", "--json", "x"}).empty());
   EXPECT_EQ(ParseOk({"--", "+odd.test"}).Name, "+odd.test");
 }
@@ -354,7 +354,7 @@ TEST(CliArguments, NearSpellingsAreNotOptions) {
   for (const char* word : {"--verbose=1", "-hx", "-V2", "--serverx", "--short=yes", "---port",
                            "--follow-referralsx", "--Help", "-P"})
     EXPECT_EQ(ParseError({word, "x"}), std::string("unknown option ") + word);
-  for (const char* word : {"+qr", "+short=1", "+Short", "+norecur", "++short", "+nsid=1"})
+  for (const char* word : {"+nssearch", "+short=1", "+Short", "+norecur", "++short", "+nsid=1"})
     EXPECT_EQ(
         ParseError({"x", word}),
         std::string("unknown option ") + word +
