@@ -61,6 +61,13 @@ TEST(DigText, TrimmedFormsAreDigsByteForByte) {
       {"+noall +answer +additional", "127.0.0.1", "mx.types.test mx"},
       {"+noall +answer +identify", "127.0.0.1", "mx.types.test mx"},
       {"+nocmd +nocomments +nostats +question", "127.0.0.1", "txt.types.test txt"},
+      // Names that reach or pass dig's columns (23 to 40 characters with the dot).
+      {"+noall +question +nottlid", "127.0.0.1", "aaaaaaaaaaa.types.test a"},
+      {"+noall +question", "127.0.0.1", "aaaaaaaaaaaa.types.test a"},
+      {"+noall +question", "127.0.0.1", "aaaaaaaaaaaaaaaaaa.types.test a"},
+      {"+noall +question", "127.0.0.1", "aaaaaaaaaaaaaaaaaaa.types.test a"},
+      {"+noall +question +multi", "127.0.0.1", "aaaaaaaaaaaaaaaaaaaa.types.test a"},
+      {"+noall +question", "127.0.0.1", "aaaaaaaaaaaaaaaaaaaaaaaaaaaa.types.test a"},
       {"+noall +comments", "127.0.0.1", "mx.types.test mx"},
       // The whole form but the command line, which names the program.
       {"+nocmd", "127.0.0.1", "mx.types.test mx"},
