@@ -58,6 +58,8 @@ struct TParsed {
   std::optional<std::string> Reverse;
   bool Help = false, Version = false, ListDns = false;  // the modes, the first one wins
   bool Short = false, Json = false;                     // the outputs, never both
+  bool DigSwitch = false;  // one of dig's display switches: the output is dig's
+  bool Dig = false, Yaml = false;  // --dig, --yaml: never beside --short or --json
   bool NoEdns = false, BufferSize = false;              // judged against --nsid, --dnssec
   bool Four = false, Six = false;                       // never both
   bool PortGiven = false;                               // else DNS over TLS takes 853
@@ -213,7 +215,24 @@ struct TOptionRow {
   const char* Spellings;  // "-p --port", "--no-recursion +norecurse +norec" (dig's name first)
   TArgKind Kind;
   TError (*Apply)(TParsed&, TValue);
+  // One of dig's display switches, which a refusal of an unknown +option does not list.
+  bool Display = false;
 };
+
+// One of dig's display switches: sets its part of dig's output, and asks for that output.
+template <bool TDigDisplay::*Part, bool On>
+TError DigPart(TParsed& p, TValue) {
+  p.DigSwitch = true;
+  p.Options.Dig.*Part = On;
+  return {};
+}
+
+TError SetQueryClass(TParsed& p, TValue v) {
+  const std::int32_t code = DnsClassFromText(*v);
+  if (code != rcInternet && code != rcChaos && code != rcHesiod)
+    return TError("unknown CLASS '" + *v + "' (in, ch or hs)");
+  return Set(p.Options.QueryClass, code);
+}
 
 // In the order of --help, which is also the order dig's names are listed in a refusal.
 constexpr TOptionRow kOptions[] = {
@@ -257,6 +276,51 @@ constexpr TOptionRow kOptions[] = {
     {"-x --reverse", TArgKind::Value, [](TParsed& p, TValue v) { return Set(p.Reverse, *v); }},
     {"--short +short", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Short, true); }},
     {"--json", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Json, true); }},
+    // dig's full output and the switches that trim it.
+    {"--dig", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Dig, true); }},
+    {"--yaml +yaml", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Yaml, true); }, true},
+    {"+noyaml", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Yaml, false); }, true},
+    {"+all", TArgKind::None,
+     [](TParsed& p, TValue) {
+       p.DigSwitch = true;
+       p.Options.Dig.All(true);
+       return TError();
+     },
+     true},
+    {"+noall", TArgKind::None,
+     [](TParsed& p, TValue) {
+       p.DigSwitch = true;
+       p.Options.Dig.All(false);
+       return TError();
+     },
+     true},
+    {"+answer", TArgKind::None, DigPart<&TDigDisplay::Answer, true>, true},
+    {"+noanswer", TArgKind::None, DigPart<&TDigDisplay::Answer, false>, true},
+    {"+authority", TArgKind::None, DigPart<&TDigDisplay::Authority, true>, true},
+    {"+noauthority", TArgKind::None, DigPart<&TDigDisplay::Authority, false>, true},
+    {"+additional", TArgKind::None, DigPart<&TDigDisplay::Additional, true>, true},
+    {"+noadditional", TArgKind::None, DigPart<&TDigDisplay::Additional, false>, true},
+    {"+question", TArgKind::None, DigPart<&TDigDisplay::Question, true>, true},
+    {"+noquestion", TArgKind::None, DigPart<&TDigDisplay::Question, false>, true},
+    {"+comments", TArgKind::None, DigPart<&TDigDisplay::Comments, true>, true},
+    {"+nocomments", TArgKind::None, DigPart<&TDigDisplay::Comments, false>, true},
+    {"+cmd", TArgKind::None, DigPart<&TDigDisplay::Cmd, true>, true},
+    {"+nocmd", TArgKind::None, DigPart<&TDigDisplay::Cmd, false>, true},
+    {"+stats", TArgKind::None, DigPart<&TDigDisplay::Stats, true>, true},
+    {"+nostats", TArgKind::None, DigPart<&TDigDisplay::Stats, false>, true},
+    {"+qr", TArgKind::None, DigPart<&TDigDisplay::Qr, true>, true},
+    {"+noqr", TArgKind::None, DigPart<&TDigDisplay::Qr, false>, true},
+    {"+multi +multiline", TArgKind::None, DigPart<&TDigDisplay::Multi, true>, true},
+    {"+nomulti +nomultiline", TArgKind::None, DigPart<&TDigDisplay::Multi, false>, true},
+    {"+ttlunits", TArgKind::None, DigPart<&TDigDisplay::TtlUnits, true>, true},
+    {"+nottlunits", TArgKind::None, DigPart<&TDigDisplay::TtlUnits, false>, true},
+    {"+ttlid", TArgKind::None, DigPart<&TDigDisplay::TtlId, true>, true},
+    {"+nottlid", TArgKind::None, DigPart<&TDigDisplay::TtlId, false>, true},
+    {"+noclass", TArgKind::None, DigPart<&TDigDisplay::Class, false>, true},
+    {"+identify", TArgKind::None, DigPart<&TDigDisplay::Identify, true>, true},
+    {"+noidentify", TArgKind::None, DigPart<&TDigDisplay::Identify, false>, true},
+    {"+onesoa", TArgKind::None, DigPart<&TDigDisplay::OneSoa, true>, true},
+    {"+noonesoa", TArgKind::None, DigPart<&TDigDisplay::OneSoa, false>, true},
     {"--verbose", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Verbose, true); }},
     {"--follow-referrals", TArgKind::OptionalValue,
      [](TParsed& p, TValue v) {
@@ -319,12 +383,11 @@ constexpr TOptionRow kOptions[] = {
      }},
     {"-4", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Four, true); }},
     {"-6", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Six, true); }},
-    {"-c --class +class", TArgKind::Value,
+    {"-c --class", TArgKind::Value, SetQueryClass},
+    // "+class=CH" is the question's class, as -c; bare, dig's class column.
+    {"+class", TArgKind::OptionalValue,
      [](TParsed& p, TValue v) {
-       const std::int32_t code = DnsClassFromText(*v);
-       if (code != rcInternet && code != rcChaos && code != rcHesiod)
-         return TError("unknown CLASS '" + *v + "' (in, ch or hs)");
-       return Set(p.Options.QueryClass, code);
+       return v ? SetQueryClass(p, v) : DigPart<&TDigDisplay::Class, true>(p, v);
      }},
     // dig's and kdig's ways of giving the question and how it is sent.
     {"-q --query", TArgKind::Value,
@@ -386,7 +449,7 @@ std::string PlusNames() {
   std::string names;
   for (const TOptionRow& row : kOptions) {
     const char* plus = std::strchr(row.Spellings, '+');
-    if (plus == nullptr) continue;
+    if (plus == nullptr || row.Display) continue;
     if (!names.empty()) names += ", ";
     names.append(plus, std::strcspn(plus, " "));
   }
@@ -557,6 +620,8 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     return fail("--list-dns takes no TYPE or NAME");
   if (parsed.ListDns) return done(TCliMode::cmListDns);
   if (parsed.Short && parsed.Json) return fail("--short and --json cannot be combined");
+  if ((parsed.Dig || parsed.Yaml) && (parsed.Short || parsed.Json))
+    return fail("--dig and --yaml cannot be combined with --short or --json");
   for (std::string& server : options.Servers) {
     const bool url = server.starts_with("tls://") || server.starts_with("https://");
     if (TError error = url ? ReadServerUrl(parsed, server) : SplitServerPort(parsed, server))
@@ -612,6 +677,12 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   options.Edns = !parsed.NoEdns;
   if (parsed.Short) options.Output = TCliOutput::coShort;
   if (parsed.Json) options.Output = TCliOutput::coJson;
+  // As in dig, +short outweighs the display switches; without it they ask for dig's form.
+  if (!parsed.Short && !parsed.Json && (parsed.Dig || parsed.DigSwitch))
+    options.Output = TCliOutput::coDig;
+  if (parsed.Yaml) options.Output = TCliOutput::coYaml;
+  for (const std::string& argument : arguments)
+    options.CommandLine += (options.CommandLine.empty() ? "" : " ") + argument;
 
   if (parsed.Batch) {
     if (!positional.empty() || parsed.Reverse)
@@ -644,6 +715,8 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
       return fail("--trace asks each server itself: --tcp, --tls and --https cannot be combined");
     if (options.Nsid || options.Output == TCliOutput::coShort)
       return fail("--trace cannot be combined with --nsid or --short");
+    if (options.Output == TCliOutput::coDig || options.Output == TCliOutput::coYaml)
+      return fail("--trace cannot be combined with --dig, --yaml or dig's display switches");
   }
   if (parsed.Reverse) {
     if (!positional.empty() || parsed.Type) return fail("-x ADDRESS takes no TYPE or NAME");
@@ -666,7 +739,8 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
 
 std::string CliUsage() {
   return "usage: pellamar-cli [@SERVER | -s SERVER] [-p PORT] [-W SECONDS] [-t TYPE]\n"
-         "                    [-c CLASS] [--short | --json] [--verbose]\n"
+         "                    [-c CLASS] [--short | --json | --dig | --yaml] [--verbose]\n"
+         "                    [+noall] [+answer] [+multi] [+nocmd] [+nostats] ...\n"
          "                    [--tries N] [--tcp | --tls | --https[=PATH] | --https-get[=PATH]]\n"
          "                    [--no-edns | --bufsize N] [--nsid]\n"
          "                    [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]\n"
@@ -693,7 +767,8 @@ std::string CliHelp() {
 
 SYNOPSIS
     pellamar-cli [@SERVER | -s SERVER] [-p PORT] [-W SECONDS] [-t TYPE]
-                 [-c CLASS] [--short | --json] [--verbose]
+                 [-c CLASS] [--short | --json | --dig | --yaml] [--verbose]
+                 [+noall] [+answer] [+multi] [+nocmd] [+nostats] ...
                  [--tries N] [--tcp | --tls | --https[=PATH] | --https-get[=PATH]]
                  [--no-edns | --bufsize N] [--nsid]
                  [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]
@@ -902,8 +977,38 @@ OPTIONS
     --short, +short        only the answer records' data, one per line, byte for
                            byte as dig +short writes it (names with their last dot,
                            \DDD for bytes outside printable ASCII)
+    --dig                  the whole answer as dig writes it: the command line,
+                           ";; ->>HEADER<<- opcode: QUERY, status: NOERROR, id: N",
+                           the flags and counts, the OPT PSEUDOSECTION, the question,
+                           answer, authority and additional sections in zone-file
+                           form (name, TTL, class, type, data, tab apart), the query
+                           time, the server as ;; SERVER: ADDRESS#PORT(SERVER) (UDP),
+                           WHEN and MSG SIZE; any of dig's display switches below asks for it
+    +all, +noall           every part of it on, or off (then name the parts wanted:
+                           +noall +answer prints the answer records alone)
+    +answer, +authority, +additional, +question
+                           that section (+noanswer, +noauthority, +noadditional,
+                           +noquestion: without it)
+    +comments, +cmd, +stats
+                           the header, pseudosection and section headings; the
+                           command line; the statistics (+nocomments, +nocmd,
+                           +nostats: without them)
+    +qr                    the question as sent, before the answer (+noqr)
+    +multi, +multiline     SOA, DNSKEY, CDNSKEY and RRSIG over several lines with
+                           dig's comments (SOA's times in words, a key's tag)
+                           (+nomulti, +nomultiline)
+    +ttlunits              TTLs in units (5m, 1h30m) (+nottlunits)
+    +ttlid, +class         the TTL and class columns (+nottlid, +noclass drop them)
+    +identify              with +nostats, ";; Received N bytes from SERVER in T ms"
+                           (+noidentify)
+    +onesoa                read as dig reads it (one SOA of a zone transfer); a
+                           lookup's answer holds one already (+noonesoa)
+    --yaml, +yaml          the answer in dig's YAML layout ("- type: MESSAGE") for one
+                           lookup (+noyaml)
     --json                 one JSON object: question, server, port, transport,
                            truncated, tries, edns_fallback, time_ms, rcode, flags,
+                           id, opcode, counts (question, answer, authority,
+                           additional), message_size,
                            edns (version, udp, flags, nsid, options), error, the
                            answer, authority and additional records (name, type,
                            class, ttl, the type's own fields such as HTTPS's params,

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/DigText.h"
 #include "dns/zvDnsExchange.h"
 
 // One question of the command line: dig's "NAME [TYPE] [CLASS]", several in turn.
@@ -25,7 +26,9 @@ enum class TCliMode { cmLookup, cmBatch, cmTrace, cmListDns, cmHelp, cmVersion }
 enum class TCliOutput {
   coSections,  // the window's headings and lines
   coShort,     // the answer records' data, one per line
-  coJson       // one JSON object
+  coJson,      // one JSON object
+  coDig,       // dig's full output, trimmed by its display switches
+  coYaml       // dig's YAML layout
 };
 
 struct TCliOptions {
@@ -51,6 +54,10 @@ struct TCliOptions {
   std::int32_t QueryType = 1;
   std::string Name;
   TCliOutput Output = TCliOutput::coSections;
+  // What dig's display switches leave in the dig and YAML outputs.
+  TDigDisplay Dig;
+  // The arguments as given, one space apart: dig's output repeats them.
+  std::string CommandLine;
   // The exchange's details (server, time, response code, flags, records with TTLs) on
   // standard error.
   bool Verbose = false;

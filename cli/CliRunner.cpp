@@ -17,6 +17,7 @@
 #include "cli/CliBatch.h"
 #include "cli/CliOptions.h"
 #include "cli/CliTrace.h"
+#include "cli/DigText.h"
 #include "cli/JsonText.h"
 #include "cli/RecordJson.h"
 #include "cli/ResultText.h"
@@ -118,6 +119,8 @@ struct TOutcome {
   bool EdnsFallback = false;
   // The error reply's response code, 0 without one.
   std::int32_t ResponseCode = 0;
+  // The reply's size in bytes, 0 without one.
+  std::int32_t MessageSize = 0;
 };
 
 // A configured server that was passed over, and why.
@@ -257,6 +260,27 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
     for (const std::string& flag : FlagNames(response->Header())) json.String(flag);
   }
   json.EndArray();
+  // The header's other facts, as dig's header line gives them, when there is a header.
+  if (response != nullptr) {
+    json.Key("id");
+    json.Number(response->Header().ID);
+    json.Key("opcode");
+    json.Number(response->Header().OpCode);
+    json.Key("counts");
+    json.BeginObject();
+    const std::pair<const char*, const TzvDnsRecordList*> counts[] = {
+        {"question", &response->Queries()},
+        {"answer", &response->Answers()},
+        {"authority", &response->Authorities()},
+        {"additional", &response->AdditionalRecords()}};
+    for (const auto& [key, records] : counts) {
+      json.Key(key);
+      json.Number(records->Count());
+    }
+    json.EndObject();
+    json.Key("message_size");
+    json.Number(outcome.MessageSize);
+  }
   WriteJsonEdns(json, response != nullptr ? FindOptRecord(*response) : nullptr);
   json.Key("error");
   if (outcome.Failure.empty())
@@ -345,6 +369,8 @@ void WriteResults(std::ostream& out, const TzvDnsQuery& query, const TCliOptions
       }
       return;
     case TCliOutput::coJson:
+    case TCliOutput::coDig:
+    case TCliOutput::coYaml:
       return;  // written with the outcome
     case TCliOutput::coSections:
       break;
@@ -357,6 +383,31 @@ void WriteResults(std::ostream& out, const TzvDnsQuery& query, const TCliOptions
                RecordResultLines(query.Response().Answers(), options.QueryType, query.Aliases()));
   }
   if (options.Nsid) WriteLines(out, NsidLines(query.Response()));
+}
+
+// The lookup as dig writes it, from the facts of its exchange.
+void WriteDig(std::ostream& out, const TzvDnsMessage* response, const TCliOptions& options,
+              const TOutcome& outcome) {
+  TDigLookup lookup;
+  lookup.CommandLine = options.CommandLine;
+  lookup.ServerName = options.Server.value_or(outcome.Server);
+  lookup.ServerGiven = options.Server.has_value();
+  lookup.ServerAddress = outcome.Server;
+  lookup.Port = outcome.Port;
+  lookup.Transport = outcome.Transport;
+  lookup.Microseconds = static_cast<std::int64_t>(outcome.Milliseconds * 1000.0);
+  lookup.WhenMicroseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+  lookup.MessageSize = outcome.MessageSize;
+  lookup.RecursionDesired = options.RecursionDesired;
+  lookup.Edns = options.Edns && !outcome.EdnsFallback;
+  lookup.BufferSize = static_cast<std::uint16_t>(options.BufferSize);
+  lookup.DnssecOk = lookup.CheckingDisabled = options.Dnssec;
+  if (options.Output == TCliOutput::coYaml && response != nullptr)
+    out << DigYaml(*response, lookup, options.Dig);
+  else
+    out << DigText(response, lookup, options.Dig);
 }
 
 // Whether a failure with one configured server sends the question on to the next, as the
@@ -397,6 +448,7 @@ TOutcome LookupWith(TzvDnsQuery& query, const TCliOptions& options, const std::s
   const TzvDnsExchangeInfo& exchange = query.LastExchange();
   outcome.Tries = exchange.Tries;
   outcome.EdnsFallback = exchange.EdnsFallback;
+  outcome.MessageSize = exchange.MessageSize;
   if (!exchange.ServerAddress.empty()) {
     outcome.Server = exchange.ServerAddress;
     outcome.Port = exchange.Port;
@@ -467,6 +519,8 @@ int ReportLookup(TzvDnsQuery& query, const TCliOptions& options, TOutcome& outco
     out << JsonReport(&query.Response(), options, outcome, failed_servers,
                       dnssec ? &*dnssec : nullptr)
         << '\n';
+  } else if (options.Output == TCliOutput::coDig || options.Output == TCliOutput::coYaml) {
+    WriteDig(out, outcome.Answered ? &query.Response() : nullptr, options, outcome);
   } else if (outcome.Status == kCliSuccess || outcome.Status == kCliBogus) {
     WriteResults(out, query, options);
   } else if (options.Output == TCliOutput::coSections) {
@@ -629,6 +683,7 @@ int RunBatch(const TCliOptions& options, std::ostream& out, std::ostream& err,
     outcome.Tries = answer.Tries;
     outcome.Milliseconds = static_cast<double>(answer.ElapsedMicroseconds) / 1000.0;
     outcome.Answered = answer.Answered;
+    outcome.MessageSize = static_cast<std::int32_t>(answer.Bytes.size());
     outcome.Status = kCliNoAnswer;
     if (answer.Answered) {
       // Decoded once already by the batch: an error reply is a reply, its code data.

@@ -217,6 +217,7 @@ TzvDnsReply TzvDnsExchange::Ask(const TzvDnsExchangeSettings& settings, TzvDnsMe
       ExchangeOnce(settings, req, reply.Bytes, info, started);
     }
     info.Answered = true;
+    info.MessageSize = static_cast<std::int32_t>(reply.Bytes.size());
     if (reply.Bytes.size() >= 4) info.ResponseCode = reply.Bytes[3] & 0x0F;
     TMemoryStream bytes;
     bytes.WriteBuffer(reply.Bytes.data(), static_cast<std::int64_t>(reply.Bytes.size()));
@@ -561,6 +562,7 @@ std::vector<TzvDnsOutcome> TzvDnsExchange::AskAll(const TzvDnsExchangeSettings& 
         reply.Bytes = std::move(answers[i]);
         reply.Info = info;
         reply.Info.Answered = true;
+        reply.Info.MessageSize = static_cast<std::int32_t>(reply.Bytes.size());
         auto message = std::make_unique<TzvDnsExtendedMessage>();
         TMemoryStream bytes;
         bytes.WriteBuffer(reply.Bytes.data(), static_cast<std::int64_t>(reply.Bytes.size()));

@@ -85,6 +85,8 @@ struct TzvDnsExchangeInfo {
   std::int32_t ResponseCode = -1;
   // From the first send to the reply taken (TCP retry included), in microseconds.
   std::int64_t ElapsedMicroseconds = 0;
+  // The reply's size in bytes, as it came (0 without reply).
+  std::int32_t MessageSize = 0;
   // Datagrams sent for the question as it was last asked (1 when the first was
   // answered; 0 over TCP alone; after a fallback, those sent without EDNS).
   int Tries = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/SysUtils.h"
+#include "cli/DigText.h"
 #include "cli/JsonText.h"
 #include "cli/RecordJson.h"
 #include "cli/ResultText.h"
@@ -49,6 +50,23 @@ void WriteRecords(TJsonWriter& json, const TzvDnsRecordList& records) {
   json.EndArray();
 }
 
+// dig's form and its YAML, folded (+multi) or not: tabs and line ends are its own layout,
+// nothing else hidden may come through.
+void CheckDigForms(const TzvDnsMessage& message) {
+  TDigLookup lookup;
+  lookup.ServerName = lookup.ServerAddress = "127.0.0.1";
+  for (const bool multi : {false, true}) {
+    TDigDisplay display;
+    display.Multi = display.Qr = display.TtlUnits = multi;
+    for (std::string text :
+         {DigText(&message, lookup, display), DigYaml(message, lookup, display)}) {
+      for (char& c : text)
+        if (c == '\t' || c == '\n') c = ' ';
+      CheckShown(text);
+    }
+  }
+}
+
 void CheckAnswer(const std::uint8_t* data, std::size_t size) {
   TzvDnsExtendedMessage message;
   TMemoryStream stream;
@@ -80,6 +98,7 @@ void CheckAnswer(const std::uint8_t* data, std::size_t size) {
   json.EndObject();
   FUZZ_CHECK(json_syntax::IsValidJson(json.Text()), json.Text());
   CheckShown(json.Text());
+  CheckDigForms(message);
 }
 
 // The input itself as a name, a text and a server: what a user typed or a configuration

@@ -192,7 +192,7 @@ TEST(CliArguments, DigPlusOptions) {
   EXPECT_FALSE(dig.RecursionDesired);
   EXPECT_EQ(dig.QueryType, kzvDnsTypeMX);
   EXPECT_TRUE(ParseOk({"--no-recursion", "+recurse", "x"}).RecursionDesired);
-  EXPECT_NE(ParseError({"x", "+qr"}).find("unknown option +qr"), std::string::npos);
+  EXPECT_NE(ParseError({"x", "+nssearch"}).find("unknown option +nssearch"), std::string::npos);
   EXPECT_FALSE(ParseError({"+short", "--json", "x"}).empty());
   EXPECT_EQ(ParseOk({"--", "+odd.test"}).Name, "+odd.test");
 }
@@ -356,7 +356,7 @@ TEST(CliArguments, NearSpellingsAreNotOptions) {
     EXPECT_EQ(ParseError({word, "x"}), std::string("unknown option ") + word);
   // The closest of dig's spellings read is named, when one is near.
   const std::pair<const char*, const char*> near[] = {
-      {"+qr", ""},           {"+short=1", "+short"},
+      {"+nssearch", ""},     {"+short=1", "+short"},
       {"+Short", "+short"},  {"+norecur", "+norecurse"},
       {"++short", "+short"}, {"+nsid=1", "+nsid"}};
   for (const auto& [word, closest] : near)
