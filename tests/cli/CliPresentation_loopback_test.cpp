@@ -41,7 +41,7 @@ std::string PythonReads(const std::string& text, const std::string& expression) 
   return printed;
 }
 
-TEST(CliPresentation, ShortIsDigShortByteForByteOnEveryType) {
+TEST(CliPresentation, ShortAndTheAnswerSectionAreDigsByteForByteOnEveryType) {
   REQUIRE_LOOPBACK_NAMESPACE();
   const std::pair<const char*, const char*> questions[] = {
       {"soa", "types.test"}, {"ns", "types.test"},
@@ -67,11 +67,14 @@ TEST(CliPresentation, ShortIsDigShortByteForByteOnEveryType) {
   for (const auto& [type, label] : questions) {
     const std::string name =
         std::string(label) == "types.test" ? label : std::string(label) + ".types.test";
-    // dig's NAME TYPE order, for both.
+    // dig's NAME TYPE order, for both; --short, then dig's zone-file form of the answer.
     const CliRun run = RunCliCaptured({"@127.0.0.1", "+short", name, type});
     const std::string dig = Output("dig @127.0.0.1 +short " + name + " " + type + " 2>&1");
     EXPECT_FALSE(dig.empty()) << type << " " << name;
     EXPECT_EQ(run.out, dig) << type << " " << name << "\n" << run.err;
+    const CliRun answer = RunCliCaptured({"@127.0.0.1", "+noall", "+answer", name, type});
+    EXPECT_EQ(answer.out, Output("dig @127.0.0.1 +noall +answer " + name + " " + type + " 2>&1"))
+        << "+noall +answer " << type << " " << name << "\n" << answer.err;
   }
 }
 
