@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -90,8 +91,45 @@ std::string MultiBase64(const std::vector<std::uint8_t>& bytes) {
   return lines;
 }
 
+// The fields before a digest or a key, for the types whose +multi form is those fields,
+// then the rest (hex or base64, dig's spaces in it dropped) over lines of 44 characters
+// in parentheses; 0 for the others.
+std::size_t LeadingFields(std::int32_t type) {
+  switch (type) {
+    case kzvDnsTypeDS:
+    case kzvDnsTypeCDS:
+    case kzvDnsTypeTLSA:
+    case kzvDnsTypeSMIMEA:
+    case kzvDnsTypeZONEMD:
+    case kzvDnsTypeCERT:
+      return 3;
+    case kzvDnsTypeSSHFP:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+std::string MultiBlob(const TzvDnsRecord& record, std::size_t fields) {
+  std::istringstream words(record.DataText(TzvDnsTextStyle::Dig));
+  std::string data, blob;
+  std::size_t count = 0;
+  for (std::string word; words >> word; ++count) {
+    if (count >= fields)
+      blob += word;
+    else
+      data += (count > 0 ? " " : "") + word;
+  }
+  if (count <= fields) return {};
+  data += " (";
+  for (std::size_t at = 0; at < blob.size(); at += 44)
+    data += std::string("\n") + kMultiIndent + blob.substr(at, 44);
+  return data + " )";
+}
+
 // The data of +multi for the types dig folds; empty for the others, which keep one line.
 std::string MultiData(const TzvDnsRecord& record) {
+  if (const std::size_t fields = LeadingFields(record.RecordType)) return MultiBlob(record, fields);
   if (const auto* soa = dynamic_cast<const TzvDnsSOARecord*>(&record)) {
     std::string data = DnsNameText(soa->PrimaryNameServer, TzvDnsTextStyle::Dig) + ' ' +
                        DnsNameText(soa->ResponsibleMailbox, TzvDnsTextStyle::Dig) + " (";
