@@ -521,7 +521,10 @@ int ReportLookup(TzvDnsQuery& query, const TCliOptions& options, TOutcome& outco
         << '\n';
   } else if (options.Output == TCliOutput::coDig || options.Output == TCliOutput::coYaml) {
     WriteDig(out, outcome.Answered ? &query.Response() : nullptr, options, outcome);
-  } else if (outcome.Status == kCliSuccess || outcome.Status == kCliBogus) {
+  } else if (outcome.Status == kCliSuccess || outcome.Status == kCliBogus ||
+             (options.Output == TCliOutput::coShort && outcome.Answered)) {
+    // --short writes an error reply's answers too, as dig +short does: the aliases that
+    // led to a name that does not exist.
     WriteResults(out, query, options);
   } else if (options.Output == TCliOutput::coSections) {
     WriteLines(out, LookupErrorLines());

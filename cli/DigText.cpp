@@ -127,9 +127,38 @@ std::string MultiBlob(const TzvDnsRecord& record, std::size_t fields) {
   return data + " )";
 }
 
+// The +multi form that opens its parenthesis first: "( " and the fields (IPSECKEY's four)
+// or, without fields, the first line of the key (OPENPGPKEY, DHCID), then the rest over
+// lines of 44 characters. DHCID adds what its digest is about, as dig does.
+std::string MultiOpened(const TzvDnsRecord& record, std::size_t fields) {
+  std::istringstream words(record.DataText(TzvDnsTextStyle::Dig));
+  std::string data = "(", blob;
+  std::size_t count = 0;
+  for (std::string word; words >> word; ++count) {
+    if (count >= fields)
+      blob += word;
+    else
+      data += " " + word;
+  }
+  for (std::size_t at = 0; at < blob.size(); at += 44)
+    data += (fields == 0 && at == 0 ? std::string(" ") : std::string("\n") + kMultiIndent) +
+            blob.substr(at, 44);
+  data += " )";
+  if (record.RecordType == kzvDnsTypeDHCID) {
+    const std::vector<std::uint8_t> bytes = Base64Decode(blob);
+    if (bytes.size() >= 3)
+      data += " ; " + std::to_string(bytes[0] << 8 | bytes[1]) + ' ' + std::to_string(bytes[2]) +
+              ' ' + std::to_string(bytes.size() - 3);
+  }
+  return data;
+}
+
 // The data of +multi for the types dig folds; empty for the others, which keep one line.
 std::string MultiData(const TzvDnsRecord& record) {
   if (const std::size_t fields = LeadingFields(record.RecordType)) return MultiBlob(record, fields);
+  if (record.RecordType == kzvDnsTypeIPSECKEY) return MultiOpened(record, 4);
+  if (record.RecordType == kzvDnsTypeOPENPGPKEY || record.RecordType == kzvDnsTypeDHCID)
+    return MultiOpened(record, 0);
   if (const auto* soa = dynamic_cast<const TzvDnsSOARecord*>(&record)) {
     std::string data = DnsNameText(soa->PrimaryNameServer, TzvDnsTextStyle::Dig) + ' ' +
                        DnsNameText(soa->ResponsibleMailbox, TzvDnsTextStyle::Dig) + " (";

@@ -48,6 +48,7 @@ TEST(CliPresentation, ShortAndTheAnswerSectionAreDigsByteForByteOnEveryType) {
       {"mx", "mx"},          {"mx", "nullmx"},
       {"srv", "srv"},        {"ptr", "ptr"},
       {"cname", "cname"},    {"txt", "txt"},
+      {"a", "cname"},  // an alias to a name that does not exist
       {"caa", "caa"},        {"hinfo", "hinfo"},
       {"rp", "rp"},          {"loc", "loc"},
       {"loc", "loc2"},       {"naptr", "naptr"},
@@ -74,7 +75,8 @@ TEST(CliPresentation, ShortAndTheAnswerSectionAreDigsByteForByteOnEveryType) {
     EXPECT_EQ(run.out, dig) << type << " " << name << "\n" << run.err;
     const CliRun answer = RunCliCaptured({"@127.0.0.1", "+noall", "+answer", name, type});
     EXPECT_EQ(answer.out, Output("dig @127.0.0.1 +noall +answer " + name + " " + type + " 2>&1"))
-        << "+noall +answer " << type << " " << name << "\n" << answer.err;
+        << "+noall +answer " << type << " " << name << "\n"
+        << answer.err;
   }
 }
 
