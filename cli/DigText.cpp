@@ -4,6 +4,7 @@
 #include <ctime>
 #include <memory>
 #include <sstream>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -82,18 +83,36 @@ const char* AlgorithmMnemonic(std::uint8_t algorithm) {
   }
 }
 
-// Base64 over lines of 44 characters, each on a line of its own at the data's column.
-std::string MultiBase64(const std::vector<std::uint8_t>& bytes) {
-  const std::string text = Base64Encode(bytes);
+// Text over lines of 44 characters, each on a line of its own at the data's column.
+std::string MultiLines(std::string_view text) {
   std::string lines;
   for (std::size_t at = 0; at < text.size(); at += 44)
-    lines += std::string("\n") + kMultiIndent + text.substr(at, 44);
+    lines += std::string("\n") + kMultiIndent + std::string(text.substr(at, 44));
   return lines;
 }
 
+std::string MultiBase64(const std::vector<std::uint8_t>& bytes) {
+  return MultiLines(Base64Encode(bytes));
+}
+
+// The record's text as dig writes it on one line, cut into its first `fields` words and
+// the rest run together (the spaces dig puts in long hex or base64 dropped).
+std::pair<std::string, std::string> FieldsAndData(const TzvDnsRecord& record, std::size_t fields) {
+  std::istringstream words(record.DataText(TzvDnsTextStyle::Dig));
+  std::string head, data;
+  std::size_t count = 0;
+  for (std::string word; words >> word; ++count) {
+    if (count >= fields)
+      data += word;
+    else
+      head += (count > 0 ? " " : "") + word;
+  }
+  return {head, data};
+}
+
 // The fields before a digest or a key, for the types whose +multi form is those fields,
-// then the rest (hex or base64, dig's spaces in it dropped) over lines of 44 characters
-// in parentheses; 0 for the others.
+// then the rest (hex or base64) over lines of 44 characters in parentheses; 0 for the
+// others.
 std::size_t LeadingFields(std::int32_t type) {
   switch (type) {
     case kzvDnsTypeDS:
@@ -111,46 +130,27 @@ std::size_t LeadingFields(std::int32_t type) {
 }
 
 std::string MultiBlob(const TzvDnsRecord& record, std::size_t fields) {
-  std::istringstream words(record.DataText(TzvDnsTextStyle::Dig));
-  std::string data, blob;
-  std::size_t count = 0;
-  for (std::string word; words >> word; ++count) {
-    if (count >= fields)
-      blob += word;
-    else
-      data += (count > 0 ? " " : "") + word;
-  }
-  if (count <= fields) return {};
-  data += " (";
-  for (std::size_t at = 0; at < blob.size(); at += 44)
-    data += std::string("\n") + kMultiIndent + blob.substr(at, 44);
-  return data + " )";
+  const auto [head, data] = FieldsAndData(record, fields);
+  if (data.empty()) return {};
+  return head + " (" + MultiLines(data) + " )";
 }
 
 // The +multi form that opens its parenthesis first: "( " and the fields (IPSECKEY's four)
 // or, without fields, the first line of the key (OPENPGPKEY, DHCID), then the rest over
 // lines of 44 characters. DHCID adds what its digest is about, as dig does.
 std::string MultiOpened(const TzvDnsRecord& record, std::size_t fields) {
-  std::istringstream words(record.DataText(TzvDnsTextStyle::Dig));
-  std::string data = "(", blob;
-  std::size_t count = 0;
-  for (std::string word; words >> word; ++count) {
-    if (count >= fields)
-      blob += word;
-    else
-      data += " " + word;
-  }
-  for (std::size_t at = 0; at < blob.size(); at += 44)
-    data += (fields == 0 && at == 0 ? std::string(" ") : std::string("\n") + kMultiIndent) +
-            blob.substr(at, 44);
-  data += " )";
+  const auto [head, data] = FieldsAndData(record, fields);
+  const std::string first = fields > 0 ? head : data.substr(0, 44);
+  std::string text = "(" + (first.empty() ? std::string() : " " + first) +
+                     MultiLines(std::string_view(data).substr(fields > 0 ? 0 : first.size())) +
+                     " )";
   if (record.RecordType == kzvDnsTypeDHCID) {
-    const std::vector<std::uint8_t> bytes = Base64Decode(blob);
+    const std::vector<std::uint8_t> bytes = Base64Decode(data);
     if (bytes.size() >= 3)
-      data += " ; " + std::to_string(bytes[0] << 8 | bytes[1]) + ' ' + std::to_string(bytes[2]) +
+      text += " ; " + std::to_string(bytes[0] << 8 | bytes[1]) + ' ' + std::to_string(bytes[2]) +
               ' ' + std::to_string(bytes.size() - 3);
   }
-  return data;
+  return text;
 }
 
 // The data of +multi for the types dig folds; empty for the others, which keep one line.

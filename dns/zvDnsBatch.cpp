@@ -75,11 +75,6 @@ std::uint16_t IdOf(std::span<const std::uint8_t> message) {
   return static_cast<std::uint16_t>(message[0] << 8 | message[1]);
 }
 
-std::int32_t CeilMilliseconds(std::chrono::steady_clock::duration duration) {
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
-  return ms <= 0 ? 0 : static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
-}
-
 std::int64_t Microseconds(std::chrono::steady_clock::duration duration) {
   return std::chrono::duration_cast<std::chrono::microseconds>(duration).count();
 }

@@ -39,6 +39,18 @@ std::chrono::milliseconds RetransmitOffset(int index) {
   return offset;
 }
 
+std::int32_t CeilMilliseconds(std::chrono::steady_clock::duration duration) {
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
+  return ms <= 0 ? 0 : static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
+}
+
+std::int32_t MillisecondsLeft(std::int32_t time_out, std::chrono::steady_clock::duration spent) {
+  if (time_out == -1) return -1;
+  const std::int64_t left_us = std::int64_t{std::max(time_out, 0)} * 1000 -
+                               std::chrono::duration_cast<std::chrono::microseconds>(spent).count();
+  return left_us <= 0 ? 0 : static_cast<std::int32_t>((left_us + 999) / 1000);
+}
+
 void AppendStreamMessage(std::span<const std::uint8_t> message, std::vector<std::uint8_t>& out) {
   out.push_back(static_cast<std::uint8_t>(message.size() >> 8));
   out.push_back(static_cast<std::uint8_t>(message.size() & 0xFF));
@@ -76,11 +88,6 @@ void RemoveOptRecords(TzvDnsRecordList& section, TzvDnsRecordList* removed = nul
 // carries it (they answer without an OPT record).
 bool RefusesEdns(std::int32_t response_code) {
   return response_code == 1 || response_code == 2 || response_code == 4;
-}
-
-std::int32_t CeilMilliseconds(std::chrono::steady_clock::duration duration) {
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
-  return ms <= 0 ? 0 : static_cast<std::int32_t>(std::min<std::int64_t>(ms, INT32_MAX));
 }
 
 constexpr const char* kTruncatedRetryFailed =
@@ -168,10 +175,7 @@ std::int64_t TzvDnsExchange::MicrosecondsSince(TimePoint started) const {
 }
 
 std::int32_t TzvDnsExchange::MillisecondsLeft(std::int32_t time_out, TimePoint started) const {
-  if (time_out == -1) return -1;
-  const std::int64_t left_us =
-      std::int64_t{std::max(time_out, 0)} * 1000 - MicrosecondsSince(started);
-  return left_us <= 0 ? 0 : static_cast<std::int32_t>((left_us + 999) / 1000);
+  return ::MillisecondsLeft(time_out, clock_->Now() - started);
 }
 
 std::int32_t TzvDnsExchange::TimeLeft(std::int32_t time_out, TimePoint started) const {

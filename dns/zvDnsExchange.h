@@ -137,6 +137,12 @@ inline constexpr std::chrono::milliseconds kzvFirstRetransmitWait{400};
 // When datagram `index` (0 the first) of a question goes, counted from the first.
 std::chrono::milliseconds RetransmitOffset(int index);
 
+// A wait in whole ms, rounded up; 0 for one that is over.
+std::int32_t CeilMilliseconds(std::chrono::steady_clock::duration duration);
+// What is left of time_out ms once `spent` has passed, in whole ms rounded up; -1 stays
+// "no limit", 0 when nothing is left.
+std::int32_t MillisecondsLeft(std::int32_t time_out, std::chrono::steady_clock::duration spent);
+
 // A message as it goes over a stream: behind its length as a 16-bit word.
 void AppendStreamMessage(std::span<const std::uint8_t> message, std::vector<std::uint8_t>& out);
 

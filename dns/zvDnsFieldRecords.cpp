@@ -14,48 +14,48 @@ using K = TzvDnsFieldKind;
 
 struct TLayout {
   std::int32_t Type;
-  std::span<const TzvDnsFieldSpec> Fields;
+  std::span<const TzvDnsFieldSlot> Fields;
 };
 
 // The layouts, from the types' RFCs; the keys name the fields as the RFCs do.
-constexpr TzvDnsFieldSpec kHinfo[] = {{K::String, "cpu"}, {K::String, "os"}};
-constexpr TzvDnsFieldSpec kRp[] = {{K::Name, "mbox"}, {K::Name, "txt"}};
-constexpr TzvDnsFieldSpec kLoc[] = {
+constexpr TzvDnsFieldSlot kHinfo[] = {{K::String, "cpu"}, {K::String, "os"}};
+constexpr TzvDnsFieldSlot kRp[] = {{K::Name, "mbox"}, {K::Name, "txt"}};
+constexpr TzvDnsFieldSlot kLoc[] = {
     {K::U8, "version"},   {K::U8, "size"},       {K::U8, "horiz_pre"}, {K::U8, "vert_pre"},
     {K::U32, "latitude"}, {K::U32, "longitude"}, {K::U32, "altitude"}};
-constexpr TzvDnsFieldSpec kNaptr[] = {{K::U16, "order"},     {K::U16, "preference"},
+constexpr TzvDnsFieldSlot kNaptr[] = {{K::U16, "order"},     {K::U16, "preference"},
                                       {K::String, "flags"},  {K::String, "services"},
                                       {K::String, "regexp"}, {K::Name, "replacement"}};
-constexpr TzvDnsFieldSpec kKx[] = {{K::U16, "preference"}, {K::Name, "exchanger"}};
-constexpr TzvDnsFieldSpec kCert[] = {{K::CertType, "cert_type"},
+constexpr TzvDnsFieldSlot kKx[] = {{K::U16, "preference"}, {K::Name, "exchanger"}};
+constexpr TzvDnsFieldSlot kCert[] = {{K::CertType, "cert_type"},
                                      {K::U16, "key_tag"},
                                      {K::Algorithm, "algorithm"},
                                      {K::Base64Rest, "certificate"}};
-constexpr TzvDnsFieldSpec kDname[] = {{K::Name, "target"}};
-constexpr TzvDnsFieldSpec kApl[] = {{K::Prefixes, "prefixes"}};
-constexpr TzvDnsFieldSpec kSshfp[] = {
+constexpr TzvDnsFieldSlot kDname[] = {{K::Name, "target"}};
+constexpr TzvDnsFieldSlot kApl[] = {{K::Prefixes, "prefixes"}};
+constexpr TzvDnsFieldSlot kSshfp[] = {
     {K::U8, "algorithm"}, {K::U8, "fp_type"}, {K::HexRest, "fingerprint"}};
-constexpr TzvDnsFieldSpec kIpseckey[] = {{K::U8, "precedence"},
+constexpr TzvDnsFieldSlot kIpseckey[] = {{K::U8, "precedence"},
                                          {K::U8, "gateway_type"},
                                          {K::U8, "algorithm"},
                                          {K::Gateway, "gateway"},
                                          {K::Base64Rest, "public_key"}};
-constexpr TzvDnsFieldSpec kDhcid[] = {{K::Base64Rest, "digest"}};
-constexpr TzvDnsFieldSpec kTlsa[] = {{K::U8, "usage"},
+constexpr TzvDnsFieldSlot kDhcid[] = {{K::Base64Rest, "digest"}};
+constexpr TzvDnsFieldSlot kTlsa[] = {{K::U8, "usage"},
                                      {K::U8, "selector"},
                                      {K::U8, "matching_type"},
                                      {K::HexRest, "certificate_association_data"}};
-constexpr TzvDnsFieldSpec kOpenpgpkey[] = {{K::Base64Rest, "public_key"}};
-constexpr TzvDnsFieldSpec kCsync[] = {
+constexpr TzvDnsFieldSlot kOpenpgpkey[] = {{K::Base64Rest, "public_key"}};
+constexpr TzvDnsFieldSlot kCsync[] = {
     {K::U32, "serial"}, {K::U16, "flags"}, {K::TypesRest, "types"}};
-constexpr TzvDnsFieldSpec kZonemd[] = {
+constexpr TzvDnsFieldSlot kZonemd[] = {
     {K::U32, "serial"}, {K::U8, "scheme"}, {K::U8, "hash_algorithm"}, {K::HexRest, "digest"}};
-constexpr TzvDnsFieldSpec kNid[] = {{K::U16, "preference"}, {K::Locator64, "node_id"}};
-constexpr TzvDnsFieldSpec kL32[] = {{K::U16, "preference"}, {K::IPv4, "locator32"}};
-constexpr TzvDnsFieldSpec kL64[] = {{K::U16, "preference"}, {K::Locator64, "locator64"}};
-constexpr TzvDnsFieldSpec kEui48[] = {{K::Eui48, "address"}};
-constexpr TzvDnsFieldSpec kEui64[] = {{K::Eui64, "address"}};
-constexpr TzvDnsFieldSpec kUri[] = {
+constexpr TzvDnsFieldSlot kNid[] = {{K::U16, "preference"}, {K::Locator64, "node_id"}};
+constexpr TzvDnsFieldSlot kL32[] = {{K::U16, "preference"}, {K::IPv4, "locator32"}};
+constexpr TzvDnsFieldSlot kL64[] = {{K::U16, "preference"}, {K::Locator64, "locator64"}};
+constexpr TzvDnsFieldSlot kEui48[] = {{K::Eui48, "address"}};
+constexpr TzvDnsFieldSlot kEui64[] = {{K::Eui64, "address"}};
+constexpr TzvDnsFieldSlot kUri[] = {
     {K::U16, "priority"}, {K::U16, "weight"}, {K::QuotedRest, "target"}};
 
 constexpr TLayout kLayouts[] = {
@@ -266,7 +266,7 @@ TzvDnsFieldRecord::TzvDnsFieldRecord(std::int32_t record_type) {
   Fields.resize(Layout(record_type).size());
 }
 
-std::span<const TzvDnsFieldSpec> TzvDnsFieldRecord::Layout(std::int32_t record_type) {
+std::span<const TzvDnsFieldSlot> TzvDnsFieldRecord::Layout(std::int32_t record_type) {
   for (const TLayout& layout : kLayouts)
     if (layout.Type == record_type) return layout.Fields;
   return {};
@@ -417,7 +417,7 @@ std::string TzvDnsFieldRecord::DataText(TzvDnsTextStyle style) const {
         part = DnsQuotedText(field.Text, style);
         break;
       case K::HexRest:
-        part = DnsSplitText(DnsHexText(field.Bytes));
+        part = DnsSplitText(HexEncode(field.Bytes));
         break;
       case K::Base64Rest:
         part = DnsSplitText(Base64Encode(field.Bytes));

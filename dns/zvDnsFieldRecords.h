@@ -35,7 +35,7 @@ enum class TzvDnsFieldKind : std::uint8_t {
 };
 
 // One field of a layout: its kind and its key in JSON.
-struct TzvDnsFieldSpec {
+struct TzvDnsFieldSlot {
   TzvDnsFieldKind Kind;
   const char* Key;
 };
@@ -66,7 +66,7 @@ class TzvDnsFieldRecord : public TzvDnsRecord {
   void VisitFields(TzvDnsFieldVisitor& visitor) const override;
 
   // The fields of a type, in wire order; empty for a type without a layout.
-  static std::span<const TzvDnsFieldSpec> Layout(std::int32_t record_type);
+  static std::span<const TzvDnsFieldSlot> Layout(std::int32_t record_type);
 
   // One value per field of the layout.
   std::vector<TzvDnsFieldValue> Fields;

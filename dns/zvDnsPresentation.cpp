@@ -112,17 +112,6 @@ std::string DnsEscapedText(std::string_view text, TzvDnsTextStyle style) {
   return out;
 }
 
-std::string DnsHexText(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (const std::uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 0x0F];
-  }
-  return text;
-}
-
 std::string DnsSplitText(std::string_view text, bool split) {
   constexpr std::size_t kDigGroup = 56;
   if (!split || text.size() <= kDigGroup) return std::string(text);

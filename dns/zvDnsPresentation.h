@@ -37,8 +37,6 @@ std::string DnsQuotedText(std::string_view text, TzvDnsTextStyle style);
 // A text outside quotes (CAA's tag): readable as DnsSafeText gives it; in dig's style '"'
 // and '\' escaped by a backslash, blanks and bytes outside printable ASCII as \DDD.
 std::string DnsEscapedText(std::string_view text, TzvDnsTextStyle style);
-// Bytes in upper-case hex, the way dig writes digests and certificate data.
-std::string DnsHexText(std::span<const std::uint8_t> bytes);
 // Long base64 or hex data as dig prints it in a record's text: in groups of 56 characters
 // with a space between them, or whole when `split` is false (dig +nosplit).
 std::string DnsSplitText(std::string_view text, bool split = true);

@@ -496,12 +496,7 @@ void TzvDnsQuery::SendQuery(TzvDnsMessage& req, TzvDnsMessage& resp) {
 std::int32_t TzvDnsQuery::ExchangeTimeLeft() const {
   // With nothing left the step still runs, only without waiting: a step that needs no
   // wait (an address to open, a send the socket takes at once) should not fail for it.
-  if (exchange_time_out_ == -1) return -1;
-  const auto spent = std::chrono::duration_cast<std::chrono::microseconds>(
-                         std::chrono::steady_clock::now() - exchange_started_)
-                         .count();
-  const std::int64_t left_us = std::int64_t{std::max(exchange_time_out_, 0)} * 1000 - spent;
-  return left_us <= 0 ? 0 : static_cast<std::int32_t>((left_us + 999) / 1000);
+  return MillisecondsLeft(exchange_time_out_, std::chrono::steady_clock::now() - exchange_started_);
 }
 
 // ---- transport steps ----

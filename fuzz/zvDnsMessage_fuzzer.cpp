@@ -93,8 +93,8 @@ bool NamesRepresentable(const TzvDnsRecord& record) {
 bool HoldsNoName(const TzvDnsRecord& record) {
   const auto* fields = dynamic_cast<const TzvDnsFieldRecord*>(&record);
   if (fields == nullptr) return false;
-  for (const TzvDnsFieldSpec& spec : TzvDnsFieldRecord::Layout(record.RecordType))
-    if (spec.Kind == TzvDnsFieldKind::Name || spec.Kind == TzvDnsFieldKind::Gateway) return false;
+  for (const TzvDnsFieldSlot& slot : TzvDnsFieldRecord::Layout(record.RecordType))
+    if (slot.Kind == TzvDnsFieldKind::Name || slot.Kind == TzvDnsFieldKind::Gateway) return false;
   return true;
 }
 

@@ -15,15 +15,6 @@
 
 namespace {
 
-std::string Output(const std::string& command) {
-  std::string printed;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[512];
-  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) printed += buffer;
-  if (pipe != nullptr) pclose(pipe);
-  return printed;
-}
-
 // What python3 prints of `expression` over the JSON objects of `text`, one a line, read
 // as the list `d`.
 std::string PythonReads(const std::string& text, const std::string& expression) {
@@ -34,7 +25,7 @@ std::string PythonReads(const std::string& text, const std::string& expression) 
       << "import json, sys\nd = [json.loads(l) for l in sys.stdin if l.strip()]\nprint("
       << expression << ")\n";
   std::string printed =
-      Output("python3 " + stem.string() + ".py < " + stem.string() + ".json 2>&1");
+      CommandOutput("python3 " + stem.string() + ".py < " + stem.string() + ".json 2>&1");
   std::filesystem::remove(stem.string() + ".json");
   std::filesystem::remove(stem.string() + ".py");
   if (!printed.empty() && printed.back() == '\n') printed.pop_back();
@@ -70,11 +61,12 @@ TEST(CliPresentation, ShortAndTheAnswerSectionAreDigsByteForByteOnEveryType) {
         std::string(label) == "types.test" ? label : std::string(label) + ".types.test";
     // dig's NAME TYPE order, for both; --short, then dig's zone-file form of the answer.
     const CliRun run = RunCliCaptured({"@127.0.0.1", "+short", name, type});
-    const std::string dig = Output("dig @127.0.0.1 +short " + name + " " + type + " 2>&1");
+    const std::string dig = CommandOutput("dig @127.0.0.1 +short " + name + " " + type + " 2>&1");
     EXPECT_FALSE(dig.empty()) << type << " " << name;
     EXPECT_EQ(run.out, dig) << type << " " << name << "\n" << run.err;
     const CliRun answer = RunCliCaptured({"@127.0.0.1", "+noall", "+answer", name, type});
-    EXPECT_EQ(answer.out, Output("dig @127.0.0.1 +noall +answer " + name + " " + type + " 2>&1"))
+    EXPECT_EQ(answer.out,
+              CommandOutput("dig @127.0.0.1 +noall +answer " + name + " " + type + " 2>&1"))
         << "+noall +answer " << type << " " << name << "\n"
         << answer.err;
   }

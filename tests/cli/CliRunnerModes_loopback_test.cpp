@@ -25,16 +25,6 @@ CliRun RunAt127(std::vector<std::string> arguments) {
   return RunCliCaptured(arguments);
 }
 
-// What a command printed on standard output.
-std::string Output(const std::string& command) {
-  std::string printed;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[512];
-  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) printed += buffer;
-  if (pipe != nullptr) pclose(pipe);
-  return printed;
-}
-
 // Runs python3 on the JSON text with a script that reads it as `d` and prints one
 // value; returns what it printed, or "invalid JSON" when the parser refused the text.
 std::string PythonReads(const std::string& json, const std::string& expression) {
@@ -51,7 +41,7 @@ std::string PythonReads(const std::string& json, const std::string& expression) 
                            "    sys.exit()\n"
                            "print("
                         << expression << ")\n";
-  std::string printed = Output("python3 " + script + " < " + data);
+  std::string printed = CommandOutput("python3 " + script + " < " + data);
   std::filesystem::remove(data);
   std::filesystem::remove(script);
   if (!printed.empty() && printed.back() == '\n') printed.pop_back();
@@ -374,8 +364,8 @@ TEST(CliDnssecTypes, ShowTheRecordsAsDigDoesWithTheirFieldsInJson) {
          std::string(std::getenv("PELLAMAR_NETNS_RUN")) + "/dnssec/root.anchor", type, name});
     EXPECT_EQ(run.status, 0) << type;
     EXPECT_FALSE(run.out.empty()) << type;
-    const std::string dig =
-        Output(std::string("dig @127.0.0.53 +short +dnssec ") + name + " " + type + " 2>/dev/null");
+    const std::string dig = CommandOutput(std::string("dig @127.0.0.53 +short +dnssec ") + name +
+                                          " " + type + " 2>/dev/null");
     // dig lists an RRset in no fixed order: compare the lines as sets.
     auto lines = [](const std::string& text) {
       std::multiset<std::string> set;

@@ -2,6 +2,7 @@
 // what it wrote to standard output and standard error captured.
 #pragma once
 
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,4 +33,14 @@ inline CliRun RunCliCaptured(const std::vector<std::string>& arguments,
   run.out = out.str();
   run.err = err.str();
   return run;
+}
+
+// What a shell command (dig, python3) printed on standard output.
+inline std::string CommandOutput(const std::string& command) {
+  std::string printed;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[512];
+  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) printed += buffer;
+  if (pipe != nullptr) pclose(pipe);
+  return printed;
 }

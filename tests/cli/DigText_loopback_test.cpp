@@ -15,15 +15,6 @@
 
 namespace {
 
-std::string Output(const std::string& command) {
-  std::string printed;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[512];
-  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) printed += buffer;
-  if (pipe != nullptr) pclose(pipe);
-  return printed;
-}
-
 // The message ID, the times and the date, which no two runs share.
 std::string Masked(std::string text) {
   const std::pair<const char*, const char*> masks[] = {
@@ -91,7 +82,7 @@ TEST(DigText, TrimmedFormsAreDigsByteForByte) {
     std::istringstream words(line);
     for (std::string word; words >> word;) arguments.push_back(word);
     const CliRun run = RunCliCaptured(arguments);
-    const std::string dig = Output("dig " + line + " 2>&1");
+    const std::string dig = CommandOutput("dig " + line + " 2>&1");
     EXPECT_FALSE(dig.empty()) << line;
     EXPECT_EQ(Masked(run.out), Masked(dig)) << line << "\n" << run.err;
   }
@@ -106,7 +97,7 @@ TEST(DigText, TheFullFormNamesItsCommandAndTheReplysSize) {
                                " <<>> @127.0.0.1 --dig mx.types.test mx\n"
                                "; (1 server found)\n"
                                ";; global options: +cmd\n" +
-                               Masked(Output("dig @127.0.0.1 +nocmd mx.types.test mx"));
+                               Masked(CommandOutput("dig @127.0.0.1 +nocmd mx.types.test mx"));
   EXPECT_EQ(Masked(run.out), expected);
 
   const CliRun json = RunCliCaptured({"@127.0.0.1", "--json", "mx.types.test", "mx"});

@@ -10,10 +10,10 @@
 #include "dns/zvDnsAnswerMatch.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "net/zvSocketUtils.h"
+#include "tests/support/MessageBytes.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
 // A clock that moves only when the wire lets time pass.
@@ -23,20 +23,15 @@ class TestClock : public TzvDnsClock {
   std::chrono::steady_clock::time_point now{};
 };
 
-Bytes AnswerTo(const Bytes& request, const char* address = "192.0.2.7") {
-  TMemoryStream in;
-  in.WriteBuffer(request.data(), static_cast<std::int64_t>(request.size()));
-  in.SetPosition(0);
+Bytes AnswerTo(const Bytes& request) {
   TzvDnsExtendedMessage message;
-  message.Decode(in);
+  ParseBytes(message, request);
   message.Header().IsQuery = false;
   auto a = std::make_unique<TzvDnsARecord>();
   a->Name = message.Queries().Items(0)->Name;
-  a->IPAddress = address;
+  a->IPAddress = "192.0.2.7";
   message.Answers().Add(std::move(a));
-  TMemoryStream out;
-  message.Build(out);
-  return Bytes(out.Memory(), out.Memory() + out.Size());
+  return BuildBytes(message);
 }
 
 // A server played without sockets, on the test clock. Over UDP it answers the datagram
