@@ -1,0 +1,21 @@
+// The window's own words, in one place, so that a translation has one file to read.
+// The library's fixed messages (its error texts, the result headings the pane shares with
+// the saved files) are not here: they are the library's. The command-line companion keeps
+// English; everything the window adds around the library's words is Spanish and lives here.
+#pragma once
+
+namespace zvWindowTexts {
+
+// --- Several servers compared ---------------------------------------------------------
+
+// --- Tooltips, dialogs and the about box ----------------------------------------------
+
+// --- The chain of trust view ("Cadena de confianza") ----------------------------------
+
+// --- The trace view ("Traza") ---------------------------------------------------------
+
+// --- The batch view ("Lote") ----------------------------------------------------------
+
+// --- Zone transfers ---------------------------------------------------------------------
+
+}  // namespace zvWindowTexts
