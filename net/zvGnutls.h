@@ -23,7 +23,8 @@
   X(gnutls_certificate_set_x509_trust_file)   \
   X(gnutls_certificate_set_x509_system_trust) \
   X(gnutls_certificate_get_peers)             \
-  X(gnutls_certificate_verify_peers)          \
+  X(gnutls_certificate_get_trust_list)        \
+  X(gnutls_x509_trust_list_verify_crt2)       \
   X(gnutls_init)                              \
   X(gnutls_deinit)                            \
   X(gnutls_priority_set)                      \
@@ -54,7 +55,7 @@
   X(gnutls_x509_crt_deinit)                   \
   X(gnutls_x509_crt_import)                   \
   X(gnutls_x509_crt_get_subject_alt_name)     \
-  X(gnutls_x509_crt_get_dn3)                  \
+  X(gnutls_x509_crt_get_raw_dn)               \
   X(gnutls_pubkey_init)                       \
   X(gnutls_pubkey_deinit)                     \
   X(gnutls_pubkey_import_rsa_raw)             \

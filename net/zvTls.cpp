@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <span>
 
 #include "base/Classes.h"
 #include "net/zvGnutls.h"
@@ -202,21 +203,74 @@ void ReadTrust(TContext& context) {
                          kzvErrTlsCertificate);
 }
 
-// The certificate's subject as OpenSSL writes it on one line: "/C=XX/CN=name".
-std::string SubjectLine(const TzvGnutls& tls, gnutls_x509_crt_t certificate) {
-  gnutls_datum_t text{};
-  if (tls.gnutls_x509_crt_get_dn3(certificate, &text, GNUTLS_X509_DN_FLAG_COMPAT) < 0) return {};
-  // In the certificate's order, parts apart by commas that no backslash escapes.
-  std::string line = "/";
-  for (unsigned i = 0; i < text.size; ++i) {
-    const char c = static_cast<char>(text.data[i]);
-    if (c == '\\' && i + 1 < text.size) {
-      line += static_cast<char>(text.data[++i]);
-    } else {
-      line += c == ',' ? '/' : c;
-    }
+// One DER element at the front of `in` (tag, then the length in one or more bytes): its
+// tag and content, `in` left after it; false when malformed.
+bool NextElement(std::span<const std::uint8_t>& in, std::uint8_t& tag,
+                 std::span<const std::uint8_t>& content) {
+  if (in.size() < 2) return false;
+  tag = in[0];
+  std::size_t length = in[1];
+  std::size_t at = 2;
+  if (length >= 0x80) {
+    const std::size_t bytes = length & 0x7f;
+    if (bytes == 0 || bytes > 3 || in.size() < 2 + bytes) return false;
+    length = 0;
+    for (std::size_t i = 0; i < bytes; ++i) length = length << 8 | in[2 + i];
+    at += bytes;
   }
-  tls.Free(text.data);
+  if (in.size() - at < length) return false;
+  content = in.subspan(at, length);
+  in = in.subspan(at + length);
+  return true;
+}
+
+// The short name OpenSSL gives an attribute of a name, or its dotted number.
+std::string AttributeName(std::span<const std::uint8_t> oid) {
+  static const std::pair<std::vector<std::uint8_t>, const char*> kNames[] = {
+      {{0x55, 0x04, 0x03}, "CN"},
+      {{0x55, 0x04, 0x06}, "C"},
+      {{0x55, 0x04, 0x0a}, "O"},
+      {{0x55, 0x04, 0x0b}, "OU"},
+      {{0x55, 0x04, 0x07}, "L"},
+      {{0x55, 0x04, 0x08}, "ST"},
+      {{0x55, 0x04, 0x05}, "serialNumber"},
+      {{0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x01}, "emailAddress"},
+      {{0x09, 0x92, 0x26, 0x89, 0x93, 0xf2, 0x2c, 0x64, 0x01, 0x19}, "DC"},
+  };
+  for (const auto& [bytes, name] : kNames)
+    if (std::equal(oid.begin(), oid.end(), bytes.begin(), bytes.end())) return name;
+  std::string dotted;
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < oid.size(); ++i) {
+    value = value << 7 | (oid[i] & 0x7f);
+    if ((oid[i] & 0x80) != 0) continue;
+    if (dotted.empty()) {
+      const std::uint64_t first = std::min<std::uint64_t>(value / 40, 2);
+      dotted = std::to_string(first) + "." + std::to_string(value - 40 * first);
+    } else {
+      dotted += "." + std::to_string(value);
+    }
+    value = 0;
+  }
+  return dotted;
+}
+
+// The certificate's subject as OpenSSL writes it on one line, "/O=Org/CN=name", read from
+// its encoding: GnuTLS's own text of a name costs a tenth of the handshake.
+std::string SubjectLine(const TzvGnutls& tls, gnutls_x509_crt_t certificate) {
+  gnutls_datum_t raw{};
+  if (tls.gnutls_x509_crt_get_raw_dn(certificate, &raw) < 0) return {};
+  std::string line;
+  std::span<const std::uint8_t> name(raw.data, raw.size), rdns, set, attribute, oid, value;
+  std::uint8_t tag = 0;
+  if (NextElement(name, tag, rdns) && tag == 0x30)
+    while (NextElement(rdns, tag, set) && tag == 0x31)
+      while (NextElement(set, tag, attribute) && tag == 0x30 && NextElement(attribute, tag, oid) &&
+             tag == 0x06 && NextElement(attribute, tag, value)) {
+        line += (line.empty() || set.empty() ? "/" : "+") + AttributeName(oid) + "=";
+        line.append(value.begin(), value.end());
+      }
+  tls.Free(raw.data);
   return line;
 }
 
@@ -231,6 +285,7 @@ struct TCallbackState {
   std::size_t taken = 0;
   std::vector<std::uint8_t> outgoing;  // written by GnuTLS, not yet sent
   const TzvTlsSettings* settings = nullptr;
+  gnutls_certificate_credentials_t credentials = nullptr;  // with the CAs trusted
 };
 
 ssize_t Push(gnutls_transport_ptr_t pointer, const void* data, size_t size) {
@@ -280,11 +335,43 @@ int CheckPeer(gnutls_session_t session) noexcept {
   const TzvGnutls& tls = Gnutls();
   auto* state = static_cast<TCallbackState*>(tls.gnutls_session_get_ptr(session));
   try {
+    // The chain as the server sent it, read once for the check of the chain and of the name.
+    unsigned count = 0;
+    const gnutls_datum_t* sent = tls.gnutls_certificate_get_peers(session, &count);
+    struct TChain {
+      const TzvGnutls& tls;
+      std::vector<gnutls_x509_crt_t> certificates;
+      ~TChain() {
+        for (gnutls_x509_crt_t certificate : certificates) tls.gnutls_x509_crt_deinit(certificate);
+      }
+    } chain{tls, {}};
+    // A server sends its certificate and the few CAs above it; more is no chain to check.
+    constexpr unsigned kMostCertificates = 16;
+    for (unsigned i = 0; sent != nullptr && i < std::min(count, kMostCertificates); ++i) {
+      gnutls_x509_crt_t certificate = nullptr;
+      if (tls.gnutls_x509_crt_init(&certificate) < 0) break;
+      chain.certificates.push_back(certificate);
+      if (tls.gnutls_x509_crt_import(certificate, &sent[i], GNUTLS_X509_FMT_DER) < 0) {
+        chain.certificates.pop_back();
+        tls.gnutls_x509_crt_deinit(certificate);
+        break;
+      }
+    }
+    if (chain.certificates.empty()) {
+      state->certificate_failure = "certificate not trusted (no readable certificate)";
+      return -1;
+    }
+    gnutls_x509_crt_t certificate = chain.certificates.front();
+    state->subject = SubjectLine(tls, certificate);
+    gnutls_x509_trust_list_t trusted = nullptr;
+    tls.gnutls_certificate_get_trust_list(state->credentials, &trusted);
     gnutls_typed_vdata_st purpose{};
     purpose.type = GNUTLS_DT_KEY_PURPOSE_OID;
     purpose.data = reinterpret_cast<unsigned char*>(const_cast<char*>(GNUTLS_KP_TLS_WWW_SERVER));
     unsigned status = 0;
-    const int verified = tls.gnutls_certificate_verify_peers(session, &purpose, 1, &status);
+    const int verified = tls.gnutls_x509_trust_list_verify_crt2(
+        trusted, chain.certificates.data(), static_cast<unsigned>(chain.certificates.size()),
+        &purpose, 1, 0, &status, nullptr);
     if (verified < 0) {
       state->certificate_failure =
           std::string("certificate not trusted (") + tls.gnutls_strerror(verified) + ")";
@@ -295,23 +382,6 @@ int CheckPeer(gnutls_session_t session) noexcept {
           CertificateProblem(status) + " (" + CertificateDetail(status) + ")";
       return -1;
     }
-    unsigned count = 0;
-    const gnutls_datum_t* chain = tls.gnutls_certificate_get_peers(session, &count);
-    gnutls_x509_crt_t certificate = nullptr;
-    if (chain == nullptr || count == 0 || tls.gnutls_x509_crt_init(&certificate) < 0) {
-      state->certificate_failure = "certificate not trusted (no certificate)";
-      return -1;
-    }
-    struct TFree {
-      const TzvGnutls& tls;
-      gnutls_x509_crt_t certificate;
-      ~TFree() { tls.gnutls_x509_crt_deinit(certificate); }
-    } free{tls, certificate};
-    if (tls.gnutls_x509_crt_import(certificate, &chain[0], GNUTLS_X509_FMT_DER) < 0) {
-      state->certificate_failure = "certificate not trusted (unreadable certificate)";
-      return -1;
-    }
-    state->subject = SubjectLine(tls, certificate);
 
     const TzvTlsSettings& settings = *state->settings;
     const bool by_name = !settings.HostName.empty() && !IsNumericAddress(settings.HostName);
@@ -409,6 +479,7 @@ void TzvTlsSession::Handshake() {
   state_ = std::make_unique<TState>();
   TCallbackState& callbacks = state_->callbacks;
   callbacks.settings = &settings_;
+  callbacks.credentials = context.credentials;
   // Without a place to keep them, tickets are not asked for: the server need not make them.
   const unsigned flags = GNUTLS_CLIENT | GNUTLS_NONBLOCK | GNUTLS_KEY_SHARE_TOP |
                          (settings_.Sessions == nullptr ? GNUTLS_NO_TICKETS : 0);
