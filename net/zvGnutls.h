@@ -56,6 +56,10 @@
   X(gnutls_x509_crt_import)                   \
   X(gnutls_x509_crt_get_subject_alt_name)     \
   X(gnutls_x509_crt_get_raw_dn)               \
+  X(gnutls_x509_crt_get_raw_issuer_dn)        \
+  X(gnutls_x509_trust_list_init)              \
+  X(gnutls_x509_trust_list_deinit)            \
+  X(gnutls_x509_trust_list_add_trust_file)    \
   X(gnutls_pubkey_init)                       \
   X(gnutls_pubkey_deinit)                     \
   X(gnutls_pubkey_import_rsa_raw)             \

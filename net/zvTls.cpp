@@ -15,6 +15,7 @@
 #include "base/Classes.h"
 #include "net/zvGnutls.h"
 #include "net/zvSocketUtils.h"
+#include "net/zvX509Names.h"
 
 namespace {
 
@@ -139,6 +140,9 @@ struct TContext {
   // on the greeting; later sessions wait for that first reading.
   std::once_flag trust_read;
   std::string trust_failure;  // why they could not be read; empty: they were
+  // The system's hashed folder, searched at each check for the CAs the chain names; empty:
+  // the CAs trusted are those of the credentials.
+  std::string hashed_folder;
   ~TContext() {
     if (credentials != nullptr) Gnutls().gnutls_certificate_free_credentials(credentials);
   }
@@ -168,10 +172,26 @@ bool IsHashedName(const std::string& name) {
          name.find_first_not_of("0123456789", 9) == std::string::npos;
 }
 
+// True when `folder` holds certificates by their subject's hash ("1a2b3c4d.0"), as
+// c_rehash and update-ca-certificates leave them.
+bool HasHashedCertificates(const std::string& folder) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    if (IsHashedName(entry.path().filename().string())) return true;
+  return false;
+}
+
+// Where the system keeps its CAs hashed by subject (Debian's and most systems' folder).
+constexpr const char* kSystemFolder = "/etc/ssl/certs";
+
 // Reads the CAs `context` trusts: those of its CA file alone, or the system's. The system's
-// store is the one every program on the machine is told of: SSL_CERT_FILE (a bundle) and
-// SSL_CERT_DIR (a hashed folder) when set, as OpenSSL has them; else GnuTLS's own (on
-// Debian, the bundle update-ca-certificates makes).
+// store is the one every program on the machine is told of, as OpenSSL has it: the bundle
+// named by SSL_CERT_FILE and the hashed folder named by SSL_CERT_DIR (else the system's
+// folder). The folder is searched by subject as the chain needs its CAs, when it is hashed
+// and no other bundle is named: reading the whole store would decode a hundred and more
+// certificates for the one or two a chain uses (GnuTLS's reading of Debian's bundle costs
+// ten times a whole DNS over HTTPS lookup). Else the bundle is read whole, or GnuTLS's own
+// store.
 void ReadTrust(TContext& context) {
   std::call_once(context.trust_read, [&context] {
     const TzvGnutls& tls = Tls();
@@ -184,15 +204,22 @@ void ReadTrust(TContext& context) {
       return;
     }
     const char* file = std::getenv("SSL_CERT_FILE");
-    const char* folder = std::getenv("SSL_CERT_DIR");
-    if (file == nullptr && folder == nullptr) {
-      if (tls.gnutls_certificate_set_x509_system_trust(context.credentials) < 0)
-        context.trust_failure = "the system's store";
+    const char* named_folder = std::getenv("SSL_CERT_DIR");
+    const std::string folder = named_folder != nullptr ? named_folder : kSystemFolder;
+    // A bundle in the hashed folder itself holds the same CAs: update-ca-certificates
+    // makes the two together.
+    std::error_code error;
+    const bool bundle_in_folder =
+        file != nullptr &&
+        std::filesystem::equivalent(std::filesystem::path(file).parent_path(), folder, error);
+    if ((file == nullptr || bundle_in_folder) && HasHashedCertificates(folder)) {
+      context.hashed_folder = folder;
       return;
     }
-    bool loaded = file != nullptr && add_file(file);
-    std::error_code error;
-    if (folder != nullptr)
+    bool loaded = file != nullptr
+                      ? add_file(file)
+                      : tls.gnutls_certificate_set_x509_system_trust(context.credentials) >= 0;
+    if (named_folder != nullptr)
       for (const auto& entry : std::filesystem::directory_iterator(folder, error))
         if (IsHashedName(entry.path().filename().string()))
           loaded = add_file(entry.path().string()) || loaded;
@@ -203,75 +230,38 @@ void ReadTrust(TContext& context) {
                          kzvErrTlsCertificate);
 }
 
-// One DER element at the front of `in` (tag, then the length in one or more bytes): its
-// tag and content, `in` left after it; false when malformed.
-bool NextElement(std::span<const std::uint8_t>& in, std::uint8_t& tag,
-                 std::span<const std::uint8_t>& content) {
-  if (in.size() < 2) return false;
-  tag = in[0];
-  std::size_t length = in[1];
-  std::size_t at = 2;
-  if (length >= 0x80) {
-    const std::size_t bytes = length & 0x7f;
-    if (bytes == 0 || bytes > 3 || in.size() < 2 + bytes) return false;
-    length = 0;
-    for (std::size_t i = 0; i < bytes; ++i) length = length << 8 | in[2 + i];
-    at += bytes;
-  }
-  if (in.size() - at < length) return false;
-  content = in.subspan(at, length);
-  in = in.subspan(at + length);
-  return true;
-}
-
-// The short name OpenSSL gives an attribute of a name, or its dotted number.
-std::string AttributeName(std::span<const std::uint8_t> oid) {
-  static const std::pair<std::vector<std::uint8_t>, const char*> kNames[] = {
-      {{0x55, 0x04, 0x03}, "CN"},
-      {{0x55, 0x04, 0x06}, "C"},
-      {{0x55, 0x04, 0x0a}, "O"},
-      {{0x55, 0x04, 0x0b}, "OU"},
-      {{0x55, 0x04, 0x07}, "L"},
-      {{0x55, 0x04, 0x08}, "ST"},
-      {{0x55, 0x04, 0x05}, "serialNumber"},
-      {{0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x01}, "emailAddress"},
-      {{0x09, 0x92, 0x26, 0x89, 0x93, 0xf2, 0x2c, 0x64, 0x01, 0x19}, "DC"},
-  };
-  for (const auto& [bytes, name] : kNames)
-    if (std::equal(oid.begin(), oid.end(), bytes.begin(), bytes.end())) return name;
-  std::string dotted;
-  std::uint64_t value = 0;
-  for (std::size_t i = 0; i < oid.size(); ++i) {
-    value = value << 7 | (oid[i] & 0x7f);
-    if ((oid[i] & 0x80) != 0) continue;
-    if (dotted.empty()) {
-      const std::uint64_t first = std::min<std::uint64_t>(value / 40, 2);
-      dotted = std::to_string(first) + "." + std::to_string(value - 40 * first);
-    } else {
-      dotted += "." + std::to_string(value);
-    }
-    value = 0;
-  }
-  return dotted;
-}
-
 // The certificate's subject as OpenSSL writes it on one line, "/O=Org/CN=name", read from
 // its encoding: GnuTLS's own text of a name costs a tenth of the handshake.
 std::string SubjectLine(const TzvGnutls& tls, gnutls_x509_crt_t certificate) {
   gnutls_datum_t raw{};
   if (tls.gnutls_x509_crt_get_raw_dn(certificate, &raw) < 0) return {};
-  std::string line;
-  std::span<const std::uint8_t> name(raw.data, raw.size), rdns, set, attribute, oid, value;
-  std::uint8_t tag = 0;
-  if (NextElement(name, tag, rdns) && tag == 0x30)
-    while (NextElement(rdns, tag, set) && tag == 0x31)
-      while (NextElement(set, tag, attribute) && tag == 0x30 && NextElement(attribute, tag, oid) &&
-             tag == 0x06 && NextElement(attribute, tag, value)) {
-        line += (line.empty() || set.empty() ? "/" : "+") + AttributeName(oid) + "=";
-        line.append(value.begin(), value.end());
-      }
+  std::string line = zvNameLine({raw.data, raw.size});
   tls.Free(raw.data);
   return line;
+}
+
+// The CAs of a hashed folder that may have issued a certificate of `chain`: the files filed
+// under the hash of each one's issuer ("1a2b3c4d.0", ".1", ... for several of one name),
+// added to `trusted`.
+void AddIssuersFromFolder(const TzvGnutls& tls, const std::string& folder,
+                          const std::vector<gnutls_x509_crt_t>& chain,
+                          gnutls_x509_trust_list_t trusted) {
+  std::vector<std::string> hashes;
+  for (gnutls_x509_crt_t certificate : chain) {
+    gnutls_datum_t issuer{};
+    if (tls.gnutls_x509_crt_get_raw_issuer_dn(certificate, &issuer) < 0) continue;
+    std::string hash = zvNameHash({issuer.data, issuer.size});
+    tls.Free(issuer.data);
+    if (hash.empty() || std::find(hashes.begin(), hashes.end(), hash) != hashes.end()) continue;
+    for (int index = 0;; ++index) {
+      const std::string file = folder + "/" + hash + "." + std::to_string(index);
+      std::error_code error;
+      if (!std::filesystem::exists(file, error)) break;
+      tls.gnutls_x509_trust_list_add_trust_file(trusted, file.c_str(), nullptr, GNUTLS_X509_FMT_PEM,
+                                                0, 0);
+    }
+    hashes.push_back(std::move(hash));
+  }
 }
 
 // What a session hands to GnuTLS's callbacks.
@@ -285,7 +275,7 @@ struct TCallbackState {
   std::size_t taken = 0;
   std::vector<std::uint8_t> outgoing;  // written by GnuTLS, not yet sent
   const TzvTlsSettings* settings = nullptr;
-  gnutls_certificate_credentials_t credentials = nullptr;  // with the CAs trusted
+  const TContext* context = nullptr;  // with the CAs trusted
 };
 
 ssize_t Push(gnutls_transport_ptr_t pointer, const void* data, size_t size) {
@@ -364,7 +354,23 @@ int CheckPeer(gnutls_session_t session) noexcept {
     gnutls_x509_crt_t certificate = chain.certificates.front();
     state->subject = SubjectLine(tls, certificate);
     gnutls_x509_trust_list_t trusted = nullptr;
-    tls.gnutls_certificate_get_trust_list(state->credentials, &trusted);
+    struct TFound {
+      const TzvGnutls& tls;
+      gnutls_x509_trust_list_t list = nullptr;
+      ~TFound() {
+        if (list != nullptr) tls.gnutls_x509_trust_list_deinit(list, 1);
+      }
+    } found{tls};
+    if (!state->context->hashed_folder.empty()) {
+      if (tls.gnutls_x509_trust_list_init(&found.list, 0) < 0) {
+        state->certificate_failure = "certificate not trusted (no memory)";
+        return -1;
+      }
+      AddIssuersFromFolder(tls, state->context->hashed_folder, chain.certificates, found.list);
+      trusted = found.list;
+    } else {
+      tls.gnutls_certificate_get_trust_list(state->context->credentials, &trusted);
+    }
     gnutls_typed_vdata_st purpose{};
     purpose.type = GNUTLS_DT_KEY_PURPOSE_OID;
     purpose.data = reinterpret_cast<unsigned char*>(const_cast<char*>(GNUTLS_KP_TLS_WWW_SERVER));
@@ -479,7 +485,7 @@ void TzvTlsSession::Handshake() {
   state_ = std::make_unique<TState>();
   TCallbackState& callbacks = state_->callbacks;
   callbacks.settings = &settings_;
-  callbacks.credentials = context.credentials;
+  callbacks.context = &context;
   // Without a place to keep them, tickets are not asked for: the server need not make them.
   const unsigned flags = GNUTLS_CLIENT | GNUTLS_NONBLOCK | GNUTLS_KEY_SHARE_TOP |
                          (settings_.Sessions == nullptr ? GNUTLS_NO_TICKETS : 0);
