@@ -1,6 +1,7 @@
 // Times a DNSSEC signature check per algorithm, so that what our entry points (on GnuTLS and
-// nettle) cost beside OpenSSL's own verification can be stated (bench/compare-verify.sh sets these figures beside
-// `openssl speed`). Three rows per algorithm, and one for the canonical form alone:
+// nettle) cost beside OpenSSL's own verification can be stated (bench/compare-verify.sh
+// sets these figures beside `openssl speed`). Three rows per algorithm, and one for the canonical
+// form alone:
 //
 //   BM_CheckDnssecSignature  CheckDnssecSignature on an A RRset's signed data (120 bytes):
 //                            the key in DNSKEY wire form made into GnuTLS's, then verified.

@@ -61,10 +61,9 @@ TEST(TlsSessionInfo, TheSessionReportsWhatWasAgreedFreshAndResumed) {
       EXPECT_EQ(info.Alpn, c.alpn);
       if (round + 1 < rounds) {
         // info.pellamar.test TXT, ID 1, RD, framed by its length.
-        const std::uint8_t question[] = {0,   36,  0,   1,   1,   0,   0,   1,   0,   0,
-                                         0,   0,   0,   0,   4,   'i', 'n', 'f', 'o', 8,
-                                         'p', 'e', 'l', 'l', 'a', 'm', 'a', 'r', 4,   't',
-                                         'e', 's', 't', 0,   0,   16,  0,   1};
+        const std::uint8_t question[] = {
+            0, 36,  0,   1,   1,   0,   0,   1,   0,   0, 0,   0,   0,   0,   4, 'i', 'n', 'f', 'o',
+            8, 'p', 'e', 'l', 'l', 'a', 'm', 'a', 'r', 4, 't', 'e', 's', 't', 0, 0,   16,  0,   1};
         session.Write(question, sizeof question);
         TMemoryStream received;
         EXPECT_TRUE(session.Read(&received, 16384));
