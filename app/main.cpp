@@ -41,9 +41,12 @@
 #include <exception>
 #include <thread>
 
+#include "app/BatchView.h"
 #include "app/FormLayout.h"
 #include "app/FormSettings.h"
 #include "app/QtThreadWaiter.h"
+#include "app/TraceView.h"
+#include "app/WindowTexts.h"
 #include "app/frmAcercaDeUnit.h"
 #include "base/ScopeExit.h"
 #include "base/SysUtils.h"
@@ -408,6 +411,12 @@ void TfrmMain::BuildPanel() {
       MakeButton(Panel1, "btnListaDNS", "&Listar DNS", ":/pellamar/buttons/listar-dns.png");
   btnAcercaDe =
       MakeButton(Panel1, "btnAcercaDe", "&Acerca de..", ":/pellamar/buttons/acerca-de.png");
+  btnTraza = MakeButton(Panel1, "btnTraza", zvWindowTexts::kTraceCommand, "");
+  btnTraza->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
+  btnTraza->setToolTip(QString::fromUtf8(zvWindowTexts::kTraceCommandTip));
+  btnLote = MakeButton(Panel1, "btnLote", zvWindowTexts::kBatchCommand, "");
+  btnLote->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+  btnLote->setToolTip(QString::fromUtf8(zvWindowTexts::kBatchCommandTip));
 
   // Captions right-aligned beside their fields; the query type, port and time-out share
   // a row; the buttons sit under them from the left. The two name fields and the query
@@ -441,6 +450,8 @@ void TfrmMain::BuildPanel() {
   buttons->setSpacing(kButtonGap);
   buttons->addWidget(btnResolver);
   buttons->addWidget(btnListaDNS);
+  buttons->addWidget(btnTraza);
+  buttons->addWidget(btnLote);
   buttons->addWidget(btnAcercaDe);
   buttons->addStretch(1);
   grid->addLayout(buttons, 3, 0, 1, 6);
@@ -454,7 +465,9 @@ void TfrmMain::BuildPanel() {
   setTabOrder(edtPort, edtTimeOut);
   setTabOrder(edtTimeOut, btnResolver);
   setTabOrder(btnResolver, btnListaDNS);
-  setTabOrder(btnListaDNS, btnAcercaDe);
+  setTabOrder(btnListaDNS, btnTraza);
+  setTabOrder(btnTraza, btnLote);
+  setTabOrder(btnLote, btnAcercaDe);
   edtDnsServer->setFocus();
 
   // Enter in any field runs "&Resolver". A list without free text passes Enter on, so
@@ -472,6 +485,9 @@ void TfrmMain::BuildPanel() {
           [this] { RunCommand([this] { btnListaDNSClick(); }); });
   connect(btnAcercaDe, &QPushButton::clicked, this,
           [this] { RunCommand([this] { btnAcercaDeClick(); }); });
+  connect(btnTraza, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { btnTrazaClick(); }); });
+  connect(btnLote, &QPushButton::clicked, this, [this] { RunCommand([this] { btnLoteClick(); }); });
 }
 
 void TfrmMain::PlaceRecentServers() {
@@ -752,6 +768,8 @@ void TfrmMain::SetCommandsEnabled(bool enabled) {
   btnResolver->setEnabled(enabled);
   btnListaDNS->setEnabled(enabled);
   btnAcercaDe->setEnabled(enabled);
+  btnTraza->setEnabled(enabled);
+  btnLote->setEnabled(enabled);
 }
 
 void TfrmMain::AppendLines(const std::vector<std::string>& lines) {
@@ -786,6 +804,12 @@ void TfrmMain::RunLookup() {
 }
 
 void TfrmMain::ConfigureLookup(TDnsLookup& lookup, const std::string& server, bool dnssec) const {
+  lookup.SetSettings(FormExchangeSettings(server, dnssec));
+  lookup.SetStop(stop_);
+}
+
+TzvDnsExchangeSettings TfrmMain::FormExchangeSettings(const std::string& server,
+                                                      bool dnssec) const {
   TzvDnsExchangeSettings settings;
   settings.Server = server;
   settings.Port = StrToInt(Text(edtPort));
@@ -794,8 +818,7 @@ void TfrmMain::ConfigureLookup(TDnsLookup& lookup, const std::string& server, bo
   settings.Transport = transport >= 0 ? kTransports[transport].Transport : TzvDnsTransport::dtUdp;
   // CD too: a validating resolver in the middle hands over what fails, for us to judge.
   settings.DnssecOK = settings.CheckingDisabled = dnssec;
-  lookup.SetSettings(settings);
-  lookup.SetStop(stop_);
+  return settings;
 }
 
 int TfrmMain::SelectedQueryType() {
@@ -1036,6 +1059,39 @@ void TfrmMain::btnListaDNSClick() {
 void TfrmMain::btnAcercaDeClick() {
   TfrmAcercaDe about(this);
   about.exec();
+}
+
+void TfrmMain::btnTrazaClick() {
+  if (trace_view_ == nullptr) trace_view_ = new TTraceView(this);  // owned by the window
+  TTraceRequest request;
+  request.Type = kQueryTypes[SelectedQueryType()].Type;
+  request.Name = TzvDnsQuery::NameAsked(Text(edtName), request.Type);
+  request.Dnssec = chkDnssec->isChecked();
+  request.Settings = FormExchangeSettings(std::string(), request.Dnssec);
+  request.Resolvers = ServersOf(Text(edtDnsServer));
+  trace_view_->Start(request);
+  trace_view_->show();
+  trace_view_->raise();
+  trace_view_->activateWindow();
+}
+
+void TfrmMain::btnLoteClick() {
+  const QString path =
+      QFileDialog::getOpenFileName(this, QString::fromUtf8(zvWindowTexts::kBatchOpenTitle),
+                                   QString(), QString::fromUtf8(zvWindowTexts::kBatchOpenFilter));
+  if (!path.isEmpty()) StartBatch(path);
+}
+
+void TfrmMain::StartBatch(const QString& path) {
+  if (batch_view_ == nullptr) batch_view_ = new TBatchView(this);  // owned by the window
+  TBatchRequest request;
+  request.Path = path.toStdString();
+  request.DefaultType = kQueryTypes[SelectedQueryType()].Type;
+  request.Settings = FormExchangeSettings(Text(edtDnsServer), false);
+  batch_view_->Start(request);
+  batch_view_->show();
+  batch_view_->raise();
+  batch_view_->activateWindow();
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
