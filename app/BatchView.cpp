@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 
 #include "app/FormLayout.h"
 #include "app/LookupOutcome.h"
@@ -48,10 +49,10 @@ using Clock = std::chrono::steady_clock;
 // spend putting rows into it: the window's other events wait no longer than that.
 constexpr int kPullEveryMs = 40;
 constexpr qint64 kTurnBudgetMs = 25;
-// The rows one insertion takes, fitted between these to what an insertion costs (a
-// sorted table costs more for each row).
-constexpr std::size_t kLeastChunk = 64;
-constexpr std::size_t kMostChunk = 16384;
+// The rows one insertion takes.
+constexpr std::size_t kChunk = 4096;
+// How often rows added to a sorted table are put in their places while the batch runs.
+constexpr qint64 kSortEveryMs = 250;
 // The thread hands its rows over this often, or at this many, whichever comes first.
 constexpr auto kHandEvery = std::chrono::milliseconds(20);
 constexpr std::size_t kHandAt = 2048;
@@ -133,20 +134,17 @@ QVariant TBatchRowsModel::data(const QModelIndex& index, int role) const {
     return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
   if (role == Qt::ToolTipRole && column == kData && row.Data.size() > 1)
     return row.Data.join(QLatin1Char('\n'));
-  if (role != Qt::DisplayRole && role != kSortRole) return {};
-  const bool sorting = role == kSortRole;
+  if (role != Qt::DisplayRole) return {};
   switch (column) {
     case kName:
       return row.Name;
     case kType:
-      // Sorting groups the types by their codes, without making each one's text.
-      return sorting ? QVariant(row.Type) : QVariant(Utf8(DnsTypeText(row.Type)));
+      return Utf8(DnsTypeText(row.Type));
     case kStatus:
       return row.Status;
     case kData:
       return DataText(row);
     case kTime:
-      if (sorting) return QVariant(static_cast<qlonglong>(row.ElapsedMicroseconds));
       return row.ElapsedMicroseconds < 0 ? QVariant()
                                          : QVariant(Utf8(FormatElapsed(row.ElapsedMicroseconds)));
     default:
@@ -164,20 +162,89 @@ QVariant TBatchRowsModel::headerData(int section, Qt::Orientation orientation, i
                                                 : QVariant();
 }
 
+void TBatchRowsModel::sort(int column, Qt::SortOrder order) {
+  sort_column_ = column;
+  sort_order_ = order;
+  Reorder(0);
+}
+
+void TBatchRowsModel::Reorder(std::size_t kept) {
+  const int column = sort_column_;
+  // Numbers are compared from a contiguous copy of them, texts where they live.
+  std::vector<std::int64_t> number;
+  if (column == kType || column == kTime || column < 0 || column >= kColumnCount) {
+    number.resize(rows_.size());
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+      number[i] = column == kType   ? rows_[i].Type
+                  : column == kTime ? rows_[i].ElapsedMicroseconds
+                                    : rows_[i].Line;
+  }
+  const auto less = [&](int a, int b) {
+    const TBatchRow& left = rows_[static_cast<std::size_t>(a)];
+    const TBatchRow& right = rows_[static_cast<std::size_t>(b)];
+    switch (column) {
+      case kName:
+        return left.Name < right.Name;
+      case kStatus:
+        return left.Status < right.Status;
+      case kData:
+        // One item each, as most rows have, is compared where it lives.
+        if (left.Data.size() == 1 && right.Data.size() == 1)
+          return left.Data.front() < right.Data.front();
+        return DataText(left) < DataText(right);
+      default:
+        return number[static_cast<std::size_t>(a)] < number[static_cast<std::size_t>(b)];
+    }
+  };
+  const bool ascending = sort_order_ == Qt::AscendingOrder;
+  const auto before = [&](int a, int b) { return ascending ? less(a, b) : less(b, a); };
+  // The rows in order already stay so: only those added since are sorted, then merged in.
+  const std::vector<int> old_order = order_;
+  const auto middle = order_.begin() + static_cast<std::ptrdiff_t>(std::min(kept, order_.size()));
+  std::stable_sort(middle, order_.end(), before);
+  std::inplace_merge(order_.begin(), middle, order_.end(), before);
+  in_order_ = order_.size();
+
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  // The selection and the current row follow their rows.
+  std::vector<int> place_of(order_.size());
+  for (std::size_t i = 0; i < order_.size(); ++i)
+    place_of[static_cast<std::size_t>(order_[i])] = static_cast<int>(i);
+  const QModelIndexList old_places = persistentIndexList();
+  QModelIndexList new_places;
+  for (const QModelIndex& index : old_places)
+    new_places << this->index(
+        place_of[static_cast<std::size_t>(old_order[static_cast<std::size_t>(index.row())])],
+        index.column());
+  changePersistentIndexList(old_places, new_places);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 void TBatchRowsModel::Append(std::vector<TBatchRow> rows) {
   if (rows.empty()) return;
   const int first = rowCount();
   beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
-  rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
-               std::make_move_iterator(rows.end()));
+  for (TBatchRow& row : rows) {
+    order_.push_back(static_cast<int>(rows_.size()));
+    rows_.push_back(std::move(row));
+  }
   endInsertRows();
+  // In the file's order, rows come in their places (the batch hands them over in order).
+  if (sort_column_ < 0) in_order_ = rows_.size();
 }
 
 void TBatchRowsModel::Clear() {
   beginResetModel();
   rows_.clear();
   rows_.shrink_to_fit();
+  order_.clear();
+  order_.shrink_to_fit();
+  in_order_ = 0;
   endResetModel();
+}
+
+void TBatchRowsOrder::sort(int column, Qt::SortOrder order) {
+  sourceModel()->sort(column, order);
 }
 
 TBatchView::TBatchView(QWidget* parent) : QDialog(parent) {
@@ -203,10 +270,9 @@ TBatchView::TBatchView(QWidget* parent) : QDialog(parent) {
   tools->addWidget(SaveButton);
   column->addLayout(tools);
 
-  Rows = new TBatchRowsModel(this);         // owned by the view
-  Shown = new QSortFilterProxyModel(this);  // owned by the view
+  Rows = new TBatchRowsModel(this);   // owned by the view
+  Shown = new TBatchRowsOrder(this);  // owned by the view
   Shown->setSourceModel(Rows);
-  Shown->setSortRole(TBatchRowsModel::kSortRole);
   Shown->setFilterCaseSensitivity(Qt::CaseInsensitive);
   Shown->setFilterKeyColumn(-1);
   Table = MakeChild<QTableView>(this);
@@ -272,7 +338,7 @@ bool TBatchView::Start(const TBatchRequest& request) {
   failure_.clear();
   total_ = done_ = 0;
   waiting_.clear();
-  chunk_ = 1024;
+  sorted_.start();
   handed_ = THanded{};
   Rows->Clear();
   Progress->setRange(0, 0);
@@ -391,19 +457,17 @@ void TBatchView::TakeRows() {
   QElapsedTimer turn;
   turn.start();
   while (!waiting_.empty() && turn.elapsed() < kTurnBudgetMs) {
-    const std::size_t count = std::min(chunk_, waiting_.size());
+    const std::size_t count = std::min(kChunk, waiting_.size());
     const auto end = waiting_.begin() + static_cast<std::ptrdiff_t>(count);
     std::vector<TBatchRow> part(std::make_move_iterator(waiting_.begin()),
                                 std::make_move_iterator(end));
     waiting_.erase(waiting_.begin(), end);
-    QElapsedTimer one;
-    one.start();
     Rows->Append(std::move(part));
-    const qint64 took = one.elapsed();
-    if (took > kTurnBudgetMs / 2)
-      chunk_ = std::max(kLeastChunk, chunk_ / 2);
-    else if (took < kTurnBudgetMs / 8)
-      chunk_ = std::min(kMostChunk, chunk_ * 2);
+  }
+  // Rows added to a sorted table take their places now and then, and once at the end.
+  if (Rows->Unsorted() && ((ended_ && waiting_.empty()) || sorted_.elapsed() >= kSortEveryMs)) {
+    Rows->SortAgain();
+    sorted_.restart();
   }
   ShowCount(done_, total_);
   if (ended_ && waiting_.empty()) Finish();
