@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -73,7 +74,14 @@ TBatchRow RowOf(const TBatchLine& line, const TzvBatchAnswer& answer) {
   row.Type = line.Type;
   row.ElapsedMicroseconds = answer.ElapsedMicroseconds;
   if (answer.Answered) {
-    row.Status = Utf8(DnsResponseCodeName(answer.ResponseCode));
+    // One text for each code, shared by every row that has it.
+    static thread_local std::array<QString, 16> kCodeNames;
+    const bool usual = answer.ResponseCode >= 0 && answer.ResponseCode < 16;
+    if (usual && kCodeNames[static_cast<std::size_t>(answer.ResponseCode)].isEmpty())
+      kCodeNames[static_cast<std::size_t>(answer.ResponseCode)] =
+          Utf8(DnsResponseCodeName(answer.ResponseCode));
+    row.Status = usual ? kCodeNames[static_cast<std::size_t>(answer.ResponseCode)]
+                       : Utf8(DnsResponseCodeName(answer.ResponseCode));
     for (const auto& record : answer.Message.Answers())
       if (record->RecordType != kzvDnsTypeOPT) row.Data << Utf8(RecordDataText(*record));
   } else if (answer.ErrorCode == kzvDnsErrInvalidName) {

@@ -4,7 +4,8 @@
 # batch.pellamar.test twenty times) against the same loopback NSD server (127.0.0.4),
 # inside the private network namespace: wall time and peak memory of one run of each
 # (GNU time -v), and the longest the window's event loop went unhandled, with the table
-# in the file's order and sorted while it fills.
+# in the file's order and sorted while it fills; and the window with a one-name file, for
+# the memory that is the window's own rather than its rows'.
 #
 #   bench/compare-window-batch.sh [BUILD_DIR]
 set -uo pipefail
@@ -19,7 +20,7 @@ fi
 
 names=$(mktemp)
 report=$(mktemp)
-trap 'rm -f "$names" "$report"' EXIT
+trap 'rm -f "$names" "$names.one" "$report"' EXIT
 for i in $(seq 0 99999); do echo "h$((i % 5000)).batch.pellamar.test A"; done >"$names"
 
 # run NAME COMMAND...: one run under GNU time -v; prints its wall time and peak memory.
@@ -42,6 +43,8 @@ run "pellamar-cli -f" "$cli" -s 127.0.0.4 -f "$names"
 run "pellamar-cli -f --short" "$cli" -s 127.0.0.4 -f "$names" --short
 export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME
 XDG_CONFIG_HOME=$(mktemp -d)
+head -n 1 "$names" >"$names.one"
+run "window, one name (its own memory)" "$window" 127.0.0.4 "$names.one"
 run "window, in the file's order" "$window" 127.0.0.4 "$names"
 run "window, sorted by time as it fills" "$window" 127.0.0.4 "$names" --sorted
 rm -rf "$XDG_CONFIG_HOME"
