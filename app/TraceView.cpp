@@ -210,6 +210,16 @@ void TTraceView::AddStep(const TzvTraceStep& step) {
   if (step.Response != nullptr)
     for (const auto& record : ShownRecords(step))
       if (record->RecordType != kzvDnsTypeOPT) detail(RecordLine(*record));
+  // The short columns fit their steps (not the records under them, which span the row).
+  const QFontMetrics metrics(Steps->font());
+  constexpr int kPadding = 16;
+  for (const int column : {kZone, kTime, kResult, kDnssec}) {
+    int wide = metrics.horizontalAdvance(Steps->headerItem()->text(column)) + 2 * kPadding;
+    for (int i = 0; i < Steps->topLevelItemCount(); ++i)
+      wide = std::max(wide, metrics.horizontalAdvance(Steps->topLevelItem(i)->text(column)) +
+                                kPadding + (column == kZone ? Steps->indentation() : 0));
+    Steps->setColumnWidth(column, wide);
+  }
   // The end of the walk is what was asked for: shown open.
   if (step.Outcome != TzvTraceOutcome::Referral && step.Level == 0) row->setExpanded(true);
   Steps->scrollToItem(row);
