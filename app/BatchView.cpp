@@ -312,6 +312,8 @@ TBatchView::TBatchView(QWidget* parent) : QDialog(parent) {
   Bar->setObjectName(QStringLiteral("BatchStatus"));
   Count = MakeChild<QLabel>(Bar);
   Count->setObjectName(QStringLiteral("BatchCount"));
+  // Its text changes at every turn: its size must not make the view lay itself out again.
+  Count->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   Progress = MakeChild<QProgressBar>(Bar);
   Progress->setObjectName(QStringLiteral("BatchProgress"));
   Progress->setMaximumWidth(220);
@@ -462,8 +464,14 @@ void TBatchView::TakeRows() {
       failure_ = handed_.Failure;
     }
   }
+  // Rows added to a sorted table take their places now and then, and once at the end;
+  // a turn that does it puts fewer new rows in.
   QElapsedTimer turn;
   turn.start();
+  if (Rows->Unsorted() && (ended_ || sorted_.elapsed() >= kSortEveryMs)) {
+    Rows->SortAgain();
+    sorted_.restart();
+  }
   while (!waiting_.empty() && turn.elapsed() < kTurnBudgetMs) {
     const std::size_t count = std::min(kChunk, waiting_.size());
     const auto end = waiting_.begin() + static_cast<std::ptrdiff_t>(count);
@@ -472,13 +480,9 @@ void TBatchView::TakeRows() {
     waiting_.erase(waiting_.begin(), end);
     Rows->Append(std::move(part));
   }
-  // Rows added to a sorted table take their places now and then, and once at the end.
-  if (Rows->Unsorted() && ((ended_ && waiting_.empty()) || sorted_.elapsed() >= kSortEveryMs)) {
-    Rows->SortAgain();
-    sorted_.restart();
-  }
   ShowCount(done_, total_);
-  if (ended_ && waiting_.empty()) Finish();
+  // Done once every row is in the table and in its place.
+  if (ended_ && waiting_.empty() && !Rows->Unsorted()) Finish();
 }
 
 void TBatchView::ShowCount(std::int64_t done, std::int64_t total) {
