@@ -40,6 +40,7 @@
 #include "dns/zvDnsQuery.h"
 #include "dns/zvIdn.h"
 #include "dns/zvUtils.h"
+#include "net/zvSocketUtils.h"
 
 namespace {
 
@@ -393,8 +394,12 @@ bool TBatchView::Start(const TBatchRequest& request) {
       // Counted first, a line at a time, for the progress bar.
       std::int64_t total = 0;
       TBatchReader counter(in, request.DefaultType);
-      while (const std::optional<TBatchLine> line = counter.Next())
+      // A long file's count ends at the stop too, as every wait of the engine does.
+      for (std::int64_t read = 0; const std::optional<TBatchLine> line = counter.Next(); ++read) {
         if (line->Question) ++total;
+        if (read % 4096 == 0 && stop->StopRequested())
+          throw EzvSocketError("The lookup was stopped", kzvErrAborted);
+      }
       {
         const std::lock_guard guard(lock_);
         handed_.Total = total;

@@ -14,7 +14,9 @@ namespace zvWindowTexts {
 
 // --- The trace view ("Traza") ---------------------------------------------------------
 
-inline constexpr const char* kTraceCommand = "&Traza";
+// The tool bar that holds the trace's and the batch's commands.
+inline constexpr const char* kWorkToolBar = "Herramientas";
+inline constexpr const char* kTraceCommand = "Traza";
 inline constexpr const char* kTraceCommandTip =
     "Sigue la pregunta desde los servidores raíz, zona a zona, como dig +trace; con DNSSEC, "
     "el veredicto de cada zona. Escape la detiene.";
@@ -39,7 +41,7 @@ inline constexpr const char* kTraceHintsBuiltIn = "Servidores raíz de la lista 
 
 // --- The batch view ("Lote") ----------------------------------------------------------
 
-inline constexpr const char* kBatchCommand = "L&ote";
+inline constexpr const char* kBatchCommand = "Lote";
 inline constexpr const char* kBatchCommandTip =
     "Pregunta al servidor por cada nombre de un fichero (uno por línea: NOMBRE, NOMBRE TIPO "
     "o TIPO NOMBRE; # empieza un comentario), muchos a la vez, y muestra las respuestas en "

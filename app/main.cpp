@@ -34,6 +34,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTime>
+#include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
@@ -227,6 +228,7 @@ TfrmMain::TfrmMain(TLookupServices services, QWidget* parent)
   BuildResultPane();
   BuildStatusBar();
   BuildPanel();
+  BuildWorkCommands();
   column->addWidget(Panel1);
   column->addWidget(memResult, 1);
 
@@ -334,6 +336,32 @@ void TfrmMain::BuildStatusBar() {
   setStatusBar(StatusBar1);
 }
 
+void TfrmMain::BuildWorkCommands() {
+  tbrWork = addToolBar(QString::fromUtf8(zvWindowTexts::kWorkToolBar));  // owned by the window
+  tbrWork->setObjectName(QStringLiteral("tbrWork"));
+  tbrWork->setMovable(false);
+  tbrWork->setFloatable(false);
+  tbrWork->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  tbrWork->setIconSize(QSize(kButtonPictureSize, kButtonPictureSize));
+  const auto command = [this](const char* name, const char* text, const char* tip,
+                              QStyle::StandardPixmap picture, QKeySequence keys) {
+    QAction* action = tbrWork->addAction(style()->standardIcon(picture), QString::fromUtf8(text));
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    action->setToolTip(QString::fromUtf8(tip) + QStringLiteral(" (") +
+                       keys.toString(QKeySequence::NativeText) + QLatin1Char(')'));
+    return action;
+  };
+  actTraza = command("actTraza", zvWindowTexts::kTraceCommand, zvWindowTexts::kTraceCommandTip,
+                     QStyle::SP_ArrowDown, QKeySequence(Qt::CTRL | Qt::Key_T));
+  actLote = command("actLote", zvWindowTexts::kBatchCommand, zvWindowTexts::kBatchCommandTip,
+                    QStyle::SP_FileDialogDetailedView, QKeySequence(Qt::CTRL | Qt::Key_O));
+  connect(actTraza, &QAction::triggered, this,
+          [this] { RunCommand([this] { actTrazaExecute(); }); });
+  connect(actLote, &QAction::triggered, this, [this] { RunCommand([this] { actLoteExecute(); }); });
+}
+
 void TfrmMain::BuildPanel() {
   Panel1 = MakeChild<QFrame>(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -411,12 +439,6 @@ void TfrmMain::BuildPanel() {
       MakeButton(Panel1, "btnListaDNS", "&Listar DNS", ":/pellamar/buttons/listar-dns.png");
   btnAcercaDe =
       MakeButton(Panel1, "btnAcercaDe", "&Acerca de..", ":/pellamar/buttons/acerca-de.png");
-  btnTraza = MakeButton(Panel1, "btnTraza", zvWindowTexts::kTraceCommand, "");
-  btnTraza->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
-  btnTraza->setToolTip(QString::fromUtf8(zvWindowTexts::kTraceCommandTip));
-  btnLote = MakeButton(Panel1, "btnLote", zvWindowTexts::kBatchCommand, "");
-  btnLote->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
-  btnLote->setToolTip(QString::fromUtf8(zvWindowTexts::kBatchCommandTip));
 
   // Captions right-aligned beside their fields; the query type, port and time-out share
   // a row; the buttons sit under them from the left. The two name fields and the query
@@ -450,8 +472,6 @@ void TfrmMain::BuildPanel() {
   buttons->setSpacing(kButtonGap);
   buttons->addWidget(btnResolver);
   buttons->addWidget(btnListaDNS);
-  buttons->addWidget(btnTraza);
-  buttons->addWidget(btnLote);
   buttons->addWidget(btnAcercaDe);
   buttons->addStretch(1);
   grid->addLayout(buttons, 3, 0, 1, 6);
@@ -465,9 +485,7 @@ void TfrmMain::BuildPanel() {
   setTabOrder(edtPort, edtTimeOut);
   setTabOrder(edtTimeOut, btnResolver);
   setTabOrder(btnResolver, btnListaDNS);
-  setTabOrder(btnListaDNS, btnTraza);
-  setTabOrder(btnTraza, btnLote);
-  setTabOrder(btnLote, btnAcercaDe);
+  setTabOrder(btnListaDNS, btnAcercaDe);
   edtDnsServer->setFocus();
 
   // Enter in any field runs "&Resolver". A list without free text passes Enter on, so
@@ -485,9 +503,6 @@ void TfrmMain::BuildPanel() {
           [this] { RunCommand([this] { btnListaDNSClick(); }); });
   connect(btnAcercaDe, &QPushButton::clicked, this,
           [this] { RunCommand([this] { btnAcercaDeClick(); }); });
-  connect(btnTraza, &QPushButton::clicked, this,
-          [this] { RunCommand([this] { btnTrazaClick(); }); });
-  connect(btnLote, &QPushButton::clicked, this, [this] { RunCommand([this] { btnLoteClick(); }); });
 }
 
 void TfrmMain::PlaceRecentServers() {
@@ -768,8 +783,8 @@ void TfrmMain::SetCommandsEnabled(bool enabled) {
   btnResolver->setEnabled(enabled);
   btnListaDNS->setEnabled(enabled);
   btnAcercaDe->setEnabled(enabled);
-  btnTraza->setEnabled(enabled);
-  btnLote->setEnabled(enabled);
+  actTraza->setEnabled(enabled);
+  actLote->setEnabled(enabled);
 }
 
 void TfrmMain::AppendLines(const std::vector<std::string>& lines) {
@@ -1061,7 +1076,7 @@ void TfrmMain::btnAcercaDeClick() {
   about.exec();
 }
 
-void TfrmMain::btnTrazaClick() {
+void TfrmMain::actTrazaExecute() {
   if (trace_view_ == nullptr) trace_view_ = new TTraceView(this);  // owned by the window
   TTraceRequest request;
   request.Type = kQueryTypes[SelectedQueryType()].Type;
@@ -1075,7 +1090,7 @@ void TfrmMain::btnTrazaClick() {
   trace_view_->activateWindow();
 }
 
-void TfrmMain::btnLoteClick() {
+void TfrmMain::actLoteExecute() {
   const QString path =
       QFileDialog::getOpenFileName(this, QString::fromUtf8(zvWindowTexts::kBatchOpenTitle),
                                    QString(), QString::fromUtf8(zvWindowTexts::kBatchOpenFilter));

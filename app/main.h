@@ -30,6 +30,7 @@ class QPushButton;
 class QStatusBar;
 class QStringListModel;
 class QTextBlock;
+class QToolBar;
 class TBatchView;
 class TTraceView;
 
@@ -64,10 +65,12 @@ class TfrmMain : public QMainWindow {
   QCheckBox* chkDnssec;
   // UDP, TCP, TLS or HTTPS, beside the server; the port follows it unless one was typed.
   QComboBox* cbTransport;
-  // The trace from the root of the form's question, and the batch of a file's names, each
-  // in a view of its own (app/TraceView.h, app/BatchView.h) that the window keeps.
-  QPushButton* btnTraza;
-  QPushButton* btnLote;
+  // The trace from the root of the form's question (Ctrl+T) and the batch of a file's
+  // names (Ctrl+O), each in a view of its own (app/TraceView.h, app/BatchView.h) that the
+  // window keeps; on a tool bar above the form, outside its tab order.
+  QToolBar* tbrWork;
+  QAction* actTraza;
+  QAction* actLote;
 
   // The status bar's panels: the web address, then the outcome of the last lookup (its
   // result, how long the answer took, UDP or TCP), with the details in tooltips, and last
@@ -91,9 +94,9 @@ class TfrmMain : public QMainWindow {
   void btnListaDNSClick();
   void btnAcercaDeClick();
   // Opens the trace view and starts the trace of the form's question.
-  void btnTrazaClick();
+  void actTrazaExecute();
   // Asks for a file of names and starts the batch of it (StartBatch).
-  void btnLoteClick();
+  void actLoteExecute();
   // Opens the batch view and asks the form's server every name of the file.
   void StartBatch(const QString& path);
   // The views, once opened (null before).
@@ -131,6 +134,7 @@ class TfrmMain : public QMainWindow {
   bool FormCloseQuery();
 
   void BuildPanel();
+  void BuildWorkCommands();
   void BuildStatusBar();
   void BuildResultPane();
   void ShowResultMenu(const QPoint& position);

@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
       window.edtName->setText(QString::fromLocal8Bit(trace_name));
       window.cbNameType->setCurrentIndex(1);
       window.chkDnssec->setChecked(true);
-      window.btnTraza->click();
+      window.actTraza->trigger();
       TTraceView* trace = window.TraceWindow();
       while (trace->Running()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
       view = trace;

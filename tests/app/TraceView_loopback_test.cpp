@@ -45,7 +45,7 @@ void Trace(TfrmMain& window, const char* name, int type, bool dnssec) {
   window.edtName->setText(name);
   window.cbNameType->setCurrentIndex(type);
   window.chkDnssec->setChecked(dnssec);
-  window.btnTraza->click();
+  window.actTraza->trigger();
 }
 
 }  // namespace
