@@ -64,9 +64,7 @@ class TzvDnsQueryLookup : public TDnsLookup {
 
   TzvDnssecResult CheckDnssec() override {
     try {
-      const char* file = std::getenv(kTrustAnchorVariable);
-      auto anchors =
-          file != nullptr && *file != '\0' ? ReadTrustAnchorFile(file) : DefaultTrustAnchors();
+      auto anchors = WindowTrustAnchors();
       // The chain's questions go through the lookup's component, so Abort reaches them.
       TzvDnssecQueryAsker asker(*query_, deadline_);
       TzvDnssecValidator validator(asker, std::move(anchors),
@@ -103,6 +101,11 @@ class TzvDnsQueryLookup : public TDnsLookup {
 };
 
 }  // namespace
+
+std::vector<std::unique_ptr<TzvDnsRecord>> WindowTrustAnchors() {
+  const char* file = std::getenv(kTrustAnchorVariable);
+  return file != nullptr && *file != '\0' ? ReadTrustAnchorFile(file) : DefaultTrustAnchors();
+}
 
 std::unique_ptr<TDnsLookup> CreateDnsQueryLookup() {
   return std::make_unique<TzvDnsQueryLookup>();

@@ -14,7 +14,55 @@ namespace zvWindowTexts {
 
 // --- The trace view ("Traza") ---------------------------------------------------------
 
+// The tool bar that holds the trace's and the batch's commands.
+inline constexpr const char* kWorkToolBar = "Herramientas";
+inline constexpr const char* kTraceCommand = "Traza";
+inline constexpr const char* kTraceCommandTip =
+    "Sigue la pregunta desde los servidores raíz, zona a zona, como dig +trace; con DNSSEC, "
+    "el veredicto de cada zona. Escape la detiene.";
+inline constexpr const char* kTraceTitle = "Traza de %1 %2";
+inline constexpr const char* kTraceColumns[] = {"Zona", "Servidor", "Tiempo", "Resultado",
+                                                "DNSSEC"};
+// A trace nested for the address of a name server given without glue.
+inline constexpr const char* kTraceNested = "(dirección de %1) %2";
+inline constexpr const char* kTraceNoServer = "ningún servidor respondió";
+inline constexpr const char* kTraceReferral = "referencia a %1";
+inline constexpr const char* kTraceAnswer = "respuesta";
+inline constexpr const char* kTraceAlias = "alias de %1";
+inline constexpr const char* kTraceNoAnswer = "sin respuesta";
+inline constexpr const char* kTraceVerdicts[] = {"segura", "insegura", "falsa", "indeterminada"};
+inline constexpr const char* kTraceRunning = "Preguntando… (Escape la detiene)";
+inline constexpr const char* kTraceDone = "Terminada en %1 pasos";
+inline constexpr const char* kTraceStopped = "Detenida";
+inline constexpr const char* kTraceFailed = "Incompleta: %1";
+inline constexpr const char* kTraceHintsFromFile = "Servidores raíz de %1";
+inline constexpr const char* kTraceHintsFromResolver = "Servidores raíz según %1";
+inline constexpr const char* kTraceHintsBuiltIn = "Servidores raíz de la lista incorporada";
+
 // --- The batch view ("Lote") ----------------------------------------------------------
+
+inline constexpr const char* kBatchCommand = "Lote";
+inline constexpr const char* kBatchCommandTip =
+    "Pregunta al servidor por cada nombre de un fichero (uno por línea: NOMBRE, NOMBRE TIPO "
+    "o TIPO NOMBRE; # empieza un comentario), muchos a la vez, y muestra las respuestas en "
+    "una tabla que se ordena, se filtra y se guarda como CSV o JSON Lines.";
+inline constexpr const char* kBatchOpenTitle = "Abrir un fichero de nombres";
+inline constexpr const char* kBatchOpenFilter = "Nombres (*.txt *.list);;Todos los ficheros (*)";
+inline constexpr const char* kBatchTitle = "Lote de %1 a %2";
+inline constexpr const char* kBatchColumns[] = {"Nombre", "Tipo", "Estado", "Datos", "Tiempo"};
+inline constexpr const char* kBatchFilter = "Filtrar…";
+inline constexpr const char* kBatchFilterAll = "Todas las columnas";
+inline constexpr const char* kBatchSave = "&Guardar…";
+inline constexpr const char* kBatchSaveTitle = "Guardar el lote";
+inline constexpr const char* kBatchSaveFilter = "CSV (*.csv);;JSON Lines (*.jsonl)";
+inline constexpr const char* kBatchSaveFailed = "No se pudo guardar %1: %2";
+inline constexpr const char* kBatchCounting = "Contando los nombres…";
+inline constexpr const char* kBatchCount = "%1 de %2 nombres";
+inline constexpr const char* kBatchDone = "%1 nombres en %2";
+inline constexpr const char* kBatchStopped = "Detenido: %1 de %2 nombres";
+inline constexpr const char* kBatchFailed = "Falló: %1";
+inline constexpr const char* kBatchBadLine = "línea %1 no válida: %2";
+inline constexpr const char* kBatchCannotRead = "no se puede leer %1";
 
 // --- Zone transfers ---------------------------------------------------------------------
 

@@ -34,6 +34,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTime>
+#include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
@@ -41,9 +42,12 @@
 #include <exception>
 #include <thread>
 
+#include "app/BatchView.h"
 #include "app/FormLayout.h"
 #include "app/FormSettings.h"
 #include "app/QtThreadWaiter.h"
+#include "app/TraceView.h"
+#include "app/WindowTexts.h"
 #include "app/frmAcercaDeUnit.h"
 #include "base/ScopeExit.h"
 #include "base/SysUtils.h"
@@ -224,6 +228,7 @@ TfrmMain::TfrmMain(TLookupServices services, QWidget* parent)
   BuildResultPane();
   BuildStatusBar();
   BuildPanel();
+  BuildWorkCommands();
   column->addWidget(Panel1);
   column->addWidget(memResult, 1);
 
@@ -329,6 +334,32 @@ void TfrmMain::BuildStatusBar() {
   StatusPanels.front()->setText(QString::fromLatin1(kPellamarWebAddress));
   StatusPanels[kDnssecPanel]->hide();
   setStatusBar(StatusBar1);
+}
+
+void TfrmMain::BuildWorkCommands() {
+  tbrWork = addToolBar(QString::fromUtf8(zvWindowTexts::kWorkToolBar));  // owned by the window
+  tbrWork->setObjectName(QStringLiteral("tbrWork"));
+  tbrWork->setMovable(false);
+  tbrWork->setFloatable(false);
+  tbrWork->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  tbrWork->setIconSize(QSize(kButtonPictureSize, kButtonPictureSize));
+  const auto command = [this](const char* name, const char* text, const char* tip,
+                              QStyle::StandardPixmap picture, QKeySequence keys) {
+    QAction* action = tbrWork->addAction(style()->standardIcon(picture), QString::fromUtf8(text));
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    action->setToolTip(QString::fromUtf8(tip) + QStringLiteral(" (") +
+                       keys.toString(QKeySequence::NativeText) + QLatin1Char(')'));
+    return action;
+  };
+  actTraza = command("actTraza", zvWindowTexts::kTraceCommand, zvWindowTexts::kTraceCommandTip,
+                     QStyle::SP_ArrowDown, QKeySequence(Qt::CTRL | Qt::Key_T));
+  actLote = command("actLote", zvWindowTexts::kBatchCommand, zvWindowTexts::kBatchCommandTip,
+                    QStyle::SP_FileDialogDetailedView, QKeySequence(Qt::CTRL | Qt::Key_O));
+  connect(actTraza, &QAction::triggered, this,
+          [this] { RunCommand([this] { actTrazaExecute(); }); });
+  connect(actLote, &QAction::triggered, this, [this] { RunCommand([this] { actLoteExecute(); }); });
 }
 
 void TfrmMain::BuildPanel() {
@@ -752,6 +783,8 @@ void TfrmMain::SetCommandsEnabled(bool enabled) {
   btnResolver->setEnabled(enabled);
   btnListaDNS->setEnabled(enabled);
   btnAcercaDe->setEnabled(enabled);
+  actTraza->setEnabled(enabled);
+  actLote->setEnabled(enabled);
 }
 
 void TfrmMain::AppendLines(const std::vector<std::string>& lines) {
@@ -786,6 +819,12 @@ void TfrmMain::RunLookup() {
 }
 
 void TfrmMain::ConfigureLookup(TDnsLookup& lookup, const std::string& server, bool dnssec) const {
+  lookup.SetSettings(FormExchangeSettings(server, dnssec));
+  lookup.SetStop(stop_);
+}
+
+TzvDnsExchangeSettings TfrmMain::FormExchangeSettings(const std::string& server,
+                                                      bool dnssec) const {
   TzvDnsExchangeSettings settings;
   settings.Server = server;
   settings.Port = StrToInt(Text(edtPort));
@@ -794,8 +833,7 @@ void TfrmMain::ConfigureLookup(TDnsLookup& lookup, const std::string& server, bo
   settings.Transport = transport >= 0 ? kTransports[transport].Transport : TzvDnsTransport::dtUdp;
   // CD too: a validating resolver in the middle hands over what fails, for us to judge.
   settings.DnssecOK = settings.CheckingDisabled = dnssec;
-  lookup.SetSettings(settings);
-  lookup.SetStop(stop_);
+  return settings;
 }
 
 int TfrmMain::SelectedQueryType() {
@@ -1036,6 +1074,39 @@ void TfrmMain::btnListaDNSClick() {
 void TfrmMain::btnAcercaDeClick() {
   TfrmAcercaDe about(this);
   about.exec();
+}
+
+void TfrmMain::actTrazaExecute() {
+  if (trace_view_ == nullptr) trace_view_ = new TTraceView(this);  // owned by the window
+  TTraceRequest request;
+  request.Type = kQueryTypes[SelectedQueryType()].Type;
+  request.Name = TzvDnsQuery::NameAsked(Text(edtName), request.Type);
+  request.Dnssec = chkDnssec->isChecked();
+  request.Settings = FormExchangeSettings(std::string(), request.Dnssec);
+  request.Resolvers = ServersOf(Text(edtDnsServer));
+  trace_view_->Start(request);
+  trace_view_->show();
+  trace_view_->raise();
+  trace_view_->activateWindow();
+}
+
+void TfrmMain::actLoteExecute() {
+  const QString path =
+      QFileDialog::getOpenFileName(this, QString::fromUtf8(zvWindowTexts::kBatchOpenTitle),
+                                   QString(), QString::fromUtf8(zvWindowTexts::kBatchOpenFilter));
+  if (!path.isEmpty()) StartBatch(path);
+}
+
+void TfrmMain::StartBatch(const QString& path) {
+  if (batch_view_ == nullptr) batch_view_ = new TBatchView(this);  // owned by the window
+  TBatchRequest request;
+  request.Path = path.toStdString();
+  request.DefaultType = kQueryTypes[SelectedQueryType()].Type;
+  request.Settings = FormExchangeSettings(Text(edtDnsServer), false);
+  batch_view_->Start(request);
+  batch_view_->show();
+  batch_view_->raise();
+  batch_view_->activateWindow();
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}

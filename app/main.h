@@ -30,6 +30,9 @@ class QPushButton;
 class QStatusBar;
 class QStringListModel;
 class QTextBlock;
+class QToolBar;
+class TBatchView;
+class TTraceView;
 
 // The application's title: message boxes the program shows carry it.
 inline constexpr const char* kApplicationTitle = "Pellamar";
@@ -62,6 +65,12 @@ class TfrmMain : public QMainWindow {
   QCheckBox* chkDnssec;
   // UDP, TCP, TLS or HTTPS, beside the server; the port follows it unless one was typed.
   QComboBox* cbTransport;
+  // The trace from the root of the form's question (Ctrl+T) and the batch of a file's
+  // names (Ctrl+O), each in a view of its own (app/TraceView.h, app/BatchView.h) that the
+  // window keeps; on a tool bar above the form, outside its tab order.
+  QToolBar* tbrWork;
+  QAction* actTraza;
+  QAction* actLote;
 
   // The status bar's panels: the web address, then the outcome of the last lookup (its
   // result, how long the answer took, UDP or TCP), with the details in tooltips, and last
@@ -84,6 +93,15 @@ class TfrmMain : public QMainWindow {
   // connection hands it to the application's failure report, after the heading is out.
   void btnListaDNSClick();
   void btnAcercaDeClick();
+  // Opens the trace view and starts the trace of the form's question.
+  void actTrazaExecute();
+  // Asks for a file of names and starts the batch of it (StartBatch).
+  void actLoteExecute();
+  // Opens the batch view and asks the form's server every name of the file.
+  void StartBatch(const QString& path);
+  // The views, once opened (null before).
+  TTraceView* TraceWindow() const { return trace_view_; }
+  TBatchView* BatchWindow() const { return batch_view_; }
 
   // Writes the pane to `path` as UTF-8 text, each lookup's lines after a header naming its
   // question, server and time ("; MX pellamar.test @127.0.0.1, 12:03:41"); the failure's
@@ -116,6 +134,7 @@ class TfrmMain : public QMainWindow {
   bool FormCloseQuery();
 
   void BuildPanel();
+  void BuildWorkCommands();
   void BuildStatusBar();
   void BuildResultPane();
   void ShowResultMenu(const QPoint& position);
@@ -163,6 +182,8 @@ class TfrmMain : public QMainWindow {
   void ConfigureLookup(TDnsLookup& lookup, const std::string& server, bool dnssec = false) const;
   // The cbNameType entry chosen, kept as the running lookup's; fails when there is none.
   int SelectedQueryType();
+  // The exchange settings of the form's fields (as ConfigureLookup gives a lookup).
+  TzvDnsExchangeSettings FormExchangeSettings(const std::string& server, bool dnssec) const;
 
   TLookupServices services_;
   std::unique_ptr<TDnsLookup> FDnsQuery;
@@ -182,6 +203,8 @@ class TfrmMain : public QMainWindow {
   QStringList recent_servers_;
   QStringListModel* recent_model_ = nullptr;  // owned by the window
   QMetaObject::Connection focus_watch_;       // closes the recent servers' list
+  TTraceView* trace_view_ = nullptr;          // owned by the window
+  TBatchView* batch_view_ = nullptr;          // owned by the window
 };
 
 // The application object: it reports a failure that reaches the event loop in a message

@@ -8,23 +8,35 @@
 // signed test tree's resolver (127.0.0.53) with the tree's own root key; --txt NAME a TXT
 // lookup of NAME, after an MX one. Both only inside the test namespace, where the servers
 // run.
-//   pellamar-screenshot [--dark] [--dnssec NAME | --txt NAME] WINDOW.png [ABOUT.png]
+// --trace NAME draws the trace view after "Traza" of NAME's A records with DNSSEC, its root
+// servers primed from the signed tree's resolver; --batch draws the batch view part of
+// the way through 100,000 names of the batch zone (127.0.0.4). Both only inside the test
+// namespace too.
+//   pellamar-screenshot [--dark] [--dnssec NAME | --txt NAME | --trace NAME | --batch]
+//                       WINDOW.png [ABOUT.png]
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTableView>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 
+#include "app/BatchView.h"
 #include "app/DnsLookup.h"
 #include "app/QtThreadWaiter.h"
+#include "app/TraceView.h"
 #include "app/frmAcercaDeUnit.h"
 #include "app/main.h"
 
@@ -123,7 +135,15 @@ int main(int argc, char** argv) {
   const char* txt_name = nullptr;
   const char* several_name = nullptr;
   const char* https_name = nullptr;
-  if (argc > first + 1 && std::strcmp(argv[first], "--several") == 0) {
+  const char* trace_name = nullptr;
+  bool batch = false;
+  if (argc > first + 1 && std::strcmp(argv[first], "--trace") == 0) {
+    trace_name = argv[first + 1];
+    first += 2;
+  } else if (argc > first && std::strcmp(argv[first], "--batch") == 0) {
+    batch = true;
+    first += 1;
+  } else if (argc > first + 1 && std::strcmp(argv[first], "--several") == 0) {
     several_name = argv[first + 1];
     first += 2;
   } else if (argc > first + 1 && std::strcmp(argv[first], "--https") == 0) {
@@ -139,7 +159,8 @@ int main(int argc, char** argv) {
   if (argc - first < 1 || argc - first > 2) {
     std::fprintf(stderr,
                  "usage: pellamar-screenshot [--dark] [--dnssec NAME | --txt NAME | "
-                 "--several NAME | --https NAME] WINDOW.png [ABOUT.png]\n");
+                 "--several NAME | --https NAME | --trace NAME | --batch] WINDOW.png "
+                 "[ABOUT.png]\n");
     return 2;
   }
   TApplication application(argc, argv);
@@ -153,11 +174,11 @@ int main(int argc, char** argv) {
   TLookupServices services = DefaultLookupServices();
   const bool real = RealLookupPossible();
   if ((dnssec_name != nullptr || txt_name != nullptr || several_name != nullptr ||
-       https_name != nullptr) &&
+       https_name != nullptr || trace_name != nullptr || batch) &&
       !real) {
     std::fprintf(stderr,
-                 "pellamar-screenshot: --dnssec, --txt, --several and --https need the test "
-                 "namespace\n");
+                 "pellamar-screenshot: --dnssec, --txt, --several, --https, --trace and --batch "
+                 "need the test namespace\n");
     return 2;
   }
   if (https_name != nullptr) {
@@ -165,7 +186,7 @@ int main(int argc, char** argv) {
     const char* run = std::getenv("PELLAMAR_NETNS_RUN");
     if (run != nullptr) setenv("SSL_CERT_FILE", (std::string(run) + "/tls/ca.pem").c_str(), 1);
   }
-  if (dnssec_name != nullptr) {
+  if (dnssec_name != nullptr || trace_name != nullptr) {
     const char* run = std::getenv("PELLAMAR_NETNS_RUN");
     if (!real || run == nullptr) {
       std::fprintf(stderr, "pellamar-screenshot: --dnssec needs the test namespace\n");
@@ -180,6 +201,38 @@ int main(int argc, char** argv) {
 
   TfrmMain window(services);
   window.show();
+  if (trace_name != nullptr || batch) {
+    QWidget* view = nullptr;
+    if (trace_name != nullptr) {
+      window.edtDnsServer->setText("127.0.0.53");
+      window.edtName->setText(QString::fromLocal8Bit(trace_name));
+      window.cbNameType->setCurrentIndex(1);
+      window.chkDnssec->setChecked(true);
+      window.actTraza->trigger();
+      TTraceView* trace = window.TraceWindow();
+      while (trace->Running()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+      view = trace;
+    } else {
+      // The batch zone's hosts twenty times over, caught a third of the way through.
+      const std::string names = std::string(std::getenv("PELLAMAR_NETNS_RUN")) + "/shot-names";
+      {
+        std::ofstream file(names);
+        for (int i = 0; i < 100000; ++i) file << 'h' << i % 5000 << ".batch.pellamar.test\n";
+      }
+      window.edtDnsServer->setText("127.0.0.4");
+      window.cbNameType->setCurrentIndex(1);
+      window.StartBatch(QString::fromStdString(names));
+      TBatchView* table = window.BatchWindow();
+      table->Table->sortByColumn(TBatchRowsModel::kTime, Qt::DescendingOrder);
+      while (table->Running() && table->Progress->value() < 33000)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+      view = table;
+    }
+    QApplication::processEvents();
+    const bool saved = view->grab().save(QString::fromLocal8Bit(argv[first]), "PNG");
+    if (!saved) std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[first]);
+    return saved ? 0 : 1;
+  }
   if (dnssec_name != nullptr) {
     window.edtDnsServer->setText("127.0.0.53");
     window.edtName->setText(QString::fromLocal8Bit(dnssec_name));

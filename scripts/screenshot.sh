@@ -6,7 +6,9 @@
 # (docs/dnssec-secure.png, docs/dnssec-bogus.png and their -dark twins), and a TXT answer
 # after an MX one (docs/screenshot-txt.png, docs/screenshot-txt-dark.png), the SOA of the
 # batch zone asked of its two servers at once (docs/screenshot-several.png) and a TXT
-# answer over DNS over HTTPS (docs/screenshot-https.png), with their -dark twins. The window
+# answer over DNS over HTTPS (docs/screenshot-https.png), the trace from the root of a name
+# whose zone is bogus (docs/trace.png) and the batch table part of the way through 100,000
+# names (docs/batch.png), with their -dark twins. The window
 # remembers nothing here: its settings go to a scratch folder.
 #   scripts/screenshot.sh [--xvfb] [BUILD_DIR]     (BUILD_DIR defaults to build)
 # Qt's offscreen platform draws them unless --xvfb asks for a real window on a virtual X
@@ -50,7 +52,10 @@ for theme in "" --dark; do
     "$PWD/docs/screenshot-several$suffix.png"
   tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --https info.pellamar.test \
     "$PWD/docs/screenshot-https$suffix.png"
+  tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --trace www.bogus-ds.example \
+    "$PWD/docs/trace$suffix.png"
+  tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --batch "$PWD/docs/batch$suffix.png"
 done
 echo "screenshot: wrote docs/screenshot.png, docs/about.png, docs/dnssec-secure.png," \
   "docs/dnssec-bogus.png, docs/screenshot-txt.png, docs/screenshot-several.png," \
-  "docs/screenshot-https.png and their -dark twins"
+  "docs/screenshot-https.png, docs/trace.png, docs/batch.png and their -dark twins"
