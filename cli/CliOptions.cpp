@@ -3,11 +3,15 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <utility>
 
+#include "base/Base64.h"
 #include "base/Version.h"
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsRecordTypes.h"
@@ -58,13 +62,13 @@ struct TParsed {
   std::optional<std::string> Reverse;
   bool Help = false, Version = false, ListDns = false;  // the modes, the first one wins
   bool Short = false, Json = false;                     // the outputs, never both
-  bool DigSwitch = false;  // one of dig's display switches: the output is dig's
-  bool Dig = false, Yaml = false;  // --dig, --yaml: never beside --short or --json
-  bool NoEdns = false, BufferSize = false;              // judged against --nsid, --dnssec
-  bool Four = false, Six = false;                       // never both
-  bool PortGiven = false;                               // else DNS over TLS takes 853
-  bool TlsSettings = false;          // a TLS option: DNS over TLS, unless HTTPS was asked
-  std::optional<std::string> Batch;  // -f FILE
+  bool DigSwitch = false;                   // one of dig's display switches: the output is dig's
+  bool Dig = false, Yaml = false;           // --dig, --yaml: never beside --short or --json
+  bool NoEdns = false, BufferSize = false;  // judged against --nsid, --dnssec
+  bool Four = false, Six = false;           // never both
+  bool PortGiven = false;                   // else DNS over TLS takes 853
+  bool TlsSettings = false;                 // a TLS option: DNS over TLS, unless HTTPS was asked
+  std::optional<std::string> Batch;         // -f FILE
   // The words that are not options, in order; -q's are names whatever they spell.
   struct TWord {
     std::string Text;
@@ -206,6 +210,54 @@ TError SetSource(TParsed& parsed, const std::string& value) {
   if (!IsIPAddressText(address))
     return "-b takes a local IPv4 or IPv6 address, not '" + address + "'";
   parsed.Options.SourceAddress = address;
+  return {};
+}
+
+// --subnet ADDRESS[/PREFIX]: the client subnet a resolver may pass on; 0/0 for none.
+TError SetSubnet(TParsed& parsed, const std::string& value) {
+  parsed.Options.ClientSubnet = ParseClientSubnet(value);
+  if (!parsed.Options.ClientSubnet)
+    return "--subnet takes an IPv4 or IPv6 address with an optional /PREFIX of its bits "
+           "(0/0 for none), not '" +
+           value + "'";
+  return {};
+}
+
+// +ednsopt=CODE[:HEX]: an option of any code, with the bytes of HEX (none without).
+TError AddEdnsOption(TParsed& parsed, const std::string& value) {
+  const std::size_t colon = value.find(':');
+  const std::string code = value.substr(0, colon);
+  std::int32_t number = 0;
+  if (TError error =
+          ReadNumber(code, 0, 65535, number,
+                     "+ednsopt takes CODE[:HEX], a code from 0 to 65535, not '" + value + "'"))
+    return error;
+  TzvEdnsOption option{static_cast<std::uint16_t>(number), {}};
+  if (colon != std::string::npos) {
+    const std::string hex = value.substr(colon + 1);
+    const bool digits = std::all_of(hex.begin(), hex.end(), [](char c) {
+      return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+    // Whatever else the question holds must fit beside it in one message.
+    if (!digits || hex.size() % 2 != 0 || hex.size() > 2 * 60000)
+      return "+ednsopt's data must be an even number of hex digits (at most 60000 bytes), "
+             "not '" +
+             hex + "'";
+    option.Data = HexDecode(hex);
+  }
+  parsed.Options.EdnsOptions.push_back(std::move(option));
+  return {};
+}
+
+// +ednsflags=N: the OPT record's flag bits other than DO, decimal or 0x hex.
+TError SetEdnsFlags(TParsed& parsed, const std::string& value) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long flags = std::strtoul(value.c_str(), &end, 0);
+  if (value.empty() || !std::isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' ||
+      errno != 0 || flags > 0xFFFF)
+    return "+ednsflags takes a number from 0 to 0xffff, not '" + value + "'";
+  parsed.Options.EdnsFlags = static_cast<std::uint16_t>(flags);
   return {};
 }
 
@@ -381,6 +433,21 @@ constexpr TOptionRow kOptions[] = {
        p.Options.Dnssec = true;
        return Set(p.Options.TrustAnchorFile, *v);
      }},
+    // The question's controls of today's resolvers.
+    {"+cdflag +cd", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.CheckingDisabled, true); }},
+    {"+nocdflag +nocd", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.CheckingDisabled, false); }},
+    {"+adflag", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.AuthenticData, true); }},
+    {"+noadflag", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.AuthenticData, false); }},
+    {"--subnet +subnet", TArgKind::Value, [](TParsed& p, TValue v) { return SetSubnet(p, *v); }},
+    {"+expire", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Expire, true); }},
+    {"+zoneversion", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.ZoneVersion, true); }},
+    {"+ednsflags", TArgKind::Value, [](TParsed& p, TValue v) { return SetEdnsFlags(p, *v); }},
+    {"+ednsopt", TArgKind::Value, [](TParsed& p, TValue v) { return AddEdnsOption(p, *v); }},
     {"-4", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Four, true); }},
     {"-6", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Six, true); }},
     {"-c --class", TArgKind::Value, SetQueryClass},
@@ -674,6 +741,11 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   }
   if (parsed.NoEdns && (options.Nsid || options.Dnssec || parsed.BufferSize))
     return fail("--nsid, --dnssec and --bufsize need EDNS, which --no-edns turns off");
+  if (parsed.NoEdns && (options.ClientSubnet || options.Expire || options.ZoneVersion ||
+                        options.EdnsFlags != 0 || !options.EdnsOptions.empty()))
+    return fail(
+        "--subnet, +expire, +zoneversion, +ednsflags and +ednsopt need EDNS, which "
+        "--no-edns turns off");
   options.Edns = !parsed.NoEdns;
   if (parsed.Short) options.Output = TCliOutput::coShort;
   if (parsed.Json) options.Output = TCliOutput::coJson;
@@ -1069,5 +1141,12 @@ TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options) {
   settings.HttpsGet = options.HttpsGet;
   settings.LocalBinding = options.SourceAddress;
   settings.IgnoreTruncation = options.IgnoreTruncation;
+  settings.CheckingDisabled = settings.CheckingDisabled || options.CheckingDisabled;
+  settings.AuthenticData = options.AuthenticData;
+  settings.ClientSubnet = options.ClientSubnet;
+  settings.RequestExpire = options.Expire;
+  settings.RequestZoneVersion = options.ZoneVersion;
+  settings.EdnsFlags = options.EdnsFlags;
+  settings.ExtraEdnsOptions = options.EdnsOptions;
   return settings;
 }

@@ -296,6 +296,7 @@ std::unique_ptr<TzvDnsExtendedMessage> SentMessage(const TzvDnsMessage& response
   sent.Header().IsQuery = true;
   sent.Header().IsRecursionDesired = lookup.RecursionDesired;
   sent.Header().IsCheckingDisabled = lookup.CheckingDisabled;
+  sent.Header().IsAuthenticData = lookup.AuthenticData;
   for (const auto& question : response.Queries()) {
     std::unique_ptr<TzvDnsRecord> copy = sent.CreateRecord(question->RecordType);
     copy->RecordType = question->RecordType;
@@ -307,6 +308,8 @@ std::unique_ptr<TzvDnsExtendedMessage> SentMessage(const TzvDnsMessage& response
     auto opt = std::make_unique<TzvDnsOPTRecord>();
     opt->UDPPayloadSize = lookup.BufferSize;
     opt->DnssecOK = lookup.DnssecOk;
+    opt->OtherFlags = lookup.EdnsFlags;
+    opt->Options = lookup.EdnsOptions;
     sent.AdditionalRecords().Add(std::move(opt));
   }
   return owned;
