@@ -62,13 +62,13 @@ struct TParsed {
   std::optional<std::string> Reverse;
   bool Help = false, Version = false, ListDns = false;  // the modes, the first one wins
   bool Short = false, Json = false;                     // the outputs, never both
-  bool DigSwitch = false;                   // one of dig's display switches: the output is dig's
-  bool Dig = false, Yaml = false;           // --dig, --yaml: never beside --short or --json
-  bool NoEdns = false, BufferSize = false;  // judged against --nsid, --dnssec
-  bool Four = false, Six = false;           // never both
-  bool PortGiven = false;                   // else DNS over TLS takes 853
-  bool TlsSettings = false;                 // a TLS option: DNS over TLS, unless HTTPS was asked
-  std::optional<std::string> Batch;         // -f FILE
+  bool DigSwitch = false;  // one of dig's display switches: the output is dig's
+  bool Dig = false, Yaml = false;  // --dig, --yaml: never beside --short or --json
+  bool NoEdns = false, BufferSize = false;              // judged against --nsid, --dnssec
+  bool Four = false, Six = false;                       // never both
+  bool PortGiven = false;                               // else DNS over TLS takes 853
+  bool TlsSettings = false;          // a TLS option: DNS over TLS, unless HTTPS was asked
+  std::optional<std::string> Batch;  // -f FILE
   // The words that are not options, in order; -q's are names whatever they spell.
   struct TWord {
     std::string Text;
