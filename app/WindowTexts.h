@@ -18,4 +18,15 @@ namespace zvWindowTexts {
 
 // --- Zone transfers ---------------------------------------------------------------------
 
+// --- Extended DNS Errors and the AD bit (status bar and its tooltips) -------------------
+
+// Between an error reply's code and the name of its first Extended DNS Error in the
+// bar: "SERVFAIL — DNSKEY Missing".
+inline constexpr const char* kExtendedErrorSeparator = " — ";
+// Before each Extended DNS Error in the tooltip: "Error extendido: 9 (DNSKEY Missing): …".
+inline constexpr const char* kExtendedErrorLine = "Error extendido: ";
+// The tooltips, when the resolver set AD in its answer.
+inline constexpr const char* kResolverAuthenticated =
+    "El resolutor validó la respuesta con DNSSEC (bit AD)";
+
 }  // namespace zvWindowTexts

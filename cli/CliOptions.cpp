@@ -267,7 +267,9 @@ struct TOptionRow {
   const char* Spellings;  // "-p --port", "--no-recursion +norecurse +norec" (dig's name first)
   TArgKind Kind;
   TError (*Apply)(TParsed&, TValue);
-  // One of dig's display switches, which a refusal of an unknown +option does not list.
+  // One of dig's display switches, which a refusal of an unknown +option does not list;
+  // nor does it list the EDNS controls of today's resolvers (+cd, +subnet, ...), which
+  // --help names.
   bool Display = false;
 };
 
@@ -435,19 +437,21 @@ constexpr TOptionRow kOptions[] = {
      }},
     // The question's controls of today's resolvers.
     {"+cdflag +cd", TArgKind::None,
-     [](TParsed& p, TValue) { return Set(p.Options.CheckingDisabled, true); }},
+     [](TParsed& p, TValue) { return Set(p.Options.CheckingDisabled, true); }, true},
     {"+nocdflag +nocd", TArgKind::None,
-     [](TParsed& p, TValue) { return Set(p.Options.CheckingDisabled, false); }},
+     [](TParsed& p, TValue) { return Set(p.Options.CheckingDisabled, false); }, true},
     {"+adflag", TArgKind::None,
-     [](TParsed& p, TValue) { return Set(p.Options.AuthenticData, true); }},
+     [](TParsed& p, TValue) { return Set(p.Options.AuthenticData, true); }, true},
     {"+noadflag", TArgKind::None,
-     [](TParsed& p, TValue) { return Set(p.Options.AuthenticData, false); }},
-    {"--subnet +subnet", TArgKind::Value, [](TParsed& p, TValue v) { return SetSubnet(p, *v); }},
-    {"+expire", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Expire, true); }},
+     [](TParsed& p, TValue) { return Set(p.Options.AuthenticData, false); }, true},
+    {"--subnet +subnet", TArgKind::Value, [](TParsed& p, TValue v) { return SetSubnet(p, *v); },
+     true},
+    {"+expire", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Expire, true); },
+     true},
     {"+zoneversion", TArgKind::None,
-     [](TParsed& p, TValue) { return Set(p.Options.ZoneVersion, true); }},
-    {"+ednsflags", TArgKind::Value, [](TParsed& p, TValue v) { return SetEdnsFlags(p, *v); }},
-    {"+ednsopt", TArgKind::Value, [](TParsed& p, TValue v) { return AddEdnsOption(p, *v); }},
+     [](TParsed& p, TValue) { return Set(p.Options.ZoneVersion, true); }, true},
+    {"+ednsflags", TArgKind::Value, [](TParsed& p, TValue v) { return SetEdnsFlags(p, *v); }, true},
+    {"+ednsopt", TArgKind::Value, [](TParsed& p, TValue v) { return AddEdnsOption(p, *v); }, true},
     {"-4", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Four, true); }},
     {"-6", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Six, true); }},
     {"-c --class", TArgKind::Value, SetQueryClass},
@@ -1011,6 +1015,26 @@ OPTIONS
                            ";; DNSSEC: secure", insecure, bogus (exit status 5) or
                            indeterminate, with the reason (exit status 5 too under
                            a trust anchor: the answer could not be checked)
+    +cd, +cdflag           set CD alone: the resolver hands over what it cannot
+                           validate (+nocd, +nocdflag; --dnssec sets it too)
+    +adflag, +noadflag     set AD in the question (the default, as dig): a validating
+                           resolver answers with AD when it found the answer secure,
+                           shown in --dig's and --verbose's flags and JSON's flags
+    --subnet, +subnet=ADDRESS[/PREFIX]
+                           EDNS client subnet (RFC 7871), IPv4 or IPv6, the bits past
+                           PREFIX zero (0/0: use none of my address); the answer's
+                           scope shows as "; CLIENT-SUBNET: 192.0.2.0/24/0" and in
+                           JSON's edns client_subnet
+    +expire, +zoneversion  ask for the zone's EXPIRE (RFC 7314) or ZONEVERSION (RFC 9660)
+    +ednsflags=N           the OPT record's flag bits other than DO, 0 to 0xffff
+    +ednsopt=CODE[:HEX]    send an EDNS option of any code with the bytes of HEX
+                           (repeatable); options an answer brings are shown as dig
+                           shows them, unknown ones as dig's OPT=CODE: hex ("text")
+                           Every Extended DNS Error (RFC 8914) of an answer is shown:
+                           ";; EDE: 9 (DNSKEY Missing): text" after the results (also
+                           of an error reply), dig's "; EDE:" line in --dig and
+                           --verbose, JSON's ede [{code, name, text}]; its text is
+                           escaped as names are and cut after 512 bytes
     --trust-anchor FILE    trust the DS or DNSKEY records of FILE (zone-file lines, as
                            /usr/share/dns/root.key, at most 1 MiB) instead of the root's
                            keys, which come from /usr/share/dns/root.key or else are
@@ -1081,7 +1105,8 @@ OPTIONS
                            truncated, tries, edns_fallback, time_ms, rcode, flags,
                            id, opcode, counts (question, answer, authority,
                            additional), message_size,
-                           edns (version, udp, flags, nsid, options), error, the
+                           edns (version, udp, flags, nsid, client_subnet,
+                           options), ede, error, the
                            answer, authority and additional records (name, type,
                            class, ttl, the type's own fields such as HTTPS's params,
                            data; rdata_hex for types shown as \#), and

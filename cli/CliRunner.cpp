@@ -294,23 +294,7 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
   }
   WriteJsonEdns(json, response != nullptr ? FindOptRecord(*response) : nullptr);
   json.Key("ede");
-  json.BeginArray();
-  if (response != nullptr) {
-    for (const TzvExtendedError& error : ExtendedErrors(*response)) {
-      json.BeginObject();
-      json.Key("code");
-      json.Number(error.Code);
-      json.Key("name");
-      if (const char* name = ExtendedErrorName(error.Code))
-        json.String(name);
-      else
-        json.Null();
-      json.Key("text");
-      json.String(ExtendedErrorShownText(error));
-      json.EndObject();
-    }
-  }
-  json.EndArray();
+  WriteExtendedErrorsJson(json, response);
   json.Key("error");
   if (outcome.Failure.empty())
     json.Null();
