@@ -293,8 +293,11 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
     json.Number(outcome.MessageSize);
   }
   WriteJsonEdns(json, response != nullptr ? FindOptRecord(*response) : nullptr);
-  json.Key("ede");
-  WriteExtendedErrorsJson(json, response);
+  // Like the header's facts, only when there is a reply.
+  if (response != nullptr) {
+    json.Key("ede");
+    WriteExtendedErrorsJson(json, response);
+  }
   json.Key("error");
   if (outcome.Failure.empty())
     json.Null();

@@ -1,5 +1,5 @@
 // The EDNS options of questions and answers, against what a careless or hostile server
-// sends: client subnets of every wrong shape, error texts of any bytes and any length.
+// sends: client subnets of every wrong prefix, error texts of any bytes and any length.
 #include "dns/zvDnsEdnsOptions.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "base/SysUtils.h"
 
 using TBytes = std::vector<std::uint8_t>;
 
@@ -58,16 +56,9 @@ TEST(ExtendedErrors, NamedByIanasTableWithTextEscapedAndBoundedWhateverItHolds) 
   for (const auto& c : cases)
     EXPECT_EQ(ExtendedErrorSummary({c.code, c.text}), c.summary) << c.summary;
   EXPECT_EQ(ExtendedErrorTitle({60000, ""}), "EDE 60000");
-  // 64 KB of text, ASCII or two-byte characters: cut at a character, and said to be cut.
-  for (const std::string& text : {std::string(65000, 'a'), [] {
-                                    std::string e;
-                                    while (e.size() < 65000) e += "\xc3\xa9";
-                                    return e;
-                                  }()}) {
-    const std::string shown = ExtendedErrorShownText({24, text});
-    EXPECT_LE(shown.size(), kzvMostExtendedErrorText + 3);
-    EXPECT_TRUE(shown.ends_with("…"));
-    for (std::size_t i = 0; i < shown.size(); i += Utf8SequenceLength(shown, i))
-      ASSERT_NE(Utf8SequenceLength(shown, i), 0u) << "invalid UTF-8 at " << i;
-  }
+  // 64 KB of two-byte characters: cut at a character's start, and said to be cut.
+  std::string text;
+  while (text.size() < 65000) text += "\xc3\xa9";
+  const std::string shown = ExtendedErrorShownText({24, text});
+  EXPECT_EQ(shown, text.substr(0, kzvMostExtendedErrorText) + "…");
 }
