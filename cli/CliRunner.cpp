@@ -181,12 +181,11 @@ void WriteJsonEdns(TJsonWriter& json, const TzvDnsOPTRecord* opt) {
     json.EndObject();
   }
   for (const TzvEdnsOption& option : opt->Options) {
-    const auto subnet = option.Code == kzvEdnsOptionClientSubnet ? DecodeClientSubnet(option)
-                                                                 : std::optional<TzvClientSubnet>();
-    if (!subnet) continue;
-    json.Key("client_subnet");
-    json.String(ClientSubnetText(*subnet));
-    break;
+    if (const auto subnet = DecodeClientSubnet(option)) {
+      json.Key("client_subnet");
+      json.String(ClientSubnetText(*subnet));
+      break;
+    }
   }
   json.Key("options");
   json.BeginArray();

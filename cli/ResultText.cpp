@@ -158,17 +158,14 @@ std::string OptionLine(const TzvEdnsOption& option) {
     case kzvEdnsOptionNSID:
       return "NSID: " + NsidLine(option);
     case kzvEdnsOptionExtendedError:
-      if (option.Data.size() < 2) break;
-      {
-        const TzvExtendedError error{
-            static_cast<std::uint16_t>(option.Data[0] << 8 | option.Data[1]),
-            std::string(option.Data.begin() + 2, option.Data.end())};
-        std::string line = "EDE: " + std::to_string(error.Code);
-        if (const char* name = ExtendedErrorName(error.Code))
+      if (const auto error = DecodeExtendedError(option)) {
+        std::string line = "EDE: " + std::to_string(error->Code);
+        if (const char* name = ExtendedErrorName(error->Code))
           line += std::string(" (") + name + ")";
-        if (!error.Text.empty()) line += ": (" + ExtendedErrorShownText(error) + ")";
+        if (!error->Text.empty()) line += ": (" + ExtendedErrorShownText(*error) + ")";
         return line;
       }
+      break;
     case kzvEdnsOptionClientSubnet:
       if (const auto subnet = DecodeClientSubnet(option))
         return "CLIENT-SUBNET: " + ClientSubnetText(*subnet);

@@ -63,15 +63,18 @@ const char* ExtendedErrorName(std::uint16_t code) {
   return code < std::size(kExtendedErrorNames) ? kExtendedErrorNames[code] : nullptr;
 }
 
+std::optional<TzvExtendedError> DecodeExtendedError(const TzvEdnsOption& option) {
+  if (option.Code != kzvEdnsOptionExtendedError || option.Data.size() < 2) return std::nullopt;
+  return TzvExtendedError{Word(option.Data, 0),
+                          std::string(option.Data.begin() + 2, option.Data.end())};
+}
+
 std::vector<TzvExtendedError> ExtendedErrors(const TzvDnsMessage& message) {
   std::vector<TzvExtendedError> errors;
   const TzvDnsOPTRecord* opt = FindOptRecord(message);
   if (opt == nullptr) return errors;
-  for (const TzvEdnsOption& option : opt->Options) {
-    if (option.Code != kzvEdnsOptionExtendedError || option.Data.size() < 2) continue;
-    errors.push_back(
-        {Word(option.Data, 0), std::string(option.Data.begin() + 2, option.Data.end())});
-  }
+  for (const TzvEdnsOption& option : opt->Options)
+    if (auto error = DecodeExtendedError(option)) errors.push_back(std::move(*error));
   return errors;
 }
 

@@ -31,6 +31,9 @@ struct TzvExtendedError {
   std::string Text;
 };
 
+// The error an Extended DNS Error option holds; none for another code or one shorter
+// than its code.
+std::optional<TzvExtendedError> DecodeExtendedError(const TzvEdnsOption& option);
 // Every Extended DNS Error option of the message, in order (an option shorter than its
 // code is none); empty without OPT record.
 std::vector<TzvExtendedError> ExtendedErrors(const TzvDnsMessage& message);

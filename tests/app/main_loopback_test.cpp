@@ -467,3 +467,15 @@ TEST(DnssecAgainstSignedTree, TheVerdictShowsInTheStatusBar) {
 }
 
 }  // namespace
+
+TEST(ExtendedErrorsAgainstValidatingUnbound, TheBarSaysWhyWhileThePaneKeepsItsErrorLines) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  EXPECT_EQ(Resolve(window, 1, "www.bogus-ds.example", "127.0.0.54"), kErrorLines);
+  SKIP_WITHOUT_EXCHANGE_RECORD(window);
+  const std::string result = Panel(window, 1);
+  EXPECT_TRUE(result == "SERVFAIL — DNSKEY Missing" || result == "SERVFAIL — DNSSEC Bogus")
+      << result;
+  EXPECT_TRUE(window.StatusPanels[1]->toolTip().contains("Error extendido: "));
+}
