@@ -1025,12 +1025,13 @@ OPTIONS
                            PREFIX zero (0/0: use none of my address); the answer's
                            scope shows as "; CLIENT-SUBNET: 192.0.2.0/24/0" and in
                            JSON's edns client_subnet
-    +expire, +zoneversion  ask for the zone's EXPIRE (RFC 7314) or ZONEVERSION (RFC 9660)
+    +expire, +zoneversion  ask for the zone's EXPIRE (RFC 7314) or its ZONEVERSION
+                           (RFC 9660)
     +ednsflags=N           the OPT record's flag bits other than DO, 0 to 0xffff
     +ednsopt=CODE[:HEX]    send an EDNS option of any code with the bytes of HEX
                            (repeatable); options an answer brings are shown as dig
-                           shows them, unknown ones as dig's OPT=CODE: hex ("text")
-                           Every Extended DNS Error (RFC 8914) of an answer is shown:
+                           shows them, unknown ones as dig's OPT=CODE: hex ("text"),
+                           padding by its length. Every Extended DNS Error (RFC 8914) of an answer is shown:
                            ";; EDE: 9 (DNSKEY Missing): text" after the results (also
                            of an error reply), dig's "; EDE:" line in --dig and
                            --verbose, JSON's ede [{code, name, text}]; its text is
