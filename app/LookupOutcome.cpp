@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/WindowTexts.h"
 #include "base/SysUtils.h"
 #include "cli/ResultText.h"
 #include "dns/zvUtils.h"
@@ -145,10 +146,22 @@ TLookupOutcome DescribeOutcome(const TzvDnsExchangeInfo& exchange, const TLookup
     if (exchange.EdnsFallback)
       outcome.Details += "El servidor rechazó la pregunta con EDNS; se repitió sin EDNS\n";
   }
+  // An error reply says in the bar why the resolver failed, when it said so.
+  if (failure.Kind == TLookupFailureKind::kDns && exchange.Answered &&
+      IsResponseCode(exchange.ResponseCode) && !exchange.ExtendedErrors.empty())
+    outcome.Result += zvWindowTexts::kExtendedErrorSeparator +
+                      ExtendedErrorTitle(exchange.ExtendedErrors.front());
   outcome.Details += "Resultado: " + outcome.Result;
   if (exchanged && exchange.Answered) {
     outcome.Time = FormatElapsed(exchange.ElapsedMicroseconds);
     outcome.Details += " en " + outcome.Time;
+  }
+  if (exchange.Answered) {
+    for (const TzvExtendedError& error : exchange.ExtendedErrors)
+      outcome.Details +=
+          std::string("\n") + zvWindowTexts::kExtendedErrorLine + ExtendedErrorSummary(error);
+    if (exchange.AuthenticData)
+      outcome.Details += std::string("\n") + zvWindowTexts::kResolverAuthenticated;
   }
   if (failure.Kind != TLookupFailureKind::kNone) {
     // The message may quote what was typed or received: shown by the formatters' rule.
@@ -162,7 +175,7 @@ std::string DescribeWait(const std::string& server, const std::string& port) {
   return "Consultando " + server + ", puerto " + port + "…";
 }
 
-TDnssecOutcome DescribeDnssec(const TzvDnssecResult& result) {
+TDnssecOutcome DescribeDnssec(const TzvDnssecResult& result, bool resolver_authenticated) {
   TDnssecOutcome outcome;
   switch (result.Verdict) {
     case TzvDnssecVerdict::Secure:
@@ -192,5 +205,7 @@ TDnssecOutcome DescribeDnssec(const TzvDnssecResult& result) {
   for (std::size_t i = 0; i < result.Chain.size() && i < kMostChainLines; ++i)
     outcome.Details += "\n" + EscapedName(result.Chain[i]);
   if (result.Chain.size() > kMostChainLines) outcome.Details += "\n…";
+  if (resolver_authenticated)
+    outcome.Details += std::string("\n") + zvWindowTexts::kResolverAuthenticated;
   return outcome;
 }

@@ -33,9 +33,11 @@ TLookupFailure ClassifyFailure(std::exception_ptr failure);
 
 struct TLookupOutcome {
   std::string Result;     // "NOERROR", "NXDOMAIN", "sin respuesta", "conexión rechazada", ...
+                          // "SERVFAIL — DNSKEY Missing" with an Extended DNS Error
   std::string Time;       // how long the answer took ("12 ms"); empty when none came
   std::string Transport;  // "UDP", "TCP", "TLS" or "HTTPS"; empty when nothing was exchanged
-  std::string Details;    // several lines for a tooltip: server, transport, time, failure
+  std::string Details;    // several lines for a tooltip: server, transport, time, failure,
+                          // the answer's Extended DNS Errors and its AD bit
 };
 
 // The outcome of a lookup from its last exchange (ServerAddress empty: nothing is known
@@ -57,4 +59,6 @@ struct TDnssecOutcome {
   bool Alarm = false;
 };
 
-TDnssecOutcome DescribeDnssec(const TzvDnssecResult& result);
+// `resolver_authenticated`: the answer came with AD, a validating resolver's own verdict,
+// which the tooltip names beside ours.
+TDnssecOutcome DescribeDnssec(const TzvDnssecResult& result, bool resolver_authenticated = false);

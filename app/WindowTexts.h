@@ -66,4 +66,15 @@ inline constexpr const char* kBatchCannotRead = "no se puede leer %1";
 
 // --- Zone transfers ---------------------------------------------------------------------
 
+// --- Extended DNS Errors and the AD bit (status bar and its tooltips) -------------------
+
+// Between an error reply's code and the name of its first Extended DNS Error in the
+// bar: "SERVFAIL — DNSKEY Missing".
+inline constexpr const char* kExtendedErrorSeparator = " — ";
+// Before each Extended DNS Error in the tooltip: "Error extendido: 9 (DNSKEY Missing): …".
+inline constexpr const char* kExtendedErrorLine = "Error extendido: ";
+// The tooltips, when the resolver set AD in its answer.
+inline constexpr const char* kResolverAuthenticated =
+    "El resolutor validó la respuesta con DNSSEC (bit AD)";
+
 }  // namespace zvWindowTexts

@@ -876,7 +876,9 @@ void TfrmMain::ShowDnssec() {
   panel->setText(QStringLiteral("DNSSEC: comprobando…"));
   panel->setToolTip(QString());
   panel->show();
-  const TDnssecOutcome verdict = DescribeDnssec(FDnsQuery->CheckDnssec());
+  // The answer's AD bit, read before the chain of trust's own questions are asked.
+  const bool resolver_authenticated = FDnsQuery->LastExchange().AuthenticData;
+  const TDnssecOutcome verdict = DescribeDnssec(FDnsQuery->CheckDnssec(), resolver_authenticated);
   panel->setText(QString::fromStdString(verdict.Text));
   panel->setToolTip(QString::fromStdString(verdict.Details));
   // A forged answer is the one thing in the bar that must not be overlooked: white on red

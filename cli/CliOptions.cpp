@@ -3,11 +3,15 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <utility>
 
+#include "base/Base64.h"
 #include "base/Version.h"
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsRecordTypes.h"
@@ -209,13 +213,63 @@ TError SetSource(TParsed& parsed, const std::string& value) {
   return {};
 }
 
+// --subnet ADDRESS[/PREFIX]: the client subnet a resolver may pass on; 0/0 for none.
+TError SetSubnet(TParsed& parsed, const std::string& value) {
+  parsed.Options.ClientSubnet = ParseClientSubnet(value);
+  if (!parsed.Options.ClientSubnet)
+    return "--subnet takes an IPv4 or IPv6 address with an optional /PREFIX of its bits "
+           "(0/0 for none), not '" +
+           value + "'";
+  return {};
+}
+
+// +ednsopt=CODE[:HEX]: an option of any code, with the bytes of HEX (none without).
+TError AddEdnsOption(TParsed& parsed, const std::string& value) {
+  const std::size_t colon = value.find(':');
+  const std::string code = value.substr(0, colon);
+  std::int32_t number = 0;
+  if (TError error =
+          ReadNumber(code, 0, 65535, number,
+                     "+ednsopt takes CODE[:HEX], a code from 0 to 65535, not '" + value + "'"))
+    return error;
+  TzvEdnsOption option{static_cast<std::uint16_t>(number), {}};
+  if (colon != std::string::npos) {
+    const std::string hex = value.substr(colon + 1);
+    const bool digits = std::all_of(hex.begin(), hex.end(), [](char c) {
+      return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+    // Whatever else the question holds must fit beside it in one message.
+    if (!digits || hex.size() % 2 != 0 || hex.size() > 2 * 60000)
+      return "+ednsopt's data must be an even number of hex digits (at most 60000 bytes), "
+             "not '" +
+             hex + "'";
+    option.Data = HexDecode(hex);
+  }
+  parsed.Options.EdnsOptions.push_back(std::move(option));
+  return {};
+}
+
+// +ednsflags=N: the OPT record's flag bits other than DO, decimal or 0x hex.
+TError SetEdnsFlags(TParsed& parsed, const std::string& value) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long flags = std::strtoul(value.c_str(), &end, 0);
+  if (value.empty() || !std::isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' ||
+      errno != 0 || flags > 0xFFFF)
+    return "+ednsflags takes a number from 0 to 0xffff, not '" + value + "'";
+  parsed.Options.EdnsFlags = static_cast<std::uint16_t>(flags);
+  return {};
+}
+
 // One option: its spellings, whether it takes a value, and what it sets. A value that
 // cannot be used is refused where it stands, so the first mistake on the line is named.
 struct TOptionRow {
   const char* Spellings;  // "-p --port", "--no-recursion +norecurse +norec" (dig's name first)
   TArgKind Kind;
   TError (*Apply)(TParsed&, TValue);
-  // One of dig's display switches, which a refusal of an unknown +option does not list.
+  // One of dig's display switches, which a refusal of an unknown +option does not list;
+  // nor does it list the EDNS controls of today's resolvers (+cd, +subnet, ...), which
+  // --help names.
   bool Display = false;
 };
 
@@ -381,6 +435,23 @@ constexpr TOptionRow kOptions[] = {
        p.Options.Dnssec = true;
        return Set(p.Options.TrustAnchorFile, *v);
      }},
+    // The question's controls of today's resolvers.
+    {"+cdflag +cd", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.CheckingDisabled, true); }, true},
+    {"+nocdflag +nocd", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.CheckingDisabled, false); }, true},
+    {"+adflag", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.AuthenticData, true); }, true},
+    {"+noadflag", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.AuthenticData, false); }, true},
+    {"--subnet +subnet", TArgKind::Value, [](TParsed& p, TValue v) { return SetSubnet(p, *v); },
+     true},
+    {"+expire", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Expire, true); },
+     true},
+    {"+zoneversion", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.ZoneVersion, true); }, true},
+    {"+ednsflags", TArgKind::Value, [](TParsed& p, TValue v) { return SetEdnsFlags(p, *v); }, true},
+    {"+ednsopt", TArgKind::Value, [](TParsed& p, TValue v) { return AddEdnsOption(p, *v); }, true},
     {"-4", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Four, true); }},
     {"-6", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Six, true); }},
     {"-c --class", TArgKind::Value, SetQueryClass},
@@ -674,6 +745,11 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   }
   if (parsed.NoEdns && (options.Nsid || options.Dnssec || parsed.BufferSize))
     return fail("--nsid, --dnssec and --bufsize need EDNS, which --no-edns turns off");
+  if (parsed.NoEdns && (options.ClientSubnet || options.Expire || options.ZoneVersion ||
+                        options.EdnsFlags != 0 || !options.EdnsOptions.empty()))
+    return fail(
+        "--subnet, +expire, +zoneversion, +ednsflags and +ednsopt need EDNS, which "
+        "--no-edns turns off");
   options.Edns = !parsed.NoEdns;
   if (parsed.Short) options.Output = TCliOutput::coShort;
   if (parsed.Json) options.Output = TCliOutput::coJson;
@@ -939,6 +1015,27 @@ OPTIONS
                            ";; DNSSEC: secure", insecure, bogus (exit status 5) or
                            indeterminate, with the reason (exit status 5 too under
                            a trust anchor: the answer could not be checked)
+    +cd, +cdflag           set CD alone: the resolver hands over what it cannot
+                           validate (+nocd, +nocdflag; --dnssec sets it too)
+    +adflag, +noadflag     set AD in the question (the default, as dig): a validating
+                           resolver answers with AD when it found the answer secure,
+                           shown in --dig's and --verbose's flags and JSON's flags
+    --subnet, +subnet=ADDRESS[/PREFIX]
+                           EDNS client subnet (RFC 7871), IPv4 or IPv6, the bits past
+                           PREFIX zero (0/0: use none of my address); the answer's
+                           scope shows as "; CLIENT-SUBNET: 192.0.2.0/24/0" and in
+                           JSON's edns client_subnet
+    +expire, +zoneversion  ask for the zone's EXPIRE (RFC 7314) or its ZONEVERSION
+                           (RFC 9660)
+    +ednsflags=N           the OPT record's flag bits other than DO, 0 to 0xffff
+    +ednsopt=CODE[:HEX]    send an EDNS option of any code with the bytes of HEX
+                           (repeatable); options an answer brings are shown as dig
+                           shows them, unknown ones as dig's OPT=CODE: hex ("text"),
+                           padding by its length. Every Extended DNS Error (RFC 8914) of an answer is shown:
+                           ";; EDE: 9 (DNSKEY Missing): text" after the results (also
+                           of an error reply), dig's "; EDE:" line in --dig and
+                           --verbose, JSON's ede [{code, name, text}]; its text is
+                           escaped as names are and cut after 512 bytes
     --trust-anchor FILE    trust the DS or DNSKEY records of FILE (zone-file lines, as
                            /usr/share/dns/root.key, at most 1 MiB) instead of the root's
                            keys, which come from /usr/share/dns/root.key or else are
@@ -1009,7 +1106,8 @@ OPTIONS
                            truncated, tries, edns_fallback, time_ms, rcode, flags,
                            id, opcode, counts (question, answer, authority,
                            additional), message_size,
-                           edns (version, udp, flags, nsid, options), error, the
+                           edns (version, udp, flags, nsid, client_subnet,
+                           options), ede, error, the
                            answer, authority and additional records (name, type,
                            class, ttl, the type's own fields such as HTTPS's params,
                            data; rdata_hex for types shown as \#), and
@@ -1069,5 +1167,12 @@ TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options) {
   settings.HttpsGet = options.HttpsGet;
   settings.LocalBinding = options.SourceAddress;
   settings.IgnoreTruncation = options.IgnoreTruncation;
+  settings.CheckingDisabled = settings.CheckingDisabled || options.CheckingDisabled;
+  settings.AuthenticData = options.AuthenticData;
+  settings.ClientSubnet = options.ClientSubnet;
+  settings.RequestExpire = options.Expire;
+  settings.RequestZoneVersion = options.ZoneVersion;
+  settings.EdnsFlags = options.EdnsFlags;
+  settings.ExtraEdnsOptions = options.EdnsOptions;
   return settings;
 }

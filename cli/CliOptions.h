@@ -96,6 +96,17 @@ struct TCliOptions {
   std::string SourceAddress;
   // A truncated answer kept as it came, not asked again over TCP (+ignore).
   bool IgnoreTruncation = false;
+  // The question's hand-set controls, as the exchange's settings carry them: CD alone
+  // (+cd; --dnssec sets it too), AD (+noadflag clears it), the client subnet (--subnet),
+  // EXPIRE and ZONEVERSION asked for, the OPT flags other than DO (+ednsflags) and
+  // options of any code (+ednsopt, repeatable).
+  bool CheckingDisabled = false;
+  bool AuthenticData = true;
+  std::optional<TzvClientSubnet> ClientSubnet;
+  bool Expire = false;
+  bool ZoneVersion = false;
+  std::uint16_t EdnsFlags = 0;
+  std::vector<TzvEdnsOption> EdnsOptions;
 };
 
 // A command line that cannot be understood; the message says what is wrong.

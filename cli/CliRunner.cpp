@@ -24,6 +24,8 @@
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsBatch.h"
 #include "dns/zvDnsDsRecords.h"
+#include "dns/zvDnsEdnsOptions.h"
+#include "dns/zvDnsExchange.h"
 #include "dns/zvDnsKeyRecords.h"
 #include "dns/zvDnsNsecRecords.h"
 #include "dns/zvDnsOptRecord.h"
@@ -178,9 +180,17 @@ void WriteJsonEdns(TJsonWriter& json, const TzvDnsOPTRecord* opt) {
     json.String(OptionHex(*nsid, ""));
     json.EndObject();
   }
+  for (const TzvEdnsOption& option : opt->Options) {
+    if (const auto subnet = DecodeClientSubnet(option)) {
+      json.Key("client_subnet");
+      json.String(ClientSubnetText(*subnet));
+      break;
+    }
+  }
   json.Key("options");
   json.BeginArray();
   for (const TzvEdnsOption& option : opt->Options) {
+    if (option.Code == kzvEdnsOptionPadding) continue;  // not data
     json.BeginObject();
     json.Key("code");
     json.Number(option.Code);
@@ -282,6 +292,11 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
     json.Number(outcome.MessageSize);
   }
   WriteJsonEdns(json, response != nullptr ? FindOptRecord(*response) : nullptr);
+  // Like the header's facts, only when there is a reply.
+  if (response != nullptr) {
+    json.Key("ede");
+    WriteExtendedErrorsJson(json, response);
+  }
   json.Key("error");
   if (outcome.Failure.empty())
     json.Null();
@@ -404,6 +419,18 @@ void WriteDig(std::ostream& out, const TzvDnsMessage* response, const TCliOption
   lookup.Edns = options.Edns && !outcome.EdnsFallback;
   lookup.BufferSize = static_cast<std::uint16_t>(options.BufferSize);
   lookup.DnssecOk = lookup.CheckingDisabled = options.Dnssec;
+  // The rest of the question as it was built: AD, CD alone, the OPT flags and options.
+  {
+    TzvDnsExtendedMessage sent;
+    // Only the header and OPT record are taken: any plain name will do.
+    BuildDnsQuestion(ExchangeSettingsOf(options), sent, sent.CreateRecord(1), "a");
+    lookup.CheckingDisabled = sent.Header().IsCheckingDisabled;
+    lookup.AuthenticData = sent.Header().IsAuthenticData;
+    if (const TzvDnsOPTRecord* opt = FindOptRecord(sent)) {
+      lookup.EdnsFlags = opt->OtherFlags;
+      lookup.EdnsOptions = opt->Options;
+    }
+  }
   if (options.Output == TCliOutput::coYaml && response != nullptr)
     out << DigYaml(*response, lookup, options.Dig);
   else
@@ -529,6 +556,9 @@ int ReportLookup(TzvDnsQuery& query, const TCliOptions& options, TOutcome& outco
   } else if (options.Output == TCliOutput::coSections) {
     WriteLines(out, LookupErrorLines());
   }
+  // Why the resolver failed, or what it did instead, whatever the response code.
+  if (options.Output == TCliOutput::coSections && outcome.Answered)
+    WriteLines(out, ExtendedErrorLines(query.Response()));
   if (dnssec && options.Output == TCliOutput::coSections)
     out << ";; DNSSEC: " << DnssecVerdictText(dnssec->Verdict)
         << (dnssec->Reason.empty() ? "" : " (" + EscapedName(dnssec->Reason) + ")") << '\n';

@@ -11,6 +11,7 @@
 #include "base/Base64.h"
 #include "base/Version.h"
 #include "cli/ResultText.h"
+#include "dns/zvDnsEdnsOptions.h"
 #include "dns/zvDnsKeyRecords.h"
 #include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
@@ -296,6 +297,7 @@ std::unique_ptr<TzvDnsExtendedMessage> SentMessage(const TzvDnsMessage& response
   sent.Header().IsQuery = true;
   sent.Header().IsRecursionDesired = lookup.RecursionDesired;
   sent.Header().IsCheckingDisabled = lookup.CheckingDisabled;
+  sent.Header().IsAuthenticData = lookup.AuthenticData;
   for (const auto& question : response.Queries()) {
     std::unique_ptr<TzvDnsRecord> copy = sent.CreateRecord(question->RecordType);
     copy->RecordType = question->RecordType;
@@ -307,6 +309,8 @@ std::unique_ptr<TzvDnsExtendedMessage> SentMessage(const TzvDnsMessage& response
     auto opt = std::make_unique<TzvDnsOPTRecord>();
     opt->UDPPayloadSize = lookup.BufferSize;
     opt->DnssecOK = lookup.DnssecOk;
+    opt->OtherFlags = lookup.EdnsFlags;
+    opt->Options = lookup.EdnsOptions;
     sent.AdditionalRecords().Add(std::move(opt));
   }
   return owned;
@@ -447,6 +451,16 @@ std::string DigYaml(const TzvDnsMessage& response, const TDigLookup& lookup,
     if (const TzvEdnsOption* nsid = opt->FindOption(kzvEdnsOptionNSID))
       yaml += in + "    NSID: " +
               YamlQuoted(OptionHex(*nsid, " ") + " (\"" + OptionText(*nsid) + "\")") + '\n';
+    for (const TzvEdnsOption& option : opt->Options)
+      if (const auto subnet = DecodeClientSubnet(option))
+        yaml += in + "    CLIENT-SUBNET: " + ClientSubnetText(*subnet) + '\n';
+    for (const TzvExtendedError& error : ExtendedErrors(response)) {
+      const char* name = ExtendedErrorName(error.Code);
+      yaml += in + "    EDE:\n" + in + "      INFO-CODE: " + std::to_string(error.Code) +
+              (name != nullptr ? std::string(" (") + name + ")" : "") + '\n';
+      if (!error.Text.empty())
+        yaml += in + "      EXTRA-TEXT: " + YamlQuoted(ExtendedErrorShownText(error)) + '\n';
+    }
   }
   // Each record on one line with single spaces, as dig's YAML keeps them.
   TDigDisplay flat = display;

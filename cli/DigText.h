@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "dns/zvDnsMessage.h"
+#include "dns/zvDnsOptRecord.h"
 
 // What dig's display switches leave in; dig's defaults.
 struct TDigDisplay {
@@ -50,6 +52,9 @@ struct TDigLookup {
   std::uint16_t BufferSize = 1232;
   bool DnssecOk = false;
   bool CheckingDisabled = false;
+  bool AuthenticData = false;
+  std::uint16_t EdnsFlags = 0;
+  std::vector<TzvEdnsOption> EdnsOptions;
 };
 
 // The whole text, every line ended by '\n'. `response` is null when no reply came: then

@@ -1,6 +1,7 @@
 #include "cli/RecordJson.h"
 
 #include "cli/ResultText.h"
+#include "dns/zvDnsEdnsOptions.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 
@@ -77,4 +78,24 @@ void WriteRecordJson(TJsonWriter& json, const TzvDnsRecord& record) {
     json.String(RecordDataText(record));
   }
   json.EndObject();
+}
+
+void WriteExtendedErrorsJson(TJsonWriter& json, const TzvDnsMessage* message) {
+  json.BeginArray();
+  if (message != nullptr) {
+    for (const TzvExtendedError& error : ExtendedErrors(*message)) {
+      json.BeginObject();
+      json.Key("code");
+      json.Number(error.Code);
+      json.Key("name");
+      if (const char* name = ExtendedErrorName(error.Code))
+        json.String(name);
+      else
+        json.Null();
+      json.Key("text");
+      json.String(ExtendedErrorShownText(error));
+      json.EndObject();
+    }
+  }
+  json.EndArray();
 }

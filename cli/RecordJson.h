@@ -11,3 +11,7 @@
 // Names as the sections output shows them ("." for the root), with "name_unicode" beside
 // an owner in A-label form; texts made safe as names are; hex in lower case.
 void WriteRecordJson(TJsonWriter& json, const TzvDnsRecord& record);
+
+// The message's Extended DNS Errors as the value of "ede": a list of {code, name (null
+// for a code IANA names not), text (escaped and cut as everywhere)}; empty without any.
+void WriteExtendedErrorsJson(TJsonWriter& json, const TzvDnsMessage* message);

@@ -1,8 +1,11 @@
 #include "cli/ResultText.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "base/SysUtils.h"
+#include "cli/DigText.h"
+#include "dns/zvDnsEdnsOptions.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 
@@ -149,7 +152,56 @@ std::string NsidLine(const TzvEdnsOption& nsid) {
   return OptionHex(nsid, " ") + " (\"" + OptionText(nsid) + "\")";
 }
 
+// An option's line in dig's pseudo-section, without its "; ".
+std::string OptionLine(const TzvEdnsOption& option) {
+  switch (option.Code) {
+    case kzvEdnsOptionNSID:
+      return "NSID: " + NsidLine(option);
+    case kzvEdnsOptionExtendedError:
+      if (const auto error = DecodeExtendedError(option)) {
+        std::string line = "EDE: " + std::to_string(error->Code);
+        if (const char* name = ExtendedErrorName(error->Code))
+          line += std::string(" (") + name + ")";
+        if (!error->Text.empty()) line += ": (" + ExtendedErrorShownText(*error) + ")";
+        return line;
+      }
+      break;
+    case kzvEdnsOptionClientSubnet:
+      if (const auto subnet = DecodeClientSubnet(option))
+        return "CLIENT-SUBNET: " + ClientSubnetText(*subnet);
+      break;
+    case kzvEdnsOptionExpire:
+      if (option.Data.empty()) return "EXPIRE:";
+      if (const auto seconds = DecodeExpire(option))
+        return "EXPIRE: " + std::to_string(*seconds) + " (" + DigTtlText(*seconds, true) + ")";
+      break;
+    case kzvEdnsOptionZoneVersion:
+      if (option.Data.empty()) return "ZONEVERSION:";
+      if (const auto version = DecodeZoneVersion(option))
+        return "ZONEVERSION: " + std::to_string(version->Serial) + " (SOA-SERIAL, " +
+               std::to_string(version->Labels) + " labels)";
+      break;
+    case kzvEdnsOptionPadding:
+      // Padding is not data: its length alone, as dig gives it.
+      return "PAD: (" + std::to_string(option.Data.size()) + " bytes)";
+    default:
+      break;
+  }
+  // Any other code, and an option whose length its code does not allow, as bytes.
+  std::string line = "OPT=" + std::to_string(option.Code) + ":";
+  if (!option.Data.empty())
+    line += ' ' + OptionHex(option, " ") + " (\"" + OptionText(option) + "\")";
+  return line;
+}
+
 }  // namespace
+
+std::vector<std::string> ExtendedErrorLines(const TzvDnsMessage& response) {
+  std::vector<std::string> lines;
+  for (const TzvExtendedError& error : ExtendedErrors(response))
+    lines.push_back(";; EDE: " + ExtendedErrorSummary(error));
+  return lines;
+}
 
 std::vector<std::string> NsidLines(const TzvDnsMessage& response) {
   const TzvDnsOPTRecord* opt = FindOptRecord(response);
@@ -160,14 +212,13 @@ std::vector<std::string> NsidLines(const TzvDnsMessage& response) {
 
 std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt) {
   std::vector<std::string> lines{";; OPT PSEUDOSECTION:"};
-  lines.push_back("; EDNS: version: " + std::to_string(opt.Version) + ", flags:" +
-                  (opt.DnssecOK ? " do" : "") + "; udp: " + std::to_string(opt.UDPPayloadSize));
-  for (const TzvEdnsOption& option : opt.Options) {
-    if (option.Code == kzvEdnsOptionNSID)
-      lines.push_back("; NSID: " + NsidLine(option));
-    else
-      lines.push_back("; OPT=" + std::to_string(option.Code) + ": " + OptionHex(option, " "));
-  }
+  // The flag bits other than DO as dig gives them: "MBZ: 0x0010, " before the size.
+  char mbz[24] = "";
+  if (opt.OtherFlags != 0) std::snprintf(mbz, sizeof mbz, " MBZ: 0x%04x,", opt.OtherFlags);
+  lines.push_back("; EDNS: version: " + std::to_string(opt.Version) +
+                  ", flags:" + (opt.DnssecOK ? " do" : "") + ";" +
+                  (opt.OtherFlags != 0 ? mbz : "") + " udp: " + std::to_string(opt.UDPPayloadSize));
+  for (const TzvEdnsOption& option : opt.Options) lines.push_back("; " + OptionLine(option));
   return lines;
 }
 

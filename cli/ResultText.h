@@ -76,6 +76,9 @@ std::string OptionText(const TzvEdnsOption& option);
 // The server's NSID under "====== Identificador del Servidor (NSID) ======" as dig
 // shows it ('6e 73 31 ("ns1")'); no lines when the answer carries none.
 std::vector<std::string> NsidLines(const TzvDnsMessage& response);
+// The answer's Extended DNS Errors, one line each after the results:
+// ";; EDE: 9 (DNSKEY Missing): text"; none without.
+std::vector<std::string> ExtendedErrorLines(const TzvDnsMessage& response);
 // The OPT record as dig's "OPT PSEUDOSECTION": version, flags and buffer size, then one
 // line per option.
 std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt);

@@ -115,6 +115,7 @@ void BuildDnsQuestion(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req
   req.Header().IsQuery = true;
   req.Header().IsRecursionDesired = settings.RecursionDesired;
   req.Header().IsCheckingDisabled = settings.CheckingDisabled;
+  req.Header().IsAuthenticData = settings.AuthenticData;
   // The name goes out in its A-label form; a name that has none stops the lookup here.
   question->Name = IdnToAscii(name);
   question->RecordClass = settings.QuestionClass;
@@ -127,6 +128,12 @@ void BuildDnsQuestion(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req
   opt->UDPPayloadSize = std::max<std::uint16_t>(settings.EdnsBufferSize, 512);
   opt->DnssecOK = settings.DnssecOK;
   if (settings.RequestNsid) opt->Options.push_back(TzvEdnsOption{kzvEdnsOptionNSID, {}});
+  opt->OtherFlags = settings.EdnsFlags;
+  if (settings.ClientSubnet) opt->Options.push_back(ClientSubnetOption(*settings.ClientSubnet));
+  if (settings.RequestExpire) opt->Options.push_back(TzvEdnsOption{kzvEdnsOptionExpire, {}});
+  if (settings.RequestZoneVersion)
+    opt->Options.push_back(TzvEdnsOption{kzvEdnsOptionZoneVersion, {}});
+  for (const TzvEdnsOption& option : settings.ExtraEdnsOptions) opt->Options.push_back(option);
   req.AdditionalRecords().Add(std::move(opt));
 }
 
@@ -228,6 +235,8 @@ TzvDnsReply TzvDnsExchange::Ask(const TzvDnsExchangeSettings& settings, TzvDnsMe
     bytes.SetPosition(0);
     message->Decode(bytes);
     info.ResponseCode = message->Header().ResponseCode;
+    info.AuthenticData = message->Header().IsAuthenticData;
+    info.ExtendedErrors = ExtendedErrors(*message);
     if (info.EdnsFallback || !info.Edns || !RefusesEdns(info.ResponseCode) ||
         HasOptRecord(message->AdditionalRecords()))
       break;
@@ -579,6 +588,8 @@ std::vector<TzvDnsOutcome> TzvDnsExchange::AskAll(const TzvDnsExchangeSettings& 
           continue;
         }
         reply.ResponseCode = reply.Info.ResponseCode = message->Header().ResponseCode;
+        reply.Info.AuthenticData = message->Header().IsAuthenticData;
+        reply.Info.ExtendedErrors = ExtendedErrors(*message);
         reply.Message = std::move(message);
         const bool fallback = reply.Info.Edns && RefusesEdns(reply.ResponseCode) &&
                               !HasOptRecord(reply.Message->AdditionalRecords());

@@ -14,11 +14,13 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "base/Classes.h"
+#include "dns/zvDnsEdnsOptions.h"
 #include "dns/zvDnsMessage.h"
 #include "net/zvTls.h"
 
@@ -66,6 +68,18 @@ struct TzvDnsExchangeSettings {
   // A truncated answer over UDP is taken as it came instead of being asked again over
   // TCP (dig's +ignore): to see what the server puts in a datagram.
   bool IgnoreTruncation = false;
+  // The question's controls a person sets by hand, dig's +adflag, +subnet, +expire,
+  // +zoneversion, +ednsflags and +ednsopt: the AD bit (set by default, as dig sets it, so
+  // a validating resolver says whether it found the answer secure), the client subnet a
+  // resolver may pass on (none: the resolver's choice), EXPIRE and ZONEVERSION asked
+  // for, the OPT record's flag bits other than DO, and options of any code sent as given
+  // after the others. All but AD ride in the OPT record, so without EDNS they go unsent.
+  bool AuthenticData = true;
+  std::optional<TzvClientSubnet> ClientSubnet;
+  bool RequestExpire = false;
+  bool RequestZoneVersion = false;
+  std::uint16_t EdnsFlags = 0;
+  std::vector<TzvEdnsOption> ExtraEdnsOptions;
 };
 
 // What an exchange did, for a caller that reports more than the answer: which server was
@@ -101,6 +115,10 @@ struct TzvDnsExchangeInfo {
   TzvTlsInfo Tls = {};
   // Over HTTPS: the HTTP version the answer came by ("HTTP/2", "HTTP/1.1").
   std::string Http = {};
+  // The reply's AD bit and its Extended DNS Errors, for a caller that keeps only the
+  // exchange's facts (the window's status bar).
+  bool AuthenticData = false;
+  std::vector<TzvExtendedError> ExtendedErrors = {};
 };
 
 // The reply to one question: its bytes, the message they decode into (an error reply

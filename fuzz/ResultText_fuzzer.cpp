@@ -95,6 +95,10 @@ void CheckAnswer(const std::uint8_t* data, std::size_t size) {
          {kzvDnsTypeTXT, kzvDnsTypeSOA, kzvDnsTypeCNAME, kzvDnsTypeSRV, kzvDnsTypeCAA})
       CheckLines(RecordSectionLines(*records, type));
   }
+  // EDNS's options: the Extended DNS Errors in JSON and after the results.
+  json.Key("ede");
+  WriteExtendedErrorsJson(json, &message);
+  CheckLines(ExtendedErrorLines(message));
   json.EndObject();
   FUZZ_CHECK(json_syntax::IsValidJson(json.Text()), json.Text());
   CheckShown(json.Text());

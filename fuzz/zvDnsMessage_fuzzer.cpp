@@ -17,6 +17,7 @@
 
 #include "base/Base64.h"
 #include "dns/zvDnsDsRecords.h"
+#include "dns/zvDnsEdnsOptions.h"
 #include "dns/zvDnsFieldRecords.h"
 #include "dns/zvDnsKeyRecords.h"
 #include "dns/zvDnsMessage.h"
@@ -261,6 +262,18 @@ void CheckEdns(const TzvDnsMessage& message) {
                               opt->OtherFlags;
     FUZZ_CHECK(opt->OtherFlags < 0x8000 && ttl == opt->TTL);
     FUZZ_CHECK(message.Header().ResponseCode >> 4 == opt->ExtendedRCode);
+    // The options' decoders: a client subnet they accept is written back to the same
+    // bytes, an error's shown text is bounded whatever came, padding is never data.
+    for (const TzvEdnsOption& option : opt->Options) {
+      if (const auto subnet = DecodeClientSubnet(option)) {
+        FUZZ_CHECK(ClientSubnetOption(*subnet).Data == option.Data);
+        FUZZ_CHECK(!ClientSubnetText(*subnet).empty());
+      }
+      if (const auto seconds = DecodeExpire(option)) FUZZ_CHECK(option.Data.size() == 4);
+      if (const auto version = DecodeZoneVersion(option)) FUZZ_CHECK(option.Data.size() == 6);
+    }
+    for (const TzvExtendedError& error : ExtendedErrors(message))
+      FUZZ_CHECK(ExtendedErrorShownText(error).size() <= 4 * kzvMostExtendedErrorText + 3);
   }
   for (const TzvDnsRecordList* list :
        {&message.Answers(), &message.Authorities(), &message.AdditionalRecords()}) {

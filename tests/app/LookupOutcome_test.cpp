@@ -110,3 +110,25 @@ TEST(DescribeDnssec, OneSpanishWordPerVerdictAndOnlyForgeryRaisesTheAlarm) {
   EXPECT_NE(outcome.Details.find("step 11\n…"), std::string::npos) << outcome.Details;
   EXPECT_EQ(outcome.Details.find("step 12"), std::string::npos);
 }
+
+TEST(DescribeOutcome, AnErrorReplysExtendedErrorNamesItInTheBarAndEveryOneIsInTheTooltip) {
+  TzvDnsExchangeInfo exchange{"127.0.0.54", 53, TzvDnsTransport::dtUdp, false, true, 2, 900};
+  exchange.ExtendedErrors = {{9, "no SEP\x1b[2J"}, {60000, ""}};
+  const TLookupOutcome failed =
+      DescribeOutcome(exchange, {TLookupFailureKind::kDns, 2, "Server failure"});
+  EXPECT_EQ(failed.Result, "SERVFAIL — DNSKEY Missing");
+  EXPECT_NE(failed.Details.find("Error extendido: 9 (DNSKEY Missing): no SEP\\027[2J\nError "
+                                "extendido: 60000"),
+            std::string::npos)
+      << failed.Details;
+  // A successful answer keeps its result; what the resolver says of it is in the tooltip.
+  exchange.ResponseCode = 0;
+  exchange.ExtendedErrors = {{3, ""}};
+  exchange.AuthenticData = true;
+  const TLookupOutcome stale = DescribeOutcome(exchange, {});
+  EXPECT_EQ(stale.Result, "NOERROR");
+  EXPECT_NE(stale.Details.find("Error extendido: 3 (Stale Answer)"), std::string::npos);
+  EXPECT_NE(stale.Details.find("bit AD"), std::string::npos);
+  EXPECT_NE(DescribeDnssec({}, true).Details.find("bit AD"), std::string::npos);
+  EXPECT_EQ(DescribeDnssec({}).Details.find("bit AD"), std::string::npos);
+}

@@ -467,3 +467,25 @@ TEST(DnssecAgainstSignedTree, TheVerdictShowsInTheStatusBar) {
 }
 
 }  // namespace
+
+TEST(ExtendedErrorsAgainstValidatingUnbound,
+     TheBarSaysWhyAndNamesTheResolversAdWhileThePaneKeepsItsLines) {
+  REQUIRE_LOOPBACK_NAMESPACE();
+  TQtWaiterInstallation waiter;
+  TfrmMain window;
+  EXPECT_EQ(Resolve(window, 1, "www.bogus-ds.example", "127.0.0.54"), kErrorLines);
+  SKIP_WITHOUT_EXCHANGE_RECORD(window);
+  const std::string result = Panel(window, 1);
+  EXPECT_TRUE(result == "SERVFAIL — DNSKEY Missing" || result == "SERVFAIL — DNSSEC Bogus")
+      << result;
+  EXPECT_TRUE(window.StatusPanels[1]->toolTip().contains("Error extendido: "));
+  // A secure answer: our own verdict, and the resolver's AD beside it in the tooltip.
+  const std::string anchor = NetnsRunDir() + "/dnssec/root.anchor";
+  setenv("PELLAMAR_TRUST_ANCHOR", anchor.c_str(), 1);
+  auto unset = ScopeExit([] { unsetenv("PELLAMAR_TRUST_ANCHOR"); });
+  window.chkDnssec->setChecked(true);
+  Resolve(window, 1, "www.ed.example", "127.0.0.54");
+  const QLabel* dnssec = window.StatusPanels[frmMainLayout::kDnssecPanel];
+  EXPECT_EQ(dnssec->text().toStdString(), "DNSSEC: segura");
+  EXPECT_TRUE(dnssec->toolTip().contains("bit AD")) << dnssec->toolTip().toStdString();
+}

@@ -189,3 +189,34 @@ TEST(ResultText, TheRootIsWrittenAsADotWhereverANameIsShown) {
 }
 
 }  // namespace
+
+// An answer's EDNS options in dig's pseudo-section: each known code decoded, one of the
+// wrong length and any other code as bytes, padding by its length alone, whatever it is.
+TEST(OptPseudoSection, EachOptionAsDigWritesItAndPaddingOfAnyLengthAsItsLength) {
+  const struct {
+    TzvEdnsOption option;
+    const char* line;
+  } cases[] = {
+      {{15, {0, 9, 'n', 'o', ' ', 'S', 'E', 'P'}}, "; EDE: 9 (DNSKEY Missing): (no SEP)"},
+      {{15, {0}}, "; OPT=15: 00 (\"\\000\")"},
+      {{8, {0, 1, 24, 20, 192, 0, 2}}, "; CLIENT-SUBNET: 192.0.2.0/24/20"},
+      {{8, {0, 1, 24, 0, 192}}, "; OPT=8: 00 01 18 00 c0 (\"\\000\\001\\024\\000\\192\")"},
+      {{9, {0, 1, 0x51, 0x80}}, "; EXPIRE: 86400 (1 day)"},
+      {{19, {2, 0, 0x78, 0x9a, 0xbc, 0xde}}, "; ZONEVERSION: 2023406814 (SOA-SERIAL, 2 labels)"},
+      {{19, {2, 1, 0, 0, 0, 1}},
+       "; OPT=19: 02 01 00 00 00 01 (\"\\002\\001\\000\\000\\000\\001\")"},
+      {{65001, {'h', 'i'}}, "; OPT=65001: 68 69 (\"hi\")"},
+  };
+  TzvDnsOPTRecord opt;
+  opt.OtherFlags = 0x10;
+  for (const auto& c : cases) opt.Options.push_back(c.option);
+  const Lines lines = OptPseudoSection(opt);
+  ASSERT_EQ(lines.size(), std::size(cases) + 2);
+  EXPECT_EQ(lines[1], "; EDNS: version: 0, flags:; MBZ: 0x0010, udp: 1232");
+  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(lines[i + 2], cases[i].line);
+  for (std::size_t length = 0; length <= 600; ++length) {
+    TzvDnsOPTRecord padded;
+    padded.Options.push_back({12, std::vector<std::uint8_t>(length, length % 2 ? 0x1b : 0)});
+    EXPECT_EQ(OptPseudoSection(padded).back(), "; PAD: (" + std::to_string(length) + " bytes)");
+  }
+}

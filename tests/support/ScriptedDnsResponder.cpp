@@ -1,5 +1,7 @@
 #include "tests/support/ScriptedDnsResponder.h"
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -149,7 +151,21 @@ struct ScriptedDnsResponder::Request {
     qtype = static_cast<std::uint16_t>((bytes[pos] << 8) | bytes[pos + 1]);
     qclass = static_cast<std::uint16_t>((bytes[pos + 2] << 8) | bytes[pos + 3]);
     valid = true;
+    // A client subnet option, when the OPT record right after the question has one.
+    pos += 4;
+    if (pos + 11 > bytes.size() || bytes[pos] != 0 || bytes[pos + 1] != 0 || bytes[pos + 2] != 41)
+      return;
+    const std::size_t end =
+        std::min(bytes.size(), pos + 11 + (bytes[pos + 9] << 8 | bytes[pos + 10]));
+    for (pos += 11; pos + 4 <= end;) {
+      const std::size_t code = bytes[pos] << 8 | bytes[pos + 1];
+      const std::size_t length = bytes[pos + 2] << 8 | bytes[pos + 3];
+      if (pos + 4 + length > end) return;
+      if (code == 8) subnet.assign(bytes.begin() + pos + 4, bytes.begin() + pos + 4 + length);
+      pos += 4 + length;
+    }
   }
+  std::vector<std::uint8_t> subnet;  // the question's client subnet option's data
 };
 
 // ---- canned replies ----
@@ -547,6 +563,14 @@ std::vector<std::uint8_t> ScriptedDnsResponder::Build(const Request& request,
       out.Word(static_cast<std::uint16_t>(datagram.nsid.size()));
       out.Raw(std::vector<std::uint8_t>(datagram.nsid.begin(), datagram.nsid.end()));
     }
+    if (datagram.subnet_scope >= 0 && request.subnet.size() >= 4) {
+      std::vector<std::uint8_t> echoed = request.subnet;
+      echoed[3] = static_cast<std::uint8_t>(datagram.subnet_scope);
+      out.Word(8);
+      out.Word(static_cast<std::uint16_t>(echoed.size()));
+      out.Raw(echoed);
+    }
+    out.Raw(datagram.options);
     out.SetWord(length_at, static_cast<std::uint16_t>(out.bytes.size() - length_at - 2));
     ++additionals;
   }

@@ -59,6 +59,11 @@ class ScriptedDnsResponder {
     bool opt = false;
     int extended_rcode = 0;
     std::string nsid;
+    // After it: the question's client subnet option echoed with this scope prefix (when 0
+    // or more and the question had one), then these bytes as they are (code, length and
+    // data of further options, hostile ones included).
+    int subnet_scope = -1;
+    std::vector<std::uint8_t> options;
   };
 
   // What the responder does with one request: sends these datagrams in order to the
