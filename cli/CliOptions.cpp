@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "base/Version.h"
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnsTsig.h"
 
 namespace {
 
@@ -234,6 +236,42 @@ TError SetQueryClass(TParsed& p, TValue v) {
   return Set(p.Options.QueryClass, code);
 }
 
+// -y and -k: the key, read now so that one that cannot be used is the command line's
+// mistake. The message never repeats the secret.
+TError SetTsigKey(TParsed& p, const std::string& value, bool file) {
+  try {
+    TzvTsigKey key = file ? ReadTsigKeyFile(value) : ParseTsigKeyText(value);
+    // The clock a signature is dated by may be set off, for the tests of a server's check.
+    if (const char* offset = std::getenv("PELLAMAR_TSIG_CLOCK_OFFSET"))
+      key.ClockOffset = std::strtoll(offset, nullptr, 10);
+    p.Options.Tsig = std::make_shared<const TzvTsigKey>(std::move(key));
+  } catch (const EzvDnsError& error) {
+    return TError(error.Message());
+  }
+  return {};
+}
+
+// The zone transfers' type words, axfr and ixfr=SERIAL, as the type codes the question
+// reads; the serial is kept apart.
+TError ReadTransferWord(TParsed& p, std::string& word) {
+  std::string lower = word;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower == "axfr") word = "TYPE252";
+  if (lower == "ixfr") return TError("ixfr takes the serial the copy has: ixfr=SERIAL");
+  if (!lower.starts_with("ixfr=")) return {};
+  const std::string serial = lower.substr(5);
+  std::uint32_t value = 0;
+  if (serial.empty() || serial.size() > 10 ||
+      serial.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoull(serial) > UINT32_MAX)
+    return TError("ixfr=SERIAL takes a serial from 0 to 4294967295, not '" + serial + "'");
+  value = static_cast<std::uint32_t>(std::stoull(serial));
+  p.Options.IxfrSerial = value;
+  word = "TYPE251";
+  return {};
+}
+
 // In the order of --help, which is also the order dig's names are listed in a refusal.
 constexpr TOptionRow kOptions[] = {
     {"-s --server", TArgKind::Value,
@@ -416,6 +454,23 @@ constexpr TOptionRow kOptions[] = {
      [](TParsed& p, TValue) { return Set(p.Options.IgnoreTruncation, true); }},
     {"+noignore", TArgKind::None,
      [](TParsed& p, TValue) { return Set(p.Options.IgnoreTruncation, false); }},
+    {"-y --tsig-key", TArgKind::Value,
+     [](TParsed& p, TValue v) { return SetTsigKey(p, *v, false); }},
+    {"-k --tsig-key-file", TArgKind::Value,
+     [](TParsed& p, TValue v) { return SetTsigKey(p, *v, true); }},
+    {"--xfr-timeout", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       return ReadNumber(*v, 0, INT32_MAX / 1000, p.Options.XfrTimeOutSeconds,
+                         "--xfr-timeout takes a whole number of seconds from 0 up");
+     }},
+    {"--xfr-max-records", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       std::int32_t most = 0;
+       TError error = ReadNumber(*v, 0, INT32_MAX, most,
+                                 "--xfr-max-records takes a whole number of records from 0 up");
+       p.Options.XfrMaxRecords = most;
+       return error;
+     }},
     {"--list-dns", TArgKind::None, [](TParsed& p, TValue) { return Set(p.ListDns, true); }},
     {"-h --help", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Help, true); }},
     {"-V --version", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Version, true); }},
@@ -681,8 +736,18 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   if (!parsed.Short && !parsed.Json && (parsed.Dig || parsed.DigSwitch))
     options.Output = TCliOutput::coDig;
   if (parsed.Yaml) options.Output = TCliOutput::coYaml;
-  for (const std::string& argument : arguments)
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string argument = arguments[i];
+    // dig's output repeats the command line: a secret given with -y is left out of it.
+    const bool tsig = argument.starts_with("-y") || argument.starts_with("--tsig-key=");
+    if (tsig && argument != "-y" && argument.find(':') != std::string::npos)
+      argument.resize(argument.rfind(':') + 1), argument += "...";
+    else if ((argument == "-y" || argument == "--tsig-key") && i + 1 < arguments.size()) {
+      const std::string& value = arguments[++i];
+      argument += " " + value.substr(0, value.rfind(':') + 1) + "...";
+    }
     options.CommandLine += (options.CommandLine.empty() ? "" : " ") + argument;
+  }
 
   if (parsed.Batch) {
     if (!positional.empty() || parsed.Reverse)
@@ -726,6 +791,11 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     options.Name = *parsed.Reverse;
     return done(TCliMode::cmLookup);
   }
+  if (parsed.Type)
+    if (TError error = ReadTransferWord(parsed, *parsed.Type)) return fail(std::move(*error));
+  for (TParsed::TWord& word : positional)
+    if (!word.Name)
+      if (TError error = ReadTransferWord(parsed, word.Text)) return fail(std::move(*error));
   if (parsed.Type && !ParseQueryType(*parsed.Type)) return fail(UnknownType(*parsed.Type));
   std::vector<TCliQuestion> questions;
   if (TError error = ReadQuestions(positional, parsed, questions)) return fail(std::move(*error));
@@ -1069,5 +1139,6 @@ TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options) {
   settings.HttpsGet = options.HttpsGet;
   settings.LocalBinding = options.SourceAddress;
   settings.IgnoreTruncation = options.IgnoreTruncation;
+  settings.Tsig = options.Tsig;
   return settings;
 }

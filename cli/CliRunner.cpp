@@ -17,6 +17,7 @@
 #include "cli/CliBatch.h"
 #include "cli/CliOptions.h"
 #include "cli/CliTrace.h"
+#include "cli/CliTransfer.h"
 #include "cli/DigText.h"
 #include "cli/JsonText.h"
 #include "cli/RecordJson.h"
@@ -860,6 +861,8 @@ int RunCliCommand(const std::vector<std::string>& arguments, std::ostream& out, 
     case TCliMode::cmLookup:
       break;
   }
+  if (IsTransferQuestion(options) && options.MoreQuestions.empty())
+    return RunTransfer(options, out, err);
   if (options.MoreQuestions.empty()) return RunLookup(options, out, err, system_servers);
   // Several questions are asked in turn, as dig asks them, each its own lookup (under a
   // line ";; NAME TYPE" in the sections output); the exit status is the worst.

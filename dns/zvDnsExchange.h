@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -21,6 +22,8 @@
 #include "base/Classes.h"
 #include "dns/zvDnsMessage.h"
 #include "net/zvTls.h"
+
+struct TzvTsigKey;
 
 // How the answer of an exchange travelled.
 enum class TzvDnsTransport { dtUdp, dtTcp, dtTls, dtHttps };
@@ -66,6 +69,9 @@ struct TzvDnsExchangeSettings {
   // A truncated answer over UDP is taken as it came instead of being asked again over
   // TCP (dig's +ignore): to see what the server puts in a datagram.
   bool IgnoreTruncation = false;
+  // A key every question is signed with (TSIG), and every answer checked against: an
+  // answer that is not signed, or whose signature does not hold, fails. Null: unsigned.
+  std::shared_ptr<const TzvTsigKey> Tsig;
 };
 
 // What an exchange did, for a caller that reports more than the answer: which server was
@@ -252,6 +258,12 @@ class TzvDnsExchange {
   // datagram went to) is used as it stands.
   bool UseStream(const TzvDnsExchangeSettings& settings, std::int32_t time_left,
                  TzvDnsExchangeInfo& info, const std::string& known_address = {});
+  // The request's wire form, signed when the settings have a key (its signature kept
+  // under its ID for the answer's check).
+  std::vector<std::uint8_t> Encode(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req);
+  // With a key: the answer's signature checked against its question's.
+  void CheckSignature(const TzvDnsExchangeSettings& settings,
+                      std::span<const std::uint8_t> answer) const;
   std::int32_t MillisecondsLeft(std::int32_t time_out, TimePoint started) const;
   std::int32_t TimeLeft(std::int32_t time_out, TimePoint started) const;
   std::int64_t MicrosecondsSince(TimePoint started) const;
@@ -260,4 +272,6 @@ class TzvDnsExchange {
   const TzvDnsClock* clock_;
   std::unique_ptr<TKept> kept_;
   TzvDnsExchangeInfo last_;
+  // The signatures of the signed questions in flight, by ID.
+  std::map<std::uint16_t, std::vector<std::uint8_t>> request_macs_;
 };
