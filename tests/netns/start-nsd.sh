@@ -120,6 +120,8 @@ start_xfr_instance() {
       "$name" "$algorithm" "$secret" >>"$dir/zones.conf"
     allowed+="    provide-xfr: 127.0.0.0/8 $name"$'\n'
   done <"$zones/xfr.keys"
+  # The tests sign with the same keys.
+  cp "$zones/xfr.keys" "$PELLAMAR_NETNS_RUN/xfr.keys"
   for zone in xfr.test big.xfr.test; do
     printf 'zone:\n    name: "%s"\n    zonefile: "%s/%s.zone"\n    provide-xfr: 127.0.0.0/8 NOKEY\n' \
       "$zone" "$zone_files" "$zone" >>"$dir/zones.conf"
