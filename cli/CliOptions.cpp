@@ -815,11 +815,14 @@ std::string CliUsage() {
          "                    [--no-edns | --bufsize N] [--nsid]\n"
          "                    [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]\n"
          "                    [--dnssec] [--trust-anchor FILE] [-4 | -6]\n"
+         "                    [-y [ALG:]NAME:SECRET | -k FILE]\n"
          "                    [--follow-referrals[=DEPTH]]\n"
          "                    [--no-recursion] [+time=N] [+retry=N] [+ignore]\n"
          "                    [-b ADDRESS] [-q NAME] [TYPE] [CLASS] NAME [TYPE] [CLASS]\n"
          "                    [NAME [TYPE] [CLASS]]...\n"
          "       pellamar-cli [options] -x ADDRESS\n"
+         "       pellamar-cli [options] @SERVER axfr | ixfr=SERIAL ZONE\n"
+         "                    [--xfr-timeout SECONDS] [--xfr-max-records N]\n"
          "       pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE\n"
          "       pellamar-cli [options] --trace [@RESOLVER | --root-hints FILE]\n"
          "                    [TYPE] NAME [TYPE]\n"
@@ -843,10 +846,13 @@ SYNOPSIS
                  [--no-edns | --bufsize N] [--nsid]
                  [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]
                  [--dnssec] [--trust-anchor FILE] [-4 | -6]
+                 [-y [ALG:]NAME:SECRET | -k FILE]
                  [--follow-referrals[=DEPTH]] [--no-recursion]
                  [+time=N] [+retry=N] [+ignore] [-b ADDRESS] [-q NAME]
                  [TYPE] [CLASS] NAME [TYPE] [CLASS] [NAME [TYPE] [CLASS]]...
     pellamar-cli [options] -x ADDRESS
+    pellamar-cli [options] @SERVER axfr | ixfr=SERIAL ZONE
+                 [--xfr-timeout SECONDS] [--xfr-max-records N]
     pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE
     pellamar-cli [options] --trace [@RESOLVER | --root-hints FILE] [TYPE] NAME [TYPE]
     pellamar-cli --list-dns
@@ -942,6 +948,9 @@ TYPES (any letter case)
     eui48  48-bit MAC addresses
     eui64  64-bit MAC addresses
     any    every record the server gives for the name
+    axfr   the whole zone NAME (a zone transfer, see ZONE TRANSFERS)
+    ixfr=SERIAL
+           the zone's changes since SERIAL (an incremental transfer)
     TYPEnnn
            (1 to 65535) the type numbered nnn; data without a form of its own
            (\# 4 0A000001) is shown as RFC 3597 writes it
@@ -1084,6 +1093,23 @@ OPTIONS
                            class, ttl, the type's own fields such as HTTPS's params,
                            data; rdata_hex for types shown as \#), and
                            failed_servers (configured servers passed over)
+    -y, --tsig-key [ALG:]NAME:SECRET
+                           sign the question with this TSIG key (ALG hmac-sha256 by
+                           default; hmac-sha384, hmac-sha512, hmac-sha224, hmac-sha1 or
+                           hmac-md5; SECRET in base64) and check the answer's signature:
+                           an unsigned answer, one whose signature does not hold, or
+                           the server's BADKEY, BADSIG or BADTIME is an error (exit 4).
+                           The secret is never printed (dig's command line shows
+                           NAME:...); -k keeps it out of the process list too
+    -k, --tsig-key-file FILE
+                           the same with the first key of FILE: BIND's key "NAME" {
+                           algorithm ALG; secret "SECRET"; };, Knot's keymgr form
+                           (key: - id: NAME, algorithm: ALG, secret: SECRET) or one
+                           line ALG:NAME:SECRET
+    --xfr-timeout SECONDS  how long a whole zone transfer may last (default: no
+                           limit; -W bounds the wait for each of its messages)
+    --xfr-max-records N    stop a zone transfer with an error past N records
+                           (default 0: unlimited)
     --verbose              on standard error: the server, transport, time taken and
                            datagrams sent, the response code and flags, the OPT
                            pseudo-section, every record with its TTL
@@ -1097,6 +1123,22 @@ OPTIONS
     -h, --help             this text
     -V, --version          the version
 
+ZONE TRANSFERS
+    pellamar-cli @SERVER axfr ZONE asks SERVER for the whole zone over TCP (over TLS
+    with --tls, the certificate checked as for a lookup) and writes each record as
+    it arrives in dig's zone-file form, between dig's command line and its closing
+    lines (the last: ;; XFR size: N records (messages M, bytes B)); --json: JSON Lines,
+    one record object a line; --short the records' data. Every message is checked:
+    its ID, its question, its response code (an error reply stops the transfer, exit
+    1, "; Transfer failed."), that each record lies inside the zone, and with a TSIG
+    key its signature, chained to the one before (at most 99 unsigned messages
+    between signed ones). Nothing of a message that fails a check is written. The
+    transfer ends at the zone's second SOA record; a server that closes before it, or
+    is silent longer than -W between messages, is an error (exit 4).
+    ixfr=SERIAL asks for the changes since SERIAL: the answer is one SOA (up to
+    date), the difference sequences, each under a line ;; deleted (serial N) or
+    ;; added (serial N) (JSON: {"ixfr":"deleted","serial":N}), or the whole zone.
+    Memory stays the same whatever the zone's size.
 EXIT STATUS
     0  answered without error (also when the answer holds nothing)
     1  the server answered with an error code (NXDOMAIN, SERVFAIL, REFUSED, ...)

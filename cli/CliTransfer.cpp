@@ -80,7 +80,8 @@ bool IsTransferQuestion(const TCliOptions& options) {
 
 int RunTransfer(const TCliOptions& options, std::ostream& out, std::ostream& err) {
   if (!options.Server || options.Servers.size() > 1 || options.Https) {
-    err << kProgram << "a zone transfer asks one server, named with @SERVER, over TCP or TLS\n";
+    err << kProgram << "a zone transfer asks one server, named with @SERVER, over TCP or TLS\n"
+        << CliUsage();
     return kCliUsageError;
   }
   const bool dig = options.Output == TCliOutput::coDig ||
