@@ -30,6 +30,7 @@ class QPushButton;
 class QStatusBar;
 class QStringListModel;
 class QTextBlock;
+class TZoneTransferView;
 
 // The application's title: message boxes the program shows carry it.
 inline constexpr const char* kApplicationTitle = "Pellamar";
@@ -78,6 +79,10 @@ class TfrmMain : public QMainWindow {
   // arrow at the field's end.
   QCompleter* RecentServerCompleter;
   QAction* actRecentServers;
+  // The TSIG key file of the server in edtDnsServer (Ctrl+K, in the pane's menu too).
+  QAction* actTsigKey;
+  // The zone transfers and the servers' TSIG keys.
+  TZoneTransferView& ZoneTransfers() const { return *zone_view_; }
 
   void btnResolverClick();
   // Lets a failure to read the system's configuration pass to the caller: the button's
@@ -182,6 +187,8 @@ class TfrmMain : public QMainWindow {
   QStringList recent_servers_;
   QStringListModel* recent_model_ = nullptr;  // owned by the window
   QMetaObject::Connection focus_watch_;       // closes the recent servers' list
+  std::unique_ptr<TZoneTransferView> zone_view_;
+  std::vector<std::string> zone_lines_;  // the last transfer's, for the pane
 };
 
 // The application object: it reports a failure that reaches the event loop in a message
