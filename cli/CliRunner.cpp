@@ -845,6 +845,11 @@ int RunCliCommand(const std::vector<std::string>& arguments, std::ostream& out, 
     return kCliUsageError;
   }
   const TCliOptions& options = *parsed.Options;
+  // HMAC-MD5 is kept for the servers that know nothing newer.
+  if (options.Tsig && options.Tsig->Algorithm == TzvHmacAlgorithm::haMd5)
+    err << kProgram
+        << "warning: hmac-md5 is deprecated; use it only with a server that "
+           "knows no newer algorithm\n";
   switch (options.Mode) {
     case TCliMode::cmHelp:
       out << CliHelp();

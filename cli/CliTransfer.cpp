@@ -28,6 +28,14 @@ const char* PartName(TzvXfrPart part) {
 class TPrinter : public TzvDnsTransferVisitor {
  public:
   TPrinter(std::ostream& out, const TCliOptions& options) : out_(out), options_(options) {}
+  ~TPrinter() override { Flush(); }
+
+  // The lines go out in pieces of some 64 KiB: a zone of a million records costs a few
+  // hundred writes, and no more than a piece waits in memory.
+  void Flush() {
+    out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    buffer_.clear();
+  }
 
   void OnRecord(const TzvDnsRecord& record, TzvXfrPart part) override {
     const bool soa = record.RecordType == kzvDnsTypeSOA;
@@ -40,20 +48,24 @@ class TPrinter : public TzvDnsTransferVisitor {
       if (part != TzvXfrPart::xpZone && soa) {
         const auto serial = static_cast<const TzvDnsSOARecord&>(record).SerialNumber;
         if (json)
-          out_ << "{\"ixfr\":\"" << PartName(part) << "\",\"serial\":" << serial << "}\n";
+          buffer_ += std::string("{\"ixfr\":\"") + PartName(part) +
+                     "\",\"serial\":" + std::to_string(serial) + "}\n";
         else if (options_.Output != TCliOutput::coShort && options_.Dig.Comments)
-          out_ << ";; " << PartName(part) << " (serial " << serial << ")\n";
+          buffer_ +=
+              std::string(";; ") + PartName(part) + " (serial " + std::to_string(serial) + ")\n";
       }
     }
     if (json) {
       TJsonWriter writer;
       WriteRecordJson(writer, record);
-      out_ << writer.Text() << '\n';
+      buffer_ += writer.Text();
     } else if (options_.Output == TCliOutput::coShort) {
-      out_ << record.DataText(TzvDnsTextStyle::Dig) << '\n';
+      buffer_ += record.DataText(TzvDnsTextStyle::Dig);
     } else {
-      out_ << DigRecordLine(record, options_.Dig) << '\n';
+      buffer_ += DigRecordLine(record, options_.Dig);
     }
+    buffer_ += '\n';
+    if (buffer_.size() >= 65536) Flush();
   }
 
  private:
@@ -61,6 +73,7 @@ class TPrinter : public TzvDnsTransferVisitor {
   const TCliOptions& options_;
   TzvXfrPart part_ = TzvXfrPart::xpZone;
   std::int64_t records_ = 0;
+  std::string buffer_;
 };
 
 std::string WhenText() {
@@ -102,7 +115,7 @@ int RunTransfer(const TCliOptions& options, std::ostream& out, std::ostream& err
   try {
     result = query.Transfer(settings, request, printer);
   } catch (const EzvSocketError& error) {
-    out.flush();
+    printer.Flush();
     if (dig) out << "; Transfer failed.\n";
     err << kProgram << EscapedName(error.Message()) << " (" << error.ErrorCode() << ")\n";
     const std::int32_t code = error.ErrorCode();
@@ -110,6 +123,7 @@ int RunTransfer(const TCliOptions& options, std::ostream& out, std::ostream& err
         dynamic_cast<const EzvDnsError*>(&error) != nullptr && code >= 1 && code <= 4095;
     return reply ? kCliServerError : kCliNoAnswer;
   }
+  printer.Flush();
   if (options.Verbose)
     err << ";; transfer from " << result.ServerAddress << " port " << result.Port << ": "
         << result.Records << " records, " << result.Messages << " messages"

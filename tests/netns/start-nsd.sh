@@ -122,9 +122,12 @@ start_xfr_instance() {
   done <"$zones/xfr.keys"
   # The tests sign with the same keys.
   cp "$zones/xfr.keys" "$PELLAMAR_NETNS_RUN/xfr.keys"
+  # big.xfr.test to the keys too: NSD signs only every so many of its messages, so a
+  # signed transfer of it checks the unsigned runs between signatures.
   for zone in xfr.test big.xfr.test; do
     printf 'zone:\n    name: "%s"\n    zonefile: "%s/%s.zone"\n    provide-xfr: 127.0.0.0/8 NOKEY\n' \
       "$zone" "$zone_files" "$zone" >>"$dir/zones.conf"
+    [ "$zone" = big.xfr.test ] && printf '%s' "$allowed" >>"$dir/zones.conf"
   done
   printf 'zone:\n    name: "signed.xfr.test"\n    zonefile: "%s/signed.xfr.test.zone"\n%s' \
     "$zone_files" "$allowed" >>"$dir/zones.conf"
