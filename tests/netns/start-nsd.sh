@@ -122,8 +122,7 @@ start_xfr_instance() {
   done <"$zones/xfr.keys"
   # The tests sign with the same keys.
   cp "$zones/xfr.keys" "$PELLAMAR_NETNS_RUN/xfr.keys"
-  # big.xfr.test to the keys too: NSD signs only every so many of its messages, so a
-  # signed transfer of it checks the unsigned runs between signatures.
+  # big.xfr.test to the keys too: a signed transfer of many messages, each chained.
   for zone in xfr.test big.xfr.test; do
     printf 'zone:\n    name: "%s"\n    zonefile: "%s/%s.zone"\n    provide-xfr: 127.0.0.0/8 NOKEY\n' \
       "$zone" "$zone_files" "$zone" >>"$dir/zones.conf"
