@@ -377,7 +377,11 @@ constexpr TOptionRow kOptions[] = {
                          "the tries must be a whole number from 1 to 100");
      }},
     {"--tcp +tcp +vc", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tcp, true); }},
-    {"+notcp +novc", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tcp, false); }},
+    {"+notcp +novc", TArgKind::None,
+     [](TParsed& p, TValue) {
+       p.Options.NoTcp = true;
+       return Set(p.Options.Tcp, false);
+     }},
     {"--tls +tls", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tls, true); }},
     {"--https +https", TArgKind::OptionalValue,
      [](TParsed& p, TValue v) {
@@ -1135,7 +1139,8 @@ ZONE TRANSFERS
     between signed ones). Nothing of a message that fails a check is written. The
     transfer ends at the zone's second SOA record; a server that closes before it, or
     is silent longer than -W between messages, is an error (exit 4).
-    ixfr=SERIAL asks for the changes since SERIAL: the answer is one SOA (up to
+    ixfr=SERIAL asks for the changes since SERIAL (over UDP first with +notcp, then
+    over TCP when the answer does not fit a datagram): the answer is one SOA (up to
     date), the difference sequences, each under a line ;; deleted (serial N) or
     ;; added (serial N) (JSON: {"ixfr":"deleted","serial":N}), or the whole zone.
     Memory stays the same whatever the zone's size.

@@ -106,6 +106,8 @@ struct TCliOptions {
   std::uint32_t IxfrSerial = 0;
   std::int32_t XfrTimeOutSeconds = 0;
   std::int64_t XfrMaxRecords = 0;
+  // +notcp was given: an IXFR goes over UDP first.
+  bool NoTcp = false;
 };
 
 // A command line that cannot be understood; the message says what is wrong.

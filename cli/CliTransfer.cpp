@@ -106,6 +106,7 @@ int RunTransfer(const TCliOptions& options, std::ostream& out, std::ostream& err
   request.Serial = options.IxfrSerial;
   request.WholeTimeOut = options.XfrTimeOutSeconds > 0 ? options.XfrTimeOutSeconds * 1000 : -1;
   request.MaxRecords = options.XfrMaxRecords;
+  request.DatagramFirst = options.NoTcp;
   if (dig && options.Dig.Cmd)
     out << "\n; <<>> pellamar-cli " << kPellamarVersion << " <<>> " << options.CommandLine
         << "\n; (1 server found)\n;; global options: +cmd\n";
@@ -136,7 +137,7 @@ int RunTransfer(const TCliOptions& options, std::ostream& out, std::ostream& err
   if (dig && options.Dig.Stats) {
     out << ";; Query time: " << result.ElapsedMicroseconds / 1000 << " msec\n"
         << ";; SERVER: " << result.ServerAddress << '#' << result.Port << '('
-        << EscapedName(*options.Server) << ") (" << (options.Tls ? "TLS" : "TCP") << ")\n"
+        << EscapedName(*options.Server) << ") (" << DnsTransportName(result.Transport) << ")\n"
         << ";; WHEN: " << WhenText() << '\n'
         << ";; XFR size: " << result.Records << " records (messages " << result.Messages
         << ", bytes " << result.Bytes << ")\n\n";

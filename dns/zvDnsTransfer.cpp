@@ -38,6 +38,33 @@ enum class TState { sStart, sFirstSoa, sZone, sDeleting, sAdding, sDone };
 
 }  // namespace
 
+std::vector<std::uint8_t> TzvDnsTransfer::AskDatagram(const TzvDnsExchangeSettings& settings,
+                                                      const std::vector<std::uint8_t>& message,
+                                                      const TzvExpectedAnswer& expected,
+                                                      const std::function<std::int32_t()>& wait,
+                                                      std::string& address, std::int32_t& port) {
+  TzvDnsExchangeSettings over_udp = settings;
+  over_udp.Transport = TzvDnsTransport::dtUdp;
+  wire_.BeginExchange(over_udp);
+  auto close = ScopeExit([this] { wire_.CloseDatagramExchange(); });
+  wire_.OpenDatagramExchange(address, port);
+  TMemoryStream request;
+  request.WriteBuffer(message.data(), static_cast<std::int64_t>(message.size()));
+  request.SetPosition(0);
+  wire_.SendDatagram(request);
+  for (;;) {
+    TMemoryStream received;
+    std::string from_address;
+    std::int32_t from_port = 0;
+    wire_.ReceiveDatagram(received, wait(), from_address, from_port);
+    const std::span<const std::uint8_t> bytes(received.Memory(),
+                                              static_cast<std::size_t>(received.Size()));
+    // Anything else is dropped; the wait for the answer goes on within the time-out.
+    if (from_address == address && from_port == port && IsAnswerTo(bytes, expected))
+      return {bytes.begin(), bytes.end()};
+  }
+}
+
 TzvDnsTransferResult TzvDnsTransfer::Run(const TzvDnsExchangeSettings& settings,
                                          const TzvDnsTransferRequest& request,
                                          TzvDnsTransferVisitor& visitor) {
@@ -78,36 +105,11 @@ TzvDnsTransferResult TzvDnsTransfer::Run(const TzvDnsExchangeSettings& settings,
     if (whole == -1) return settings.TimeOut;
     return settings.TimeOut == -1 ? whole : std::min(whole, settings.TimeOut);
   };
-  wire_.BeginExchange(over_stream);
-  wire_.FindStreamServer(result.ServerAddress, result.Port);
-  auto close = ScopeExit([this] { wire_.CloseStreamExchange(); });
-  wire_.OpenStreamExchange(result.ServerAddress, result.Port, wait());
-  {
-    TMemoryStream framed;
-    std::vector<std::uint8_t> bytes;
-    AppendStreamMessage(message, bytes);
-    framed.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    framed.SetPosition(0);
-    wire_.SendStream(framed);
-  }
-  auto read = [this](TMemoryStream& received, std::int64_t most) {
-    return wire_.ReceiveStream(received, most);
-  };
-
   TState state = TState::sStart;
   std::uint32_t final_serial = 0;
   TzvDnsExtendedMessage answer;
-  while (state != TState::sDone) {
-    wire_.RestartStreamExchange(wait());
-    std::vector<std::uint8_t> bytes;
-    try {
-      bytes = ReadStreamMessage(read);
-    } catch (const EzvSocketError& error) {
-      if (error.ErrorCode() != kzvConnectionReset) throw;
-      throw EzvSocketError("The server closed the connection before the transfer's end (after " +
-                               std::to_string(result.Records) + " records)",
-                           kzvConnectionReset);
-    }
+  // One message of the answer: checked, then its records handed on.
+  auto take = [&](const std::vector<std::uint8_t>& bytes) {
     // The messages after the first may leave the question out; each carries the ID.
     const bool without_question = bytes.size() >= 12 && bytes[4] == 0 && bytes[5] == 0 &&
                                   ComposeWord(bytes[0], bytes[1]) == expected.ID &&
@@ -185,6 +187,65 @@ TzvDnsTransferResult TzvDnsTransfer::Run(const TzvDnsExchangeSettings& settings,
       state = TState::sDone;
       result.Form = TzvXfrForm::xfUpToDate;
     }
+  };
+
+  // IXFR over UDP first when asked: the answer whole in one datagram, unless it comes
+  // truncated or as the lone SOA with which a server says "ask over TCP" (RFC 1995).
+  if (request.Incremental && request.DatagramFirst &&
+      settings.Transport != TzvDnsTransport::dtTls) {
+    std::vector<std::uint8_t> datagram =
+        AskDatagram(over_stream, message, expected, wait, result.ServerAddress, result.Port);
+    TzvDnsExtendedMessage peek;
+    TMemoryStream stream;
+    stream.WriteBuffer(datagram.data(), static_cast<std::int64_t>(datagram.size()));
+    stream.SetPosition(0);
+    peek.Decode(stream);
+    const bool lone_soa =
+        peek.Header().ResponseCode == 0 && peek.Answers().Count() == 1 &&
+        peek.Answers()[0]->RecordType == kzvDnsTypeSOA &&
+        static_cast<const TzvDnsSOARecord&>(*peek.Answers()[0]).SerialNumber != request.Serial;
+    if (!IsTruncatedAnswer(datagram) && !lone_soa) {
+      take(datagram);
+      if (state != TState::sDone) Fail("The IXFR answer over UDP does not end with the zone's SOA");
+      if (verifier) result.SignedMessages = verifier->Signed();
+      result.Transport = TzvDnsTransport::dtUdp;
+      result.ElapsedMicroseconds =
+          std::chrono::duration_cast<std::chrono::microseconds>(clock_.Now() - started).count();
+      return result;
+    }
+    // Over TCP the same signed question starts the chain anew.
+    if (verifier) verifier.emplace(*settings.Tsig, request_mac);
+    result.Messages = result.Bytes = 0;
+  }
+
+  result.Transport = over_stream.Transport;
+  wire_.BeginExchange(over_stream);
+  wire_.FindStreamServer(result.ServerAddress, result.Port);
+  auto close = ScopeExit([this] { wire_.CloseStreamExchange(); });
+  wire_.OpenStreamExchange(result.ServerAddress, result.Port, wait());
+  {
+    TMemoryStream framed;
+    std::vector<std::uint8_t> bytes;
+    AppendStreamMessage(message, bytes);
+    framed.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    framed.SetPosition(0);
+    wire_.SendStream(framed);
+  }
+  auto read = [this](TMemoryStream& received, std::int64_t most) {
+    return wire_.ReceiveStream(received, most);
+  };
+  while (state != TState::sDone) {
+    wire_.RestartStreamExchange(wait());
+    std::vector<std::uint8_t> bytes;
+    try {
+      bytes = ReadStreamMessage(read);
+    } catch (const EzvSocketError& error) {
+      if (error.ErrorCode() != kzvConnectionReset) throw;
+      throw EzvSocketError("The server closed the connection before the transfer's end (after " +
+                               std::to_string(result.Records) + " records)",
+                           kzvConnectionReset);
+    }
+    take(bytes);
   }
   if (verifier) {
     verifier->Finish();

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "dns/zvDnsAnswerMatch.h"
 #include "dns/zvDnsExchange.h"
 
 inline constexpr std::int32_t kzvDnsTypeIXFR = 251;
@@ -26,6 +28,8 @@ struct TzvDnsTransferRequest {
   std::int32_t WholeTimeOut = -1;
   // The most records taken (0: unlimited).
   std::int64_t MaxRecords = 0;
+  // IXFR: asked over UDP first, over TCP when the answer does not fit a datagram.
+  bool DatagramFirst = false;
 };
 
 // Where a record of the answer stands.
@@ -53,6 +57,8 @@ struct TzvDnsTransferResult {
   std::string ServerAddress;
   std::int32_t Port = 0;
   TzvXfrForm Form = TzvXfrForm::xfFull;
+  // TCP (or TLS); UDP for an IXFR answered in one datagram.
+  TzvDnsTransport Transport = TzvDnsTransport::dtTcp;
   // Signed messages checked (with a key).
   int SignedMessages = 0;
 };
@@ -69,6 +75,13 @@ class TzvDnsTransfer {
                            const TzvDnsTransferRequest& request, TzvDnsTransferVisitor& visitor);
 
  private:
+  // The question once over UDP; the answer's bytes (the first datagram that answers it).
+  std::vector<std::uint8_t> AskDatagram(const TzvDnsExchangeSettings& settings,
+                                        const std::vector<std::uint8_t>& message,
+                                        const TzvExpectedAnswer& expected,
+                                        const std::function<std::int32_t()>& wait,
+                                        std::string& address, std::int32_t& port);
+
   TzvDnsWire& wire_;
   const TzvDnsClock& clock_;
 };
