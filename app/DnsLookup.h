@@ -39,6 +39,11 @@ class TDnsLookup {
   virtual void ResolveRecords(const std::string& name, std::int32_t type) {
     throw Exception("This lookup cannot ask for type " + std::to_string(type) + ": " + name);
   }
+  // A zone transfer (AXFR) of `zone`, each record handed to the visitor as it comes.
+  virtual TzvDnsTransferResult TransferZone(const std::string& zone,
+                                            TzvDnsTransferVisitor& /*visitor*/) {
+    throw Exception("This lookup cannot transfer a zone: " + zone);
+  }
   virtual const TzvDnsRecordList& Answers() const {
     static const TzvDnsRecordList kNone;
     return kNone;

@@ -52,6 +52,13 @@ class TzvDnsQueryLookup : public TDnsLookup {
     Start();
     query_->ResolveRecords(name, type);
   }
+  TzvDnsTransferResult TransferZone(const std::string& zone,
+                                    TzvDnsTransferVisitor& visitor) override {
+    Start();
+    TzvDnsTransferRequest request;
+    request.Zone = zone;
+    return query_->Transfer(query_->Settings(), request, visitor);
+  }
   const TzvDnsRecordList& Answers() const override { return query_->Response().Answers(); }
   const TzvDnsMessage* Response() const override {
     return query_->LastExchange().Answered ? &query_->Response() : nullptr;

@@ -48,6 +48,7 @@
 #include "app/QtThreadWaiter.h"
 #include "app/TraceView.h"
 #include "app/WindowTexts.h"
+#include "app/ZoneTransferView.h"
 #include "app/frmAcercaDeUnit.h"
 #include "base/ScopeExit.h"
 #include "base/SysUtils.h"
@@ -116,6 +117,7 @@ constexpr TQueryType kQueryTypes[] = {
     {"NAPTR (reescritura de nombres)", kzvDnsTypeNAPTR, nullptr},
     {"URI (direcciones URI)", kzvDnsTypeURI, nullptr},
     {"ANY (todos los registros)", kzvDnsTypeANY, nullptr},
+    {zvWindowTexts::kZoneTypeCaption, kzvDnsTypeAXFR, nullptr},
 };
 
 // Asks `lookup` the question of the cbNameType entry `type` for `name`.
@@ -206,7 +208,9 @@ int TimeOutMilliseconds(const std::string& seconds_text) {
 }  // namespace
 
 TfrmMain::TfrmMain(TLookupServices services, QWidget* parent)
-    : QMainWindow(parent), services_(std::move(services)) {
+    : QMainWindow(parent),
+      services_(std::move(services)),
+      zone_view_(std::make_unique<TZoneTransferView>(this)) {
   LoadArtwork();
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Pellamar v1.0"));
@@ -294,6 +298,9 @@ void TfrmMain::BuildResultPane() {
   actClearResults->setShortcutContext(Qt::WindowShortcut);
   addAction(actClearResults);
   connect(actClearResults, &QAction::triggered, this, &TfrmMain::ClearResults);
+  actTsigKey = zone_view_->MakeKeyAction(
+      [this] { RunCommand([this] { zone_view_->ChooseKey(Text(edtDnsServer)); }); });
+  addAction(actTsigKey);
   memResult->setToolTip(
       QStringLiteral("Resultados: F6 lleva el teclado aquí para seleccionar y "
                      "copiar (Ctrl+A, Ctrl+C); Tab vuelve a los campos. Ctrl+S los guarda "
@@ -312,6 +319,7 @@ void TfrmMain::ShowResultMenu(const QPoint& position) {
   menu->addAction(actFocusResult);
   menu->addAction(actSaveResults);
   menu->addAction(actClearResults);
+  menu->addAction(actTsigKey);
   menu->exec(memResult->viewport()->mapToGlobal(position));
 }
 
@@ -815,7 +823,12 @@ void TfrmMain::ShowAliases() {
 void TfrmMain::RunLookup() {
   if (!FDnsQuery) throw Exception("The window is closing");
   ConfigureLookup(*FDnsQuery, Text(edtDnsServer), chkDnssec->isChecked());
-  AskQueryType(*FDnsQuery, SelectedQueryType(), Text(edtName));
+  const int type = SelectedQueryType();
+  if (kQueryTypes[type].Type == kzvDnsTypeAXFR) {
+    zone_lines_ = zone_view_->Run(*FDnsQuery, Text(edtName), *StatusPanels[1]);
+    return;
+  }
+  AskQueryType(*FDnsQuery, type, Text(edtName));
 }
 
 void TfrmMain::ConfigureLookup(TDnsLookup& lookup, const std::string& server, bool dnssec) const {
@@ -833,6 +846,7 @@ TzvDnsExchangeSettings TfrmMain::FormExchangeSettings(const std::string& server,
   settings.Transport = transport >= 0 ? kTransports[transport].Transport : TzvDnsTransport::dtUdp;
   // CD too: a validating resolver in the middle hands over what fails, for us to judge.
   settings.DnssecOK = settings.CheckingDisabled = dnssec;
+  settings.Tsig = zone_view_->KeyFor(server);
   return settings;
 }
 
@@ -1048,6 +1062,9 @@ void TfrmMain::btnResolverClick() {
         // Every failure reads the same in the pane, whatever its cause; the status bar
         // tells them apart.
         AppendLines(LookupErrorLines());
+      } else if (kQueryTypes[running_type_].Type == kzvDnsTypeAXFR) {
+        AppendLines(zone_lines_);
+        zone_lines_.clear();
       } else if (kQueryTypes[running_type_].Resolve != nullptr) {
         ShowMailServers();
         ShowHosts();

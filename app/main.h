@@ -33,6 +33,7 @@ class QTextBlock;
 class QToolBar;
 class TBatchView;
 class TTraceView;
+class TZoneTransferView;
 
 // The application's title: message boxes the program shows carry it.
 inline constexpr const char* kApplicationTitle = "Pellamar";
@@ -87,6 +88,10 @@ class TfrmMain : public QMainWindow {
   // arrow at the field's end.
   QCompleter* RecentServerCompleter;
   QAction* actRecentServers;
+  // The TSIG key file of the server in edtDnsServer (Ctrl+K, in the pane's menu too).
+  QAction* actTsigKey;
+  // The zone transfers and the servers' TSIG keys.
+  TZoneTransferView& ZoneTransfers() const { return *zone_view_; }
 
   void btnResolverClick();
   // Lets a failure to read the system's configuration pass to the caller: the button's
@@ -205,6 +210,8 @@ class TfrmMain : public QMainWindow {
   QMetaObject::Connection focus_watch_;       // closes the recent servers' list
   TTraceView* trace_view_ = nullptr;          // owned by the window
   TBatchView* batch_view_ = nullptr;          // owned by the window
+  std::unique_ptr<TZoneTransferView> zone_view_;
+  std::vector<std::string> zone_lines_;  // the last transfer's, for the pane
 };
 
 // The application object: it reports a failure that reaches the event loop in a message

@@ -15,6 +15,7 @@
 #include "base/Version.h"
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnsTsig.h"
 
 namespace {
 
@@ -288,6 +289,42 @@ TError SetQueryClass(TParsed& p, TValue v) {
   return Set(p.Options.QueryClass, code);
 }
 
+// -y and -k: the key, read now so that one that cannot be used is the command line's
+// mistake. The message never repeats the secret.
+TError SetTsigKey(TParsed& p, const std::string& value, bool file) {
+  try {
+    TzvTsigKey key = file ? ReadTsigKeyFile(value) : ParseTsigKeyText(value);
+    // The clock a signature is dated by may be set off, for the tests of a server's check.
+    if (const char* offset = std::getenv("PELLAMAR_TSIG_CLOCK_OFFSET"))
+      key.ClockOffset = std::strtoll(offset, nullptr, 10);
+    p.Options.Tsig = std::make_shared<const TzvTsigKey>(std::move(key));
+  } catch (const EzvDnsError& error) {
+    return TError(error.Message());
+  }
+  return {};
+}
+
+// The zone transfers' type words, axfr and ixfr=SERIAL, as the type codes the question
+// reads; the serial is kept apart.
+TError ReadTransferWord(TParsed& p, std::string& word) {
+  std::string lower = word;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower == "axfr") word = "TYPE252";
+  if (lower == "ixfr") return TError("ixfr takes the serial the copy has: ixfr=SERIAL");
+  if (!lower.starts_with("ixfr=")) return {};
+  const std::string serial = lower.substr(5);
+  std::uint32_t value = 0;
+  if (serial.empty() || serial.size() > 10 ||
+      serial.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoull(serial) > UINT32_MAX)
+    return TError("ixfr=SERIAL takes a serial from 0 to 4294967295, not '" + serial + "'");
+  value = static_cast<std::uint32_t>(std::stoull(serial));
+  p.Options.IxfrSerial = value;
+  word = "TYPE251";
+  return {};
+}
+
 // In the order of --help, which is also the order dig's names are listed in a refusal.
 constexpr TOptionRow kOptions[] = {
     {"-s --server", TArgKind::Value,
@@ -393,7 +430,11 @@ constexpr TOptionRow kOptions[] = {
                          "the tries must be a whole number from 1 to 100");
      }},
     {"--tcp +tcp +vc", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tcp, true); }},
-    {"+notcp +novc", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tcp, false); }},
+    {"+notcp +novc", TArgKind::None,
+     [](TParsed& p, TValue) {
+       p.Options.NoTcp = true;
+       return Set(p.Options.Tcp, false);
+     }},
     {"--tls +tls", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Tls, true); }},
     {"--https +https", TArgKind::OptionalValue,
      [](TParsed& p, TValue v) {
@@ -487,6 +528,23 @@ constexpr TOptionRow kOptions[] = {
      [](TParsed& p, TValue) { return Set(p.Options.IgnoreTruncation, true); }},
     {"+noignore", TArgKind::None,
      [](TParsed& p, TValue) { return Set(p.Options.IgnoreTruncation, false); }},
+    {"-y --tsig-key", TArgKind::Value,
+     [](TParsed& p, TValue v) { return SetTsigKey(p, *v, false); }},
+    {"-k --tsig-key-file", TArgKind::Value,
+     [](TParsed& p, TValue v) { return SetTsigKey(p, *v, true); }},
+    {"--xfr-timeout", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       return ReadNumber(*v, 0, INT32_MAX / 1000, p.Options.XfrTimeOutSeconds,
+                         "--xfr-timeout takes a whole number of seconds from 0 up");
+     }},
+    {"--xfr-max-records", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       std::int32_t most = 0;
+       TError error = ReadNumber(*v, 0, INT32_MAX, most,
+                                 "--xfr-max-records takes a whole number of records from 0 up");
+       p.Options.XfrMaxRecords = most;
+       return error;
+     }},
     {"--list-dns", TArgKind::None, [](TParsed& p, TValue) { return Set(p.ListDns, true); }},
     {"-h --help", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Help, true); }},
     {"-V --version", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Version, true); }},
@@ -757,8 +815,18 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   if (!parsed.Short && !parsed.Json && (parsed.Dig || parsed.DigSwitch))
     options.Output = TCliOutput::coDig;
   if (parsed.Yaml) options.Output = TCliOutput::coYaml;
-  for (const std::string& argument : arguments)
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string argument = arguments[i];
+    // dig's output repeats the command line: a secret given with -y is left out of it.
+    const bool tsig = argument.starts_with("-y") || argument.starts_with("--tsig-key=");
+    if (tsig && argument != "-y" && argument.find(':') != std::string::npos)
+      argument.resize(argument.rfind(':') + 1), argument += "...";
+    else if ((argument == "-y" || argument == "--tsig-key") && i + 1 < arguments.size()) {
+      const std::string& value = arguments[++i];
+      argument += " " + value.substr(0, value.rfind(':') + 1) + "...";
+    }
     options.CommandLine += (options.CommandLine.empty() ? "" : " ") + argument;
+  }
 
   if (parsed.Batch) {
     if (!positional.empty() || parsed.Reverse)
@@ -802,6 +870,11 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
     options.Name = *parsed.Reverse;
     return done(TCliMode::cmLookup);
   }
+  if (parsed.Type)
+    if (TError error = ReadTransferWord(parsed, *parsed.Type)) return fail(std::move(*error));
+  for (TParsed::TWord& word : positional)
+    if (!word.Name)
+      if (TError error = ReadTransferWord(parsed, word.Text)) return fail(std::move(*error));
   if (parsed.Type && !ParseQueryType(*parsed.Type)) return fail(UnknownType(*parsed.Type));
   std::vector<TCliQuestion> questions;
   if (TError error = ReadQuestions(positional, parsed, questions)) return fail(std::move(*error));
@@ -821,11 +894,14 @@ std::string CliUsage() {
          "                    [--no-edns | --bufsize N] [--nsid]\n"
          "                    [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]\n"
          "                    [--dnssec] [--trust-anchor FILE] [-4 | -6]\n"
+         "                    [-y [ALG:]NAME:SECRET | -k FILE]\n"
          "                    [--follow-referrals[=DEPTH]]\n"
          "                    [--no-recursion] [+time=N] [+retry=N] [+ignore]\n"
          "                    [-b ADDRESS] [-q NAME] [TYPE] [CLASS] NAME [TYPE] [CLASS]\n"
          "                    [NAME [TYPE] [CLASS]]...\n"
          "       pellamar-cli [options] -x ADDRESS\n"
+         "       pellamar-cli [options] @SERVER axfr | ixfr=SERIAL ZONE\n"
+         "                    [--xfr-timeout SECONDS] [--xfr-max-records N]\n"
          "       pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE\n"
          "       pellamar-cli [options] --trace [@RESOLVER | --root-hints FILE]\n"
          "                    [TYPE] NAME [TYPE]\n"
@@ -849,10 +925,13 @@ SYNOPSIS
                  [--no-edns | --bufsize N] [--nsid]
                  [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]
                  [--dnssec] [--trust-anchor FILE] [-4 | -6]
+                 [-y [ALG:]NAME:SECRET | -k FILE]
                  [--follow-referrals[=DEPTH]] [--no-recursion]
                  [+time=N] [+retry=N] [+ignore] [-b ADDRESS] [-q NAME]
                  [TYPE] [CLASS] NAME [TYPE] [CLASS] [NAME [TYPE] [CLASS]]...
     pellamar-cli [options] -x ADDRESS
+    pellamar-cli [options] @SERVER axfr | ixfr=SERIAL ZONE
+                 [--xfr-timeout SECONDS] [--xfr-max-records N]
     pellamar-cli [options] [-t TYPE] [--concurrency N] -f FILE
     pellamar-cli [options] --trace [@RESOLVER | --root-hints FILE] [TYPE] NAME [TYPE]
     pellamar-cli --list-dns
@@ -948,6 +1027,9 @@ TYPES (any letter case)
     eui48  48-bit MAC addresses
     eui64  64-bit MAC addresses
     any    every record the server gives for the name
+    axfr   the whole zone NAME (a zone transfer, see ZONE TRANSFERS)
+    ixfr=SERIAL
+           the zone's changes since SERIAL (an incremental transfer)
     TYPEnnn
            (1 to 65535) the type numbered nnn; data without a form of its own
            (\# 4 0A000001) is shown as RFC 3597 writes it
@@ -1112,6 +1194,23 @@ OPTIONS
                            class, ttl, the type's own fields such as HTTPS's params,
                            data; rdata_hex for types shown as \#), and
                            failed_servers (configured servers passed over)
+    -y, --tsig-key [ALG:]NAME:SECRET
+                           sign the question with this TSIG key (ALG hmac-sha256 by
+                           default; hmac-sha384, hmac-sha512, hmac-sha224, hmac-sha1 or
+                           hmac-md5; SECRET in base64) and check the answer's signature:
+                           an unsigned answer, one whose signature does not hold, or
+                           the server's BADKEY, BADSIG or BADTIME is an error (exit 4).
+                           The secret is never printed (dig's command line shows
+                           NAME:...); -k keeps it out of the process list too
+    -k, --tsig-key-file FILE
+                           the same with the first key of FILE: BIND's key "NAME" {
+                           algorithm ALG; secret "SECRET"; };, Knot's keymgr form
+                           (key: - id: NAME, algorithm: ALG, secret: SECRET) or one
+                           line ALG:NAME:SECRET
+    --xfr-timeout SECONDS  how long a whole zone transfer may last (default: no
+                           limit; -W bounds the wait for each of its messages)
+    --xfr-max-records N    stop a zone transfer with an error past N records
+                           (default 0: unlimited)
     --verbose              on standard error: the server, transport, time taken and
                            datagrams sent, the response code and flags, the OPT
                            pseudo-section, every record with its TTL
@@ -1125,6 +1224,23 @@ OPTIONS
     -h, --help             this text
     -V, --version          the version
 
+ZONE TRANSFERS
+    pellamar-cli @SERVER axfr ZONE asks SERVER for the whole zone over TCP (over TLS
+    with --tls, the certificate checked as for a lookup) and writes each record as
+    it arrives in dig's zone-file form, between dig's command line and its closing
+    lines (the last: ;; XFR size: N records (messages M, bytes B)); --json: JSON Lines,
+    one record object a line; --short the records' data. Every message is checked:
+    its ID, its question, its response code (an error reply stops the transfer, exit
+    1, "; Transfer failed."), that each record lies inside the zone, and with a TSIG
+    key its signature, chained to the one before (at most 99 unsigned messages
+    between signed ones). Nothing of a message that fails a check is written. The
+    transfer ends at the zone's second SOA record; a server that closes before it, or
+    is silent longer than -W between messages, is an error (exit 4).
+    ixfr=SERIAL asks for the changes since SERIAL (over UDP first with +notcp, then
+    over TCP when the answer does not fit a datagram): the answer is one SOA (up to
+    date), the difference sequences, each under a line ;; deleted (serial N) or
+    ;; added (serial N) (JSON: {"ixfr":"deleted","serial":N}), or the whole zone.
+    Memory stays the same whatever the zone's size.
 EXIT STATUS
     0  answered without error (also when the answer holds nothing)
     1  the server answered with an error code (NXDOMAIN, SERVFAIL, REFUSED, ...)
@@ -1174,5 +1290,6 @@ TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options) {
   settings.RequestZoneVersion = options.ZoneVersion;
   settings.EdnsFlags = options.EdnsFlags;
   settings.ExtraEdnsOptions = options.EdnsOptions;
+  settings.Tsig = options.Tsig;
   return settings;
 }

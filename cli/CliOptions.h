@@ -6,12 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/DigText.h"
 #include "dns/zvDnsExchange.h"
+#include "dns/zvDnsTsig.h"
 
 // One question of the command line: dig's "NAME [TYPE] [CLASS]", several in turn.
 struct TCliQuestion {
@@ -107,6 +109,16 @@ struct TCliOptions {
   bool ZoneVersion = false;
   std::uint16_t EdnsFlags = 0;
   std::vector<TzvEdnsOption> EdnsOptions;
+  // TSIG: the key every question is signed with (-y, -k), every answer checked against.
+  std::shared_ptr<const TzvTsigKey> Tsig;
+  // Zone transfers (the type axfr, or ixfr=SERIAL): the serial an IXFR starts from, the
+  // whole transfer's time-out in seconds (0: none; -W bounds each message's wait) and
+  // the most records it may take (0: unlimited).
+  std::uint32_t IxfrSerial = 0;
+  std::int32_t XfrTimeOutSeconds = 0;
+  std::int64_t XfrMaxRecords = 0;
+  // +notcp was given: an IXFR goes over UDP first.
+  bool NoTcp = false;
 };
 
 // A command line that cannot be understood; the message says what is wrong.

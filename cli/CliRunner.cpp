@@ -17,6 +17,7 @@
 #include "cli/CliBatch.h"
 #include "cli/CliOptions.h"
 #include "cli/CliTrace.h"
+#include "cli/CliTransfer.h"
 #include "cli/DigText.h"
 #include "cli/JsonText.h"
 #include "cli/RecordJson.h"
@@ -874,6 +875,11 @@ int RunCliCommand(const std::vector<std::string>& arguments, std::ostream& out, 
     return kCliUsageError;
   }
   const TCliOptions& options = *parsed.Options;
+  // HMAC-MD5 is kept for the servers that know nothing newer.
+  if (options.Tsig && options.Tsig->Algorithm == TzvHmacAlgorithm::haMd5)
+    err << kProgram
+        << "warning: hmac-md5 is deprecated; use it only with a server that "
+           "knows no newer algorithm\n";
   switch (options.Mode) {
     case TCliMode::cmHelp:
       out << CliHelp();
@@ -890,6 +896,8 @@ int RunCliCommand(const std::vector<std::string>& arguments, std::ostream& out, 
     case TCliMode::cmLookup:
       break;
   }
+  if (IsTransferQuestion(options) && options.MoreQuestions.empty())
+    return RunTransfer(options, out, err);
   if (options.MoreQuestions.empty()) return RunLookup(options, out, err, system_servers);
   // Several questions are asked in turn, as dig asks them, each its own lookup (under a
   // line ";; NAME TYPE" in the sections output); the exit status is the worst.

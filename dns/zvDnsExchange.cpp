@@ -7,6 +7,7 @@
 #include "dns/zvDnsAnswerMatch.h"
 #include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnsTsig.h"
 #include "dns/zvIdn.h"
 #include "dns/zvMessageId.h"
 #include "net/zvHttps.h"
@@ -191,6 +192,27 @@ std::int32_t TzvDnsExchange::TimeLeft(std::int32_t time_out, TimePoint started) 
   return left;
 }
 
+std::vector<std::uint8_t> TzvDnsExchange::Encode(const TzvDnsExchangeSettings& settings,
+                                                 TzvDnsMessage& req) {
+  std::vector<std::uint8_t> message = Encoded(req);
+  if (settings.Tsig == nullptr) return message;
+  const auto id = static_cast<std::uint16_t>(req.Header().ID);
+  // Only the questions of one exchange are in flight at once.
+  if (request_macs_.size() > 4096) request_macs_.clear();
+  request_macs_[id] = SignTsigMessage(*settings.Tsig, message, TsigNow(*settings.Tsig));
+  return message;
+}
+
+void TzvDnsExchange::CheckSignature(const TzvDnsExchangeSettings& settings,
+                                    std::span<const std::uint8_t> answer) const {
+  if (settings.Tsig == nullptr) return;
+  const std::uint16_t id = answer.size() >= 2 ? ComposeWord(answer[0], answer[1]) : 0;
+  const auto found = request_macs_.find(id);
+  TzvTsigVerifier verifier(*settings.Tsig,
+                           found != request_macs_.end() ? found->second : std::vector<std::uint8_t>());
+  verifier.Verify(answer, TsigNow(*settings.Tsig));
+}
+
 void TzvDnsExchange::CloseSessions() {
   if (!kept_->Open) return;
   kept_->Open = false;
@@ -227,6 +249,7 @@ TzvDnsReply TzvDnsExchange::Ask(const TzvDnsExchangeSettings& settings, TzvDnsMe
       auto note_elapsed = ScopeExit([&] { info.ElapsedMicroseconds = MicrosecondsSince(started); });
       ExchangeOnce(settings, req, reply.Bytes, info, started);
     }
+    CheckSignature(settings, reply.Bytes);
     info.Answered = true;
     info.MessageSize = static_cast<std::int32_t>(reply.Bytes.size());
     if (reply.Bytes.size() >= 4) info.ResponseCode = reply.Bytes[3] & 0x0F;
@@ -275,7 +298,8 @@ void TzvDnsExchange::ExchangeOnce(const TzvDnsExchangeSettings& settings, TzvDns
   // the answer to another. Encoded first: a name that cannot be sent opens nothing.
   req.Header().ID = NewMessageID();
   TMemoryStream request;
-  req.Build(request);
+  const std::vector<std::uint8_t> encoded = Encode(settings, req);
+  request.WriteBuffer(encoded.data(), static_cast<std::int64_t>(encoded.size()));
   request.SetPosition(0);
   std::string address;
   std::int32_t port = 0;
@@ -419,7 +443,7 @@ void TzvDnsExchange::ExchangeStreams(const TzvDnsExchangeSettings& settings,
     while (by_id.count(id) != 0) id = NewMessageID();
     requests[i]->Header().ID = id;
     by_id[id] = i;
-    const std::vector<std::uint8_t> message = Encoded(*requests[i]);
+    const std::vector<std::uint8_t> message = Encode(settings, *requests[i]);
     expected[i] = ExpectedAnswerOf(message);
     AppendStreamMessage(message, framed);
   }
@@ -436,7 +460,7 @@ void TzvDnsExchange::ExchangeStreams(const TzvDnsExchangeSettings& settings,
         if (!answers[i].empty()) continue;
         // The unanswered ones again, after a reconnection.
         if (left != requests.size()) {
-          const std::vector<std::uint8_t> message = Encoded(*requests[i]);
+          const std::vector<std::uint8_t> message = Encode(settings, *requests[i]);
           std::vector<std::uint8_t> one;
           AppendStreamMessage(message, one);
           request.WriteBuffer(one.data(), static_cast<std::int64_t>(one.size()));
@@ -488,7 +512,7 @@ void TzvDnsExchange::ExchangeHttps(const TzvDnsExchangeSettings& settings,
     // ID 0, so that the same question is the same request to an HTTP cache; TLS keeps
     // others from answering in its place.
     requests[i]->Header().ID = 0;
-    http[i].Message = Encoded(*requests[i]);
+    http[i].Message = Encode(settings, *requests[i]);
     http[i].Authority = authority;
     http[i].Path = settings.HttpsPath;
     http[i].Get = settings.HttpsGet;
@@ -581,6 +605,7 @@ std::vector<TzvDnsOutcome> TzvDnsExchange::AskAll(const TzvDnsExchangeSettings& 
         bytes.WriteBuffer(reply.Bytes.data(), static_cast<std::int64_t>(reply.Bytes.size()));
         bytes.SetPosition(0);
         try {
+          CheckSignature(settings, reply.Bytes);
           message->Decode(bytes);
         } catch (const EzvDnsError& error) {
           fail(outcomes[i], error);

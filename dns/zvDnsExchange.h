@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -23,6 +24,8 @@
 #include "dns/zvDnsEdnsOptions.h"
 #include "dns/zvDnsMessage.h"
 #include "net/zvTls.h"
+
+struct TzvTsigKey;
 
 // How the answer of an exchange travelled.
 enum class TzvDnsTransport { dtUdp, dtTcp, dtTls, dtHttps };
@@ -80,6 +83,9 @@ struct TzvDnsExchangeSettings {
   bool RequestZoneVersion = false;
   std::uint16_t EdnsFlags = 0;
   std::vector<TzvEdnsOption> ExtraEdnsOptions;
+  // A key every question is signed with (TSIG), and every answer checked against: an
+  // answer that is not signed, or whose signature does not hold, fails. Null: unsigned.
+  std::shared_ptr<const TzvTsigKey> Tsig;
 };
 
 // What an exchange did, for a caller that reports more than the answer: which server was
@@ -270,6 +276,12 @@ class TzvDnsExchange {
   // datagram went to) is used as it stands.
   bool UseStream(const TzvDnsExchangeSettings& settings, std::int32_t time_left,
                  TzvDnsExchangeInfo& info, const std::string& known_address = {});
+  // The request's wire form, signed when the settings have a key (its signature kept
+  // under its ID for the answer's check).
+  std::vector<std::uint8_t> Encode(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req);
+  // With a key: the answer's signature checked against its question's.
+  void CheckSignature(const TzvDnsExchangeSettings& settings,
+                      std::span<const std::uint8_t> answer) const;
   std::int32_t MillisecondsLeft(std::int32_t time_out, TimePoint started) const;
   std::int32_t TimeLeft(std::int32_t time_out, TimePoint started) const;
   std::int64_t MicrosecondsSince(TimePoint started) const;
@@ -278,4 +290,6 @@ class TzvDnsExchange {
   const TzvDnsClock* clock_;
   std::unique_ptr<TKept> kept_;
   TzvDnsExchangeInfo last_;
+  // The signatures of the signed questions in flight, by ID.
+  std::map<std::uint16_t, std::vector<std::uint8_t>> request_macs_;
 };

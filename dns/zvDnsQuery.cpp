@@ -333,6 +333,15 @@ void TzvDnsQuery::CloseSessions() {
   exchange_->CloseSessions();
 }
 
+TzvDnsTransferResult TzvDnsQuery::Transfer(const TzvDnsExchangeSettings& settings,
+                                           const TzvDnsTransferRequest& request,
+                                           TzvDnsTransferVisitor& visitor) {
+  // The transfer takes the stream connection for itself.
+  exchange_->CloseSessions();
+  TzvDnsTransfer transfer(*this, exchange_->Clock());
+  return transfer.Run(settings, request, visitor);
+}
+
 TzvDnsReply TzvDnsQuery::Exchange(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req,
                                   bool lookup) {
   running_ = settings;

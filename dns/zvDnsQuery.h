@@ -17,6 +17,7 @@
 #include "dns/zvDnsExchange.h"
 #include "dns/zvDnsMessage.h"
 #include "net/zvStop.h"
+#include "dns/zvDnsTransfer.h"
 #include "net/zvTls.h"
 #include "net/zvUdpClient.h"
 
@@ -196,6 +197,11 @@ class TzvDnsQuery : public TzvUdpClient, private TzvDnsWire {
                                     std::span<TzvDnsMessage* const> requests);
   // Closes the connection kept for the next question, if any.
   void CloseSessions();
+  // A zone transfer over a connection of its own, as `settings` say (see TzvDnsTransfer);
+  // Abort stops it.
+  TzvDnsTransferResult Transfer(const TzvDnsExchangeSettings& settings,
+                                const TzvDnsTransferRequest& request,
+                                TzvDnsTransferVisitor& visitor);
   // The clock of the exchanges' waits (not owned; null: the steady clock).
   void SetClock(const TzvDnsClock* clock) { exchange_->SetClock(clock); }
 

@@ -71,7 +71,8 @@
   X(gnutls_hash_output)                       \
   X(gnutls_hash_deinit)                       \
   X(gnutls_hash_get_len)                      \
-  X(gnutls_hash_fast)
+  X(gnutls_hash_fast)                         \
+  X(gnutls_hmac_fast)
 
 struct TzvGnutls {
 #define PELLAMAR_DECLARE(name) decltype(&::name) name = nullptr;

@@ -9,6 +9,7 @@
 
 #include "app/DnsLookup.h"
 #include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnsTsig.h"
 #include "dns/zvRegistry.h"
 
 struct TLookupCall {
@@ -38,6 +39,7 @@ class TScriptedLookup : public TDnsLookup {
     server_ = settings.Server;
     port_ = settings.Port;
     time_out_ = settings.TimeOut;
+    tsig_ = settings.Tsig;
   }
 
   void ResolveMX(const std::string& name) override { Run("MX", name); }
@@ -47,6 +49,18 @@ class TScriptedLookup : public TDnsLookup {
   void ResolveRecords(const std::string& name, std::int32_t type) override {
     Run(DnsTypeText(type).c_str(), name);
   }
+
+  // A zone transfer: recorded as a call of kind "AXFR", then played by the script.
+  std::function<void(TzvDnsTransferVisitor& visitor)> Transfer;
+  TzvDnsTransferResult TransferZone(const std::string& zone,
+                                    TzvDnsTransferVisitor& visitor) override {
+    Calls.push_back({"AXFR", zone, server_, port_, time_out_});
+    if (Transfer) Transfer(visitor);
+    Tsig = tsig_;
+    return {};
+  }
+  // The key the last settings carried (TSIG), null without one.
+  std::shared_ptr<const TzvTsigKey> Tsig;
 
   // Counts the window's requests to stop waiting and passes them on to the test.
   int Aborts = 0;
@@ -92,6 +106,7 @@ class TScriptedLookup : public TDnsLookup {
   std::string server_;
   int port_ = -1;
   int time_out_ = -1;
+  std::shared_ptr<const TzvTsigKey> tsig_;
 };
 
 // Services that hand the window a scripted lookup (kept reachable through `lookup`) and

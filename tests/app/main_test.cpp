@@ -147,7 +147,7 @@ TEST(MainWindowDefaults, CaptionsFieldsAndQueryTypes) {
   const QStringList types = {"MX",    "A",          "PTR", "NS",      "AAAA",   "TXT",   "SOA",
                              "CNAME", "SRV",        "CAA", "DS",      "DNSKEY", "RRSIG", "NSEC",
                              "NSEC3", "NSEC3PARAM", "CDS", "CDNSKEY", "HTTPS",  "SVCB",  "TLSA",
-                             "SSHFP", "NAPTR",      "URI", "ANY"};
+                             "SSHFP", "NAPTR",      "URI", "ANY", "AXFR"};
   ASSERT_EQ(w.cbNameType->count(), types.size());
   for (int i = 0; i < types.size(); ++i)
     EXPECT_TRUE(w.cbNameType->itemText(i).startsWith(types[i] + " (")) << i;

@@ -9,6 +9,9 @@
 #   127.0.0.3:53  glued.parent.test and unglued.parent.test (the children)
 #   127.0.0.4:53  batch.pellamar.test: h0 .. h4999, each with A 10.4.(i / 256).(i % 256)
 #   127.0.0.5:53  the same names with A 10.5.(i / 256).(i % 256), for comparing servers
+#   127.0.0.40:53 zone transfers: xfr.test (anyone), signed.xfr.test (a TSIG key of
+#                 nsd/xfr.keys), closed.xfr.test (nobody: REFUSED) and big.xfr.test
+#                 (100,000 records, written at start)
 #
 # Each server's pid is appended to $PELLAMAR_NETNS_RUN/pids; the script returns once all
 # answer. The zone files (tests/netns/nsd/*.zone) say what each record is for; the batch
@@ -93,6 +96,47 @@ write_batch_zone() {
 write_batch_zone "$PELLAMAR_NETNS_RUN/batch-zones-4" 4
 write_batch_zone "$PELLAMAR_NETNS_RUN/batch-zones-5" 5
 
+# The transfer server: its keys from nsd/xfr.keys ("ALGORITHM NAME SECRET" a line), each
+# allowed to transfer signed.xfr.test; its zones share one file of records.
+start_xfr_instance() {
+  local dir=$PELLAMAR_NETNS_RUN/nsd-xfr zone_files=$PELLAMAR_NETNS_RUN/xfr-zones
+  mkdir -p "$dir" "$zone_files"
+  sed -e "s|@RUN@|$dir|g" -e "s|@ADDRESS@|127.0.0.40|g" -e "s|@ZONES@|$zone_files|g" \
+    "$zones/nsd.conf" >"$dir/nsd.conf"
+  local zone algorithm name secret allowed
+  for zone in xfr.test signed.xfr.test closed.xfr.test; do
+    { printf '$ORIGIN %s.\n' "$zone"; cat "$zones/xfr.test.zone"; } >"$zone_files/$zone.zone"
+  done
+  {
+    printf '$ORIGIN big.xfr.test.\n$TTL 300\n'
+    printf '@ IN SOA ns1 hostmaster 1 3600 600 86400 300\n@ IN NS ns1\nns1 IN A 127.0.0.40\n'
+    awk 'BEGIN { for (i = 0; i < 99997; i++)
+      printf "h%d IN A 10.%d.%d.%d\n", i, int(i / 65536), int(i / 256) % 256, i % 256 }'
+  } >"$zone_files/big.xfr.test.zone"
+  : >"$dir/zones.conf"
+  allowed=""
+  while read -r algorithm name secret; do
+    printf 'key:\n    name: "%s"\n    algorithm: %s\n    secret: "%s"\n' \
+      "$name" "$algorithm" "$secret" >>"$dir/zones.conf"
+    allowed+="    provide-xfr: 127.0.0.0/8 $name"$'\n'
+  done <"$zones/xfr.keys"
+  # The tests sign with the same keys.
+  cp "$zones/xfr.keys" "$PELLAMAR_NETNS_RUN/xfr.keys"
+  # big.xfr.test to the keys too: a signed transfer of many messages, each chained.
+  for zone in xfr.test big.xfr.test; do
+    printf 'zone:\n    name: "%s"\n    zonefile: "%s/%s.zone"\n    provide-xfr: 127.0.0.0/8 NOKEY\n' \
+      "$zone" "$zone_files" "$zone" >>"$dir/zones.conf"
+    [ "$zone" = big.xfr.test ] && printf '%s' "$allowed" >>"$dir/zones.conf"
+  done
+  printf 'zone:\n    name: "signed.xfr.test"\n    zonefile: "%s/signed.xfr.test.zone"\n%s' \
+    "$zone_files" "$allowed" >>"$dir/zones.conf"
+  printf 'zone:\n    name: "closed.xfr.test"\n    zonefile: "%s/closed.xfr.test.zone"\n    provide-xfr: 10.9.9.9 NOKEY\n' \
+    "$zone_files" >>"$dir/zones.conf"
+  "$nsd_bin" -d -c "$dir/nsd.conf" >"$dir/stdout.log" 2>&1 &
+  echo $! >>"$PELLAMAR_NETNS_RUN/pids"
+}
+start_xfr_instance
+
 start_instance main 127.0.0.1 pellamar.test 127.in-addr.arpa \
   0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.ip6.arpa types.test
 start_instance parent 127.0.0.2 parent.test unglued-host.test
@@ -106,3 +150,5 @@ wait_for parent 127.0.0.2 '\x06parent\x04test'
 wait_for child 127.0.0.3 '\x05glued\x06parent\x04test'
 wait_for batch 127.0.0.4 '\x05batch\x08pellamar\x04test'
 wait_for batch2 127.0.0.5 '\x05batch\x08pellamar\x04test'
+wait_for xfr 127.0.0.40 '\x03xfr\x04test'
+wait_for xfr 127.0.0.40 '\x03big\x03xfr\x04test'
