@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/WindowTexts.h"
 #include "base/SysUtils.h"
 #include "cli/ResultText.h"
 #include "dns/zvUtils.h"
@@ -189,6 +190,7 @@ TDnssecOutcome DescribeDnssec(const TzvDnssecResult& result) {
   // A chain longer than a tooltip can show is cut: the whole of it is in pellamar-cli
   // --verbose.
   constexpr std::size_t kMostChainLines = 12;
+  if (!result.Chain.empty()) outcome.Details += std::string("\n") + zvWindowTexts::kDnssecSteps;
   for (std::size_t i = 0; i < result.Chain.size() && i < kMostChainLines; ++i)
     outcome.Details += "\n" + EscapedName(result.Chain[i]);
   if (result.Chain.size() > kMostChainLines) outcome.Details += "\n…";

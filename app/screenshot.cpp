@@ -7,10 +7,13 @@
 // --dnssec NAME draws an A lookup of NAME with the DNSSEC box on instead, asked of the
 // signed test tree's resolver (127.0.0.53) with the tree's own root key; --txt NAME a TXT
 // lookup of NAME, after an MX one. Both only inside the test namespace, where the servers
-// run.
-//   pellamar-screenshot [--dark] [--dnssec NAME | --txt NAME] WINDOW.png [ABOUT.png]
+// run. --chain NAME draws, after the same lookup as --dnssec, the window of its chain of
+// trust instead of the main window.
+//   pellamar-screenshot [--dark] [--dnssec NAME | --chain NAME | --txt NAME] WINDOW.png
+//                       [ABOUT.png]
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGraphicsScene>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPixmap>
@@ -23,6 +26,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/ChainView.h"
 #include "app/DnsLookup.h"
 #include "app/QtThreadWaiter.h"
 #include "app/frmAcercaDeUnit.h"
@@ -123,6 +127,7 @@ int main(int argc, char** argv) {
   const char* txt_name = nullptr;
   const char* several_name = nullptr;
   const char* https_name = nullptr;
+  bool chain = false;
   if (argc > first + 1 && std::strcmp(argv[first], "--several") == 0) {
     several_name = argv[first + 1];
     first += 2;
@@ -131,6 +136,10 @@ int main(int argc, char** argv) {
     first += 2;
   } else if (argc > first + 1 && std::strcmp(argv[first], "--dnssec") == 0) {
     dnssec_name = argv[first + 1];
+    first += 2;
+  } else if (argc > first + 1 && std::strcmp(argv[first], "--chain") == 0) {
+    dnssec_name = argv[first + 1];
+    chain = true;
     first += 2;
   } else if (argc > first + 1 && std::strcmp(argv[first], "--txt") == 0) {
     txt_name = argv[first + 1];
@@ -215,6 +224,22 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
 
   int status = 0;
+  if (chain) {
+    window.ShowChain();
+    TChainView& view = *window.ChainView();
+    // The whole picture at its own size, as far as a screen of 1280 × 1024 allows.
+    const QSize picture = view.Scene()->sceneRect().size().toSize() + QSize(40, 80);
+    view.resize(picture.boundedTo(QSize(1280, 1024)));
+    QApplication::processEvents();
+    if (picture.width() > 1280 || picture.height() > 1024)
+      view.View()->fitInView(view.Scene()->sceneRect(), Qt::KeepAspectRatio);
+    QApplication::processEvents();
+    if (!view.grab().save(QString::fromLocal8Bit(argv[first]), "PNG")) {
+      std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[first]);
+      return 1;
+    }
+    return 0;
+  }
   if (!window.grab().save(QString::fromLocal8Bit(argv[first]), "PNG")) {
     std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[first]);
     status = 1;

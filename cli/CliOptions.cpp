@@ -381,6 +381,11 @@ constexpr TOptionRow kOptions[] = {
        p.Options.Dnssec = true;
        return Set(p.Options.TrustAnchorFile, *v);
      }},
+    {"--graph", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       p.Options.Dnssec = true;
+       return Set(p.Options.GraphFile, *v);
+     }},
     {"-4", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Four, true); }},
     {"-6", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Six, true); }},
     {"-c --class", TArgKind::Value, SetQueryClass},
@@ -675,6 +680,9 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
   if (parsed.NoEdns && (options.Nsid || options.Dnssec || parsed.BufferSize))
     return fail("--nsid, --dnssec and --bufsize need EDNS, which --no-edns turns off");
   options.Edns = !parsed.NoEdns;
+  // One lookup's chain is one graph: not one per server nor per zone of a trace.
+  if (options.GraphFile && (options.Servers.size() > 1 || options.Trace))
+    return fail("--graph draws the chain of one lookup: not with several servers or --trace");
   if (parsed.Short) options.Output = TCliOutput::coShort;
   if (parsed.Json) options.Output = TCliOutput::coJson;
   // As in dig, +short outweighs the display switches; without it they ask for dig's form.
@@ -744,7 +752,7 @@ std::string CliUsage() {
          "                    [--tries N] [--tcp | --tls | --https[=PATH] | --https-get[=PATH]]\n"
          "                    [--no-edns | --bufsize N] [--nsid]\n"
          "                    [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]\n"
-         "                    [--dnssec] [--trust-anchor FILE] [-4 | -6]\n"
+         "                    [--dnssec] [--trust-anchor FILE] [--graph FILE] [-4 | -6]\n"
          "                    [--follow-referrals[=DEPTH]]\n"
          "                    [--no-recursion] [+time=N] [+retry=N] [+ignore]\n"
          "                    [-b ADDRESS] [-q NAME] [TYPE] [CLASS] NAME [TYPE] [CLASS]\n"
@@ -772,7 +780,7 @@ SYNOPSIS
                  [--tries N] [--tcp | --tls | --https[=PATH] | --https-get[=PATH]]
                  [--no-edns | --bufsize N] [--nsid]
                  [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]
-                 [--dnssec] [--trust-anchor FILE] [-4 | -6]
+                 [--dnssec] [--trust-anchor FILE] [--graph FILE] [-4 | -6]
                  [--follow-referrals[=DEPTH]] [--no-recursion]
                  [+time=N] [+retry=N] [+ignore] [-b ADDRESS] [-q NAME]
                  [TYPE] [CLASS] NAME [TYPE] [CLASS] [NAME [TYPE] [CLASS]]...
@@ -943,6 +951,9 @@ OPTIONS
                            /usr/share/dns/root.key, at most 1 MiB) instead of the root's
                            keys, which come from /usr/share/dns/root.key or else are
                            built in; implies --dnssec
+    --graph FILE           write the chain of trust behind the DNSSEC verdict to FILE
+                           as a Graphviz DOT graph (zones, keys, DS records, which
+                           link broke and why); implies --dnssec
     -4, -6                 use only the server's IPv4 or IPv6 addresses when it is
                            given as a host name
     -x, --reverse ADDRESS  the host names of an IPv4 or IPv6 address (type ptr)
