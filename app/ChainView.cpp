@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr double kNodeGap = 28;    // between nodes of a row
+constexpr double kNodeGap = 64;    // between nodes of a row, room for an arrow's label
 constexpr double kRowGap = 46;     // between rows, room for an arrow's label
 constexpr double kBoxMargin = 16;  // inside a zone's box
 constexpr double kZoneGap = 40;    // between zones' boxes
@@ -215,9 +215,15 @@ void DrawEdge(QGraphicsScene& scene, const TzvDnssecEdge& edge, const QRectF& fr
   label->setBrush(edge.Verdict == TzvDnssecVerdict::Secure
                       ? palette.color(QPalette::PlaceholderText)
                       : VerdictColour(edge.Verdict, palette));
-  const QPointF middle = edge.From == edge.To ? from.topRight() + QPointF(44, -4)
-                                              : path.pointAtPercent(0.5) + QPointF(6, -8);
-  label->setPos(middle);
+  // Beside a loop; above an arrow within a row; beside one that goes down.
+  const QRectF size = label->boundingRect();
+  const QPointF middle = path.pointAtPercent(0.5);
+  if (edge.From == edge.To)
+    label->setPos(from.right() + 34, from.center().y() - size.height() / 2);
+  else if (std::abs(tip.y() - towards.y()) < 1)
+    label->setPos(middle.x() - size.width() / 2, middle.y() - size.height() - 2);
+  else
+    label->setPos(middle + QPointF(6, -size.height() / 2));
   label->setParentItem(line);
 }
 
@@ -247,9 +253,15 @@ void DrawChain(QGraphicsScene& scene, const TzvDnssecGraph& graph, const QPalett
   const QFontMetricsF metrics(font), bold_metrics(bold);
   const QColor text_colour = palette.color(QPalette::Text);
 
-  const auto node_size = [&](const QString& text) {
-    const QRectF bounds = metrics.boundingRect(QRectF(0, 0, 2000, 2000), 0, text);
-    return QSizeF(std::max(kMinNodeWidth, bounds.width() + 20), bounds.height() + 14);
+  // An ellipse (a key) holds its text within the rectangle inscribed in it: √2 wider and
+  // higher than the text.
+  const auto node_size = [&](const TzvDnssecNode& node) {
+    const QRectF bounds = metrics.boundingRect(QRectF(0, 0, 2000, 2000), 0, NodeText(node));
+    const bool round =
+        node.Kind == TzvDnssecNodeKind::Key || node.Kind == TzvDnssecNodeKind::Anchor;
+    const double widen = round ? 1.42 : 1.0;
+    return QSizeF(std::max(kMinNodeWidth, bounds.width() * widen + 20),
+                  bounds.height() * widen + (round ? 6 : 14));
   };
 
   // The zones' boxes, then the nodes outside any box (the answer's sets of no known zone),
@@ -272,13 +284,15 @@ void DrawChain(QGraphicsScene& scene, const TzvDnssecGraph& graph, const QPalett
       double width = -kNodeGap, height = 0;
       std::vector<QSizeF> sizes;
       for (const TzvDnssecNode* node : row) {
-        sizes.push_back(node_size(NodeText(*node)));
+        sizes.push_back(node_size(*node));
         width += sizes.back().width() + kNodeGap;
         height = std::max(height, sizes.back().height());
       }
       double x = -width / 2;
       for (std::size_t i = 0; i < row.size(); ++i) {
-        placed[row[i]->Id] = {row[i], QRectF(QPointF(x, y), sizes[i])};
+        // Centred on the row's middle, so that an arrow within the row runs level.
+        placed[row[i]->Id] = {row[i],
+                              QRectF(QPointF(x, y + (height - sizes[i].height()) / 2), sizes[i])};
         x += sizes[i].width() + kNodeGap;
       }
       y += height + kRowGap;
