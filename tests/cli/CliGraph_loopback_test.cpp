@@ -38,6 +38,11 @@ TEST(CliGraph, DotReadsTheChainOfASecureAndABogusAnswer) {
     for (const char* zone : {"\". (secure)\"", "\"example (secure)\""})
       EXPECT_NE(canon.find(zone), std::string::npos) << zone;
   }
+  // A file that cannot be written is said so, and fails the run.
+  const CliRun unwritable = RunCliCaptured(
+      {"@127.0.0.53", "--trust-anchor", anchor, "--graph", "/nonexistent/x.dot", "www.ed.example"});
+  EXPECT_EQ(unwritable.status, 2);
+  EXPECT_NE(unwritable.err.find("cannot write the graph"), std::string::npos) << unwritable.err;
   // One lookup's chain: not several servers' at once.
   EXPECT_EQ(RunCliCaptured({"@127.0.0.53", "@127.0.0.10", "--graph", "x.dot", "a"}).status, 2);
 }
