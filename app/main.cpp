@@ -898,7 +898,11 @@ void TfrmMain::ShowDnssec() {
   const TDnssecOutcome verdict = DescribeDnssec(result);
   last_verdict_ = static_cast<int>(result.Verdict);
   last_verdict_text_ = verdict.Text;
-  last_graph_ = result.Graph;
+  // Nothing to draw (no trust anchor over the name, an error reply): the view still says
+  // which verdict and why.
+  last_graph_ = result.Graph ? result.Graph
+                             : std::make_shared<const TzvDnssecGraph>(
+                                   TzvDnssecGraph{{}, {}, {}, result.Verdict, result.Reason});
   panel->setText(QString::fromStdString(verdict.Text));
   panel->setToolTip(QString::fromStdString(verdict.Details) + QLatin1Char('\n') +
                     QString::fromUtf8(zvWindowTexts::kDnssecPanelHint));
