@@ -7,8 +7,9 @@
 #    beside a second pellamar-cli, today's code for instance, when PELLAMAR_BASELINE_CLI
 #    names one);
 #  - with valgrind installed, callgrind's instruction counts of one run of each, in all and
-#    in the TLS library's steps (loading it, making the context, reading the CAs, the
-#    handshake), beside kdig's total.
+#    in the TLS library's steps (loading it, making the context or the priorities, reading
+#    the CAs, the handshake and within it the certificate check; GnuTLS's and, for a
+#    baseline built on OpenSSL, OpenSSL's), beside kdig's total.
 #
 #   bench/compare-tls.sh [BUILD_DIR] [HYPERFINE_OPTION...]
 #   PELLAMAR_BASELINE_CLI=/path/to/old/pellamar-cli bench/compare-tls.sh
@@ -49,7 +50,7 @@ trap 'rm -rf "$out"' EXIT
 instructions() {
   callgrind_annotate --inclusive=yes "$1" 2>/dev/null | awk '
     /PROGRAM TOTALS/ { printf "  %-32s %14s\n", "whole command", $1; next }
-    match($0, /:(dlopen@@GLIBC[^ ]*|OPENSSL_init_ssl|SSL_CTX_new|SSL_CTX_load_verify_locations|SSL_CTX_load_verify_dir|SSL_CTX_set_default_verify_paths|SSL_do_handshake|nghttp2_session_client_new) /) {
+    match($0, /:(dlopen@@GLIBC[^ ]*|OPENSSL_init_ssl|SSL_CTX_new|SSL_CTX_load_verify_locations|SSL_CTX_load_verify_dir|SSL_CTX_set_default_verify_paths|SSL_do_handshake|gnutls_priority_init2|gnutls_certificate_set_x509_trust_file|gnutls_handshake|gnutls_x509_trust_list_verify_crt2|nghttp2_session_client_new) /) {
       name = substr($0, RSTART + 1, RLENGTH - 2)
       if (!(name in shown)) { shown[name] = 1; printf "  %-32s %14s\n", name, $1 }
     }'

@@ -1,13 +1,14 @@
-// Times a DNSSEC signature check per algorithm, so that what our entry points add on top of
-// OpenSSL's own verification can be stated (bench/compare-verify.sh sets these figures beside
-// `openssl speed`). Three rows per algorithm, and one for the canonical form alone:
+// Times a DNSSEC signature check per algorithm, so that what our entry points (on GnuTLS and
+// nettle) cost beside OpenSSL's own verification can be stated (bench/compare-verify.sh
+// sets these figures beside `openssl speed`). Three rows per algorithm, and one for the canonical
+// form alone:
 //
 //   BM_CheckDnssecSignature  CheckDnssecSignature on an A RRset's signed data (120 bytes):
-//                            the key in DNSKEY wire form made into OpenSSL's, then verified.
+//                            the key in DNSKEY wire form made into GnuTLS's, then verified.
 //   BM_VerifyRRset           the whole step a validator takes: the RRset (two A records) put
 //                            in canonical form, the key found by tag, then the check above.
-//   BM_OpenSslDigestVerify   the floor: OpenSSL alone on the same data and signature with a
-//                            key object made once, outside the loop.
+//   BM_OpenSslDigestVerify   another library's figure: OpenSSL alone on the same data and
+//                            signature with a key object made once, outside the loop.
 //   BM_RRsetSignedData       the canonical form of the RRset, without any cryptography.
 //
 // Keys and signatures are made with OpenSSL when the program starts; nothing is read from

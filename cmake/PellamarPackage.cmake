@@ -27,9 +27,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # pellamar_VERSION_ARCH.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded at run time when a name (libidn2), a signature or TLS (libcrypto, libssl) or
-# HTTP/2 (libnghttp2) needs them, so the library scan cannot see them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libidn2-0 (>= 2.2), libssl3 (>= 3.0), libnghttp2-14 (>= 1.43)")
+# Loaded at run time when a name (libidn2), a signature or TLS (libgnutls30) or HTTP/2
+# (libnghttp2) needs them, so the library scan cannot see them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libidn2-0 (>= 2.2), libgnutls30 (>= 3.7.4), libnghttp2-14 (>= 1.43)")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

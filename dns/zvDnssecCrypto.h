@@ -1,9 +1,9 @@
-// The cryptography DNSSEC needs, through OpenSSL's libcrypto: checking a signature made
-// with a zone's key (RFC 4034's RRSIG over the data the validator puts together) and the
-// digest a DS record holds of a key. Keys and signatures come in the wire forms of DNSKEY
-// and RRSIG records (RFC 3110 for RSA, RFC 6605 for ECDSA, RFC 8080 for EdDSA); they are
-// turned into OpenSSL's forms here and nowhere else. Nothing in this unit is hand-written
-// cryptography: every check and digest is OpenSSL's.
+// The cryptography DNSSEC needs, through GnuTLS (net/zvGnutls.h, the library TLS uses too):
+// checking a signature made with a zone's key (RFC 4034's RRSIG over the data the validator
+// puts together) and the digest a DS record holds of a key. Keys and signatures come in the
+// wire forms of DNSKEY and RRSIG records (RFC 3110 for RSA, RFC 6605 for ECDSA, RFC 8080 for
+// EdDSA); they are turned into GnuTLS's forms here and nowhere else. Nothing in this unit is
+// hand-written cryptography: every check and digest is GnuTLS's (nettle's, beneath it).
 #pragma once
 
 #include <cstdint>
@@ -34,7 +34,7 @@ enum class TzvSignatureCheck {
   BadSignature  // the signature is malformed for its algorithm (a wrong length)
 };
 
-// Whether signatures of the algorithm can be checked (OpenSSL offers it, and it is one a
+// Whether signatures of the algorithm can be checked (GnuTLS offers it, and it is one a
 // validator should accept: the SHA-1 ones only as RFC 8624 still allows validating them).
 bool IsSupportedDnssecAlgorithm(std::uint8_t algorithm);
 

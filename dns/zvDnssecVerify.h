@@ -2,7 +2,7 @@
 // signed by one of a zone's keys, and whether a DS record names a key. The records are
 // put in the canonical form and order the signer used (RFC 4034 §6, as RFC 6840 amends
 // it), the RRSIG's window is held against the clock, and the signature is checked with
-// OpenSSL (dns/zvDnssecCrypto.h). The chain of trust is built from these steps.
+// GnuTLS (dns/zvDnssecCrypto.h). The chain of trust is built from these steps.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The HTTP part of DNS over HTTPS: one DNS message sent to a URL's path as
 // application/dns-message and the answer's body taken back, over a TLS session that is
 // already up. HTTP/2 through nghttp2 (libnghttp2, loaded the first time it is needed, as
-// libssl is) when the server chose "h2" by ALPN; HTTP/1.1 otherwise, which needs no more
+// GnuTLS is) when the server chose "h2" by ALPN; HTTP/1.1 otherwise, which needs no more
 // than a request written out and one response read back, within bounds.
 //
 // The bytes travel through the caller's channel, so every wait is the connection's own:

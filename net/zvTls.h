@@ -1,21 +1,21 @@
 // TLS over a connected stream, for DNS over TLS and over HTTPS: TLS 1.2 or 1.3 through
-// OpenSSL's libssl, loaded the first time an encrypted lookup needs it (a plain lookup
-// never pays for it). OpenSSL works on memory buffers here and the bytes travel through
-// the connection's own reads and writes, so every wait is the connection's: its time-out
-// counts from Open for the whole exchange, Abort ends it, and the window stays responsive.
+// GnuTLS (net/zvGnutls.h), loaded the first time an encrypted lookup needs it (a plain
+// lookup never pays for it). GnuTLS reads and writes memory buffers here and the bytes
+// travel through the connection's own reads and writes, so every wait is the connection's:
+// its time-out counts from Open for the whole exchange, Abort ends it, and the window stays
+// responsive.
 //
 // The server's certificate is checked as a browser checks it: a chain to a trusted CA
-// (the system's store, or the CA file given), valid now, and made out to the name asked
-// for (or to the address, when no name was given) in its subjectAltName, where a wildcard
-// stands only for a whole left-most label. A failed check is an error; nothing is ever
-// sent in plain text instead.
+// (the system's store, or the CA file given), valid now, made for a TLS server, and made out
+// to the name asked for (or to the address, when no name was given) in its subjectAltName,
+// where a wildcard stands only for a whole left-most label. A failed check is an error;
+// nothing is ever sent in plain text instead.
 //
-// The library's set-up is most of what one encrypted lookup costs, so it is done once per
-// process: one context for each way of checking (CA file, or the system's store, or none),
-// shared by every session, the CAs read while the server works on the greeting, the
-// system's store looked up by name in its hashed folder instead of read whole, and
-// OpenSSL's configuration file left unread (nothing in it applies to a client that
-// chooses its own protocols).
+// The library's set-up is much of what one encrypted lookup costs, so only what is used is
+// set up, once per process: the priorities once, one set of credentials for each way of
+// checking (CA file, or the system's store, or none) shared by every session, the CAs of
+// the file given (and no others) read while the server works on the greeting, and one key
+// share offered, for the group nearly every server takes.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +27,7 @@
 #include "net/zvTlsSessionCache.h"
 
 // Library codes of TLS failures (see net/zvSocketUtils.h for the others).
-inline constexpr std::int32_t kzvErrTlsUnavailable = -9;   // libssl could not be loaded
+inline constexpr std::int32_t kzvErrTlsUnavailable = -9;   // GnuTLS could not be loaded
 inline constexpr std::int32_t kzvErrTlsHandshake = -10;    // no TLS session came about
 inline constexpr std::int32_t kzvErrTlsCertificate = -11;  // the certificate check failed
 
@@ -75,9 +75,11 @@ class TzvTlsSession {
 
  private:
   struct TState;
-  // Sends what OpenSSL has written to its outgoing buffer.
+  // Sends what GnuTLS has written to its outgoing buffer.
   void Flush();
-  // Feeds what the connection receives to OpenSSL; false when the peer closed.
+  // Feeds what the connection receives to GnuTLS; false when the peer closed. GnuTLS may
+  // ask for more while it still holds what was received (after a TLS 1.3 ticket, say):
+  // then nothing is waited for.
   bool Fill();
   [[noreturn]] void Fail(int result, const char* during);
 

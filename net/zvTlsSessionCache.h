@@ -1,7 +1,7 @@
 // The TLS sessions a client keeps for the next connection to the same server, so that it
 // resumes (TLS 1.3 tickets, TLS 1.2 tickets) instead of running a full handshake again:
 // one round trip and no certificate chain to check. The latest session a server gave is
-// kept per key; it holds OpenSSL's serialised form only, so this header needs no TLS
+// kept per key; it holds the TLS library's serialised form only, so this header needs no TLS
 // library and one cache can be shared by every thread of the process.
 #pragma once
 

@@ -167,9 +167,9 @@ dpkg-deb -c "$deb"
 field() { dpkg-deb -f "$deb" "$1"; }
 check "the package is pellamar $version in section net" \
   test "$(field Package) $(field Version) $(field Section)" = "pellamar $version net"
-check "its dependencies name the C++ runtime, Qt 6 Widgets, libidn2, libssl3 and libnghttp2" \
+check "its dependencies name the C++ runtime, Qt 6 Widgets, libidn2, libgnutls30 and libnghttp2" \
   bash -c 'grep -q "libstdc++6" <<<"$1" && grep -q "libqt6widgets6" <<<"$1" &&
-    grep -q "libidn2-0" <<<"$1" && grep -q "libssl3" <<<"$1" &&
+    grep -q "libidn2-0" <<<"$1" && grep -q "libgnutls30" <<<"$1" &&
     grep -q "libnghttp2-14" <<<"$1"' _ "$(field Depends)"
 same "the package holds exactly the installed files" "$installed_tree" \
   "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }')"
