@@ -202,6 +202,7 @@ TDnssecOutcome DescribeDnssec(const TzvDnssecResult& result, bool resolver_authe
   // A chain longer than a tooltip can show is cut: the whole of it is in pellamar-cli
   // --verbose.
   constexpr std::size_t kMostChainLines = 12;
+  if (!result.Chain.empty()) outcome.Details += std::string("\n") + zvWindowTexts::kDnssecSteps;
   for (std::size_t i = 0; i < result.Chain.size() && i < kMostChainLines; ++i)
     outcome.Details += "\n" + EscapedName(result.Chain[i]);
   if (result.Chain.size() > kMostChainLines) outcome.Details += "\n…";

@@ -140,7 +140,7 @@ QAction* TZoneTransferView::MakeKeyAction(std::function<void()> choose) {
   auto* action = MakeChild<QAction>(window_);
   action->setText(Text(zvWindowTexts::kZoneKeyAction));
   action->setObjectName(QStringLiteral("actTsigKey"));
-  action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+  action->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K));
   action->setShortcutContext(Qt::WindowShortcut);
   QObject::connect(action, &QAction::triggered, window_, std::move(choose));
   return action;

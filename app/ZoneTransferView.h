@@ -43,7 +43,7 @@ class TZoneTransferView {
   // Asks for the key file of `server` and remembers it (an empty choice forgets it).
   void ChooseKey(const std::string& server);
   QString KeyFileOf(const std::string& server) const;
-  // "Clave TSIG del servidor..." (Ctrl+K), which runs `choose`; owned by the window.
+  // "Clave TSIG del servidor..." (Ctrl+Shift+K), which runs `choose`; owned by the window.
   QAction* MakeKeyAction(std::function<void()> choose);
 
  private:

@@ -43,6 +43,7 @@
 #include <thread>
 
 #include "app/BatchView.h"
+#include "app/ChainView.h"
 #include "app/FormLayout.h"
 #include "app/FormSettings.h"
 #include "app/QtThreadWaiter.h"
@@ -56,6 +57,7 @@
 #include "cli/ResultText.h"
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsRecordTypes.h"
+#include "dns/zvDnssecGraph.h"
 #include "net/zvSocketUtils.h"
 
 using namespace frmMainLayout;
@@ -195,13 +197,24 @@ std::string Text(const QLineEdit* edit) {
   return edit->text().toStdString();
 }
 
+// A number field's integer; a text that is none is refused in the window's words
+// (`refusal` takes the text).
+int FieldNumber(const std::string& text, const char* refusal) {
+  try {
+    return StrToInt(text);
+  } catch (const EConvertError&) {
+    throw EConvertError(Format(refusal, text.c_str()));
+  }
+}
+
 // The time-out field holds seconds, the lookup takes milliseconds. A number of seconds
 // whose milliseconds do not fit the lookup's 32-bit setting is refused like any other
 // text that is not a usable integer, instead of wrapping round to a different time-out.
 int TimeOutMilliseconds(const std::string& seconds_text) {
-  const std::int64_t milliseconds = std::int64_t{StrToInt(seconds_text)} * 1000;
+  const std::int64_t milliseconds =
+      std::int64_t{FieldNumber(seconds_text, zvWindowTexts::kBadTimeOut)} * 1000;
   if (milliseconds > INT32_MAX || milliseconds < INT32_MIN)
-    throw EConvertError(Format("'%s' is not a valid time-out in seconds", seconds_text.c_str()));
+    throw EConvertError(Format(zvWindowTexts::kBadTimeOut, seconds_text.c_str()));
   return static_cast<int>(milliseconds);
 }
 
@@ -277,7 +290,7 @@ void TfrmMain::BuildResultPane() {
 
   actFocusResult = MakeChild<QAction>(this);
   actFocusResult->setObjectName(QStringLiteral("actFocusResult"));
-  actFocusResult->setText(QStringLiteral("Ir al resultado"));
+  actFocusResult->setText(QString::fromUtf8(zvWindowTexts::kFocusResult));
   actFocusResult->setShortcut(QKeySequence(Qt::Key_F6));
   actFocusResult->setShortcutContext(Qt::WindowShortcut);
   addAction(actFocusResult);
@@ -285,7 +298,7 @@ void TfrmMain::BuildResultPane() {
           [this] { memResult->setFocus(Qt::ShortcutFocusReason); });
   actSaveResults = MakeChild<QAction>(this);
   actSaveResults->setObjectName(QStringLiteral("actSaveResults"));
-  actSaveResults->setText(QStringLiteral("Guardar resultados…"));
+  actSaveResults->setText(QString::fromUtf8(zvWindowTexts::kSaveResults));
   actSaveResults->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   actSaveResults->setShortcutContext(Qt::WindowShortcut);
   addAction(actSaveResults);
@@ -293,7 +306,7 @@ void TfrmMain::BuildResultPane() {
           [this] { RunCommand([this] { SaveResultsAs(); }); });
   actClearResults = MakeChild<QAction>(this);
   actClearResults->setObjectName(QStringLiteral("actClearResults"));
-  actClearResults->setText(QStringLiteral("Limpiar"));
+  actClearResults->setText(QString::fromUtf8(zvWindowTexts::kClearResults));
   actClearResults->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   actClearResults->setShortcutContext(Qt::WindowShortcut);
   addAction(actClearResults);
@@ -301,11 +314,15 @@ void TfrmMain::BuildResultPane() {
   actTsigKey = zone_view_->MakeKeyAction(
       [this] { RunCommand([this] { zone_view_->ChooseKey(Text(edtDnsServer)); }); });
   addAction(actTsigKey);
-  memResult->setToolTip(
-      QStringLiteral("Resultados: F6 lleva el teclado aquí para seleccionar y "
-                     "copiar (Ctrl+A, Ctrl+C); Tab vuelve a los campos. Ctrl+S los guarda "
-                     "en un fichero, Ctrl+L los borra. Doble clic (o Intro) en un servidor "
-                     "de «Listar DNS» lo pasa al campo del servidor."));
+  memResult->setToolTip(QString::fromUtf8(zvWindowTexts::kResultPaneTip));
+  // The picture of the last DNSSEC verdict's chain of trust.
+  actShowChain = MakeChild<QAction>(this);
+  actShowChain->setObjectName(QStringLiteral("actShowChain"));
+  actShowChain->setText(QString::fromUtf8(zvWindowTexts::kChainCommand));
+  actShowChain->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+  actShowChain->setShortcutContext(Qt::WindowShortcut);
+  addAction(actShowChain);
+  connect(actShowChain, &QAction::triggered, this, &TfrmMain::ShowChain);
   memResult->installEventFilter(this);
   memResult->viewport()->installEventFilter(this);
   memResult->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -320,6 +337,7 @@ void TfrmMain::ShowResultMenu(const QPoint& position) {
   menu->addAction(actSaveResults);
   menu->addAction(actClearResults);
   menu->addAction(actTsigKey);
+  menu->addAction(actShowChain);
   menu->exec(memResult->viewport()->mapToGlobal(position));
 }
 
@@ -341,6 +359,8 @@ void TfrmMain::BuildStatusBar() {
     StatusBar1->addWidget(StatusPanels[i], i == 1 ? 1 : 0);
   StatusPanels.front()->setText(QString::fromLatin1(kPellamarWebAddress));
   StatusPanels[kDnssecPanel]->hide();
+  // A double click on the verdict opens its chain of trust.
+  StatusPanels[kDnssecPanel]->installEventFilter(this);
   setStatusBar(StatusBar1);
 }
 
@@ -386,7 +406,7 @@ void TfrmMain::BuildPanel() {
   actRecentServers =
       edtDnsServer->addAction(DropDownArrow(*edtDnsServer), QLineEdit::TrailingPosition);
   actRecentServers->setObjectName(QStringLiteral("actRecentServers"));
-  actRecentServers->setToolTip(QStringLiteral("Servidores recientes (flecha abajo)"));
+  actRecentServers->setToolTip(QString::fromUtf8(zvWindowTexts::kRecentServersTip));
   connect(actRecentServers, &QAction::triggered, this, [this] {
     RecentServerCompleter->setCompletionPrefix(QString());
     RecentServerCompleter->complete();
@@ -417,10 +437,7 @@ void TfrmMain::BuildPanel() {
   cbTransport->setEditable(false);
   for (const TTransportChoice& choice : kTransports)
     cbTransport->addItem(QString::fromLatin1(choice.Caption));
-  cbTransport->setToolTip(
-      QStringLiteral("Cómo viajan las preguntas: UDP (TCP si la respuesta no cabe), TCP, o "
-                     "TLS (DNS sobre TLS, puerto 853) o HTTPS (DNS sobre HTTPS, puerto 443, "
-                     "ruta /dns-query), con el certificado del servidor comprobado."));
+  cbTransport->setToolTip(QString::fromUtf8(zvWindowTexts::kTransportTip));
   connect(cbTransport, &QComboBox::currentIndexChanged, this, [this](int index) {
     // The port follows the transport while it is the previous one's own; a port the
     // user typed stays.
@@ -432,9 +449,7 @@ void TfrmMain::BuildPanel() {
   chkDnssec = MakeChild<QCheckBox>(Panel1);
   chkDnssec->setObjectName(QStringLiteral("chkDnssec"));
   chkDnssec->setText(QStringLiteral("DNSSEC"));
-  chkDnssec->setToolTip(
-      QStringLiteral("Pide las firmas y comprueba la cadena de confianza de la respuesta "
-                     "desde las claves de la raíz; el veredicto sale en la barra de estado."));
+  chkDnssec->setToolTip(QString::fromUtf8(zvWindowTexts::kDnssecTip));
 
   Label1 = MakeCaption(Panel1, "Label1", "Servidor DNS :", edtDnsServer);
   Label3 = MakeCaption(Panel1, "Label3", "Nombre a Resolver :", edtName);
@@ -594,6 +609,10 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     actRecentServers->trigger();
     return true;
   }
+  if (watched == StatusPanels[kDnssecPanel] && event->type() == QEvent::MouseButtonDblClick) {
+    ShowChain();
+    return true;
+  }
   if (watched == memResult->viewport() && event->type() == QEvent::MouseButtonDblClick) {
     const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
     if (TakeListedServer(memResult->cursorForPosition(at).block())) return true;
@@ -728,19 +747,24 @@ QString TfrmMain::SaveResults(const QString& path) const {
     file.write(block.text().toUtf8() + '\n');
   }
   headers_before(result_lines_);
+  // Each lookup's outcome as the status bar showed it, which the next lookup replaces
+  // there: below everything, so that the lines above read as the pane does.
+  for (const std::string& outcome : saved_outcomes_)
+    file.write(QByteArray::fromStdString(outcome + "\n"));
   if (!file.commit()) return file.errorString();
   return QString();
 }
 
 void TfrmMain::SaveResultsAs() {
-  const QString path = QFileDialog::getSaveFileName(
-      this, QStringLiteral("Guardar resultados"), QStringLiteral("pellamar-resultados.txt"),
-      QStringLiteral("Texto (*.txt);;Todos los ficheros (*)"));
+  const QString path =
+      QFileDialog::getSaveFileName(this, QString::fromUtf8(zvWindowTexts::kSaveDialogTitle),
+                                   QString::fromUtf8(zvWindowTexts::kSaveDialogFile),
+                                   QString::fromUtf8(zvWindowTexts::kSaveDialogFilter));
   if (path.isEmpty()) return;
   const QString failure = SaveResults(path);
   if (!failure.isEmpty())
     QMessageBox::warning(this, QApplication::applicationName(),
-                         QStringLiteral("No se pudo guardar %1: %2").arg(path, failure));
+                         QString::fromUtf8(zvWindowTexts::kSaveFailed).arg(path, failure));
 }
 
 void TfrmMain::ClearResults() {
@@ -749,6 +773,7 @@ void TfrmMain::ClearResults() {
   memResult->clear();
   result_lines_ = 0;
   block_headers_.clear();
+  saved_outcomes_.clear();
 }
 
 bool TfrmMain::FormCloseQuery() {
@@ -799,12 +824,42 @@ void TfrmMain::AppendLines(const std::vector<std::string>& lines) {
   // One block per line. The pane is never cleared: new lines go below the old ones.
   QTextCursor cursor(memResult->document());
   cursor.movePosition(QTextCursor::End);
+  // A forged answer's colour ends with its lines.
+  cursor.setCharFormat(QTextCharFormat());
   for (const std::string& line : lines) {
     if (result_lines_ > 0) cursor.insertBlock();
     cursor.insertText(QString::fromStdString(line));
     ++result_lines_;
   }
   memResult->verticalScrollBar()->setValue(memResult->verticalScrollBar()->maximum());
+}
+
+void TfrmMain::NoteOutcome(int first_line) {
+  const bool bogus = last_verdict_ == static_cast<int>(TzvDnssecVerdict::Bogus);
+  if (bogus && result_lines_ > first_line) {
+    QTextCursor lines(memResult->document()->findBlockByNumber(first_line));
+    lines.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    QTextCharFormat error;
+    error.setForeground(VerdictColour(TzvDnssecVerdict::Bogus, memResult->palette()));
+    lines.mergeCharFormat(error);
+  }
+  std::string outcome = block_headers_.empty() ? std::string("; ") : block_headers_.back().second;
+  outcome += zvWindowTexts::kSavedOutcome + StatusPanels[1]->text().toStdString();
+  if (!StatusPanels[2]->text().isEmpty())
+    outcome += zvWindowTexts::kSavedTime + StatusPanels[2]->text().toStdString();
+  if (last_verdict_) outcome += ", " + last_verdict_text_;
+  saved_outcomes_.push_back(std::move(outcome));
+}
+
+void TfrmMain::ShowChain() {
+  if (chain_view_ == nullptr) {
+    chain_view_ = MakeChild<TChainView>(this);
+    chain_view_->setWindowFlag(Qt::Window);
+  }
+  chain_view_->ShowGraph(last_graph_.get());
+  chain_view_->show();
+  chain_view_->raise();
+  chain_view_->activateWindow();
 }
 
 void TfrmMain::ShowMailServers() {
@@ -821,7 +876,7 @@ void TfrmMain::ShowAliases() {
 }
 
 void TfrmMain::RunLookup() {
-  if (!FDnsQuery) throw Exception("The window is closing");
+  if (!FDnsQuery) throw Exception(zvWindowTexts::kWindowClosing);
   ConfigureLookup(*FDnsQuery, Text(edtDnsServer), chkDnssec->isChecked());
   const int type = SelectedQueryType();
   if (kQueryTypes[type].Type == kzvDnsTypeAXFR) {
@@ -840,7 +895,7 @@ TzvDnsExchangeSettings TfrmMain::FormExchangeSettings(const std::string& server,
                                                       bool dnssec) const {
   TzvDnsExchangeSettings settings;
   settings.Server = server;
-  settings.Port = StrToInt(Text(edtPort));
+  settings.Port = FieldNumber(Text(edtPort), zvWindowTexts::kBadPort);
   settings.TimeOut = TimeOutMilliseconds(Text(edtTimeOut));
   const int transport = cbTransport->currentIndex();
   settings.Transport = transport >= 0 ? kTransports[transport].Transport : TzvDnsTransport::dtUdp;
@@ -853,7 +908,7 @@ TzvDnsExchangeSettings TfrmMain::FormExchangeSettings(const std::string& server,
 int TfrmMain::SelectedQueryType() {
   const int type = cbNameType->currentIndex();
   if (type < 0 || type >= static_cast<int>(std::size(kQueryTypes)))
-    throw Exception("No query type is selected");
+    throw Exception(zvWindowTexts::kNoQueryType);
   running_type_ = type;
   return type;
 }
@@ -887,14 +942,24 @@ void TfrmMain::ShowOutcome(const TLookupOutcome& outcome) {
 void TfrmMain::ShowDnssec() {
   QLabel* panel = StatusPanels[kDnssecPanel];
   panel->setStyleSheet(QString());
-  panel->setText(QStringLiteral("DNSSEC: comprobando…"));
+  panel->setText(QString::fromUtf8(zvWindowTexts::kDnssecChecking));
   panel->setToolTip(QString());
   panel->show();
   // The answer's AD bit, read before the chain of trust's own questions are asked.
   const bool resolver_authenticated = FDnsQuery->LastExchange().AuthenticData;
-  const TDnssecOutcome verdict = DescribeDnssec(FDnsQuery->CheckDnssec(), resolver_authenticated);
+  const TzvDnssecResult result = FDnsQuery->CheckDnssec();
+  const TDnssecOutcome verdict = DescribeDnssec(result, resolver_authenticated);
+  last_verdict_ = static_cast<int>(result.Verdict);
+  last_verdict_text_ = verdict.Text;
+  // Nothing to draw (no trust anchor over the name, an error reply): the view still says
+  // which verdict and why.
+  last_graph_ = result.Graph ? result.Graph
+                             : std::make_shared<const TzvDnssecGraph>(
+                                   TzvDnssecGraph{{}, {}, {}, result.Verdict, result.Reason});
   panel->setText(QString::fromStdString(verdict.Text));
-  panel->setToolTip(QString::fromStdString(verdict.Details));
+  panel->setToolTip(QString::fromStdString(verdict.Details) + QLatin1Char('\n') +
+                    QString::fromUtf8(zvWindowTexts::kDnssecPanelHint));
+  if (chain_view_) chain_view_->ShowGraph(last_graph_.get());
   // A forged answer is the one thing in the bar that must not be overlooked: white on red
   // in any theme, light or dark.
   panel->setProperty("alarm", verdict.Alarm);
@@ -924,8 +989,7 @@ std::vector<std::string> ServersOf(const std::string& text) {
 
 void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
   if (servers.size() > kMostServers)
-    throw EConvertError(Format("The server field names %zu servers; at most %zu are asked",
-                               servers.size(), kMostServers));
+    throw EConvertError(Format(zvWindowTexts::kTooManyServers, servers.size(), kMostServers));
   const int type = SelectedQueryType();
   const std::string name = Text(edtName);
   several_.clear();
@@ -959,7 +1023,7 @@ void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
   bool any_answer = false;
   for (std::size_t i = 0; i < servers.size(); ++i) {
     const TDnsLookup& lookup = *several_[i];
-    AppendLines({";; server " + EscapedName(servers[i])});
+    AppendLines({zvWindowTexts::kServerBlock + EscapedName(servers[i])});
     if (failures[i]) {
       AppendLines(LookupErrorLines());
     } else if (kQueryTypes[type].Resolve != nullptr) {
@@ -971,15 +1035,22 @@ void TfrmMain::ResolveSeveral(const std::vector<std::string>& servers) {
     answers.push_back(ServerAnswerOf(servers[i], lookup.Response()));
     any_answer |= lookup.LastExchange().Answered;
   }
-  const std::vector<std::string> agreement = AgreementLines(answers);
+  TAgreementWords words;
+  words.Agree = zvWindowTexts::kAnswersAgree;
+  words.Differ = zvWindowTexts::kAnswersDiffer;
+  words.Response = zvWindowTexts::kResponsesSideBySide;
+  words.NoAnswer = zvWindowTexts::kNoAnswer;
+  words.OnlyFrom = zvWindowTexts::kOnlyFrom;
+  words.Serial = zvWindowTexts::kSerialsSideBySide;
+  const std::vector<std::string> agreement = AgreementLines(answers, words);
   AppendLines(agreement);
   // The bar: the first server's exchange, and whether the servers agree.
   TLookupFailure first = ClassifyFailure(failures[0]);
   if (failures[0] && stop_->StopRequested()) first.Kind = TLookupFailureKind::kStopped;
   ShowOutcome(DescribeOutcome(several_[0]->LastExchange(), first));
   const bool agree = AnswersAgree(answers);
-  StatusPanels[1]->setText(agree ? QStringLiteral("respuestas iguales")
-                                 : QStringLiteral("respuestas distintas"));
+  StatusPanels[1]->setText(
+      QString::fromUtf8(agree ? zvWindowTexts::kAgreeShort : zvWindowTexts::kDifferShort));
   QStringList details;
   for (const std::string& line : agreement) details << QString::fromStdString(line);
   StatusPanels[1]->setToolTip(details.join(QLatin1Char('\n')));
@@ -1015,6 +1086,8 @@ void TfrmMain::btnResolverClick() {
         focused->setFocus(Qt::OtherFocusReason);
     });
     ShowWaiting();
+    last_verdict_.reset();
+    const int first_line = result_lines_;
     // The saved file names each lookup's question above its lines; the pane keeps its
     // own format.
     const int type = cbNameType->currentIndex();
@@ -1075,6 +1148,7 @@ void TfrmMain::btnResolverClick() {
                                       FDnsQuery->Aliases()));
       }
     }
+    NoteOutcome(first_line);
   }
 
   if (close_requested_) {

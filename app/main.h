@@ -11,6 +11,7 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ class QToolBar;
 class TBatchView;
 class TTraceView;
 class TZoneTransferView;
+class TChainView;
+struct TzvDnssecGraph;
 
 // The application's title: message boxes the program shows carry it.
 inline constexpr const char* kApplicationTitle = "Pellamar";
@@ -88,10 +91,16 @@ class TfrmMain : public QMainWindow {
   // arrow at the field's end.
   QCompleter* RecentServerCompleter;
   QAction* actRecentServers;
-  // The TSIG key file of the server in edtDnsServer (Ctrl+K, in the pane's menu too).
+  // The TSIG key file of the server in edtDnsServer (Ctrl+Shift+K, in the pane's menu too).
   QAction* actTsigKey;
   // The zone transfers and the servers' TSIG keys.
   TZoneTransferView& ZoneTransfers() const { return *zone_view_; }
+  // Opens the picture of the last DNSSEC verdict's chain of trust (Ctrl+K, a double
+  // click on the verdict, the pane's context menu); it follows each new verdict.
+  QAction* actShowChain;
+  void ShowChain();
+  // The chain's window once opened (owned by this window), else null.
+  TChainView* ChainView() const { return chain_view_; }
 
   void btnResolverClick();
   // Lets a failure to read the system's configuration pass to the caller: the button's
@@ -205,6 +214,16 @@ class TfrmMain : public QMainWindow {
   int transport_ = 0;     // the cbTransport entry the port last followed
   // Where each lookup's lines start in memResult, with the header the saved file gives it.
   std::vector<std::pair<int, std::string>> block_headers_;
+  // Each lookup's outcome line for the saved file ("; A x @y, 12:03:41: resultado ...").
+  std::vector<std::string> saved_outcomes_;
+  // The last lookup's DNSSEC verdict (none without the check) and its chain.
+  std::optional<int> last_verdict_;
+  std::string last_verdict_text_;
+  std::shared_ptr<const TzvDnssecGraph> last_graph_;
+  TChainView* chain_view_ = nullptr;  // owned by the window
+  // After a lookup's lines (from `first_line` on) are in the pane: a forged answer's are
+  // shown in the error colour, and the outcome is kept for the saved file.
+  void NoteOutcome(int first_line);
   QStringList recent_servers_;
   QStringListModel* recent_model_ = nullptr;  // owned by the window
   QMetaObject::Connection focus_watch_;       // closes the recent servers' list

@@ -7,16 +7,18 @@
 // --dnssec NAME draws an A lookup of NAME with the DNSSEC box on instead, asked of the
 // signed test tree's resolver (127.0.0.53) with the tree's own root key; --txt NAME a TXT
 // lookup of NAME, after an MX one. Both only inside the test namespace, where the servers
-// run.
+// run. --chain NAME draws, after the same lookup as --dnssec, the window of its chain of
+// trust instead of the main window.
 // --trace NAME draws the trace view after "Traza" of NAME's A records with DNSSEC, its root
 // servers primed from the signed tree's resolver; --batch draws the batch view part of
 // the way through 100,000 names of the batch zone (127.0.0.4). Both only inside the test
 // namespace too.
-//   pellamar-screenshot [--dark] [--dnssec NAME | --txt NAME | --trace NAME | --batch]
-//                       WINDOW.png [ABOUT.png]
+//   pellamar-screenshot [--dark] [--dnssec NAME | --chain NAME | --txt NAME | --trace NAME |
+//                       --batch] WINDOW.png [ABOUT.png]
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QGraphicsScene>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPixmap>
@@ -34,6 +36,7 @@
 #include <memory>
 
 #include "app/BatchView.h"
+#include "app/ChainView.h"
 #include "app/DnsLookup.h"
 #include "app/QtThreadWaiter.h"
 #include "app/TraceView.h"
@@ -137,6 +140,7 @@ int main(int argc, char** argv) {
   const char* https_name = nullptr;
   const char* trace_name = nullptr;
   bool batch = false;
+  bool chain = false;
   if (argc > first + 1 && std::strcmp(argv[first], "--trace") == 0) {
     trace_name = argv[first + 1];
     first += 2;
@@ -152,13 +156,17 @@ int main(int argc, char** argv) {
   } else if (argc > first + 1 && std::strcmp(argv[first], "--dnssec") == 0) {
     dnssec_name = argv[first + 1];
     first += 2;
+  } else if (argc > first + 1 && std::strcmp(argv[first], "--chain") == 0) {
+    dnssec_name = argv[first + 1];
+    chain = true;
+    first += 2;
   } else if (argc > first + 1 && std::strcmp(argv[first], "--txt") == 0) {
     txt_name = argv[first + 1];
     first += 2;
   }
   if (argc - first < 1 || argc - first > 2) {
     std::fprintf(stderr,
-                 "usage: pellamar-screenshot [--dark] [--dnssec NAME | --txt NAME | "
+                 "usage: pellamar-screenshot [--dark] [--dnssec NAME | --chain NAME | --txt NAME | "
                  "--several NAME | --https NAME | --trace NAME | --batch] WINDOW.png "
                  "[ABOUT.png]\n");
     return 2;
@@ -268,6 +276,22 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
 
   int status = 0;
+  if (chain) {
+    window.ShowChain();
+    TChainView& view = *window.ChainView();
+    // The whole picture at its own size, as far as a screen of 1280 × 1024 allows.
+    const QSize picture = view.Scene()->sceneRect().size().toSize() + QSize(40, 80);
+    view.resize(picture.boundedTo(QSize(1280, 1024)));
+    QApplication::processEvents();
+    if (picture.width() > 1280 || picture.height() > 1024)
+      view.View()->fitInView(view.Scene()->sceneRect(), Qt::KeepAspectRatio);
+    QApplication::processEvents();
+    if (!view.grab().save(QString::fromLocal8Bit(argv[first]), "PNG")) {
+      std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[first]);
+      return 1;
+    }
+    return 0;
+  }
   if (!window.grab().save(QString::fromLocal8Bit(argv[first]), "PNG")) {
     std::fprintf(stderr, "pellamar-screenshot: cannot write %s\n", argv[first]);
     status = 1;

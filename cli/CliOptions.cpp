@@ -493,6 +493,11 @@ constexpr TOptionRow kOptions[] = {
      [](TParsed& p, TValue) { return Set(p.Options.ZoneVersion, true); }, true},
     {"+ednsflags", TArgKind::Value, [](TParsed& p, TValue v) { return SetEdnsFlags(p, *v); }, true},
     {"+ednsopt", TArgKind::Value, [](TParsed& p, TValue v) { return AddEdnsOption(p, *v); }, true},
+    {"--graph", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       p.Options.Dnssec = true;
+       return Set(p.Options.GraphFile, *v);
+     }},
     {"-4", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Four, true); }},
     {"-6", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Six, true); }},
     {"-c --class", TArgKind::Value, SetQueryClass},
@@ -809,6 +814,9 @@ TCliParseResult ParseCliArguments(const std::vector<std::string>& arguments) {
         "--subnet, +expire, +zoneversion, +ednsflags and +ednsopt need EDNS, which "
         "--no-edns turns off");
   options.Edns = !parsed.NoEdns;
+  // One lookup's chain is one graph: not one per server nor per zone of a trace.
+  if (options.GraphFile && (options.Servers.size() > 1 || options.Trace))
+    return fail("--graph draws the chain of one lookup: not with several servers or --trace");
   if (parsed.Short) options.Output = TCliOutput::coShort;
   if (parsed.Json) options.Output = TCliOutput::coJson;
   // As in dig, +short outweighs the display switches; without it they ask for dig's form.
@@ -893,7 +901,7 @@ std::string CliUsage() {
          "                    [--tries N] [--tcp | --tls | --https[=PATH] | --https-get[=PATH]]\n"
          "                    [--no-edns | --bufsize N] [--nsid]\n"
          "                    [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]\n"
-         "                    [--dnssec] [--trust-anchor FILE] [-4 | -6]\n"
+         "                    [--dnssec] [--trust-anchor FILE] [--graph FILE] [-4 | -6]\n"
          "                    [-y [ALG:]NAME:SECRET | -k FILE]\n"
          "                    [--follow-referrals[=DEPTH]]\n"
          "                    [--no-recursion] [+time=N] [+retry=N] [+ignore]\n"
@@ -924,7 +932,7 @@ SYNOPSIS
                  [--tries N] [--tcp | --tls | --https[=PATH] | --https-get[=PATH]]
                  [--no-edns | --bufsize N] [--nsid]
                  [--tls-hostname NAME] [--tls-ca FILE] [--tls-insecure]
-                 [--dnssec] [--trust-anchor FILE] [-4 | -6]
+                 [--dnssec] [--trust-anchor FILE] [--graph FILE] [-4 | -6]
                  [-y [ALG:]NAME:SECRET | -k FILE]
                  [--follow-referrals[=DEPTH]] [--no-recursion]
                  [+time=N] [+retry=N] [+ignore] [-b ADDRESS] [-q NAME]
@@ -1122,6 +1130,9 @@ OPTIONS
                            /usr/share/dns/root.key, at most 1 MiB) instead of the root's
                            keys, which come from /usr/share/dns/root.key or else are
                            built in; implies --dnssec
+    --graph FILE           write the chain of trust behind the DNSSEC verdict to FILE
+                           as a Graphviz DOT graph (zones, keys, DS records, which
+                           link broke and why); implies --dnssec
     -4, -6                 use only the server's IPv4 or IPv6 addresses when it is
                            given as a host name
     -x, --reverse ADDRESS  the host names of an IPv4 or IPv6 address (type ptr)

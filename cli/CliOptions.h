@@ -73,6 +73,8 @@ struct TCliOptions {
   // root's built-in keys, or those of the file).
   bool Dnssec = false;
   std::optional<std::string> TrustAnchorFile;
+  // --graph FILE: the chain of trust behind the DNSSEC verdict, written as Graphviz DOT.
+  std::optional<std::string> GraphFile;
   // Over TCP from the start.
   bool Tcp = false;
   // DNS over TLS (port 853 unless one is given): the certificate checked against

@@ -34,6 +34,7 @@
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnsRrsigRecord.h"
 #include "dns/zvDnssecChain.h"
+#include "dns/zvDnssecGraph.h"
 #include "dns/zvIdn.h"
 
 namespace {
@@ -542,6 +543,17 @@ int ReportLookup(TzvDnsQuery& query, const TCliOptions& options, TOutcome& outco
     if (dnssec->Verdict == TzvDnssecVerdict::Bogus ||
         (dnssec->Verdict == TzvDnssecVerdict::Indeterminate && dnssec->Covered))
       outcome.Status = kCliBogus;
+    if (options.GraphFile) {
+      std::ofstream graph(*options.GraphFile, std::ios::binary | std::ios::trunc);
+      graph << (dnssec->Graph
+                    ? DnssecGraphDot(*dnssec->Graph)
+                    : DnssecGraphDot(TzvDnssecGraph{{}, {}, {}, dnssec->Verdict, dnssec->Reason}));
+      graph.close();
+      if (!graph) {
+        err << kProgram << "cannot write the graph to " << EscapedName(*options.GraphFile) << '\n';
+        if (outcome.Status == kCliSuccess) outcome.Status = kCliUsageError;
+      }
+    }
   }
   if (options.Output == TCliOutput::coJson) {
     out << JsonReport(&query.Response(), options, outcome, failed_servers,

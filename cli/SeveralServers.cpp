@@ -13,8 +13,8 @@
 
 namespace {
 
-std::string CodeText(const TServerAnswer& answer) {
-  return answer.Answered ? DnsResponseCodeName(answer.ResponseCode) : "no answer";
+std::string CodeText(const TServerAnswer& answer, const TAgreementWords& words) {
+  return answer.Answered ? DnsResponseCodeName(answer.ResponseCode) : words.NoAnswer;
 }
 
 std::string Joined(const std::vector<std::string>& parts) {
@@ -47,7 +47,8 @@ TServerAnswer ServerAnswerOf(const std::string& server, const TzvDnsMessage* res
   return answer;
 }
 
-std::vector<std::string> AgreementLines(const std::vector<TServerAnswer>& answers) {
+std::vector<std::string> AgreementLines(const std::vector<TServerAnswer>& answers,
+                                        const TAgreementWords& words) {
   std::vector<std::string> differences;
   const auto same_code = [&](const TServerAnswer& a) {
     return a.Answered == answers.front().Answered && a.ResponseCode == answers.front().ResponseCode;
@@ -55,8 +56,8 @@ std::vector<std::string> AgreementLines(const std::vector<TServerAnswer>& answer
   if (!std::all_of(answers.begin(), answers.end(), same_code)) {
     std::vector<std::string> codes;
     for (const TServerAnswer& answer : answers)
-      codes.push_back(EscapedName(answer.Server) + ' ' + CodeText(answer));
-    differences.push_back(";;   response: " + Joined(codes));
+      codes.push_back(EscapedName(answer.Server) + ' ' + CodeText(answer, words));
+    differences.push_back(words.Response + Joined(codes));
   }
   // Each record with the servers holding it, in the records' order.
   std::map<std::string, std::vector<std::string>> holders;
@@ -65,7 +66,7 @@ std::vector<std::string> AgreementLines(const std::vector<TServerAnswer>& answer
       holders[record].push_back(EscapedName(answer.Server));
   for (const auto& [record, servers] : holders)
     if (servers.size() != answers.size())
-      differences.push_back(";;   " + record + "  only from " + Joined(servers));
+      differences.push_back(";;   " + record + words.OnlyFrom + Joined(servers));
   const bool serials_differ = std::any_of(answers.begin(), answers.end(), [&](const auto& a) {
     return a.Serial != answers.front().Serial;
   });
@@ -74,10 +75,9 @@ std::vector<std::string> AgreementLines(const std::vector<TServerAnswer>& answer
     for (const TServerAnswer& answer : answers)
       serials.push_back(EscapedName(answer.Server) + ' ' +
                         (answer.Serial ? std::to_string(*answer.Serial) : "-"));
-    differences.push_back(";;   SOA serial: " + Joined(serials));
+    differences.push_back(words.Serial + Joined(serials));
   }
-  std::vector<std::string> lines = {differences.empty() ? ";; the answers agree"
-                                                        : ";; the answers differ:"};
+  std::vector<std::string> lines = {differences.empty() ? words.Agree : words.Differ};
   lines.insert(lines.end(), differences.begin(), differences.end());
   return lines;
 }

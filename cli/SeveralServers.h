@@ -42,7 +42,17 @@ TServerAnswer ServerAnswerOf(const std::string& server, const TzvDnsMessage* res
 // differ", then one line for each difference: the response codes side by side, each
 // record that not every server holds with the servers that do, the SOA serials side by
 // side. Texts from the wire are shown escaped.
-std::vector<std::string> AgreementLines(const std::vector<TServerAnswer>& answers);
+// The words of those lines, so that the window can give them in its own language.
+struct TAgreementWords {
+  const char* Agree = ";; the answers agree";
+  const char* Differ = ";; the answers differ:";
+  const char* Response = ";;   response: ";
+  const char* NoAnswer = "no answer";
+  const char* OnlyFrom = "  only from ";
+  const char* Serial = ";;   SOA serial: ";
+};
+std::vector<std::string> AgreementLines(const std::vector<TServerAnswer>& answers,
+                                        const TAgreementWords& words = {});
 
 // True when AgreementLines would say they agree.
 bool AnswersAgree(const std::vector<TServerAnswer>& answers);

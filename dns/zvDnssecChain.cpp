@@ -10,6 +10,7 @@
 #include "dns/zvDnsQuery.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnssecCrypto.h"
+#include "dns/zvDnssecGraph.h"
 #include "dns/zvDnssecNsec.h"
 #include "dns/zvDnssecNsec3.h"
 #include "dns/zvDnssecVerify.h"
@@ -173,6 +174,66 @@ bool ClaimsDenialOf(const TzvDnsMessage& answer, const Bytes& end) {
   return proofs && !referral;
 }
 
+TzvDnssecNode KeyNode(const std::string& zone, const TzvDnsDNSKEYRecord& key) {
+  TzvDnssecNode node;
+  node.Id = DnssecKeyId(zone, key.KeyTag(), key.Algorithm);
+  node.Kind = TzvDnssecNodeKind::Key;
+  node.Zone = zone;
+  node.Tag = key.KeyTag();
+  node.Algorithm = key.Algorithm;
+  node.Ksk = (key.Flags & 1) != 0;  // the SEP bit
+  return node;
+}
+
+TzvDnssecNode DsNode(const std::string& zone, const TzvDnsDSRecord& ds) {
+  TzvDnssecNode node;
+  node.Id = DnssecDsId(zone, ds.KeyTag, ds.Algorithm, ds.DigestType);
+  node.Kind = TzvDnssecNodeKind::Ds;
+  node.Zone = zone;
+  node.Tag = ds.KeyTag;
+  node.Algorithm = ds.Algorithm;
+  node.DigestType = ds.DigestType;
+  return node;
+}
+
+TzvDnssecNode SetNode(const std::string& owner, std::int32_t type, const std::string& zone) {
+  TzvDnssecNode node;
+  node.Id = "rrset:" + owner + "/" + DnsTypeText(type);
+  node.Kind = TzvDnssecNodeKind::RRset;
+  node.Zone = zone;
+  node.Owner = owner;
+  node.Type = DnsTypeText(type);
+  return node;
+}
+
+// The keys a set's signatures name, as the graph knows them.
+std::vector<std::string> SigningKeyIds(const std::string& zone, const Signatures& signatures) {
+  std::vector<std::string> ids;
+  for (const TzvDnsRRSIGRecord* rrsig : signatures) {
+    std::string id = DnssecKeyId(zone, rrsig->KeyTag, rrsig->Algorithm);
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(std::move(id));
+  }
+  return ids;
+}
+
+// A DNSKEY set signed (or not) by `signers`: an arrow from each to each other key, or to
+// itself when it is the only one.
+void LinkKeySet(TzvDnssecGraph& graph, const std::vector<std::string>& signers,
+                const std::vector<std::string>& keys, TzvDnssecVerdict verdict,
+                const std::string& reason) {
+  for (const std::string& signer : signers) {
+    bool linked = false;
+    for (const std::string& key : keys)
+      if (key != signer)
+        graph.Link(signer, key, TzvDnssecEdgeKind::KeySignsSet, verdict, reason), linked = true;
+    if (!linked) graph.Link(signer, signer, TzvDnssecEdgeKind::KeySignsSet, verdict, reason);
+  }
+}
+
+std::size_t ZoneDepth(const std::string& zone) {
+  return zone == "." ? 0 : 1 + std::count(zone.begin(), zone.end(), '.');
+}
+
 TzvDnssecResult NotAnsweredFor(const Bytes& zone) {
   return Result(TzvDnssecVerdict::Indeterminate,
                 "this server does not answer for the parent zone of " + ShownZone(zone));
@@ -183,6 +244,8 @@ TzvDnssecResult NotAnsweredFor(const Bytes& zone) {
 struct TzvDnssecValidator::TZone {
   TzvDnssecResult Result = ::Result(TzvDnssecVerdict::Indeterminate, "");
   std::vector<const TzvDnsDNSKEYRecord*> Keys;
+  // Its box: its keys, the DS records for it and the arrows that prove them.
+  TzvDnssecGraph Graph;
   // Being proven: a chain that comes back to it is a loop.
   bool Busy = true;
 };
@@ -191,6 +254,7 @@ struct TzvDnssecValidator::TProofs {
   Bytes Zone;  // the signer of the records below; empty when none was found
   std::vector<const TzvDnsNSECRecord*> Nsecs;
   std::vector<const TzvDnsNSEC3Record*> Nsec3s;
+  const TzvDnsDNSKEYRecord* Key = nullptr;  // one that signed them
   // Why the records cannot be used (the zone not proven, a signature that fails).
   std::optional<TzvDnssecResult> Failure;
 };
@@ -391,6 +455,8 @@ TzvDnssecValidator::TVerified TzvDnssecValidator::Verify(const Records& rrset,
 
 TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) {
   chain_.clear();
+  graph_ = std::make_unique<TzvDnssecGraph>();
+  reached_.clear();
   checks_left_ = kMaxChecks;
   aliases_left_ = kMaxAliases;
   chased_.clear();
@@ -425,6 +491,7 @@ TzvDnssecResult TzvDnssecValidator::ValidateAnswer(const TzvDnsMessage& answer) 
   }
   found.Chain = chain_;
   found.Covered = covered;
+  found.Graph = GraphOf(found, answer);
   return found;
 }
 
@@ -518,8 +585,17 @@ TzvDnssecResult TzvDnssecValidator::Judge(const TzvDnsMessage& answer, const Byt
         "the chain of CNAME and DNAME records is longer than " + std::to_string(kMaxAliases)));
   else if (!answered && name != asked && !ClaimsDenialOf(answer, name))
     weigh(ChaseTo(name, type));
-  else if (!answered)
-    weigh(DenialOf(answer, name, type, answer.Header().ResponseCode == kzvDnsResponseNameError));
+  else if (!answered) {
+    TzvDnssecResult denial =
+        DenialOf(answer, name, type, answer.Header().ResponseCode == kzvDnsResponseNameError);
+    TzvDnssecNode node = SetNode(TextOf(name), type, "");
+    node.Type +=
+        answer.Header().ResponseCode == kzvDnsResponseNameError ? " (NXDOMAIN)" : " (NODATA)";
+    node.Verdict = denial.Verdict;
+    node.Reason = denial.Reason;
+    graph_->Add(std::move(node));
+    weigh(std::move(denial));
+  }
   return overall;
 }
 
@@ -554,21 +630,46 @@ TzvDnssecResult TzvDnssecValidator::JudgeSet(const TzvDnsMessage& answer, const 
   const Records rrset = RRsetIn(answer.Answers(), owner, type);
   const std::string what = rrset.front()->Name + "/" + DnsTypeText(type);
   const auto [signer, signatures] = SignerOf(SignaturesIn(answer.Answers(), owner, type), owner);
+  // The set's node at the bottom of the graph, in its signer's box, with an arrow from each
+  // key that signed it (or failed to).
+  std::string signer_zone = signatures.empty() ? std::string() : ShownZone(signer);
+  const auto drawn = [&](TzvDnssecResult result, std::vector<std::string> keys,
+                         const std::string& edge_reason) {
+    TzvDnssecNode node = SetNode(rrset.front()->Name, type, signer_zone);
+    node.Verdict = result.Verdict;
+    node.Reason = edge_reason.empty() ? result.Reason : edge_reason;
+    const std::string id = graph_->Add(std::move(node)).Id;
+    for (const std::string& key : keys)
+      graph_->Link(key, id, TzvDnssecEdgeKind::KeySignsSet, result.Verdict, edge_reason);
+    return result;
+  };
   if (signatures.empty() && from_dname) {
     // Stands or falls with the DNAME's own record set, judged in the chain too.
     chain_.push_back(rrset.front()->Name + "/CNAME: made from a DNAME");
-    return Result(TzvDnssecVerdict::Secure, "");
+    return drawn(Result(TzvDnssecVerdict::Secure, ""), {}, "");
   }
   if (signatures.empty()) {
     TzvDnssecResult result = InsecurityOf(owner);
     if (result.Verdict == TzvDnssecVerdict::Bogus) result.Reason = what + ": " + result.Reason;
-    return result;
+    // In the box of the unsigned zone it lies in, when one was found.
+    if (result.Verdict == TzvDnssecVerdict::Insecure && !graph_->Zones.empty())
+      signer_zone = graph_->Zones.back().Name;
+    return drawn(std::move(result), {}, "");
   }
   const TZone& zone = ProvenZone(signer);
-  if (zone.Result.Verdict != TzvDnssecVerdict::Secure) return zone.Result;
+  if (zone.Result.Verdict != TzvDnssecVerdict::Secure) {
+    // The zone's box says why; the set itself is not what broke.
+    TzvDnssecResult untrusted = zone.Result;
+    untrusted.Reason.clear();
+    drawn(std::move(untrusted), SigningKeyIds(signer_zone, signatures), "");
+    return zone.Result;
+  }
   const TVerified verified = Verify(rrset, signatures, zone.Keys);
   if (verified.Verdict.Check != TzvRRsetCheck::Valid)
-    return Result(TzvDnssecVerdict::Bogus, what + ": " + verified.Verdict.Reason);
+    return drawn(Result(TzvDnssecVerdict::Bogus, what + ": " + verified.Verdict.Reason),
+                 SigningKeyIds(signer_zone, signatures), verified.Verdict.Reason);
+  const std::vector<std::string> key = {
+      DnssecKeyId(signer_zone, verified.Verdict.Key->KeyTag(), verified.Verdict.Key->Algorithm)};
   // Made from a wildcard, as the signature that verified says: only if no closer name
   // exists.
   if (verified.Signature->Labels < LabelCount(owner)) {
@@ -576,13 +677,14 @@ TzvDnssecResult TzvDnssecValidator::JudgeSet(const TzvDnsMessage& answer, const 
         WildcardExpansionIsProven(answer, owner, signer, verified.Signature->Labels);
     if (result.Verdict == TzvDnssecVerdict::Secure)
       chain_.push_back(what + ": signed by " + KeyText(*verified.Verdict.Key) + " (wildcard)");
-    return result;
+    return drawn(std::move(result), key, "");
   }
   chain_.push_back(what + ": signed by " + KeyText(*verified.Verdict.Key));
-  return Result(TzvDnssecVerdict::Secure, "");
+  return drawn(Result(TzvDnssecVerdict::Secure, ""), key, "");
 }
 
 const TzvDnssecValidator::TZone& TzvDnssecValidator::ProvenZone(const Bytes& zone) {
+  if (std::find(reached_.begin(), reached_.end(), zone) == reached_.end()) reached_.push_back(zone);
   if (auto found = zones_.find(zone); found != zones_.end()) {
     if (found->second->Busy)
       found->second->Result =
@@ -607,6 +709,9 @@ TzvDnssecResult TzvDnssecValidator::ProveZone(const Bytes& zone, TZone& proven) 
                       DnsResponseCodeName(keys_answer.Header().ResponseCode) + ")");
   const Records key_set = RRsetIn(keys_answer.Answers(), zone, kzvDnsTypeDNSKEY);
   const Keys keys = KeysIn(key_set);
+  TzvDnssecGraph& graph = proven.Graph;
+  std::vector<std::string> key_ids;
+  for (const TzvDnsDNSKEYRecord* key : keys) key_ids.push_back(graph.Add(KeyNode(shown, *key)).Id);
 
   // The keys the parent (or a trust anchor) vouches for.
   Keys entry;
@@ -624,6 +729,15 @@ TzvDnssecResult TzvDnssecValidator::ProveZone(const Bytes& zone, TZone& proven) 
         }
       }
     }
+    TzvDnssecNode trusted;
+    trusted.Id = "anchor:" + shown;
+    trusted.Kind = TzvDnssecNodeKind::Anchor;
+    trusted.Zone = shown;
+    trusted.Verdict = TzvDnssecVerdict::Secure;
+    graph.Add(trusted);
+    for (const TzvDnsDNSKEYRecord* key : entry)
+      graph.Link(trusted.Id, DnssecKeyId(shown, key->KeyTag(), key->Algorithm),
+                 TzvDnssecEdgeKind::DsMatchesKey, TzvDnssecVerdict::Secure);
     if (entry.empty())
       return Result(TzvDnssecVerdict::Bogus, shown + ": no DNSKEY matches the trust anchor");
     chain_.push_back(shown + ": " + KeyText(*entry.front()) + " is a trust anchor");
@@ -650,11 +764,30 @@ TzvDnssecResult TzvDnssecValidator::ProveZone(const Bytes& zone, TZone& proven) 
     }
     if (ds_signatures.empty())
       return Result(TzvDnssecVerdict::Bogus, shown + ": its DS records are not signed by a parent");
+    std::vector<std::string> ds_ids;
+    for (const TzvDnsRecord* record : ds_set)
+      if (const auto* ds = dynamic_cast<const TzvDnsDSRecord*>(record))
+        ds_ids.push_back(graph.Add(DsNode(shown, *ds)).Id);
     const TZone& parent_zone = ProvenZone(parent);
-    if (parent_zone.Result.Verdict != TzvDnssecVerdict::Secure) return parent_zone.Result;
+    const std::vector<std::string> parent_keys = SigningKeyIds(ShownZone(parent), ds_signatures);
+    const auto link_ds = [&](const std::vector<std::string>& signers, TzvDnssecVerdict verdict,
+                             const std::string& reason) {
+      for (const std::string& signer : signers)
+        for (const std::string& ds : ds_ids)
+          graph.Link(signer, ds, TzvDnssecEdgeKind::KeySignsSet, verdict, reason);
+    };
+    if (parent_zone.Result.Verdict != TzvDnssecVerdict::Secure) {
+      link_ds(parent_keys, parent_zone.Result.Verdict, "");
+      return parent_zone.Result;
+    }
     const TVerified ds_verified = Verify(ds_set, ds_signatures, parent_zone.Keys);
-    if (ds_verified.Verdict.Check != TzvRRsetCheck::Valid)
+    if (ds_verified.Verdict.Check != TzvRRsetCheck::Valid) {
+      link_ds(parent_keys, TzvDnssecVerdict::Bogus, ds_verified.Verdict.Reason);
       return Result(TzvDnssecVerdict::Bogus, shown + "/DS: " + ds_verified.Verdict.Reason);
+    }
+    link_ds({DnssecKeyId(ShownZone(parent), ds_verified.Verdict.Key->KeyTag(),
+                         ds_verified.Verdict.Key->Algorithm)},
+            TzvDnssecVerdict::Secure, "");
     bool usable = false;
     for (const TzvDnsRecord* record : ds_set) {
       const auto* ds = dynamic_cast<const TzvDnsDSRecord*>(record);
@@ -663,25 +796,43 @@ TzvDnssecResult TzvDnssecValidator::ProveZone(const Bytes& zone, TZone& proven) 
         continue;
       usable = true;
       for (const TzvDnsDNSKEYRecord* key : keys)
-        if (DsMatchesKey(*ds, *key, TextOf(zone)) &&
-            std::find(entry.begin(), entry.end(), key) == entry.end())
-          entry.push_back(key);
+        if (DsMatchesKey(*ds, *key, TextOf(zone))) {
+          graph.Link(DnssecDsId(shown, ds->KeyTag, ds->Algorithm, ds->DigestType),
+                     DnssecKeyId(shown, key->KeyTag(), key->Algorithm),
+                     TzvDnssecEdgeKind::DsMatchesKey, TzvDnssecVerdict::Secure);
+          if (std::find(entry.begin(), entry.end(), key) == entry.end()) entry.push_back(key);
+        }
     }
+    const auto mark_ds = [&](TzvDnssecVerdict verdict, const std::string& reason) {
+      for (TzvDnssecNode& node : graph.Nodes)
+        if (node.Kind == TzvDnssecNodeKind::Ds) node.Verdict = verdict, node.Reason = reason;
+    };
     // No DS this validator can use: the zone counts as unsigned (RFC 4035 §5.2).
     if (!usable) {
+      mark_ds(TzvDnssecVerdict::Insecure, "no DS of an algorithm checked here");
       chain_.push_back(shown + ": no DS of an algorithm checked here: unsigned");
       return Result(TzvDnssecVerdict::Insecure, "");
     }
     if (keys.empty()) return Result(TzvDnssecVerdict::Bogus, shown + ": no DNSKEY records");
-    if (entry.empty())
+    if (entry.empty()) {
+      mark_ds(TzvDnssecVerdict::Bogus, "DS does not match any DNSKEY");
       return Result(TzvDnssecVerdict::Bogus, shown + ": DS does not match any DNSKEY");
+    }
     chain_.push_back(shown + ": " + KeyText(*entry.front()) + " matches a DS of " +
                      ShownZone(parent));
   }
   const Signatures key_signatures = SignaturesIn(keys_answer.Answers(), zone, kzvDnsTypeDNSKEY);
   const TVerified verified = Verify(key_set, key_signatures, entry);
-  if (verified.Verdict.Check != TzvRRsetCheck::Valid)
+  if (verified.Verdict.Check != TzvRRsetCheck::Valid) {
+    std::vector<std::string> signers;
+    for (const TzvDnsDNSKEYRecord* key : entry)
+      signers.push_back(DnssecKeyId(shown, key->KeyTag(), key->Algorithm));
+    LinkKeySet(graph, signers, key_ids, TzvDnssecVerdict::Bogus, verified.Verdict.Reason);
     return Result(TzvDnssecVerdict::Bogus, shown + "/DNSKEY: " + verified.Verdict.Reason);
+  }
+  LinkKeySet(graph,
+             {DnssecKeyId(shown, verified.Verdict.Key->KeyTag(), verified.Verdict.Key->Algorithm)},
+             key_ids, TzvDnssecVerdict::Secure, "");
   chain_.push_back(shown + ": DNSKEY set signed by " + KeyText(*verified.Verdict.Key));
   proven.Keys = keys;
   return Result(TzvDnssecVerdict::Secure, "");
@@ -724,6 +875,16 @@ TzvDnssecResult TzvDnssecValidator::InsecurityOf(const Bytes& name) {
     TzvNsec3Records nsec3s(proofs.Nsec3s, zone);
     if (NsecProvesInsecureDelegation(proofs.Nsecs, below) ||
         (!nsec3s.Empty() && Nsec3ProvesInsecureDelegation(nsec3s, below) != TzvNsec3Proof::None)) {
+      graph_->Zones.push_back({shown, TzvDnssecVerdict::Insecure, ""});
+      TzvDnssecNode unsigned_cut;
+      unsigned_cut.Id = "nods:" + shown;
+      unsigned_cut.Kind = TzvDnssecNodeKind::NoDs;
+      unsigned_cut.Zone = shown;
+      unsigned_cut.Verdict = TzvDnssecVerdict::Insecure;
+      graph_->Add(unsigned_cut);
+      if (proofs.Key != nullptr)
+        graph_->Link(DnssecKeyId(ShownZone(zone), proofs.Key->KeyTag(), proofs.Key->Algorithm),
+                     unsigned_cut.Id, TzvDnssecEdgeKind::KeySignsSet, TzvDnssecVerdict::Secure);
       chain_.push_back(shown + ": no DS, proven by " + ShownZone(zone) + ": unsigned delegation");
       return Result(TzvDnssecVerdict::Insecure, "");
     }
@@ -790,6 +951,7 @@ TzvDnssecValidator::TProofs TzvDnssecValidator::ProofsIn(const TzvDnsMessage& an
     }
     // Made from a wildcard, its owner is not a name that was signed: it proves nothing.
     if (verified.Signature->Labels < LabelCount(owner)) continue;
+    proofs.Key = verified.Verdict.Key;
     for (const TzvDnsRecord* record : rrset) {
       if (const auto* nsec = dynamic_cast<const TzvDnsNSECRecord*>(record))
         proofs.Nsecs.push_back(nsec);
@@ -866,4 +1028,41 @@ TzvDnssecResult TzvDnssecValidator::WildcardExpansionIsProven(const TzvDnsMessag
   }
   if (proof == TzvNsec3Proof::Proven) return Result(TzvDnssecVerdict::Secure, "");
   return Result(TzvDnssecVerdict::Bogus, what + "no NSEC or NSEC3 proves no closer name exists");
+}
+
+std::shared_ptr<const TzvDnssecGraph> TzvDnssecValidator::GraphOf(const TzvDnssecResult& found,
+                                                                  const TzvDnsMessage& answer) {
+  if (!found.Covered) return nullptr;
+  auto graph = std::make_shared<TzvDnssecGraph>();
+  for (const TName& zone : reached_) {
+    const TZone& proven = *zones_.at(zone);
+    graph->Merge(proven.Graph);
+    graph->Zones.push_back({ShownZone(zone), proven.Result.Verdict, proven.Result.Reason});
+  }
+  graph->Merge(*graph_);
+  // The zones' own elements take their zone's verdict unless they have one of their own.
+  for (TzvDnssecNode& node : graph->Nodes)
+    if (node.Reason.empty() && node.Kind != TzvDnssecNodeKind::RRset &&
+        node.Kind != TzvDnssecNodeKind::NoDs)
+      for (const TzvDnssecZoneBox& zone : graph->Zones)
+        if (zone.Name == node.Zone && node.Kind != TzvDnssecNodeKind::Anchor)
+          node.Verdict = zone.Verdict;
+  std::stable_sort(graph->Zones.begin(), graph->Zones.end(),
+                   [](const TzvDnssecZoneBox& a, const TzvDnssecZoneBox& b) {
+                     return ZoneDepth(a.Name) < ZoneDepth(b.Name);
+                   });
+  // A verdict reached before any set was judged (the chain broke above it) still ends in
+  // the question's set.
+  if (std::none_of(graph->Nodes.begin(), graph->Nodes.end(), [](const TzvDnssecNode& node) {
+        return node.Kind == TzvDnssecNodeKind::RRset;
+      })) {
+    const TzvDnsRecord& question = *answer.Queries().Items(0);
+    TzvDnssecNode node = SetNode(question.Name, question.RecordType, "");
+    node.Verdict = found.Verdict;
+    node.Reason = found.Reason;
+    graph->Add(std::move(node));
+  }
+  graph->Verdict = found.Verdict;
+  graph->Reason = found.Reason;
+  return graph;
 }

@@ -36,6 +36,9 @@
 
 enum class TzvDnssecVerdict { Secure, Insecure, Bogus, Indeterminate };
 
+// The chain behind a verdict as a graph (dns/zvDnssecGraph.h).
+struct TzvDnssecGraph;
+
 // "secure", "insecure", "bogus", "indeterminate".
 std::string DnssecVerdictText(TzvDnssecVerdict verdict);
 
@@ -48,6 +51,9 @@ struct TzvDnssecResult {
   // left indeterminate (a chain question that got no answer, a server that does not
   // answer for a parent zone) it is a failed check, not a success.
   bool Covered = false;
+  // The zones, keys, DS records and signatures that were proven or failed, as a graph;
+  // null when nothing was there to judge (no trust anchor, an error reply).
+  std::shared_ptr<const TzvDnssecGraph> Graph = nullptr;
 };
 
 // Asks one question with the DNSSEC OK bit and gives the decoded answer (error replies
@@ -165,6 +171,9 @@ class TzvDnssecValidator {
   // Asks together what judging `answer` will foreseeably ask (see the top of this file),
   // keeping the answers for Ask; each counts as a question asked.
   void Prefetch(const TzvDnsMessage& answer);
+  // The graph of what this validation proved, for its result.
+  std::shared_ptr<const TzvDnssecGraph> GraphOf(const TzvDnssecResult& found,
+                                                const TzvDnsMessage& answer);
   // The deepest zone with a trust anchor at or above `name`, if any.
   std::optional<TName> AnchorOver(const TName& name) const;
 
@@ -184,4 +193,8 @@ class TzvDnssecValidator {
   std::map<std::pair<TName, std::int32_t>, std::unique_ptr<TzvDnsMessage>> answers_;
   std::map<TName, std::unique_ptr<TZone>> zones_;
   std::vector<std::string> chain_;
+  // This validation's graph beyond the zones' own (the answer's sets, the unsigned
+  // delegations), and the zones it reached, whose graphs are kept with their keys.
+  std::unique_ptr<TzvDnssecGraph> graph_;
+  std::vector<TName> reached_;
 };

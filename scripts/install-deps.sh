@@ -7,13 +7,14 @@ set -uo pipefail
 declare -A groups=(
   [build]="cmake ninja-build g++ pkg-config libidn2-dev libgnutls28-dev nettle-dev libnghttp2-dev"
   # The DNSSEC tests make their keys and signatures with OpenSSL: another library than the
-  # one checking them (GnuTLS).
-  [test]="libgtest-dev libgmock-dev clang libclang-rt-14-dev iproute2 util-linux libssl-dev"
+  # one checking them (GnuTLS). graphviz: dot reads the chain of trust pellamar-cli --graph
+  # writes.
+  [test]="libgtest-dev libgmock-dev clang libclang-rt-14-dev iproute2 util-linux libssl-dev graphviz"
   [fuzz]="clang libclang-rt-14-dev"
   # The loopback servers of the test namespace (tests/netns) and the reference clients the
   # tests hold them to: openssl makes the TLS servers' certificates, kdig asks over TLS/HTTPS.
   [server]="nsd ldnsutils unbound bind9-dnsutils knot-dnsutils openssl python3 knot"
-  [app]="qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-liberation2"
+  [app]="qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-liberation2"
   [bench]="libbenchmark-dev libssl-dev libldns-dev libc-ares-dev ldnsutils bind9-dnsutils knot-dnsutils hyperfine dnsperf time"
   # Building the .deb (dpkg-shlibdeps) and checking what it holds: the metainfo and
   # .desktop validators, man for the man pages, bash-completion for the completion.

@@ -5,10 +5,11 @@
 # the signed test tree, a secure answer and a forged one, light and dark
 # (docs/dnssec-secure.png, docs/dnssec-bogus.png and their -dark twins), and a TXT answer
 # after an MX one (docs/screenshot-txt.png, docs/screenshot-txt-dark.png), the SOA of the
-# batch zone asked of its two servers at once (docs/screenshot-several.png) and a TXT
-# answer over DNS over HTTPS (docs/screenshot-https.png), the trace from the root of a name
-# whose zone is bogus (docs/trace.png) and the batch table part of the way through 100,000
-# names (docs/batch.png), with their -dark twins. The window
+# batch zone asked of its two servers at once (docs/screenshot-several.png), the chain of
+# trust's picture for the secure and the forged answer (docs/chain-secure.png,
+# docs/chain-bogus.png), a TXT answer over DNS over HTTPS (docs/screenshot-https.png), the
+# trace from the root of a name whose zone is bogus (docs/trace.png) and the batch table part
+# of the way through 100,000 names (docs/batch.png), with their -dark twins. The window
 # remembers nothing here: its settings go to a scratch folder.
 #   scripts/screenshot.sh [--xvfb] [BUILD_DIR]     (BUILD_DIR defaults to build)
 # Qt's offscreen platform draws them unless --xvfb asks for a real window on a virtual X
@@ -46,6 +47,10 @@ for theme in "" --dark; do
     "$PWD/docs/dnssec-secure$suffix.png"
   tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --dnssec www.bogus-ds.example \
     "$PWD/docs/dnssec-bogus$suffix.png"
+  tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --chain www.ed.example \
+    "$PWD/docs/chain-secure$suffix.png"
+  tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --chain www.bogus-ds.example \
+    "$PWD/docs/chain-bogus$suffix.png"
   tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --txt info.pellamar.test \
     "$PWD/docs/screenshot-txt$suffix.png"
   tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --several batch.pellamar.test \
@@ -57,5 +62,6 @@ for theme in "" --dark; do
   tests/netns/run-in-netns.sh "${runner[@]}" "$shot" $theme --batch "$PWD/docs/batch$suffix.png"
 done
 echo "screenshot: wrote docs/screenshot.png, docs/about.png, docs/dnssec-secure.png," \
-  "docs/dnssec-bogus.png, docs/screenshot-txt.png, docs/screenshot-several.png," \
-  "docs/screenshot-https.png, docs/trace.png, docs/batch.png and their -dark twins"
+  "docs/dnssec-bogus.png, docs/chain-secure.png, docs/chain-bogus.png, docs/screenshot-txt.png," \
+  "docs/screenshot-several.png, docs/screenshot-https.png, docs/trace.png, docs/batch.png" \
+  "and their -dark twins"

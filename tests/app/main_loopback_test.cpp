@@ -400,30 +400,30 @@ TEST(SeveralServersAgainstNsd, EachServersBlockAndTheirAgreement) {
       Resolve(window, 1, "h7.batch.pellamar.test", "127.0.0.4, 127.0.0.5 127.0.0.70", "53", "1");
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1800));
   EXPECT_EQ(lines,
-            (Lines{";; server 127.0.0.4",
+            (Lines{";; servidor 127.0.0.4",
                    "====== Hosts ======",
                    "h7.batch.pellamar.test, 10.4.0.7",
                    "",
                    "====== Nombre Servidores ======",
                    "ns.batch.pellamar.test",
                    "",
-                   ";; server 127.0.0.5",
+                   ";; servidor 127.0.0.5",
                    "====== Hosts ======",
                    "h7.batch.pellamar.test, 10.5.0.7",
                    "",
                    "====== Nombre Servidores ======",
                    "ns.batch.pellamar.test",
                    "",
-                   ";; server 127.0.0.70",
+                   ";; servidor 127.0.0.70",
                    kErrorLines[0],
                    kErrorLines[1],
-                   ";; the answers differ:",
-                   ";;   response: 127.0.0.4 NOERROR, 127.0.0.5 NOERROR, 127.0.0.70 no answer",
-                   ";;   h7.batch.pellamar.test A 10.4.0.7  only from 127.0.0.4",
-                   ";;   h7.batch.pellamar.test A 10.5.0.7  only from 127.0.0.5"}));
+                   ";; las respuestas difieren:",
+                   ";;   respuesta: 127.0.0.4 NOERROR, 127.0.0.5 NOERROR, 127.0.0.70 sin respuesta",
+                   ";;   h7.batch.pellamar.test A 10.4.0.7  solo de 127.0.0.4",
+                   ";;   h7.batch.pellamar.test A 10.5.0.7  solo de 127.0.0.5"}));
   EXPECT_EQ(Panel(window, 1), "respuestas distintas");
   EXPECT_EQ(Resolve(window, 6, "batch.pellamar.test", "127.0.0.4,127.0.0.4").back(),
-            ";; the answers agree");
+            ";; las respuestas coinciden");
   EXPECT_EQ(Panel(window, 1), "respuestas iguales");
 }
 
