@@ -96,6 +96,17 @@ struct TCliOptions {
   std::string SourceAddress;
   // A truncated answer kept as it came, not asked again over TCP (+ignore).
   bool IgnoreTruncation = false;
+  // The exchange's own EDNS options: a cookie over UDP (over every transport when +cookie
+  // is given; CookieBytes, when given, sent as they stand), questions padded to a multiple
+  // of Padding bytes (-1: 128 over TLS and HTTPS only; 0: none), the TCP keepalive, and the
+  // EDNS version with its negotiation on BADVERS.
+  bool Cookie = true;
+  bool CookieEverywhere = false;
+  std::vector<std::uint8_t> CookieBytes;
+  std::int32_t Padding = -1;
+  bool Keepalive = false;
+  std::int32_t EdnsVersion = 0;
+  bool EdnsNegotiation = true;
 };
 
 // A command line that cannot be understood; the message says what is wrong.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "dns/zvDnsCookieJar.h"
 #include "dns/zvDnsMessage.h"
 
 // What dig's display switches leave in; dig's defaults.
@@ -50,6 +51,8 @@ struct TDigLookup {
   std::uint16_t BufferSize = 1232;
   bool DnssecOk = false;
   bool CheckingDisabled = false;
+  // What the exchange made of the answer's cookie.
+  TzvCookieVerdict Cookie = TzvCookieVerdict::cvNotSent;
 };
 
 // The whole text, every line ended by '\n'. `response` is null when no reply came: then

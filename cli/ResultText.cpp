@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/SysUtils.h"
+#include "cli/SessionOptionText.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 
@@ -158,14 +159,17 @@ std::vector<std::string> NsidLines(const TzvDnsMessage& response) {
   return {"====== Identificador del Servidor (NSID) ======", NsidLine(*nsid), ""};
 }
 
-std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt) {
+std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt, TzvCookieVerdict cookie) {
   std::vector<std::string> lines{";; OPT PSEUDOSECTION:"};
   lines.push_back("; EDNS: version: " + std::to_string(opt.Version) + ", flags:" +
                   (opt.DnssecOK ? " do" : "") + "; udp: " + std::to_string(opt.UDPPayloadSize));
   for (const TzvEdnsOption& option : opt.Options) {
     if (option.Code == kzvEdnsOptionNSID)
       lines.push_back("; NSID: " + NsidLine(option));
-    else
+    else if (const auto line = SessionOptionLine(option, cookie)) {
+      // Padding is filler: no line.
+      if (!line->empty()) lines.push_back(*line);
+    } else
       lines.push_back("; OPT=" + std::to_string(option.Code) + ": " + OptionHex(option, " "));
   }
   return lines;

@@ -77,8 +77,9 @@ std::string OptionText(const TzvEdnsOption& option);
 // shows it ('6e 73 31 ("ns1")'); no lines when the answer carries none.
 std::vector<std::string> NsidLines(const TzvDnsMessage& response);
 // The OPT record as dig's "OPT PSEUDOSECTION": version, flags and buffer size, then one
-// line per option.
-std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt);
+// line per option; the cookie's with the exchange's verdict on it.
+std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt,
+                                          TzvCookieVerdict cookie = TzvCookieVerdict::cvNotSent);
 
 // What a failed lookup shows, whatever the failure was.
 std::vector<std::string> LookupErrorLines();
