@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dns/zvDnsRecordTypes.h"
 #include "dns/zvMessageId.h"
 
 std::string CookieVerdictName(TzvCookieVerdict verdict) {
@@ -34,6 +35,24 @@ TzvCookieVerdict JudgeCookie(std::span<const std::uint8_t> client_cookie_sent,
                   client_cookie_sent.begin()))
     return TzvCookieVerdict::cvBad;
   return size == kzvClientCookieSize ? TzvCookieVerdict::cvEchoed : TzvCookieVerdict::cvGood;
+}
+
+TzvAnswerCookie AnswerCookieOf(std::span<const std::uint8_t> answer) {
+  TzvDnsExtendedMessage message;
+  TMemoryStream stream;
+  stream.WriteBuffer(answer.data(), static_cast<std::int64_t>(answer.size()));
+  stream.SetPosition(0);
+  try {
+    message.Decode(stream);
+  } catch (const EzvDnsError&) {
+    return {};
+  }
+  TzvAnswerCookie result;
+  result.ResponseCode = message.Header().ResponseCode;
+  const TzvDnsOPTRecord* opt = FindOptRecord(message);
+  if (const TzvEdnsOption* cookie = opt != nullptr ? opt->FindOption(kzvEdnsOptionCookie) : nullptr)
+    result.Cookie = *cookie;
+  return result;
 }
 
 std::vector<std::uint8_t> TzvDnsCookieJar::Offer(const std::string& server) {

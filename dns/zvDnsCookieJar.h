@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,6 +44,14 @@ std::string CookieVerdictName(TzvCookieVerdict verdict);
 // The answer's COOKIE option (null: none) against the client cookie we sent (empty: none).
 TzvCookieVerdict JudgeCookie(std::span<const std::uint8_t> client_cookie_sent,
                              const TzvEdnsOption* answer);
+
+// What an answer's bytes say of its cookie: the COOKIE option (none when it has none or
+// does not decode) and the whole response code (-1 when it does not decode).
+struct TzvAnswerCookie {
+  std::optional<TzvEdnsOption> Cookie;
+  std::int32_t ResponseCode = -1;
+};
+TzvAnswerCookie AnswerCookieOf(std::span<const std::uint8_t> answer);
 
 // A good verdict's answer is ours; a bad or malformed one is not.
 inline bool IsStrangersCookie(TzvCookieVerdict verdict) {

@@ -115,21 +115,6 @@ std::string CookieKey(const TzvDnsExchangeSettings& settings) {
   return settings.Server + ' ' + std::to_string(settings.Port);
 }
 
-// The COOKIE option of an answer's bytes; null when it has none or does not decode.
-std::optional<TzvEdnsOption> CookieOf(std::span<const std::uint8_t> bytes) {
-  TzvDnsExtendedMessage message;
-  TMemoryStream stream;
-  stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-  stream.SetPosition(0);
-  try {
-    message.Decode(stream);
-  } catch (const EzvDnsError&) {
-    return std::nullopt;
-  }
-  const TzvDnsOPTRecord* opt = FindOptRecord(message);
-  const TzvEdnsOption* cookie = opt != nullptr ? opt->FindOption(kzvEdnsOptionCookie) : nullptr;
-  return cookie != nullptr ? std::optional(*cookie) : std::nullopt;
-}
 
 }  // namespace
 
@@ -334,7 +319,17 @@ void TzvDnsExchange::ExchangeOnce(const TzvDnsExchangeSettings& settings, TzvDns
     wire_.OpenDatagramExchange(address, port);
     info.ServerAddress = address;
     info.Port = port;
-    ExchangeDatagram(settings, request, answer, info, address, port, started);
+    dropped_cookie_ = false;
+    try {
+      ExchangeDatagram(settings, request, answer, info, address, port, started);
+    } catch (const EzvSocketError& error) {
+      // A time-out after answers with another client cookie says so: an attacker's, or
+      // a server that mangles cookies.
+      if (!dropped_cookie_ || error.ErrorCode() != kzvErrTimeout) throw;
+      throw EzvSocketError(
+          std::string(error.what()) + " (answers that carried another client cookie were dropped)",
+          kzvErrTimeout);
+    }
   }
   if (!IsTruncatedAnswer(answer)) return;
   info.Truncated = true;
@@ -371,56 +366,45 @@ void TzvDnsExchange::ExchangeDatagram(const TzvDnsExchangeSettings& settings,
   send();
   const TimePoint first_sent = clock_->Now();
   TMemoryStream received;
-  // A time-out after answers with another client cookie says so: an attacker's, or a
-  // server that mangles cookies.
-  bool dropped_cookie = false;
-  auto say_dropped = [&](const EzvSocketError& error) {
-    if (!dropped_cookie || error.ErrorCode() != kzvErrTimeout) throw;
-    throw EzvSocketError(
-        std::string(error.what()) + " (answers that carried another client cookie were dropped)",
-        kzvErrTimeout);
-  };
-  for (;;) try {
-      // The last datagram waits for whatever is left; so a silent server fails after
-      // exactly the time-out, and a stream of stray datagrams cannot prolong it.
-      std::int32_t step = TimeLeft(settings.TimeOut, started);
-      bool until_next_send = false;
-      if (info.Tries < tries) {
-        const std::int32_t until_next =
-            CeilMilliseconds(first_sent + RetransmitOffset(info.Tries) - clock_->Now());
-        if (until_next == 0) {
-          send();
-          continue;
-        }
-        if (step == -1 || until_next < step) {
-          step = until_next;
-          until_next_send = true;
-        }
+  for (;;) {
+    // The last datagram waits for whatever is left; so a silent server fails after
+    // exactly the time-out, and a stream of stray datagrams cannot prolong it.
+    std::int32_t step = TimeLeft(settings.TimeOut, started);
+    bool until_next_send = false;
+    if (info.Tries < tries) {
+      const std::int32_t until_next =
+          CeilMilliseconds(first_sent + RetransmitOffset(info.Tries) - clock_->Now());
+      if (until_next == 0) {
+        send();
+        continue;
       }
-      std::string from_address;
-      std::int32_t from_port = 0;
-      received.Clear();
-      try {
-        wire_.ReceiveDatagram(received, step, from_address, from_port);
-      } catch (const EzvSocketError& error) {
-        if (until_next_send && error.ErrorCode() == kzvErrTimeout) continue;
-        throw;
+      if (step == -1 || until_next < step) {
+        step = until_next;
+        until_next_send = true;
       }
-      const auto bytes = StreamBytes(received);
-      if (from_address == address && from_port == port && IsAnswerTo(bytes, expected)) {
-        // An answer that carries another client cookie was not sent to us.
-        const std::optional<TzvEdnsOption> cookie =
-            cookie_sent_.empty() ? std::nullopt : CookieOf(bytes);
-        if (!cookie || !IsStrangersCookie(JudgeCookie(cookie_sent_, &*cookie))) {
-          answer.assign(bytes.begin(), bytes.end());
-          return;
-        }
-        dropped_cookie = true;
-      }
-      // Not the answer: dropped.
-    } catch (const EzvSocketError& error) {
-      say_dropped(error);
     }
+    std::string from_address;
+    std::int32_t from_port = 0;
+    received.Clear();
+    try {
+      wire_.ReceiveDatagram(received, step, from_address, from_port);
+    } catch (const EzvSocketError& error) {
+      if (until_next_send && error.ErrorCode() == kzvErrTimeout) continue;
+      throw;
+    }
+    const auto bytes = StreamBytes(received);
+    if (from_address == address && from_port == port && IsAnswerTo(bytes, expected)) {
+      // An answer that carries another client cookie was not sent to us.
+      const std::optional<TzvEdnsOption> cookie =
+          cookie_sent_.empty() ? std::nullopt : AnswerCookieOf(bytes).Cookie;
+      if (!cookie || !IsStrangersCookie(JudgeCookie(cookie_sent_, &*cookie))) {
+        answer.assign(bytes.begin(), bytes.end());
+        return;
+      }
+      dropped_cookie_ = true;
+    }
+    // Not the answer: dropped.
+  }
 }
 
 namespace {

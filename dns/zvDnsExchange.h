@@ -301,6 +301,8 @@ class TzvDnsExchange {
   // The client cookie the question being sent carries (empty: none), which an answer
   // over UDP must carry back to be taken.
   std::vector<std::uint8_t> cookie_sent_;
+  // An answer over UDP was dropped for its cookie while waiting.
+  bool dropped_cookie_ = false;
   std::unique_ptr<TKept> kept_;
   TzvDnsExchangeInfo last_;
 };
