@@ -230,10 +230,10 @@ TError DigPart(TParsed& p, TValue) {
   return {};
 }
 
-// +cookie: a cookie on every transport; +cookie=HEX sends that one (a client cookie of 8
+// +cookie: a cookie over TLS and HTTPS too; +cookie=HEX sends that one (a client cookie of 8
 // bytes, or one with a server cookie after it: 16 to 40 bytes).
 TError SetCookie(TParsed& p, TValue v) {
-  p.Options.Cookie = p.Options.CookieEverywhere = true;
+  p.Options.Cookie = p.Options.CookieOverTls = true;
   if (!v) return {};
   const std::string what = "+cookie= takes 8 bytes of hex, or 16 to 40, not '" + *v + "'";
   std::vector<std::uint8_t> bytes;
@@ -983,8 +983,8 @@ OPTIONS
     --no-edns, +noedns     send no OPT record (a plain 512-byte question)
     --bufsize, +bufsize=N  the UDP answer size EDNS offers, 512 to 65535 (default 1232)
     --nsid, +nsid          ask for the server's NSID and print it
-    +cookie[=HEX]          a DNS cookie with every question, over TCP, TLS and HTTPS too
-                           (without it: over UDP only, the default); HEX (8 bytes, or
+    +cookie[=HEX]          a DNS cookie with every question, over TLS and HTTPS too
+                           (without it: over UDP and TCP, the default); HEX (8 bytes, or
                            16 to 40) is sent as it stands. A BADCOOKIE answer is asked
                            once more with the server's cookie; an answer with another
                            client cookie is not taken
@@ -1072,7 +1072,8 @@ OPTIONS
                            truncated, tries, edns_fallback, time_ms, rcode, flags,
                            id, opcode, counts (question, answer, authority,
                            additional), message_size,
-                           edns (version, udp, flags, nsid, options), error, the
+                           edns (version, udp, flags, nsid, cookie with hex,
+                           verdict and retried, keepalive_ms, options), error, the
                            answer, authority and additional records (name, type,
                            class, ttl, the type's own fields such as HTTPS's params,
                            data; rdata_hex for types shown as \#), and
@@ -1133,7 +1134,7 @@ TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options) {
   settings.LocalBinding = options.SourceAddress;
   settings.IgnoreTruncation = options.IgnoreTruncation;
   settings.SendCookie = options.Cookie;
-  settings.CookieOverStreams = options.CookieEverywhere;
+  settings.CookieOverTls = options.CookieOverTls;
   settings.FixedCookie = options.CookieBytes;
   settings.PaddingBlock = options.Padding;
   settings.TcpKeepalive = options.Keepalive;

@@ -96,12 +96,12 @@ struct TCliOptions {
   std::string SourceAddress;
   // A truncated answer kept as it came, not asked again over TCP (+ignore).
   bool IgnoreTruncation = false;
-  // The exchange's own EDNS options: a cookie over UDP (over every transport when +cookie
-  // is given; CookieBytes, when given, sent as they stand), questions padded to a multiple
-  // of Padding bytes (-1: 128 over TLS and HTTPS only; 0: none), the TCP keepalive, and the
-  // EDNS version with its negotiation on BADVERS.
+  // The exchange's own EDNS options: a cookie over UDP and TCP (over TLS and HTTPS too
+  // when +cookie is given; CookieBytes, when given, sent as they stand), questions padded to a
+  // multiple of Padding bytes (-1: 128 over TLS and HTTPS only; 0: none), the TCP keepalive, and
+  // the EDNS version with its negotiation on BADVERS.
   bool Cookie = true;
-  bool CookieEverywhere = false;
+  bool CookieOverTls = false;
   std::vector<std::uint8_t> CookieBytes;
   std::int32_t Padding = -1;
   bool Keepalive = false;

@@ -161,7 +161,7 @@ void WriteJsonSection(TJsonWriter& json, const char* key, const TzvDnsRecordList
 
 // `response` is the decoded answer, or null when there is none.
 // The answer's OPT record as an object, null when the answer carried none.
-void WriteJsonEdns(TJsonWriter& json, const TzvDnsOPTRecord* opt, TzvCookieVerdict cookie) {
+void WriteJsonEdns(TJsonWriter& json, const TzvDnsOPTRecord* opt, const TOutcome& outcome) {
   json.Key("edns");
   if (opt == nullptr) {
     json.Null();
@@ -185,7 +185,7 @@ void WriteJsonEdns(TJsonWriter& json, const TzvDnsOPTRecord* opt, TzvCookieVerdi
     json.String(OptionHex(*nsid, ""));
     json.EndObject();
   }
-  WriteJsonSessionOptions(json, *opt, cookie);
+  WriteJsonSessionOptions(json, *opt, outcome.Cookie, outcome.BadCookieRetry);
   json.Key("options");
   json.BeginArray();
   for (const TzvEdnsOption& option : opt->Options) {
@@ -289,9 +289,7 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
     json.Key("message_size");
     json.Number(outcome.MessageSize);
   }
-  WriteJsonEdns(json, response != nullptr ? FindOptRecord(*response) : nullptr, outcome.Cookie);
-  json.Key("bad_cookie_retry");
-  json.Bool(outcome.BadCookieRetry);
+  WriteJsonEdns(json, response != nullptr ? FindOptRecord(*response) : nullptr, outcome);
   json.Key("error");
   if (outcome.Failure.empty())
     json.Null();

@@ -33,7 +33,7 @@ std::optional<std::string> SessionOptionLine(const TzvEdnsOption& option,
 }
 
 void WriteJsonSessionOptions(TJsonWriter& json, const TzvDnsOPTRecord& opt,
-                             TzvCookieVerdict verdict) {
+                             TzvCookieVerdict verdict, bool retried) {
   json.Key("cookie");
   if (const TzvEdnsOption* cookie = opt.FindOption(kzvEdnsOptionCookie)) {
     json.BeginObject();
@@ -45,6 +45,8 @@ void WriteJsonSessionOptions(TJsonWriter& json, const TzvDnsOPTRecord& opt,
       json.Null();
     else
       json.String(name);
+    json.Key("retried");
+    json.Bool(retried);
     json.EndObject();
   } else {
     json.Null();

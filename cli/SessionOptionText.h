@@ -15,7 +15,8 @@
 // any other option. `verdict` is the exchange's judgement of the cookie.
 std::optional<std::string> SessionOptionLine(const TzvEdnsOption& option, TzvCookieVerdict verdict);
 
-// The JSON members "cookie" ({hex, verdict}, or null without one) and "keepalive_ms"
-// (null without one) of an answer's OPT record.
+// The JSON members "cookie" ({hex, verdict, retried: whether a BADCOOKIE answer was
+// asked again}, or null without one) and "keepalive_ms" (null without one) of an
+// answer's OPT record.
 void WriteJsonSessionOptions(TJsonWriter& json, const TzvDnsOPTRecord& opt,
-                             TzvCookieVerdict verdict);
+                             TzvCookieVerdict verdict, bool retried);

@@ -33,8 +33,10 @@ struct TzvDnsBatch::TSlot {
   int Sent = 0;
   bool Done = false;
   bool Truncated = false;
-  // Asked again once with the server's cookie after a BADCOOKIE answer.
+  // Asked again once with the server's cookie after a BADCOOKIE answer; the cookie its
+  // datagram carried, which its retry over TCP carries too.
   bool CookieRetried = false;
+  std::vector<std::uint8_t> Cookie;
   // Queued for a connection's thread or with it: that thread owns Reply, ErrorCode,
   // ErrorText, Sent and ElapsedMicroseconds until it hands the slot back, and the
   // question's own time-out ends it, not the timers.
@@ -278,10 +280,12 @@ void TzvDnsBatch::StartQuestion(TSlot& slot) {
     // A type without a class of its own gets the plain record, whose type must be set.
     question->RecordType = slot.Question.Type;
     BuildDnsQuestion(settings_, *request_, std::move(question), slot.Question.Name);
-    if (!cookie_sent_.empty())
-      PutEdnsOption(*request_, kzvEdnsOptionCookie,
-                    settings_.FixedCookie.empty() ? cookies_.Offer(settings_.Server)
-                                                  : settings_.FixedCookie);
+    slot.Cookie.clear();
+    if (!cookie_sent_.empty()) {
+      slot.Cookie =
+          settings_.FixedCookie.empty() ? cookies_.Offer(settings_.Server) : settings_.FixedCookie;
+      PutEdnsOption(*request_, kzvEdnsOptionCookie, slot.Cookie);
+    }
     request_->Header().ID = id;
     wire_bytes_.Clear();
     request_->Build(wire_bytes_);
@@ -486,6 +490,9 @@ void TzvDnsBatch::RunWorker(TStreamWorker& worker) {
       settings.Server = server_address_;
       settings.Transport = TzvDnsTransport::dtTcp;
       settings.TimeOut = CeilMilliseconds(slots_[taken[0]].Deadline - Clock::now());
+      // The same question as the datagram, cookie and all.
+      settings.FixedCookie = slots_[taken[0]].Cookie;
+      settings.SendCookie = !settings.FixedCookie.empty();
     } else if (settings.Server != server_address_) {
       // The name looked up once for every connection; the certificate still checked for it.
       if (settings.Tls.HostName.empty()) settings.Tls.HostName = settings.Server;

@@ -115,7 +115,6 @@ std::string CookieKey(const TzvDnsExchangeSettings& settings) {
   return settings.Server + ' ' + std::to_string(settings.Port);
 }
 
-
 }  // namespace
 
 void BuildDnsQuestion(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req,
@@ -695,8 +694,7 @@ void TzvDnsExchange::PrepareOptions(const TzvDnsExchangeSettings& settings, TzvD
   const bool encrypted = settings.Transport == TzvDnsTransport::dtTls ||
                          settings.Transport == TzvDnsTransport::dtHttps;
   std::optional<std::vector<std::uint8_t>> cookie;
-  if (settings.SendCookie &&
-      (settings.Transport == TzvDnsTransport::dtUdp || settings.CookieOverStreams)) {
+  if (settings.SendCookie && (!encrypted || settings.CookieOverTls)) {
     cookie =
         settings.FixedCookie.empty() ? cookies_.Offer(CookieKey(settings)) : settings.FixedCookie;
     if (cookie->size() >= kzvClientCookieSize)

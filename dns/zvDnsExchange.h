@@ -68,10 +68,10 @@ struct TzvDnsExchangeSettings {
   // TCP (dig's +ignore): to see what the server puts in a datagram.
   bool IgnoreTruncation = false;
   // The options a question carries for the exchange's sake (with EDNS only):
-  // - a DNS cookie over UDP (SendCookie; over TCP, TLS and HTTPS too with
-  //   CookieOverStreams): our client cookie for the server, drawn once per server for the
-  //   engine's life, and the server's cookie once it gave one; FixedCookie, when given
-  //   (8 bytes, or 16 to 40), is sent as it stands instead;
+  // - a DNS cookie over UDP and TCP (SendCookie; over TLS and HTTPS, whose channel
+  //   proves the server already, only with CookieOverTls): our client cookie for the server, drawn
+  //   once per server for the engine's life, and the server's cookie once it gave one; FixedCookie,
+  //   when given (8 bytes, or 16 to 40), is sent as it stands instead;
   // - padding to a multiple of PaddingBlock bytes (-1: 128 over TLS and HTTPS, none over
   //   UDP and TCP; 0: none);
   // - the keepalive option over TCP and TLS (TcpKeepalive), so that the server says how
@@ -79,7 +79,7 @@ struct TzvDnsExchangeSettings {
   // - the EDNS version (EdnsVersion), and with EdnsNegotiation a BADVERS answer asked
   //   once more with the version the server speaks.
   bool SendCookie = true;
-  bool CookieOverStreams = false;
+  bool CookieOverTls = false;
   std::vector<std::uint8_t> FixedCookie;
   std::int32_t PaddingBlock = -1;
   bool TcpKeepalive = false;

@@ -188,7 +188,6 @@ TEST(SessionOptions, AnAnswerWithACookieNotOursIsAStrangersOverUdpAndAnErrorOnAC
       // On a connection it is the only answer: a clear error, or the answer.
       Played played;
       played.settings.Transport = TzvDnsTransport::dtTcp;
-      played.settings.CookieOverStreams = true;
       played.wire.script = [make = make](const Bytes& r) {
         return std::vector<Bytes>{Answer(r, {{kzvEdnsOptionCookie, make(r)}})};
       };
