@@ -794,6 +794,8 @@ void TfrmMain::ConfigureLookup(TDnsLookup& lookup, const std::string& server, bo
   settings.Transport = transport >= 0 ? kTransports[transport].Transport : TzvDnsTransport::dtUdp;
   // CD too: a validating resolver in the middle hands over what fails, for us to judge.
   settings.DnssecOK = settings.CheckingDisabled = dnssec;
+  // DNS cookies over UDP and TCP, as the command line sends them by default.
+  settings.SendCookie = true;
   lookup.SetSettings(settings);
   lookup.SetStop(stop_);
 }

@@ -69,7 +69,8 @@ struct TzvDnsExchangeSettings {
   bool IgnoreTruncation = false;
   // The options a question carries for the exchange's sake (with EDNS only):
   // - a DNS cookie over UDP and TCP (SendCookie; over TLS and HTTPS, whose channel
-  //   proves the server already, only with CookieOverTls): our client cookie for the server, drawn
+  //   proves the server already, only with CookieOverTls; off unless a program asks, as
+  //   the command line and the window do): our client cookie for the server, drawn
   //   once per server for the engine's life, and the server's cookie once it gave one; FixedCookie,
   //   when given (8 bytes, or 16 to 40), is sent as it stands instead;
   // - padding to a multiple of PaddingBlock bytes (-1: 128 over TLS and HTTPS, none over
@@ -78,7 +79,7 @@ struct TzvDnsExchangeSettings {
   //   long it keeps an idle connection, and the kept connection is not used past that;
   // - the EDNS version (EdnsVersion), and with EdnsNegotiation a BADVERS answer asked
   //   once more with the version the server speaks.
-  bool SendCookie = true;
+  bool SendCookie = false;
   bool CookieOverTls = false;
   std::vector<std::uint8_t> FixedCookie;
   std::int32_t PaddingBlock = -1;

@@ -4,6 +4,7 @@
 // (tests/netns/tls/tls-hostile.py).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "dns/zvDnsQuery.h"
@@ -17,6 +18,7 @@ TzvDnsExchangeSettings BindSettings(const char* server) {
   settings.Server = server;
   settings.TimeOut = 3000;
   settings.RecursionDesired = false;
+  settings.SendCookie = true;
   return settings;
 }
 
@@ -32,6 +34,11 @@ TEST(SessionOptionsWithBind, BadCookieIsAskedOnceMoreAndTheServersCookieKeptForT
   const TzvDnsReply second = query.Ask(settings, "other.cookie.test", kzvDnsTypeA);
   EXPECT_EQ(second.ResponseCode, 0);
   EXPECT_FALSE(second.Info.BadCookieRetry);
+  // Another command, another client cookie.
+  const TzvDnsReply next = TzvDnsQuery(nullptr).Ask(settings, "www.cookie.test", kzvDnsTypeA);
+  ASSERT_EQ(next.Info.AnswerCookie.size(), first.Info.AnswerCookie.size());
+  EXPECT_FALSE(std::equal(first.Info.AnswerCookie.begin(), first.Info.AnswerCookie.begin() + 8,
+                          next.Info.AnswerCookie.begin()));
   // Without cookies the server answers as to any client that has none.
   settings.SendCookie = false;
   const TzvDnsReply plain = TzvDnsQuery(nullptr).Ask(settings, "www.cookie.test", kzvDnsTypeA);
