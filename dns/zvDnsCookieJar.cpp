@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "dns/zvDnsRecordTypes.h"
 #include "dns/zvMessageId.h"
 
 std::string CookieVerdictName(TzvCookieVerdict verdict) {
@@ -37,21 +36,59 @@ TzvCookieVerdict JudgeCookie(std::span<const std::uint8_t> client_cookie_sent,
   return size == kzvClientCookieSize ? TzvCookieVerdict::cvEchoed : TzvCookieVerdict::cvGood;
 }
 
-TzvAnswerCookie AnswerCookieOf(std::span<const std::uint8_t> answer) {
-  TzvDnsExtendedMessage message;
-  TMemoryStream stream;
-  stream.WriteBuffer(answer.data(), static_cast<std::int64_t>(answer.size()));
-  stream.SetPosition(0);
-  try {
-    message.Decode(stream);
-  } catch (const EzvDnsError&) {
-    return {};
+namespace {
+
+// Past the name at `at` (labels, or a compression pointer that ends it); false when it
+// runs out of the message.
+bool SkipName(std::span<const std::uint8_t> bytes, std::size_t& at) {
+  while (at < bytes.size()) {
+    const std::uint8_t length = bytes[at];
+    if (length == 0) return ++at, true;
+    if ((length & 0xC0) == 0xC0) return (at += 2) <= bytes.size();
+    at += 1 + length;
   }
+  return false;
+}
+
+std::uint16_t WordAt(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+}
+
+}  // namespace
+
+TzvAnswerCookie AnswerCookieOf(std::span<const std::uint8_t> answer) {
+  // Read in place, without decoding the records: every answer of a batch over UDP passes
+  // here before it is taken.
   TzvAnswerCookie result;
-  result.ResponseCode = message.Header().ResponseCode;
-  const TzvDnsOPTRecord* opt = FindOptRecord(message);
-  if (const TzvEdnsOption* cookie = opt != nullptr ? opt->FindOption(kzvEdnsOptionCookie) : nullptr)
-    result.Cookie = *cookie;
+  if (answer.size() < 12) return result;
+  std::size_t at = 12;
+  for (int i = 0; i < WordAt(answer, 4); ++i)
+    if (!SkipName(answer, at) || (at += 4) > answer.size()) return result;
+  const int records = WordAt(answer, 6) + WordAt(answer, 8) + WordAt(answer, 10);
+  result.ResponseCode = answer[3] & 0x0F;
+  for (int i = 0; i < records; ++i) {
+    if (!SkipName(answer, at) || at + 10 > answer.size()) return result;
+    const std::uint16_t type = WordAt(answer, at), length = WordAt(answer, at + 8);
+    const std::size_t data = at + 10, end = data + length;
+    if (end > answer.size()) return result;
+    if (type == kzvDnsTypeOPT) {
+      result.ResponseCode |= answer[at + 4] << 4;
+      for (std::size_t option = data; option + 4 <= end;) {
+        const std::uint16_t code = WordAt(answer, option), size = WordAt(answer, option + 2);
+        if (option + 4 + size > end) break;
+        if (code == kzvEdnsOptionCookie) {
+          result.Cookie =
+              TzvEdnsOption{code,
+                            {answer.begin() + static_cast<std::ptrdiff_t>(option + 4),
+                             answer.begin() + static_cast<std::ptrdiff_t>(option + 4 + size)}};
+          return result;
+        }
+        option += 4 + size;
+      }
+      return result;
+    }
+    at = end;
+  }
   return result;
 }
 

@@ -46,7 +46,8 @@ TzvCookieVerdict JudgeCookie(std::span<const std::uint8_t> client_cookie_sent,
                              const TzvEdnsOption* answer);
 
 // What an answer's bytes say of its cookie: the COOKIE option (none when it has none or
-// does not decode) and the whole response code (-1 when it does not decode).
+// its records run out of the message) and the whole response code (-1 when not even the
+// question can be read).
 struct TzvAnswerCookie {
   std::optional<TzvEdnsOption> Cookie;
   std::int32_t ResponseCode = -1;
