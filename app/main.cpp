@@ -902,6 +902,8 @@ TzvDnsExchangeSettings TfrmMain::FormExchangeSettings(const std::string& server,
   // CD too: a validating resolver in the middle hands over what fails, for us to judge.
   settings.DnssecOK = settings.CheckingDisabled = dnssec;
   settings.Tsig = zone_view_->KeyFor(server);
+  // DNS cookies over UDP and TCP, as the command line sends them by default.
+  settings.SendCookie = true;
   return settings;
 }
 

@@ -14,8 +14,10 @@
 #include "base/Base64.h"
 #include "base/Version.h"
 #include "cli/SeveralServers.h"
+#include "dns/zvDnsCookieJar.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnsTsig.h"
+#include "dns/zvDnsSessionOptions.h"
 
 namespace {
 
@@ -63,13 +65,13 @@ struct TParsed {
   std::optional<std::string> Reverse;
   bool Help = false, Version = false, ListDns = false;  // the modes, the first one wins
   bool Short = false, Json = false;                     // the outputs, never both
-  bool DigSwitch = false;  // one of dig's display switches: the output is dig's
-  bool Dig = false, Yaml = false;  // --dig, --yaml: never beside --short or --json
-  bool NoEdns = false, BufferSize = false;              // judged against --nsid, --dnssec
-  bool Four = false, Six = false;                       // never both
-  bool PortGiven = false;                               // else DNS over TLS takes 853
-  bool TlsSettings = false;          // a TLS option: DNS over TLS, unless HTTPS was asked
-  std::optional<std::string> Batch;  // -f FILE
+  bool DigSwitch = false;                   // one of dig's display switches: the output is dig's
+  bool Dig = false, Yaml = false;           // --dig, --yaml: never beside --short or --json
+  bool NoEdns = false, BufferSize = false;  // judged against --nsid, --dnssec
+  bool Four = false, Six = false;           // never both
+  bool PortGiven = false;                   // else DNS over TLS takes 853
+  bool TlsSettings = false;                 // a TLS option: DNS over TLS, unless HTTPS was asked
+  std::optional<std::string> Batch;         // -f FILE
   // The words that are not options, in order; -q's are names whatever they spell.
   struct TWord {
     std::string Text;
@@ -279,6 +281,26 @@ template <bool TDigDisplay::*Part, bool On>
 TError DigPart(TParsed& p, TValue) {
   p.DigSwitch = true;
   p.Options.Dig.*Part = On;
+  return {};
+}
+
+// +cookie: a cookie over TLS and HTTPS too; +cookie=HEX sends that one (a client cookie of 8
+// bytes, or one with a server cookie after it: 16 to 40 bytes).
+TError SetCookie(TParsed& p, TValue v) {
+  p.Options.Cookie = p.Options.CookieOverTls = true;
+  if (!v) return {};
+  const std::string what = "+cookie= takes 8 bytes of hex, or 16 to 40, not '" + *v + "'";
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = HexDecode(*v);
+  } catch (const EConvertError&) {
+    return what;
+  }
+  if (bytes.size() != kzvClientCookieSize &&
+      (bytes.size() < kzvClientCookieSize + kzvServerCookieMin ||
+       bytes.size() > kzvClientCookieSize + kzvServerCookieMax))
+    return what;
+  p.Options.CookieBytes = std::move(bytes);
   return {};
 }
 
@@ -550,6 +572,32 @@ constexpr TOptionRow kOptions[] = {
        p.Options.XfrMaxRecords = most;
        return error;
      }},
+    // The exchange's own EDNS options.
+    {"+cookie", TArgKind::OptionalValue, SetCookie},
+    {"--no-cookie +nocookie", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.Cookie, false); }},
+    {"--padding +padding", TArgKind::Value,
+     [](TParsed& p, TValue v) {
+       return ReadNumber(*v, 0, kzvMostPaddingBlock, p.Options.Padding,
+                         "the padding block must be a whole number of bytes from 0 to " +
+                             std::to_string(kzvMostPaddingBlock));
+     }},
+    {"+nopadding", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Options.Padding, 0); }},
+    {"+keepalive", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.Keepalive, true); }},
+    {"+nokeepalive", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.Keepalive, false); }},
+    {"+edns", TArgKind::OptionalValue,
+     [](TParsed& p, TValue v) {
+       p.NoEdns = false;
+       return v ? ReadNumber(*v, 0, 255, p.Options.EdnsVersion,
+                             "the EDNS version must be a whole number from 0 to 255")
+                : TError();
+     }},
+    {"+ednsnegotiation", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.EdnsNegotiation, true); }},
+    {"+noednsnegotiation", TArgKind::None,
+     [](TParsed& p, TValue) { return Set(p.Options.EdnsNegotiation, false); }},
     {"--list-dns", TArgKind::None, [](TParsed& p, TValue) { return Set(p.ListDns, true); }},
     {"-h --help", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Help, true); }},
     {"-V --version", TArgKind::None, [](TParsed& p, TValue) { return Set(p.Version, true); }},
@@ -1100,6 +1148,20 @@ OPTIONS
     --no-edns, +noedns     send no OPT record (a plain 512-byte question)
     --bufsize, +bufsize=N  the UDP answer size EDNS offers, 512 to 65535 (default 1232)
     --nsid, +nsid          ask for the server's NSID and print it
+    +cookie[=HEX]          a DNS cookie with every question, over TLS and HTTPS too
+                           (without it: over UDP and TCP, the default); HEX (8 bytes, or
+                           16 to 40) is sent as it stands. A BADCOOKIE answer is asked
+                           once more with the server's cookie; an answer with another
+                           client cookie is not taken
+    --no-cookie, +nocookie send no cookie
+    --padding, +padding=N  pad every question to a multiple of N bytes (0 to 4096;
+                           default: 128 over TLS and HTTPS, none over UDP and TCP)
+    +nopadding             no padding, over TLS and HTTPS too
+    +keepalive             ask over TCP and TLS how long the server keeps an idle
+                           connection, and open a new one after that (+nokeepalive)
+    +edns=N                the EDNS version asked with (0 to 255, default 0)
+    +ednsnegotiation       on BADVERS, ask once more with the server's version (the
+                           default; +noednsnegotiation: take the BADVERS answer)
     --dnssec, +dnssec      ask for DNSSEC records (the DO and CD bits) and check the
                            answer's chain of trust from the root's keys down: a line
                            ";; DNSSEC: secure", insecure, bogus (exit status 5) or
@@ -1200,6 +1262,7 @@ OPTIONS
                            id, opcode, counts (question, answer, authority,
                            additional), message_size,
                            edns (version, udp, flags, nsid, client_subnet,
+                           cookie with hex, verdict and retried, keepalive_ms,
                            options), ede, error, the
                            answer, authority and additional records (name, type,
                            class, ttl, the type's own fields such as HTTPS's params,
@@ -1302,5 +1365,12 @@ TzvDnsExchangeSettings ExchangeSettingsOf(const TCliOptions& options) {
   settings.EdnsFlags = options.EdnsFlags;
   settings.ExtraEdnsOptions = options.EdnsOptions;
   settings.Tsig = options.Tsig;
+  settings.SendCookie = options.Cookie;
+  settings.CookieOverTls = options.CookieOverTls;
+  settings.FixedCookie = options.CookieBytes;
+  settings.PaddingBlock = options.Padding;
+  settings.TcpKeepalive = options.Keepalive;
+  settings.EdnsVersion = static_cast<std::uint8_t>(options.EdnsVersion);
+  settings.EdnsNegotiation = options.EdnsNegotiation;
   return settings;
 }

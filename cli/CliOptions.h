@@ -121,6 +121,17 @@ struct TCliOptions {
   std::int64_t XfrMaxRecords = 0;
   // +notcp was given: an IXFR goes over UDP first.
   bool NoTcp = false;
+  // The exchange's own EDNS options: a cookie over UDP and TCP (over TLS and HTTPS too
+  // when +cookie is given; CookieBytes, when given, sent as they stand), questions padded to a
+  // multiple of Padding bytes (-1: 128 over TLS and HTTPS only; 0: none), the TCP keepalive, and
+  // the EDNS version with its negotiation on BADVERS.
+  bool Cookie = true;
+  bool CookieOverTls = false;
+  std::vector<std::uint8_t> CookieBytes;
+  std::int32_t Padding = -1;
+  bool Keepalive = false;
+  std::int32_t EdnsVersion = 0;
+  bool EdnsNegotiation = true;
 };
 
 // A command line that cannot be understood; the message says what is wrong.

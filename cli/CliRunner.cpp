@@ -22,6 +22,7 @@
 #include "cli/JsonText.h"
 #include "cli/RecordJson.h"
 #include "cli/ResultText.h"
+#include "cli/SessionOptionText.h"
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsBatch.h"
 #include "dns/zvDnsDsRecords.h"
@@ -125,6 +126,12 @@ struct TOutcome {
   std::int32_t ResponseCode = 0;
   // The reply's size in bytes, 0 without one.
   std::int32_t MessageSize = 0;
+  // The answer's cookie as judged, a BADCOOKIE or BADVERS answer asked again, the
+  // question's padding (-1: none).
+  TzvCookieVerdict Cookie = TzvCookieVerdict::cvNotSent;
+  bool BadCookieRetry = false;
+  bool EdnsNegotiated = false;
+  std::int32_t Padding = -1;
 };
 
 // A configured server that was passed over, and why.
@@ -158,7 +165,7 @@ void WriteJsonSection(TJsonWriter& json, const char* key, const TzvDnsRecordList
 
 // `response` is the decoded answer, or null when there is none.
 // The answer's OPT record as an object, null when the answer carried none.
-void WriteJsonEdns(TJsonWriter& json, const TzvDnsOPTRecord* opt) {
+void WriteJsonEdns(TJsonWriter& json, const TzvDnsOPTRecord* opt, const TOutcome& outcome) {
   json.Key("edns");
   if (opt == nullptr) {
     json.Null();
@@ -189,6 +196,7 @@ void WriteJsonEdns(TJsonWriter& json, const TzvDnsOPTRecord* opt) {
       break;
     }
   }
+  WriteJsonSessionOptions(json, *opt, outcome.Cookie, outcome.BadCookieRetry);
   json.Key("options");
   json.BeginArray();
   for (const TzvEdnsOption& option : opt->Options) {
@@ -293,7 +301,7 @@ std::string JsonReport(const TzvDnsMessage* response, const TCliOptions& options
     json.Key("message_size");
     json.Number(outcome.MessageSize);
   }
-  WriteJsonEdns(json, response != nullptr ? FindOptRecord(*response) : nullptr);
+  WriteJsonEdns(json, response != nullptr ? FindOptRecord(*response) : nullptr, outcome);
   // Like the header's facts, only when there is a reply.
   if (response != nullptr) {
     json.Key("ede");
@@ -359,7 +367,12 @@ void WriteVerbose(std::ostream& err, const TzvDnsQuery& query, const TOutcome& o
   err << ";; response " << DnsResponseCodeName(response.Header().ResponseCode) << ", flags:";
   for (const std::string& flag : FlagNames(response.Header())) err << ' ' << flag;
   err << '\n';
-  if (const TzvDnsOPTRecord* opt = FindOptRecord(response)) WriteLines(err, OptPseudoSection(*opt));
+  if (outcome.BadCookieRetry) err << ";; BADCOOKIE: asked again with the server's cookie\n";
+  if (outcome.EdnsNegotiated) err << ";; BADVERS: asked again with the server's EDNS version\n";
+  if (outcome.Padding >= 0)
+    err << ";; the question was padded with " << outcome.Padding << " bytes\n";
+  if (const TzvDnsOPTRecord* opt = FindOptRecord(response))
+    WriteLines(err, OptPseudoSection(*opt, outcome.Cookie));
   const std::pair<const char*, const TzvDnsRecordList*> sections[] = {
       {"answer", &response.Answers()},
       {"authority", &response.Authorities()},
@@ -433,6 +446,7 @@ void WriteDig(std::ostream& out, const TzvDnsMessage* response, const TCliOption
       lookup.EdnsOptions = opt->Options;
     }
   }
+  lookup.Cookie = outcome.Cookie;
   if (options.Output == TCliOutput::coYaml && response != nullptr)
     out << DigYaml(*response, lookup, options.Dig);
   else
@@ -478,6 +492,10 @@ TOutcome LookupWith(TzvDnsQuery& query, const TCliOptions& options, const std::s
   outcome.Tries = exchange.Tries;
   outcome.EdnsFallback = exchange.EdnsFallback;
   outcome.MessageSize = exchange.MessageSize;
+  outcome.Cookie = exchange.Cookie;
+  outcome.BadCookieRetry = exchange.BadCookieRetry;
+  outcome.EdnsNegotiated = exchange.EdnsNegotiated;
+  outcome.Padding = exchange.Padding;
   if (!exchange.ServerAddress.empty()) {
     outcome.Server = exchange.ServerAddress;
     outcome.Port = exchange.Port;

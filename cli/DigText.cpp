@@ -264,7 +264,7 @@ void WriteMessage(std::string& text, const TzvDnsMessage& message, const TDigLoo
       text += ";; WARNING: recursion requested but not available\n";
     text += '\n';
     if (const TzvDnsOPTRecord* opt = FindOptRecord(message))
-      for (const std::string& line : OptPseudoSection(*opt)) text += line + '\n';
+      for (const std::string& line : OptPseudoSection(*opt, lookup.Cookie)) text += line + '\n';
   }
   if (display.Question && message.Queries().Count() > 0) {
     if (display.Comments) text += ";; QUESTION SECTION:\n";

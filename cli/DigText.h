@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dns/zvDnsCookieJar.h"
 #include "dns/zvDnsMessage.h"
 #include "dns/zvDnsOptRecord.h"
 
@@ -55,6 +56,8 @@ struct TDigLookup {
   bool AuthenticData = false;
   std::uint16_t EdnsFlags = 0;
   std::vector<TzvEdnsOption> EdnsOptions;
+  // What the exchange made of the answer's cookie.
+  TzvCookieVerdict Cookie = TzvCookieVerdict::cvNotSent;
 };
 
 // The whole text, every line ended by '\n'. `response` is null when no reply came: then

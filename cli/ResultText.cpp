@@ -6,6 +6,7 @@
 #include "base/SysUtils.h"
 #include "cli/DigText.h"
 #include "dns/zvDnsEdnsOptions.h"
+#include "cli/SessionOptionText.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvIdn.h"
 
@@ -210,7 +211,7 @@ std::vector<std::string> NsidLines(const TzvDnsMessage& response) {
   return {"====== Identificador del Servidor (NSID) ======", NsidLine(*nsid), ""};
 }
 
-std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt) {
+std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt, TzvCookieVerdict cookie) {
   std::vector<std::string> lines{";; OPT PSEUDOSECTION:"};
   // The flag bits other than DO as dig gives them: "MBZ: 0x0010, " before the size.
   char mbz[24] = "";
@@ -218,7 +219,10 @@ std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt) {
   lines.push_back("; EDNS: version: " + std::to_string(opt.Version) +
                   ", flags:" + (opt.DnssecOK ? " do" : "") + ";" +
                   (opt.OtherFlags != 0 ? mbz : "") + " udp: " + std::to_string(opt.UDPPayloadSize));
-  for (const TzvEdnsOption& option : opt.Options) lines.push_back("; " + OptionLine(option));
+  // The exchange's own options (cookie, keepalive) with what the exchange made of them;
+  // the rest as the answer carries them.
+  for (const TzvEdnsOption& option : opt.Options)
+    lines.push_back(SessionOptionLine(option, cookie).value_or("; " + OptionLine(option)));
   return lines;
 }
 

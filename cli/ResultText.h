@@ -80,8 +80,9 @@ std::vector<std::string> NsidLines(const TzvDnsMessage& response);
 // ";; EDE: 9 (DNSKEY Missing): text"; none without.
 std::vector<std::string> ExtendedErrorLines(const TzvDnsMessage& response);
 // The OPT record as dig's "OPT PSEUDOSECTION": version, flags and buffer size, then one
-// line per option.
-std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt);
+// line per option; the cookie's with the exchange's verdict on it.
+std::vector<std::string> OptPseudoSection(const TzvDnsOPTRecord& opt,
+                                          TzvCookieVerdict cookie = TzvCookieVerdict::cvNotSent);
 
 // What a failed lookup shows, whatever the failure was.
 std::vector<std::string> LookupErrorLines();

@@ -11,6 +11,7 @@
 #include "base/ScopeExit.h"
 #include "dns/zvDnsAnswerMatch.h"
 #include "dns/zvDnsQuery.h"
+#include "dns/zvDnsSessionOptions.h"
 #include "dns/zvMessageId.h"
 #include "net/zvSocket.h"
 #include "net/zvSocketUtils.h"
@@ -32,6 +33,10 @@ struct TzvDnsBatch::TSlot {
   int Sent = 0;
   bool Done = false;
   bool Truncated = false;
+  // Asked again once with the server's cookie after a BADCOOKIE answer; the cookie its
+  // datagram carried, which its retry over TCP carries too.
+  bool CookieRetried = false;
+  std::vector<std::uint8_t> Cookie;
   // Queued for a connection's thread or with it: that thread owns Reply, ErrorCode,
   // ErrorText, Sent and ElapsedMicroseconds until it hands the slot back, and the
   // question's own time-out ends it, not the timers.
@@ -183,6 +188,14 @@ void TzvDnsBatch::Run(const TNextQuestion& next, const TAnswerDone& done) {
     tier_offset_.push_back(RetransmitOffset(resend));
   tier_offset_.push_back(time_out);
   tier_next_.assign(tier_offset_.size(), 0);
+  // Cookies over UDP, a client cookie drawn for this run.
+  cookies_ = TzvDnsCookieJar{};
+  cookie_sent_.clear();
+  if (over_udp && settings_.UseEdns && settings_.SendCookie) {
+    const std::vector<std::uint8_t> cookie =
+        settings_.FixedCookie.empty() ? cookies_.Offer(settings_.Server) : settings_.FixedCookie;
+    cookie_sent_.assign(cookie.begin(), cookie.begin() + kzvClientCookieSize);
+  }
 
   auto close = ScopeExit([this] {
     StopStreams();
@@ -238,6 +251,7 @@ void TzvDnsBatch::FillWindow(const TNextQuestion& next) {
     slot.Sent = 0;
     slot.Done = false;
     slot.Truncated = false;
+    slot.CookieRetried = false;
     slot.Streaming = false;
     slot.Retry = false;
     slot.ErrorCode = 0;
@@ -266,6 +280,12 @@ void TzvDnsBatch::StartQuestion(TSlot& slot) {
     // A type without a class of its own gets the plain record, whose type must be set.
     question->RecordType = slot.Question.Type;
     BuildDnsQuestion(settings_, *request_, std::move(question), slot.Question.Name);
+    slot.Cookie.clear();
+    if (!cookie_sent_.empty()) {
+      slot.Cookie =
+          settings_.FixedCookie.empty() ? cookies_.Offer(settings_.Server) : settings_.FixedCookie;
+      PutEdnsOption(*request_, kzvEdnsOptionCookie, slot.Cookie);
+    }
     request_->Header().ID = id;
     wire_bytes_.Clear();
     request_->Build(wire_bytes_);
@@ -365,6 +385,24 @@ void TzvDnsBatch::TakeDatagram(int socket, const std::vector<std::uint8_t>& data
   if (entry == 0) return;  // no question in flight under this ID: late or forged
   TSlot& slot = slots_[static_cast<std::size_t>(entry - 1)];
   if (slot.Done || !IsAnswerTo(datagram, slot.Expected)) return;
+  if (!cookie_sent_.empty()) {
+    // As the exchange does: another's cookie is not our answer, the wait goes on; the
+    // server's cookie is kept for the questions after; BADCOOKIE asks once more with it.
+    const TzvAnswerCookie answer = AnswerCookieOf(datagram);
+    const TzvCookieVerdict verdict =
+        JudgeCookie(cookie_sent_, answer.Cookie ? &*answer.Cookie : nullptr);
+    if (IsStrangersCookie(verdict)) return;
+    if (verdict == TzvCookieVerdict::cvGood && settings_.FixedCookie.empty())
+      cookies_.Learn(settings_.Server, *answer.Cookie);
+    if (answer.ResponseCode == kzvDnsResponseBadCookie && verdict == TzvCookieVerdict::cvGood &&
+        !slot.CookieRetried) {
+      slot.CookieRetried = true;
+      ReleaseId(slot);
+      slot.Sent = 0;
+      StartQuestion(slot);
+      return;
+    }
+  }
   ReleaseId(slot);
   slot.Reply.assign(datagram.begin(), datagram.end());
   if (IsTruncatedAnswer(datagram)) {
@@ -452,6 +490,9 @@ void TzvDnsBatch::RunWorker(TStreamWorker& worker) {
       settings.Server = server_address_;
       settings.Transport = TzvDnsTransport::dtTcp;
       settings.TimeOut = CeilMilliseconds(slots_[taken[0]].Deadline - Clock::now());
+      // The same question as the datagram, cookie and all.
+      settings.FixedCookie = slots_[taken[0]].Cookie;
+      settings.SendCookie = !settings.FixedCookie.empty();
     } else if (settings.Server != server_address_) {
       // The name looked up once for every connection; the certificate still checked for it.
       if (settings.Tls.HostName.empty()) settings.Tls.HostName = settings.Server;

@@ -242,6 +242,9 @@ class TzvDnsBatch : public TComponent {
   void ReleaseId(TSlot& slot);
 
   TzvDnsExchangeSettings settings_;
+  // The run's cookies over UDP, and the client cookie its questions carry (empty: none).
+  TzvDnsCookieJar cookies_;
+  std::vector<std::uint8_t> cookie_sent_;
   int concurrency_ = 100;
   int socket_count_ = 4;
   int stream_count_ = 3;

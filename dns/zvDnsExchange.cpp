@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 #include "base/ScopeExit.h"
 #include "dns/zvDnsAnswerMatch.h"
 #include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnsTsig.h"
+#include "dns/zvDnsSessionOptions.h"
 #include "dns/zvIdn.h"
 #include "dns/zvMessageId.h"
 #include "net/zvHttps.h"
@@ -109,6 +111,11 @@ bool IsStop(const EzvSocketError& error) {
   return error.ErrorCode() == kzvErrAborted;
 }
 
+// The server a cookie is kept for: as the settings name it, with its port.
+std::string CookieKey(const TzvDnsExchangeSettings& settings) {
+  return settings.Server + ' ' + std::to_string(settings.Port);
+}
+
 }  // namespace
 
 void BuildDnsQuestion(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req,
@@ -128,6 +135,7 @@ void BuildDnsQuestion(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req
   auto opt = std::make_unique<TzvDnsOPTRecord>();
   opt->UDPPayloadSize = std::max<std::uint16_t>(settings.EdnsBufferSize, 512);
   opt->DnssecOK = settings.DnssecOK;
+  opt->Version = settings.EdnsVersion;
   if (settings.RequestNsid) opt->Options.push_back(TzvEdnsOption{kzvEdnsOptionNSID, {}});
   opt->OtherFlags = settings.EdnsFlags;
   if (settings.ClientSubnet) opt->Options.push_back(ClientSubnetOption(*settings.ClientSubnet));
@@ -164,6 +172,8 @@ struct TzvDnsExchange::TKept {
   TzvTlsInfo Tls;
   // Over HTTPS: the HTTP session on the connection.
   std::unique_ptr<TzvHttpsSession> Http;
+  // When the idle time-out the server gave runs out: the connection is not used after.
+  std::optional<std::chrono::steady_clock::time_point> IdleUntil;
 };
 
 TzvDnsExchange::TzvDnsExchange(TzvDnsWire& wire)
@@ -239,11 +249,24 @@ TzvDnsReply TzvDnsExchange::Ask(const TzvDnsExchangeSettings& settings, TzvDnsMe
     }
   });
   auto message = std::make_unique<TzvDnsExtendedMessage>();
+  // A BADCOOKIE answer is asked again once with the server's cookie, a BADVERS one once
+  // with the server's version (which req gives back afterwards).
+  const TzvDnsExchangeSettings* asking = &settings;
+  std::optional<TzvDnsExchangeSettings> with_cookie;
+  bool cookie_retry = false, negotiated = false;
+  const TzvDnsOPTRecord* sent_opt = FindOptRecord(req);
+  const std::uint8_t version = sent_opt != nullptr ? sent_opt->Version : 0;
+  auto put_version_back = ScopeExit([&] {
+    if (TzvDnsOPTRecord* opt = MutableOptRecord(req)) opt->Version = version;
+  });
   for (;;) {
     const bool fallback = info.EdnsFallback;
     info = TzvDnsExchangeInfo{};
     info.EdnsFallback = fallback;
+    info.BadCookieRetry = cookie_retry;
+    info.EdnsNegotiated = negotiated;
     info.Edns = HasOptRecord(req.AdditionalRecords());
+    PrepareOptions(*asking, req, info);
     {
       // The time the exchange took, whether it succeeded or not; decoding is not part of it.
       auto note_elapsed = ScopeExit([&] { info.ElapsedMicroseconds = MicrosecondsSince(started); });
@@ -260,6 +283,26 @@ TzvDnsReply TzvDnsExchange::Ask(const TzvDnsExchangeSettings& settings, TzvDnsMe
     info.ResponseCode = message->Header().ResponseCode;
     info.AuthenticData = message->Header().IsAuthenticData;
     info.ExtendedErrors = ExtendedErrors(*message);
+    TakeOptions(*asking, *message, info);
+    const TzvDnsOPTRecord* answer_opt = FindOptRecord(*message);
+    if (info.ResponseCode == kzvDnsResponseBadCookie && info.Cookie == TzvCookieVerdict::cvGood &&
+        !cookie_retry) {
+      cookie_retry = true;
+      // A cookie of the user's goes again with the server's part the server gave.
+      if (!settings.FixedCookie.empty()) {
+        with_cookie = settings;
+        with_cookie->FixedCookie = info.AnswerCookie;
+        asking = &*with_cookie;
+      }
+      continue;
+    }
+    if (info.ResponseCode == kzvDnsResponseBadVersion && settings.EdnsNegotiation && !negotiated &&
+        answer_opt != nullptr && MutableOptRecord(req) != nullptr &&
+        answer_opt->Version < MutableOptRecord(req)->Version) {
+      negotiated = true;
+      MutableOptRecord(req)->Version = answer_opt->Version;
+      continue;
+    }
     if (info.EdnsFallback || !info.Edns || !RefusesEdns(info.ResponseCode) ||
         HasOptRecord(message->AdditionalRecords()))
       break;
@@ -308,7 +351,17 @@ void TzvDnsExchange::ExchangeOnce(const TzvDnsExchangeSettings& settings, TzvDns
     wire_.OpenDatagramExchange(address, port);
     info.ServerAddress = address;
     info.Port = port;
-    ExchangeDatagram(settings, request, answer, info, address, port, started);
+    dropped_cookie_ = false;
+    try {
+      ExchangeDatagram(settings, request, answer, info, address, port, started);
+    } catch (const EzvSocketError& error) {
+      // A time-out after answers with another client cookie says so: an attacker's, or
+      // a server that mangles cookies.
+      if (!dropped_cookie_ || error.ErrorCode() != kzvErrTimeout) throw;
+      throw EzvSocketError(
+          std::string(error.what()) + " (answers that carried another client cookie were dropped)",
+          kzvErrTimeout);
+    }
   }
   if (!IsTruncatedAnswer(answer)) return;
   info.Truncated = true;
@@ -373,8 +426,14 @@ void TzvDnsExchange::ExchangeDatagram(const TzvDnsExchangeSettings& settings,
     }
     const auto bytes = StreamBytes(received);
     if (from_address == address && from_port == port && IsAnswerTo(bytes, expected)) {
-      answer.assign(bytes.begin(), bytes.end());
-      return;
+      // An answer that carries another client cookie was not sent to us.
+      const std::optional<TzvEdnsOption> cookie =
+          cookie_sent_.empty() ? std::nullopt : AnswerCookieOf(bytes).Cookie;
+      if (!cookie || !IsStrangersCookie(JudgeCookie(cookie_sent_, &*cookie))) {
+        answer.assign(bytes.begin(), bytes.end());
+        return;
+      }
+      dropped_cookie_ = true;
     }
     // Not the answer: dropped.
   }
@@ -399,6 +458,7 @@ bool TzvDnsExchange::UseStream(const TzvDnsExchangeSettings& settings, std::int3
   if (kept.Open && kept.Port == settings.Port && kept.Transport == settings.Transport &&
       kept.TlsName == CheckedName(settings) && kept.CaFile == settings.Tls.CaFile &&
       kept.Insecure == settings.Tls.Insecure &&
+      (!kept.IdleUntil || clock_->Now() < *kept.IdleUntil) &&
       (kept.Server == settings.Server || kept.Address == settings.Server)) {
     wire_.RestartStreamExchange(time_left);
     info.ServerAddress = kept.Address;
@@ -423,7 +483,8 @@ bool TzvDnsExchange::UseStream(const TzvDnsExchangeSettings& settings, std::int3
                settings.Tls.CaFile,
                settings.Tls.Insecure,
                wire_.StreamTls(),
-               nullptr};
+               nullptr,
+               std::nullopt};
   info.Tls = kept.Tls;
   return false;
 }
@@ -585,7 +646,10 @@ std::vector<TzvDnsOutcome> TzvDnsExchange::AskAll(const TzvDnsExchangeSettings& 
     info.Transport = settings.Transport;
     std::vector<std::vector<std::uint8_t>> answers;
     try {
-      for (TzvDnsMessage* req : requests) info.Edns = HasOptRecord(req->AdditionalRecords());
+      for (TzvDnsMessage* req : requests) {
+        info.Edns = HasOptRecord(req->AdditionalRecords());
+        PrepareOptions(settings, *req, info);
+      }
       std::vector<std::string> failures;
       if (https)
         ExchangeHttps(settings, requests, answers, failures, info, started);
@@ -615,10 +679,21 @@ std::vector<TzvDnsOutcome> TzvDnsExchange::AskAll(const TzvDnsExchangeSettings& 
         reply.ResponseCode = reply.Info.ResponseCode = message->Header().ResponseCode;
         reply.Info.AuthenticData = message->Header().IsAuthenticData;
         reply.Info.ExtendedErrors = ExtendedErrors(*message);
+        try {
+          TakeOptions(settings, *message, reply.Info);
+        } catch (const EzvDnsError& error) {
+          fail(outcomes[i], error);
+          done[i] = true;
+          continue;
+        }
         reply.Message = std::move(message);
+        // What needs asking again (without EDNS, with the server's cookie or version) is
+        // asked alone below.
         const bool fallback = reply.Info.Edns && RefusesEdns(reply.ResponseCode) &&
                               !HasOptRecord(reply.Message->AdditionalRecords());
-        done[i] = outcomes[i].Answered = !fallback;
+        const bool again = reply.ResponseCode == kzvDnsResponseBadCookie ||
+                           reply.ResponseCode == kzvDnsResponseBadVersion;
+        done[i] = outcomes[i].Answered = !fallback && !again;
       }
     } catch (const EzvDnsError&) {
       // Asked alone below, where the fault is the one question's.
@@ -645,4 +720,51 @@ std::vector<TzvDnsOutcome> TzvDnsExchange::AskAll(const TzvDnsExchangeSettings& 
     }
   }
   return outcomes;
+}
+
+void TzvDnsExchange::PrepareOptions(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req,
+                                    TzvDnsExchangeInfo& info) {
+  cookie_sent_.clear();
+  info.Padding = -1;
+  if (MutableOptRecord(req) == nullptr) return;
+  const bool encrypted = settings.Transport == TzvDnsTransport::dtTls ||
+                         settings.Transport == TzvDnsTransport::dtHttps;
+  std::optional<std::vector<std::uint8_t>> cookie;
+  if (settings.SendCookie && (!encrypted || settings.CookieOverTls)) {
+    cookie =
+        settings.FixedCookie.empty() ? cookies_.Offer(CookieKey(settings)) : settings.FixedCookie;
+    if (cookie->size() >= kzvClientCookieSize)
+      cookie_sent_.assign(cookie->begin(), cookie->begin() + kzvClientCookieSize);
+  }
+  PutEdnsOption(req, kzvEdnsOptionCookie, cookie);
+  std::optional<std::vector<std::uint8_t>> keepalive;
+  if (settings.TcpKeepalive && IsStreamTransport(settings.Transport)) keepalive.emplace();
+  PutEdnsOption(req, kzvEdnsOptionKeepalive, keepalive);
+  const std::int32_t block = settings.PaddingBlock >= 0 ? settings.PaddingBlock
+                             : encrypted                ? kzvDefaultPaddingBlock
+                                                        : 0;
+  PadMessage(req, block);
+  if (const TzvEdnsOption* padding = MutableOptRecord(req)->FindOption(kzvEdnsOptionPadding))
+    info.Padding = static_cast<std::int32_t>(padding->Data.size());
+}
+
+void TzvDnsExchange::TakeOptions(const TzvDnsExchangeSettings& settings,
+                                 const TzvDnsMessage& answer, TzvDnsExchangeInfo& info) {
+  const TzvDnsOPTRecord* opt = FindOptRecord(answer);
+  const TzvEdnsOption* cookie = opt != nullptr ? opt->FindOption(kzvEdnsOptionCookie) : nullptr;
+  info.Cookie = JudgeCookie(cookie_sent_, cookie);
+  if (cookie != nullptr) info.AnswerCookie = cookie->Data;
+  // Over UDP such an answer was dropped while waiting; on a connection of our own it is
+  // the only one that comes.
+  if (IsStrangersCookie(info.Cookie))
+    throw EzvDnsError(
+        Format("The answer's cookie (%d bytes) is not the one sent (%s)",
+               static_cast<int>(cookie->Data.size()), CookieVerdictName(info.Cookie).c_str()),
+        kzvDnsErrInvalidSize);
+  if (info.Cookie == TzvCookieVerdict::cvGood && settings.FixedCookie.empty())
+    cookies_.Learn(CookieKey(settings), *cookie);
+  const auto idle = KeepaliveTimeOut(answer);
+  if (!idle) return;
+  info.KeepaliveMs = static_cast<std::int32_t>(idle->count());
+  if (kept_->Open && IsStreamTransport(info.Transport)) kept_->IdleUntil = clock_->Now() + *idle;
 }

@@ -22,6 +22,7 @@
 
 #include "base/Classes.h"
 #include "dns/zvDnsEdnsOptions.h"
+#include "dns/zvDnsCookieJar.h"
 #include "dns/zvDnsMessage.h"
 #include "net/zvTls.h"
 
@@ -86,6 +87,25 @@ struct TzvDnsExchangeSettings {
   // A key every question is signed with (TSIG), and every answer checked against: an
   // answer that is not signed, or whose signature does not hold, fails. Null: unsigned.
   std::shared_ptr<const TzvTsigKey> Tsig;
+  // The options a question carries for the exchange's sake (with EDNS only):
+  // - a DNS cookie over UDP and TCP (SendCookie; over TLS and HTTPS, whose channel
+  //   proves the server already, only with CookieOverTls; off unless a program asks, as
+  //   the command line and the window do): our client cookie for the server, drawn
+  //   once per server for the engine's life, and the server's cookie once it gave one; FixedCookie,
+  //   when given (8 bytes, or 16 to 40), is sent as it stands instead;
+  // - padding to a multiple of PaddingBlock bytes (-1: 128 over TLS and HTTPS, none over
+  //   UDP and TCP; 0: none);
+  // - the keepalive option over TCP and TLS (TcpKeepalive), so that the server says how
+  //   long it keeps an idle connection, and the kept connection is not used past that;
+  // - the EDNS version (EdnsVersion), and with EdnsNegotiation a BADVERS answer asked
+  //   once more with the version the server speaks.
+  bool SendCookie = false;
+  bool CookieOverTls = false;
+  std::vector<std::uint8_t> FixedCookie;
+  std::int32_t PaddingBlock = -1;
+  bool TcpKeepalive = false;
+  std::uint8_t EdnsVersion = 0;
+  bool EdnsNegotiation = true;
 };
 
 // What an exchange did, for a caller that reports more than the answer: which server was
@@ -125,6 +145,17 @@ struct TzvDnsExchangeInfo {
   // exchange's facts (the window's status bar).
   bool AuthenticData = false;
   std::vector<TzvExtendedError> ExtendedErrors = {};
+  // The cookie of the answer taken and what it says (cvNotSent without one of ours); a
+  // BADCOOKIE answer asked once more with the server's cookie.
+  TzvCookieVerdict Cookie = TzvCookieVerdict::cvNotSent;
+  std::vector<std::uint8_t> AnswerCookie = {};
+  bool BadCookieRetry = false;
+  // The bytes of padding the question carried (-1: none).
+  std::int32_t Padding = -1;
+  // The idle time-out the server gave in its keepalive option, in ms (-1: none given).
+  std::int32_t KeepaliveMs = -1;
+  // A BADVERS answer was asked once more with the server's EDNS version.
+  bool EdnsNegotiated = false;
 };
 
 // The reply to one question: its bytes, the message they decode into (an error reply
@@ -286,8 +317,23 @@ class TzvDnsExchange {
   std::int32_t TimeLeft(std::int32_t time_out, TimePoint started) const;
   std::int64_t MicrosecondsSince(TimePoint started) const;
 
+  // Puts the cookie, keepalive and padding options of the settings into req for its next
+  // sending; notes what was sent in `info`.
+  void PrepareOptions(const TzvDnsExchangeSettings& settings, TzvDnsMessage& req,
+                      TzvDnsExchangeInfo& info);
+  // Reads the answer's cookie (keeping a good server cookie) and keepalive into `info`;
+  // an answer whose cookie is not ours fails with EzvDnsError.
+  void TakeOptions(const TzvDnsExchangeSettings& settings, const TzvDnsMessage& answer,
+                   TzvDnsExchangeInfo& info);
+
   TzvDnsWire& wire_;
   const TzvDnsClock* clock_;
+  TzvDnsCookieJar cookies_;
+  // The client cookie the question being sent carries (empty: none), which an answer
+  // over UDP must carry back to be taken.
+  std::vector<std::uint8_t> cookie_sent_;
+  // An answer over UDP was dropped for its cookie while waiting.
+  bool dropped_cookie_ = false;
   std::unique_ptr<TKept> kept_;
   TzvDnsExchangeInfo last_;
   // The signatures of the signed questions in flight, by ID.

@@ -10,12 +10,15 @@
 // and that a message decoded again and again, as the query component's are, shows exactly what a
 // new one shows. DNSSEC's records read their type bitmaps sorted and without repeats, and their
 // text gives back the keys, digests and signatures they hold.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "base/Base64.h"
+#include "cli/SessionOptionText.h"
 #include "dns/zvDnsDsRecords.h"
 #include "dns/zvDnsEdnsOptions.h"
 #include "dns/zvDnsFieldRecords.h"
@@ -25,6 +28,7 @@
 #include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnsRrsigRecord.h"
+#include "dns/zvDnsSessionOptions.h"
 #include "dns/zvDnsSvcbRecord.h"
 #include "fuzz/FuzzCheck.h"
 
@@ -384,6 +388,29 @@ bool Encode(TzvDnsMessage& message, Bytes& out) {
 
 }  // namespace
 
+// The options an answer carries for the exchange: the cookie judged by its length alone
+// (malformed exactly when no cookie has that length), the keepalive read only at its one
+// length, and their lines printable, whatever the option holds.
+void CheckSessionOptions(const TzvDnsMessage& message, std::span<const std::uint8_t> data) {
+  const TzvAnswerCookie answer = AnswerCookieOf(data);
+  const TzvDnsOPTRecord* opt = FindOptRecord(message);
+  if (opt == nullptr) return;
+  FUZZ_CHECK(answer.Cookie.has_value() == (opt->FindOption(kzvEdnsOptionCookie) != nullptr));
+  for (const TzvEdnsOption& option : opt->Options) {
+    Bytes client(option.Data.begin(),
+                 option.Data.begin() + std::min<std::size_t>(8, option.Data.size()));
+    client.resize(8);
+    const TzvCookieVerdict verdict = JudgeCookie(client, &option);
+    const std::size_t n = option.Data.size();
+    FUZZ_CHECK((verdict == TzvCookieVerdict::cvMalformed) ==
+               (n < 8 || (n > 8 && n < 16) || n > 40));
+    if (const auto line = SessionOptionLine(option, verdict))
+      for (const char c : *line) FUZZ_CHECK(c >= 0x20 && c < 0x7F);
+  }
+  const auto idle = KeepaliveTimeOut(message);
+  FUZZ_CHECK(!idle || idle->count() <= 65535 * 100);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   TzvDnsExtendedMessage first;
   const bool decoded = Decode(first, data, size);
@@ -404,6 +431,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(first.Authorities().Count() == header.AuthorityCount);
   FUZZ_CHECK(first.AdditionalRecords().Count() == header.AdditionalCount);
   CheckEdns(first);
+  CheckSessionOptions(first, {data, size});
   CheckDnssec(first);
   CheckPresentation(first);
   if (!AllRepresentable(first)) return 0;

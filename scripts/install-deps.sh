@@ -13,7 +13,7 @@ declare -A groups=(
   [fuzz]="clang libclang-rt-14-dev"
   # The loopback servers of the test namespace (tests/netns) and the reference clients the
   # tests hold them to: openssl makes the TLS servers' certificates, kdig asks over TLS/HTTPS.
-  [server]="nsd ldnsutils unbound bind9-dnsutils knot-dnsutils openssl python3 knot"
+  [server]="nsd ldnsutils unbound bind9 bind9-dnsutils knot-dnsutils openssl python3 knot"
   [app]="qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-liberation2"
   [bench]="libbenchmark-dev libssl-dev libldns-dev libc-ares-dev ldnsutils bind9-dnsutils knot-dnsutils hyperfine dnsperf time"
   # Building the .deb (dpkg-shlibdeps) and checking what it holds: the metainfo and

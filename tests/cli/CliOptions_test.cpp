@@ -370,7 +370,9 @@ TEST(CliArguments, NearSpellingsAreNotOptions) {
             " (of dig's +options, pellamar-cli reads +trace, +short, +norecurse, +recurse, "
             "+tries, +tcp, +notcp, +tls, +https, +https-get, +tls-hostname, +tls-ca, +noedns, "
             "+bufsize, "
-            "+nsid, +dnssec, +class, +time, +retry, +ignore and +noignore)");
+            "+nsid, +dnssec, +class, +time, +retry, +ignore, +noignore, +cookie, +nocookie, "
+            "+padding, +nopadding, +keepalive, +nokeepalive, +edns, +ednsnegotiation "
+            "and +noednsnegotiation)");
   // A lone dash, plus or at-sign is a word, as is anything after "--".
   EXPECT_EQ(ParseOk({"mx", "-"}).Name, "-");
   EXPECT_EQ(ParseOk({"+"}).Name, "+");

@@ -6,8 +6,9 @@ the test namespace only (started by start-tls.sh).
 
 The certificate shown is chosen by the name the client sends (SNI): NAME gets
 DIR/FILE.pem and DIR/FILE.key; an unknown name or none gets the first. On ADDRESS:
-    853     DNS over TLS: a TXT question answered with "Pellamar test zone", any other
-            with one A record, 192.0.2.85
+    853     DNS over TLS: a TXT question answered with "Pellamar test zone" (for a name
+            whose first label is "size": with the question's length in bytes, as the
+            server received it), any other with one A record, 192.0.2.85
     443     DNS over HTTP/2 (POST): the same answer
     4431    HTTP/2, after the request: 1xx HEADERS without end
     4432    HTTP/2, after a 200 HEADERS: empty DATA frames without end
@@ -38,6 +39,9 @@ def answer_to(question):
     end += 5
     header = question[:2] + struct.pack("!HHHHH", 0x8180, 1, 1, 0, 0)
     data = b"\x12Pellamar test zone" if kind == 16 else bytes([192, 0, 2, 85])
+    if kind == 16 and question[12:17] == b"\x04size":
+        length = str(len(question)).encode()
+        data = bytes([len(length)]) + length
     record = struct.pack("!HHHIH", 0xC00C, kind if kind == 16 else 1, 1, 60, len(data)) + data
     return header + question[12:end] + record
 
