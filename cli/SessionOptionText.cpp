@@ -25,8 +25,6 @@ std::optional<std::string> SessionOptionLine(const TzvEdnsOption& option,
       if (const auto units = KeepaliveUnits(option))
         return Format("; TCP KEEPALIVE: %d.%d secs", *units / 10, *units % 10);
       return "; TCP KEEPALIVE: " + OptionHex(option, " ") + " (malformed)";
-    case kzvEdnsOptionPadding:
-      return std::string();
     default:
       return std::nullopt;
   }

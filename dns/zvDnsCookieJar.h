@@ -21,7 +21,6 @@
 
 #include "dns/zvDnsOptRecord.h"
 
-inline constexpr std::uint16_t kzvEdnsOptionCookie = 10;
 // The response code of a server that wants its own cookie back.
 inline constexpr std::int32_t kzvDnsResponseBadCookie = 23;
 inline constexpr std::size_t kzvClientCookieSize = 8;

@@ -14,12 +14,6 @@
 
 #include "dns/zvDnsOptRecord.h"
 
-inline constexpr std::uint16_t kzvEdnsOptionClientSubnet = 8;
-inline constexpr std::uint16_t kzvEdnsOptionExpire = 9;
-inline constexpr std::uint16_t kzvEdnsOptionPadding = 12;
-inline constexpr std::uint16_t kzvEdnsOptionExtendedError = 15;
-inline constexpr std::uint16_t kzvEdnsOptionZoneVersion = 19;
-
 // The name IANA's registry of Extended DNS Error codes gives `code` ("DNSKEY Missing"),
 // or null for a code it names not (yet).
 const char* ExtendedErrorName(std::uint16_t code);

@@ -18,8 +18,15 @@ inline constexpr std::int32_t kzvDnsTypeOPT = 41;
 // The EDNS buffer size of DNS Flag Day 2020: answers up to it pass every common path
 // without IP fragments.
 inline constexpr std::int32_t kzvEdnsDefaultBufferSize = 1232;
-// Option codes.
+// Option codes (IANA's registry of EDNS option codes).
 inline constexpr std::uint16_t kzvEdnsOptionNSID = 3;
+inline constexpr std::uint16_t kzvEdnsOptionClientSubnet = 8;
+inline constexpr std::uint16_t kzvEdnsOptionExpire = 9;
+inline constexpr std::uint16_t kzvEdnsOptionCookie = 10;
+inline constexpr std::uint16_t kzvEdnsOptionKeepalive = 11;
+inline constexpr std::uint16_t kzvEdnsOptionPadding = 12;
+inline constexpr std::uint16_t kzvEdnsOptionExtendedError = 15;
+inline constexpr std::uint16_t kzvEdnsOptionZoneVersion = 19;
 // The response code a server gives to an EDNS version it does not speak.
 inline constexpr std::int32_t kzvDnsResponseBadVersion = 16;
 

@@ -13,8 +13,6 @@
 
 #include "dns/zvDnsOptRecord.h"
 
-inline constexpr std::uint16_t kzvEdnsOptionKeepalive = 11;
-inline constexpr std::uint16_t kzvEdnsOptionPadding = 12;
 // Questions over an encrypted channel are padded to a multiple of this: the block that
 // hides most of a name's length for the least added bytes.
 inline constexpr std::int32_t kzvDefaultPaddingBlock = 128;

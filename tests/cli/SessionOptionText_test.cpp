@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(SessionOptionText, EachOptionOfTheExchangeHasDigsLineAndPaddingNone) {
+TEST(SessionOptionText, EachOptionOfTheExchangeHasDigsLineAndTheRestNone) {
   const struct {
     std::uint16_t code;
     std::vector<std::uint8_t> data;
@@ -22,8 +22,8 @@ TEST(SessionOptionText, EachOptionOfTheExchangeHasDigsLineAndPaddingNone) {
       {11, {0, 15}, TzvCookieVerdict::cvNotSent, "; TCP KEEPALIVE: 1.5 secs"},
       {11, {}, TzvCookieVerdict::cvNotSent, "; TCP KEEPALIVE:  (malformed)"},
       {11, {1, 2, 3}, TzvCookieVerdict::cvNotSent, "; TCP KEEPALIVE: 01 02 03 (malformed)"},
-      {12, {}, TzvCookieVerdict::cvNotSent, ""},
-      {12, std::vector<std::uint8_t>(300, 0x1B), TzvCookieVerdict::cvNotSent, ""},
+      {12, {}, TzvCookieVerdict::cvNotSent, std::nullopt},
+      {12, std::vector<std::uint8_t>(300, 0x1B), TzvCookieVerdict::cvNotSent, std::nullopt},
       {3, {1}, TzvCookieVerdict::cvNotSent, std::nullopt},
   };
   for (const auto& c : cases)
