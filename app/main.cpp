@@ -14,6 +14,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -35,6 +36,7 @@
 #include <QTextCursor>
 #include <QTime>
 #include <QToolBar>
+#include <QTranslator>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
@@ -1224,6 +1226,12 @@ void InitializeApplication(QApplication& application) {
   for (int size : {16, 24, 32, 48, 64, 128, 256})
     icon.addFile(QStringLiteral(":/pellamar/icons/pellamar-%1.png").arg(size), QSize(size, size));
   application.setWindowIcon(icon);
+  // Qt's own words (the file dialog's and the message boxes' buttons) in Spanish too, from
+  // Qt's translations when they are installed (qt6-translations-l10n); English without.
+  static QTranslator qt_words;
+  static const bool qt_words_loaded = qt_words.load(
+      QStringLiteral("qtbase_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+  if (qt_words_loaded) QCoreApplication::installTranslator(&qt_words);
 }
 
 void ShowException(const std::exception& failure) {

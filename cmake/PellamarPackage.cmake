@@ -31,6 +31,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # (libnghttp2) needs them, so the library scan cannot see them.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libidn2-0 (>= 2.2), libgnutls30 (>= 3.7.4), libnghttp2-14 (>= 1.43)")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
+# Qt's own words (dialog buttons) in Spanish; the window works in English without them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Debug information stays in the build folder, not in the package.

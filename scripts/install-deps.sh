@@ -14,7 +14,7 @@ declare -A groups=(
   # The loopback servers of the test namespace (tests/netns) and the reference clients the
   # tests hold them to: openssl makes the TLS servers' certificates, kdig asks over TLS/HTTPS.
   [server]="nsd ldnsutils unbound bind9 bind9-dnsutils knot-dnsutils openssl python3 knot"
-  [app]="qt6-base-dev qt6-svg-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-liberation2"
+  [app]="qt6-base-dev qt6-svg-dev qt6-translations-l10n libgl-dev xvfb xauth fonts-dejavu-core fonts-liberation2"
   [bench]="libbenchmark-dev libssl-dev libldns-dev libc-ares-dev ldnsutils bind9-dnsutils knot-dnsutils hyperfine dnsperf time"
   # Building the .deb (dpkg-shlibdeps) and checking what it holds: the metainfo and
   # .desktop validators, man for the man pages, bash-completion for the completion.
