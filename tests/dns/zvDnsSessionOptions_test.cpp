@@ -132,7 +132,9 @@ TEST(SessionOptions, AnAnswerWithACookieNotOursIsAStrangersOverUdpAndAnErrorOnAC
           true);
   for (std::size_t i = 0; i < cookies.size(); ++i) {
     SCOPED_TRACE("cookie " + std::to_string(i));
-    const auto& [cookie, strangers] = cookies[i];
+    // Named one by one: a lambda may not capture a structured binding before C++20's fix.
+    const auto& cookie = std::get<0>(cookies[i]);
+    const bool strangers = std::get<1>(cookies[i]);
     // Over UDP the wait goes on, and the right answer after it is taken.
     const TzvDnsReply reply =
         AskPlayed(TzvDnsTransport::dtUdp, [&](const Bytes& r, const Bytes& c) {
