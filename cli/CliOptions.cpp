@@ -1084,8 +1084,7 @@ TYPES (any letter case)
     eui64  64-bit MAC addresses
     any    every record the server gives for the name
     axfr   the whole zone NAME (a zone transfer, see ZONE TRANSFERS)
-    ixfr=SERIAL
-           the zone's changes since SERIAL (an incremental transfer)
+    ixfr=SERIAL  the zone's changes since SERIAL (an incremental transfer)
     TYPEnnn
            (1 to 65535) the type numbered nnn; data without a form of its own
            (\# 4 0A000001) is shown as RFC 3597 writes it

@@ -100,7 +100,8 @@ option_words() {
   grep -E '^ +[-@]' | sed -E 's/^ +//; s/  .*//' | grep -oE -- '(^|[ ,])-{1,2}[A-Za-z0-9][-A-Za-z0-9]*' |
     tr -d ' ,'
 }
-type_words() { grep -E '^ +[a-z][a-z0-9]*( |$)' | awk '{ print $1 }'; }
+# A type word with a value (ixfr=SERIAL) is offered as its stem (ixfr=).
+type_words() { grep -E '^ +[a-z][a-z0-9]*(=[A-Z]+)?( |$)' | awk '{ sub(/=.*/, "=", $1); print $1 }'; }
 help=$("$cli" --help)
 help_options=$(section OPTIONS <<<"$help" | option_words)
 help_types=$(section 'TYPES.*' <<<"$help" | type_words)
