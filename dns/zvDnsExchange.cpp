@@ -8,8 +8,8 @@
 #include "dns/zvDnsAnswerMatch.h"
 #include "dns/zvDnsOptRecord.h"
 #include "dns/zvDnsRecordTypes.h"
-#include "dns/zvDnsTsig.h"
 #include "dns/zvDnsSessionOptions.h"
+#include "dns/zvDnsTsig.h"
 #include "dns/zvIdn.h"
 #include "dns/zvMessageId.h"
 #include "net/zvHttps.h"
@@ -218,8 +218,8 @@ void TzvDnsExchange::CheckSignature(const TzvDnsExchangeSettings& settings,
   if (settings.Tsig == nullptr) return;
   const std::uint16_t id = answer.size() >= 2 ? ComposeWord(answer[0], answer[1]) : 0;
   const auto found = request_macs_.find(id);
-  TzvTsigVerifier verifier(*settings.Tsig,
-                           found != request_macs_.end() ? found->second : std::vector<std::uint8_t>());
+  TzvTsigVerifier verifier(
+      *settings.Tsig, found != request_macs_.end() ? found->second : std::vector<std::uint8_t>());
   verifier.Verify(answer, TsigNow(*settings.Tsig));
 }
 
@@ -763,7 +763,9 @@ void TzvDnsExchange::TakeOptions(const TzvDnsExchangeSettings& settings,
         kzvDnsErrInvalidSize);
   if (info.Cookie == TzvCookieVerdict::cvGood && settings.FixedCookie.empty())
     cookies_.Learn(CookieKey(settings), *cookie);
-  const auto idle = KeepaliveTimeOut(answer);
+  // The idle time-out is the server's answer to our keepalive option: one it sends
+  // unasked is not taken (a server may send it only to a client that offered it).
+  const auto idle = settings.TcpKeepalive ? KeepaliveTimeOut(answer) : std::nullopt;
   if (!idle) return;
   info.KeepaliveMs = static_cast<std::int32_t>(idle->count());
   if (kept_->Open && IsStreamTransport(info.Transport)) kept_->IdleUntil = clock_->Now() + *idle;

@@ -385,8 +385,9 @@ bool RequestIsAsConfigured(const Bytes& request, const FuzzSettings& settings, b
     return static_cast<std::uint32_t>(request[at] << 8 | request[at + 1]);
   };
   if (request.size() < 12) return false;
-  // A query (QR clear, opcode 0) with RD set: the component leaves it on by default.
-  if ((request[2] & 0xF9) != 0x01 || request[3] != 0) return false;
+  // A query (QR clear, opcode 0) with RD set and AD set (asking a validating resolver for
+  // its verdict): the component leaves both on by default.
+  if ((request[2] & 0xF9) != 0x01 || request[3] != 0x20) return false;
   if (word(4) != 1 || word(6) != 0 || word(8) != 0 || word(10) != (opt ? 1u : 0u)) return false;
   std::size_t at = 12;
   while (at < request.size() && request[at] != 0) {
@@ -715,8 +716,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A round is an exchange or its one fallback.
   if (query.Rounds() > 2 * query.Exchanges()) std::abort();
   // A round opens a connection at most twice: a kept one the server has closed since is
-  // opened again, once.
-  if (query.StreamExchanges() > 2 * query.Rounds()) std::abort();
+  // opened again, once. Over TCP from the start no datagram opens a round, so the bound is
+  // the most rounds a lookup may make: each exchange and its fallback.
+  const int rounds = settings.tcp ? 2 * TzvDnsQuery::kMaxExchangesPerLookup : query.Rounds();
+  if (query.StreamExchanges() > 2 * rounds) std::abort();
   query.CheckLastExchange();
   return 0;
 }
