@@ -193,7 +193,7 @@ void TzvDnsBatch::Run(const TNextQuestion& next, const TAnswerDone& done) {
   cookie_sent_.clear();
   if (over_udp && settings_.UseEdns && settings_.SendCookie) {
     const std::vector<std::uint8_t> cookie =
-        settings_.FixedCookie.empty() ? cookies_.Offer(settings_.Server) : settings_.FixedCookie;
+        cookies_.Offer(settings_.Server, settings_.FixedCookie);
     cookie_sent_.assign(cookie.begin(), cookie.begin() + kzvClientCookieSize);
   }
 
@@ -282,8 +282,7 @@ void TzvDnsBatch::StartQuestion(TSlot& slot) {
     BuildDnsQuestion(settings_, *request_, std::move(question), slot.Question.Name);
     slot.Cookie.clear();
     if (!cookie_sent_.empty()) {
-      slot.Cookie =
-          settings_.FixedCookie.empty() ? cookies_.Offer(settings_.Server) : settings_.FixedCookie;
+      slot.Cookie = cookies_.Offer(settings_.Server, settings_.FixedCookie);
       PutEdnsOption(*request_, kzvEdnsOptionCookie, slot.Cookie);
     }
     request_->Header().ID = id;

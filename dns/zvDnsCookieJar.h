@@ -65,6 +65,11 @@ class TzvDnsCookieJar {
   // server and port): our client cookie for it, drawn at the first question, then the
   // server's cookie once one was learnt.
   std::vector<std::uint8_t> Offer(const std::string& server);
+  // The same, unless the user gave a cookie to send as it stands (`fixed`, not empty).
+  std::vector<std::uint8_t> Offer(const std::string& server,
+                                  const std::vector<std::uint8_t>& fixed) {
+    return fixed.empty() ? Offer(server) : fixed;
+  }
   // Keeps the server cookie of an answer from `server` whose verdict is good.
   void Learn(const std::string& server, const TzvEdnsOption& answer);
   // The server cookie kept for `server` (empty: none yet).

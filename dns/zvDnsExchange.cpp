@@ -731,8 +731,7 @@ void TzvDnsExchange::PrepareOptions(const TzvDnsExchangeSettings& settings, TzvD
                          settings.Transport == TzvDnsTransport::dtHttps;
   std::optional<std::vector<std::uint8_t>> cookie;
   if (settings.SendCookie && (!encrypted || settings.CookieOverTls)) {
-    cookie =
-        settings.FixedCookie.empty() ? cookies_.Offer(CookieKey(settings)) : settings.FixedCookie;
+    cookie = cookies_.Offer(CookieKey(settings), settings.FixedCookie);
     if (cookie->size() >= kzvClientCookieSize)
       cookie_sent_.assign(cookie->begin(), cookie->begin() + kzvClientCookieSize);
   }

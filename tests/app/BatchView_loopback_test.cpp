@@ -4,9 +4,6 @@
 // it saves read back.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <QComboBox>
 #include <QFile>
 #include <QJsonArray>
@@ -26,9 +23,9 @@
 #include "app/BatchView.h"
 #include "app/QtThreadWaiter.h"
 #include "app/main.h"
-#include "base/ScopeExit.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/NetNamespace.h"
+#include "tests/support/UdpPeers.h"
 
 namespace {
 
@@ -188,15 +185,7 @@ TEST(BatchWindow, EveryLineHasItsRowInTheFilesOrder) {
 // A server that takes the questions and never answers: Escape ends the wait at once.
 TEST(BatchWindow, EscapeStopsTheBatchAndKeepsItsRows) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  const int silent = socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(silent, 0);
-  auto close_it = ScopeExit([silent] { close(silent); });
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(0x7f00004e);  // 127.0.0.78
-  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const UdpLoopbackPeer silent(UdpLoopbackPeer::Silent());
   const std::string path = ::testing::TempDir() + "/batch-silent.txt";
   {
     std::ofstream names(path);
@@ -204,8 +193,8 @@ TEST(BatchWindow, EscapeStopsTheBatchAndKeepsItsRows) {
   }
   TQtWaiterInstallation waiter;
   TfrmMain window;
-  window.edtDnsServer->setText("127.0.0.78");
-  window.edtPort->setText(QString::number(ntohs(address.sin_port)));
+  window.edtDnsServer->setText(QString::fromStdString(silent.Address()));
+  window.edtPort->setText(QString::number(silent.Port()));
   window.edtTimeOut->setText("20");
   window.StartBatch(QString::fromStdString(path));
   TBatchView* view = window.BatchWindow();

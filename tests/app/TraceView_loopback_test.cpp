@@ -2,9 +2,6 @@
 // (root 127.0.0.10, example. on .11, its children on .12), its root servers primed from
 // the tree's resolver (127.0.0.53); and Escape while a silent root keeps the walk waiting.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +21,7 @@
 #include "base/ScopeExit.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/NetNamespace.h"
+#include "tests/support/UdpPeers.h"
 
 namespace {
 
@@ -115,24 +113,16 @@ TEST(TraceWindow, ShowsEachZoneOfTheSignedTreeAsItsStepArrives) {
 // A root that takes the questions and never answers: Escape ends the wait at once.
 TEST(TraceWindow, EscapeStopsTheWalkAndKeepsItInView) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  const int silent = socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(silent, 0);
-  auto close_it = ScopeExit([silent] { close(silent); });
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(0x7f00004d);  // 127.0.0.77
-  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const UdpLoopbackPeer silent(UdpLoopbackPeer::Silent());
   const std::string hints = ::testing::TempDir() + "/silent-root.hints";
-  std::ofstream(hints) << ". NS silent.test.\nsilent.test. A 127.0.0.77\n";
+  std::ofstream(hints) << ". NS silent.test.\nsilent.test. A " << silent.Address() << "\n";
   setenv("PELLAMAR_ROOT_HINTS", hints.c_str(), 1);
   auto restore = ScopeExit([] { unsetenv("PELLAMAR_ROOT_HINTS"); });
 
   TQtWaiterInstallation waiter;
   TfrmMain window;
   window.edtDnsServer->setText("127.0.0.1");
-  window.edtPort->setText(QString::number(ntohs(address.sin_port)));
+  window.edtPort->setText(QString::number(silent.Port()));
   window.edtTimeOut->setText("20");
   Trace(window, "www.ed.example", 1, false);
   TTraceView* view = window.TraceWindow();
