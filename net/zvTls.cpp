@@ -468,6 +468,7 @@ bool TzvTlsSession::Fill() {
   if (state_->callbacks.incoming.size() > state_->callbacks.taken ||
       Gnutls().gnutls_record_check_pending(state_->session) > 0)
     return true;
+  Flush();  // what the server needs before it can answer
   TMemoryStream in;
   const bool more = connection_.ReadData(&in, kChunk);
   connection_.GetNetworkStream().AcknowledgeAtOnce();
@@ -529,7 +530,9 @@ void TzvTlsSession::Handshake() {
   try {
     for (;;) {
       const int result = tls.gnutls_handshake(session);
-      Flush();
+      // Our last flight (the Finished) waits for the first question and goes out with it:
+      // one segment, which the server reads at once.
+      if (result != GNUTLS_E_SUCCESS) Flush();
       // The greeting is on its way: the CAs are read while the server answers it.
       if (!settings_.Insecure) ReadTrust(context);
       if (result == GNUTLS_E_SUCCESS) break;
