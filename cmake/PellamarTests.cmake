@@ -12,6 +12,9 @@ function(pellamar_add_tests layer_dir)
     add_executable(${target} ${source})
     target_link_libraries(${target} PRIVATE ${ARGN} pellamar_test_support GTest::gtest_main
                                             GTest::gmock)
+    # The checkout, for tests that read its files: __FILE__ may be relative (ccache's
+    # base_dir rewrites the paths a compiler is given).
+    target_compile_definitions(${target} PRIVATE PELLAMAR_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
     set(labels ${layer_dir})
     if(name MATCHES "_loopback_test$")
       list(APPEND labels loopback)

@@ -482,9 +482,7 @@ TEST(CliArguments, DigAndKdigServerAndQuerySyntax) {
 
 // A file of the source tree, found from this test's own place in it (tests/cli/).
 std::string SourceText(const std::string& relative) {
-  const std::filesystem::path root =
-      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-  std::ifstream file(root / relative);
+  std::ifstream file(std::filesystem::path(PELLAMAR_SOURCE_DIR) / relative);
   std::ostringstream text;
   text << file.rdbuf();
   return text.str();

@@ -435,7 +435,7 @@ TEST(StreamSocketLoopback, BadRangesAndFamiliesAreRefused) {
 
 // The zone's names exist only once the loopback DNS server is part of the namespace.
 bool ZoneServerPresent() {
-  const auto tests_dir = std::filesystem::path(__FILE__).parent_path().parent_path();
+  const auto tests_dir = std::filesystem::path(PELLAMAR_SOURCE_DIR) / "tests";
   return std::filesystem::exists(tests_dir / "netns" / "start-nsd.sh");
 }
 
