@@ -16,6 +16,7 @@
 #include "dns/zvIdn.h"
 #include "dns/zvRegistry.h"
 #include "net/zvHttps.h"
+#include "net/zvHttpsSession.h"
 #include "net/zvSocketUtils.h"
 
 namespace {
@@ -582,7 +583,10 @@ void TzvDnsQuery::OpenStreamExchange(const std::string& address, std::int32_t po
     return;
   TzvTlsSettings settings = running_.Tls;
   settings.Address = address;
-  if (running_.Transport == TzvDnsTransport::dtHttps) settings.Alpn = {"h2", "http/1.1"};
+  if (running_.Transport == TzvDnsTransport::dtHttps) {
+    settings.Alpn = {"h2", "http/1.1"};
+    settings.WhileGreeting = [] { TzvHttpsSession::Prepare(); };  // nearly every server says h2
+  }
   // The certificate is checked against the name the server was given by, when it was.
   if (settings.HostName.empty() && running_.Server != address) settings.HostName = running_.Server;
   tls_ = std::make_unique<TzvTlsSession>(connection, std::move(settings));

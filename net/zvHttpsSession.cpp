@@ -186,7 +186,8 @@ struct TLibNghttp2 {
   std::string failure;
 };
 
-// Loaded the first time a server chooses HTTP/2, never at start-up.
+// Loaded the first time a server chooses HTTP/2 or one is about to be asked, never at
+// start-up.
 const TLibNghttp2& Nghttp2() {
   static const TLibNghttp2 loaded = [] {
     TLibNghttp2 lib;
@@ -700,3 +701,5 @@ bool TzvHttpsSession::CanSubmit() const {
 std::size_t TzvHttpsSession::Pending() const {
   return impl_->Pending();
 }
+
+void TzvHttpsSession::Prepare() { Nghttp2(); }

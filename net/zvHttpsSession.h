@@ -52,6 +52,8 @@ class TzvHttpsSession {
   bool CanSubmit() const;
   // Requests submitted and not yet returned by Next.
   std::size_t Pending() const;
+  // Loads what HTTP/2 needs, ahead of a session (throws as the session would).
+  static void Prepare();
 
   class TImpl;
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <span>
+#include <utility>
 
 #include "base/Classes.h"
 #include "net/zvGnutls.h"
@@ -533,8 +534,15 @@ void TzvTlsSession::Handshake() {
       // Our last flight (the Finished) waits for the first question and goes out with it:
       // one segment, which the server reads at once.
       if (result != GNUTLS_E_SUCCESS) Flush();
-      // The greeting is on its way: the CAs are read while the server answers it.
+      // The greeting is on its way: the CAs are read while the server answers it, and
+      // what the caller asked to have ready.
       if (!settings_.Insecure) ReadTrust(context);
+      if (settings_.WhileGreeting) {
+        try {
+          std::exchange(settings_.WhileGreeting, nullptr)();
+        } catch (...) {
+        }
+      }
       if (result == GNUTLS_E_SUCCESS) break;
       if (result == GNUTLS_E_AGAIN || result == GNUTLS_E_INTERRUPTED) {
         if (!Fill())

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,9 @@ struct TzvTlsSettings {
   std::vector<std::string> Alpn;
   // Where sessions are kept and offered again to the same server; null: no resumption.
   std::shared_ptr<TzvTlsSessionCache> Sessions;
+  // Work the caller will need after the handshake, done while the server answers the
+  // greeting instead (once; its failures are left for the caller to meet again later).
+  std::function<void()> WhileGreeting;
 };
 
 // What the session agreed, for --verbose and the status bar.
