@@ -350,7 +350,10 @@ void WriteVerbose(std::ostream& err, const TzvDnsQuery& query, const TOutcome& o
   std::snprintf(time, sizeof time, "%.3f", outcome.Milliseconds);
   err << ";; server " << EscapedName(outcome.Server) << " port " << outcome.Port << " over "
       << outcome.Transport << (outcome.Truncated ? " (UDP answer truncated)" : "") << ", " << time
-      << " ms, " << outcome.Tries << (outcome.Tries == 1 ? " try" : " tries") << '\n';
+      << " ms";
+  // Tries count datagrams: a question asked over a connection alone has none to count.
+  if (outcome.Tries > 0) err << ", " << outcome.Tries << (outcome.Tries == 1 ? " try" : " tries");
+  err << '\n';
   if (!outcome.Tls.Version.empty())
     err << ";; " << outcome.Tls.Version << ", " << outcome.Tls.Cipher << ", certificate "
         << EscapedName(outcome.Tls.Subject) << '\n';

@@ -133,6 +133,10 @@ TEST(CliModes, VerboseWritesTheExchangeOnStandardError) {
                          ";; answer:\nhost4.pellamar.test\t300\tIN\tA\t127.0.0.44\n"),
             std::string::npos)
       << run.err;
+  // Over TCP alone no datagram was sent: no count of tries ("0 tries" read as a failure).
+  const CliRun tcp = RunAt127({"--verbose", "--tcp", "host4.pellamar.test"});
+  EXPECT_EQ(tcp.err.find(" try"), std::string::npos) << tcp.err;
+  EXPECT_NE(tcp.err.find(" over TCP, "), std::string::npos) << tcp.err;
 }
 
 TEST(CliExchange, NsidGenericTypesClassesAndTcpAgainstNsd) {
