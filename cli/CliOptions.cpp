@@ -17,8 +17,8 @@
 #include "cli/SeveralServers.h"
 #include "dns/zvDnsCookieJar.h"
 #include "dns/zvDnsRecordTypes.h"
-#include "dns/zvDnsTsig.h"
 #include "dns/zvDnsSessionOptions.h"
+#include "dns/zvDnsTsig.h"
 
 namespace {
 

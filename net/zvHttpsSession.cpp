@@ -702,4 +702,6 @@ std::size_t TzvHttpsSession::Pending() const {
   return impl_->Pending();
 }
 
-void TzvHttpsSession::Prepare() { Nghttp2(); }
+void TzvHttpsSession::Prepare() {
+  Nghttp2();
+}

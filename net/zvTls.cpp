@@ -201,7 +201,14 @@ void ReadTrust(TContext& context) {
                                                         GNUTLS_X509_FMT_PEM) >= 0;
     };
     if (!context.ca_file.empty()) {
-      if (!add_file(context.ca_file)) context.trust_failure = context.ca_file;
+      // A file that is no PEM bundle at all reads as none, which would fail every server
+      // later as "not trusted": said here, as what it is.
+      const int added = tls.gnutls_certificate_set_x509_trust_file(
+          context.credentials, context.ca_file.c_str(), GNUTLS_X509_FMT_PEM);
+      if (added < 0)
+        context.trust_failure = "cannot read the CA certificates in " + context.ca_file;
+      else if (added == 0)
+        context.trust_failure = "no CA certificate in " + context.ca_file;
       return;
     }
     const char* file = std::getenv("SSL_CERT_FILE");
@@ -224,11 +231,10 @@ void ReadTrust(TContext& context) {
       for (const auto& entry : std::filesystem::directory_iterator(folder, error))
         if (IsHashedName(entry.path().filename().string()))
           loaded = add_file(entry.path().string()) || loaded;
-    if (!loaded) context.trust_failure = "the system's store";
+    if (!loaded) context.trust_failure = "cannot read the CA certificates in the system's store";
   });
   if (!context.trust_failure.empty())
-    throw EzvSocketError("cannot read the CA certificates in " + context.trust_failure,
-                         kzvErrTlsCertificate);
+    throw EzvSocketError(context.trust_failure, kzvErrTlsCertificate);
 }
 
 // The certificate's subject as OpenSSL writes it on one line, "/O=Org/CN=name", read from

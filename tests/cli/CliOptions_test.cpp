@@ -359,9 +359,8 @@ TEST(CliArguments, NearSpellingsAreNotOptions) {
     EXPECT_EQ(ParseError({word, "x"}), std::string("unknown option ") + word);
   // The closest of dig's spellings read is named, when one is near.
   const std::pair<const char*, const char*> near[] = {
-      {"+nssearch", ""},     {"+short=1", "+short"},
-      {"+Short", "+short"},  {"+norecur", "+norecurse"},
-      {"++short", "+short"}, {"+nsid=1", "+nsid"}};
+      {"+nssearch", ""},          {"+short=1", "+short"}, {"+Short", "+short"},
+      {"+norecur", "+norecurse"}, {"++short", "+short"},  {"+nsid=1", "+nsid"}};
   for (const auto& [word, closest] : near)
     EXPECT_EQ(
         ParseError({"x", word}),

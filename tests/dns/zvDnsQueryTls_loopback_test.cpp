@@ -34,6 +34,8 @@ TEST(DnsOverTls, OnlyACertificateThatHoldsGetsTheQuestion) {
       {"dns.pellamar.test", "", "ca.pem", false, 0, ""},
       {"127.0.0.80", "", "ca.pem", false, 0, ""},  // the address is in the certificate
       {"127.0.0.80", "", "other-ca.pem", false, kzvErrTlsCertificate, "certificate not trusted"},
+      {"127.0.0.80", "", "missing.pem", false, kzvErrTlsCertificate, "cannot read the CA"},
+      {"127.0.0.80", "", "../resolv.conf", false, kzvErrTlsCertificate, "no CA certificate in"},
       {"127.0.0.81", "dns.pellamar.test", "ca.pem", false, kzvErrTlsCertificate, "name mismatch"},
       {"expired.pellamar.test", "", "ca.pem", false, kzvErrTlsCertificate, "expired"},
       {"127.0.0.82", "", "", true, 0, ""},
