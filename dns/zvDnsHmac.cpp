@@ -1,8 +1,8 @@
 #include "dns/zvDnsHmac.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "base/SysUtils.h"
 #include "net/zvGnutls.h"
 #include "net/zvSocketUtils.h"
 
@@ -37,9 +37,7 @@ std::string HmacAlgorithmName(TzvHmacAlgorithm algorithm) {
 }
 
 std::optional<TzvHmacAlgorithm> HmacAlgorithmOf(std::string_view name) {
-  std::string lower(name);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string lower = LowerCase(name);
   if (!lower.empty() && lower.back() == '.') lower.pop_back();
   if (lower == "hmac-md5") return TzvHmacAlgorithm::haMd5;
   for (const TAlgorithmRow& row : kAlgorithms)

@@ -1,10 +1,10 @@
 #include "dns/zvDnsTransfer.h"
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 
 #include "base/ScopeExit.h"
+#include "base/SysUtils.h"
 #include "dns/zvDnsAnswerMatch.h"
 #include "dns/zvDnsRecordTypes.h"
 #include "dns/zvDnsTsig.h"
@@ -17,9 +17,8 @@ namespace {
   throw EzvDnsError(text, kzvDnsErrTransfer);
 }
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+std::string Lower(std::string_view name) {
+  std::string text = LowerCase(name);
   if (!text.empty() && text.back() == '.') text.pop_back();
   return text;
 }

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "base/Classes.h"
+#include "base/SysUtils.h"
 #include "net/zvGnutls.h"
 #include "net/zvSocketUtils.h"
 #include "net/zvX509Names.h"
@@ -109,9 +110,8 @@ bool IsNumericAddress(const std::string& text) {
          text.find_first_not_of("0123456789.") == std::string::npos;
 }
 
-std::string Lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+std::string Lowered(std::string_view name) {
+  std::string text = LowerCase(name);
   if (!text.empty() && text.back() == '.') text.pop_back();
   return text;
 }

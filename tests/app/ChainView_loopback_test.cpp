@@ -63,9 +63,7 @@ std::map<std::string, TDrawn> ElementsOf(const QGraphicsScene& scene, const char
 // each drawn in its verdict's colour, and the broken link where the validator found it.
 TEST(ChainViewAgainstSignedTree, EachVerdictDrawsItsZonesKeysAndBrokenLink) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  const std::string anchor = NetnsRunDir() + "/dnssec/root.anchor";
-  setenv("PELLAMAR_TRUST_ANCHOR", anchor.c_str(), 1);
-  auto unset = ScopeExit([] { unsetenv("PELLAMAR_TRUST_ANCHOR"); });
+  const auto anchor = TrustSignedTreeAnchor();
   TQtWaiterInstallation waiter;
   TfrmMain window;
   window.chkDnssec->setChecked(true);
@@ -152,9 +150,7 @@ TEST(ChainViewAgainstSignedTree, EachVerdictDrawsItsZonesKeysAndBrokenLink) {
 // lookup's outcome.
 TEST(WindowTextsAgainstSignedTree, SpanishAfterEveryKindOfLookupAndForgedLinesInRed) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  const std::string anchor = NetnsRunDir() + "/dnssec/root.anchor";
-  setenv("PELLAMAR_TRUST_ANCHOR", anchor.c_str(), 1);
-  auto unset = ScopeExit([] { unsetenv("PELLAMAR_TRUST_ANCHOR"); });
+  const auto anchor = TrustSignedTreeAnchor();
   TQtWaiterInstallation waiter;
   TfrmMain window;
   const QRegularExpression english(

@@ -50,8 +50,7 @@ void Trace(TfrmMain& window, const char* name, int type, bool dnssec) {
 
 TEST(TraceWindow, ShowsEachZoneOfTheSignedTreeAsItsStepArrives) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  setenv("PELLAMAR_TRUST_ANCHOR", (NetnsRunDir() + "/dnssec/root.anchor").c_str(), 1);
-  auto restore = ScopeExit([] { unsetenv("PELLAMAR_TRUST_ANCHOR"); });
+  const auto anchor = TrustSignedTreeAnchor();
   const std::string root = "127.0.0.10 (a.root-servers.example.)";
   const std::string tld = "127.0.0.11 (ns1.example.)";
   const std::string child = "127.0.0.12 (ns2.example.)";

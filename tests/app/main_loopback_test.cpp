@@ -431,9 +431,7 @@ TEST(SeveralServersAgainstNsd, EachServersBlockAndTheirAgreement) {
 // tree's own root key: delv's verdicts, in the status bar, with the answer still shown.
 TEST(DnssecAgainstSignedTree, TheVerdictShowsInTheStatusBar) {
   REQUIRE_LOOPBACK_NAMESPACE();
-  const std::string anchor = NetnsRunDir() + "/dnssec/root.anchor";
-  setenv("PELLAMAR_TRUST_ANCHOR", anchor.c_str(), 1);
-  auto unset = ScopeExit([] { unsetenv("PELLAMAR_TRUST_ANCHOR"); });
+  const auto anchor = TrustSignedTreeAnchor();
   TQtWaiterInstallation waiter;
   TfrmMain window;
   const QLabel* panel = window.StatusPanels[frmMainLayout::kDnssecPanel];
@@ -480,9 +478,7 @@ TEST(ExtendedErrorsAgainstValidatingUnbound,
       << result;
   EXPECT_TRUE(window.StatusPanels[1]->toolTip().contains("Error extendido: "));
   // A secure answer: our own verdict, and the resolver's AD beside it in the tooltip.
-  const std::string anchor = NetnsRunDir() + "/dnssec/root.anchor";
-  setenv("PELLAMAR_TRUST_ANCHOR", anchor.c_str(), 1);
-  auto unset = ScopeExit([] { unsetenv("PELLAMAR_TRUST_ANCHOR"); });
+  const auto anchor = TrustSignedTreeAnchor();
   window.chkDnssec->setChecked(true);
   Resolve(window, 1, "www.ed.example", "127.0.0.54");
   const QLabel* dnssec = window.StatusPanels[frmMainLayout::kDnssecPanel];
